@@ -1,0 +1,27 @@
+// CoreXutl: the operating-system calls the rest of the system needs: clocks, sleeps, process and
+// thread ids, and a few small file and folder operations. Static members only; every function is
+// safe to call from any thread.
+#pragma once
+#include <cstdint>
+
+class CoreXutl {
+public:
+    static const double dVtdatetimeconst; // days per second, 1/86400
+
+    static double tgtme();    // wall-clock time in milliseconds (seconds * 1000 + microseconds * 0.001)
+    static double tmono();    // monotonic milliseconds, for timeouts and elapsed times
+    static double ttime();    // wall-clock time in days since the epoch
+    static void sleep(int ms);
+    static int getpi();                 // process id
+    static unsigned long getti();       // calling thread's id
+    static int delfl(const char* path); // 0 on success, -1 on failure
+    static int crdir(const char* path); // creates with permissions 0775; 0 on success, -1 on failure
+    static bool ispvl(const char* path); // true when path names an existing folder
+    // Copies data and permissions; the destination is replaced only once the copy is complete.
+    // Returns true when the copy succeeded. flag has no effect.
+    static bool cpyfl(const char* from, const char* to, bool flag);
+    // Replaces path with a one-line file holding text and a line feed, written under an exclusive
+    // advisory lock to a temporary file that is renamed over path; an existing file stays whole
+    // when anything fails. Returns whether it worked; failures are logged. flag has no effect.
+    static bool lgexc(const char* path, const char* text, bool flag);
+};
