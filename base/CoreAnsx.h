@@ -31,7 +31,7 @@ public:
     friend CoreAnsx operator+(const CoreAnsx& a, const CoreAnsx& b);
 
     const char* c_str() const;
-    int Length() const; // characters without the NUL; -1 for a string that never held a text
+    int Length() const;                 // characters without the NUL; -1 for a string that never held a text
     int Pos(const CoreAnsx& sub) const; // 1-based, 0 when absent
     int AnsiPos(const CoreAnsx& sub) const { return Pos(sub); }
     int ToInt() const;       // saturates; 0 when nothing parses

@@ -43,6 +43,8 @@ public:
     static const int16_t iCsprodctn = 1;
     static constexpr double dVsecondsperday = 86400.0;
 
+    // Every writer returns normally whatever happens: a line that cannot be written (no folder set,
+    // file not openable, memory short) is lost.
     static void logas(const CoreAnsx& text);
     static void debug(const CoreAnsx& text, int32_t timer, int16_t level);
     static void debgs(const CoreAnsx& name, const CoreAnsx& value, int32_t timer, int16_t level);
@@ -59,9 +61,12 @@ public:
     static void setdb(int16_t level, bool timestamps);
     static int16_t getdb();
     static bool aredb();
-    static void setpt(const CoreAnsx& folder);
+    static void setpt(const CoreAnsx& folder); // ends with '/'; the file name is appended as it is
     static CoreAnsx getpt();
     static void setfn(const CoreAnsx& name);
     static CoreAnsx getfn();
     static void settr(int16_t level); // trace level
+
+    // Test seam: the clock of the debug timers, in days (null restores the wall clock).
+    static void setClockForTest(double (*daysNow)());
 };

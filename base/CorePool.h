@@ -8,25 +8,27 @@
 // asks by type 0 (8 bytes). Each block is counted as element size * count + 20 bytes.
 #pragma once
 #include "base/CoreAnsx.h"
+#include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <map>
 
 class CoreSmph;
-class CoreTlst;
 
 class CorePool {
 public:
     static const int iCattempts = 5;  // further attempts after a failed allocation
     static const int iCoverhead = 20; // bytes counted on top of each request
+    static const int iCalignment = 64;
 
     CorePool();
     ~CorePool();
     CorePool(const CorePool&) = delete;
     CorePool& operator=(const CorePool&) = delete;
 
+    // Throws a CoreAnsx "Memory request failed " + bytes (totals unchanged) when the count is
+    // negative, the limit is exceeded or the allocation still fails after its retries.
     void* mallc(int16_t type, int count, const char* label, const CoreAnsx& site = CoreAnsx());
-    void free_(void* p);
+    void free_(void* p);   // an address the pool does not hold (or null) changes nothing
     int64_t getma() const; // bytes held now
     int64_t getxa() const; // peak
     int64_t getxr() const; // largest single request
@@ -35,20 +37,20 @@ public:
     void logdp();
     static int getdm(int16_t type);
 
-    // Test seams: the allocation call and the pause between attempts.
+    // Test seams, set before the pool is shared: the allocation call (bytes, a multiple of 64, to a
+    // 64-byte-aligned block or null), its release, and the pause in milliseconds between attempts.
     std::function<void*(size_t)> allocator;
+    std::function<void(void*)> release;
     std::function<void(int)> pause;
 
 private:
-    struct Record;
-    Record* findRecord(void* p);
+    struct Book; // the block records, in order of allocation and indexed by address
 
     int64_t iLimit;
     int64_t iAllocated;
     int64_t iPeak;
     int64_t iLargest;
     bool bLimit;
-    CoreTlst* pRecords;            // records in order of allocation
-    std::map<void*, int>* pIndex;  // address -> sequence number, for fast release
-    CoreSmph* pLock;
+    Book* pBook;
+    CoreSmph* pLock; // guards the records, the totals and the allocation calls
 };

@@ -11,19 +11,19 @@ int indec(std::atomic<int32_t>* p);
 
 class CoreSmph {
 public:
-    static const int32_t iCsphinit = 1;
+    static constexpr int32_t iCsphinit = 1;
 
     CoreSmph();
     ~CoreSmph();
     CoreSmph(const CoreSmph&) = delete;
     CoreSmph& operator=(const CoreSmph&) = delete;
 
-    int locks();          // waits as long as needed; returns 0
-    bool locka();         // one attempt, never waits
-    void locks(int ms);   // waits about ms milliseconds, then takes the lock by force
-    int relse();          // releases; the counter never rises above 1
-    int geter() const;    // forced takes so far
-    int debgl();          // takes like locks(); returns the number of sleeps needed
+    int locks();        // waits as long as needed; returns 0
+    bool locka();       // one attempt, never waits
+    void locks(int ms); // waits about ms milliseconds, then takes the lock by force
+    int relse();        // releases; the counter never rises above 1
+    int geter() const;  // forced takes so far
+    int debgl();        // takes like locks(); returns the number of sleeps needed
 
     int32_t counter() const { return iCounter.load(); }
 

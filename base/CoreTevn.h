@@ -6,8 +6,8 @@
 
 class CoreTevn {
 public:
-    static const int iCwrsignaled = 1;
-    static const int iCwrnotsignaled = 0;
+    static constexpr int iCwrsignaled = 1;
+    static constexpr int iCwrnotsignaled = 0;
 
     // The arguments are accepted and ignored: the event is always auto-reset and starts unset.
     CoreTevn(void* attributes = nullptr, bool manualReset = false, bool initialState = false,

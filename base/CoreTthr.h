@@ -1,6 +1,7 @@
 // CoreTthr: the thread base class. Subclasses override Execute (and Terminate, forwarding to the
 // base), construct suspended and call Resume at the end of their own constructor. The owner ends a
-// thread with Terminate, its own wake-up, then WaitFor; the destructor joins and never cancels.
+// thread with Terminate, its own wake-up, then WaitFor; the destructor joins and never cancels, so
+// an object must not be deleted from its own thread.
 #pragma once
 #include <atomic>
 #include <condition_variable>
@@ -15,7 +16,8 @@ public:
     CoreTthr(const CoreTthr&) = delete;
     CoreTthr& operator=(const CoreTthr&) = delete;
 
-    void Resume(); // creates the thread once; later calls do nothing
+    void Resume(); // creates the thread once; later calls do nothing. When creation fails the work
+                   // counts as finished, so WaitFor still returns
     virtual int start();
     virtual void Terminate();
     virtual void Execute();

@@ -8,14 +8,14 @@ class CoreXutl {
 public:
     static const double dVtdatetimeconst; // days per second, 1/86400
 
-    static double tgtme();    // wall-clock time in milliseconds (seconds * 1000 + microseconds * 0.001)
-    static double tmono();    // monotonic milliseconds, for timeouts and elapsed times
-    static double ttime();    // wall-clock time in days since the epoch
+    static double tgtme(); // wall-clock time in milliseconds (seconds * 1000 + microseconds * 0.001)
+    static double tmono(); // monotonic milliseconds, for timeouts and elapsed times
+    static double ttime(); // wall-clock time in days since the epoch
     static void sleep(int ms);
-    static int getpi();                 // process id
-    static unsigned long getti();       // calling thread's id
-    static int delfl(const char* path); // 0 on success, -1 on failure
-    static int crdir(const char* path); // creates with permissions 0775; 0 on success, -1 on failure
+    static int getpi();                  // process id
+    static unsigned long getti();        // calling thread's id
+    static int delfl(const char* path);  // 0 on success, -1 on failure
+    static int crdir(const char* path);  // creates with permissions 0775; 0 on success, -1 on failure
     static bool ispvl(const char* path); // true when path names an existing folder
     // Copies data and permissions; the destination is replaced only once the copy is complete.
     // Returns true when the copy succeeded. flag has no effect.

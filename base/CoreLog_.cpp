@@ -1,0 +1,211 @@
+#include "base/CoreLog_.h"
+#include "base/CoreXutl.h"
+
+#include <atomic>
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+namespace {
+
+const int timerCount = 10;
+const int padWidth = 8; // debug time stamps are zero-padded to this many characters
+
+// The state lives on the heap and is never deleted: objects destroyed at exit (the pool, threads)
+// still log after every static of this file would have been destroyed.
+struct LogState {
+    std::mutex mutex; // guards the file appends, folder, file name and timers
+    CoreAnsx folder = CoreAnsx("");
+    CoreAnsx fileName = CoreAnsx(CoreLog_::sCdefaultfilename);
+    double timerDays[timerCount] = {}; // last use of each timer, days since the epoch
+    std::atomic<int16_t> debugLevel{0};
+    std::atomic<bool> timestamps{false};
+    std::atomic<int16_t> traceLevel{0};
+    std::atomic<double (*)()> clock{nullptr};
+};
+
+LogState& state() {
+    static LogState* theState = new LogState;
+    return *theState;
+}
+
+double nowInDays() {
+    double (*clock)() = state().clock.load();
+    return clock ? clock() : CoreXutl::ttime();
+}
+
+// Appends the bytes to folder + name; the caller holds the mutex. A file that cannot be opened
+// loses the line.
+void appendLocked(const CoreAnsx& name, const CoreAnsx& line) {
+    LogState& s = state();
+    if (s.folder.Length() <= 0 || name.Length() <= 0) return;
+    CoreAnsx path = s.folder + name;
+    std::FILE* file = std::fopen(path.c_str(), "a");
+    if (!file) return;
+    std::fputs(line.c_str(), file);
+    std::fclose(file);
+}
+
+template <class Body>
+void quietly(Body&& body) {
+    try {
+        body();
+    } catch (...) {
+        // Logging never fails its caller: the line is lost.
+    }
+}
+
+} // namespace
+
+void CoreLog_::logas(const CoreAnsx& text) {
+    quietly([&] {
+        CoreAnsx line = CoreAnsx(CoreXutl::getpi()) + "-" + CoreAnsx(CoreXutl::getti()) + " " + text + "\n";
+        LogState& s = state();
+        std::lock_guard<std::mutex> hold(s.mutex);
+        appendLocked(s.fileName, line);
+    });
+}
+
+void CoreLog_::debug(const CoreAnsx& text, int32_t timer, int16_t level) {
+    LogState& s = state();
+    if (level > s.debugLevel.load()) return;
+    quietly([&] {
+        CoreAnsx prefix(">");
+        if (s.timestamps.load() && timer >= 0 && timer < timerCount) {
+            double now = nowInDays();
+            double elapsedSeconds;
+            {
+                std::lock_guard<std::mutex> hold(s.mutex);
+                elapsedSeconds = (now - s.timerDays[timer]) * dVsecondsperday;
+                s.timerDays[timer] = now;
+            }
+            // A clock set back would give a negative time.
+            if (!(elapsedSeconds > 0.0)) elapsedSeconds = 0.0;
+            CoreAnsx stamp;
+            stamp.sprintf("%.1f >", elapsedSeconds);
+            int shortBy = padWidth - stamp.Length();
+            prefix = shortBy > 0 ? CoreAnsx(std::string(shortBy, '0').c_str()) + stamp : stamp;
+        }
+        if (timer > 0) prefix += CoreAnsx(std::string(static_cast<size_t>(timer), '-').c_str());
+        logas(prefix + text + "<");
+    });
+}
+
+void CoreLog_::debgs(const CoreAnsx& name, const CoreAnsx& value, int32_t timer, int16_t level) {
+    if (level > state().debugLevel.load()) return;
+    quietly([&] { debug(name + " = " + value, timer, level); });
+}
+
+void CoreLog_::debgb(const CoreAnsx& name, bool flag, int32_t timer, int16_t level) {
+    debgs(name, CoreAnsx(flag ? "True" : "False"), timer, level);
+}
+
+void CoreLog_::debgd(const CoreAnsx& name, double number, int32_t timer, int16_t level) {
+    if (level > state().debugLevel.load()) return;
+    quietly([&] { debgs(name, CoreAnsx(number), timer, level); });
+}
+
+void CoreLog_::debgi(const CoreAnsx& name, int number, int32_t timer, int16_t level) {
+    if (level > state().debugLevel.load()) return;
+    quietly([&] { debgs(name, CoreAnsx(number), timer, level); });
+}
+
+void CoreLog_::loger(const CoreAnsx& text, int16_t level) {
+    if (level > state().debugLevel.load()) return;
+    quietly([&] { logas(CoreAnsx(sCerrorprm) + " " + text); });
+}
+
+void CoreLog_::logfl(const CoreAnsx& text, int16_t level) {
+    if (level > state().debugLevel.load()) return;
+    quietly([&] { logas(CoreAnsx(sCerrorprm) + sCerrorfle + " " + text); });
+}
+
+void CoreLog_::logtg(const CoreAnsx& text, int16_t level) {
+    if (level > state().debugLevel.load()) return;
+    quietly([&] { logas(CoreAnsx(sCerrorprm) + sCerrortag + " " + text); });
+}
+
+void CoreLog_::login(const CoreAnsx& text, int number) {
+    quietly([&] { logas(text + " " + CoreAnsx(number)); });
+}
+
+void CoreLog_::trace(const CoreAnsx& text, bool flag) {
+    if (state().traceLevel.load() <= 0) return;
+    quietly([&] { logas(CoreAnsx(flag ? "<<<" : ">>>") + text); });
+}
+
+void CoreLog_::dtime(const CoreAnsx& text) {
+    quietly([&] {
+        LogState& s = state();
+        double now = nowInDays();
+        double elapsedSeconds;
+        {
+            std::lock_guard<std::mutex> hold(s.mutex);
+            elapsedSeconds = (now - s.timerDays[9]) * dVsecondsperday;
+            s.timerDays[9] = now;
+        }
+        CoreAnsx stamp;
+        stamp.sprintf("%.3f >", elapsedSeconds);
+        logas(stamp + text);
+    });
+}
+
+void CoreLog_::smlog(const CoreAnsx& text) {
+    quietly([&] {
+        CoreAnsx line = text + "\n";
+        LogState& s = state();
+        std::lock_guard<std::mutex> hold(s.mutex);
+        appendLocked(CoreAnsx(sCsimplelogpath), line);
+    });
+}
+
+void CoreLog_::setdb(int16_t level, bool timestamps) {
+    LogState& s = state();
+    double now = nowInDays();
+    std::lock_guard<std::mutex> hold(s.mutex);
+    s.debugLevel.store(level);
+    s.timestamps.store(timestamps);
+    for (double& timer : s.timerDays) timer = now;
+}
+
+int16_t CoreLog_::getdb() {
+    return state().debugLevel.load();
+}
+
+bool CoreLog_::aredb() {
+    return state().debugLevel.load() > 0;
+}
+
+void CoreLog_::setpt(const CoreAnsx& folder) {
+    LogState& s = state();
+    CoreAnsx copy(folder);
+    std::lock_guard<std::mutex> hold(s.mutex);
+    s.folder = copy;
+}
+
+CoreAnsx CoreLog_::getpt() {
+    LogState& s = state();
+    std::lock_guard<std::mutex> hold(s.mutex);
+    return s.folder;
+}
+
+void CoreLog_::setfn(const CoreAnsx& name) {
+    LogState& s = state();
+    CoreAnsx copy(name);
+    std::lock_guard<std::mutex> hold(s.mutex);
+    s.fileName = copy;
+}
+
+CoreAnsx CoreLog_::getfn() {
+    LogState& s = state();
+    std::lock_guard<std::mutex> hold(s.mutex);
+    return s.fileName;
+}
+
+void CoreLog_::settr(int16_t level) {
+    state().traceLevel.store(level);
+}
+
+void CoreLog_::setClockForTest(double (*daysNow)()) {
+    state().clock.store(daysNow);
+}

@@ -1,0 +1,78 @@
+#include "base/CoreSmph.h"
+
+#include "base/CoreAnsx.h"
+#include "base/CoreLog_.h"
+#include "base/CoreXutl.h"
+
+namespace {
+// Sleep between two attempts on a busy lock, in milliseconds.
+const int sleepBetweenAttemptsMs = 1;
+} // namespace
+
+int ininc(std::atomic<int32_t>* p) {
+    return p->fetch_add(1) + 1;
+}
+
+int indec(std::atomic<int32_t>* p) {
+    return p->fetch_sub(1) - 1;
+}
+
+CoreSmph::CoreSmph() : iCounter(iCsphinit), iErrors(0) {}
+
+CoreSmph::~CoreSmph() {}
+
+// The counter only ever holds 1 (free) or 0 (taken): takers move it 1 -> 0 and releases 0 -> 1 by
+// compare-and-swap. A take that decremented first and undid it on failure would let the counter pass through
+// negative values, and a second release landing in that window (after a forced take both holders release)
+// would leave it at 2, admitting two takers.
+bool CoreSmph::locka() {
+    int32_t expected = iCounter.load();
+    while (expected >= 1) {
+        if (iCounter.compare_exchange_weak(expected, expected - 1)) return true;
+    }
+    return false;
+}
+
+int CoreSmph::locks() {
+    while (!locka()) CoreXutl::sleep(sleepBetweenAttemptsMs);
+    return 0; // the counter just moved from 1 to 0
+}
+
+int CoreSmph::debgl() {
+    int sleeps = 0;
+    while (!locka()) {
+        CoreXutl::sleep(sleepBetweenAttemptsMs);
+        ++sleeps;
+    }
+    return sleeps;
+}
+
+void CoreSmph::locks(int ms) {
+    const double startMs = CoreXutl::tmono();
+    while (!locka()) {
+        CoreXutl::sleep(sleepBetweenAttemptsMs);
+        const double waitedMs = CoreXutl::tmono() - startMs;
+        if (waitedMs > ms) {
+            // Callers rely on never hanging: take the lock as if it had been granted, even though its holder
+            // may still be inside. The holder's later release and ours both end at 1.
+            iCounter.store(0);
+            const int errors = iErrors.fetch_add(1) + 1;
+            CoreLog_::loger(CoreAnsx("Lock forced after ") + CoreAnsx(static_cast<int>(waitedMs)) +
+                                CoreAnsx(" ms (forced takes: ") + CoreAnsx(errors) + CoreAnsx(")"),
+                            1);
+            return;
+        }
+    }
+}
+
+int CoreSmph::relse() {
+    int32_t expected = iCounter.load();
+    while (expected < iCsphinit) {
+        if (iCounter.compare_exchange_weak(expected, expected + 1)) return expected + 1;
+    }
+    return expected;
+}
+
+int CoreSmph::geter() const {
+    return iErrors.load();
+}
