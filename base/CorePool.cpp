@@ -2,6 +2,7 @@
 #include "base/CoreLog_.h"
 #include "base/CoreSmph.h"
 #include "base/CoreXutl.h"
+#include "platform/IppLayer.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -38,8 +39,11 @@ CoreAnsx addressText(const void* p) {
     return CoreAnsx(static_cast<long>(reinterpret_cast<intptr_t>(p)));
 }
 
+// The signal-processing layer's allocator gives 64-byte-aligned blocks and takes an int size, so
+// larger requests fail like any other allocation that cannot be served.
 void* alignedBlock(size_t bytes) {
-    return std::aligned_alloc(CorePool::iCalignment, bytes);
+    if (bytes > static_cast<size_t>(std::numeric_limits<int>::max())) return nullptr;
+    return ippsMalloc_8u(static_cast<int>(bytes));
 }
 
 } // namespace
@@ -53,7 +57,7 @@ struct CorePool::Book {
 };
 
 CorePool::CorePool()
-    : allocator(alignedBlock), release([](void* p) { std::free(p); }),
+    : allocator(alignedBlock), release([](void* p) { ippsFree(p); }),
       pause([](int ms) { CoreXutl::sleep(ms); }), iLimit(0), iAllocated(0), iPeak(0), iLargest(0),
       bLimit(false), pBook(new Book), pLock(new CoreSmph) {}
 
