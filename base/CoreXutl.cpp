@@ -31,7 +31,16 @@ double CoreXutl::tmono() {
     return static_cast<double>(now.tv_sec) * 1000.0 + static_cast<double>(now.tv_nsec) * 1e-6;
 }
 
+namespace {
+std::atomic<double (*)()> dayClock{nullptr};
+} // namespace
+
+void CoreXutl::setDayClock(double (*clock)()) {
+    dayClock.store(clock);
+}
+
 double CoreXutl::ttime() {
+    if (double (*clock)() = dayClock.load()) return clock();
     timeval now{};
     gettimeofday(&now, nullptr);
     return (static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_usec) * 0.000001) * dVtdatetimeconst;
@@ -163,30 +172,29 @@ bool CoreXutl::cpyfl(const char* from, const char* to, bool) {
     return ok;
 }
 
-bool CoreXutl::lgexc(const char* path, const char* text, bool) {
-    if (!path || !*path) return false;
-    if (!text) text = "";
+bool CoreXutl::rplfl(const char* path, const char* data, size_t size, bool lock) {
+    if (!path || !*path || (!data && size > 0)) return false;
     std::string tempPath;
     const int fd = openSiblingTemp(path, 0666, tempPath);
-    if (fd < 0) {
-        CoreLog_::loger(CoreAnsx("Cannot create a temporary file for ") + CoreAnsx(path), 1);
-        return false;
-    }
+    if (fd < 0) return false;
     // A replaced file keeps its permissions, as it would when rewritten in place.
     struct stat existing {};
     bool ok =
         stat(path, &existing) != 0 || !S_ISREG(existing.st_mode) || fchmod(fd, existing.st_mode & 07777) == 0;
-    ok = ok && flock(fd, LOCK_EX) == 0;
-    if (ok) {
-        const std::string line = std::string(text) + "\n";
-        ok = writeAll(fd, line.data(), line.size()) && fsync(fd) == 0;
-        flock(fd, LOCK_UN);
-    }
+    if (ok && lock) ok = flock(fd, LOCK_EX) == 0;
+    // fsync before the rename: after a crash the target is the old file or the whole new one.
+    if (ok) ok = writeAll(fd, data, size) && fsync(fd) == 0;
+    if (lock) flock(fd, LOCK_UN);
     ok = close(fd) == 0 && ok;
     if (ok) ok = rename(tempPath.c_str(), path) == 0;
-    if (!ok) {
-        unlink(tempPath.c_str());
-        CoreLog_::loger(CoreAnsx("Cannot write ") + CoreAnsx(path), 1);
-    }
+    if (!ok) unlink(tempPath.c_str());
     return ok;
+}
+
+bool CoreXutl::lgexc(const char* path, const char* text, bool) {
+    if (!path || !*path) return false;
+    const std::string line = std::string(text ? text : "") + "\n";
+    if (rplfl(path, line.data(), line.size(), true)) return true;
+    CoreLog_::loger(CoreAnsx("Cannot write ") + CoreAnsx(path), 1);
+    return false;
 }

@@ -2,6 +2,7 @@
 // thread ids, and a few small file and folder operations. Static members only; every function is
 // safe to call from any thread.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 class CoreXutl {
@@ -11,6 +12,9 @@ public:
     static double tgtme(); // wall-clock time in milliseconds (seconds * 1000 + microseconds * 0.001)
     static double tmono(); // monotonic milliseconds, for timeouts and elapsed times
     static double ttime(); // wall-clock time in days since the epoch
+    // Test seam: the clock behind ttime (days since the epoch), so that tests of LEDs and blink
+    // clocks set the time instead of sleeping; null restores the wall clock.
+    static void setDayClock(double (*clock)());
     static void sleep(int ms);
     static int getpi();                  // process id
     static unsigned long getti();        // calling thread's id
@@ -24,4 +28,9 @@ public:
     // advisory lock to a temporary file that is renamed over path; an existing file stays whole
     // when anything fails. Returns whether it worked; failures are logged. flag has no effect.
     static bool lgexc(const char* path, const char* text, bool flag);
+    // Replaces path with size bytes: a new file beside it is written, flushed to disk and renamed
+    // over path, so path is the old file or the whole new one, never a part. A replaced file keeps
+    // its permissions. With lock the temporary is written under an exclusive advisory lock. On
+    // failure the temporary is removed and false returned; nothing is logged (callers report).
+    static bool rplfl(const char* path, const char* data, size_t size, bool lock);
 };

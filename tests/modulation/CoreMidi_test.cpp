@@ -1,0 +1,159 @@
+#include "modulation/CoreMidi.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+namespace {
+
+struct SlotState {
+    bool learn;
+    int status, controller, channelPlusOne, value;
+};
+
+SlotState slotOf(const CoreMidi& midi, int16_t slot) {
+    SlotState s{};
+    midi.getms(slot, s.learn, s.status, s.controller, s.channelPlusOne, s.value);
+    return s;
+}
+
+} // namespace
+
+TEST(CoreMidi, FreshSlotsMatchControllerOneTwentySevenOnAnyChannel) {
+    CoreMidi midi;
+    const SlotState fresh = slotOf(midi, 0);
+    EXPECT_FALSE(fresh.learn);
+    EXPECT_EQ(fresh.status, 176);
+    EXPECT_EQ(fresh.controller, 127);
+    EXPECT_EQ(fresh.channelPlusOne, 16);
+    EXPECT_EQ(fresh.value, 0);
+    for (int16_t slot = 1; slot < 8; ++slot) midi.setms(slot, 176, slot);
+
+    CoreMidi::MIDISLIDERCALLBACKINFO* changes = midi.mdctr(0, 4, 176, 127, 127);
+    EXPECT_TRUE(changes[0].changed);
+    EXPECT_EQ(changes[0].value, 1.0f);
+    for (int i = 1; i < 8; ++i) EXPECT_FALSE(changes[i].changed);
+    EXPECT_EQ(slotOf(midi, 0).channelPlusOne, 5);
+    EXPECT_EQ(slotOf(midi, 0).value, 127);
+    changes = midi.mdctr(0, 0, 176, 127, 0);
+    EXPECT_TRUE(changes[0].changed);
+    EXPECT_EQ(changes[0].value, 0.0f);
+    changes = midi.mdctr(0, 0, 177, 127, 64); // another status
+    EXPECT_FALSE(changes[0].changed);
+}
+
+TEST(CoreMidi, BindingAndLearning) {
+    CoreMidi midi;
+    midi.setms(0, 176, 200);
+    EXPECT_EQ(slotOf(midi, 0).controller, 127);
+    midi.setms(0, 176, -1);
+    EXPECT_TRUE(slotOf(midi, 0).learn);
+    midi.setms(0, 176, -1);
+    EXPECT_FALSE(slotOf(midi, 0).learn);
+
+    midi.setms(2, 176, 7);
+    midi.setms(2, 0, -1); // learn
+    CoreMidi::MIDISLIDERCALLBACKINFO* changes = midi.mdctr(0, 2, 177, 11, 64);
+    EXPECT_TRUE(changes[2].changed);
+    EXPECT_FLOAT_EQ(changes[2].value, 64.0f / 127.0f);
+    const SlotState learnt = slotOf(midi, 2);
+    EXPECT_FALSE(learnt.learn);
+    EXPECT_EQ(learnt.status, 177);
+    EXPECT_EQ(learnt.controller, 11);
+    EXPECT_EQ(learnt.channelPlusOne, 3);
+
+    // Slots outside 0..7: setms ignores them, getms reads a fresh slot.
+    midi.setms(8, 144, 5);
+    midi.setms(-1, 144, -1);
+    const SlotState outside = slotOf(midi, 9);
+    EXPECT_EQ(outside.status, 176);
+    EXPECT_EQ(outside.controller, 127);
+    EXPECT_EQ(outside.channelPlusOne, 16);
+    EXPECT_FALSE(outside.learn);
+}
+
+TEST(CoreMidi, SeveralSlotsOnOneControllerAllChange) {
+    CoreMidi midi;
+    midi.setms(1, 176, 20);
+    midi.setms(5, 176, 20);
+    CoreMidi::MIDISLIDERCALLBACKINFO* changes = midi.mdctr(0, 0, 176, 20, 100);
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(changes[i].changed, i == 1 || i == 5) << i;
+}
+
+TEST(CoreMidi, DelayedMessagesApplyWhenTheirOffsetHasPassed) {
+    CoreMidi midi;
+    CoreMidi::MIDISLIDERCALLBACKINFO* changes = midi.mdctr(64, 0, 176, 127, 90);
+    EXPECT_FALSE(changes[0].changed);
+    EXPECT_EQ(midi.getel(), 1);
+    EXPECT_FALSE(midi.actvt());
+    changes = midi.updte(32);
+    EXPECT_FALSE(changes[0].changed);
+    changes = midi.updte(32);
+    EXPECT_TRUE(changes[0].changed);
+    EXPECT_FLOAT_EQ(changes[0].value, 90.0f / 127.0f);
+    EXPECT_EQ(midi.getel(), 0);
+    EXPECT_TRUE(midi.actvt());
+    EXPECT_FALSE(midi.actvt());
+
+    // Several due messages on one slot: the last one stands. updte(-1) applies everything.
+    midi.mdctr(10, 0, 176, 127, 1);
+    midi.mdctr(5000, 0, 176, 127, 2);
+    midi.mdctr(20, 0, 176, 127, 3);
+    changes = midi.updte(30);
+    EXPECT_FLOAT_EQ(changes[0].value, 3.0f / 127.0f);
+    EXPECT_EQ(midi.getel(), 1);
+    changes = midi.updte(-1);
+    EXPECT_FLOAT_EQ(changes[0].value, 2.0f / 127.0f);
+    EXPECT_EQ(midi.getel(), 0);
+    changes = midi.updte(-1);
+    EXPECT_FALSE(changes[0].changed);
+
+    // A queued message left at destruction is freed with the queue (checked under ASan).
+    midi.mdctr(100, 0, 176, 127, 4);
+}
+
+TEST(CoreMidi, ValueBytesAboveOneTwentySevenAreClamped) {
+    CoreMidi midi;
+    CoreMidi::MIDISLIDERCALLBACKINFO* changes = midi.mdctr(0, 0, 176, 127, 255);
+    EXPECT_EQ(changes[0].value, 1.0f);
+    EXPECT_EQ(slotOf(midi, 0).value, 127);
+    changes = midi.mdctr(0, 0, 176, 127, -4);
+    EXPECT_EQ(changes[0].value, 0.0f);
+}
+
+TEST(CoreMidi, PostingAndApplyingOnTwoThreadsLosesAndDuplicatesNothing) {
+    CoreMidi midi;
+    for (int16_t slot = 0; slot < 8; ++slot) midi.setms(slot, 176, slot);
+    constexpr int rounds = 300;
+    std::atomic<int> consumedRounds{0};
+    std::atomic<bool> posterDone{false};
+    std::thread poster([&] {
+        for (int round = 0; round < rounds; ++round) {
+            for (int slot = 0; slot < 8; ++slot) midi.mdctr(1 + slot, slot, 176, slot, round % 128);
+            while (consumedRounds.load() <= round) std::this_thread::yield();
+        }
+        posterDone = true;
+    });
+    int seen[8] = {};
+    int wrongValues = 0;
+    int extra = 0;
+    while (!posterDone.load()) {
+        CoreMidi::MIDISLIDERCALLBACKINFO* changes = midi.updte(1);
+        const int round = consumedRounds.load();
+        for (int slot = 0; slot < 8; ++slot) {
+            if (!changes[slot].changed) continue;
+            if (seen[slot] > round) ++extra;
+            ++seen[slot];
+            if (changes[slot].value != static_cast<float>((round % 128) / 127.0)) ++wrongValues;
+        }
+        bool complete = true;
+        for (int slot = 0; slot < 8; ++slot) complete = complete && seen[slot] == round + 1;
+        if (complete) consumedRounds = round + 1;
+    }
+    poster.join();
+    for (int slot = 0; slot < 8; ++slot) EXPECT_EQ(seen[slot], rounds) << slot;
+    EXPECT_EQ(wrongValues, 0);
+    EXPECT_EQ(extra, 0);
+    EXPECT_EQ(midi.getel(), 0);
+}
