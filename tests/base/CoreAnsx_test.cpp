@@ -1,4 +1,5 @@
 #include "base/CoreAnsx.h"
+#include "tests/common/DecimalCommaLocale.h"
 
 #include <cfloat>
 #include <climits>
@@ -211,29 +212,14 @@ TEST(CoreAnsx, FormatsWithGivenPatterns) {
     EXPECT_STREQ(s.sprintf("%lf", 0.25).c_str(), "0.250000");
 }
 
-// Hosts may run with a decimal-comma locale. Finds or builds one; returns false
-// when the machine offers none, in which case only the C++ global locale is
-// switched.
-bool selectDecimalCommaLocale(const std::filesystem::path& folder) {
-    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "de_DE"}) {
-        if (std::setlocale(LC_ALL, name)) return true;
-    }
-    std::filesystem::create_directories(folder);
-    const std::string command =
-        "localedef -i de_DE -f UTF-8 '" + (folder / "de_DE.UTF-8").string() + "' >/dev/null 2>&1";
-    if (std::system(command.c_str()) != 0) return false;
-    setenv("LOCPATH", folder.c_str(), 1);
-    return std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
-}
-
 struct CommaNumbers : std::numpunct<char> {
     char do_decimal_point() const override { return ','; }
 };
 
 TEST(CoreAnsx, NumbersUseDecimalPointUnderDecimalCommaLocale) {
-    const std::filesystem::path localeFolder =
-        std::filesystem::temp_directory_path() / ("coreansx-locale-" + std::to_string(getpid()));
-    const bool cLocaleSwitched = selectDecimalCommaLocale(localeFolder);
+    // Hosts may run with a decimal-comma locale, in C and in the C++ global locale.
+    DecimalCommaLocale comma(LC_ALL);
+    const bool cLocaleSwitched = comma.active();
     const std::locale previousGlobal =
         std::locale::global(std::locale(std::locale::classic(), new CommaNumbers));
     if (cLocaleSwitched) {
@@ -253,8 +239,6 @@ TEST(CoreAnsx, NumbersUseDecimalPointUnderDecimalCommaLocale) {
                   .ToInt(),
               0); // no locale-dependent blanks
     std::locale::global(previousGlobal);
-    std::setlocale(LC_ALL, "C");
-    std::filesystem::remove_all(localeFolder);
 }
 
 } // namespace

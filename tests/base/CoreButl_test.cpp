@@ -3,6 +3,7 @@
 #include "base/CoreLog_.h"
 #include <gtest/gtest.h>
 
+#include "tests/common/DecimalCommaLocale.h"
 #include <atomic>
 #include <clocale>
 #include <cmath>
@@ -183,15 +184,9 @@ TEST(CoreButlText, NumbersAreFormattedWithAPointInEveryLocale) {
         EXPECT_EQ(str(CoreButl::intas(1234567)), "1234567");
     };
     check();
-    const char* commaLocales[] = {"de_DE.UTF-8", "de_DE.utf8", "de_DE",
-                                  "fr_FR.UTF-8", "fr_FR.utf8", "it_IT.UTF-8"};
-    const std::string previous = std::setlocale(LC_NUMERIC, nullptr);
-    const char* found = nullptr;
-    for (const char* name : commaLocales)
-        if ((found = std::setlocale(LC_NUMERIC, name)) != nullptr) break;
-    if (found == nullptr) GTEST_SKIP() << "no decimal-comma locale installed on this machine";
+    DecimalCommaLocale comma;
+    if (!comma.active()) GTEST_SKIP() << "no decimal-comma locale available on this machine";
     check();
-    std::setlocale(LC_NUMERIC, previous.c_str());
 }
 
 TEST(CoreButlText, ByteTextsSkipZerosAndDropTheUtf16Mark) {

@@ -1,5 +1,6 @@
 #include "modulation/CoreParm.h"
 
+#include "tests/common/DecimalCommaLocale.h"
 #include <clocale>
 #include <cmath>
 #include <gtest/gtest.h>
@@ -145,24 +146,9 @@ TEST(CoreParm, ConstructedParameterFollowsOffAtItsLowerBound) {
     EXPECT_EQ(parm.getsu(), 5.0);
 }
 
-// Restores the process locale at the end of the test whatever happens.
-struct NumericLocaleGuard {
-    std::string saved;
-    NumericLocaleGuard() : saved(std::setlocale(LC_NUMERIC, nullptr)) {}
-    ~NumericLocaleGuard() { std::setlocale(LC_NUMERIC, saved.c_str()); }
-};
-
 TEST(CoreParm, ConstantsIgnoreADecimalCommaLocale) {
-    NumericLocaleGuard guard;
-    bool found = false;
-    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "de_DE", "fr_FR.UTF-8", "fr_FR.utf8", "nl_NL.UTF-8",
-                             "it_IT.UTF-8", "ru_RU.UTF-8"}) {
-        if (std::setlocale(LC_NUMERIC, name) != nullptr && std::localeconv()->decimal_point[0] == ',') {
-            found = true;
-            break;
-        }
-    }
-    if (!found) GTEST_SKIP() << "no decimal-comma locale installed";
+    DecimalCommaLocale comma;
+    if (!comma.active()) GTEST_SKIP() << "no decimal-comma locale available on this machine";
     PresetTable preset;
     CoreParm parm = makeParm(&preset.table);
     parm.setsr(CoreAnsx("0.5"), -1.0, 1.0);
