@@ -7,7 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libfftw3-dev libpng-dev)
+packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libfftw3-dev libpng-dev sox python3)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

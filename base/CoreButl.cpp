@@ -1,15 +1,19 @@
 // CoreButl: the static helpers and constants shared by the whole system.
 #include "base/CoreButl.h"
 #include "base/CoreLog_.h"
+#include "base/CoreSmph.h"
 #include "base/CoreXutl.h"
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <limits>
+#include <list>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -50,13 +54,6 @@ char upperAscii(char c) {
     return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
-bool equalsIgnoringCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (upperAscii(a[i]) != upperAscii(b[i])) return false;
-    return true;
-}
-
 // A path cut into folder (with its final separator), name and extension (from the last dot of the name,
 // unless the name starts with it). Separators are '/' and '\'.
 struct PathParts {
@@ -86,30 +83,172 @@ bool isReadOnlyMode(const char* mode) {
     return std::strpbrk(mode, "wa+") == nullptr;
 }
 
-bool writeAll(FILE* file, const char* data, size_t size) {
-    if (size > 0 && std::fwrite(data, 1, size, file) != size) return false;
-    return std::fflush(file) == 0 && std::ferror(file) == 0;
+// Folder listings kept for case resolution, so that a name asked for in another case costs a lookup
+// instead of a listing. Process-wide, at most kMostListings folders (the least recently used goes).
+// A listing is used only while its folder's modification time is unchanged; one taken less than
+// kSettleTime after the folder's last change may miss a file created in the same clock tick, so a
+// miss in it lists the folder again and a hit is checked on disk. The system's own writers drop the
+// listings of the folders they change (CoreButl::pcdrp).
+class FolderListings {
+public:
+    static FolderListings& shared() {
+        static FolderListings listings;
+        return listings;
+    }
+
+    // The name in folder that equals part ignoring the case of ASCII letters: part itself when it
+    // is there, else the first such name in byte order; regular tells whether it is a regular file
+    // (following a symbolic link). modifiedNow: the folder's modification time when the caller has
+    // just read it, else null.
+    bool find(const std::string& folder, const std::string& part, std::string& found, bool& regular,
+              const std::filesystem::file_time_type* modifiedNow) {
+        namespace fs = std::filesystem;
+        std::error_code error;
+        const fs::file_time_type modified = modifiedNow ? *modifiedNow : fs::last_write_time(folder, error);
+        if (error) return false;
+        const std::string key = upperKey(part);
+        bool known = false, hit = false, trusted = false;
+        lock.locks();
+        auto entry = listings.find(folder);
+        if (entry != listings.end() && entry->second.modified == modified) {
+            known = true;
+            trusted = entry->second.trusted;
+            hit = lookup(entry->second, key, part, found, regular);
+            order.splice(order.begin(), order, entry->second.place);
+        }
+        lock.relse();
+        if (known && hit && (trusted || fs::exists(fs::symlink_status(folder + "/" + found, error))))
+            return true;
+        if (known && !hit && trusted) return false;
+
+        // Time and modification first: a change during the listing then shows at the next use.
+        Listing fresh;
+        fresh.modified = modified;
+        fresh.trusted = fs::file_time_type::clock::now() - modified >= kSettleTime;
+        fs::directory_iterator entries(folder, error);
+        if (error) return false;
+        for (const fs::directory_entry& item : entries) {
+            std::string name = item.path().filename().string();
+            const bool isRegular = item.is_regular_file(error);
+            fresh.names[upperKey(name)].push_back({std::move(name), isRegular});
+        }
+        for (auto& same : fresh.names) std::sort(same.second.begin(), same.second.end());
+        lock.locks();
+        forgetLocked(folder);
+        order.push_front(folder);
+        fresh.place = order.begin();
+        hit = lookup(fresh, key, part, found, regular);
+        listings.emplace(folder, std::move(fresh));
+        if (listings.size() > kMostListings) forgetLocked(order.back());
+        lock.relse();
+        return hit;
+    }
+
+    void forget(const std::string& folder) {
+        lock.locks();
+        forgetLocked(folder);
+        lock.relse();
+    }
+
+private:
+    static constexpr size_t kMostListings = 256;
+    static constexpr std::chrono::seconds kSettleTime{2};
+
+    struct Name {
+        std::string text;
+        bool regular;
+        bool operator<(const Name& other) const { return text < other.text; }
+    };
+    struct Listing {
+        std::filesystem::file_time_type modified;
+        bool trusted = false;
+        std::unordered_map<std::string, std::vector<Name>> names; // by upper-cased name, sorted
+        std::list<std::string>::iterator place;
+    };
+
+    static std::string upperKey(const std::string& name) {
+        std::string key = name;
+        for (char& c : key) c = upperAscii(c);
+        return key;
+    }
+
+    static bool lookup(const Listing& listing, const std::string& key, const std::string& part,
+                       std::string& found, bool& regular) {
+        const auto same = listing.names.find(key);
+        if (same == listing.names.end()) return false;
+        const std::vector<Name>& names = same->second;
+        const Name* chosen = &names.front();
+        for (const Name& name : names)
+            if (name.text == part) chosen = &name;
+        found = chosen->text;
+        regular = chosen->regular;
+        return true;
+    }
+
+    void forgetLocked(const std::string& folder) {
+        const auto entry = listings.find(folder);
+        if (entry == listings.end()) return;
+        order.erase(entry->second.place);
+        listings.erase(entry);
+    }
+
+    CoreSmph lock;
+    std::list<std::string> order; // most recently used first
+    std::unordered_map<std::string, Listing> listings;
+};
+
+// The folder named by the first count components of a path split at '/'.
+std::string folderOf(const std::vector<std::string>& components, size_t count) {
+    std::string folder;
+    for (size_t i = 0; i < count; ++i) folder += (i > 0 ? "/" : "") + components[i];
+    if (!folder.empty()) return folder;
+    return count > 0 ? "/" : "."; // an empty first component is the root of an absolute path
 }
 
-// Writes a temporary file next to path and renames it over path; the old file is untouched unless everything
-// succeeded.
-bool replaceFile(const std::string& path, const char* data, size_t size) {
-    static std::atomic<unsigned> sequence{0};
-    const std::string temporary = path + ".~" + std::to_string(CoreXutl::getpi()) + "_" +
-                                  std::to_string(sequence.fetch_add(1)) + ".tmp";
-    FILE* file = std::fopen(temporary.c_str(), "wb");
-    if (file == nullptr) return false;
-    bool written = writeAll(file, data, size);
-    if (std::fclose(file) != 0) written = false;
-    if (written) {
-        std::error_code error;
-        const auto status = std::filesystem::status(path, error);
-        if (!error && std::filesystem::is_regular_file(status))
-            std::filesystem::permissions(temporary, status.permissions(), error);
-        written = std::rename(temporary.c_str(), path.c_str()) == 0;
+// Resolves path component by component against the folders' listings, from the longest prefix that
+// exists as given. A component found in no case ends the walk: with keepMissing the rest is kept as
+// given (the names a writer will create), else false. regular: the last component was found and is
+// a regular file.
+bool resolveCase(const std::string& path, bool keepMissing, std::string& resolved, bool& regular) {
+    namespace fs = std::filesystem;
+    std::vector<std::string> components;
+    for (size_t from = 0;;) {
+        const size_t to = path.find('/', from);
+        components.push_back(path.substr(from, to == std::string::npos ? std::string::npos : to - from));
+        if (to == std::string::npos) break;
+        from = to + 1;
     }
-    if (!written) std::remove(temporary.c_str());
-    return written;
+    // The longest existing prefix; its modification time, read on the way, serves the first listing.
+    std::error_code error;
+    size_t existing = components.size() - 1;
+    fs::file_time_type modified{};
+    for (; existing > 0; --existing) {
+        modified = fs::last_write_time(folderOf(components, existing), error);
+        if (!error) break;
+    }
+    if (existing == 0) modified = fs::last_write_time(folderOf(components, 0), error);
+    const bool modifiedKnown = !error;
+    std::vector<std::string> found(components.begin(),
+                                   components.begin() + static_cast<std::ptrdiff_t>(existing));
+    regular = false;
+    for (size_t i = existing; i < components.size(); ++i) {
+        const std::string& part = components[i];
+        std::string name = part;
+        const bool plain = part.empty() || part == "." || part == "..";
+        const bool first = i == existing && modifiedKnown;
+        regular = false;
+        if (!plain && !FolderListings::shared().find(folderOf(found, found.size()), part, name, regular,
+                                                     first ? &modified : nullptr)) {
+            if (!keepMissing) return false;
+            found.insert(found.end(), components.begin() + static_cast<std::ptrdiff_t>(i), components.end());
+            regular = false;
+            break;
+        }
+        found.push_back(name);
+    }
+    resolved.clear();
+    for (size_t i = 0; i < found.size(); ++i) resolved += (i > 0 ? "/" : "") + found[i];
+    return true;
 }
 
 } // namespace
@@ -725,47 +864,43 @@ FILE* CoreButl::ffpen(const CoreAnsx& path, const char* mode) {
 }
 
 CoreAnsx CoreButl::pcase(const CoreAnsx& path) {
+    bool regular = false;
+    return pcase(path, regular);
+}
+
+CoreAnsx CoreButl::pcase(const CoreAnsx& path, bool& regular) {
     namespace fs = std::filesystem;
     const std::string given = toStd(path);
     std::error_code error;
-    if (given.empty() || fs::exists(fs::symlink_status(given, error))) return path;
-
-    std::vector<std::string> components;
-    size_t from = 0;
-    while (from <= given.size()) {
-        const size_t to = std::min(given.find('/', from), given.size());
-        components.push_back(given.substr(from, to - from));
-        from = to + 1;
+    regular = false;
+    if (given.empty()) return path;
+    const fs::file_status status = fs::symlink_status(given, error);
+    if (fs::exists(status)) {
+        regular = fs::is_regular_file(fs::is_symlink(status) ? fs::status(given, error) : status);
+        return path;
     }
-    // components[0] is empty for an absolute path; a trailing '/' leaves an empty last one.
     std::string resolved;
-    for (size_t i = 0; i < components.size(); ++i) {
-        const std::string& part = components[i];
-        if (i > 0) resolved += '/';
-        if (part.empty() || part == "." || part == "..") {
-            resolved += part;
-            continue;
-        }
-        const std::string exact = resolved + part;
-        if (fs::exists(fs::symlink_status(exact, error))) {
-            resolved = exact;
-            continue;
-        }
-        std::string best;
-        bool found = false;
-        fs::directory_iterator entries(resolved.empty() ? std::string(".") : resolved, error);
-        if (error) return path;
-        for (const fs::directory_entry& entry : entries) {
-            const std::string name = entry.path().filename().string();
-            if (equalsIgnoringCase(name, part) && (!found || name < best)) {
-                best = name;
-                found = true;
-            }
-        }
-        if (!found) return path;
-        resolved += best;
-    }
+    return resolveCase(given, false, resolved, regular) ? CoreAnsx(resolved.c_str()) : path;
+}
+
+CoreAnsx CoreButl::wcase(const CoreAnsx& path) {
+    const std::string given = toStd(path);
+    std::error_code error;
+    if (given.empty() || std::filesystem::exists(std::filesystem::symlink_status(given, error))) return path;
+    std::string resolved;
+    bool regular = false;
+    resolveCase(given, true, resolved, regular);
     return CoreAnsx(resolved.c_str());
+}
+
+void CoreButl::pcdrp(const CoreAnsx& path) {
+    std::string folder = toStd(path);
+    for (size_t separator = folder.rfind('/'); separator != std::string::npos && separator > 0;
+         separator = folder.rfind('/', separator - 1)) {
+        folder.resize(separator);
+        FolderListings::shared().forget(folder);
+    }
+    FolderListings::shared().forget(folder.size() > 0 && folder[0] == '/' ? "/" : ".");
 }
 
 CoreAnsx CoreButl::getpt(const CoreAnsx& path) {
@@ -837,7 +972,9 @@ CoreAnsx CoreButl::getfc(const CoreAnsx& path) {
 bool CoreButl::setfc(const CoreAnsx& path, const CoreAnsx& text) {
     const std::string target = toStd(ffpen(path));
     const std::string content = toStd(text);
-    if (replaceFile(target, content.data(), content.size())) return true;
+    const bool written = CoreXutl::rplfl(target.c_str(), content.data(), content.size(), false);
+    pcdrp(CoreAnsx(target.c_str()));
+    if (written) return true;
     CoreLog_::loger(CoreAnsx("Could not write file ") + CoreAnsx(target.c_str()), 1);
     return false;
 }
@@ -845,7 +982,9 @@ bool CoreButl::setfc(const CoreAnsx& path, const CoreAnsx& text) {
 bool CoreButl::svatx(const CoreAnsx& path, const CoreAnsx& text, bool flag) {
     const CoreAnsx target = ffpen(path);
     const CoreAnsx content = CoreAnsx(sCxmlheader) + CoreAnsx(sCxmlgenerator) + text;
-    if (CoreXutl::lgexc(target.c_str(), content.c_str(), flag)) return true;
+    const bool written = CoreXutl::lgexc(target.c_str(), content.c_str(), flag);
+    pcdrp(target);
+    if (written) return true;
     CoreLog_::loger(CoreAnsx("Could not write file ") + target, 1);
     return false;
 }

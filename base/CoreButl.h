@@ -1,7 +1,8 @@
 // CoreButl: the shared constants and the static helpers of the whole system: numbers and powers of
 // two, window functions, a radix-2 FFT, fades, sample decoding, table lookups, the balanced tree
-// over vector elements, texts, file names, files and sample/time conversions. No state: every
-// function may be called from any thread (whtns uses the process-wide rand()).
+// over vector elements, texts, file names, files and sample/time conversions. Every function may be
+// called from any thread: the one state, the folder listings behind pcase and wcase, has its own
+// lock (whtns uses the process-wide rand()).
 #pragma once
 #include "base/CoreAnsx.h"
 #include "platform/IppTypes.h"
@@ -185,6 +186,17 @@ public:
     // component (an exact match wins; among several the first in byte order); path itself when
     // it exists as given or no such path exists.
     static CoreAnsx pcase(const CoreAnsx& path);
+    // The same; regular tells whether the path found is a regular file (following a final symbolic
+    // link), mostly without asking the disk again.
+    static CoreAnsx pcase(const CoreAnsx& path, bool& regular);
+    // The path a writer should use: existing folders and an existing file in their own spelling (the
+    // rule of pcase), missing components as given, so that no second file or folder appears in
+    // another case.
+    static CoreAnsx wcase(const CoreAnsx& path);
+    // Forgets what pcase and wcase remember of the folders on path (they keep the listings of up to
+    // 256 folders, checked against each folder's modification time); called after the system
+    // itself creates, renames or deletes a file there.
+    static void pcdrp(const CoreAnsx& path);
     static CoreAnsx getpt(const CoreAnsx& path);                      // folder part
     static CoreAnsx getfn(const CoreAnsx& path, bool noext);          // name (+ extension)
     static CoreAnsx getfx(const CoreAnsx& path);                      // extension upper-cased, with dot

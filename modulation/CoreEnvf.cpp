@@ -68,6 +68,8 @@ CoreEnvf::CoreEnvf(CorePool* pool, const CoreAnsx& name, bool withControls, Data
       pReleasetimeout(nullptr), pHighpassrow(nullptr), pAttack(nullptr), pRelease(nullptr),
       pHighpass(nullptr), pBuffer(nullptr), pPool(pool) {
     if (!pool) throw CoreAnsx("Envelope follower ") + name + CoreAnsx(": no memory pool");
+    // The pool request comes first: when it throws, nothing else has been built yet.
+    pBuffer = static_cast<double*>(pool->mallc(0, iCbufferdim, "ENVF"));
     if (withControls) {
         pAttack = new CoreParm("Attack", "Attack", "t", 1.0, 1000000.0, sources);
         pRelease = new CoreParm("Release", "Release", "t", 1.0, 1000000.0, sources);
@@ -76,7 +78,6 @@ CoreEnvf::CoreEnvf(CorePool* pool, const CoreAnsx& name, bool withControls, Data
         pReleasetimeout = releaseTimeOut;
         pHighpass = new CoreFltr(CoreFltr::iChighpass, iVhighpassmaxorder);
     }
-    pBuffer = static_cast<double*>(pool->mallc(0, iCbufferdim, "ENVF"));
 }
 
 CoreEnvf::~CoreEnvf() {

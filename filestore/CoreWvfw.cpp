@@ -1,0 +1,117 @@
+#include "filestore/CoreWvfw.h"
+
+#include "base/CoreButl.h"
+#include "base/CorePool.h"
+#include "filestore/CoreWavs.h"
+
+#include <algorithm>
+
+CoreWvfw::CoreWvfw(CorePool* pool, CoreAnsx name, int16_t channels, int32_t rate, bool double64)
+    : sName(name), pPool(pool), pHeader(nullptr), pStage(nullptr), pFile(nullptr), bCreated(false),
+      bFailed(false), iChannels(channels), iBytes(double64 ? 8 : 4), iData(0), iRate(rate),
+      bDouble(double64) {
+    if (channels < 1 || channels * iBytes > CoreWavs::iCframelimit) {
+        bFailed = true;
+        return;
+    }
+    try {
+        pHeader = static_cast<char*>(pPool->mallc(4, CoreWavs::iCheadersize, "WVFW"));
+        pStage = static_cast<char*>(pPool->mallc(4, CoreWavs::iCframelimit, "WVFW"));
+    } catch (...) {
+        bFailed = true;
+        return;
+    }
+    const CoreAnsx path = CoreButl::wcase(CoreButl::ffpen(name));
+    pFile = CoreButl::ffpen(path, "wb");
+    CoreButl::pcdrp(path);
+    if (!pFile) {
+        bFailed = true;
+        return;
+    }
+    CoreWavs::sethd(pHeader, iChannels, iRate, bDouble, 0);
+    bCreated = std::fwrite(pHeader, 1, CoreWavs::iCheadersize, pFile) ==
+                   static_cast<size_t>(CoreWavs::iCheadersize) &&
+               std::fflush(pFile) == 0;
+    if (!bCreated) bFailed = true;
+}
+
+CoreWvfw::~CoreWvfw() {
+    finsh();
+    pPool->free_(pHeader);
+    pPool->free_(pStage);
+}
+
+void CoreWvfw::finsh() {
+    if (!pFile) return;
+    if (std::fclose(pFile) != 0) bFailed = true;
+    pFile = nullptr;
+}
+
+template <typename Sample>
+void CoreWvfw::stage(int32_t frames, const Sample* left, const Sample* right) {
+    if (bFailed || !bCreated || frames <= 0) return;
+    const int frameBytes = iChannels * iBytes;
+    const int32_t framesPerPiece = CoreWavs::iCframelimit / frameBytes;
+    for (int32_t done = 0; done < frames && !bFailed;) {
+        const int32_t count = std::min(framesPerPiece, frames - done);
+        std::fill(pStage, pStage + count * frameBytes, 0);
+        for (int32_t i = 0; i < count; ++i) {
+            char* frame = pStage + i * frameBytes;
+            const double l = left ? static_cast<double>(left[done + i]) : 0.0;
+            CoreButl::chfdb(l, frame, 0, bDouble);
+            if (iChannels >= 2) {
+                const double r = right ? static_cast<double>(right[done + i]) : 0.0;
+                CoreButl::chfdb(r, frame, iBytes, bDouble);
+            }
+        }
+        write(count * frameBytes);
+        done += count;
+    }
+}
+
+void CoreWvfw::setdt(int32_t frames, const double* left, const double* right) {
+    stage(frames, left, right);
+}
+
+void CoreWvfw::setdt(int32_t frames, const float* left, const float* right) {
+    stage(frames, left, right);
+}
+
+void CoreWvfw::write(int32_t bytes) {
+    if (bFailed || !bCreated || bytes <= 0) return;
+    bytes = std::min(bytes, static_cast<int32_t>(CoreWavs::iCframelimit));
+    if (iData + bytes > CoreWavs::iCdatalimit) {
+        bFailed = true;
+        return;
+    }
+    // The samples go first: a header never claims bytes the file does not hold.
+    if (std::fseek(pFile, 0, SEEK_END) != 0 ||
+        std::fwrite(pStage, 1, static_cast<size_t>(bytes), pFile) != static_cast<size_t>(bytes)) {
+        bFailed = true;
+        return;
+    }
+    iData += bytes;
+    updhd();
+}
+
+void CoreWvfw::updhd() {
+    if (bFailed || !bCreated) return;
+    CoreWavs::sethd(pHeader, iChannels, iRate, bDouble, static_cast<uint32_t>(iData));
+    if (std::fseek(pFile, 0, SEEK_SET) != 0 ||
+        std::fwrite(pHeader, 1, CoreWavs::iCheadersize, pFile) !=
+            static_cast<size_t>(CoreWavs::iCheadersize) ||
+        std::fflush(pFile) != 0)
+        bFailed = true;
+}
+
+bool CoreWvfw::wfile(CorePool* pool, CoreAnsx name, const double* samples, int32_t frames, bool double64) {
+    return exprt(pool, name, 1, CoreButl::iCdefaultrate, frames, samples, nullptr, double64);
+}
+
+bool CoreWvfw::exprt(CorePool* pool, CoreAnsx name, int16_t channels, int32_t rate, int32_t frames,
+                     const double* left, const double* right, bool double64) {
+    CoreWvfw writer(pool, name, channels, rate, double64);
+    writer.setdt(frames, left, right);
+    writer.finsh();
+    return !writer.bFailed;
+}

@@ -1,0 +1,29 @@
+// CoreProgTestAccess: the program's one friend for tests. Until the program reader exists, tests
+// fill harmonic and raw records and read the fields no accessor offers through it. Tests only.
+#pragma once
+#include "program/CoreProg.h"
+
+class CoreProgTestAccess {
+public:
+    static CoreProg::HLOC& record(CoreProg& p, int h) { return p.pHarmonics[h]; }
+    static CoreProg::RAWLOC& raw(CoreProg& p, int r) { return p.pRaws[r]; }
+    static int16_t capacity(const CoreProg& p) { return p.iCapacity; }
+    static int16_t& harmonicsLoaded(CoreProg& p) { return p.iHarmonicsloaded; }
+    static bool& loaded(CoreProg& p) { return p.bLoaded; }
+    static bool& prepared(CoreProg& p) { return p.bPrepared; }
+    static bool vr(const CoreProg& p) { return p.bVr; }
+    static CoreAnsx vectorFileName(const CoreProg& p) { return p.sVectorfilename; }
+    static CoreAnsx vectorFolder(const CoreProg& p) { return p.sVectorfolder; }
+    static int32_t programRate(const CoreProg& p) { return p.iProgramratehz; }
+    static int32_t minimumBlock(const CoreProg& p) { return p.iMinimumblock; }
+    static int32_t blockCap(const CoreProg& p) { return p.iBlockcap; }
+    static int32_t rateConversion(const CoreProg& p) { return p.iRateconversionus; }
+    static CoreParm* inputTrim(CoreProg& p) { return p.pInputtrim; }
+    static CoreParm* outputTrim(CoreProg& p) { return p.pOutputtrim; }
+    static CoreParm* feedbackControl(CoreProg& p) { return p.pFeedbackcontrol; }
+    static CoreParm* dryControl(CoreProg& p) { return p.pDrycontrol; }
+    static CoreParm* lookaheadControl(CoreProg& p) { return p.pLookaheadcontrol; }
+    static CoreRfun* rawFunction(CoreProg& p, int i) { return p.pRawfuns[i]; }
+    static CorePlel* registry(CoreProg& p) { return p.pRegistry; }
+    static bool sharedRegistry(const CoreProg& p) { return p.bSharedregistry; }
+};
