@@ -71,6 +71,22 @@ public:
     static int cns17(const double* inL, const double* inR, double* outL, double* outR, const void* kernelL,
                      const void* kernelR, double* ringL, double* ringR, long length, long position,
                      FFTEXTENSION* extension);
+    // Their per-channel routines (channel 0 left, 1 right; the channel decides which kernel spectra
+    // and accumulators are used and when the kernel-changed flag and the ring index move on).
+    static int cnm10(const double* in, double* out, const void* kernel, double* ring, long length,
+                     long position, FFTEXTENSION* extension, int channel);
+    static int cnm11(const double* in, double* out, const void* kernel, double* ring, long length,
+                     long position, FFTEXTENSION* extension, int channel);
+    static int cnm12(const double* in, double* out, const void* kernel, double* ring, long length,
+                     long position, FFTEXTENSION* extension, int spectraIndex, int accumulatorIndex);
+    static int cnm14(const double* in, double* out, const void* kernel, double* ring, long length,
+                     long position, FFTEXTENSION* extension, int channel);
+    static int cnm15(const double* in, double* out, const void* kernel, double* ring, long length,
+                     long position, FFTEXTENSION* extension, int channel);
+    static int cnm16(const double* in, double* out, const void* kernel, double* ring, long length,
+                     long position, FFTEXTENSION* extension, int spectraIndex, int accumulatorIndex);
+    static int cnm17(const double* in, double* out, const void* kernel, double* ring, long length,
+                     long position, FFTEXTENSION* extension, int spectraIndex, int accumulatorIndex);
     // One-tap routine of rows 16 and 17.
     static int cns18(const double* inL, const double* inR, double* outL, double* outR, const void* kernelL,
                      const void* kernelR, double* ringL, double* ringR, long length, long position,
@@ -127,6 +143,13 @@ void uloa6(FFTSTRUCT* plan, FFTEXTENSION* extension);
 void clea1(FFTSTRUCT* plan, FFTEXTENSION* extension);
 void clea2(FFTSTRUCT* plan, FFTEXTENSION* extension);
 void clea6(FFTSTRUCT* plan, FFTEXTENSION* extension);
+
+// Sizes of the partitioned FFT modes for kernel length K, partition size S and block B: P = ceil(K / S)
+// partitions, partition k holding min(K - k x S, S) taps (written to lengths[0 .. P-1] when lengths is
+// not null), and the FFT size F = the power of two at or above B + S - 1. False, with nothing written,
+// when K, S or B is below 1 or the sizes would not fit the engine's buffers (P x F doubles).
+bool partitionSizes(int kernelLength, int partition, int block, int& partitions, int& fftSize,
+                    int* lengths = nullptr);
 
 // Callbacks of the FFT and GPU modes 9-16 (CoreOptiBlockModes.cpp).
 bool load3(long first, FFTSTRUCT* plan, FFTEXTENSION* extension, int block, long& length);

@@ -896,7 +896,7 @@ TEST(CoreCnvl, UnplannedOrFailedConvolverPlaysSilenceAndStillMixes) {
         failed.set__(0, 64, 8, 0, 0, 8);
         ASSERT_TRUE(failed.plan_());
         const double* ring = failed.ringL();
-        failed.set__(9, 16, 8, 64, 0, 8); // the FFT load fails
+        failed.set__(9, 16, 8, 100, 0, 8); // F = 100 is no power of two: the FFT load fails
         EXPECT_FALSE(failed.plan_());
         EXPECT_EQ(failed.ringL(), ring); // rings unchanged
         expectSilence(failed, "failed plan");
