@@ -3,10 +3,13 @@
 #include "base/CoreBlnk.h"
 #include "base/CoreButl.h"
 #include "base/CoreLog_.h"
+#include "base/CoreNode.h"
 #include "base/CoreTlst.h"
+#include "base/CoreXml_.h"
 #include "convolution/CorePlel.h"
 #include "convolution/CoreRvct.h"
 #include "convolution/CoreVctr.h"
+#include "filestore/CoreFsys.h"
 #include "modulation/CoreDynm.h"
 #include "modulation/CoreEnv_.h"
 #include "modulation/CoreEnvf.h"
@@ -605,4 +608,123 @@ bool CoreProg::inphs(const double* block, int32_t n) {
         if (block[i] < smallest) smallest = block[i];
     }
     return largest > -smallest;
+}
+
+// ---- header of a packed program ------------------------------------------------------------------------
+
+namespace {
+
+// The program document of a packed program: the container's own bytes (never a loose file of the same
+// name), parsed. Null (logged) when the item does not parse or has no PROGRAM.
+CoreNode* packedProgram(CoreFsys& store, int32_t id, CoreXml_& document, const CoreAnsx& containerPath) {
+    CoreNode* root = nullptr;
+    try {
+        store.loadc(id, true);
+        root = document.getfc(store.ct2as(id));
+    } catch (const CoreAnsx&) {
+        root = nullptr;
+    }
+    CoreNode* program = root ? root->getcd(DataXml_::sCtagprogrm) : nullptr;
+    if (program == nullptr)
+        CoreLog_::logfl(containerPath + ": the program item is not a readable program document", 1);
+    return program;
+}
+
+// The id of the program item: the record whose file name without folder and extension equals the key,
+// else the first record, in record order, whose name contains it; -1 when none.
+int32_t programItem(const CoreFsys& store, const CoreAnsx& key) {
+    int32_t contains = -1;
+    for (int i = 0; i < store.llvcn(); ++i) {
+        int32_t id = -1;
+        const CoreAnsx itemName = store.llvel(i, id).UpperCase();
+        if (CoreButl::getfn(CoreButl::ffpen(itemName), true) == key) return id;
+        if (contains < 0 && itemName.Pos(key) > 0) contains = id;
+    }
+    return contains;
+}
+
+// A header value by the tree's default rule, where a value written as "0" also counts as absent: the
+// writer frames it (" 0 "), which the tree alone would read as present.
+CoreAnsx headerValue(const CoreNode* program, const CoreAnsx& tag, const CoreAnsx& fallback) {
+    const CoreAnsx value = CoreNode::gtnls(program, tag, fallback);
+    return value == CoreAnsx("0") ? fallback : value;
+}
+
+bool loadPacked(CoreFsys& store, const CoreAnsx& containerPath) {
+    if (store.loada(containerPath, CoreAnsx("0"), false, nullptr)) return true;
+    CoreLog_::logfl(containerPath + ": packed program not read", 1);
+    return false;
+}
+
+} // namespace
+
+void CoreProg::getni(CorePool* pool, CoreAnsx containerPath, int32_t& id, CoreAnsx& name, CoreAnsx* categories,
+                     CoreAnsx& description, CoreAnsx& vectorFileName) {
+    if (pool == nullptr || categories == nullptr) return;
+    CoreFsys store(pool);
+    if (!loadPacked(store, containerPath)) return;
+    const CoreAnsx key = CoreButl::getfn(CoreButl::ffpen(containerPath), true).UpperCase();
+    const int32_t found = programItem(store, key);
+    if (found < 0) {
+        CoreLog_::logfl(containerPath + ": no item of the container is named after it", 1);
+        return;
+    }
+    CoreXml_ document;
+    const CoreNode* program = packedProgram(store, found, document, containerPath);
+    if (program == nullptr) return;
+    const CoreAnsx null(CoreButl::sCnull);
+    const CoreAnsx empty("");
+    id = found;
+    name = headerValue(program, DataXml_::sCtagprognm, null);
+    categories[0] = headerValue(program, DataXml_::sCtagcategr, empty);
+    categories[1] = headerValue(program, DataXml_::sCtagsubca1, empty);
+    categories[2] = headerValue(program, DataXml_::sCtagsubca2, empty);
+    description = headerValue(program, DataXml_::sCtagdescrp, null);
+    vectorFileName = headerValue(program, DataXml_::sCtagactvnm, null);
+}
+
+bool CoreProg::setni(CorePool* pool, CoreAnsx containerPath, int32_t id, CoreAnsx name, CoreAnsx* categories,
+                     CoreAnsx description, CoreNode* extra) {
+    if (pool == nullptr || categories == nullptr) return false;
+    CoreFsys store(pool);
+    if (!loadPacked(store, containerPath)) return false;
+    // Writing back a store that lost an item would shorten the container for good.
+    int tableItems = 0;
+    try {
+        CoreXml_ table;
+        const CoreNode* root = table.getfc(store.gettc());
+        const CoreNode* toc = root ? root->getcd(CoreAnsx(CoreFsys::sCtagfsysto)) : nullptr;
+        tableItems = toc ? toc->getcc(CoreAnsx(CoreFsys::sCtagfsysit)) : 0;
+    } catch (const CoreAnsx&) {
+        tableItems = -1;
+    }
+    if (tableItems != store.llvcn()) {
+        CoreLog_::logfl(containerPath + ": not rewritten, the container has items that could not be loaded", 1);
+        return false;
+    }
+    int index = -1;
+    if (store.gtiit(id, index) == nullptr) {
+        CoreLog_::logfl(containerPath + ": not rewritten, no item " + CoreAnsx(static_cast<int>(id)), 1);
+        return false;
+    }
+    CoreXml_ document;
+    if (packedProgram(store, id, document, containerPath) == nullptr) return false;
+    const CoreAnsx tags[5] = {DataXml_::sCtagprognm, DataXml_::sCtagcategr, DataXml_::sCtagsubca1,
+                              DataXml_::sCtagsubca2, DataXml_::sCtagdescrp};
+    const CoreAnsx values[5] = {name, categories[0], categories[1], categories[2], description};
+    for (int i = 0; i < 5; ++i) {
+        const CoreAnsx path[2] = {DataXml_::sCtagprogrm, tags[i]};
+        document.pappr(path, 2, new CoreNode(values[i]));
+    }
+    if (extra != nullptr) CoreXml_::patch(extra, 0, document.getrt());
+    const CoreAnsx text = document.settc(false, false);
+    if (!store.setit(id, text.c_str(), text.Length(), CoreAnsx(""), true, true)) {
+        CoreLog_::logfl(containerPath + ": not rewritten, out of memory", 1);
+        return false;
+    }
+    if (!store.savea(containerPath)) {
+        CoreLog_::logfl(containerPath + ": could not be rewritten", 1);
+        return false;
+    }
+    return true;
 }

@@ -16,6 +16,7 @@ class CoreFsys;
 class CoreFun_;
 class CoreIfce;
 class CoreLfo_;
+class CoreNode;
 class CoreParm;
 class CorePlel;
 class CorePmsg;
@@ -250,6 +251,21 @@ public:
     // True when the largest sample of the block is above the magnitude of the smallest (both start at
     // 0.0); false for an empty block.
     static bool inphs(const double* block, int32_t n);
+
+    // ---- header of a packed program (.Q7P), read and rewritten without loading it -------------------
+    // Reads NAME, CATEGORY, SUBCATEGORY1, SUBCATEGORY2, DESCRIPTION and VECTORFILENAME of the program
+    // item of the container (absent values: "NULL", "", "", "", "NULL", "NULL") and its id. The
+    // program item is the one whose file name without folder and extension equals the container's
+    // (upper-cased), else the first whose name contains it. Outputs stay unchanged (and the failure is
+    // logged) when the container cannot be read, nothing matches, or the item has no PROGRAM.
+    static void getni(CorePool* pool, CoreAnsx containerPath, int32_t& id, CoreAnsx& name, CoreAnsx* categories,
+                      CoreAnsx& description, CoreAnsx& vectorFileName);
+    // Rewrites the header texts of item id (and merges extra, which may be null, into its document),
+    // then replaces the container through a complete new file. The container stays byte-identical,
+    // the failure is logged and false returned when it cannot be read, an item was skipped or two
+    // items share a name, id names no record, or the item does not parse or has no PROGRAM.
+    static bool setni(CorePool* pool, CoreAnsx containerPath, int32_t id, CoreAnsx name, CoreAnsx* categories,
+                      CoreAnsx description, CoreNode* extra);
 
 private:
     friend class CoreProgTestAccess; // tests fill records until the reader exists

@@ -1,0 +1,56 @@
+#include "filestore/CoreHdco.h"
+
+#include "FsysFixture.h"
+#include "filestore/CoreFsys.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+using namespace fsystest;
+
+class CoreHdcoFiles : public FsysFiles {};
+
+TEST_F(CoreHdcoFiles, FirstItemMakesTheContainerAndLaterOnesAreAppended) {
+    CoreHdco container(at("set.q7k"), true);
+    EXPECT_FALSE(container.getst());
+    ASSERT_TRUE(container.addit("A.CSV", 4, "1.0;"));
+    EXPECT_TRUE(container.getst());
+    ASSERT_TRUE(container.addit("B.Q7K", 3, "xyz"));
+    ASSERT_TRUE(container.addit("C.CSV", 0, ""));
+    {
+        CoreFsys reading(&pool);
+        ASSERT_TRUE(reading.loada(at("set.q7k"), "0", false, nullptr));
+        ASSERT_EQ(reading.llvcn(), 3);
+        const char* names[3] = {"A.CSV", "B.Q7K", "C.CSV"};
+        const char* contents[3] = {"1.0;", "xyz", ""};
+        for (int i = 0; i < 3; ++i) {
+            int32_t id = -1;
+            EXPECT_EQ(str(reading.llvel(i, id)), names[i]);
+            EXPECT_EQ(str(reading.ct2as(id)), contents[i]);
+        }
+    }
+    EXPECT_EQ(entries(root), 1); // one container file, whatever case the writer chose, and no temporary
+    EXPECT_EQ(pool.getma(), 0);
+}
+
+TEST_F(CoreHdcoFiles, FailedWriteIsReportedAndDoesNotStart) {
+    CoreHdco container(at("nowhere/set.q7k"), false);
+    EXPECT_FALSE(container.addit("A.CSV", 4, "1.0;"));
+    EXPECT_FALSE(container.getst());
+    EXPECT_NE(log().find("not written to the container"), std::string::npos);
+    EXPECT_FALSE(container.addit("A.CSV", 4, nullptr));
+    EXPECT_FALSE(container.addit("A.CSV", -1, "x"));
+
+    // Once the folder exists the next item starts a new container rather than appending to nothing.
+    fs::create_directory(root / "nowhere");
+    EXPECT_TRUE(container.addit("B.CSV", 2, "2;"));
+    EXPECT_TRUE(container.getst());
+    CoreFsys reading(&pool);
+    ASSERT_TRUE(reading.loada(at("nowhere/set.q7k"), "0", false, nullptr));
+    EXPECT_EQ(reading.llvcn(), 1);
+}
+
+} // namespace

@@ -1,0 +1,157 @@
+#include "filestore/CoreHfsy.h"
+
+#include "../common/ByteMutator.h"
+#include "../common/PngWriter.h"
+#include "FsysFixture.h"
+#include "filestore/CoreFsys.h"
+#include "platform/CorePict.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+namespace {
+
+using namespace fsystest;
+
+pngtest::Image gradient(int width, int height, int colorType, int bitDepth, bool interlaced) {
+    pngtest::Image image;
+    image.width = width;
+    image.height = height;
+    image.colorType = colorType;
+    image.bitDepth = bitDepth;
+    image.interlaced = interlaced;
+    const int channels = colorType == PNG_COLOR_TYPE_RGBA ? 4 : colorType == PNG_COLOR_TYPE_RGB ? 3 : 1;
+    const int bytes = bitDepth / 8;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width * channels * bytes; ++x)
+            image.rows.push_back(static_cast<uint8_t>(x * 7 + y * 29));
+    if (colorType == PNG_COLOR_TYPE_PALETTE) {
+        for (int i = 0; i < 256; ++i)
+            image.palette.push_back(png_color{static_cast<png_byte>(i), static_cast<png_byte>(255 - i),
+                                              static_cast<png_byte>(i * 5)});
+        image.transparent = {0, 64, 128, 192};
+    }
+    return image;
+}
+
+class CoreHfsyFiles : public FsysFiles {
+protected:
+    std::unique_ptr<CorePict> load(CoreFsys& store, const char* name) {
+        return std::unique_ptr<CorePict>(CoreHfsy::ldimg(&store, name, width, height, notPng));
+    }
+    void put(CoreFsys& store, const char* name, const std::string& bytes) {
+        ASSERT_TRUE(store.setit(store.crtit(name), bytes.data(), static_cast<int32_t>(bytes.size()),
+                                CoreAnsx("SKIN.Q7S"), true, false));
+    }
+    int32_t width = -5;
+    int32_t height = -6;
+    bool notPng = true;
+};
+
+TEST_F(CoreHfsyFiles, PngExtensionInAnyCaseClearsNotPng) {
+    const std::string png = pngtest::write(gradient(9, 4, PNG_COLOR_TYPE_RGBA, 8, false));
+    CoreFsys store(&pool);
+    const struct {
+        const char* name;
+        bool notPng;
+    } cases[] = {{"x.png", false}, {"X.PNG", false}, {"x.Png", false},
+                 {"x.bmp", true},  {"x", true},      {"png", true}};
+    std::unique_ptr<CorePict> reference;
+    for (const auto& c : cases) {
+        put(store, c.name, png);
+        notPng = !c.notPng;
+        std::unique_ptr<CorePict> picture = load(store, c.name);
+        ASSERT_NE(picture, nullptr) << c.name;
+        EXPECT_EQ(width, 9) << c.name;
+        EXPECT_EQ(height, 4) << c.name;
+        EXPECT_EQ(notPng, c.notPng) << c.name;
+        if (!reference) {
+            reference = std::move(picture);
+            continue;
+        }
+        ASSERT_EQ(picture->bytes(), reference->bytes());
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(picture->pixels()), picture->bytes()),
+                  std::string(reinterpret_cast<const char*>(reference->pixels()), reference->bytes()))
+            << c.name;
+    }
+}
+
+TEST_F(CoreHfsyFiles, ReadsLooseFilesWhateverTheirCase) {
+    fs::create_directory(root / "skin");
+    writeBytes(root / "skin" / "Knob.png", pngtest::write(gradient(3, 7, PNG_COLOR_TYPE_GRAY, 8, true)));
+    CoreFsys store(&pool, folder(), false);
+    std::unique_ptr<CorePict> picture = load(store, "SKIN/KNOB.PNG");
+    ASSERT_NE(picture, nullptr);
+    EXPECT_EQ(width, 3);
+    EXPECT_EQ(height, 7);
+    EXPECT_FALSE(notPng);
+    const uint8_t* p = picture->pixel(2, 6);
+    EXPECT_EQ(p[0], static_cast<uint8_t>(2 * 7 + 6 * 29));
+    EXPECT_EQ(p[3], 255);
+}
+
+TEST_F(CoreHfsyFiles, FailuresGiveNullAndLeaveTheOutputsAlone) {
+    const std::string png = pngtest::write(gradient(16, 16, PNG_COLOR_TYPE_RGB, 8, false));
+    CoreFsys store(&pool, folder(), false);
+    put(store, "CUT.PNG", png.substr(0, png.size() - 40));
+    put(store, "BITMAP.PNG", std::string("BM") + std::string(100, '\x11'));
+    put(store, "EMPTY.PNG", "");
+    for (const char* name : {"missing.png", "CUT.PNG", "BITMAP.PNG", "EMPTY.PNG", ""}) {
+        width = -5;
+        height = -6;
+        notPng = true;
+        EXPECT_EQ(load(store, name), nullptr) << name;
+        EXPECT_EQ(width, -5) << name;
+        EXPECT_EQ(height, -6) << name;
+        EXPECT_TRUE(notPng) << name;
+    }
+    EXPECT_EQ(CoreHfsy::ldimg(nullptr, "x.png", width, height, notPng), nullptr);
+    EXPECT_NE(log().find("CUT.PNG"), std::string::npos);
+}
+
+TEST_F(CoreHfsyFiles, MutatedPngsGiveNullOrAConsistentPicture) {
+    const std::string seeds[] = {
+        pngtest::write(gradient(12, 9, PNG_COLOR_TYPE_RGBA, 8, false)),
+        pngtest::write(gradient(10, 10, PNG_COLOR_TYPE_PALETTE, 8, false)),
+        pngtest::write(gradient(11, 7, PNG_COLOR_TYPE_RGB, 16, true)),
+    };
+    ByteMutator::Hints hints;
+    hints.offsets = {8, 16, 20, 24, 33, 37}; // IHDR length, width, height, depth/type; IDAT length and type
+    ByteMutator mutator(4711);
+    CoreFsys store(&pool);
+    const int32_t id = store.crtit("M.PNG");
+    int decoded = 0, refused = 0;
+    for (const std::string& seed : seeds) {
+        ASSERT_FALSE(seed.empty());
+        for (int i = 0; i < 2000; ++i) {
+            std::string bytes = mutator.mutate(seed, hints);
+            if (i % 2 == 1) pngtest::fixCrcs(bytes); // past the CRC checks, into the chunk parsers
+            ASSERT_TRUE(
+                store.setit(id, bytes.data(), static_cast<int32_t>(bytes.size()), CoreAnsx(""), true, false));
+            int32_t w = -1, h = -1;
+            bool flag = true;
+            std::unique_ptr<CorePict> picture(CoreHfsy::ldimg(&store, "M.PNG", w, h, flag));
+            if (!picture) {
+                ++refused;
+                EXPECT_EQ(w, -1);
+                continue;
+            }
+            ++decoded;
+            ASSERT_GT(w, 0);
+            ASSERT_GT(h, 0);
+            ASSERT_EQ(picture->width(), w);
+            ASSERT_EQ(picture->height(), h);
+            ASSERT_EQ(picture->bytes(), static_cast<size_t>(w) * static_cast<size_t>(h) * 4);
+            ASSERT_NE(picture->pixels(), nullptr);
+        }
+    }
+    // Both outcomes occur, so the mutants reach the decoder's inner paths.
+    EXPECT_GT(decoded, 0);
+    EXPECT_GT(refused, 0);
+    store.init_();
+    EXPECT_EQ(pool.getma(), 0);
+}
+
+} // namespace

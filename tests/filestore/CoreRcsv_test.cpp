@@ -1,0 +1,242 @@
+#include "filestore/CoreRcsv.h"
+
+#include "../common/ByteMutator.h"
+#include "FsysFixture.h"
+#include "base/CoreButl.h"
+#include "filestore/CoreFsys.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace fsystest;
+
+class CoreRcsvFiles : public FsysFiles {
+protected:
+    std::vector<double> readAll(CoreFsys& store, const std::string& name) {
+        CoreRcsv csv(&pool, &store);
+        if (!csv.open_(name.c_str())) return {};
+        const int32_t n = csv.getdr();
+        std::vector<double> values(static_cast<size_t>(n), -999.0);
+        EXPECT_EQ(csv.getdt(values.data(), false), n);
+        csv.close();
+        return values;
+    }
+    std::vector<double> readText(const std::string& text) {
+        writeBytes(root / "in.csv", text);
+        CoreFsys store(&pool, folder(), false);
+        return readAll(store, "in.csv");
+    }
+};
+
+TEST_F(CoreRcsvFiles, ReadsEveryValueTerminatedBySemicolon) {
+    const struct {
+        std::string text;
+        std::vector<double> expected;
+    } cases[] = {
+        {"1;2;3;", {1, 2, 3}},
+        {"1;2;3", {1, 2}}, // the trailing 3 has no terminator
+        {"1;\n\n2;", {1, 2}},
+        {"1\n;2\n\n;", {1, 2}},
+        {"1\n2;", {12}}, // a line feed is no separator
+        {"1;\r\n2;\r\n", {1, 2}},
+        {";;", {0, 0}},
+        {"1;2;ignored text", {1, 2}},
+        {std::string("1\0;2\0\0;", 7), {1, 2}},
+        {std::string("1\0"
+                     "5;",
+                     4),
+         {15}},
+        {"  -0.5e1;+2.25;.5;7.;", {-5, 2.25, 0.5, 7}},
+        {"abc;3x;--1;- 1;1e;1e+;", {0, 3, 0, 0, 1, 1}},
+        {"0.1234567890123456;-123456789.125;1e-300;", {0.1234567890123456, -123456789.125, 1e-300}},
+        {"", {}},
+        {"12345", {}},
+    };
+    for (const auto& c : cases) {
+        const std::vector<double> values = readText(c.text);
+        EXPECT_EQ(values, c.expected) << "text: " << c.text;
+    }
+    EXPECT_EQ(pool.getma(), 0);
+}
+
+TEST_F(CoreRcsvFiles, NonFiniteValuesReadAsZeroAndAreLoggedOnce) {
+    const std::vector<double> values = readText("nan;inf;-INFINITY;1e999;-1e999;1e-400;5;NaN(7);");
+    const std::vector<double> expected = {0, 0, 0, 0, 0, 0, 5, 0};
+    EXPECT_EQ(values, expected);
+    for (double v : values) EXPECT_FALSE(std::signbit(v));
+    const std::string text = log();
+    const size_t first = text.find("not finite");
+    ASSERT_NE(first, std::string::npos) << text;
+    EXPECT_EQ(text.find("not finite", first + 1), std::string::npos) << text;
+
+    // A clean file logs nothing.
+    const size_t before = log().size();
+    readText("1;2;");
+    EXPECT_EQ(log().size(), before);
+}
+
+TEST_F(CoreRcsvFiles, CountDescribesTheItemOnceAndEachOpenStartsAfresh) {
+    writeBytes(root / "a.csv", "1;2;3;");
+    writeBytes(root / "b.csv", "7;8;");
+    CoreFsys store(&pool, folder(), false);
+    CoreRcsv csv(&pool, &store);
+    ASSERT_TRUE(csv.open_("a.csv"));
+    EXPECT_EQ(csv.getdr(), 3);
+    EXPECT_EQ(csv.getdr(), 3);
+    std::vector<double> values(3);
+    EXPECT_EQ(csv.getdt(values.data(), false), 3);
+    EXPECT_EQ(values, (std::vector<double>{1, 2, 3}));
+    ASSERT_TRUE(csv.open_("B.CSV")); // found whatever its case
+    EXPECT_EQ(csv.getdr(), 2);
+    EXPECT_EQ(csv.getdt(values.data(), false), 2);
+    EXPECT_EQ(values[0], 7);
+    EXPECT_EQ(values[1], 8);
+
+    EXPECT_FALSE(csv.open_("missing.csv"));
+    EXPECT_EQ(csv.getdr(), 0);
+    EXPECT_EQ(csv.getdt(values.data(), false), 0);
+    csv.close();
+    csv.close();
+}
+
+TEST_F(CoreRcsvFiles, ReadsItemsHeldInMemory) {
+    CoreFsys store(&pool);
+    const std::string bytes = "0.5;-0.25;";
+    store.setit(store.crtit("MEM.CSV"), bytes.data(), static_cast<int32_t>(bytes.size()), CoreAnsx("X.Q7K"),
+                true, false);
+    EXPECT_EQ(readAll(store, "mem.csv"), (std::vector<double>{0.5, -0.25}));
+}
+
+TEST(CoreRcsv, WriterUsesSixteenFixedDigitsAndALineFeed) {
+    const double values[] = {0.25, -1.0};
+    EXPECT_EQ(str(CoreRcsv::crtcn(values, 2)), "0.2500000000000000;\n-1.0000000000000000;\n");
+    EXPECT_EQ(str(CoreRcsv::crtcn(values, 0)), "");
+    EXPECT_EQ(str(CoreRcsv::crtcn(nullptr, 3)), "");
+    const double huge[] = {-1.7976931348623157e308};
+    const std::string text = str(CoreRcsv::crtcn(huge, 1));
+    EXPECT_EQ(text.size(), 1 + 309 + 1 + 16 + 2u);
+}
+
+TEST(CoreRcsv, WriterMatchesPythonFormatting) {
+    if (std::system("python3 -c pass >/dev/null 2>&1") != 0) GTEST_SKIP() << "python3 is not installed";
+    const double values[] = {0.0, -0.0,    1e-17, 1.0 / 3.0, 123456789.125, -std::ldexp(1.0, 40),
+                             0.1, 2.5e-16, 1e22};
+    std::string command =
+        "python3 -c \"import sys; sys.stdout.write(''.join('%.16f;\\n' % float.fromhex(a) for a in "
+        "sys.argv[1:]))\"";
+    for (double v : values) {
+        char hex[64];
+        std::snprintf(hex, sizeof(hex), " %a", v);
+        command += hex;
+    }
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string expected;
+    char buffer[256];
+    size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0) expected.append(buffer, got);
+    ASSERT_EQ(pclose(pipe), 0);
+    EXPECT_EQ(str(CoreRcsv::crtcn(values, 9)), expected);
+}
+
+// A decimal-comma LC_NUMERIC, from the installed locales or built into the test folder.
+bool selectDecimalComma(const fs::path& scratch) {
+    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8", "de_DE", "fr_FR"})
+        if (std::setlocale(LC_NUMERIC, name) != nullptr) return true;
+    const fs::path where = scratch / "locales";
+    fs::create_directories(where);
+    const std::string command =
+        "localedef -i de_DE -f UTF-8 '" + (where / "de_DE.UTF-8").string() + "' >/dev/null 2>&1";
+    if (std::system(command.c_str()) != 0) return false;
+    setenv("LOCPATH", where.c_str(), 1);
+    return std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr;
+}
+
+TEST_F(CoreRcsvFiles, ReadingAndWritingIgnoreADecimalCommaLocale) {
+    if (!selectDecimalComma(root)) GTEST_SKIP() << "no decimal-comma locale available";
+    char probe[16];
+    std::snprintf(probe, sizeof(probe), "%.1f", 0.5);
+    const bool comma = std::string(probe) == "0,5";
+    const double values[] = {0.25, -1.5, 1234.0625};
+    CoreFsys store(&pool, folder(), false);
+    CoreRcsv csv(&pool, &store);
+    const bool written = csv.wfile("loc.csv", values, 3);
+    const std::string bytes = readBytes(root / "loc.csv");
+    const std::vector<double> back = readAll(store, "loc.csv");
+    std::setlocale(LC_NUMERIC, "C");
+    unsetenv("LOCPATH");
+    ASSERT_TRUE(comma) << "the locale did not switch to a decimal comma";
+    EXPECT_TRUE(written);
+    EXPECT_EQ(bytes, "0.2500000000000000;\n-1.5000000000000000;\n1234.0625000000000000;\n");
+    EXPECT_EQ(back, (std::vector<double>{0.25, -1.5, 1234.0625}));
+}
+
+TEST_F(CoreRcsvFiles, WriteReplacesTheFileOrReportsWhyNot) {
+    const double values[] = {1.0, 2.0};
+    CoreFsys store(&pool, folder(), false);
+    CoreRcsv csv(&pool, &store);
+    writeBytes(root / "out.csv", "old contents that are longer than the new ones ...........");
+    EXPECT_TRUE(csv.wfile("out.csv", values, 2));
+    EXPECT_EQ(readBytes(root / "out.csv"), "1.0000000000000000;\n2.0000000000000000;\n");
+
+    // The folder is found whatever its case; no second folder appears.
+    fs::create_directory(root / "Data");
+    EXPECT_TRUE(csv.wfile("DATA/x.csv", values, 1));
+    EXPECT_EQ(readBytes(root / "Data" / "x.csv"), "1.0000000000000000;\n");
+    EXPECT_FALSE(fs::exists(root / "DATA"));
+
+    // No folder: nothing written, reported.
+    EXPECT_FALSE(csv.wfile("nowhere/x.csv", values, 2));
+    EXPECT_FALSE(fs::exists(root / "nowhere"));
+    EXPECT_NE(log().find("folder does not exist"), std::string::npos);
+
+    // A write that cannot complete leaves what stood there.
+    fs::create_directory(root / "taken");
+    writeBytes(root / "taken" / "keep.txt", "keep");
+    EXPECT_FALSE(csv.wfile("taken", values, 2));
+    EXPECT_EQ(readBytes(root / "taken" / "keep.txt"), "keep");
+    EXPECT_EQ(pool.getma(), 0);
+}
+
+TEST_F(CoreRcsvFiles, MutatedTextsGiveOneFiniteValuePerSemicolon) {
+    const std::string seedText = "0.2500000000000000;\n-1.0000000000000000;\r\n1e-3;;42;\n";
+    ByteMutator::Hints hints;
+    hints.textStart = 0;
+    hints.tokens = {"0",     "7",      ";",
+                    "\n",    "\r",     "-",
+                    "e",     ".",      "nan",
+                    "1e999", "-1e999", std::string(1, '\0'),
+                    "inf",   "1e-999", "99999999999999999999999"};
+    ByteMutator mutator(20240615);
+    CoreFsys store(&pool);
+    const int32_t id = store.crtit("M.CSV");
+    std::string text = seedText;
+    for (int i = 0; i < 3000; ++i) {
+        // Chains of mutations, restarted now and then, reach texts far from the seed.
+        text = (i % 8 == 0) ? mutator.mutate(seedText, hints) : mutator.mutate(text, hints);
+        if (text.size() > 4096) text.resize(4096);
+        ASSERT_TRUE(
+            store.setit(id, text.data(), static_cast<int32_t>(text.size()), CoreAnsx(""), true, false));
+        CoreRcsv csv(&pool, &store);
+        ASSERT_TRUE(csv.open_("M.CSV"));
+        const int32_t n = csv.getdr();
+        int32_t semicolons = 0;
+        for (char c : text) semicolons += c == ';';
+        ASSERT_EQ(n, semicolons) << i;
+        std::vector<double> values(static_cast<size_t>(n) + 1, 0.0);
+        ASSERT_EQ(csv.getdt(values.data(), false), n);
+        for (int32_t k = 0; k < n; ++k) ASSERT_TRUE(std::isfinite(values[k])) << i << " " << k;
+    }
+    store.init_();
+    EXPECT_EQ(pool.getma(), 0);
+}
+
+} // namespace

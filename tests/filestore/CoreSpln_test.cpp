@@ -1,0 +1,149 @@
+#include "filestore/CoreSpln.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+namespace {
+
+using Point = CoreSpln::POINT;
+
+TEST(CoreSpln, RoundsHalfwayValuesDown) {
+    const struct {
+        double x;
+        int expected;
+    } cases[] = {{2.5, 2},           {-0.5, -1},          {2.4, 2}, {2.6, 3},
+                 {-2.5, -3},         {-2.6, -3},          {0.0, 0}, {7.0, 7},
+                 {1e300, INT32_MAX}, {-1e300, INT32_MIN}, {NAN, 0}};
+    for (const auto& c : cases) EXPECT_EQ(CoreSpln::round(c.x), c.expected) << c.x;
+}
+
+TEST(CoreSpln, KnotVectorIsOpenUniform) {
+    CoreSpln spline(3);
+    const int n = 5; // six control points
+    std::vector<int> knots(n + 3 + 1, -99);
+    spline.intrv(knots.data(), n);
+    const std::vector<int> expected = {0, 0, 0, 1, 2, 3, 4, 4, 4};
+    EXPECT_EQ(knots, expected);
+}
+
+TEST(CoreSpln, OrderTwoDrawsThePolylineThroughItsPoints) {
+    CoreSpln spline(2);
+    const Point control[3] = {{0.0, 1.0, 0.0}, {10.0, 5.0, 0.0}, {20.0, -3.0, 0.0}};
+    const int count = 9;
+    std::vector<Point> out(count);
+    spline.splne(2, control, count, out.data());
+    // v = i * 2 / 8 runs over 0 .. 1.75; control point k sits at v = k.
+    for (int i = 0; i + 1 < count; ++i) {
+        const double v = i * 2.0 / 8.0;
+        const int k = static_cast<int>(v);
+        const double f = v - k;
+        EXPECT_NEAR(out[i].x, control[k].x + f * (control[k + 1].x - control[k].x), 1e-12) << i;
+        EXPECT_NEAR(out[i].y, control[k].y + f * (control[k + 1].y - control[k].y), 1e-12) << i;
+    }
+    EXPECT_EQ(out[count - 1].x, 20.0);
+    EXPECT_EQ(out[count - 1].y, -3.0);
+}
+
+TEST(CoreSpln, CountBelowTwoSetsOnlyTheLastPoint) {
+    CoreSpln spline(3);
+    const Point control[4] = {{0, 1, 0}, {1, 2, 0}, {2, 3, 0}, {3, 4, 0}};
+    Point out[2] = {{-7, -7, -7}, {-7, -7, -7}};
+    spline.splne(3, control, 1, out);
+    EXPECT_EQ(out[0].x, 3.0);
+    EXPECT_EQ(out[0].y, 4.0);
+    EXPECT_EQ(out[1].x, -7.0);
+    spline.splne(3, control, 0, out); // no room at all: nothing written
+    EXPECT_EQ(out[1].x, -7.0);
+}
+
+TEST(CoreSpln, FewerControlPointsThanTheOrderStillGiveADefinedCurve) {
+    CoreSpln spline(4);
+    const Point control[2] = {{0.0, 2.0, 0.0}, {8.0, 6.0, 0.0}};
+    std::vector<Point> out(5);
+    spline.splne(1, control, 5, out.data()); // order falls to 2: the line between the points
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_TRUE(std::isfinite(out[i].y));
+        EXPECT_NEAR(out[i].y, 2.0 + i, 1e-12) << i;
+    }
+}
+
+TEST(CoreSpln, PointEqualsTheSumOverEveryBasisFunction) {
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> value(-10.0, 10.0);
+    for (int t : {1, 2, 3, 4, 7, 11}) {
+        const int n = 30;
+        CoreSpln spline(t);
+        std::vector<int> knots(n + t + 1);
+        spline.intrv(knots.data(), n);
+        std::vector<Point> control(n + 1);
+        for (auto& p : control) p = {value(random), value(random), value(random)};
+        const double end = n - t + 2;
+        for (int i = 0; i < 200; ++i) {
+            const double v = i * end / 200.0;
+            Point naive{0.0, 0.0, 0.0};
+            double sum = 0.0;
+            for (int k = 0; k <= n; ++k) {
+                const double b = CoreSpln::blend(k, t, knots.data(), v);
+                sum += b;
+                naive.x += b * control[k].x;
+                naive.y += b * control[k].y;
+                naive.distance += b * control[k].distance;
+            }
+            EXPECT_NEAR(sum, 1.0, 1e-12); // partition of unity inside the knot range
+            Point fast;
+            CoreSpln::point(knots.data(), n, t, v, control.data(), &fast);
+            EXPECT_EQ(fast.x, naive.x) << t << " " << v;
+            EXPECT_EQ(fast.y, naive.y) << t << " " << v;
+            EXPECT_EQ(fast.distance, naive.distance) << t << " " << v;
+        }
+    }
+}
+
+TEST(CoreSpln, MapFillsGapsWithEqualStepsAndHoldsTheTail) {
+    const Point points[2] = {{0.0, 1.0, 0.0}, {4.0, 9.0, 0.0}};
+    Point grid[7];
+    CoreSpln::map__(2, points, 7, grid);
+    const double expected[7] = {1.0, 3.0, 5.0, 7.0, 9.0, 9.0, 9.0};
+    for (int i = 0; i < 7; ++i) {
+        EXPECT_EQ(grid[i].x, i);
+        EXPECT_DOUBLE_EQ(grid[i].y, expected[i]) << i;
+        EXPECT_EQ(grid[i].distance, 0.0); // snapped exactly or filled in
+    }
+}
+
+TEST(CoreSpln, MapLetsTheNearestPointWinACellAndSkipsPointsOutsideTheGrid) {
+    // 1.3 and 0.8 both round to cell 1; 0.8 is nearer. A later point at equal distance replaces.
+    const Point points[5] = {{1.3, 5.0, 0}, {0.8, 7.0, 0}, {2.2, 1.0, 0}, {1.8, 3.0, 0}, {-3.0, 100.0, 0}};
+    Point grid[3];
+    CoreSpln::map__(5, points, 3, grid);
+    EXPECT_EQ(grid[1].y, 7.0);
+    EXPECT_NEAR(grid[1].distance, 0.2, 1e-12);
+    EXPECT_EQ(grid[2].y, 3.0);
+    // The leading empty cell is filled from 0 towards cell 1.
+    EXPECT_EQ(grid[0].y, 3.5);
+    EXPECT_EQ(grid[0].distance, 0.0);
+
+    Point cell{4.0, 0.0, -1.0};
+    const Point far{6.0, 2.0, 0.0};
+    EXPECT_TRUE(CoreSpln::calc_(&far, &cell)); // empty cell takes anything
+    const Point farther{1.0, 9.0, 0.0};
+    EXPECT_FALSE(CoreSpln::calc_(&farther, &cell));
+    EXPECT_EQ(cell.y, 2.0);
+}
+
+TEST(CoreSpln, DrawLineFillsHalfOpenRangeAndIgnoresReversedEnds) {
+    double grid[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
+    CoreSpln::drwln({1.2, 2.0, 0}, {4.6, 8.0, 0}, grid); // cells 1 .. 4 on the way to 5
+    EXPECT_EQ(grid[0], -1.0);
+    for (int x = 1; x < 5; ++x) EXPECT_DOUBLE_EQ(grid[x], 2.0 + (x - 1) * 6.0 / 4.0) << x;
+    EXPECT_EQ(grid[5], -1.0);
+    CoreSpln::drwln({5.0, 1.0, 0}, {5.4, 2.0, 0}, grid);
+    CoreSpln::drwln({6.0, 1.0, 0}, {2.0, 2.0, 0}, grid);
+    EXPECT_EQ(grid[5], -1.0);
+    EXPECT_EQ(grid[2], 3.5);
+}
+
+} // namespace
