@@ -34,12 +34,20 @@ inline void emitSlot(double* ring, long length, long position, double* out) {
     ring[position + length] = 0.0;
 }
 
-// The copy of the window at p-N, written after the tap loop rather than inside it: the same ring
-// afterwards, and the tap loop stores each sum once (x87 code would otherwise route every sum through
-// the stack to store it twice).
-inline void mirrorWindow(double* window, long length) {
+// First window tap whose slot lies at ring index 2N or above. Only those slots need their copy N
+// below brought up to date: a slot below 2N is output (and its copy N above cleared) before any
+// window reaches that copy, while a slot at 2N or above is read from its lower copy once the position
+// wraps back to N. Keeping the rest of the lower third untouched halves the copying of a step.
+inline long firstMirroredTap(long length, long position) {
+    const long first = 2 * length - position;
+    return first < 0 ? 0 : (first > length ? length : first);
+}
+
+// The lower copies of window taps first .. N-1, written after the tap loop rather than inside it: the
+// extended-precision loops would otherwise need one more x87 store per tap, their scarcest resource.
+inline void mirrorWindow(double* window, long first, long length) {
     double* copy = window - length;
-    long j = 0;
+    long j = first;
     for (; j + 4 <= length; j += 4) {
         const __m128d a = _mm_loadu_pd(window + j);
         const __m128d b = _mm_loadu_pd(window + j + 2);
@@ -47,6 +55,63 @@ inline void mirrorWindow(double* window, long length) {
         _mm_storeu_pd(copy + j + 2, b);
     }
     for (; j < length; ++j) copy[j] = window[j];
+}
+
+// Mode 0 for both channels in one loop: w[j] += k[j] x for j < N, and the new values also at w[j] - N
+// from the first mirrored tap on. Windows, copies and kernels never overlap, so the compiler may
+// vectorise the loops; each tap is still one double product and one double sum, as in scalar code.
+inline void accumulateDoublePair(double xL, double xR, const double* __restrict kL,
+                                 const double* __restrict kR, double* __restrict wL, double* __restrict wR,
+                                 double* __restrict copyL, double* __restrict copyR, long first,
+                                 long length) {
+    for (long j = 0; j < first; ++j) {
+        wL[j] += kL[j] * xL;
+        wR[j] += kR[j] * xR;
+    }
+    for (long j = first; j < length; ++j) {
+        const double sumL = wL[j] + kL[j] * xL;
+        const double sumR = wR[j] + kR[j] * xR;
+        wL[j] = sumL;
+        copyL[j] = sumL;
+        wR[j] = sumR;
+        copyR[j] = sumR;
+    }
+}
+
+// The x87 unit has no vector form, so the extended-precision loops are bound by their per-tap x87
+// operations (copy of x, multiply, add, rounding store); unrolling keeps loop control out of their way.
+// Each tap is independent of the others: the order of taps within a step changes no result. The loops
+// index from a fixed base: with pointer increments GCC pairs the rounded sums through the stack into
+// vector stores, which costs more than it saves.
+inline void accumulateExtended(long double x, const double* kernel, double* window, long length) {
+    long j = 0;
+    for (; j + 4 <= length; j += 4) {
+        const long double a = kernel[j] * x;
+        const long double b = kernel[j + 1] * x;
+        const long double c = kernel[j + 2] * x;
+        const long double d = kernel[j + 3] * x;
+        window[j] = static_cast<double>(window[j] + a);
+        window[j + 1] = static_cast<double>(window[j + 1] + b);
+        window[j + 2] = static_cast<double>(window[j + 2] + c);
+        window[j + 3] = static_cast<double>(window[j + 3] + d);
+    }
+    for (; j < length; ++j) window[j] = static_cast<double>(window[j] + kernel[j] * x);
+}
+
+// The same taps from N-1 down to 0 (the order of cnvs1), indexed.
+inline void accumulateExtendedDownward(long double x, const double* kernel, double* window, long length) {
+    long j = length;
+    for (; j >= 4; j -= 4) {
+        const long double a = kernel[j - 1] * x;
+        const long double b = kernel[j - 2] * x;
+        const long double c = kernel[j - 3] * x;
+        const long double d = kernel[j - 4] * x;
+        window[j - 1] = static_cast<double>(window[j - 1] + a);
+        window[j - 2] = static_cast<double>(window[j - 2] + b);
+        window[j - 3] = static_cast<double>(window[j - 3] + c);
+        window[j - 4] = static_cast<double>(window[j - 4] + d);
+    }
+    for (; j > 0; --j) window[j - 1] = static_cast<double>(window[j - 1] + kernel[j - 1] * x);
 }
 
 // The end of a two-sample step, after the tap pairs have been accumulated: the first output,
@@ -66,81 +131,51 @@ inline void finishTwoSampleStep(double x1, const double* kernel, double* ring, l
 int CoreOpti::cnvs0(const double* inL, const double* inR, double* outL, double* outR, const void* kernelL,
                     const void* kernelR, double* ringL, double* ringR, long length, long position,
                     FFTEXTENSION*) {
-    const double* kL = static_cast<const double*>(kernelL);
-    const double* kR = static_cast<const double*>(kernelR);
-    const double xL = inL[0];
-    const double xR = inR[0];
     double* wL = ringL + position;
     double* wR = ringR + position;
-    for (long j = length - 1; j >= 0; --j) {
-        wL[j] += kL[j] * xL;
-        wR[j] += kR[j] * xR;
-    }
-    mirrorWindow(wL, length);
-    mirrorWindow(wR, length);
+    accumulateDoublePair(inL[0], inR[0], static_cast<const double*>(kernelL),
+                         static_cast<const double*>(kernelR), wL, wR, wL - length, wR - length,
+                         firstMirroredTap(length, position), length);
     emitSlot(ringL, length, position, outL);
     emitSlot(ringR, length, position, outR);
     return 0;
 }
 
+// Modes 1 and 4 finish one channel's taps before the other's: the x87 unit gains nothing from a second
+// stream, and interleaving the two windows in one loop measured slower than running them in turn.
 int cnvs1(const double* inL, const double* inR, double* outL, double* outR, const void* kernelL,
           const void* kernelR, double* ringL, double* ringR, long length, long position, FFTEXTENSION*) {
-    const double* kL = static_cast<const double*>(kernelL);
-    const double* kR = static_cast<const double*>(kernelR);
-    const long double xL = extendedInput(inL[0]);
-    const long double xR = extendedInput(inR[0]);
     double* wL = ringL + position;
     double* wR = ringR + position;
-    // Both products before either sum: the x87 unit overlaps them better than two chains in a row.
-    for (long j = length - 1; j >= 0; --j) {
-        const long double productL = kL[j] * xL;
-        const long double productR = kR[j] * xR;
-        wL[j] = static_cast<double>(wL[j] + productL);
-        wR[j] = static_cast<double>(wR[j] + productR);
-    }
-    mirrorWindow(wL, length);
-    mirrorWindow(wR, length);
+    accumulateExtendedDownward(extendedInput(inL[0]), static_cast<const double*>(kernelL), wL, length);
+    accumulateExtendedDownward(extendedInput(inR[0]), static_cast<const double*>(kernelR), wR, length);
+    const long first = firstMirroredTap(length, position);
+    mirrorWindow(wL, first, length);
+    mirrorWindow(wR, first, length);
     emitSlot(ringL, length, position, outL);
     emitSlot(ringR, length, position, outR);
     return 0;
 }
 
+// Mode 4: the taps walked upward; the same values as cnvs1.
 int cnvs5(const double* inL, const double* inR, double* outL, double* outR, const void* kernelL,
           const void* kernelR, double* ringL, double* ringR, long length, long position, FFTEXTENSION*) {
-    const double* kL = static_cast<const double*>(kernelL);
-    const double* kR = static_cast<const double*>(kernelR);
-    const long double xL = extendedInput(inL[0]);
-    const long double xR = extendedInput(inR[0]);
-    // Walks the kernels and windows upward with pointers; the same values as cnvs1.
     double* wL = ringL + position;
     double* wR = ringR + position;
-    double* const endL = wL + length;
-    for (double *l = wL, *r = wR; l != endL; ++l, ++r, ++kL, ++kR) {
-        const long double productL = *kL * xL;
-        const long double productR = *kR * xR;
-        *l = static_cast<double>(*l + productL);
-        *r = static_cast<double>(*r + productR);
-    }
-    mirrorWindow(wL, length);
-    mirrorWindow(wR, length);
+    accumulateExtended(extendedInput(inL[0]), static_cast<const double*>(kernelL), wL, length);
+    accumulateExtended(extendedInput(inR[0]), static_cast<const double*>(kernelR), wR, length);
+    const long first = firstMirroredTap(length, position);
+    mirrorWindow(wL, first, length);
+    mirrorWindow(wR, first, length);
     emitSlot(ringL, length, position, outL);
     emitSlot(ringR, length, position, outR);
     return 0;
 }
 
 void cnvm4(const double* in, const double* kernel, double* ring, long length, long position) {
-    const long double x = extendedInput(in[0]);
     double* w = ring + position;
-    // Two taps per pass, both products before either sum (the x87 unit overlaps them better).
-    long j = 0;
-    for (; j + 2 <= length; j += 2) {
-        const long double first = kernel[j] * x;
-        const long double second = kernel[j + 1] * x;
-        w[j] = static_cast<double>(w[j] + first);
-        w[j + 1] = static_cast<double>(w[j + 1] + second);
-    }
-    if (j < length) w[j] = static_cast<double>(w[j] + kernel[j] * x);
-    mirrorWindow(w, length);
+    accumulateExtended(extendedInput(in[0]), kernel, w, length);
+    mirrorWindow(w, firstMirroredTap(length, position), length);
 }
 
 int CoreOpti::cnvs4(const double* inL, const double* inR, double* outL, double* outR, const void* kernelL,

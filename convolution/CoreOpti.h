@@ -6,8 +6,8 @@
 #include "convolution/KernelModeTypes.h"
 
 // Accumulation ring shared by every step routine: each channel owns 3N doubles addressed by p in
-// N..2N-1, and indexes q and q-N hold the same logical slot, so the N slots from any p are
-// contiguous and the tap loop never wraps. The output of time p is slot p; once read, its copies
+// N..2N-1; the copy at q-N of every slot at or above 2N is kept current, so the N slots from any
+// p are contiguous and the tap loop never wraps. The output of time p is slot p; once read, its copies
 // (p-N, p, p+N for the direct routines) are zeroed. The double routines rely on the denormal guard
 // of the calling thread; the extended-precision ones (x87 ignores that guard) flush a step's tiny
 // input themselves.
