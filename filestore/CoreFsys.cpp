@@ -13,9 +13,9 @@
 #include <exception>
 #include <filesystem>
 #include <limits>
+#include <new>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -37,11 +37,13 @@ void lookupKey(const CoreAnsx& name, std::string& out) {
     const char* last = first + std::strlen(first);
     while (last > first && blank(last[-1])) --last;
     out.assign(first, last);
-    for (char& c : out) {
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-        else if (c == '\\')
-            c = '/';
+    // Without branches, so that the loop becomes vector code: every call of the store passes here.
+    char* text = out.data();
+    const size_t length = out.size();
+    for (size_t i = 0; i < length; ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const unsigned char upper = static_cast<unsigned char>(c - 'a') < 26 ? c - ('a' - 'A') : c;
+        text[i] = static_cast<char>(upper == '\\' ? '/' : upper);
     }
 }
 
@@ -175,82 +177,168 @@ struct PoolBlock {
 
 } // namespace
 
-// Records by id, by key (in lookup form) and by the key's last path component, each list in list
-// order (records are only ever appended), so that both steps of the lookup rule cost O(1) on average.
+// Records by id, by key (in lookup form) and by the key's last path component: three chained hash
+// tables over one entry per record, a single allocation that also holds the key. A new entry goes to
+// the end of its key and leaf chains, and records are only ever appended to the list, so along a
+// chain the records of one key (or leaf) stand in list order and the first match is the one the
+// lookup rule wants. Growing keeps that order: entries of one key share a chain and move in order.
+// Both steps of the lookup rule thus cost O(1) on average, without an allocation per lookup.
 struct CoreFsys::Index {
-    // The records of one name in list order; the first is held inline, as most names have one.
-    struct Bucket {
-        FSYSTEMLOC* first = nullptr;
-        std::vector<FSYSTEMLOC*> more;
+    // A key in lookup form with its hash, computed once per call of the store.
+    struct Probe {
+        std::string_view text;
+        size_t hash;
+        explicit Probe(std::string_view key) : text(key), hash(std::hash<std::string_view>()(key)) {}
+    };
+    struct Entry {
+        FSYSTEMLOC* item;
+        int32_t id;
+        uint32_t length;    // bytes of the key, which follows the entry
+        uint32_t leafStart; // where the key's last component starts
+        size_t keyHash;
+        size_t leafHash;
+        Entry* nextKey;
+        Entry* nextLeaf;
+        Entry* nextId;
 
-        void push(FSYSTEMLOC* item) {
-            if (first)
-                more.push_back(item);
-            else
-                first = item;
-        }
-        bool erase(FSYSTEMLOC* item) { // true when the bucket is empty afterwards
-            if (first == item) {
-                first = more.empty() ? nullptr : more.front();
-                if (!more.empty()) more.erase(more.begin());
-            } else {
-                more.erase(std::remove(more.begin(), more.end(), item), more.end());
-            }
-            return first == nullptr;
-        }
+        std::string_view key() const { return {reinterpret_cast<const char*>(this + 1), length}; }
+        std::string_view leaf() const { return key().substr(leafStart); }
     };
-    struct Hash {
-        using is_transparent = void;
-        size_t operator()(std::string_view text) const { return std::hash<std::string_view>()(text); }
-    };
-    using Buckets = std::unordered_map<std::string, Bucket, Hash, std::equal_to<>>;
-    std::unordered_map<int32_t, FSYSTEMLOC*> byId;
-    Buckets byKey;
-    Buckets byLeaf;
+    static constexpr size_t kFirstSize = 64; // chains of a store's first records
+
+    std::vector<Entry*> keyHeads, leafHeads, idHeads; // one size, a power of two
+    size_t count = 0;
     std::string scratch; // the key of the lookup under way
 
-    void add(FSYSTEMLOC* item, std::string_view key) {
-        byId[item->id] = item;
-        byKey[std::string(key)].push(item);
-        byLeaf[std::string(lastComponent(key))].push(item);
+    Index() = default;
+    Index(const Index&) = delete;
+    Index& operator=(const Index&) = delete;
+    ~Index() { clear(); }
+
+    size_t slot(size_t hash) const { return hash & (keyHeads.size() - 1); }
+    size_t idSlot(int32_t id) const { return static_cast<uint32_t>(id) & (idHeads.size() - 1); }
+
+    static void append(Entry*& head, Entry* entry, Entry* Entry::*next) {
+        Entry** link = &head;
+        while (*link) link = &((*link)->*next);
+        entry->*next = nullptr;
+        *link = entry;
     }
-    static void drop(Buckets& buckets, std::string_view key, FSYSTEMLOC* item) {
-        auto found = buckets.find(key);
-        if (found != buckets.end() && found->second.erase(item)) buckets.erase(found);
+    static void unlink(Entry*& head, Entry* entry, Entry* Entry::*next) {
+        for (Entry** link = &head; *link; link = &((*link)->*next)) {
+            if (*link == entry) {
+                *link = entry->*next;
+                return;
+            }
+        }
+    }
+    // Moves every entry of heads into chains of grown, keeping the order within each chain.
+    template <typename SlotOf>
+    static void rechain(std::vector<Entry*>& heads, std::vector<Entry*>& grown, std::vector<Entry*>& tails,
+                        Entry* Entry::*next, SlotOf slotOf) {
+        std::fill(tails.begin(), tails.end(), nullptr);
+        for (Entry* head : heads) {
+            for (Entry* entry = head; entry;) {
+                Entry* following = entry->*next;
+                const size_t at = slotOf(entry);
+                entry->*next = nullptr;
+                if (tails[at])
+                    tails[at]->*next = entry;
+                else
+                    grown[at] = entry;
+                tails[at] = entry;
+                entry = following;
+            }
+        }
+        heads.swap(grown);
+    }
+    // Doubles the chains (all allocations first, so a failure changes nothing).
+    void grow() {
+        const size_t size = keyHeads.empty() ? kFirstSize : keyHeads.size() * 2;
+        std::vector<Entry*> keys(size), leaves(size), ids(size), tails(size);
+        const size_t mask = size - 1;
+        rechain(keyHeads, keys, tails, &Entry::nextKey, [mask](const Entry* e) { return e->keyHash & mask; });
+        rechain(leafHeads, leaves, tails, &Entry::nextLeaf,
+                [mask](const Entry* e) { return e->leafHash & mask; });
+        rechain(idHeads, ids, tails, &Entry::nextId,
+                [mask](const Entry* e) { return static_cast<uint32_t>(e->id) & mask; });
+    }
+
+    // Files item under key (its name in lookup form) and leaf (the key's last component).
+    void add(FSYSTEMLOC* item, const Probe& key, const Probe& leaf) {
+        if (count >= keyHeads.size()) grow();
+        void* bytes = ::operator new(sizeof(Entry) + key.text.size());
+        auto* entry = new (bytes) Entry{item,
+                                        item->id,
+                                        static_cast<uint32_t>(key.text.size()),
+                                        static_cast<uint32_t>(key.text.size() - leaf.text.size()),
+                                        key.hash,
+                                        leaf.hash,
+                                        nullptr,
+                                        nullptr,
+                                        nullptr};
+        std::memcpy(entry + 1, key.text.data(), key.text.size());
+        append(keyHeads[slot(key.hash)], entry, &Entry::nextKey);
+        append(leafHeads[slot(leaf.hash)], entry, &Entry::nextLeaf);
+        // Newest first: should ids ever wrap onto a live record, the id finds the new one.
+        entry->nextId = idHeads[idSlot(item->id)];
+        idHeads[idSlot(item->id)] = entry;
+        ++count;
     }
     void remove(FSYSTEMLOC* item) {
-        const std::string key = slashed(item->name);
-        auto found = byId.find(item->id);
-        if (found != byId.end() && found->second == item) byId.erase(found);
-        drop(byKey, key, item);
-        drop(byLeaf, lastComponent(key), item);
+        if (idHeads.empty()) return;
+        Entry* entry = idHeads[idSlot(item->id)];
+        while (entry && entry->item != item) entry = entry->nextId;
+        if (!entry) return;
+        unlink(keyHeads[slot(entry->keyHash)], entry, &Entry::nextKey);
+        unlink(leafHeads[slot(entry->leafHash)], entry, &Entry::nextLeaf);
+        unlink(idHeads[idSlot(entry->id)], entry, &Entry::nextId);
+        ::operator delete(entry);
+        --count;
     }
     void clear() {
-        byId.clear();
-        byKey.clear();
-        byLeaf.clear();
+        for (Entry*& head : idHeads) {
+            while (head) {
+                Entry* following = head->nextId;
+                ::operator delete(head);
+                head = following;
+            }
+        }
+        std::fill(keyHeads.begin(), keyHeads.end(), nullptr);
+        std::fill(leafHeads.begin(), leafHeads.end(), nullptr);
+        count = 0;
     }
-    FSYSTEMLOC* exact(std::string_view key) const {
-        auto found = byKey.find(key);
-        return found == byKey.end() ? nullptr : found->second.first;
+    FSYSTEMLOC* find(int32_t id) const {
+        if (idHeads.empty()) return nullptr;
+        for (const Entry* entry = idHeads[idSlot(id)]; entry; entry = entry->nextId)
+            if (entry->id == id) return entry->item;
+        return nullptr;
+    }
+    FSYSTEMLOC* exact(const Probe& key) const {
+        if (keyHeads.empty()) return nullptr;
+        for (const Entry* entry = keyHeads[slot(key.hash)]; entry; entry = entry->nextKey)
+            if (entry->keyHash == key.hash && entry->key() == key.text) return entry->item;
+        return nullptr;
     }
     // Step 2 of the lookup rule: a record from a container whose name and the key differ only by a
     // folder prefix.
-    static bool behindFolder(const FSYSTEMLOC* item, std::string_view key) {
-        if (namesNoContainer(item->container)) return false;
-        const std::string candidate = slashed(item->name);
-        return endsBehindSeparator(candidate, key) || endsBehindSeparator(key, candidate);
+    static bool behindFolder(const Entry* entry, std::string_view key) {
+        if (namesNoContainer(entry->item->container)) return false;
+        return endsBehindSeparator(entry->key(), key) || endsBehindSeparator(key, entry->key());
+    }
+    // Step 2 for a key that has no exact match; leaf is the key's last component.
+    FSYSTEMLOC* behindFolder(std::string_view key, const Probe& leaf) const {
+        if (leafHeads.empty()) return nullptr;
+        for (const Entry* entry = leafHeads[slot(leaf.hash)]; entry; entry = entry->nextLeaf)
+            if (entry->leafHash == leaf.hash && entry->leaf() == leaf.text && behindFolder(entry, key))
+                return entry->item;
+        return nullptr;
     }
     // The lookup rule for a key in lookup form.
     FSYSTEMLOC* lookup(std::string_view key) const {
         if (key.empty()) return nullptr;
-        if (FSYSTEMLOC* item = exact(key)) return item;
-        auto sameLeaf = byLeaf.find(lastComponent(key));
-        if (sameLeaf == byLeaf.end()) return nullptr;
-        if (behindFolder(sameLeaf->second.first, key)) return sameLeaf->second.first;
-        for (FSYSTEMLOC* item : sameLeaf->second.more)
-            if (behindFolder(item, key)) return item;
-        return nullptr;
+        if (FSYSTEMLOC* item = exact(Probe(key))) return item;
+        return behindFolder(key, Probe(lastComponent(key)));
     }
 };
 
@@ -281,13 +369,12 @@ void CoreFsys::init_() {
 // ---- records ---------------------------------------------------------------------------------------
 
 CoreFsys::FSYSTEMLOC* CoreFsys::record(int32_t id) const {
-    auto found = pIndex->byId.find(id);
-    return found == pIndex->byId.end() ? nullptr : found->second;
+    return pIndex->find(id);
 }
 
 CoreFsys::FSYSTEMLOC* CoreFsys::exact(const CoreAnsx& key) const {
     lookupKey(key, pIndex->scratch);
-    return pIndex->exact(pIndex->scratch);
+    return pIndex->exact(Index::Probe(pIndex->scratch));
 }
 
 int32_t CoreFsys::crtit(const CoreAnsx& name) {
@@ -301,16 +388,21 @@ int32_t CoreFsys::crtit(const CoreAnsx& name, bool alwaysNew) {
 int32_t CoreFsys::crtit(const CoreAnsx& name, bool, bool alwaysNew) {
     lookupKey(name, pIndex->scratch);
     if (pIndex->scratch.empty()) return -1;
+    // Each probe hashes its text once, for the lookup and for filing a new record alike.
+    const Index::Probe key(pIndex->scratch);
     if (!alwaysNew)
-        if (FSYSTEMLOC* found = pIndex->lookup(pIndex->scratch)) return found->id;
+        if (FSYSTEMLOC* found = pIndex->exact(key)) return found->id;
+    const Index::Probe leaf(lastComponent(pIndex->scratch));
+    if (!alwaysNew)
+        if (FSYSTEMLOC* found = pIndex->behindFolder(pIndex->scratch, leaf)) return found->id;
     // The record keeps the name as formed ('\' stays); the index holds the lookup form.
     const bool backslash = std::strchr(name.c_str() ? name.c_str() : "", '\\') != nullptr;
-    CoreAnsx key = backslash ? name.Trim().UpperCase() : CoreAnsx(pIndex->scratch.c_str());
-    auto* item =
-        new FSYSTEMLOC{iNextId, std::move(key), CoreAnsx(), nullptr, 0, false, 0, nullptr, false, CoreAnsx()};
+    CoreAnsx formed = backslash ? name.Trim().UpperCase() : CoreAnsx(pIndex->scratch.c_str());
+    auto* item = new FSYSTEMLOC{iNextId, std::move(formed), CoreAnsx(), nullptr,   0, false,
+                                0,       nullptr,           false,      CoreAnsx()};
     try {
         if (!pList->Add(item)) throw std::bad_alloc();
-        pIndex->add(item, pIndex->scratch);
+        pIndex->add(item, key, leaf);
     } catch (...) {
         if (pList->Count > 0 && (*pList)[pList->Count - 1] == item) pList->Delete(pList->Count - 1);
         pIndex->remove(item);

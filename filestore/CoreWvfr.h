@@ -14,7 +14,7 @@ class CoreRtcv;
 
 class CoreWvfr {
 public:
-    static constexpr int iCbuffersize = 1024; // read buffer, bytes; also the largest frame accepted
+    static constexpr int iCbuffersize = 1024; // the largest frame accepted, bytes
 
     // loadWhole: items are read into memory (CoreFsys::loadc) before they are
     // opened.
@@ -58,7 +58,7 @@ private:
     CorePool* pPool;
     CoreFsys* pStore;
     int32_t iId;
-    unsigned char* pBuffer; // iCbuffersize bytes, "WVFR"
+    unsigned char* pBuffer; // kReadPiece bytes (see the source), "WVFR"
     bool bLoadWhole;
     bool b32;
     bool bOpen;
@@ -76,6 +76,7 @@ private:
     int32_t iDataSize;
     int32_t iRemaining;
     int32_t iBufferSize;
+    int64_t iPosition;  // the item's byte position of the next frame
     int64_t iNonFinite; // samples of the open item read as 0.0 because they were
                         // NaN or infinite
 
@@ -100,5 +101,8 @@ private:
     void format(const unsigned char* block, uint32_t size);
     void reserve(int32_t frames);
     void read(int32_t frames, double* left, double* right);
-    void decode(int32_t frames, double* left, double* right);
+    void decode(const unsigned char* bytes, int32_t frames, double* left, double* right);
+    bool direct() const;
+    void copyDoubles(const unsigned char* bytes, int32_t count, double* left);
+    void cleanDoubles(double* values, int32_t count);
 };
