@@ -46,6 +46,20 @@ void appendLocked(const CoreAnsx& name, const CoreAnsx& line) {
     std::fclose(file);
 }
 
+// The folder and the file name: replaced and read under the mutex, the new text copied before it.
+void storeText(CoreAnsx LogState::*field, const CoreAnsx& value) {
+    LogState& s = state();
+    CoreAnsx copy(value);
+    std::lock_guard<std::mutex> hold(s.mutex);
+    s.*field = copy;
+}
+
+CoreAnsx loadText(CoreAnsx LogState::*field) {
+    LogState& s = state();
+    std::lock_guard<std::mutex> hold(s.mutex);
+    return s.*field;
+}
+
 template <class Body>
 void quietly(Body&& body) {
     try {
@@ -177,29 +191,19 @@ bool CoreLog_::aredb() {
 }
 
 void CoreLog_::setpt(const CoreAnsx& folder) {
-    LogState& s = state();
-    CoreAnsx copy(folder);
-    std::lock_guard<std::mutex> hold(s.mutex);
-    s.folder = copy;
+    storeText(&LogState::folder, folder);
 }
 
 CoreAnsx CoreLog_::getpt() {
-    LogState& s = state();
-    std::lock_guard<std::mutex> hold(s.mutex);
-    return s.folder;
+    return loadText(&LogState::folder);
 }
 
 void CoreLog_::setfn(const CoreAnsx& name) {
-    LogState& s = state();
-    CoreAnsx copy(name);
-    std::lock_guard<std::mutex> hold(s.mutex);
-    s.fileName = copy;
+    storeText(&LogState::fileName, name);
 }
 
 CoreAnsx CoreLog_::getfn() {
-    LogState& s = state();
-    std::lock_guard<std::mutex> hold(s.mutex);
-    return s.fileName;
+    return loadText(&LogState::fileName);
 }
 
 void CoreLog_::settr(int16_t level) {

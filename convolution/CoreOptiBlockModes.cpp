@@ -235,8 +235,25 @@ const CoreCubr::ENTRYSTRUCT* startBridge(FFTEXTENSION* e) {
 
 enum class BridgeFamily { perChannel, accumulating };
 
+void unloadHandle(FFTSTRUCT* plan, FFTEXTENSION* e, BridgeFamily family) {
+    const CoreCubr::ENTRYSTRUCT* bridge = bridgeEntries(e);
+    void*& handle = plan->gpuPlans[0];
+    if (handle && bridge) {
+        if (family == BridgeFamily::accumulating)
+            bridge->af32d(handle);
+        else
+            bridge->op32d(handle);
+    }
+    handle = nullptr;
+    plan->common = nullptr;
+    plan->loaded = false;
+}
+
 // Modes 13-16: the bridge keeps the whole plan behind one handle (the first of the plan handles).
+// A plan still loaded is unloaded first.
 bool loadHandle(FFTSTRUCT* plan, FFTEXTENSION* e, int block, long& length, BridgeFamily family) {
+    if (!plan || !e) return false;
+    if (plan->loaded) unloadHandle(plan, e, family);
     const CoreCubr::ENTRYSTRUCT* bridge = startBridge(e);
     if (!bridge) return false;
     int partitions = 0;
@@ -259,20 +276,6 @@ bool loadHandle(FFTSTRUCT* plan, FFTEXTENSION* e, int block, long& length, Bridg
     e->kernel = plan->kernel;
     length = fftSize;
     return true;
-}
-
-void unloadHandle(FFTSTRUCT* plan, FFTEXTENSION* e, BridgeFamily family) {
-    const CoreCubr::ENTRYSTRUCT* bridge = bridgeEntries(e);
-    void*& handle = plan->gpuPlans[0];
-    if (handle && bridge) {
-        if (family == BridgeFamily::accumulating)
-            bridge->af32d(handle);
-        else
-            bridge->op32d(handle);
-    }
-    handle = nullptr;
-    plan->common = nullptr;
-    plan->loaded = false;
 }
 
 // One block of one channel through the bridge's block entry. The flag goes to the bridge as a value;
@@ -752,16 +755,12 @@ int CoreOpti::cns17(const double* inL, const double* inR, double* outL, double* 
 }
 
 bool load8(long, FFTSTRUCT* plan, FFTEXTENSION* e, int block, long& length) {
-    if (!plan || !e) return false;
-    if (plan->loaded) uloa8(plan, e);
     if (!loadHandle(plan, e, block, length, BridgeFamily::perChannel)) return false;
     plan->commonPlan = false;
     return true;
 }
 
 bool load9(long, FFTSTRUCT* plan, FFTEXTENSION* e, int block, long& length) {
-    if (!plan || !e) return false;
-    if (plan->loaded) uloa9(plan, e);
     if (!loadHandle(plan, e, block, length, BridgeFamily::perChannel)) return false;
     plan->commonPlan = true;
     plan->commonLength = 2 * e->size;
@@ -769,8 +768,6 @@ bool load9(long, FFTSTRUCT* plan, FFTEXTENSION* e, int block, long& length) {
 }
 
 bool lod10(long, FFTSTRUCT* plan, FFTEXTENSION* e, int block, long& length) {
-    if (!plan || !e) return false;
-    if (plan->loaded) ulo10(plan, e);
     if (!loadHandle(plan, e, block, length, BridgeFamily::accumulating)) return false;
     plan->commonPlan = true;
     plan->commonLength = 2 * plan->fftSize;

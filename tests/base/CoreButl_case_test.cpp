@@ -1,6 +1,7 @@
 // Tests of the case-insensitive name resolution of CoreButl (pcase for readers, wcase for writers)
 // and of the folder listings it keeps between calls.
 #include "base/CoreButl.h"
+#include "tests/common/TempFolder.h"
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -23,20 +24,9 @@ void touch(const fs::path& path) {
     std::ofstream(path, std::ios::binary) << "x";
 }
 
-class CoreButlCase : public ::testing::Test {
+class CoreButlCase : public TempFolderTest {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "CoreButlCase.XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        root = pattern;
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(root, ignored);
-    }
-    CoreAnsx at(const std::string& relative) const { return CoreAnsx((root / relative).string().c_str()); }
     std::string path(const std::string& relative) const { return (root / relative).string(); }
-    fs::path root;
 };
 
 } // namespace

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "tests/common/DecimalCommaLocale.h"
+#include "tests/common/FileSizeLimit.h"
+#include "tests/common/TempFolder.h"
 #include <atomic>
 #include <clocale>
 #include <cmath>
@@ -11,14 +13,10 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <signal.h>
 #include <sstream>
 #include <string>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <thread>
 #include <type_traits>
-#include <unistd.h>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -33,32 +31,7 @@ std::string str(const CoreAnsx& s) {
     return std::string(s.c_str());
 }
 
-std::string readBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-void writeBytes(const fs::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
-}
-
-class CoreButlFiles : public ::testing::Test {
-protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "CoreButl.XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        root = pattern;
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(root, ignored);
-    }
-    CoreAnsx at(const std::string& relative) const { return CoreAnsx((root / relative).string().c_str()); }
-    fs::path root;
-};
+class CoreButlFiles : public TempFolderTest {};
 
 } // namespace
 
@@ -424,20 +397,11 @@ TEST_F(CoreButlFiles, AFailedWriteLeavesTheOldFileWholeAndIsLogged) {
     // A write cut short by the file-size limit, in a child process so the limit stays there.
     const std::string big(1 << 16, 'n');
     for (const bool asXml : {false, true}) {
-        const pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            signal(SIGXFSZ, SIG_IGN);
-            const rlimit limit{4096, 4096};
-            setrlimit(RLIMIT_FSIZE, &limit);
-            const bool written = asXml ? CoreButl::svatx(at("keep.txt"), big.c_str(), false)
-                                       : CoreButl::setfc(at("keep.txt"), big.c_str());
-            _exit(written ? 1 : 0);
-        }
-        int status = 0;
-        ASSERT_EQ(waitpid(child, &status, 0), child);
-        ASSERT_TRUE(WIFEXITED(status));
-        EXPECT_EQ(WEXITSTATUS(status), 0) << "the cut write reported success";
+        const auto writeBig = [&] {
+            return asXml ? CoreButl::svatx(at("keep.txt"), big.c_str(), false)
+                         : CoreButl::setfc(at("keep.txt"), big.c_str());
+        };
+        EXPECT_EQ(writeUnderFileSizeLimit(4096, writeBig), 0) << "the cut write reported success";
         EXPECT_EQ(readBytes(root / "keep.txt"), std::string(2000, 'k'));
     }
     const std::string log = readBytes(root / CoreLog_::sCdefaultfilename);

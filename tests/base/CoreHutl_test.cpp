@@ -1,5 +1,6 @@
 #include "base/CoreHutl.h"
 #include "base/CoreXutl.h"
+#include "tests/common/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -13,21 +14,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-class TempFolder {
-public:
-    TempFolder() {
-        std::string pattern = (fs::temp_directory_path() / "hutl-XXXXXX").string();
-        path = mkdtemp(pattern.data());
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
-    }
-    std::string operator/(const std::string& name) const { return (path / name).string(); }
-    std::string withSeparator() const { return path.string() + "/"; }
-    fs::path path;
-};
 
 void touch(const std::string& path) {
     std::ofstream(path) << "x";
@@ -82,7 +68,7 @@ TEST(CoreHutl, MatchFollowsWildcardRulesCaseInsensitively) {
 }
 
 TEST(CoreHutl, ReadrListsMatchingFilesThenFolders) {
-    TempFolder temp;
+    TempFolder temp("hutl");
     touch(temp / "a.wav");
     touch(temp / "b.txt");
     fs::create_directory(temp / "sub");
@@ -95,7 +81,7 @@ TEST(CoreHutl, ReadrListsMatchingFilesThenFolders) {
 }
 
 TEST(CoreHutl, ReadrSortsByUpperCasedNameThenRawBytes) {
-    TempFolder temp;
+    TempFolder temp("hutl");
     for (const char* name : {"b.WAV", "a.wav", "C.wav", "A.wav", "_x.wav", "a.WAV"}) touch(temp / name);
     for (const char* name : {"Zeta", "alpha", "Beta"}) fs::create_directory(temp / name);
     // '_' (0x5F) sorts after the upper-cased letters but before lower-case ones.
@@ -104,7 +90,7 @@ TEST(CoreHutl, ReadrSortsByUpperCasedNameThenRawBytes) {
 }
 
 TEST(CoreHutl, ReadrTreatsLinksAsFilesAndNeverFollowsThem) {
-    TempFolder temp;
+    TempFolder temp("hutl");
     fs::create_directory(temp / "real");
     touch(temp / "real/deep.wav");
     fs::create_directory_symlink(temp / "real", temp / "linkdir");
@@ -123,7 +109,7 @@ TEST(CoreHutl, ReadrOfMissingFolderGivesOneEmptyTextAndReleasesOldArray) {
     EXPECT_STREQ(names[0].c_str(), "");
     // A second call replaces the array again; AddressSanitizer reports a leak if
     // the old one stays.
-    TempFolder temp;
+    TempFolder temp("hutl");
     touch(temp / "one.wav");
     CoreHutl::readr(CoreAnsx(temp.path.c_str()), CoreAnsx("*"), &names, count, CoreAnsx("0"));
     ASSERT_EQ(count, 1);
@@ -168,7 +154,7 @@ TEST(CoreHutl, AppnmNamesTheRunningBinaryAndItsFolder) {
 }
 
 TEST(CoreHutl, GetstGivesModificationTimeWithNanosecondFraction) {
-    TempFolder temp;
+    TempFolder temp("hutl");
     const std::string file = temp / "stamp.xml";
     touch(file);
     const timespec times[2] = {{1000000000, 0}, {1234567890, 250000000}};

@@ -1,4 +1,5 @@
 #include "base/CoreLutl.h"
+#include "tests/common/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -10,20 +11,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-class TempFolder {
-public:
-    TempFolder() {
-        std::string pattern = (fs::temp_directory_path() / "lutl-XXXXXX").string();
-        path = mkdtemp(pattern.data());
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
-    }
-    std::string operator/(const std::string& name) const { return (path / name).string(); }
-    fs::path path;
-};
 
 void touch(const std::string& path) {
     std::ofstream(path) << "x";
@@ -43,7 +30,7 @@ private:
 } // namespace
 
 TEST(CoreLutl, CrtptCreatesEveryFolderOfAnAbsolutePathButNotTheFile) {
-    TempFolder temp;
+    TempFolder temp("lutl");
     CoreLutl::crtpt(CoreAnsx((temp / "x/y/z.wav").c_str()));
     EXPECT_TRUE(fs::is_directory(temp / "x"));
     EXPECT_TRUE(fs::is_directory(temp / "x/y"));
@@ -57,7 +44,7 @@ TEST(CoreLutl, CrtptCreatesEveryFolderOfAnAbsolutePathButNotTheFile) {
 }
 
 TEST(CoreLutl, CrtptOfRelativePathWorksUnderTheWorkingFolderNotTheRoot) {
-    TempFolder temp;
+    TempFolder temp("lutl");
     const std::string unique = "vorlan-crtpt-" + std::to_string(getpid());
     {
         WorkingFolder inside(temp.path);
@@ -72,7 +59,7 @@ TEST(CoreLutl, CrtptOfRelativePathWorksUnderTheWorkingFolderNotTheRoot) {
 }
 
 TEST(CoreLutl, CrtptTakesPathsOfManyComponents) {
-    TempFolder temp;
+    TempFolder temp("lutl");
     std::string deep = temp.path.string();
     while (deep.size() < 3900) deep += "/abcdefghijklmnopqrstuvwxyz";
     CoreLutl::crtpt(CoreAnsx((deep + "/f.wav").c_str()));
@@ -80,8 +67,8 @@ TEST(CoreLutl, CrtptTakesPathsOfManyComponents) {
 }
 
 TEST(CoreLutl, CleptDeletesFilesAndLeavesSubFolders) {
-    TempFolder temp;
-    TempFolder outside;
+    TempFolder temp("lutl");
+    TempFolder outside("lutl");
     touch(temp / "a.wav");
     touch(temp / "B.XML");
     fs::create_directory(temp / "sub");
@@ -101,7 +88,7 @@ TEST(CoreLutl, CleptDeletesFilesAndLeavesSubFolders) {
 }
 
 TEST(CoreLutl, CleptWithoutTrailingSeparatorStaysInsideTheFolder) {
-    TempFolder temp;
+    TempFolder temp("lutl");
     fs::create_directory(temp / "box");
     touch(temp / "box/a.wav");
     touch(temp / "boxa.wav"); // what folder + name would name without the separator

@@ -5,54 +5,18 @@
 #include "base/CoreTime.h"
 #include "convolution/CoreCubr.h"
 #include "convolution/CoreOpti.h"
+#include "tests/common/CountingAllocator.h"
+#include "tests/common/SignalReference.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cfloat>
 #include <cmath>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <new>
 #include <random>
 #include <sstream>
 #include <vector>
-
-// Counting replacement of the global allocation functions: the block-path test reads the count.
-// The helpers stay out of line so that the compiler does not pair an inlined malloc with a delete.
-namespace {
-std::atomic<long> heapAllocations{0};
-
-[[gnu::noinline]] void* countedAllocate(std::size_t size) {
-    ++heapAllocations;
-    if (void* p = std::malloc(size ? size : 1)) return p;
-    throw std::bad_alloc();
-}
-
-[[gnu::noinline]] void countedRelease(void* p) {
-    std::free(p);
-}
-} // namespace
-
-void* operator new(std::size_t size) {
-    return countedAllocate(size);
-}
-void* operator new[](std::size_t size) {
-    return countedAllocate(size);
-}
-void operator delete(void* p) noexcept {
-    countedRelease(p);
-}
-void operator delete[](void* p) noexcept {
-    countedRelease(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    countedRelease(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    countedRelease(p);
-}
 
 namespace {
 
@@ -66,26 +30,6 @@ const short directModes[] = {0, 1, 2, 3, 4, 5};
 // Bytes the pool counts for one block of n doubles.
 int64_t poolBytes(int n) {
     return 8LL * n + CorePool::iCoverhead;
-}
-
-std::vector<double> randomSignal(std::mt19937& generator, size_t n, double amplitude = 1.0) {
-    std::uniform_real_distribution<double> uniform(-amplitude, amplitude);
-    std::vector<double> v(n);
-    for (double& x : v) x = uniform(generator);
-    return v;
-}
-
-std::vector<double> naiveConvolution(const std::vector<double>& x, const std::vector<double>& k) {
-    std::vector<double> y(x.size(), 0.0);
-    for (size_t n = 0; n < x.size(); ++n)
-        for (size_t j = 0; j < k.size() && j <= n; ++j) y[n] += k[j] * x[n - j];
-    return y;
-}
-
-double sumOfMagnitudes(const std::vector<double>& v) {
-    double sum = 0.0;
-    for (double x : v) sum += std::fabs(x);
-    return sum;
 }
 
 std::vector<double> unitImpulse(int n) {

@@ -1,4 +1,5 @@
 #include "convolution/CoreFltr.h"
+#include "tests/common/SignalReference.h"
 
 #include <gtest/gtest.h>
 
@@ -45,14 +46,6 @@ struct ReferenceCascade {
         return x;
     }
 };
-
-std::vector<double> noise(size_t length, unsigned seed) {
-    std::mt19937 generator(seed);
-    std::uniform_real_distribution<double> value(-1.0, 1.0);
-    std::vector<double> samples(length);
-    for (double& x : samples) x = value(generator);
-    return samples;
-}
 
 TEST(CoreFltr, SectionCountFollowsTheOrderAndUnsetCascadesPassTheInput) {
     const double inputs[] = {0.5, -1.25, 3.0, 0.0, -0.0, 1e-300};
@@ -111,7 +104,7 @@ TEST(CoreFltr, NewSettingsKeepEachSectionsState) {
     ReferenceCascade reference(2);
     filter.setvl(100.0, 0.0, 44100.0, 4);
     reference.set(100.0, 0.0, 44100.0);
-    const std::vector<double> input = noise(600, 3);
+    const std::vector<double> input = randomSignal(600, 3);
     for (int n = 0; n < 300; ++n) ASSERT_EQ(filter.prcss(input[n]), reference.step(input[n]));
     filter.setvl(900.0, 0.5, 44100.0, 4);
     reference.set(900.0, 0.5, 44100.0);
@@ -125,7 +118,7 @@ TEST(CoreFltr, SettingsThatWouldDivergeLeaveTheCascadePassingItsInput) {
     const Setting diverging[] = {{-100.0, 0.0, 44100.0}, {0.8 * 44100.0, 0.0, 44100.0},
                                  {100.0, 5.0, 44100.0},  {100.0, 0.0, 0.0},
                                  {NAN, 0.0, 44100.0},    {100.0, 0.0, -44100.0}};
-    const std::vector<double> input = noise(1000, 4);
+    const std::vector<double> input = randomSignal(1000, 4);
     for (const Setting& s : diverging) {
         CoreFltr filter(CoreFltr::iChighpass, 4);
         filter.setvl(100.0, 0.0, 44100.0, 4);

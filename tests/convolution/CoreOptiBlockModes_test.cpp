@@ -5,71 +5,22 @@
 #include "convolution/CoreCubr.h"
 #include "convolution/CoreOpti.h"
 #include "platform/DlLayer.h"
+#include "tests/common/CountingAllocator.h"
+#include "tests/common/SignalReference.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cfloat>
 #include <cmath>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <new>
 #include <random>
 #include <sstream>
 #include <string>
 #include <unistd.h>
 #include <vector>
-
-// Counting replacement of the global allocation functions: the block-path test reads the count.
-namespace {
-std::atomic<long> heapAllocations{0};
-
-[[gnu::noinline]] void* countedAllocate(std::size_t size) {
-    ++heapAllocations;
-    if (void* p = std::malloc(size ? size : 1)) return p;
-    throw std::bad_alloc();
-}
-
-[[gnu::noinline]] void countedRelease(void* p) {
-    std::free(p);
-}
-} // namespace
-
-void* operator new(std::size_t size) {
-    return countedAllocate(size);
-}
-void* operator new[](std::size_t size) {
-    return countedAllocate(size);
-}
-// The FFT layer allocates with nothrow new: it must reach the same counting allocator as delete.
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    try {
-        return countedAllocate(size);
-    } catch (...) {
-        return nullptr;
-    }
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-    try {
-        return countedAllocate(size);
-    } catch (...) {
-        return nullptr;
-    }
-}
-void operator delete(void* p) noexcept {
-    countedRelease(p);
-}
-void operator delete[](void* p) noexcept {
-    countedRelease(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    countedRelease(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    countedRelease(p);
-}
 
 namespace {
 
@@ -78,42 +29,11 @@ const VALID cpuOnly{true, false, false};
 
 typedef std::vector<double> Signal;
 
-Signal randomSignal(std::mt19937& generator, size_t n, double amplitude = 1.0) {
-    std::uniform_real_distribution<double> uniform(-amplitude, amplitude);
-    Signal v(n);
-    for (double& x : v) x = uniform(generator);
-    return v;
-}
-
 // Noise decaying from 1 to about 1e-3 over its length, like a room's response.
 Signal decayingKernel(std::mt19937& generator, int n) {
     Signal k = randomSignal(generator, n);
     for (int j = 0; j < n; ++j) k[j] *= std::exp(-7.0 * j / n);
     return k;
-}
-
-// y[n] = sum k[j] x[n-j] for n in [from, to).
-Signal naiveConvolution(const Signal& x, const Signal& k, size_t from = 0, size_t to = SIZE_MAX) {
-    to = std::min(to, x.size());
-    Signal y(to - from, 0.0);
-    for (size_t n = from; n < to; ++n) {
-        double sum = 0.0;
-        for (size_t j = 0; j < k.size() && j <= n; ++j) sum += k[j] * x[n - j];
-        y[n - from] = sum;
-    }
-    return y;
-}
-
-double sumOfMagnitudes(const Signal& v) {
-    double sum = 0.0;
-    for (double x : v) sum += std::fabs(x);
-    return sum;
-}
-
-double largestMagnitude(const Signal& v) {
-    double largest = 0.0;
-    for (double x : v) largest = std::max(largest, std::fabs(x));
-    return largest;
 }
 
 double largestDifference(const Signal& a, const Signal& b, size_t from = 0) {

@@ -1,4 +1,5 @@
 #include "convolution/CoreOpti.h"
+#include "tests/common/SignalReference.h"
 
 #include <gtest/gtest.h>
 
@@ -55,32 +56,6 @@ struct RingDriver {
         return true;
     }
 };
-
-std::vector<double> randomSignal(std::mt19937& generator, size_t n) {
-    std::uniform_real_distribution<double> uniform(-1.0, 1.0);
-    std::vector<double> v(n);
-    for (double& x : v) x = uniform(generator);
-    return v;
-}
-
-std::vector<double> naiveConvolution(const std::vector<double>& x, const std::vector<double>& k) {
-    std::vector<double> y(x.size(), 0.0);
-    for (size_t n = 0; n < x.size(); ++n)
-        for (size_t j = 0; j < k.size() && j <= n; ++j) y[n] += k[j] * x[n - j];
-    return y;
-}
-
-double sumOfMagnitudes(const std::vector<double>& v) {
-    double sum = 0.0;
-    for (double x : v) sum += std::fabs(x);
-    return sum;
-}
-
-double largestMagnitude(const std::vector<double>& v) {
-    double largest = 0.0;
-    for (double x : v) largest = std::max(largest, std::fabs(x));
-    return largest;
-}
 
 size_t samplesCrossingBothWraps(long n) {
     size_t count = static_cast<size_t>(3 * n + 7);

@@ -6,48 +6,17 @@
 #include "modulation/CoreParm.h"
 #include "modulation/CoreSrce.h"
 #include "modulation/DataSrce.h"
+#include "tests/common/CountingAllocator.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <new>
 #include <numbers>
 #include <random>
 #include <vector>
-
-// Counting replacement of the global allocation functions: the update path must allocate nothing.
-// GCC cannot see that these replaced operators pair malloc with free.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-namespace {
-std::atomic<long> heapAllocations{0};
-}
-
-void* operator new(std::size_t size) {
-    heapAllocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) {
-    heapAllocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    std::free(p);
-}
 
 namespace {
 

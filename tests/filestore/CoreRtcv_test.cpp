@@ -2,6 +2,7 @@
 
 #include "base/CorePool.h"
 #include "filestore/DataRtcv.h"
+#include "tests/common/SignalReference.h"
 
 #include <gtest/gtest.h>
 
@@ -72,14 +73,6 @@ double relativeRms(const std::vector<double>& a, const double* b) {
     return std::sqrt(error / std::max(energy, 1e-300));
 }
 
-std::vector<double> noise(long n, unsigned seed) {
-    std::mt19937 generator(seed);
-    std::uniform_real_distribution<double> value(-1.0, 1.0);
-    std::vector<double> x(n);
-    for (double& v : x) v = value(generator);
-    return x;
-}
-
 struct StageCase {
     int type;
     int L;
@@ -96,7 +89,7 @@ TEST(CoreRtcv, EveryStageTypeEqualsTheDirectForm) {
             SCOPED_TRACE(testing::Message()
                          << "type " << sc.type << " L " << sc.L << " M " << sc.M << " n " << n);
             CoreRtcv converter(&pool, &table);
-            const std::vector<double> x = noise(n, 7u + n);
+            const std::vector<double> x = randomSignal(n, 7u + n);
             const int16_t slot = converter.mkclc(static_cast<int16_t>(sc.type), 48000.0, sc.L, sc.M, n);
             ASSERT_GE(slot, 0);
             const long expectedN = sc.type == 0   ? long(n) * sc.L
@@ -120,7 +113,7 @@ TEST(CoreRtcv, RunsPathsAndPassesUnconvertedRows) {
     CorePool pool;
     DataRtcv table(&pool);
     CoreRtcv converter(&pool, &table);
-    std::vector<double> x = noise(1000, 1);
+    std::vector<double> x = randomSignal(1000, 1);
     int32_t outN = 0;
     double outRate = 0.0;
     double* y = converter.cnvrt(x.data(), 1000, outN, 44100, outRate, 14);
@@ -179,7 +172,7 @@ TEST(CoreRtcv, SecondChannelOfTheSameLengthAllocatesNothing) {
     };
     DataRtcv table(&pool);
     CoreRtcv converter(&pool, &table);
-    std::vector<double> left = noise(5000, 2), right = noise(5000, 3);
+    std::vector<double> left = randomSignal(5000, 2), right = randomSignal(5000, 3);
     for (int16_t row : {int16_t(9), int16_t(40)}) {
         int32_t outN = 0;
         double outRate = 0;
@@ -193,7 +186,7 @@ TEST(CoreRtcv, SecondChannelOfTheSameLengthAllocatesNothing) {
 TEST(CoreRtcv, ChainsGiveTheSameResultWhateverTheCacheHolds) {
     CorePool pool;
     DataRtcv table(&pool);
-    std::vector<double> x = noise(3000, 4);
+    std::vector<double> x = randomSignal(3000, 4);
     auto run = [&](CoreRtcv& converter, int16_t row, double rate) {
         int32_t outN = 0;
         double outRate = 0;
@@ -214,7 +207,7 @@ TEST(CoreRtcv, DegenerateLengthsGiveNoOutputOrAShortCorrectOne) {
     CorePool pool;
     DataRtcv table(&pool);
     CoreRtcv converter(&pool, &table);
-    std::vector<double> x = noise(8, 5);
+    std::vector<double> x = randomSignal(8, 5);
     int32_t outN = -1;
     double outRate = 0;
     for (int32_t n : {0, 1}) {

@@ -2,13 +2,9 @@
 
 #include "FsysFixture.h"
 #include "WavBytes.h"
+#include "tests/common/FileSizeLimit.h"
 
 #include <gtest/gtest.h>
-
-#include <csignal>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
@@ -101,18 +97,8 @@ TEST_F(CoreWavsFiles, WriteReplacesTheFileWholeOrNotAtAll) {
     // file as it was.
     CoreWavs big(&pool, 2, 44100, 4096, true);
     writeBytes(root / "big.wav", "previous");
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{4096, 4096};
-        setrlimit(RLIMIT_FSIZE, &limit);
-        _exit(big.write(at("big.wav")) ? 1 : 0);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "the cut write reported success";
+    EXPECT_EQ(writeUnderFileSizeLimit(4096, [&] { return big.write(at("big.wav")); }), 0)
+        << "the cut write reported success";
     EXPECT_EQ(readBytes(root / "big.wav"), "previous");
 }
 

@@ -4,6 +4,7 @@
 #include "base/CoreAnsx.h"
 #include "base/CoreLog_.h"
 #include "base/CorePool.h"
+#include "tests/common/TempFolder.h"
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -19,18 +20,6 @@ namespace fs = std::filesystem;
 
 inline std::string str(const CoreAnsx& s) {
     return s.c_str() ? std::string(s.c_str()) : std::string();
-}
-
-inline std::string readBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-inline void writeBytes(const fs::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
 }
 
 inline std::string le32(uint32_t value) {
@@ -57,22 +46,19 @@ inline std::string container(int64_t total, const std::string& blocks, const std
     return title() + le32(static_cast<uint32_t>(total)) + blocks + table;
 }
 
-class FsysFiles : public ::testing::Test {
+class FsysFiles : public TempFolderTest {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "CoreFsys.XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        root = pattern;
+        TempFolderTest::SetUp();
+        if (HasFatalFailure()) return;
         CoreLog_::setpt(CoreAnsx((root.string() + "/").c_str()));
         CoreLog_::setfn("fsys.log");
         CoreLog_::setdb(1, false);
     }
     void TearDown() override {
         CoreLog_::setpt("");
-        std::error_code ignored;
-        fs::remove_all(root, ignored);
+        TempFolderTest::TearDown();
     }
-    CoreAnsx at(const std::string& relative) const { return CoreAnsx((root / relative).string().c_str()); }
     CoreAnsx folder() const { return CoreAnsx((root.string() + "/").c_str()); }
     std::string log() const { return readBytes(root / "fsys.log"); }
     int entries(const fs::path& where) const {
@@ -82,7 +68,6 @@ protected:
     }
 
     CorePool pool;
-    fs::path root;
 };
 
 } // namespace fsystest

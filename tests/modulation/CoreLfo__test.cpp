@@ -2,41 +2,13 @@
 #include "modulation/CoreLfo_.h"
 #include "modulation/CorePrm_.h"
 #include "modulation/CoreRfun.h"
+#include "tests/common/CountingAllocator.h"
 
-#include <atomic>
 #include <cmath>
-#include <cstdlib>
 #include <functional>
 #include <gtest/gtest.h>
-#include <new>
 #include <string>
 #include <vector>
-
-// Counts operator new calls made by this test program, to show that per-block steps make none.
-// GCC cannot see that these replaced operators pair malloc with free.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-static std::atomic<long> allocationCount{0};
-
-void* operator new(std::size_t size) {
-    allocationCount++;
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) {
-    return operator new(size);
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    std::free(p);
-}
 
 namespace {
 
@@ -237,11 +209,11 @@ TEST(ModulatorSteps, AllocateNothing) {
     prm.setvl(true, CoreAnsx("LFO1"), CoreAnsx("FUN1"), CoreAnsx("a*b"), CoreAnsx("P"), CoreAnsx(""),
               CoreAnsx(""), CoreAnsx(""), CoreAnsx(""), 0.0, 1.0, 0.0, 1.0);
 
-    const long probe = allocationCount.load();
+    const long probe = heapAllocations.load();
     { std::vector<double> heapBuffer(64); }
-    ASSERT_GT(allocationCount.load(), probe);
+    ASSERT_GT(heapAllocations.load(), probe);
 
-    const long before = allocationCount.load();
+    const long before = heapAllocations.load();
     double sum = 0.0;
     for (int block = 0; block < 1000; block++) {
         sources.getis(2)->setvl(std::sin(block * 0.01));
@@ -251,7 +223,7 @@ TEST(ModulatorSteps, AllocateNothing) {
         prm.updte();
         sum += prm.getvl() + prm.getbf() + lfo.getrt()->getvl();
     }
-    EXPECT_EQ(allocationCount.load(), before);
+    EXPECT_EQ(heapAllocations.load(), before);
     EXPECT_TRUE(std::isfinite(sum));
 }
 

@@ -1,4 +1,5 @@
 #include "platform/IppLayer.h"
+#include "tests/common/SignalReference.h"
 
 #include <gtest/gtest.h>
 
@@ -42,20 +43,6 @@ struct FftSpec {
     IppsFFTSpec_R_64f* spec = nullptr;
     std::vector<Ipp8u> work;
 };
-
-std::vector<double> randomSignal(size_t length, unsigned seed) {
-    std::mt19937 generator(seed);
-    std::uniform_real_distribution<double> value(-1.0, 1.0);
-    std::vector<double> signal(length);
-    for (double& x : signal) x = value(generator);
-    return signal;
-}
-
-double largestMagnitude(const std::vector<double>& values) {
-    double largest = 0.0;
-    for (double v : values) largest = std::max(largest, std::fabs(v));
-    return largest;
-}
 
 // X[k] = sum x[t] e^(-2 pi i t k / N), in long double with an exact twiddle index.
 std::vector<LongComplex> naiveDft(const std::vector<double>& x) {

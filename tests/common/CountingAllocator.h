@@ -1,0 +1,56 @@
+// Counting replacement of the global allocation functions, for tests showing that a path (a block,
+// a per-block step, an update) allocates nothing: read heapAllocations before and after.
+// Defines the replaceable operators, so include it in exactly one source file of a test program.
+#pragma once
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+inline std::atomic<long> heapAllocations{0};
+
+namespace countingallocator {
+// Out of line so that the compiler does not pair an inlined malloc with a delete.
+[[gnu::noinline]] inline void* allocate(std::size_t size) {
+    ++heapAllocations;
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+
+[[gnu::noinline]] inline void release(void* p) {
+    std::free(p);
+}
+} // namespace countingallocator
+
+void* operator new(std::size_t size) {
+    return countingallocator::allocate(size);
+}
+void* operator new[](std::size_t size) {
+    return countingallocator::allocate(size);
+}
+// The FFT layer allocates with nothrow new: it must reach the same allocator as delete.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return countingallocator::allocate(size);
+    } catch (...) {
+        return nullptr;
+    }
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return countingallocator::allocate(size);
+    } catch (...) {
+        return nullptr;
+    }
+}
+void operator delete(void* p) noexcept {
+    countingallocator::release(p);
+}
+void operator delete[](void* p) noexcept {
+    countingallocator::release(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    countingallocator::release(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    countingallocator::release(p);
+}
