@@ -45,7 +45,7 @@ void fillRandom(double* values, size_t count, unsigned seed) {
     for (size_t i = 0; i < count; ++i) values[i] = value(generator);
 }
 
-// Layer: forward then inverse in place, flag 2, on 64-byte-aligned data with the spec's work
+// Layer: forward then inverse in place, flag 2, on 64-byte-aligned data with the FFT spec's work
 // buffer. Baseline: plain FFTW r2c then c2r out of place, planned with the layer's planner flags.
 void BM_LayerRoundTrip(benchmark::State& state) {
     const int order = static_cast<int>(state.range(0));

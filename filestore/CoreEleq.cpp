@@ -45,7 +45,7 @@ double magnitude(const Ipp64fc& c) {
     return std::sqrt(c.re * c.re + c.im * c.im);
 }
 
-// Forward transform of length samples (zero-padded to the spec's size) into size complex values.
+// Forward transform of length samples (zero-padded to the FFT size) into size complex values.
 bool transform(const double* signal, int length, int size, bool window, double* work, Ipp8u* buffer,
                const IppsFFTSpec_R_64f* spec, Ipp64fc* spectrum) {
     std::memset(work, 0, sizeof(double) * (static_cast<size_t>(size) + 2));

@@ -22,7 +22,7 @@ struct Ipp32fc {
 };
 
 // Every call of the layer returns ippStsNoErr or one of the negative codes below; on an error the
-// call writes nothing (a failed spec creation sets the spec pointer to null).
+// call writes nothing (a failed creation sets the FFT spec pointer to null).
 enum IppStatus : int32_t {
     ippStsNoErr = 0,
     ippStsNullPtrErr = -1,  // a pointer argument is null
@@ -39,7 +39,7 @@ enum IppHintAlgorithm : int32_t {
     ippAlgHintAccurate = 2,
 };
 
-// Scaling of a real FFT spec, fixed when the spec is made.
+// Scaling of a real FFT spec, fixed when that FFT spec is made.
 constexpr int IPP_FFT_DIV_FWD_BY_N = 1; // forward times 1/N, inverse unscaled
 constexpr int IPP_FFT_DIV_INV_BY_N = 2; // forward unscaled, inverse times 1/N
 constexpr int IPP_FFT_DIV_BY_SQRTN = 4; // both ways times 1/sqrt(N)

@@ -658,8 +658,8 @@ bool loadPacked(CoreFsys& store, const CoreAnsx& containerPath) {
 
 } // namespace
 
-void CoreProg::getni(CorePool* pool, CoreAnsx containerPath, int32_t& id, CoreAnsx& name, CoreAnsx* categories,
-                     CoreAnsx& description, CoreAnsx& vectorFileName) {
+void CoreProg::getni(CorePool* pool, CoreAnsx containerPath, int32_t& id, CoreAnsx& name,
+                     CoreAnsx* categories, CoreAnsx& description, CoreAnsx& vectorFileName) {
     if (pool == nullptr || categories == nullptr) return;
     CoreFsys store(pool);
     if (!loadPacked(store, containerPath)) return;
@@ -699,7 +699,8 @@ bool CoreProg::setni(CorePool* pool, CoreAnsx containerPath, int32_t id, CoreAns
         tableItems = -1;
     }
     if (tableItems != store.llvcn()) {
-        CoreLog_::logfl(containerPath + ": not rewritten, the container has items that could not be loaded", 1);
+        CoreLog_::logfl(containerPath + ": not rewritten, the container has items that could not be loaded",
+                        1);
         return false;
     }
     int index = -1;

@@ -258,8 +258,8 @@ public:
     // program item is the one whose file name without folder and extension equals the container's
     // (upper-cased), else the first whose name contains it. Outputs stay unchanged (and the failure is
     // logged) when the container cannot be read, nothing matches, or the item has no PROGRAM.
-    static void getni(CorePool* pool, CoreAnsx containerPath, int32_t& id, CoreAnsx& name, CoreAnsx* categories,
-                      CoreAnsx& description, CoreAnsx& vectorFileName);
+    static void getni(CorePool* pool, CoreAnsx containerPath, int32_t& id, CoreAnsx& name,
+                      CoreAnsx* categories, CoreAnsx& description, CoreAnsx& vectorFileName);
     // Rewrites the header texts of item id (and merges extra, which may be null, into its document),
     // then replaces the container through a complete new file. The container stays byte-identical,
     // the failure is logged and false returned when it cannot be read, an item was skipped or two

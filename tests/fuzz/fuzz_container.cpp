@@ -12,8 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static CorePool pool;
     {
         CoreFsys holder(&pool);
-        holder.setit(holder.crtit("FUZZ.Q7P"), reinterpret_cast<const char*>(data), static_cast<int32_t>(size),
-                     "0", false, false);
+        holder.setit(holder.crtit("FUZZ.Q7P"), reinterpret_cast<const char*>(data),
+                     static_cast<int32_t>(size), "0", false, false);
         CoreFsys reader(&pool);
         reader.loada("FUZZ.Q7P", "0", false, &holder);
         reader.rload(".WAV");
