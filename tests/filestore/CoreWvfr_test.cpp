@@ -11,7 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <vector>
@@ -61,43 +63,106 @@ Samples readAll(CoreWvfr& reader, int32_t* delivered = nullptr) {
     return s;
 }
 
-std::string randomBytes(size_t n, unsigned seed) {
-    std::mt19937 generator(seed);
-    std::string s(n, '\0');
-    for (char& c : s) c = static_cast<char>(generator() & 0xFF);
-    return s;
+bool sameBits(double a, double b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
-TEST(CoreWvfr, SixteenBitValuesEqualTheSharedDecoderForEveryCode) {
-    std::string data;
-    for (int v = 0; v < 65536; ++v) data += le16(static_cast<uint16_t>(v));
-    MemoryWav wav(wavtest::simple(1, 2, 44100, 16, data));
-    const Samples s = readAll(wav.reader);
-    ASSERT_EQ(s.left.size(), 32768u);
-    for (int frame = 0; frame < 32768; ++frame) {
-        ASSERT_EQ(s.left[frame], CoreButl::dbfch(data.data(), 4 * frame, 2)) << frame;
-        ASSERT_EQ(s.right[frame], CoreButl::dbfch(data.data(), 4 * frame + 2, 2)) << frame;
+// What the reader must deliver for one sample: integers are the shared decoder's value (32-bit
+// integers, which that decoder reads as floats, the same division by 2^31 - 1); float32 zero,
+// denormals, NaN and infinities give 0.0; float64 NaN and infinities give 0.0 after the optional
+// rounding to single precision.
+double expectedSample(const unsigned char* p, bool isFloat, int bytes, bool single) {
+    if (!isFloat && bytes == 4) {
+        int32_t v;
+        std::memcpy(&v, p, 4);
+        return static_cast<double>(v) / 2147483647.0;
     }
+    if (!isFloat) return CoreButl::dbfch(reinterpret_cast<const char*>(p), 0, static_cast<int16_t>(bytes));
+    if (bytes == 4) {
+        uint32_t bits;
+        std::memcpy(&bits, p, 4);
+        const uint32_t exponent = bits & 0x7F800000u;
+        return exponent == 0 || exponent == 0x7F800000u
+                   ? 0.0
+                   : CoreButl::dbfch(reinterpret_cast<const char*>(p), 0, 4);
+    }
+    double v;
+    std::memcpy(&v, p, 8);
+    if (single) v = static_cast<double>(static_cast<float>(v));
+    return std::isfinite(v) ? v : 0.0;
 }
 
-TEST(CoreWvfr, EightAndTwentyFourBitValuesEqualTheSharedDecoder) {
-    for (int bytes : {1, 3}) {
-        for (int channels : {1, 2}) {
+// Compares frames [from, to) of s with the expected samples of data (the data chunk's bytes); returns
+// the mismatches and describes the first. A one-channel file must leave right at the canary.
+int64_t mismatches(const Samples& s, const std::string& data, int channels, bool isFloat, int bytes,
+                   bool single, int32_t from, int32_t to, std::string& first) {
+    const auto* base = reinterpret_cast<const unsigned char*>(data.data());
+    const size_t frame = static_cast<size_t>(channels) * bytes;
+    int64_t bad = 0;
+    for (int32_t i = from; i < to; ++i) {
+        const unsigned char* p = base + i * frame;
+        const double left = expectedSample(p, isFloat, bytes, single);
+        const double right = channels > 1 ? expectedSample(p + bytes, isFloat, bytes, single) : kCanary;
+        if (sameBits(s.left[i], left) && sameBits(s.right[i], right)) continue;
+        if (bad++ == 0)
+            first = (testing::Message() << "frame " << i << ": " << s.left[i] << " / " << s.right[i]
+                                        << ", expected " << left << " / " << right)
+                        .GetString();
+    }
+    return bad;
+}
+
+// Little-endian PCM of the given width from the low bytes of each code (8-bit: unsigned around 128).
+std::string pcmOf(const std::vector<int64_t>& codes, int bytes) {
+    std::string data(codes.size() * bytes, '\0');
+    char* out = data.data();
+    for (int64_t code : codes) {
+        const uint32_t bits = static_cast<uint32_t>(bytes == 1 ? code + 128 : code);
+        for (int i = 0; i < bytes; ++i) *out++ = static_cast<char>((bits >> (8 * i)) & 0xFF);
+    }
+    return data;
+}
+
+// Codes of a signed width: both ends, zero, and the neighbourhood of every power of two on both sides.
+std::vector<int64_t> edgeCodes(int bits) {
+    const int64_t top = (int64_t{1} << (bits - 1)) - 1;
+    std::vector<int64_t> codes = {0, top, top - 1, -top, -top - 1, 1, -1};
+    for (int k = 0; k < bits - 1; ++k)
+        for (int64_t d = -2; d <= 2; ++d)
+            for (int64_t sign : {1, -1}) {
+                const int64_t code = sign * (int64_t{1} << k) + d;
+                if (code >= -top - 1 && code <= top) codes.push_back(code);
+            }
+    return codes;
+}
+
+// Every 8- and 16-bit code, 2^20 24-bit codes spread over the whole range (every 16th, with the low
+// bits varied) and 2^20 random 32-bit codes, each width with its edges, decoded in one-, two- and
+// three-channel layouts (each layout has its own decoding loop) and compared bit for bit.
+TEST(CoreWvfr, IntegerCodesEqualTheSharedDecoderBitForBit) {
+    std::mt19937 generator(17);
+    for (int bytes : {1, 2, 3, 4}) {
+        std::vector<int64_t> codes = edgeCodes(8 * bytes);
+        if (bytes <= 2) {
+            const int64_t half = int64_t{1} << (8 * bytes - 1);
+            for (int64_t code = -half; code < half; ++code) codes.push_back(code);
+        } else if (bytes == 3) {
+            for (int64_t i = 0; i < (int64_t{1} << 20); ++i)
+                codes.push_back(i * 16 + ((i * 7) & 15) - (int64_t{1} << 23));
+        } else {
+            for (int i = 0; i < (1 << 20); ++i) codes.push_back(static_cast<int32_t>(generator()));
+        }
+        codes.resize((codes.size() + 5) / 6 * 6, 0); // whole frames in every layout
+        const std::string data = pcmOf(codes, bytes);
+        for (int channels : {1, 2, 3}) {
             SCOPED_TRACE(testing::Message() << bytes << " bytes, " << channels << " channels");
-            const std::string data = randomBytes(3000 * bytes * channels, 11u + bytes);
-            MemoryWav wav(wavtest::simple(1, channels, 48000, 8 * bytes, data));
+            MemoryWav wav(wavtest::simple(1, static_cast<uint16_t>(channels), 48000,
+                                          static_cast<uint16_t>(8 * bytes), data));
             const Samples s = readAll(wav.reader);
-            ASSERT_EQ(s.left.size(), 3000u);
-            const int frame = bytes * channels;
-            for (int i = 0; i < 3000; ++i) {
-                ASSERT_EQ(s.left[i], CoreButl::dbfch(data.data(), frame * i, bytes)) << i;
-                if (channels == 2) {
-                    ASSERT_EQ(s.right[i], CoreButl::dbfch(data.data(), frame * i + bytes, bytes));
-                }
-            }
-            if (channels == 1) {
-                EXPECT_EQ(s.right[0], kCanary);
-            }
+            const int32_t frames = static_cast<int32_t>(codes.size() / channels);
+            ASSERT_EQ(s.left.size(), static_cast<size_t>(frames));
+            std::string first;
+            EXPECT_EQ(mismatches(s, data, channels, false, bytes, false, 0, frames, first), 0) << first;
         }
     }
 }
@@ -398,6 +463,202 @@ TEST_F(CoreWvfrFiles, WritersRoundTripThroughTheReader) {
                     ASSERT_EQ(l[i], el) << i;
                     ASSERT_EQ(r[i], channels == 2 ? er : kCanary) << i;
                 }
+            }
+        }
+    }
+}
+
+// Bytes the reader takes from a disk item per store call; the long files below span several.
+constexpr int32_t kPiece = 64 * 1024;
+
+struct LongFormat {
+    uint16_t tag;
+    uint16_t channels;
+    uint16_t bits;
+};
+
+// Frames of the format filling a little over three read pieces, and its data bytes: random codes for
+// integers; for floats random values with denormals and the largest finite values, and NaN and
+// infinities (both signs, a payload) planted only after the first piece, at piece edges and as the
+// last sample.
+std::string longData(const LongFormat& f, int32_t& frames, std::mt19937& generator) {
+    const int bytes = f.bits / 8;
+    const int32_t frame = bytes * f.channels;
+    const int32_t perPiece = (kPiece - kPiece % frame) / frame;
+    frames = 3 * perPiece + 4099;
+    const size_t samples = static_cast<size_t>(frames) * f.channels;
+    std::string data(samples * bytes, '\0');
+    if (f.tag == 1) {
+        for (char& c : data) c = static_cast<char>(generator() & 0xFF);
+        return data;
+    }
+    std::uniform_real_distribution<double> value(-1.5, 1.5);
+    const double specials[] = {std::numeric_limits<double>::max(),
+                               -std::numeric_limits<double>::max(),
+                               std::numeric_limits<double>::denorm_min(),
+                               -0.0,
+                               1e300,
+                               1e-310};
+    for (size_t i = 0; i < samples; ++i) {
+        double v = value(generator);
+        if (i % 997 == 5) v = specials[(i / 997) % 6];
+        if (bytes == 8) {
+            std::memcpy(&data[i * 8], &v, 8);
+        } else {
+            float single = static_cast<float>(v);
+            if (i % 997 == 5) single = (i / 997) % 2 ? std::numeric_limits<float>::denorm_min() : -FLT_MAX;
+            std::memcpy(&data[i * 4], &single, 4);
+        }
+    }
+    const uint64_t nonFinite[] = {0x7FF0000000000000u, 0xFFF0000000000000u, 0x7FF8000000000000u,
+                                  0xFFF8000000000001u, 0x7FF0000000000123u};
+    const uint32_t nonFiniteSingle[] = {0x7F800000u, 0xFF800000u, 0x7FC00000u, 0xFFC00001u, 0x7F800123u};
+    const int32_t at[] = {perPiece + 3, 2 * perPiece - 1, 2 * perPiece, 3 * perPiece - 1, frames - 1};
+    for (int k = 0; k < 5; ++k) {
+        for (int channel = 0; channel < std::min<int>(f.channels, 2); ++channel) {
+            const size_t sample = static_cast<size_t>(at[k]) * f.channels + (channel + k) % f.channels;
+            if (bytes == 8)
+                std::memcpy(&data[sample * 8], &nonFinite[(k + channel) % 5], 8);
+            else
+                std::memcpy(&data[sample * 4], &nonFiniteSingle[(k + channel) % 5], 4);
+        }
+    }
+    return data;
+}
+
+// Non-finite samples among those the reader decodes (the first two channels).
+int64_t nonFiniteCount(const std::string& data, const LongFormat& f, bool single) {
+    if (f.tag == 1) return 0;
+    const int bytes = f.bits / 8;
+    const size_t samples = data.size() / bytes;
+    int64_t count = 0;
+    for (size_t i = 0; i < samples; ++i) {
+        if (static_cast<int>(i % f.channels) >= 2) continue;
+        if (bytes == 8) {
+            double v;
+            std::memcpy(&v, &data[i * 8], 8);
+            if (single) v = static_cast<double>(static_cast<float>(v));
+            count += !std::isfinite(v);
+        } else {
+            float v;
+            std::memcpy(&v, &data[i * 4], 4);
+            count += !std::isfinite(v);
+        }
+    }
+    return count;
+}
+
+// Loose files of several read pieces in every sample format, read in one call and in uneven calls
+// after a skip, from a store holding its files open, from one that reopens them for every call, and
+// loaded whole: every result equals the in-memory item's and the expected samples bit for bit,
+// nothing is written past the frames asked, and the non-finite samples are counted once each.
+TEST_F(CoreWvfrFiles, LongLooseFilesReadInPiecesEqualTheMemoryItem) {
+    const LongFormat formats[] = {{1, 1, 8},  {1, 2, 8},  {1, 1, 16}, {1, 2, 16}, {1, 3, 16},
+                                  {1, 1, 24}, {1, 2, 24}, {1, 5, 24}, {1, 1, 32}, {1, 2, 32},
+                                  {3, 1, 32}, {3, 2, 32}, {3, 1, 64}, {3, 2, 64}, {3, 3, 64}};
+    std::mt19937 generator(23);
+    for (const LongFormat& f : formats) {
+        int32_t frames = 0;
+        const std::string data = longData(f, frames, generator);
+        const std::string name = "LONG_" + std::to_string(f.tag) + "_" + std::to_string(f.channels) + "_" +
+                                 std::to_string(f.bits) + ".wav";
+        const std::string bytes = wavtest::simple(f.tag, f.channels, 44100, f.bits, data);
+        writeBytes(root / name, bytes);
+        const bool isFloat = f.tag == 3;
+        const int width = f.bits / 8;
+        for (bool single : {false, true}) {
+            if (single && f.bits != 64) continue;
+            SCOPED_TRACE(testing::Message() << name << (single ? " rounded to single" : ""));
+            MemoryWav memory(bytes);
+            memory.reader.set32(single);
+            const Samples expected = readAll(memory.reader);
+            ASSERT_EQ(expected.left.size(), static_cast<size_t>(frames));
+            std::string first;
+            EXPECT_EQ(mismatches(expected, data, f.channels, isFloat, width, single, 0, frames, first), 0)
+                << first;
+            const int64_t bad = nonFiniteCount(data, f, single);
+            EXPECT_EQ(bad > 0, isFloat);
+
+            for (int mode = 0; mode < 3; ++mode) {
+                SCOPED_TRACE(mode == 0 ? "held open" : mode == 1 ? "reopened per call" : "loaded whole");
+                CoreFsys disk(&pool, folder(), mode == 1);
+                CoreWvfr reader(&pool, &disk, mode == 2);
+                reader.set32(single);
+                const size_t logged = log().size();
+                reader.open_(CoreAnsx(name.c_str()));
+                ASSERT_EQ(reader.getdw(), frames);
+                Samples whole{std::vector<double>(frames + 4, kCanary),
+                              std::vector<double>(frames + 4, kCanary)};
+                ASSERT_EQ(reader.getdt(frames + 4, whole.left.data(), whole.right.data()), frames);
+                EXPECT_EQ(reader.getdt(1, whole.left.data(), whole.right.data()), 0);
+                reader.close();
+                for (int i = frames; i < frames + 4; ++i) {
+                    EXPECT_EQ(whole.left[i], kCanary);
+                    EXPECT_EQ(whole.right[i], kCanary);
+                }
+                whole.left.resize(frames);
+                whole.right.resize(frames);
+                EXPECT_EQ(mismatches(whole, data, f.channels, isFloat, width, single, 0, frames, first), 0)
+                    << first;
+                EXPECT_TRUE(whole.left == expected.left && whole.right == expected.right);
+                if (bad > 0) {
+                    const std::string line = "WAV " + name + ": " + std::to_string(bad) + " NaN or infinite";
+                    EXPECT_NE(log().find(line, logged), std::string::npos) << line;
+                }
+
+                // A skip, then calls that end inside pieces and across piece edges.
+                const int32_t skip = 1234;
+                Samples parts{std::vector<double>(frames, kCanary), std::vector<double>(frames, kCanary)};
+                reader.open_(CoreAnsx(name.c_str()));
+                ASSERT_EQ(reader.getdt(skip), skip);
+                const int32_t calls[] = {1, 4093, kPiece + 1, 7, 30011};
+                int32_t got = skip;
+                for (int call = 0; got < frames; ++call) {
+                    const int32_t n =
+                        reader.getdt(calls[call % 5], parts.left.data() + got, parts.right.data() + got);
+                    ASSERT_GT(n, 0);
+                    got += n;
+                }
+                reader.close();
+                EXPECT_EQ(got, frames);
+                for (int i = 0; i < skip; ++i) {
+                    ASSERT_EQ(parts.left[i], kCanary);
+                    ASSERT_EQ(parts.right[i], kCanary);
+                }
+                EXPECT_EQ(mismatches(parts, data, f.channels, isFloat, width, single, skip, frames, first), 0)
+                    << first;
+            }
+        }
+    }
+}
+
+// A loose file cut short after it was opened: the read throws naming the item, closes the reader, and
+// leaves no raw sample bytes in the caller's arrays (a float64 mono piece is read straight into them).
+TEST_F(CoreWvfrFiles, ALooseFileCutShortWhileReadingThrowsAndLeavesNoRawBytes) {
+    for (const LongFormat& f : {LongFormat{3, 1, 64}, LongFormat{3, 2, 64}, LongFormat{1, 2, 16}}) {
+        const int width = f.bits / 8;
+        const int32_t frames = 4 * kPiece / (width * f.channels);
+        const std::string data(static_cast<size_t>(frames) * f.channels * width,
+                               '\xFF'); // all NaN for floats
+        const std::string bytes = wavtest::simple(f.tag, f.channels, 44100, f.bits, data);
+        for (bool reopen : {false, true}) {
+            SCOPED_TRACE(testing::Message() << f.channels << " x " << f.bits << (reopen ? " reopened" : ""));
+            writeBytes(root / "CUT.WAV", bytes);
+            CoreFsys disk(&pool, folder(), reopen);
+            CoreWvfr reader(&pool, &disk, false);
+            std::vector<double> left(frames, kCanary), right(frames, kCanary);
+            reader.open_("CUT.WAV");
+            fs::resize_file(root / "CUT.WAV", 44 + 2 * kPiece + kPiece / 2 + 3);
+            try {
+                reader.getdt(frames, left.data(), right.data());
+                ADD_FAILURE() << "read past the end";
+            } catch (const CoreAnsx& error) {
+                EXPECT_NE(str(error).find("CUT.WAV"), std::string::npos) << str(error);
+            }
+            EXPECT_EQ(reader.getca(), -1);
+            for (int32_t i = 0; i < frames; ++i) {
+                ASSERT_TRUE(std::isfinite(left[i])) << i;
+                ASSERT_TRUE(std::isfinite(right[i])) << i;
             }
         }
     }
