@@ -1,5 +1,6 @@
 #include "platform/IppLayer.h"
 
+#include <alloca.h>
 #include <fftw3.h>
 #include <xmmintrin.h>
 
@@ -22,6 +23,11 @@ constexpr int largestOrder = 27;
 constexpr int largestMeasuredOrder = 14;
 // Smaller transforms always run on the calling thread, whatever the thread count.
 constexpr int smallestThreadedOrder = 15;
+// Sizes up to here use out-of-place plans between the caller's array and the work buffer's scratch:
+// FFTW's in-place real plans only run the out-of-place one into a buffer of their own and copy it
+// back. A caller array that is not 64-byte aligned goes through a temporary on the stack (at most
+// 32 KB here), so both cases run the same plan on equally aligned arrays and give the same bits.
+constexpr int largestOutOfPlaceOrder = 12;
 
 constexpr unsigned int mxcsrFlushToZero = 0x8000;
 constexpr unsigned int mxcsrDenormalsAreZero = 0x0040;
@@ -78,8 +84,9 @@ struct FreeBlock {
     void operator()(void* p) const { std::free(p); }
 };
 
-// Planned in place on an internal array of length + 2 doubles; executions then run on the
-// 64-byte-aligned scratch of a work buffer, which has the same alignment and layout.
+// Planned on internal 64-byte-aligned arrays: in place on length + 2 doubles, or for the
+// out-of-place sizes from length reals to length + 2 half-spectrum values (and back). Executions
+// run on the work buffer's scratch and on arrays of the same alignment.
 fftw_plan acquirePlan(int order, bool inverse, int threads) {
     const int length = 1 << order;
     std::lock_guard<std::mutex> lock(plannerMutex());
@@ -92,13 +99,15 @@ fftw_plan acquirePlan(int order, bool inverse, int threads) {
         ++found->second.users;
         return found->second.plan;
     }
-    std::unique_ptr<double, FreeBlock> array(
-        static_cast<double*>(alignedBlock((static_cast<size_t>(length) + 2) * sizeof(double))));
-    if (!array) return nullptr;
+    const size_t bytes = (static_cast<size_t>(length) + 2) * sizeof(double);
+    std::unique_ptr<double, FreeBlock> array(static_cast<double*>(alignedBlock(bytes)));
+    std::unique_ptr<double, FreeBlock> halfArray;
+    if (order <= largestOutOfPlaceOrder) halfArray.reset(static_cast<double*>(alignedBlock(bytes)));
+    if (!array || (order <= largestOutOfPlaceOrder && !halfArray)) return nullptr;
     if (threadsAvailable) fftw_plan_with_nthreads(threads);
     const unsigned flags = order <= largestMeasuredOrder ? FFTW_MEASURE : FFTW_ESTIMATE;
     double* real = array.get();
-    auto* complex = reinterpret_cast<fftw_complex*>(real);
+    auto* complex = reinterpret_cast<fftw_complex*>(halfArray ? halfArray.get() : real);
     fftw_plan plan = inverse ? fftw_plan_dft_c2r_1d(length, complex, real, flags)
                              : fftw_plan_dft_r2c_1d(length, real, complex, flags);
     if (threadsAvailable) fftw_plan_with_nthreads(1);
@@ -125,6 +134,7 @@ void releasePlan(fftw_plan plan) {
 
 struct IppsFFTSpec_R_64f {
     int length;
+    bool outOfPlace; // plans run between a real array and the scratch (see largestOutOfPlaceOrder)
     double forwardScale;
     double inverseScale;
     fftw_plan forward;
@@ -161,6 +171,16 @@ private:
     std::unique_ptr<double, FreeBlock> owned;
 };
 
+bool blockAligned(const void* p) {
+    return reinterpret_cast<uintptr_t>(p) % blockAlignment == 0;
+}
+
+// The first 64-byte boundary in raw; callers ask for blockAlignment bytes more than they use.
+double* alignedInside(void* raw) {
+    auto address = reinterpret_cast<uintptr_t>(raw);
+    return reinterpret_cast<double*>((address + blockAlignment - 1) / blockAlignment * blockAlignment);
+}
+
 // dst[i] = src[i] * scale; the two never overlap (one is always the scratch).
 void scaledCopy(double* __restrict dst, const double* __restrict src, int count, double scale) {
     if (count <= 0) return;
@@ -193,6 +213,7 @@ IppStatus ippsFFTInitAlloc_R_64f(IppsFFTSpec_R_64f** spec, int order, int flag, 
     auto* made = new (std::nothrow) IppsFFTSpec_R_64f{};
     if (!made) return ippStsMemAllocErr;
     made->length = 1 << order;
+    made->outOfPlace = order <= largestOutOfPlaceOrder;
     const double length = made->length;
     made->forwardScale = flag == IPP_FFT_DIV_FWD_BY_N   ? 1.0 / length
                          : flag == IPP_FFT_DIV_BY_SQRTN ? 1.0 / std::sqrt(length)
@@ -232,26 +253,45 @@ IppStatus ippsFFTGetBufSize_R_64f(const IppsFFTSpec_R_64f* spec, int* bytes) {
 IppStatus ippsFFTFwd_RToPack_64f_I(Ipp64f* srcDst, const IppsFFTSpec_R_64f* spec, Ipp8u* buffer) {
     if (!srcDst || !spec) return ippStsNullPtrErr;
     Scratch scratch(spec, buffer);
-    if (!scratch.data) return ippStsMemAllocErr;
+    double* half = scratch.data;
+    if (!half) return ippStsMemAllocErr;
     const int length = spec->length;
-    std::memcpy(scratch.data, srcDst, static_cast<size_t>(length) * sizeof(double));
-    fftw_execute_dft_r2c(spec->forward, scratch.data, reinterpret_cast<fftw_complex*>(scratch.data));
-    scaledCopy(srcDst, scratch.data, 1, spec->forwardScale);
-    scaledCopy(srcDst + 1, scratch.data + 2, length - 1, spec->forwardScale);
+    const size_t bytes = static_cast<size_t>(length) * sizeof(double);
+    double* input = half;
+    if (spec->outOfPlace) {
+        input = srcDst;
+        if (!blockAligned(srcDst)) {
+            input = alignedInside(alloca(bytes + blockAlignment));
+            std::memcpy(input, srcDst, bytes);
+        }
+    } else {
+        std::memcpy(half, srcDst, bytes);
+    }
+    fftw_execute_dft_r2c(spec->forward, input, reinterpret_cast<fftw_complex*>(half));
+    scaledCopy(srcDst, half, 1, spec->forwardScale);
+    scaledCopy(srcDst + 1, half + 2, length - 1, spec->forwardScale);
     return ippStsNoErr;
 }
 
 namespace {
 
-// Runs the inverse on a half spectrum already in the scratch and writes N scaled reals.
+// Runs the inverse on a half spectrum already in the scratch, with the inverse scale already
+// applied to it (the transform is linear), and writes N reals to dst.
 void inverseFromHalf(double* half, Ipp64f* dst, const IppsFFTSpec_R_64f* spec) {
     const int length = spec->length;
+    const size_t bytes = static_cast<size_t>(length) * sizeof(double);
     // The imaginary parts of bin 0 and bin N/2 of a real signal's spectrum are zero: never let a
     // caller's value there reach the transform.
     half[1] = 0.0;
     if (length % 2 == 0) half[length + 1] = 0.0;
-    fftw_execute_dft_c2r(spec->inverse, reinterpret_cast<fftw_complex*>(half), half);
-    scaledCopy(dst, half, length, spec->inverseScale);
+    auto* complex = reinterpret_cast<fftw_complex*>(half);
+    if (spec->outOfPlace && blockAligned(dst)) {
+        fftw_execute_dft_c2r(spec->inverse, complex, dst);
+        return;
+    }
+    double* output = spec->outOfPlace ? alignedInside(alloca(bytes + blockAlignment)) : half;
+    fftw_execute_dft_c2r(spec->inverse, complex, output);
+    std::memcpy(dst, output, bytes);
 }
 
 } // namespace
@@ -262,8 +302,8 @@ IppStatus ippsFFTInv_PackToR_64f_I(Ipp64f* srcDst, const IppsFFTSpec_R_64f* spec
     double* half = scratch.data;
     if (!half) return ippStsMemAllocErr;
     const int length = spec->length;
-    half[0] = srcDst[0];
-    scaledCopy(half + 2, srcDst + 1, length - 1, 1.0);
+    scaledCopy(half, srcDst, 1, spec->inverseScale);
+    scaledCopy(half + 2, srcDst + 1, length - 1, spec->inverseScale);
     inverseFromHalf(half, srcDst, spec);
     return ippStsNoErr;
 }
@@ -274,7 +314,7 @@ IppStatus ippsFFTInv_CCSToR_64f_I(Ipp64f* srcDst, const IppsFFTSpec_R_64f* spec,
     double* half = scratch.data;
     if (!half) return ippStsMemAllocErr;
     const int halfValues = 2 * (spec->length / 2 + 1);
-    std::memcpy(half, srcDst, static_cast<size_t>(halfValues) * sizeof(double));
+    scaledCopy(half, srcDst, halfValues, spec->inverseScale);
     inverseFromHalf(half, srcDst, spec);
     return ippStsNoErr;
 }
