@@ -50,17 +50,6 @@ int silentBlock(double* outL, double* outR, const FFTEXTENSION* e) {
     return 0;
 }
 
-// Adds the F values of y into the ring at p and at its copy p - N.
-void overlapAdd(double* ring, long length, long position, const double* __restrict y, int fftSize) {
-    // The two copies lie N = F apart, so the F values written to each never overlap.
-    double* __restrict upper = ring + position;
-    double* __restrict lower = ring + position - length;
-    for (int j = 0; j < fftSize; ++j) {
-        upper[j] += y[j];
-        lower[j] += y[j];
-    }
-}
-
 // Outputs the block's B samples from p and frees them and their copies for later blocks.
 void emitBlock(double* ring, long length, long position, double* out, int block) {
     double* upper = ring + position;
@@ -72,19 +61,132 @@ void emitBlock(double* ring, long length, long position, double* out, int block)
     }
 }
 
-// acc += x * h for two Pack spectra of F values, product and sum in one pass. Every value is the
-// rounded product added to the accumulator, as the layer's multiply followed by its add gives.
-void multiplyAccumulatePack(const double* __restrict x, const double* __restrict h, double* __restrict acc,
-                            int fftSize) {
-    acc[0] += x[0] * h[0];
+// How the pass over the block's own accumulator slot y (the one output now) finishes it; `shared` is
+// the group's common slot.
+enum class OwnSlot {
+    keep,     // y += x * h
+    handOver, // shared = y + x * h (common mode 0), y = 0
+    addOn,    // shared += y + x * h (common mode 1), y = 0
+    takeIn,   // y = (y + x * h) + shared (common mode 2), shared = 0
+};
+
+// Adds `product` to acc[i] and finishes the value as `Finish` says.
+template <OwnSlot Finish>
+inline __attribute__((always_inline)) void finishValue(double* __restrict acc, double* __restrict shared,
+                                                       int i, double product) {
+    const double sum = acc[i] + product;
+    if constexpr (Finish == OwnSlot::keep) {
+        acc[i] = sum;
+    } else if constexpr (Finish == OwnSlot::handOver) {
+        shared[i] = sum;
+        acc[i] = 0.0;
+    } else if constexpr (Finish == OwnSlot::addOn) {
+        shared[i] += sum;
+        acc[i] = 0.0;
+    } else {
+        acc[i] = sum + shared[i];
+        shared[i] = 0.0;
+    }
+}
+
+// acc += x * h for two Pack spectra of F values, product and sum in one pass, finishing the slot as
+// `Finish` says; with `Pair` the same pass also does acc1 += x * h1 (plain), so the block's spectrum
+// is read once for two partitions. Every value is the rounded product added to the accumulator, as
+// the layer's multiply followed by its add gives, and the common slot gets the same sums as a
+// separate add would give.
+template <OwnSlot Finish, bool Pair>
+inline __attribute__((always_inline)) void
+packPass(const double* __restrict x, const double* __restrict h, double* __restrict acc,
+         double* __restrict shared, const double* __restrict h1, double* __restrict acc1, int fftSize) {
+    finishValue<Finish>(acc, shared, 0, x[0] * h[0]);
+    if constexpr (Pair) acc1[0] += x[0] * h1[0];
     const int lastPair = fftSize - 1;
     for (int i = 1; i < lastPair; i += 2) {
-        const double re = x[i] * h[i] - x[i + 1] * h[i + 1];
-        const double im = x[i] * h[i + 1] + x[i + 1] * h[i];
-        acc[i] += re;
-        acc[i + 1] += im;
+        const double re = x[i], im = x[i + 1];
+        finishValue<Finish>(acc, shared, i, re * h[i] - im * h[i + 1]);
+        finishValue<Finish>(acc, shared, i + 1, re * h[i + 1] + im * h[i]);
+        if constexpr (Pair) {
+            acc1[i] += re * h1[i] - im * h1[i + 1];
+            acc1[i + 1] += re * h1[i + 1] + im * h1[i];
+        }
     }
-    if (fftSize > 1) acc[lastPair] += x[lastPair] * h[lastPair];
+    if (fftSize > 1) {
+        finishValue<Finish>(acc, shared, lastPair, x[lastPair] * h[lastPair]);
+        if constexpr (Pair) acc1[lastPair] += x[lastPair] * h1[lastPair];
+    }
+}
+
+// The same pass built for AVX2 (twice the vector width; no fused multiply-add, so the values are
+// bit for bit those of the plain x86-64 build), chosen once at run time where the processor has it.
+template <OwnSlot Finish, bool Pair>
+__attribute__((target("avx2"))) void packPassWide(const double* x, const double* h, double* acc,
+                                                  double* shared, const double* h1, double* acc1,
+                                                  int fftSize) {
+    packPass<Finish, Pair>(x, h, acc, shared, h1, acc1, fftSize);
+}
+
+template <OwnSlot Finish, bool Pair>
+void packPassNarrow(const double* x, const double* h, double* acc, double* shared, const double* h1,
+                    double* acc1, int fftSize) {
+    packPass<Finish, Pair>(x, h, acc, shared, h1, acc1, fftSize);
+}
+
+// Read once; the explicit init makes the answer right even if this runs before libgcc's own set-up.
+const bool wideVectors = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+}();
+
+template <OwnSlot Finish, bool Pair = false>
+void multiplyAccumulatePack(const double* x, const double* h, double* acc, double* shared, int fftSize,
+                            const double* h1 = nullptr, double* acc1 = nullptr) {
+    if (wideVectors)
+        packPassWide<Finish, Pair>(x, h, acc, shared, h1, acc1, fftSize);
+    else
+        packPassNarrow<Finish, Pair>(x, h, acc, shared, h1, acc1, fftSize);
+}
+
+// Overlap-adds the F values of y into the ring at p and at its copy p - N, outputs the block's B
+// samples from p and frees them and their copies for later blocks; with ClearY y is zeroed too.
+// One pass: the same values as the overlap-add followed by the output.
+template <bool ClearY>
+inline __attribute__((always_inline)) void overlapEmitBody(double* ring, long length, long position,
+                                                           double* __restrict y, int fftSize,
+                                                           double* __restrict out, int block) {
+    // The two copies lie N = F apart, so the F values written to each never overlap.
+    double* __restrict upper = ring + position;
+    double* __restrict lower = ring + position - length;
+    for (int j = 0; j < block; ++j) {
+        out[j] = upper[j] + y[j];
+        upper[j] = 0.0;
+        lower[j] = 0.0;
+        if constexpr (ClearY) y[j] = 0.0;
+    }
+    for (int j = block; j < fftSize; ++j) {
+        upper[j] += y[j];
+        lower[j] += y[j];
+        if constexpr (ClearY) y[j] = 0.0;
+    }
+}
+
+template <bool ClearY>
+__attribute__((target("avx2"))) void overlapEmitWide(double* ring, long length, long position, double* y,
+                                                     int fftSize, double* out, int block) {
+    overlapEmitBody<ClearY>(ring, length, position, y, fftSize, out, block);
+}
+
+template <bool ClearY>
+void overlapEmitNarrow(double* ring, long length, long position, double* y, int fftSize, double* out,
+                       int block) {
+    overlapEmitBody<ClearY>(ring, length, position, y, fftSize, out, block);
+}
+
+template <bool ClearY>
+void overlapEmit(double* ring, long length, long position, double* y, int fftSize, double* out, int block) {
+    if (wideVectors)
+        overlapEmitWide<ClearY>(ring, length, position, y, fftSize, out, block);
+    else
+        overlapEmitNarrow<ClearY>(ring, length, position, y, fftSize, out, block);
 }
 
 double* zeroedDoubles(CorePool* pool, int64_t count, const char* label) {
@@ -349,54 +451,75 @@ int partitionedChannel(const double* in, double* out, const double* kernel, doub
         if (spectraIndex == 1) lowerKernelChanged(e);
     }
 
-    int slot = ringIndex;
-    for (int k = 0; k < partitions; ++k) {
-        multiplyAccumulatePack(x, spectra + int64_t(k) * fftSize, accumulators + int64_t(slot) * fftSize,
-                               fftSize);
-        if (++slot == partitions) slot = 0;
-    }
-
-    // Slot r now holds the block's spectrum Y; it is transformed in place and then freed for the
-    // block P blocks later.
+    // Partition 0 goes into slot r, which then holds the block's spectrum Y; its pass also hands Y to
+    // the group or takes the group's sum in. Partitions 1 ... P-1 go into the slots of later blocks,
+    // two per pass (the first of them in slot r's pass).
     double* y = accumulators + int64_t(ringIndex) * fftSize;
-    bool output = true;
-    if (common) {
-        int mode = e->commonMode;
-        double* shared = nullptr;
-        if (mode >= 0 && mode <= 2) {
-            shared = commonSlot(e, accumulatorIndex, fftSize);
-            if (!shared) mode = 3; // no room for this call: it outputs its own part
-        }
+    int mode = common ? e->commonMode : 3;
+    double* shared = nullptr;
+    if (mode >= 0 && mode <= 2) {
+        shared = commonSlot(e, accumulatorIndex, fftSize);
+        if (!shared) mode = 3; // no room for this call: it outputs its own part
+    }
+    auto slotOf = [&](int k) {
+        const int slot = ringIndex + k;
+        return accumulators + int64_t(slot < partitions ? slot : slot - partitions) * fftSize;
+    };
+    auto spectrumOf = [&](int k) { return spectra + int64_t(k) * fftSize; };
+    int k = 1;
+    if (partitions > 1) {
         switch (mode) {
         case 0: // first of a group: the slot takes this spectrum
-            std::memcpy(shared, y, sizeof(double) * static_cast<size_t>(fftSize));
-            output = false;
+            multiplyAccumulatePack<OwnSlot::handOver, true>(x, spectra, y, shared, fftSize, spectrumOf(1),
+                                                            slotOf(1));
             break;
         case 1: // member: adds to the slot
-            ippsAdd_64f_I(y, shared, fftSize);
-            output = false;
+            multiplyAccumulatePack<OwnSlot::addOn, true>(x, spectra, y, shared, fftSize, spectrumOf(1),
+                                                         slotOf(1));
             break;
         case 2: // last of a group: outputs the sum and frees the slot for the next block
-            for (int i = 0; i < fftSize; ++i) {
-                y[i] += shared[i];
-                shared[i] = 0.0;
-            }
+            multiplyAccumulatePack<OwnSlot::takeIn, true>(x, spectra, y, shared, fftSize, spectrumOf(1),
+                                                          slotOf(1));
             break;
-        case 3: // alone
+        default: // alone, or an unknown mode
+            multiplyAccumulatePack<OwnSlot::keep, true>(x, spectra, y, nullptr, fftSize, spectrumOf(1),
+                                                        slotOf(1));
             break;
-        default: // an unknown mode adds nothing; the ring runs out
-            output = false;
+        }
+        k = 2;
+    } else {
+        switch (mode) {
+        case 0:
+            multiplyAccumulatePack<OwnSlot::handOver>(x, spectra, y, shared, fftSize);
+            break;
+        case 1:
+            multiplyAccumulatePack<OwnSlot::addOn>(x, spectra, y, shared, fftSize);
+            break;
+        case 2:
+            multiplyAccumulatePack<OwnSlot::takeIn>(x, spectra, y, shared, fftSize);
+            break;
+        default:
+            multiplyAccumulatePack<OwnSlot::keep>(x, spectra, y, nullptr, fftSize);
             break;
         }
     }
-    if (output) {
+    for (; k + 1 < partitions; k += 2)
+        multiplyAccumulatePack<OwnSlot::keep, true>(x, spectrumOf(k), slotOf(k), nullptr, fftSize,
+                                                    spectrumOf(k + 1), slotOf(k + 1));
+    if (k < partitions) multiplyAccumulatePack<OwnSlot::keep>(x, spectrumOf(k), slotOf(k), nullptr, fftSize);
+    // An unknown mode adds nothing; the ring runs out.
+    if (mode < 0 || mode > 3) std::memset(y, 0, sizeof(double) * static_cast<size_t>(fftSize));
+    if (mode == 2 || mode == 3) {
+        // Y is transformed in place, overlap-added and output, and slot r is freed for the block P
+        // blocks later.
         ippsFFTInv_PackToR_64f_I(y, e->ippSpec, e->ippWork);
-        overlapAdd(ring, length, position, y, fftSize);
+        overlapEmit<true>(ring, length, position, y, fftSize, out, block);
+    } else {
+        // Slot r is already free. A convolver that hands its spectrum on outputs what its ring
+        // holds: zeros while it stays in its group, or the tail of a call that fell back to mode 3
+        // (the sum stays whole).
+        emitBlock(ring, length, position, out, block);
     }
-    std::memset(y, 0, sizeof(double) * static_cast<size_t>(fftSize));
-    // A convolver that hands its spectrum on outputs what its ring holds: zeros while it stays in
-    // its group, or the tail of a call that fell back to mode 3 (the sum stays whole).
-    emitBlock(ring, length, position, out, block);
 
     if (accumulatorIndex == 1 && ++ringIndex >= partitions) ringIndex = 0;
     return 0;
@@ -440,8 +563,7 @@ int CoreOpti::cnm10(const double* in, double* out, const void* kernel, double* r
     }
     ippsMulPack_64f_I(h, x, fftSize);
     ippsFFTInv_PackToR_64f_I(x, e->ippSpec, e->ippWork);
-    overlapAdd(ring, length, position, x, fftSize);
-    emitBlock(ring, length, position, out, e->block);
+    overlapEmit<false>(ring, length, position, x, fftSize, out, e->block);
     return 0;
 }
 
