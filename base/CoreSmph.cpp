@@ -34,7 +34,7 @@ bool CoreSmph::locka() {
 }
 
 int CoreSmph::locks() {
-    while (!locka()) CoreXutl::sleep(sleepBetweenAttemptsMs);
+    debgl();
     return 0; // the counter just moved from 1 to 0
 }
 

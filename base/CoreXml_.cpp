@@ -58,13 +58,13 @@ bool isSkipped(char first) {
 
 size_t textLength(const CoreAnsx& text) {
     int length = text.Length();
-    return length > 0 && text.c_str() ? static_cast<size_t>(length) : 0;
+    return length > 0 ? static_cast<size_t>(length) : 0; // an unset string reports -1
 }
 
 // The reader keeps '&lt;' literally and has no escapes, so bytes that would end or open a tag are
 // replaced where they are written; each change is logged so that the user can find the node.
 void appendName(std::string& out, const CoreAnsx& name, bool logChange) {
-    const char* data = name.c_str() ? name.c_str() : "";
+    const char* data = name.c_str();
     size_t length = textLength(name);
     bool needsPrefix = length == 0 || data[0] == '!' || data[0] == '?' || data[0] == '/';
     bool needsReplace = std::memchr(data, '<', length) || std::memchr(data, '>', length);
@@ -80,7 +80,7 @@ void appendName(std::string& out, const CoreAnsx& name, bool logChange) {
 }
 
 void appendValue(std::string& out, const CoreAnsx& value, const CoreAnsx& element) {
-    const char* data = value.c_str() ? value.c_str() : "";
+    const char* data = value.c_str();
     size_t begin = 0, end = textLength(value);
     while (begin < end && isBlank(data[begin])) ++begin;
     while (end > begin && isBlank(data[end - 1])) --end;
@@ -170,7 +170,7 @@ CoreNode* CoreXml_::getdc(const CoreAnsx& source, bool fromfile, bool utf16) {
         converted = CoreButl::getu8(*text);
         text = &converted;
     }
-    CoreNode* root = parse(text->c_str() ? text->c_str() : "", fromfile ? source : CoreAnsx("(text)"));
+    CoreNode* root = parse(text->c_str(), fromfile ? source : CoreAnsx("(text)"));
     pRoot = root;
     bOwns = true;
     return root;
@@ -351,7 +351,7 @@ CoreAnsx CoreXml_::sbstr(const CoreAnsx& text, int k) {
 }
 
 bool CoreXml_::fndtc(const CoreAnsx& text, int& pos, CoreAnsx& out, char& first) {
-    const char* data = text.c_str() ? text.c_str() : "";
+    const char* data = text.c_str();
     size_t length = textLength(text);
     size_t at = pos < 0 ? 0 : static_cast<size_t>(pos);
     Tag tag;
