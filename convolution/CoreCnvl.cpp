@@ -30,13 +30,6 @@ CoreAnsx bridgeVersion(CoreCubr* bridge) {
     return CoreAnsx(buffer.get());
 }
 
-// Zero, -0.0 and denormals (exponent field zero) become +0.0, as kllad does.
-inline double flushedValue(double v) {
-    uint64_t bits;
-    std::memcpy(&bits, &v, sizeof bits);
-    return (bits & 0x7FF0000000000000ull) == 0 ? 0.0 : v;
-}
-
 // A mask of the pair's values whose magnitude is below the smallest normal (zeros included).
 inline __m128d belowNormal(__m128d v) {
     const __m128d magnitude = _mm_and_pd(v, _mm_castsi128_pd(_mm_set1_epi64x(0x7FFFFFFFFFFFFFFFLL)));

@@ -18,12 +18,6 @@ inline long double extendedInput(double x) {
     return std::fabs(x) < tinyInput ? 0.0L : static_cast<long double>(x);
 }
 
-inline bool exponentIsZero(double value) {
-    uint64_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return (bits & 0x7FF0000000000000ull) == 0;
-}
-
 // Output of time p is slot p; then the copies of that slot are free for the time N samples later.
 // The copy at p-N is never read by the direct routines, but clearing it too means that N samples of
 // silence leave the whole ring zero rather than holding stale copies.
@@ -143,12 +137,14 @@ int CoreOpti::cnvs0(const double* inL, const double* inR, double* outL, double* 
 
 // Modes 1 and 4 finish one channel's taps before the other's: the x87 unit gains nothing from a second
 // stream, and interleaving the two windows in one loop measured slower than running them in turn.
-int cnvs1(const double* inL, const double* inR, double* outL, double* outR, const void* kernelL,
-          const void* kernelR, double* ringL, double* ringR, long length, long position, FFTEXTENSION*) {
+template <void (*Accumulate)(long double, const double*, double*, long)>
+static int extendedStereoStep(const double* inL, const double* inR, double* outL, double* outR,
+                              const void* kernelL, const void* kernelR, double* ringL, double* ringR,
+                              long length, long position) {
     double* wL = ringL + position;
     double* wR = ringR + position;
-    accumulateExtendedDownward(extendedInput(inL[0]), static_cast<const double*>(kernelL), wL, length);
-    accumulateExtendedDownward(extendedInput(inR[0]), static_cast<const double*>(kernelR), wR, length);
+    Accumulate(extendedInput(inL[0]), static_cast<const double*>(kernelL), wL, length);
+    Accumulate(extendedInput(inR[0]), static_cast<const double*>(kernelR), wR, length);
     const long first = firstMirroredTap(length, position);
     mirrorWindow(wL, first, length);
     mirrorWindow(wR, first, length);
@@ -157,19 +153,17 @@ int cnvs1(const double* inL, const double* inR, double* outL, double* outR, cons
     return 0;
 }
 
+int cnvs1(const double* inL, const double* inR, double* outL, double* outR, const void* kernelL,
+          const void* kernelR, double* ringL, double* ringR, long length, long position, FFTEXTENSION*) {
+    return extendedStereoStep<accumulateExtendedDownward>(inL, inR, outL, outR, kernelL, kernelR, ringL,
+                                                          ringR, length, position);
+}
+
 // Mode 4: the taps walked upward; the same values as cnvs1.
 int cnvs5(const double* inL, const double* inR, double* outL, double* outR, const void* kernelL,
           const void* kernelR, double* ringL, double* ringR, long length, long position, FFTEXTENSION*) {
-    double* wL = ringL + position;
-    double* wR = ringR + position;
-    accumulateExtended(extendedInput(inL[0]), static_cast<const double*>(kernelL), wL, length);
-    accumulateExtended(extendedInput(inR[0]), static_cast<const double*>(kernelR), wR, length);
-    const long first = firstMirroredTap(length, position);
-    mirrorWindow(wL, first, length);
-    mirrorWindow(wR, first, length);
-    emitSlot(ringL, length, position, outL);
-    emitSlot(ringR, length, position, outR);
-    return 0;
+    return extendedStereoStep<accumulateExtended>(inL, inR, outL, outR, kernelL, kernelR, ringL, ringR,
+                                                  length, position);
 }
 
 void cnvm4(const double* in, const double* kernel, double* ring, long length, long position) {
@@ -324,7 +318,7 @@ void maacf(int n, const float* a, const float* b, float* acc) {
 void kllad(int n, double** buf) {
     double* values = *buf;
     for (int i = n - 1; i >= 0; --i) {
-        if (exponentIsZero(values[i])) values[i] = 0.0;
+        values[i] = flushedValue(values[i]);
     }
 }
 

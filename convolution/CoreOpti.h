@@ -5,6 +5,9 @@
 #pragma once
 #include "convolution/KernelModeTypes.h"
 
+#include <cstdint>
+#include <cstring>
+
 // Accumulation ring shared by every step routine: each channel owns 3N doubles addressed by p in
 // N..2N-1; the copy at q-N of every slot at or above 2N is kept current, so the N slots from any
 // p are contiguous and the tap loop never wraps. The output of time p is slot p; once read, its copies
@@ -121,6 +124,12 @@ void maacf(int n, const float* a, const float* b, float* acc);
 // Replaces every value of (*buf)[0 .. n-1] whose exponent field is zero (zero, -0.0, denormal) by
 // +0.0; n < 1 does nothing.
 void kllad(int n, double** buf);
+// The value kllad stores for one value: +0.0 where the exponent field is zero, else the value itself.
+inline double flushedValue(double value) {
+    uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return (bits & 0x7FF0000000000000ull) == 0 ? 0.0 : value;
+}
 // (*dL)[i] x= g, (*dR)[i] x= g.
 void mixr1(int n, double** dL, double** dR, double g);
 // (*dL)[i] += g x (*sL)[i], (*dR)[i] += g x (*sR)[i].

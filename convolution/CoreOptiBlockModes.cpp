@@ -25,12 +25,6 @@ namespace {
 // The largest FFT the layer makes (order 27).
 constexpr int64_t largestFft = int64_t(1) << 27;
 
-inline bool exponentIsZero(double value) {
-    uint64_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return (bits & 0x7FF0000000000000ull) == 0;
-}
-
 inline bool kernelChanged(const FFTEXTENSION* e) {
     return e->kernelChanged && *e->kernelChanged;
 }
@@ -969,8 +963,8 @@ int CoreOpti::cns18(const double* inL, const double* inR, double* outL, double* 
     const double xL = inL[0];
     const double xR = inR[0];
     // Silent or denormal input stores +0.0, whatever the sign of the tap.
-    const double vL = exponentIsZero(xL) ? 0.0 : static_cast<const double*>(kernelL)[tap] * xL;
-    const double vR = exponentIsZero(xR) ? 0.0 : static_cast<const double*>(kernelR)[tap] * xR;
+    const double vL = flushedValue(xL) == 0.0 ? 0.0 : static_cast<const double*>(kernelL)[tap] * xL;
+    const double vR = flushedValue(xR) == 0.0 ? 0.0 : static_cast<const double*>(kernelR)[tap] * xR;
     ringL[position + tap] = vL;
     ringL[position + tap - length] = vL;
     ringR[position + tap] = vR;

@@ -3,6 +3,7 @@
 #include "base/CoreLog_.h"
 #include "base/CorePool.h"
 #include "convolution/CoreCnvl.h"
+#include "convolution/CoreOpti.h"
 #include "convolution/CorePlel.h"
 #include "modulation/CoreParm.h"
 #include "modulation/CoreSrce.h"
@@ -20,13 +21,6 @@ const char poolLabel[] = "VCT2";
 const int16_t poolBytesType = 4; // one byte per element: records are sized by sizeof
 const int16_t poolDoubleType = 0;
 const int16_t poolIntType = 1; // 4 bytes
-
-// Zero, -0.0 and denormals (exponent field zero) become +0.0.
-inline double flushed(double v) {
-    uint64_t bits;
-    std::memcpy(&bits, &v, sizeof bits);
-    return (bits & 0x7ff0000000000000ULL) == 0 ? 0.0 : v;
-}
 
 int clampToInt(long v) {
     if (v > INT_MAX) return INT_MAX;
@@ -261,9 +255,9 @@ void CoreVctr::setvl(bool vectorOn, double min, double max, CoreAnsx vectorSourc
         pPositionOut =
             (pTable != nullptr && pTable->isact(positionSource)) ? pTable->getsc(positionSource) : nullptr;
         // Equal (or denormally close) secondary bounds have no scale: the output then stays at -1.
-        const double span = flushed(dSecMax - dSecMin);
+        const double span = flushedValue(dSecMax - dSecMin);
         const double scale = span != 0.0 ? 2.0 / span : 0.0;
-        dPositionScale = std::isfinite(scale) ? flushed(scale) : 0.0;
+        dPositionScale = std::isfinite(scale) ? flushedValue(scale) : 0.0;
     }
     dPanAmount = pan;
     sPanSource = panSource;
@@ -565,34 +559,28 @@ void* CoreVctr::makeEnvelope(int n, bool falling) {
     return envelope;
 }
 
-void* CoreVctr::newfi(int n) {
-    if (pFadeOutEnv == pFadeInEnv) pFadeOutEnv = nullptr;
-    freeElement(pFadeInEnv);
-    iFadeInEnvLength = 0;
-    pFadeInEnv = makeEnvelope(n, false);
-    if (pFadeInEnv != nullptr) iFadeInEnvLength = n;
+// One of the own envelopes (its length in `length`) replaced by a fresh ramp of n values; a fade-out
+// that used the old one stops pointing at it.
+void* CoreVctr::replaceEnvelope(void*& envelope, int& length, int n, bool falling) {
+    if (pFadeOutEnv == envelope) pFadeOutEnv = nullptr;
+    freeElement(envelope);
+    length = 0;
+    envelope = makeEnvelope(n, falling);
+    if (envelope != nullptr) length = n;
     sizeKept();
-    return pFadeInEnv;
+    return envelope;
+}
+
+void* CoreVctr::newfi(int n) {
+    return replaceEnvelope(pFadeInEnv, iFadeInEnvLength, n, false);
 }
 
 void* CoreVctr::newfo(int n) {
-    if (pFadeOutEnv == pFadeOutOwn) pFadeOutEnv = nullptr;
-    freeElement(pFadeOutOwn);
-    iFadeOutEnvLength = 0;
-    pFadeOutOwn = makeEnvelope(n, true);
-    if (pFadeOutOwn != nullptr) iFadeOutEnvLength = n;
-    sizeKept();
-    return pFadeOutOwn;
+    return replaceEnvelope(pFadeOutOwn, iFadeOutEnvLength, n, true);
 }
 
 void* CoreVctr::newfe(int n) {
-    if (pFadeOutEnv == pFadeEnv) pFadeOutEnv = nullptr;
-    freeElement(pFadeEnv);
-    iFadeEnvLength = 0;
-    pFadeEnv = makeEnvelope(n, true);
-    if (pFadeEnv != nullptr) iFadeEnvLength = n;
-    sizeKept();
-    return pFadeEnv;
+    return replaceEnvelope(pFadeEnv, iFadeEnvLength, n, true);
 }
 
 void CoreVctr::setcr(void* fadeOutEnvelope, int fadeOutLength, int length, int fadeInLength) {
@@ -731,7 +719,7 @@ void CoreVctr::setgn(double level) {
     double reference = pPeaks[0];
     if (lower >= 0 && upper >= 0) {
         const double span = below + above;
-        reference = flushed(span) != 0.0 ? (below * pPeaks[upper] + above * pPeaks[lower]) / span : 0.0;
+        reference = flushedValue(span) != 0.0 ? (below * pPeaks[upper] + above * pPeaks[lower]) / span : 0.0;
     } else if (lower >= 0) {
         reference = pPeaks[lower];
     } else if (upper >= 0) {
@@ -740,8 +728,8 @@ void CoreVctr::setgn(double level) {
     // A term whose divisor is zero counts as 0: a silent element or reference gives no infinity.
     auto gainOf = [&](int i) {
         double g = 0.0;
-        if (flushed(reference) != 0.0) g += (1.0 - dBlend) * level / reference;
-        if (flushed(pPeaks[i]) != 0.0) g += dBlend * level / pPeaks[i];
+        if (flushedValue(reference) != 0.0) g += (1.0 - dBlend) * level / reference;
+        if (flushedValue(pPeaks[i]) != 0.0) g += dBlend * level / pPeaks[i];
         return std::isfinite(g) ? g : 0.0;
     };
     double normalisation = 0.0;
@@ -757,7 +745,7 @@ void CoreVctr::setgn(double level) {
     for (int i = 0; i < iCount; ++i) {
         // Silent elements stay as they are; buffers the registry handed over were scaled by the
         // owner that registered them first, whose audio may already be reading them.
-        if (flushed(pPeaks[i]) == 0.0 || pReceived[i] || pKernL[i] == nullptr || pKernR[i] == nullptr)
+        if (flushedValue(pPeaks[i]) == 0.0 || pReceived[i] || pKernL[i] == nullptr || pKernR[i] == nullptr)
             continue;
         opAdjust()(extension(), pKernL[i], pKernR[i], iThird, gainOf(i) / normalisation);
     }
@@ -845,11 +833,11 @@ void CoreVctr::search(double x, int& lower, int& upper) const {
 }
 
 void CoreVctr::updte(bool mix) {
-    double gain = flushed(1.0 - (1.0 - dPad) * pGainpadCtl->getvl());
-    if (bGainOn) gain = flushed(gain * pGainCtl->getvl());
+    double gain = flushedValue(1.0 - (1.0 - dPad) * pGainpadCtl->getvl());
+    if (bGainOn) gain = flushedValue(gain * pGainCtl->getvl());
     dGain = gain;
-    const double liquid = flushed(dLiquid * pLiquidCtl->getvl());
-    const double mixGain = flushed(gain * dNormalisation * flushed(1.0 - liquid));
+    const double liquid = flushedValue(dLiquid * pLiquidCtl->getvl());
+    const double mixGain = flushedValue(gain * dNormalisation * flushedValue(1.0 - liquid));
 
     if (bVectorOn) {
         const double x = pVectorCtl->getvl();
@@ -872,8 +860,8 @@ void CoreVctr::updte(bool mix) {
                     weightA = lowerNearer ? 1.0 : 0.0;
                     weightB = lowerNearer ? 0.0 : 1.0;
                 } else {
-                    const double span = flushed(high - low);
-                    const double reciprocal = span != 0.0 ? flushed(1.0 / span) : 0.0;
+                    const double span = flushedValue(high - low);
+                    const double reciprocal = span != 0.0 ? flushedValue(1.0 / span) : 0.0;
                     weightA = (high - x) * reciprocal;
                     weightB = (x - low) * reciprocal;
                 }
@@ -899,25 +887,25 @@ void CoreVctr::updte(bool mix) {
         }
         // The stored weights stay raw; the effective ones are formed afresh at every update, so a
         // constant position does not multiply by M again and again.
-        dEffA = flushed(flushed(dWeightA) * mixGain);
-        dEffB = flushed(flushed(dWeightB) * mixGain);
+        dEffA = flushedValue(flushedValue(dWeightA) * mixGain);
+        dEffB = flushedValue(flushedValue(dWeightB) * mixGain);
         bWeightsValid = true;
     }
     if (!mix) return;
 
     if (bPanOn) {
-        const double pan = flushed(dPanAmount * pPanCtl->getvl());
+        const double pan = flushedValue(dPanAmount * pPanCtl->getvl());
         const double angle = std::numbers::pi / 2.0 * pan;
         if (angle >= 0.0) {
-            dMatrix[0] = flushed(std::cos(angle));
-            dMatrix[1] = flushed(std::sin(angle));
+            dMatrix[0] = flushedValue(std::cos(angle));
+            dMatrix[1] = flushedValue(std::sin(angle));
             dMatrix[2] = 0.0;
             dMatrix[3] = 1.0;
         } else {
             dMatrix[0] = 1.0;
             dMatrix[1] = 0.0;
-            dMatrix[2] = flushed(std::sin(-angle));
-            dMatrix[3] = flushed(std::cos(angle));
+            dMatrix[2] = flushedValue(std::sin(-angle));
+            dMatrix[3] = flushedValue(std::cos(angle));
         }
         bUnchanged = bUnchanged && pan == dLastPan;
         dLastPan = pan;
@@ -941,7 +929,7 @@ void CoreVctr::updte(bool mix) {
 
     if (bUnchanged) {
         if (!bConverged) {
-            dResidual = flushed(dResidual * liquid);
+            dResidual = flushedValue(dResidual * liquid);
             bConverged = dResidual < dCbenchmarktolerance;
         }
     } else {

@@ -176,6 +176,7 @@ private:
     void* poolBytes(size_t bytes);
     void freeBlock(void* p);
     void* makeEnvelope(int n, bool falling);
+    void* replaceEnvelope(void*& envelope, int& length, int n, bool falling);
     void freeElement(void*& p);
     void freeOutputs();
     void sizeKept();
