@@ -438,16 +438,18 @@ bool CoreEnvu::writeOutputs(const CoreAnsx& name, const double* values, int32_t 
     wave.setdt(count, values, nullptr);
     const int64_t bytes = wave.getmd();
     if (bytes > std::numeric_limits<int32_t>::max()) return false;
-    char* image = static_cast<char*>(pPool->mallc(4, static_cast<int>(bytes), "ENVU"));
-    wave.wrtmm(image);
     const CoreAnsx waveName = withExtension(name, CoreButl::sCextq7k);
     bool written = false;
-    if (container != nullptr)
+    if (container != nullptr) {
+        // The container takes bytes, and the wave keeps its image to itself: copy it out.
+        char* image = static_cast<char*>(pPool->mallc(4, static_cast<int>(bytes), "ENVU"));
+        wave.wrtmm(image);
         written = container->addit(name, csv.Length(), csv.c_str()) &&
                   container->addit(waveName, static_cast<int32_t>(bytes), image);
-    else
-        written = CoreFsys::wrfle(name, csv.c_str(), csv.Length()) && CoreFsys::wrfle(waveName, image, bytes);
-    pPool->free_(image);
+        pPool->free_(image);
+    } else {
+        written = CoreFsys::wrfle(name, csv.c_str(), csv.Length()) && wave.write(waveName);
+    }
     if (!written) CoreLog_::logfl(name + ": measurement not written", 1);
     return written;
 }

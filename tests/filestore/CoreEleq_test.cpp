@@ -158,58 +158,15 @@ TEST(CoreEleq, DegenerateSignalsGiveFiniteSpectra) {
         {"silent B", noise(500, 7), std::vector<double>(500, 0.0), Call{}, true},
         {"both silent", std::vector<double>(10, 0.0), std::vector<double>(10, 0.0), Call{}, true},
         {"one sample each", {0.25}, {-3.0}, Call{}, true},
-        {"band fraction 0", noise(300, 8), noise(300, 9),
-         [] {
-             Call c;
-             c.bandFraction = 0.0;
-             return c;
-         }(),
-         true},
-        {"huge band fraction", noise(300, 8), noise(300, 9),
-         [] {
-             Call c;
-             c.bandFraction = 1e9;
-             return c;
-         }(),
-         true},
-        {"fft size 8", noise(8, 10), noise(5, 11),
-         [] {
-             Call c;
-             c.fftSize = 8;
-             return c;
-         }(),
-         true},
-        {"degree 0", noise(300, 8), noise(300, 9),
-         [] {
-             Call c;
-             c.degree = 0;
-             return c;
-         }(),
-         true},
-        {"degree 10", noise(300, 8), noise(300, 9),
-         [] {
-             Call c;
-             c.degree = 10;
-             return c;
-         }(),
-         true},
-        {"tapered", noise(300, 8), noise(300, 9),
-         [] {
-             Call c;
-             c.taperReference = 0.1;
-             c.taperFrequency = 20000;
-             return c;
-         }(),
-         true},
+        {"band fraction 0", noise(300, 8), noise(300, 9), Call{.bandFraction = 0.0}, true},
+        {"huge band fraction", noise(300, 8), noise(300, 9), Call{.bandFraction = 1e9}, true},
+        {"fft size 8", noise(8, 10), noise(5, 11), Call{.fftSize = 8}, true},
+        {"degree 0", noise(300, 8), noise(300, 9), Call{.degree = 0}, true},
+        {"degree 10", noise(300, 8), noise(300, 9), Call{.degree = 10}, true},
+        {"tapered", noise(300, 8), noise(300, 9), Call{.taperReference = 0.1, .taperFrequency = 20000}, true},
         {"tiny A", std::vector<double>(64, 1e-300), noise(64, 12), Call{}, true},
         // Half the sample rate is 1 Hz: the logarithmic scale is empty and no band holds a bin.
-        {"no band holds bins", noise(64, 13), noise(64, 14),
-         [] {
-             Call c;
-             c.rate = 3;
-             return c;
-         }(),
-         false},
+        {"no band holds bins", noise(64, 13), noise(64, 14), Call{.rate = 3}, false},
     };
     for (const auto& c : cases) {
         std::vector<double> x = c.a, y = c.b;
