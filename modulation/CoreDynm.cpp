@@ -1,19 +1,15 @@
 #include "modulation/CoreDynm.h"
 
 #include "base/CoreButl.h"
+#include "modulation/CoreGfun.h"
 
 #include <cmath>
 
 namespace {
 
-double flushed(double x) {
-    const int kind = std::fpclassify(x);
-    return kind == FP_ZERO || kind == FP_SUBNORMAL ? 0.0 : x;
-}
-
 // A bipolar control value as a level in dB: u = (v + 1) / 2, never below dCdbmin.
 double levelInDb(double value) {
-    const double u = flushed((value + 1.0) * 0.5);
+    const double u = CoreGfun::unipl(value);
     if (!(u > 0.0)) return CoreButl::dCdbmin;
     return CoreButl::max__(CoreButl::dCdbmin, 20.0 * std::log10(u));
 }
@@ -113,9 +109,9 @@ void CoreDynm::updte() {
             double ratio = pRatio->getvl();
             if (bCurveon) {
                 // Fades the ratio from 1 at the threshold to its value at the range limit.
-                double y = flushed(1.0 - x * dRangereciprocal);
+                double y = CoreGfun::flush(1.0 - x * dRangereciprocal);
                 if (iCurveindex > 1) y = std::pow(y, iCurveindex);
-                ratio = flushed(ratio + (1.0 - ratio) * y);
+                ratio = CoreGfun::flush(ratio + (1.0 - ratio) * y);
             }
             if (!bCompress) {
                 // 1/r of a ratio at or near 0 has no bound; keep the sign and stop at 1e-9.
@@ -125,12 +121,10 @@ void CoreDynm::updte() {
             }
             // Clamped to the dB range of the system so that the gain stays finite whatever the
             // ratio, range limit and make-up.
-            double level = flushed((ratio - 1.0) * x + dMakeup);
+            double level = CoreGfun::flush((ratio - 1.0) * x + dMakeup);
             level = CoreButl::min__(-CoreButl::dCdbmin, CoreButl::max__(CoreButl::dCdbmin, level));
             dGain = std::pow(10.0, level / 20.0);
         }
     }
-    if (!pOutput) return;
-    const int kind = std::fpclassify(dGain);
-    pOutput->setvl(kind == FP_ZERO || kind == FP_SUBNORMAL ? -1.0 : 2.0 * dGain - 1.0);
+    if (pOutput) pOutput->setvl(CoreGfun::bipol(dGain));
 }

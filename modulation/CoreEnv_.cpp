@@ -1,14 +1,11 @@
 #include "modulation/CoreEnv_.h"
 
+#include "modulation/CoreGfun.h"
+
 #include <cmath>
 #include <limits>
 
 namespace {
-
-bool isZeroOrDenormal(double x) {
-    const int kind = std::fpclassify(x);
-    return kind == FP_ZERO || kind == FP_SUBNORMAL;
-}
 
 // A sample count from a double, truncated toward zero. Saturates at +-2^62 so that adding two of
 // them never overflows; NaN counts as 0.
@@ -190,7 +187,5 @@ void CoreEnv_::updte(double dt) {
         bDeactivstate = deactivation >= 0.0;
     }
 
-    if (!pOutput) return;
-    const double y = std::fabs(dValue);
-    pOutput->setvl(isZeroOrDenormal(y) ? -1.0 : 2.0 * y - 1.0);
+    if (pOutput) pOutput->setvl(CoreGfun::bipol(std::fabs(dValue)));
 }

@@ -1,19 +1,11 @@
 #include "modulation/CoreEnvf.h"
 
 #include "base/CoreButl.h"
+#include "modulation/CoreGfun.h"
 
 #include <cmath>
 
 namespace {
-
-bool isZeroOrDenormal(double x) {
-    const int kind = std::fpclassify(x);
-    return kind == FP_ZERO || kind == FP_SUBNORMAL;
-}
-
-double flushed(double x) {
-    return isZeroOrDenormal(x) ? 0.0 : x;
-}
 
 double clampedCoefficient(double c) {
     // Above 1 the level would grow without bound and stay infinite; 1 holds it.
@@ -241,8 +233,8 @@ void CoreEnvf::setei(double x) {
 
 void CoreEnvf::setei(double a, double b, double c, double d) {
     if (!bActive) return;
-    setei(flushed(c) * dOutputweight + flushed(a) * dInputweight + flushed(b) * dInputweight +
-          flushed(d) * dOutputweight);
+    setei(CoreGfun::flush(c) * dOutputweight + CoreGfun::flush(a) * dInputweight +
+          CoreGfun::flush(b) * dInputweight + CoreGfun::flush(d) * dOutputweight);
 }
 
 void CoreEnvf::prcss() {
@@ -307,7 +299,7 @@ void CoreEnvf::prcss() {
 void CoreEnvf::updte() {
     if (bActive) {
         if (bHighpass && pHighpass && pHighpassrow) {
-            const double position = flushed((pHighpassrow->getvl() + 1.0) / 2.0);
+            const double position = CoreGfun::unipl(pHighpassrow->getvl());
             pHighpass->setvl(position * dHighpassfactor, 0.0, dSamplerate, iHighpassorder);
         }
         prcss();
@@ -361,8 +353,7 @@ void CoreEnvf::updte() {
 }
 
 double CoreEnvf::getbl() const {
-    if (isZeroOrDenormal(dOutput)) return -1.0;
-    return flushed(2.0 * dOutput - 1.0);
+    return CoreGfun::bipol(dOutput);
 }
 
 double CoreEnvf::getdb() const {
@@ -371,8 +362,8 @@ double CoreEnvf::getdb() const {
 }
 
 double CoreEnvf::eaerc(double a, double b, double c) {
-    a = flushed(a);
-    b = flushed(b);
+    a = CoreGfun::flush(a);
+    b = CoreGfun::flush(b);
     if (!(a > 0.0) || !(b > 0.0)) return 0.0;
     const double logB = std::log(b);
     if (logB == 0.0) return 0.0;
@@ -380,6 +371,5 @@ double CoreEnvf::eaerc(double a, double b, double c) {
 }
 
 void CoreEnvf::writeRow(CoreSrce* row, double unipolar) const {
-    if (!row) return;
-    row->setvl(isZeroOrDenormal(unipolar) ? -1.0 : 2.0 * unipolar - 1.0);
+    if (row) row->setvl(CoreGfun::bipol(unipolar));
 }

@@ -2,6 +2,8 @@
 
 #include "base/CoreButl.h"
 
+#include <climits>
+
 namespace {
 
 constexpr int freshStatus = 176; // control change; the channel bits are not part of a binding
@@ -22,8 +24,8 @@ int clampedByte(int value) {
 } // namespace
 
 CoreMidi::CoreMidi()
-    : bActivity(false), pQueue(new CoreTlst), pLock(new CoreSmph), pSlots(new Slot[iCslots]),
-      pImmediatechanges(new MIDISLIDERCALLBACKINFO[iCslots]),
+    : bActivity(false), iSkippedframes(0), bSkippedflush(false), pQueue(new CoreTlst), pLock(new CoreSmph),
+      pSlots(new Slot[iCslots]), pImmediatechanges(new MIDISLIDERCALLBACKINFO[iCslots]),
       pQueuedchanges(new MIDISLIDERCALLBACKINFO[iCslots]) {
     for (int i = 0; i < iCslots; ++i)
         pSlots[i] = Slot{false, freshStatus, freshController, freshChannelPlusOne, 0};
@@ -75,8 +77,17 @@ CoreMidi::MIDISLIDERCALLBACKINFO* CoreMidi::mdctr(int delay, int channel, int st
 }
 
 CoreMidi::MIDISLIDERCALLBACKINFO* CoreMidi::updte(int frames) {
-    pLock->locks();
+    // Called once per block: the lock's wait sleeps a millisecond per attempt, so a busy queue is
+    // left to the next call instead, which then counts these frames as well.
     clearTable(pQueuedchanges);
+    if (frames < 0)
+        bSkippedflush = true;
+    else
+        iSkippedframes = frames > INT_MAX - iSkippedframes ? INT_MAX : iSkippedframes + frames;
+    if (!pLock->locka()) return pQueuedchanges;
+    frames = bSkippedflush ? -1 : iSkippedframes;
+    iSkippedframes = 0;
+    bSkippedflush = false;
     const int count = pQueue->Count;
     int index = 0;
     for (int visited = 0; visited < count; ++visited) {

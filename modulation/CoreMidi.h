@@ -30,7 +30,8 @@ public:
     // until the next mdctr.
     MIDISLIDERCALLBACKINFO* mdctr(int delay, int channel, int status, int controller, int value);
     // Counts the queued messages down by frames and applies those that are due (all of them for
-    // frames < 0). The table stays valid until the next updte.
+    // frames < 0). Never waits: while mdctr holds the queue lock the call changes nothing and its
+    // frames (or its "all") count at the next call. The table stays valid until the next updte.
     MIDISLIDERCALLBACKINFO* updte(int frames);
     // controller >= 0 binds the slot (controller clamped to 127) and ends learning; a negative
     // controller toggles learning. Slots outside 0..7 are ignored.
@@ -60,8 +61,10 @@ private:
     void apply(int channel, int status, int controller, int value, MIDISLIDERCALLBACKINFO* changes);
 
     std::atomic<bool> bActivity;
-    CoreTlst* pQueue; // owned Delayed records
-    CoreSmph* pLock;  // guards the queue and the table of updte
+    int iSkippedframes; // frames of updte calls that found the queue lock busy
+    bool bSkippedflush; // one of those calls asked for every message
+    CoreTlst* pQueue;   // owned Delayed records
+    CoreSmph* pLock;    // guards the queue; only updte touches its table
     Slot* pSlots;
     // Separate tables for mdctr and updte: a message posted from the host's event thread must not
     // clear the result that the block processor is still reading.

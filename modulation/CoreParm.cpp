@@ -1,18 +1,10 @@
 #include "modulation/CoreParm.h"
 
 #include "base/CoreButl.h"
+#include "modulation/CoreGfun.h"
 
 #include <cmath>
 #include <limits>
-
-namespace {
-
-double flushDenormal(double x) {
-    const int kind = std::fpclassify(x);
-    return (kind == FP_ZERO || kind == FP_SUBNORMAL) ? 0.0 : x;
-}
-
-} // namespace
 
 CoreParm::CoreParm(const CoreAnsx& name, const CoreAnsx& label, const CoreAnsx& unit, double lower,
                    double upper, DataSrce* table)
@@ -48,7 +40,7 @@ void CoreParm::setsr(const CoreAnsx& text, double lower, double upper) {
     }
     dScalelower = lower;
     dScaleupper = upper;
-    dRange = flushDenormal(upper - lower);
+    dRange = CoreGfun::flush(upper - lower);
 }
 
 double CoreParm::getvl() {
@@ -57,7 +49,7 @@ double CoreParm::getvl() {
         v = dConstant;
     else if (pSource != nullptr)
         v = pSource->getvl();
-    dValue = flushDenormal((v + 1.0) * 0.5 * dRange + dScalelower);
+    dValue = CoreGfun::flush((v + 1.0) * 0.5 * dRange + dScalelower);
     return dValue;
 }
 

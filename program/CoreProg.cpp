@@ -14,6 +14,7 @@
 #include "modulation/CoreEnv_.h"
 #include "modulation/CoreEnvf.h"
 #include "modulation/CoreFun_.h"
+#include "modulation/CoreGfun.h"
 #include "modulation/CoreIfce.h"
 #include "modulation/CoreLfo_.h"
 #include "modulation/CoreParm.h"
@@ -23,8 +24,6 @@
 #include "modulation/DataRgfn.h"
 #include "modulation/DataSrce.h"
 #include "program/DataXml_.h"
-
-#include <cmath>
 
 namespace {
 
@@ -72,11 +71,6 @@ T** newPointers(int count) {
 // "LFO" + 3 -> "LFO3": section names and source keys count from 1, without separator.
 CoreAnsx numbered(const CoreAnsx& tag, int n) {
     return tag + CoreAnsx(n);
-}
-
-bool isZeroOrDenormal(double v) {
-    const int kind = std::fpclassify(v);
-    return kind == FP_ZERO || kind == FP_SUBNORMAL;
 }
 
 } // namespace
@@ -416,7 +410,7 @@ double CoreProg::getaf() {
 
 double CoreProg::trimGain(CoreParm* control) {
     const double gain = control->getvl() * dCtrimfactor;
-    return isZeroOrDenormal(gain) ? 1.0 : gain;
+    return CoreGfun::flush(gain) == 0.0 ? 1.0 : gain;
 }
 
 double CoreProg::getti() {
