@@ -27,10 +27,6 @@ double flushDenormal(double v) {
 }
 
 // Level in dB, never below the floor; zero, subnormal and negative values are silence.
-double levelOf(double v) {
-    if (!(flushDenormal(v) > 0.0)) return CoreButl::dCdbmin;
-    return std::max(CoreButl::dCdbmin, 20.0 * std::log10(v));
-}
 
 int bitLength(unsigned v) {
     int bits = 0;
@@ -610,7 +606,7 @@ void CoreButl::fixbd(double* mag, int n, double x, int m) {
     const double taper = 0.5 * n * x;
     double reference = 0.0;
     if (m > 0 && m < n) {
-        reference = levelOf(mag[m]);
+        reference = CoreButl::lvldb(mag[m]);
     } else {
         const double width = n - 2.0 * taper;
         const int w = width >= n ? n : (width >= 1.0 ? static_cast<int>(width) : 1);
@@ -618,13 +614,13 @@ void CoreButl::fixbd(double* mag, int n, double x, int m) {
         const int from = start + w < n ? start : 0;
         const int count = start + w < n ? w : n;
         double sum = 0.0;
-        for (int i = from; i < from + count; ++i) sum += levelOf(mag[i]);
+        for (int i = from; i < from + count; ++i) sum += CoreButl::lvldb(mag[i]);
         reference = sum / count;
     }
     // High end: the last trunc(taper) points (at most n) blend from their own level to the reference.
     const int tail = taper > 0.0 ? static_cast<int>(std::min(static_cast<double>(n), std::trunc(taper))) : 0;
     for (int j = -tail; j < 0; ++j) {
-        double d = levelOf(mag[n + j]);
+        double d = CoreButl::lvldb(mag[n + j]);
         d -= (j + taper) * (d - reference) / taper;
         mag[n + j] = std::pow(10.0, flushDenormal(d) / 20.0);
     }
@@ -632,7 +628,7 @@ void CoreButl::fixbd(double* mag, int n, double x, int m) {
     const double bass = std::min(static_cast<double>(n), iCfixbdbass * taper);
     const int c = bass > 0.0 ? static_cast<int>(bass) : 0;
     for (int k = 0; k < c; ++k) {
-        double d = levelOf(mag[k]);
+        double d = CoreButl::lvldb(mag[k]);
         d -= (d - reference) * (c - k) / c;
         mag[k] = std::pow(10.0, flushDenormal(d) / 20.0);
     }
@@ -1014,4 +1010,9 @@ double CoreButl::tpfud(int32_t rate, int64_t us) {
 double CoreButl::upftp(int32_t rate, int64_t n) {
     if (rate < 1) return static_cast<double>(n);
     return static_cast<double>(n) * dCu / rate;
+}
+
+double CoreButl::lvldb(double v) {
+    if (!(flushDenormal(v) > 0.0)) return dCdbmin;
+    return std::max(dCdbmin, 20.0 * std::log10(v));
 }

@@ -215,6 +215,11 @@ public:
     // written. Logs nothing: the log itself may write through it.
     static bool logas(const CoreAnsx& path, const CoreAnsx& text, bool append);
 
+    // ---- levels ------------------------------------------------------------------------------------
+    // Level of a linear magnitude in dB: max(dCdbmin, 20 log10 v); dCdbmin for v not above 0, denormal or
+    // NaN.
+    static double lvldb(double v);
+
     // ---- sample counts and times (rate in Hz) --------------------------------------------------
     static int64_t tpfup(int32_t rate, int64_t us); // samples in us, truncated; us itself if us < 1
     static double tpfud(int32_t rate, int64_t us);  // the same, not truncated, no guard

@@ -9,9 +9,7 @@ namespace {
 
 // A bipolar control value as a level in dB: u = (v + 1) / 2, never below dCdbmin.
 double levelInDb(double value) {
-    const double u = CoreGfun::unipl(value);
-    if (!(u > 0.0)) return CoreButl::dCdbmin;
-    return CoreButl::max__(CoreButl::dCdbmin, 20.0 * std::log10(u));
+    return CoreButl::lvldb(CoreGfun::unipl(value));
 }
 
 } // namespace

@@ -357,8 +357,7 @@ double CoreEnvf::getbl() const {
 }
 
 double CoreEnvf::getdb() const {
-    if (!(dOutput > 0.0)) return CoreButl::dCdbmin;
-    return CoreButl::max__(CoreButl::dCdbmin, 20.0 * std::log10(dOutput));
+    return CoreButl::lvldb(dOutput);
 }
 
 double CoreEnvf::eaerc(double a, double b, double c) {

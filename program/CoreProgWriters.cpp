@@ -31,11 +31,6 @@ CoreAnsx numbered(const CoreAnsx& tag, int n) {
 }
 
 // Levels are stored as max(-192.64, 20 log10 x); zero, negative, subnormal and NaN factors are silence.
-double toDecibels(double factor) {
-    if (!(factor > 0.0) || std::fpclassify(factor) == FP_SUBNORMAL) return CoreButl::dCdbmin;
-    const double decibels = 20.0 * std::log10(factor);
-    return decibels > CoreButl::dCdbmin ? decibels : CoreButl::dCdbmin;
-}
 
 // Documents keep times in microseconds, which the reader truncates and turns back into samples with
 // tpfup (rate x us / 1e6, truncated). Rounding up here makes that give exactly the same count for every
@@ -173,8 +168,8 @@ void CoreProg::chgmx(CoreXml_* document) {
             deleteIn(program, tag);
     }
     // The controls run 0..1 with 0.5 at unity gain. The normal set is the one a program loads into.
-    replaceValue(program, DataXml_::sCtaggainin, toDecibels(2.0 * pControls[8]->getvl(true)));
-    replaceValue(program, DataXml_::sCtaggainou, toDecibels(2.0 * pControls[9]->getvl(true)));
+    replaceValue(program, DataXml_::sCtaggainin, CoreButl::lvldb(2.0 * pControls[8]->getvl(true)));
+    replaceValue(program, DataXml_::sCtaggainou, CoreButl::lvldb(2.0 * pControls[9]->getvl(true)));
 }
 
 void CoreProg::chggl(CoreXml_* document) {
@@ -186,13 +181,13 @@ void CoreProg::chggl(CoreXml_* document) {
     replaceValue(program, DataXml_::sCtagsubca2, sCategories[2]);
     replaceValue(program, DataXml_::sCtagdescrp, sDescription);
     if (sVectorfilename != CoreAnsx("0")) replaceValue(program, DataXml_::sCtagactvnm, sVectorfilename);
-    replaceValue(program, DataXml_::sCtaggnpdin, toDecibels(dInputpad));
-    replaceValue(program, DataXml_::sCtaggnpdou, toDecibels(dOutputpad));
+    replaceValue(program, DataXml_::sCtaggnpdin, CoreButl::lvldb(dInputpad));
+    replaceValue(program, DataXml_::sCtaggnpdou, CoreButl::lvldb(dOutputpad));
     replaceValue(program, DataXml_::sCtaglookah, iLookaheadus);
     replaceValue(program, DataXml_::sCtagfeedbk, dFeedback * 100.0);
     writeBoundSource(program, DataXml_::sCtagfbsrce, sFeedbacksource, pFeedbackcontrol);
     replaceValue(program, DataXml_::sCtaglasrce, sLookaheadsource);
-    replaceValue(program, DataXml_::sCtaggaindr, toDecibels(dDrygain));
+    replaceValue(program, DataXml_::sCtaggaindr, CoreButl::lvldb(dDrygain));
     writeBoundSource(program, DataXml_::sCtaggainds, sDrysource, pDrycontrol);
     replaceValue(program, DataXml_::sCtagsmooth, static_cast<int32_t>(iSmooth));
     replaceValue(program, DataXml_::sCtagfrcot2, bForceot2);
