@@ -443,9 +443,14 @@ bool CoreEnvu::writeOutputs(const CoreAnsx& name, const double* values, int32_t 
     if (container != nullptr) {
         // The container takes bytes, and the wave keeps its image to itself: copy it out.
         char* image = static_cast<char*>(pPool->mallc(4, static_cast<int>(bytes), "ENVU"));
-        wave.wrtmm(image);
-        written = container->addit(name, csv.Length(), csv.c_str()) &&
-                  container->addit(waveName, static_cast<int32_t>(bytes), image);
+        try {
+            wave.wrtmm(image);
+            written = container->addit(name, csv.Length(), csv.c_str()) &&
+                      container->addit(waveName, static_cast<int32_t>(bytes), image);
+        } catch (...) {
+            pPool->free_(image); // a container that fails part way must not keep the copy
+            throw;
+        }
         pPool->free_(image);
     } else {
         written = CoreFsys::wrfle(name, csv.c_str(), csv.Length()) && wave.write(waveName);
