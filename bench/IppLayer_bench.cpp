@@ -1,8 +1,8 @@
 // Costs of the FFT layer, the filter cascade and the denormal guard, each timed against a baseline
 // in the same loop: candidate and baseline run alternately and both times and their ratio are
 // reported as counters (seconds per run of the measured step).
-#include "convolution/CoreDnrm.h"
-#include "convolution/CoreFltr.h"
+#include "base/CoreDnrm.h"
+#include "base/CoreFltr.h"
 #include "platform/IppLayer.h"
 
 #include <benchmark/benchmark.h>

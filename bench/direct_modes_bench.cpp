@@ -5,7 +5,7 @@
 // blocks of 512, each block under the denormal guard as the processor runs it.
 #include "base/CorePool.h"
 #include "convolution/CoreCnvl.h"
-#include "convolution/CoreDnrm.h"
+#include "base/CoreDnrm.h"
 
 #include <benchmark/benchmark.h>
 

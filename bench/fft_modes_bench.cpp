@@ -5,7 +5,7 @@
 // baseline is a minimal uniformly partitioned overlap-save convolver written here on FFTW itself.
 #include "base/CorePool.h"
 #include "convolution/CoreCnvl.h"
-#include "convolution/CoreDnrm.h"
+#include "base/CoreDnrm.h"
 
 #include <benchmark/benchmark.h>
 #include <fftw3.h>

@@ -4,7 +4,7 @@
 // every update mixes; the denormal guard is on for the benchmark thread, as the processor has it.
 #include "base/CorePool.h"
 #include "convolution/CoreCnvl.h"
-#include "convolution/CoreDnrm.h"
+#include "base/CoreDnrm.h"
 #include "convolution/CorePlel.h"
 #include "convolution/CoreVctr.h"
 #include "modulation/CoreSrce.h"

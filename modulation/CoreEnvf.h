@@ -5,7 +5,7 @@
 #pragma once
 #include "base/CoreAnsx.h"
 #include "base/CorePool.h"
-#include "convolution/CoreFltr.h"
+#include "base/CoreFltr.h"
 #include "modulation/CoreParm.h"
 #include "modulation/CoreSrce.h"
 #include "modulation/DataSrce.h"

@@ -1,7 +1,7 @@
 #include "filestore/CoreHfsy.h"
 
-#include "../common/ByteMutator.h"
-#include "../common/PngWriter.h"
+#include "tests/common/ByteMutator.h"
+#include "tests/common/PngWriter.h"
 #include "FsysFixture.h"
 #include "filestore/CoreFsys.h"
 #include "platform/CorePict.h"

@@ -1,6 +1,6 @@
 #include "filestore/CoreRcsv.h"
 
-#include "../common/ByteMutator.h"
+#include "tests/common/ByteMutator.h"
 #include "FsysFixture.h"
 #include "base/CoreButl.h"
 #include "filestore/CoreFsys.h"

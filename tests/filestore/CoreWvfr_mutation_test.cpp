@@ -1,7 +1,7 @@
 // Seeded mutants of six valid WAV files, read from in-memory items with the converter off and on.
 #include "filestore/CoreWvfr.h"
 
-#include "../common/ByteMutator.h"
+#include "tests/common/ByteMutator.h"
 #include "WavBytes.h"
 #include "base/CorePool.h"
 #include "filestore/CoreFsys.h"

@@ -1,6 +1,6 @@
 #include "platform/CorePngd.h"
 
-#include "../common/PngWriter.h"
+#include "tests/common/PngWriter.h"
 #include "platform/CorePict.h"
 
 #include <gtest/gtest.h>

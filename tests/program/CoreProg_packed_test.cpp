@@ -1,6 +1,6 @@
 #include "program/CoreProg.h"
 
-#include "../filestore/FsysFixture.h"
+#include "tests/filestore/FsysFixture.h"
 #include "base/CoreNode.h"
 #include "base/CoreXml_.h"
 #include "filestore/CoreFsys.h"

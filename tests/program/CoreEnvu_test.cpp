@@ -1,6 +1,6 @@
-#include "filestore/CoreEnvu.h"
+#include "program/CoreEnvu.h"
 
-#include "FsysFixture.h"
+#include "tests/filestore/FsysFixture.h"
 #include "base/CoreNode.h"
 #include "base/CoreXml_.h"
 #include "filestore/CoreFsys.h"

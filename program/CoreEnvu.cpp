@@ -1,4 +1,4 @@
-#include "filestore/CoreEnvu.h"
+#include "program/CoreEnvu.h"
 
 #include "base/CoreButl.h"
 #include "base/CoreLog_.h"

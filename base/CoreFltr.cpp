@@ -1,4 +1,4 @@
-#include "convolution/CoreFltr.h"
+#include "base/CoreFltr.h"
 
 #include "base/CoreButl.h"
 

@@ -1,4 +1,4 @@
-#include "convolution/CoreDnrm.h"
+#include "base/CoreDnrm.h"
 
 #include "platform/IppLayer.h"
 #include "platform/MxcsrLayer.h"

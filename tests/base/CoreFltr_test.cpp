@@ -1,4 +1,4 @@
-#include "convolution/CoreFltr.h"
+#include "base/CoreFltr.h"
 #include "tests/common/SignalReference.h"
 
 #include <gtest/gtest.h>

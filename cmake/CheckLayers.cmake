@@ -1,0 +1,41 @@
+# Fails when a file includes a header of a folder above its own in the library order.
+# Run by CTest: cmake -DSOURCE_DIR=<repo> -DLAYERS=<folder;folder;...> -P CheckLayers.cmake
+# A folder's sources may include its own folder and those before it in LAYERS; tests/<folder> may
+# include the same, plus test helpers (tests/...).
+if(NOT SOURCE_DIR OR NOT LAYERS)
+  message(FATAL_ERROR "CheckLayers: SOURCE_DIR and LAYERS are required")
+endif()
+
+set(violations "")
+set(checked 0)
+foreach(root IN ITEMS "" "tests/")
+  foreach(folder IN LISTS LAYERS)
+    list(FIND LAYERS ${folder} level)
+    file(GLOB files ${SOURCE_DIR}/${root}${folder}/*.h ${SOURCE_DIR}/${root}${folder}/*.cpp
+         ${SOURCE_DIR}/${root}${folder}/*.c)
+    foreach(path IN LISTS files)
+      math(EXPR checked "${checked} + 1")
+      file(STRINGS ${path} lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"[^\"/]+/")
+      foreach(line IN LISTS lines)
+        string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"/]+)/.*$" "\\1" target "${line}")
+        if(target STREQUAL "tests" AND root STREQUAL "tests/")
+          continue()
+        endif()
+        list(FIND LAYERS ${target} targetLevel)
+        if(targetLevel GREATER level OR (targetLevel EQUAL -1 AND NOT target STREQUAL "tests"))
+          file(RELATIVE_PATH shown ${SOURCE_DIR} ${path})
+          string(STRIP "${line}" line)
+          string(APPEND violations "  ${shown}: ${line}\n")
+        elseif(target STREQUAL "tests")
+          file(RELATIVE_PATH shown ${SOURCE_DIR} ${path})
+          string(APPEND violations "  ${shown}: production code includes a test header\n")
+        endif()
+      endforeach()
+    endforeach()
+  endforeach()
+endforeach()
+
+if(violations)
+  message(FATAL_ERROR "Includes against the library order (${LAYERS}):\n${violations}")
+endif()
+message(STATUS "CheckLayers: ${checked} files follow the order ${LAYERS}")

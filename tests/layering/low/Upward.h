@@ -1,0 +1,3 @@
+// Breaks the order on purpose: a lower folder reaching up.
+#pragma once
+#include "high/Top.h"
