@@ -4,10 +4,13 @@
 #   ./build.sh bench             build and run the benchmarks
 #   ./build.sh test-sanitized    build and run every test under AddressSanitizer + UBSan
 #   ./build.sh test-thread       build and run every test under ThreadSanitizer
+#   ./build.sh coverage          build with GCC --coverage, run every test, print line coverage per folder
+#   ./build.sh stats             print test lines against production lines, per folder and in all
 set -euo pipefail
 cd "$(dirname "$0")"
 
 packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libfftw3-dev libpng-dev sox python3)
+[ "${1:-test}" = coverage ] && packages+=(lcov)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -19,7 +22,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
 fi
 
-jobs=$(nproc)
+jobs=${JOBS:-$(nproc)}
 configure() { # build-folder, extra cmake arguments
   local dir=$1; shift
   cmake -S . -B "$dir" -DVORLAN_WERROR=ON "$@" >/dev/null
@@ -42,6 +45,37 @@ case "${1:-test}" in
   bench)
     configure build -DCMAKE_BUILD_TYPE=Release
     for b in build/bench/*_bench; do [ -x "$b" ] && "$b"; done ;;
+  coverage)
+    configure build-cov -DCMAKE_BUILD_TYPE=Debug -DVORLAN_COVERAGE=ON -DVORLAN_BENCH=OFF
+    find build-cov -name '*.gcda' -delete
+    runtests build-cov
+    lcov --quiet --capture --directory build-cov --output-file build-cov/all.info 2>&1 | grep -v "redefined at" || true
+    lcov --quiet --extract build-cov/all.info "$PWD/*" --output-file build-cov/project.info
+    lcov --quiet --remove build-cov/project.info "$PWD/tests/*" "$PWD/bench/*" "$PWD/build-cov/*" \
+      --output-file build-cov/production.info
+    for folder in $(git ls-files | cut -d/ -f1 | sort -u) all; do
+      case $folder in tests|bench|cmake|.ci) continue ;; esac
+      if [ "$folder" = all ]; then info=build-cov/production.info
+      else
+        [ -d "$folder" ] || continue
+        info=build-cov/$folder.info
+        lcov --quiet --extract build-cov/production.info "$PWD/$folder/*" --output-file "$info" 2>/dev/null || continue
+      fi
+      lcov --summary "$info" 2>&1 | awk -v f="$folder" '/lines\.\.\./ { printf "%-12s %s %s\n", f, $2, substr($0, index($0, "(")) }'
+    done ;;
+  stats)
+    count() { xargs -r cat 2>/dev/null | grep -cvE '^\s*(//.*)?$' || true; }
+    code=0; tests=0
+    for folder in $(git ls-files | grep -E '\.(h|hpp|cpp|cc|c)$' | cut -d/ -f1 | sort -u); do
+      case $folder in tests|bench) continue ;; esac
+      [ -d "$folder" ] || continue
+      c=$(git ls-files "$folder" | grep -E '\.(h|hpp|cpp|cc|c)$' | count)
+      t=$(git ls-files "tests/$folder" | grep -E '\.(h|hpp|cpp|cc|c)$' | count)
+      printf '%-12s code %6d  tests %6d  ratio %.2f\n' "$folder" "$c" "$t" "$(awk -v t="$t" -v c="$c" 'BEGIN{print (c ? t / c : 0)}')"
+      code=$((code + c))
+    done
+    tests=$(git ls-files tests | grep -E '\.(h|hpp|cpp|cc|c)$' | count)
+    printf '%-12s code %6d  tests %6d  ratio %.2f (tests/ in all, shared helpers included)\n' all "$code" "$tests" "$(awk -v t="$tests" -v c="$code" 'BEGIN{print t / c}')" ;;
   *)
-    echo "usage: $0 [test|test-sanitized|test-thread|bench]" >&2; exit 2 ;;
+    echo "usage: $0 [test|test-sanitized|test-thread|bench|coverage|stats]" >&2; exit 2 ;;
 esac
