@@ -84,7 +84,7 @@ public:
 
     std::vector<Automation> automations() const;
 
-    // The host's answer to one callback; public for the callback function only.
+    // The host's answer to one plug-in callback, as the callback gives it (reads the host's state).
     VstIntPtr answer(int32_t opcode, int32_t index, VstIntPtr value, void* ptr, float opt);
 
 private:
