@@ -152,8 +152,10 @@ VstIntPtr AudioEffect::dispatcher(int32_t opcode, int32_t index, VstIntPtr value
         setBlockSize(toInt32(value));
         return 0;
     case effMainsChanged:
-        if (value) resume();
-        else suspend();
+        if (value)
+            resume();
+        else
+            suspend();
         return 0;
     case effGetChunk: {
         if (!ptr) return 0;
@@ -188,7 +190,7 @@ std::string_view AudioEffect::readText(const void* text, int32_t limit) {
 
 int32_t AudioEffect::toInt32(VstIntPtr value) {
     return static_cast<int32_t>(std::clamp<VstIntPtr>(value, std::numeric_limits<int32_t>::min(),
-                                                       std::numeric_limits<int32_t>::max()));
+                                                      std::numeric_limits<int32_t>::max()));
 }
 
 // --- Entries: everything below is called by the host with its own, unchecked arguments. ---
@@ -197,7 +199,8 @@ AudioEffect* AudioEffect::owner(AEffect* effect) {
     return effect ? static_cast<AudioEffect*>(effect->object) : nullptr;
 }
 
-template <class Call> bool AudioEffect::guarded(const char* entry, Call&& call) noexcept {
+template <class Call>
+bool AudioEffect::guarded(const char* entry, Call&& call) noexcept {
     try {
         call();
         return true;
@@ -216,8 +219,8 @@ void AudioEffect::report(const char* entry, const char* reason) noexcept {
     }
 }
 
-VstIntPtr AudioEffect::dispatchEntry(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
-                                     float opt) {
+VstIntPtr AudioEffect::dispatchEntry(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value,
+                                     void* ptr, float opt) {
     AudioEffect* self = owner(effect);
     if (!self) return 0;
     if (opcode == effClose) {
@@ -233,7 +236,8 @@ VstIntPtr AudioEffect::dispatchEntry(AEffect* effect, VstInt32 opcode, VstInt32 
     return result;
 }
 
-template <class Sample> bool AudioEffect::buffersUsable(Sample** inputs, Sample** outputs, int32_t frames) const {
+template <class Sample>
+bool AudioEffect::buffersUsable(Sample** inputs, Sample** outputs, int32_t frames) const {
     if (frames < 1 || !inputs || !outputs) return false;
     for (int32_t channel = 0; channel < cEffect.numInputs; ++channel)
         if (!inputs[channel]) return false;
@@ -242,7 +246,8 @@ template <class Sample> bool AudioEffect::buffersUsable(Sample** inputs, Sample*
     return true;
 }
 
-template <class Sample> void AudioEffect::silence(Sample** outputs, int32_t frames) const {
+template <class Sample>
+void AudioEffect::silence(Sample** outputs, int32_t frames) const {
     for (int32_t channel = 0; channel < cEffect.numOutputs; ++channel)
         std::fill(outputs[channel], outputs[channel] + frames, Sample(0));
 }
@@ -260,10 +265,12 @@ void AudioEffect::processReplacingEntry(AEffect* effect, float** inputs, float**
         self->silence(outputs, frames);
 }
 
-void AudioEffect::processDoubleReplacingEntry(AEffect* effect, double** inputs, double** outputs, VstInt32 frames) {
+void AudioEffect::processDoubleReplacingEntry(AEffect* effect, double** inputs, double** outputs,
+                                              VstInt32 frames) {
     AudioEffect* self = owner(effect);
     if (!self || !self->buffersUsable(inputs, outputs, frames)) return;
-    if (!self->guarded("processDoubleReplacing", [&] { self->processDoubleReplacing(inputs, outputs, frames); }))
+    if (!self->guarded("processDoubleReplacing",
+                       [&] { self->processDoubleReplacing(inputs, outputs, frames); }))
         self->silence(outputs, frames);
 }
 

@@ -43,7 +43,7 @@ public:
     virtual void close() {} // the effect is deleted right after it returns
     virtual void suspend() {}
     virtual void resume() {}
-    virtual void setSampleRate(float rate); // stores it; only finite rates above 0 arrive
+    virtual void setSampleRate(float rate);  // stores it; only finite rates above 0 arrive
     virtual void setBlockSize(int32_t size); // stores it, whatever its value
     // Audio: frames ≥ 1 and every declared input and output buffer present. process adds to the
     // outputs; the replacing calls overwrite them.
@@ -76,7 +76,8 @@ protected:
     virtual VstIntPtr dispatcher(int32_t opcode, int32_t index, VstIntPtr value, void* ptr, float opt);
 
     // 0 when the host gave no callback.
-    VstIntPtr callHost(int32_t opcode, int32_t index = 0, VstIntPtr value = 0, void* ptr = nullptr, float opt = 0.0f);
+    VstIntPtr callHost(int32_t opcode, int32_t index = 0, VstIntPtr value = 0, void* ptr = nullptr,
+                       float opt = 0.0f);
     void setFlag(int32_t flag, bool state);
     void storeSampleRate(float rate) { sampleRate.store(rate, std::memory_order_relaxed); }
     bool isParameter(int32_t index) const { return index >= 0 && index < cEffect.numParams; }
@@ -97,18 +98,22 @@ private:
     std::atomic<int32_t> blockSize{1024};
 
     static AudioEffect* owner(AEffect* effect);
-    static VstIntPtr dispatchEntry(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
-                                   float opt);
+    static VstIntPtr dispatchEntry(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value,
+                                   void* ptr, float opt);
     static void processEntry(AEffect* effect, float** inputs, float** outputs, VstInt32 frames);
     static void processReplacingEntry(AEffect* effect, float** inputs, float** outputs, VstInt32 frames);
-    static void processDoubleReplacingEntry(AEffect* effect, double** inputs, double** outputs, VstInt32 frames);
+    static void processDoubleReplacingEntry(AEffect* effect, double** inputs, double** outputs,
+                                            VstInt32 frames);
     static void setParameterEntry(AEffect* effect, VstInt32 index, float value);
     static float getParameterEntry(AEffect* effect, VstInt32 index);
 
-    template <class Sample> bool buffersUsable(Sample** inputs, Sample** outputs, int32_t frames) const;
-    template <class Sample> void silence(Sample** outputs, int32_t frames) const;
+    template <class Sample>
+    bool buffersUsable(Sample** inputs, Sample** outputs, int32_t frames) const;
+    template <class Sample>
+    void silence(Sample** outputs, int32_t frames) const;
     // Runs call; on an exception reports it through entryFailed and returns false.
-    template <class Call> bool guarded(const char* entry, Call&& call) noexcept;
+    template <class Call>
+    bool guarded(const char* entry, Call&& call) noexcept;
     void report(const char* entry, const char* reason) noexcept;
 };
 

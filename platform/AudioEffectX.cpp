@@ -26,7 +26,7 @@ const VstTimeInfo* AudioEffectX::getTimeInfo(int32_t filter) {
 int32_t AudioEffectX::getCurrentProcessLevel() {
     const VstIntPtr level = callHost(audioMasterGetCurrentProcessLevel);
     return level >= kVstProcessLevelUnknown && level <= kVstProcessLevelOffline ? static_cast<int32_t>(level)
-                                                                                 : kVstProcessLevelUnknown;
+                                                                                : kVstProcessLevelUnknown;
 }
 
 float AudioEffectX::updateSampleRate() {
@@ -98,7 +98,8 @@ VstIntPtr AudioEffectX::dispatcher(int32_t opcode, int32_t index, VstIntPtr valu
     case effCanBeAutomated:
         return isParameter(index) && canParameterBeAutomated(index) ? 1 : 0;
     case effGetProgramNameIndexed:
-        return putText(ptr, kVstMaxProgNameLen, getProgramNameIndexed(toInt32(value), index, text), text) ? 1 : 0;
+        return putText(ptr, kVstMaxProgNameLen, getProgramNameIndexed(toInt32(value), index, text), text) ? 1
+                                                                                                          : 0;
     case effGetPlugCategory:
         return getPlugCategory();
     case effSetSpeakerArrangement: {
@@ -137,7 +138,8 @@ void AudioEffectX::readEvents(const VstEvents* events) {
     VstEvent* const* entries = events->events;
     for (int32_t i = 0; i < count; ++i) {
         const VstEvent* entry = entries[i];
-        if (!entry || entry->type != kVstMidiType || entry->byteSize < static_cast<int32_t>(sizeof(VstMidiEvent)))
+        if (!entry || entry->type != kVstMidiType ||
+            entry->byteSize < static_cast<int32_t>(sizeof(VstMidiEvent)))
             continue;
         VstMidiEvent event;
         std::memcpy(&event, entry, sizeof event);

@@ -19,7 +19,7 @@ public:
     // when the host has none. filter names the kVst... fields wanted.
     const VstTimeInfo* getTimeInfo(int32_t filter);
     int32_t getCurrentProcessLevel(); // kVstProcessLevel...; unknown for an answer outside them
-    float updateSampleRate();          // takes the host's rate when it answers one above 0
+    float updateSampleRate();         // takes the host's rate when it answers one above 0
     void wantEvents(int32_t filter = 1);
 
     // One MIDI event of the host's list, in list order: a copy of an entry of type kVstMidiType
@@ -30,7 +30,8 @@ public:
     virtual bool getProgramNameIndexed(int32_t category, int32_t index, std::string& text);
     virtual int32_t getPlugCategory();
     // Both arrangements present; only their type and channel count may be read.
-    virtual bool setSpeakerArrangement(const VstSpeakerArrangement* input, const VstSpeakerArrangement* output);
+    virtual bool setSpeakerArrangement(const VstSpeakerArrangement* input,
+                                       const VstSpeakerArrangement* output);
     virtual bool getEffectName(std::string& text);
     virtual bool getVendorString(std::string& text);
     virtual bool getProductString(std::string& text);

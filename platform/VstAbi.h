@@ -16,12 +16,13 @@ typedef intptr_t VstIntPtr;
 struct AEffect;
 
 /* The host's callback and the plug-in's dispatcher share one signature. */
-typedef VstIntPtr (*audioMasterCallback)(struct AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value,
-                                         void* ptr, float opt);
-typedef VstIntPtr (*AEffectDispatcherProc)(struct AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value,
-                                           void* ptr, float opt);
+typedef VstIntPtr (*audioMasterCallback)(struct AEffect* effect, VstInt32 opcode, VstInt32 index,
+                                         VstIntPtr value, void* ptr, float opt);
+typedef VstIntPtr (*AEffectDispatcherProc)(struct AEffect* effect, VstInt32 opcode, VstInt32 index,
+                                           VstIntPtr value, void* ptr, float opt);
 typedef void (*AEffectProcessProc)(struct AEffect* effect, float** inputs, float** outputs, VstInt32 frames);
-typedef void (*AEffectProcessDoubleProc)(struct AEffect* effect, double** inputs, double** outputs, VstInt32 frames);
+typedef void (*AEffectProcessDoubleProc)(struct AEffect* effect, double** inputs, double** outputs,
+                                         VstInt32 frames);
 typedef void (*AEffectSetParameterProc)(struct AEffect* effect, VstInt32 index, float value);
 typedef float (*AEffectGetParameterProc)(struct AEffect* effect, VstInt32 index);
 
@@ -71,8 +72,8 @@ enum {
 /* Opcodes of the plug-in's dispatcher; any other opcode is answered with 0. */
 enum {
     effOpen = 0,
-    effClose = 1, /* the effect deletes itself */
-    effSetProgram = 2,     /* value */
+    effClose = 1,      /* the effect deletes itself */
+    effSetProgram = 2, /* value */
     effGetProgram = 3,
     effSetProgramName = 4, /* ptr: text */
     effGetProgramName = 5, /* ptr: buffer of kVstMaxProgNameLen */
@@ -86,10 +87,10 @@ enum {
     effEditOpen = 14,
     effEditClose = 15,
     effEditIdle = 19,
-    effGetChunk = 23,      /* ptr: void**; returns the size */
-    effSetChunk = 24,      /* value: size, ptr: data */
-    effProcessEvents = 25, /* ptr: VstEvents* */
-    effCanBeAutomated = 26, /* index */
+    effGetChunk = 23,              /* ptr: void**; returns the size */
+    effSetChunk = 24,              /* value: size, ptr: data */
+    effProcessEvents = 25,         /* ptr: VstEvents* */
+    effCanBeAutomated = 26,        /* index */
     effGetProgramNameIndexed = 29, /* value: category, index, ptr: buffer of kVstMaxProgNameLen */
     effGetPlugCategory = 35,
     effSetSpeakerArrangement = 42, /* value: input arrangement pointer, ptr: output arrangement */
@@ -145,11 +146,7 @@ typedef struct VstTimeInfo {
     VstInt32 flags; /* kVst... below */
 } VstTimeInfo;
 
-enum {
-    kVstTransportPlaying = 1 << 1,
-    kVstPpqPosValid = 1 << 9,
-    kVstTempoValid = 1 << 10
-};
+enum { kVstTransportPlaying = 1 << 1, kVstPpqPosValid = 1 << 9, kVstTempoValid = 1 << 10 };
 
 /* One event of a list; type tells which record it is. */
 typedef struct VstEvent {
@@ -160,10 +157,7 @@ typedef struct VstEvent {
     char data[16];
 } VstEvent;
 
-enum {
-    kVstMidiType = 1,
-    kVstSysExType = 6
-};
+enum { kVstMidiType = 1, kVstSysExType = 6 };
 
 typedef struct VstMidiEvent {
     VstInt32 type; /* kVstMidiType */

@@ -20,7 +20,8 @@ std::vector<std::pair<const AEffect*, CoreVhst*>> registry;
 CoreVhst* creating = nullptr;
 std::mutex creationLock;
 
-VstIntPtr hostCallback(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, float opt) {
+VstIntPtr hostCallback(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
+                       float opt) {
     std::lock_guard<std::mutex> lock(registryLock);
     CoreVhst* host = creating;
     for (const auto& [record, owner] : registry)
@@ -205,7 +206,8 @@ bool CoreVhst::canBeAutomated(int32_t index) {
     return dispatch(effCanBeAutomated, index) != 0;
 }
 
-bool CoreVhst::setSpeakerArrangement(const VstSpeakerArrangement* input, const VstSpeakerArrangement* output) {
+bool CoreVhst::setSpeakerArrangement(const VstSpeakerArrangement* input,
+                                     const VstSpeakerArrangement* output) {
     return dispatch(effSetSpeakerArrangement, 0, reinterpret_cast<VstIntPtr>(input),
                     const_cast<VstSpeakerArrangement*>(output)) != 0;
 }
@@ -224,7 +226,8 @@ int32_t CoreVhst::setChunk(const void* data, VstIntPtr size) {
 
 int32_t CoreVhst::processEvents(const std::vector<VstMidiEvent>& events) {
     // The list record with as many entries as there are events, in pointer-sized words.
-    const size_t bytes = std::max(sizeof(VstEvents), offsetof(VstEvents, events) + events.size() * sizeof(VstEvent*));
+    const size_t bytes =
+        std::max(sizeof(VstEvents), offsetof(VstEvents, events) + events.size() * sizeof(VstEvent*));
     std::vector<VstIntPtr> storage((bytes + sizeof(VstIntPtr) - 1) / sizeof(VstIntPtr), 0);
     auto* list = reinterpret_cast<VstEvents*>(storage.data());
     list->numEvents = static_cast<int32_t>(events.size());
@@ -292,7 +295,8 @@ VstIntPtr CoreVhst::answer(int32_t opcode, int32_t index, VstIntPtr, void* ptr, 
         return reinterpret_cast<VstIntPtr>(&info);
     }
     case audioMasterGetSampleRate:
-        return setup.sampleRate >= 1.0 && setup.sampleRate < 1e9 ? static_cast<VstIntPtr>(setup.sampleRate) : 0;
+        return setup.sampleRate >= 1.0 && setup.sampleRate < 1e9 ? static_cast<VstIntPtr>(setup.sampleRate)
+                                                                 : 0;
     case audioMasterGetBlockSize:
         return setup.blockSize;
     case audioMasterGetCurrentProcessLevel:

@@ -16,8 +16,8 @@
 class CoreVhst {
 public:
     struct Setup {
-        double sampleRate = 44100.0; // answered to the plug-in until setSampleRate
-        int32_t blockSize = 512;     // answered to the plug-in until setBlockSize
+        double sampleRate = 44100.0;   // answered to the plug-in until setSampleRate
+        int32_t blockSize = 512;       // answered to the plug-in until setBlockSize
         int32_t version = kVstVersion; // the host version the entry is told
     };
     // An automate call of the plug-in: the parameter, its value and the thread that called.
@@ -44,7 +44,7 @@ public:
                        float opt = 0.0f);
 
     void open();
-    void close(); // the effect deletes itself; later calls do nothing
+    void close();                    // the effect deletes itself; later calls do nothing
     void setSampleRate(double rate); // tells the plug-in and answers it from now on
     void setBlockSize(int32_t frames);
     void resume();

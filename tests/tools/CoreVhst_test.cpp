@@ -17,7 +17,8 @@ namespace {
 
 const std::string testPlugin = TEST_GAIN_PLUGIN;
 
-template <class Sample> struct Stereo {
+template <class Sample>
+struct Stereo {
     explicit Stereo(size_t frames = 0) : left(frames), right(frames) {}
     Sample** channels(size_t offset = 0) {
         pointers[0] = left.data() + offset;
@@ -29,11 +30,13 @@ template <class Sample> struct Stereo {
     Sample* pointers[2] = {};
 };
 
-template <class Sample> Stereo<Sample> noise(size_t frames, unsigned seed) {
+template <class Sample>
+Stereo<Sample> noise(size_t frames, unsigned seed) {
     std::mt19937 generator(seed);
     std::uniform_real_distribution<float> sample(-1.0f, 1.0f); // float values: exact in both precisions
     Stereo<Sample> signal(frames);
-    for (size_t i = 0; i < frames; ++i) signal.left[i] = sample(generator), signal.right[i] = sample(generator);
+    for (size_t i = 0; i < frames; ++i)
+        signal.left[i] = sample(generator), signal.right[i] = sample(generator);
     return signal;
 }
 
@@ -49,11 +52,13 @@ std::unique_ptr<CoreVhst> readyHost(float gain = 0.5f) {
 
 // The input through the host in blocks of the given sizes, repeated to the end.
 template <class Sample>
-Stereo<Sample> render(CoreVhst& host, Stereo<Sample> input, const std::vector<int32_t>& blocks, bool inPlace = false) {
+Stereo<Sample> render(CoreVhst& host, Stereo<Sample> input, const std::vector<int32_t>& blocks,
+                      bool inPlace = false) {
     Stereo<Sample> output(input.left.size());
     Stereo<Sample>& target = inPlace ? input : output;
     for (size_t i = 0, done = 0; done < input.left.size(); ++i) {
-        const auto frames = static_cast<int32_t>(std::min<size_t>(blocks[i % blocks.size()], input.left.size() - done));
+        const auto frames =
+            static_cast<int32_t>(std::min<size_t>(blocks[i % blocks.size()], input.left.size() - done));
         if constexpr (sizeof(Sample) == sizeof(double))
             host.processDoubleReplacing(input.channels(done), target.channels(done), frames);
         else
@@ -117,7 +122,8 @@ TEST(CoreVhst, DrivesThePlugInAndAnswersItsCallbacks) {
     EXPECT_EQ(host->vendorString(), ""); // not answered: the buffer stays empty
 
     // controller 7 becomes an automation of parameter 0, reported by the calling thread
-    VstMidiEvent controller{kVstMidiType, sizeof(VstMidiEvent), 0, 0, 0, 0, {char(0xB0), 7, 127, 0}, 0, 0, 0, 0};
+    VstMidiEvent controller{
+        kVstMidiType, sizeof(VstMidiEvent), 0, 0, 0, 0, {char(0xB0), 7, 127, 0}, 0, 0, 0, 0};
     EXPECT_EQ(host->processEvents({controller}), 1);
     EXPECT_EQ(host->getParameter(0), 1.0f);
     const std::vector<CoreVhst::Automation> automated = host->automations();
@@ -126,7 +132,8 @@ TEST(CoreVhst, DrivesThePlugInAndAnswersItsCallbacks) {
     EXPECT_EQ(automated[0].thread, std::this_thread::get_id());
 
     render(*host, Stereo<float>(1000), {250});
-    const auto time = reinterpret_cast<const VstTimeInfo*>(host->answer(audioMasterGetTime, 0, 0, nullptr, 0.0f));
+    const auto time =
+        reinterpret_cast<const VstTimeInfo*>(host->answer(audioMasterGetTime, 0, 0, nullptr, 0.0f));
     ASSERT_NE(time, nullptr);
     EXPECT_EQ(time->samplePos, 1000.0);
     EXPECT_EQ(time->sampleRate, 44100.0);
@@ -156,7 +163,8 @@ TEST(CoreVhst, DelaysByTheReportedLatencyInEitherPrecisionAndAnyBlocking) {
     auto host = readyHost();
     const auto latency = static_cast<size_t>(host->effect()->initialDelay);
     const Stereo<float> delayed = render(*host, impulse, {512});
-    for (size_t i = 0; i < delayed.left.size(); ++i) ASSERT_EQ(delayed.left[i], i == 300 + latency ? 1.0f : 0.0f) << i;
+    for (size_t i = 0; i < delayed.left.size(); ++i)
+        ASSERT_EQ(delayed.left[i], i == 300 + latency ? 1.0f : 0.0f) << i;
 
     const Stereo<double> input = noise<double>(6000, 7);
     const Stereo<float> inputFloat = noise<float>(6000, 7);
@@ -166,7 +174,8 @@ TEST(CoreVhst, DelaysByTheReportedLatencyInEitherPrecisionAndAnyBlocking) {
         ASSERT_TRUE(single.left[i] == static_cast<float>(reference.left[i]) &&
                     single.right[i] == static_cast<float>(reference.right[i]))
             << i;
-    for (const std::vector<int32_t>& blocks : {std::vector<int32_t>{1}, {37}, {4096}, {1, 700, 3, 512, 1024, 90}}) {
+    for (const std::vector<int32_t>& blocks :
+         {std::vector<int32_t>{1}, {37}, {4096}, {1, 700, 3, 512, 1024, 90}}) {
         EXPECT_TRUE(render(*readyHost(0.3f), input, blocks) == reference) << blocks[0];
         EXPECT_TRUE(render(*readyHost(0.3f), input, blocks, true) == reference) << blocks[0];
     }

@@ -26,7 +26,9 @@ public:
         programsAreChunks();
     }
 
-    void process(float** inputs, float** outputs, int32_t frames) override { run(inputs, outputs, frames, true); }
+    void process(float** inputs, float** outputs, int32_t frames) override {
+        run(inputs, outputs, frames, true);
+    }
     void processReplacing(float** inputs, float** outputs, int32_t frames) override {
         run(inputs, outputs, frames, false);
     }
@@ -63,7 +65,8 @@ private:
     std::array<std::vector<double>, 2> delayLines;
 
     // Computes in double and rounds once, so that float output is double output rounded.
-    template <class Sample> void run(Sample** inputs, Sample** outputs, int32_t frames, bool accumulate) {
+    template <class Sample>
+    void run(Sample** inputs, Sample** outputs, int32_t frames, bool accumulate) {
         const double factor = 2.0 * gain;
         for (int32_t frame = 0; frame < frames; ++frame) {
             for (size_t channel = 0; channel < 2; ++channel) {
