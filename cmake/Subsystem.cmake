@@ -1,8 +1,11 @@
-# vorlan_subsystem(name DEPENDS ...): a static library made of every source file in the folder,
-# headers included from the repository root as "folder/Class.h".
+# vorlan_subsystem(name DEPENDS ... EXCLUDE ...): a static library made of every source file in the
+# folder but the EXCLUDE'd file names, headers included from the repository root as "folder/Class.h".
 function(vorlan_subsystem name)
-  cmake_parse_arguments(ARG "" "" "DEPENDS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "DEPENDS;EXCLUDE" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  foreach(excluded IN LISTS ARG_EXCLUDE)
+    list(REMOVE_ITEM sources ${CMAKE_CURRENT_SOURCE_DIR}/${excluded})
+  endforeach()
   if(sources)
     add_library(${name} STATIC ${sources})
     target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
@@ -34,4 +37,15 @@ function(vorlan_tests folder)
     target_link_libraries(${target} PRIVATE ${ARG_DEPENDS} GTest::gtest GTest::gtest_main Threads::Threads)
     gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
   endforeach()
+endfunction()
+
+# vorlan_layer_targets(variable): the subsystem libraries defined so far, lowest first.
+function(vorlan_layer_targets variable)
+  set(found)
+  foreach(folder IN LISTS VORLAN_LAYERS)
+    if(TARGET ${folder})
+      list(APPEND found ${folder})
+    endif()
+  endforeach()
+  set(${variable} ${found} PARENT_SCOPE)
 endfunction()

@@ -7,6 +7,11 @@ void* dlLayerOpen(const char* path) {
     return dlopen(path, RTLD_LAZY | RTLD_LOCAL);
 }
 
+void* dlLayerOpenNow(const char* path) {
+    if (!path) return nullptr;
+    return dlopen(path, RTLD_NOW | RTLD_LOCAL);
+}
+
 void* dlLayerSymbol(void* handle, const char* name) {
     if (!handle || !name) return nullptr;
     return dlsym(handle, name);

@@ -6,6 +6,9 @@
 
 // Opens with lazy binding and local symbols; null when the library cannot be opened.
 void* dlLayerOpen(const char* path);
+// Opens as plug-in hosts do, binding every symbol at once (a missing one fails here, not in a
+// later call) with local symbols; null when the library cannot be opened.
+void* dlLayerOpenNow(const char* path);
 // Address of the named symbol, or null (also for a null handle or name).
 void* dlLayerSymbol(void* handle, const char* name);
 // Closes a handle from dlLayerOpen; true on success. A null handle does nothing and gives false.
