@@ -297,23 +297,26 @@ private:
     // (or raws[r]), so the lists free a tree that failed half-way (dlvct). A level that fails logs
     // "Error in tag" with the key it was on and throws that key; a vector file that fails adds
     // "Error in file" with its name. The top-level forms throw "ELEMENT" when they get no vector.
-    static CoreVctr* elmnt(CorePool* pool, CorePlel* registry, CoreFsys* files, HLOC* records, DataSrce* sources,
-                           int16_t h, CoreNode* element, bool& leaf, CoreAnsx& name, double& weight,
-                           double& busWeight, int32_t& depth, CoreAnsx& path, CoreAnsx folder,
+    static CoreVctr* elmnt(CorePool* pool, CorePlel* registry, CoreFsys* files, HLOC* records,
+                           DataSrce* sources, int16_t h, CoreNode* element, bool& leaf, CoreAnsx& name,
+                           double& weight, double& busWeight, int32_t& depth, CoreAnsx& path, CoreAnsx folder,
                            int32_t forcedOffset, int16_t capacity);
-    static CoreVctr* elmnt(CorePool* pool, CorePlel* registry, CoreFsys* files, HLOC* records, DataSrce* sources,
-                           int16_t h, CoreNode* element, int32_t& depth, CoreAnsx& path, CoreAnsx folder,
-                           int32_t forcedOffset, int16_t capacity);
-    static CoreVctr* vectr(CorePool* pool, CorePlel* registry, CoreFsys* files, HLOC* records, DataSrce* sources,
-                           int16_t h, CoreNode* vector, int32_t& depth, CoreAnsx& path, CoreAnsx folder,
-                           int32_t forcedOffset, int16_t capacity);
-    static CoreRvct* relmn(CorePool* pool, CorePlel* registry, CoreFsys* files, RAWLOC* raws, DataSrce* sources,
-                           int16_t r, CoreNode* element, bool& leaf, CoreAnsx& name, double& weight,
-                           double& busWeight, int32_t& depth, CoreAnsx& path, CoreAnsx folder);
-    static CoreRvct* relmn(CorePool* pool, CorePlel* registry, CoreFsys* files, RAWLOC* raws, DataSrce* sources,
-                           int16_t r, CoreNode* element, int32_t& depth, CoreAnsx& path, CoreAnsx folder);
-    static CoreRvct* rvctr(CorePool* pool, CorePlel* registry, CoreFsys* files, RAWLOC* raws, DataSrce* sources,
-                           int16_t r, CoreNode* vector, int32_t& depth, CoreAnsx& path, CoreAnsx folder);
+    static CoreVctr* elmnt(CorePool* pool, CorePlel* registry, CoreFsys* files, HLOC* records,
+                           DataSrce* sources, int16_t h, CoreNode* element, int32_t& depth, CoreAnsx& path,
+                           CoreAnsx folder, int32_t forcedOffset, int16_t capacity);
+    static CoreVctr* vectr(CorePool* pool, CorePlel* registry, CoreFsys* files, HLOC* records,
+                           DataSrce* sources, int16_t h, CoreNode* vector, int32_t& depth, CoreAnsx& path,
+                           CoreAnsx folder, int32_t forcedOffset, int16_t capacity);
+    static CoreRvct* relmn(CorePool* pool, CorePlel* registry, CoreFsys* files, RAWLOC* raws,
+                           DataSrce* sources, int16_t r, CoreNode* element, bool& leaf, CoreAnsx& name,
+                           double& weight, double& busWeight, int32_t& depth, CoreAnsx& path,
+                           CoreAnsx folder);
+    static CoreRvct* relmn(CorePool* pool, CorePlel* registry, CoreFsys* files, RAWLOC* raws,
+                           DataSrce* sources, int16_t r, CoreNode* element, int32_t& depth, CoreAnsx& path,
+                           CoreAnsx folder);
+    static CoreRvct* rvctr(CorePool* pool, CorePlel* registry, CoreFsys* files, RAWLOC* raws,
+                           DataSrce* sources, int16_t r, CoreNode* vector, int32_t& depth, CoreAnsx& path,
+                           CoreAnsx folder);
     // One tree's target record and what its nodes are built with; the forms above fill one in and
     // walk the tree with these.
     struct TreeWalk;
@@ -342,7 +345,7 @@ private:
 
     // Fields in the order the program's readers and writers know them.
     CoreAnsx sVectorfolder;
-    CoreAnsx sFilepath; // the path the vector-tree readers carry through a tree
+    CoreAnsx sFilepath;   // the path the vector-tree readers carry through a tree
     CoreAnsx sCurrenttag; // the tag the reader looked up last: what its failure handler logs
     CoreAnsx sName;
     CoreAnsx sCategories[iCcategories];

@@ -216,8 +216,8 @@ void CoreProg::dsprm(CoreNode* section, CorePrm_* parameter) {
         tag = DataXml_::sCtadsvisbl;
         const bool displayed =
             !section->exslc(DataXml_::sCtadsvisbl) || section->getld(DataXml_::sCtadsvisbl) != 0.0;
-        parameter->setvl(displayed, a, b, operation, label, prelabel, unit, preunit, postunit, minimum, maximum,
-                         barMinimum, barMaximum);
+        parameter->setvl(displayed, a, b, operation, label, prelabel, unit, preunit, postunit, minimum,
+                         maximum, barMinimum, barMaximum);
     });
 }
 
@@ -227,8 +227,8 @@ void CoreProg::envlp(CoreNode* section, CoreEnv_* envelope) {
         // Stage order of the time and curve tables: attack, decay, slope, release.
         const CoreAnsx* stages[4] = {&DataXml_::sCtagevattc, &DataXml_::sCtagevdecy, &DataXml_::sCtagevslpe,
                                      &DataXml_::sCtagevrlse};
-        const CoreAnsx* levelTags[4] = {&DataXml_::sCtagevstrt, &DataXml_::sCtagevattc, &DataXml_::sCtagevbrea,
-                                        &DataXml_::sCtagevsust};
+        const CoreAnsx* levelTags[4] = {&DataXml_::sCtagevstrt, &DataXml_::sCtagevattc,
+                                        &DataXml_::sCtagevbrea, &DataXml_::sCtagevsust};
         const bool tracing = CoreLog_::getdb() >= 3;
 
         tag = DataXml_::sCtagcontrl;
@@ -309,8 +309,9 @@ void CoreProg::dynam(CoreNode* section, CoreDynm* dynamics) {
         tag = DataXml_::sCtaggainpd;
         const double makeUp = numberOf(section, tag);
         if (CoreLog_::getdb() >= 3)
-            CoreLog_::debug(threshold + separator + input + separator + mode + ratio + separator + CoreAnsx(range) +
-                                separator + CoreAnsx(static_cast<int>(curve)) + separator + CoreAnsx(makeUp),
+            CoreLog_::debug(threshold + separator + input + separator + mode + ratio + separator +
+                                CoreAnsx(range) + separator + CoreAnsx(static_cast<int>(curve)) + separator +
+                                CoreAnsx(makeUp),
                             3, 3);
         dynamics->setvl(threshold, input, compressing, ratio, curve >= 0, curve, range, makeUp);
     });
@@ -361,7 +362,7 @@ void CoreProg::envfl(CoreNode* section, CoreEnvf* follower, bool borrowed) {
                         samplesAtRate(minRelease), samplesAtRate(maxRelease), releaseSource, balance, mode,
                         busBalance != off, busBalance, dynamicAttack != off && dynamicRelease != off,
                         dynamicAttack, dynamicRelease, timingOutputs, static_cast<double>(iProgramratehz),
-                        outputAttack != off && outputRelease != off, outputAttack, outputRelease, highPass != off,
-                        frequency, order, highPass);
+                        outputAttack != off && outputRelease != off, outputAttack, outputRelease,
+                        highPass != off, frequency, order, highPass);
     });
 }

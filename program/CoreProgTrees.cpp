@@ -105,6 +105,9 @@ struct CoreProg::TreeWalk {
     CoreAnsx folder;
     int32_t forcedOffset; // microseconds; negative: none
     bool raw;             // a raw tree: fewer keys, CoreRvct nodes
+    // The vector files being read, outermost first (upper-cased, as the store keys them): a file that
+    // names itself, directly or through others, would be read without end.
+    mutable std::vector<std::string> openFiles;
 };
 
 // ---- harmonic and raw sections ------------------------------------------------------------------------
@@ -125,8 +128,8 @@ void CoreProg::rdhrm(CoreNode* program) {
         iDepth = 1;
         sFilepath = CoreAnsx("");
         record.bValid = true;
-        record.pRoot = elmnt(pPool, pRegistry, pFiles, pHarmonics, pSources, static_cast<int16_t>(h), element, iDepth,
-                             sFilepath, sVectorfolder, iForcedoffsetus, iCapacity);
+        record.pRoot = elmnt(pPool, pRegistry, pFiles, pHarmonics, pSources, static_cast<int16_t>(h), element,
+                             iDepth, sFilepath, sVectorfolder, iForcedoffsetus, iCapacity);
         record.bThirdon = false;
         HLOC* hybrid = nullptr;
         if (bForcehybrid && h == 0) {
@@ -147,7 +150,9 @@ void CoreProg::rdhrm(CoreNode* program) {
         // aligns like harmonic 0, so it takes the same threshold.
         sCurrenttag = tag;
         const CoreAnsx& threshold = DataXml_::sCtagtraint;
-        const CoreNode* holder = element->exslc(threshold) ? element : section->exslc(threshold) ? section : nullptr;
+        const CoreNode* holder = element->exslc(threshold)   ? element
+                                 : section->exslc(threshold) ? section
+                                                             : nullptr;
         record.dTrainthreshold = 0.0;
         if (holder != nullptr) {
             record.dTrainthreshold = linearGain(holder, threshold);
@@ -173,8 +178,8 @@ void CoreProg::rdraw(CoreNode* program) {
         iDepth = 1;
         sFilepath = CoreAnsx("");
         pRaws[r].bActive = true;
-        pRaws[r].pRoot = relmn(pPool, pRegistry, pFiles, pRaws, pSources, static_cast<int16_t>(r), element, iDepth,
-                               sFilepath, sVectorfolder);
+        pRaws[r].pRoot = relmn(pPool, pRegistry, pFiles, pRaws, pSources, static_cast<int16_t>(r), element,
+                               iDepth, sFilepath, sVectorfolder);
     }
 }
 
@@ -198,45 +203,49 @@ void CoreProg::dlvct() {
     }
 }
 
-// ---- tree readers -------------------------------------------------------------------------------------------
+// ---- tree readers
+// -------------------------------------------------------------------------------------------
 
-CoreVctr* CoreProg::elmnt(CorePool* pool, CorePlel* registry, CoreFsys* files, HLOC* records, DataSrce* sources,
-                          int16_t h, CoreNode* element, bool& leaf, CoreAnsx& name, double& weight,
-                          double& busWeight, int32_t& depth, CoreAnsx& path, CoreAnsx folder, int32_t forcedOffset,
-                          int16_t capacity) {
+CoreVctr* CoreProg::elmnt(CorePool* pool, CorePlel* registry, CoreFsys* files, HLOC* records,
+                          DataSrce* sources, int16_t h, CoreNode* element, bool& leaf, CoreAnsx& name,
+                          double& weight, double& busWeight, int32_t& depth, CoreAnsx& path, CoreAnsx folder,
+                          int32_t forcedOffset, int16_t capacity) {
     const TreeWalk walk(pool, registry, files, records, sources, h, folder, forcedOffset, capacity);
     return readElement(walk, element, leaf, name, weight, busWeight, depth, path);
 }
 
-CoreVctr* CoreProg::elmnt(CorePool* pool, CorePlel* registry, CoreFsys* files, HLOC* records, DataSrce* sources,
-                          int16_t h, CoreNode* element, int32_t& depth, CoreAnsx& path, CoreAnsx folder,
-                          int32_t forcedOffset, int16_t capacity) {
+CoreVctr* CoreProg::elmnt(CorePool* pool, CorePlel* registry, CoreFsys* files, HLOC* records,
+                          DataSrce* sources, int16_t h, CoreNode* element, int32_t& depth, CoreAnsx& path,
+                          CoreAnsx folder, int32_t forcedOffset, int16_t capacity) {
     const TreeWalk walk(pool, registry, files, records, sources, h, folder, forcedOffset, capacity);
     return readRoot(walk, element, depth, path);
 }
 
-CoreVctr* CoreProg::vectr(CorePool* pool, CorePlel* registry, CoreFsys* files, HLOC* records, DataSrce* sources,
-                          int16_t h, CoreNode* vector, int32_t& depth, CoreAnsx& path, CoreAnsx folder,
-                          int32_t forcedOffset, int16_t capacity) {
+CoreVctr* CoreProg::vectr(CorePool* pool, CorePlel* registry, CoreFsys* files, HLOC* records,
+                          DataSrce* sources, int16_t h, CoreNode* vector, int32_t& depth, CoreAnsx& path,
+                          CoreAnsx folder, int32_t forcedOffset, int16_t capacity) {
     const TreeWalk walk(pool, registry, files, records, sources, h, folder, forcedOffset, capacity);
     return readVector(walk, vector, depth, path);
 }
 
-CoreRvct* CoreProg::relmn(CorePool* pool, CorePlel* registry, CoreFsys* files, RAWLOC* raws, DataSrce* sources,
-                          int16_t r, CoreNode* element, bool& leaf, CoreAnsx& name, double& weight,
-                          double& busWeight, int32_t& depth, CoreAnsx& path, CoreAnsx folder) {
+CoreRvct* CoreProg::relmn(CorePool* pool, CorePlel* registry, CoreFsys* files, RAWLOC* raws,
+                          DataSrce* sources, int16_t r, CoreNode* element, bool& leaf, CoreAnsx& name,
+                          double& weight, double& busWeight, int32_t& depth, CoreAnsx& path,
+                          CoreAnsx folder) {
     const TreeWalk walk(pool, registry, files, raws, sources, r, folder);
     return static_cast<CoreRvct*>(readElement(walk, element, leaf, name, weight, busWeight, depth, path));
 }
 
-CoreRvct* CoreProg::relmn(CorePool* pool, CorePlel* registry, CoreFsys* files, RAWLOC* raws, DataSrce* sources,
-                          int16_t r, CoreNode* element, int32_t& depth, CoreAnsx& path, CoreAnsx folder) {
+CoreRvct* CoreProg::relmn(CorePool* pool, CorePlel* registry, CoreFsys* files, RAWLOC* raws,
+                          DataSrce* sources, int16_t r, CoreNode* element, int32_t& depth, CoreAnsx& path,
+                          CoreAnsx folder) {
     const TreeWalk walk(pool, registry, files, raws, sources, r, folder);
     return static_cast<CoreRvct*>(readRoot(walk, element, depth, path));
 }
 
-CoreRvct* CoreProg::rvctr(CorePool* pool, CorePlel* registry, CoreFsys* files, RAWLOC* raws, DataSrce* sources,
-                          int16_t r, CoreNode* vector, int32_t& depth, CoreAnsx& path, CoreAnsx folder) {
+CoreRvct* CoreProg::rvctr(CorePool* pool, CorePlel* registry, CoreFsys* files, RAWLOC* raws,
+                          DataSrce* sources, int16_t r, CoreNode* vector, int32_t& depth, CoreAnsx& path,
+                          CoreAnsx folder) {
     const TreeWalk walk(pool, registry, files, raws, sources, r, folder);
     return static_cast<CoreRvct*>(readVector(walk, vector, depth, path));
 }
@@ -279,6 +288,9 @@ CoreVctr* CoreProg::readElement(const TreeWalk& walk, CoreNode* element, bool& l
                 leaf = true; // an impulse-response file
             } else {
                 try {
+                    const std::string key = full.UpperCase().c_str();
+                    for (const std::string& open : walk.openFiles)
+                        if (open == key) throw CoreAnsx("");
                     const CoreAnsx text = getas(walk.pool, walk.files, full);
                     if (text == CoreAnsx("0")) throw CoreAnsx("");
                     CoreXml_ document;
@@ -286,7 +298,9 @@ CoreVctr* CoreProg::readElement(const TreeWalk& walk, CoreNode* element, bool& l
                     tag = DataXml_::sCtagvector;
                     CoreNode* vector = root != nullptr ? root->getcd(DataXml_::sCtagvector) : nullptr;
                     if (vector == nullptr) throw CoreAnsx("");
+                    walk.openFiles.push_back(key);
                     result = readVector(walk, vector, depth, path);
+                    walk.openFiles.pop_back(); // a failure abandons the whole walk
                 } catch (...) {
                     CoreLog_::logfl(full, 1);
                     throw CoreAnsx("");
@@ -323,8 +337,8 @@ CoreVctr* CoreProg::readElement(const TreeWalk& walk, CoreNode* element, bool& l
             }
             CoreAnsx line("");
             if (tracing())
-                line = DataXml_::sCtagcontrl + separator + CoreAnsx(sourceOn ? "S:" : "-:") + number(minimum) +
-                       separator + number(maximum) + separator + source + separator +
+                line = DataXml_::sCtagcontrl + separator + CoreAnsx(sourceOn ? "S:" : "-:") +
+                       number(minimum) + separator + number(maximum) + separator + source + separator +
                        CoreAnsx(busOn ? "B:" : "-:") + busSource + separator;
             if (walk.raw) {
                 static_cast<CoreRvct*>(result)->setvl(sourceOn, minimum, maximum, source, busOn, busSource);
@@ -337,11 +351,12 @@ CoreVctr* CoreProg::readElement(const TreeWalk& walk, CoreNode* element, bool& l
                 const bool panned = control->exslc(DataXml_::sCtagpanfct);
                 const double pan = control->getld(DataXml_::sCtagpanfct) / 90.0; // degrees
                 const CoreAnsx panSource =
-                    panned ? CoreNode::gtnls(control, DataXml_::sCtagpnsrce, CoreAnsx("OFF")) : CoreAnsx("OFF");
+                    panned ? CoreNode::gtnls(control, DataXml_::sCtagpnsrce, CoreAnsx("OFF"))
+                           : CoreAnsx("OFF");
                 const bool gainOn = control->exslc(DataXml_::sCtaggnsrce);
                 const CoreAnsx gainSource = gainOn ? control->getls(DataXml_::sCtaggnsrce) : CoreAnsx("OFF");
-                result->setvl(sourceOn, minimum, maximum, source, busOn, busSource, pan, panSource, pad, padSource,
-                              gainOn, gainSource, limiterOn, handle, limiter);
+                result->setvl(sourceOn, minimum, maximum, source, busOn, busSource, pan, panSource, pad,
+                              padSource, gainOn, gainSource, limiterOn, handle, limiter);
                 if (tracing())
                     line += number(pad) + separator + padSource + separator + number(handle) + separator +
                             (gainOn ? gainSource + separator : CoreAnsx("-:")) + number(limiter) + separator +
@@ -362,6 +377,9 @@ CoreVctr* CoreProg::readVector(const TreeWalk& walk, CoreNode* vector, int32_t& 
     trace(DataXml_::sCtagvector, depth);
     if (walk.pool == nullptr || walk.leafVectors == nullptr || walk.coreVectors == nullptr)
         throw CoreAnsx("Vector tree without a memory pool or a record");
+    // One document nests at most that deep; a chain of vector files may not go deeper either, so that
+    // no file set can exhaust the stack of the loading thread.
+    if (depth > CoreXml_::iCmaxdepth) throw CoreAnsx("Vector tree nested too deep");
     // Fade-out and length of the short (0) and the long (1) stage kernel.
     const PoolBlock fadeOutBlock(walk.pool, poolInts, walk.raw ? 0 : 2);
     const PoolBlock lengthBlock(walk.pool, poolInts, walk.raw ? 0 : 2);
@@ -379,7 +397,8 @@ CoreVctr* CoreProg::readVector(const TreeWalk& walk, CoreNode* vector, int32_t& 
         const double busMinimum = CoreNode::gtnld(common, DataXml_::sCtagmnbusv, 0.0);
         const double busMaximum = CoreNode::gtnld(common, DataXml_::sCtagmxbusv, 0.0);
         tag = DataXml_::sCtaguntval;
-        const CoreAnsx unit = walk.raw ? CoreAnsx("") : CoreNode::gtnls(common, DataXml_::sCtaguntval, CoreAnsx(""));
+        const CoreAnsx unit =
+            walk.raw ? CoreAnsx("") : CoreNode::gtnls(common, DataXml_::sCtaguntval, CoreAnsx(""));
         tag = DataXml_::sCtagliquid;
         const double liquid = CoreNode::gtnld(common, DataXml_::sCtagliquid, 0.0) / 100.0; // percent
 
@@ -435,7 +454,8 @@ CoreVctr* CoreProg::readVector(const TreeWalk& walk, CoreNode* vector, int32_t& 
             names[i] = CoreAnsx("");
             weights[i] = 0.0;
             busWeights[i] = 0.0;
-            children[i] = readElement(walk, elements[i], leaf, names[i], weights[i], busWeights[i], depth, path);
+            children[i] =
+                readElement(walk, elements[i], leaf, names[i], weights[i], busWeights[i], depth, path);
             allLeaf = allLeaf && leaf;
             if (leaf && firstLeaf < 0) firstLeaf = i;
         }
@@ -459,12 +479,13 @@ CoreVctr* CoreProg::readVector(const TreeWalk& walk, CoreNode* vector, int32_t& 
         CoreAnsx* nameArray = count > 0 ? names.data() : nullptr;
         CoreVctr** childArray = count > 0 ? children.data() : nullptr;
         CoreVctr* node =
-            walk.raw ? new CoreRvct(walk.pool, walk.registry, allLeaf, count, nameArray, childArray, weights, minimum,
-                                    maximum, busWeights, busMinimum, busMaximum, walk.sources, liquid, liquidSource)
-                     : new CoreVctr(walk.pool, walk.registry, walk.record, walk.convolver, allLeaf, count, nameArray,
-                                    weights, childArray, minimum, maximum, busWeights, busMinimum, busMaximum, unit,
-                                    walk.sources, liquid, liquidSource, offset, fadeIn, fadeOuts, lengths, switching,
-                                    fadeInCurve, fadeOutCurve, walk.regular);
+            walk.raw ? new CoreRvct(walk.pool, walk.registry, allLeaf, count, nameArray, childArray, weights,
+                                    minimum, maximum, busWeights, busMinimum, busMaximum, walk.sources,
+                                    liquid, liquidSource)
+                     : new CoreVctr(walk.pool, walk.registry, walk.record, walk.convolver, allLeaf, count,
+                                    nameArray, weights, childArray, minimum, maximum, busWeights, busMinimum,
+                                    busMaximum, unit, walk.sources, liquid, liquidSource, offset, fadeIn,
+                                    fadeOuts, lengths, switching, fadeInCurve, fadeOutCurve, walk.regular);
         if (!(allLeaf ? walk.leafVectors : walk.coreVectors)->Add(node)) {
             node->ulink(); // the children are listed: only this node goes
             delete node;
@@ -478,8 +499,8 @@ CoreVctr* CoreProg::readVector(const TreeWalk& walk, CoreNode* vector, int32_t& 
             if (!walk.raw) line += unit + separator;
             line += number(liquid) + separator + liquidSource + separator;
             if (!walk.raw)
-                line += number(offset) + separator + number(fadeIn) + separator + number(fadeOuts[0]) + separator +
-                        number(lengths[0]) + separator;
+                line += number(offset) + separator + number(fadeIn) + separator + number(fadeOuts[0]) +
+                        separator + number(lengths[0]) + separator;
             trace(line + CoreAnsx(switching ? "S" : "C"), depth + 1);
         }
         depth -= 1;

@@ -34,5 +34,7 @@ public:
     static void rdraw(CoreProg& p, CoreNode* program) { p.rdraw(program); }
     static void dlvct(CoreProg& p) { p.dlvct(); }
     static CoreAnsx currentTag(const CoreProg& p) { return p.sCurrenttag; }
-    static CoreAnsx getas(CoreProg& p, const CoreAnsx& name) { return CoreProg::getas(p.pPool, p.pFiles, name); }
+    static CoreAnsx getas(CoreProg& p, const CoreAnsx& name) {
+        return CoreProg::getas(p.pPool, p.pFiles, name);
+    }
 };

@@ -1,5 +1,5 @@
-// The harmonic and raw sections with their vector trees: shapes, the values every node receives, the
-// vector files read through the file store, and failures that must leave nothing behind.
+// The harmonic and raw sections with their vector trees: shapes and names, the values every node
+// receives, vector files read through the file store, and failures that must leave nothing behind.
 #include "ProgramFixtures.h"
 #include "base/CoreTlst.h"
 #include "convolution/CoreRvct.h"
@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <set>
 #include <string>
 #include <vector>
@@ -17,62 +16,62 @@ namespace {
 
 using namespace progtest;
 
-std::string text(const CoreAnsx& value) {
-    return value.c_str();
-}
-
-// The values a node received: range, offset/fade-in, fade-outs, lengths, fade-in curve, liquid, and
-// the sources (with the vector control's range) of its controls.
+// What a node received: range, offset/fade-in, fade-outs, lengths, fade-in curve, liquid, and the
+// sources (the vector control with its range) of its controls.
 std::string values(CoreVctr* v) {
     int offset = 0, fadeIn = 0;
     v->getup(offset, fadeIn);
     const CoreParm* vector = v->controlAt(4);
-    return text(CoreAnsx(v->getmn())) + ".." + text(CoreAnsx(v->getmx())) + " up" + std::to_string(offset) + "/" +
-           std::to_string(fadeIn) + " fo" + std::to_string(v->chnfo(0)) + "," + std::to_string(v->chnfo(1)) +
-           " ls" + std::to_string(v->chnls(0)) + "," + std::to_string(v->chnls(1)) + " ci" +
-           std::to_string(v->chnci()) + " lq" + text(CoreAnsx(v->getlq())) + " v:" + text(vector->getsc()) + "[" +
-           text(CoreAnsx(vector->getsl())) + "," + text(CoreAnsx(vector->getsu())) +
-           "] pad:" + text(v->controlAt(1)->getsc()) + " pan:" + text(v->controlAt(3)->getsc()) +
-           " gain:" + text(v->controlAt(2)->getsc());
+    return num(v->getmn()) + ".." + num(v->getmx()) + " up" + num(offset) + "/" + num(fadeIn) + " fo" +
+           num(v->chnfo(0)) + "," + num(v->chnfo(1)) + " ls" + num(v->chnls(0)) + "," + num(v->chnls(1)) +
+           " ci" + num(v->chnci()) + " lq" + num(v->getlq()) + " v:" + text(vector->getsc()) + "[" +
+           num(vector->getsl()) + "," + num(vector->getsu()) + "] pad:" + text(v->controlAt(1)->getsc()) +
+           " pan:" + text(v->controlAt(3)->getsc()) + " gain:" + text(v->controlAt(2)->getsc());
+}
+
+// The element names of each listed node of one record, leaf list then core list. Every node of the
+// tree must stand in exactly one list.
+std::string tree(CoreVctr* root, CoreTlst* leaves, CoreTlst* cores) {
+    if (root == nullptr) return "";
+    std::string out;
+    std::set<CoreVctr*> listed;
+    for (CoreTlst* list : {leaves, cores}) {
+        for (int i = 0; i < list->Count; ++i) {
+            auto* node = static_cast<CoreVctr*>(list->Items[i]);
+            listed.insert(node);
+            out += " ";
+            for (int k = 0; k < node->getne(); ++k) out += (k ? "," : "") + text(node->getfn(k));
+        }
+        out += list == leaves ? " /" : ";";
+    }
+    std::vector<CoreVctr*> pending{root};
+    int walked = 0;
+    for (; !pending.empty(); ++walked) {
+        CoreVctr* node = pending.back();
+        pending.pop_back();
+        EXPECT_EQ(listed.count(node), 1u) << "a node of the tree is not listed";
+        for (int k = 0; k < node->getne(); ++k)
+            if (node->child(k) != nullptr) pending.push_back(node->child(k));
+    }
+    EXPECT_EQ(walked, leaves->Count + cores->Count) << "a node is listed twice, or is not in the tree";
+    return out;
 }
 
 class CoreProgTrees : public ReaderTest {
 protected:
-    // Record by record (harmonics, hybrid, raws): the element names of each listed node, leaf list
-    // then core list. Every node of the tree must stand in exactly one list.
-    std::string trees() {
-        std::string out;
-        auto describe = [&out](const char* label, CoreVctr* root, CoreTlst* leaves, CoreTlst* cores) {
-            if (root == nullptr) return;
-            std::set<CoreVctr*> listed;
-            out += label;
-            for (CoreTlst* list : {leaves, cores}) {
-                for (int i = 0; i < list->Count; ++i) {
-                    auto* node = static_cast<CoreVctr*>(list->Items[i]);
-                    EXPECT_TRUE(listed.insert(node).second) << "listed twice";
-                    out += " ";
-                    for (int k = 0; k < node->getne(); ++k) out += (k ? "," : "") + text(node->getfn(k));
-                }
-                out += list == leaves ? " /" : ";";
-            }
-            std::vector<CoreVctr*> pending{root};
-            size_t walked = 0;
-            for (; !pending.empty(); ++walked) {
-                CoreVctr* node = pending.back();
-                pending.pop_back();
-                EXPECT_EQ(listed.count(node), 1u) << "a node of the tree is not listed";
-                for (int k = 0; k < node->getne(); ++k)
-                    if (node->child(k) != nullptr) pending.push_back(node->child(k));
-            }
-            EXPECT_EQ(walked, listed.size());
-        };
+    // The harmonic count, then each record read: in use ("*" third stage on, "@" train threshold) with
+    // its tree, and each active raw record with its tree.
+    std::string records() {
+        std::string out = num(program->gethc(true));
         for (int h = 0; h <= Access::capacity(*program); ++h) {
             const CoreProg::HLOC& r = Access::record(*program, h);
-            describe(("H" + std::to_string(h + 1)).c_str(), r.pRoot, r.pLeafvectors, r.pCorevectors);
+            if (r.bValid)
+                out += " H" + num(h + 1) + (r.bThirdon ? "*" : "@" + num(r.dTrainthreshold)) +
+                       tree(r.pRoot, r.pLeafvectors, r.pCorevectors);
         }
         for (int i = 0; i < CoreProg::iCraws; ++i) {
             const CoreProg::RAWLOC& r = Access::raw(*program, i);
-            describe(("RAW" + std::to_string(i + 1)).c_str(), r.pRoot, r.pLeafvectors, r.pCorevectors);
+            if (r.bActive) out += " RAW" + num(i + 1) + tree(r.pRoot, r.pLeafvectors, r.pCorevectors);
         }
         return out;
     }
@@ -81,66 +80,74 @@ protected:
         Access::rdhrm(*program, element);
         Access::rdraw(*program, element);
     }
-    void empty() {
+    void empty() { // the reader's failure path
         Access::dlvct(*program);
         program->init_();
         Access::loaded(*program) = true;
     }
-    // A sampling-toolkit response set of `levels` levels, its vector file at VECTORS/name/name.XML.
+    // A sampling-toolkit response set of `levels` levels with its vector file VECTORS/name/name.XML.
     void toolkitSet(const std::string& name, int levels) {
-        CoreFsys store(&fixture.pool, CoreAnsx((root.string() + "/VECTORS/").c_str()), false);
-        CoreEnvu toolkit(&fixture.pool, &store);
-        toolkit.ctone(CoreAnsx((name + ".wav").c_str()), 0, 8000, false, 10000, 0.1, 0.0, 0.05, levels, 6.0, 0.0);
+        CoreFsys store(&filePool, base() + "VECTORS/", false);
+        CoreEnvu toolkit(&filePool, &store);
+        const CoreAnsx recording((name + ".wav").c_str());
+        toolkit.ctone(recording, 0, 8000, false, 10000, 0.1, 0.0, 0.05, levels, 6.0, 0.0);
         CoreAnsx report;
-        toolkit.build(CoreAnsx((name + ".wav").c_str()), CoreAnsx((name + ".WAV").c_str()), false, 1000, 0.1, 0.0,
-                      0.05, 6.0, 0.0, false, "0", nullptr, report, false, false);
+        toolkit.build(recording, CoreAnsx((name + ".WAV").c_str()), false, 1000, 0.1, 0.0, 0.05, 6.0, 0.0,
+                      false, "0", nullptr, report, false, false);
     }
 };
 
-TEST_F(CoreProgTrees, TreesListEveryNodeOnceWithNamesAlongTheStickyPath) {
-    write("VECTORS/PLATES/PLATE.XML", "<VECTOR><ELEMENT><FILENAME>X.WAV</FILENAME></ELEMENT><ELEMENT>"
-                                      "<FILEPATH>R/</FILEPATH><FILENAME>Y.WAV</FILENAME></ELEMENT></VECTOR>");
+TEST_F(CoreProgTrees, SectionsFillTheirRecordsWithEveryNodeListedOnceAlongTheStickyPath) {
+    write("VECTORS/PLATES/PLATE.XML", xml("VECTOR{ELEMENT{FILENAME=X} ELEMENT{FILEPATH=R/ FILENAME=Y}}"));
     toolkitSet("ONE", 1);
     toolkitSet("TWO", 2);
-    const std::string leaf = "<ELEMENT><FILENAME>Z.WAV</FILENAME></ELEMENT>";
-    struct Row {
-        std::string sections;
-        std::string expected;
+    const std::string leaf = "ELEMENT{FILENAME=Z}";
+    auto section = [](int n, const std::string& extra, const std::string& inElement = "") {
+        return "H" + num(n) + "{ELEMENT{VECTOR{ELEMENT{FILENAME=A} ELEMENT{FILEPATH=P/ FILENAME=B}} " +
+               inElement + "} " + extra + "}";
     };
-    const Row rows[] = {
-        // Three levels; an ELEMENT with VECTOR ignores its FILENAME and FILEPATH; "element" in any case;
+    const std::string rows[][2] = {
+        // Three levels; an ELEMENT with a VECTOR ignores its FILENAME and FILEPATH; "element" in any case;
         // other children of a VECTOR are skipped.
-        {"<H1><ELEMENT><VECTOR><ELEMENT><VECTOR><ELEMENT><FILEPATH>P/</FILEPATH><FILENAME>A.WAV</FILENAME>"
-         "</ELEMENT><ELEMENT><FILENAME>B.WAV</FILENAME></ELEMENT></VECTOR></ELEMENT><element><FILENAME>C.WAV"
-         "</FILENAME><FILEPATH>Q/</FILEPATH><VECTOR><NOTE>1</NOTE><ELEMENT><FILENAME>D.WAV</FILENAME></ELEMENT>"
-         "</VECTOR></element></VECTOR></ELEMENT></H1>",
-         "H1 VECTORS/P/A.WAV,VECTORS/P/B.WAV VECTORS/P/D.WAV / ,;"},
-        // A vector file: the path holds into it and after it, and the next section starts afresh.
-        {"<H1><ELEMENT><VECTOR><ELEMENT><FILENAME>PLATE.XML</FILENAME><FILEPATH>PLATES/</FILEPATH><CONTROL>"
-         "<SOURCE>LFO1</SOURCE></CONTROL></ELEMENT>" +
-             leaf + "</VECTOR></ELEMENT></H1><H2><ELEMENT><VECTOR>" + leaf + "</VECTOR></ELEMENT></H2>",
-         "H1 VECTORS/PLATES/X.WAV,VECTORS/R/Y.WAV / VECTORS/PLATES/PLATE.XML,VECTORS/R/Z.WAV;"
-         "H2 VECTORS/Z.WAV /;"},
-        {"<RAW2><ELEMENT><VECTOR><ELEMENT><VECTOR></VECTOR></ELEMENT></VECTOR></ELEMENT></RAW2>" // RAW only
-         "<H1><ELEMENT><VECTOR>" + leaf + "</VECTOR></ELEMENT></H1>",
-         "H1 VECTORS/Z.WAV /;RAW2  / ;"},
-        // The toolkit's files: one level without COMMON, two with it.
-        {"<H1><ELEMENT><FILENAME>ONE.XML</FILENAME><FILEPATH>ONE/</FILEPATH><CONTROL><X>1</X></CONTROL>"
-         "</ELEMENT></H1><H2><ELEMENT><FILENAME>TWO.XML</FILENAME><FILEPATH>TWO/</FILEPATH><CONTROL><X>1</X>"
-         "</CONTROL></ELEMENT></H2>",
-         "H1 VECTORS/ONE/ONE (0.00 dB).WAV /;H2 VECTORS/TWO/TWO (0.00 dB).WAV,VECTORS/TWO/TWO (-6.00 dB).WAV /;"},
+        {"H1{ELEMENT{VECTOR{ELEMENT{VECTOR{ELEMENT{FILEPATH=P/ FILENAME=A} ELEMENT{FILENAME=B}}} "
+         "element{FILENAME=C FILEPATH=Q/ VECTOR{NOTE=1 " +
+             leaf + "}}}}}",
+         "1 H1@0 VECTORS/P/A,VECTORS/P/B VECTORS/P/Z / ,;"},
+        // A vector file: the path holds into it and after it; the next section starts afresh.
+        {"H1{ELEMENT{VECTOR{ELEMENT{FILENAME=PLATE.XML FILEPATH=PLATES/ CONTROL{SOURCE=LFO1}} " + leaf +
+             "}}} H2{ELEMENT{VECTOR{" + leaf + "}}}",
+         "2 H1@0 VECTORS/PLATES/X,VECTORS/R/Y / VECTORS/PLATES/PLATE.XML,VECTORS/R/Z; H2@0 VECTORS/Z /;"},
+        {"RAW2{ELEMENT{VECTOR{ELEMENT{VECTOR=}}}} H1{ELEMENT{VECTOR{" + leaf + "}}}",
+         "1 H1@0 VECTORS/Z /; RAW2  / ;"},
+        // The toolkit's vector files: one level without COMMON, two with it.
+        {"H1{ELEMENT{FILENAME=ONE.XML FILEPATH=ONE/ CONTROL{X=1}}} H2{ELEMENT{FILENAME=TWO.XML FILEPATH=TWO/ "
+         "CONTROL{X=1}}}",
+         "2 H1@0 VECTORS/ONE/ONE (0.00 dB).WAV /; H2@0 VECTORS/TWO/TWO (0.00 dB).WAV,VECTORS/TWO/TWO (-6.00 "
+         "dB).WAV /;"},
+        // Reading stops at the first missing section; FORCEOT2 of H1 gives way to the hybrid record, which
+        // takes H1's elements, names and threshold; TRAINTHRESHOLD under the ELEMENT first, else the H.
+        {section(1, "") + section(2, "FORCEOT2=1") + section(4, ""),
+         "2 H1@0 VECTORS/A,VECTORS/P/B /; H2* VECTORS/A,VECTORS/P/B /;"},
+        {"FORCEHYBRID=1 " + section(1, "FORCEOT2=1", "TRAINTHRESHOLD=-6"),
+         "1 H1@0.501187 VECTORS/A,VECTORS/P/B /; H4@0.501187 VECTORS/A,VECTORS/P/B /;"},
+        {section(1, "TRAINTHRESHOLD=-12", "TRAINTHRESHOLD=0") +
+             section(2, "TRAINTHRESHOLD=-12", "TRAINTHRESHOLD=-6") + "RAW3{ELEMENT{VECTOR=}}",
+         "2 H1@0.251189 VECTORS/A,VECTORS/P/B /; H2@0.501187 VECTORS/A,VECTORS/P/B /; RAW3  /;"},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.sections);
-        read(row.sections);
-        EXPECT_EQ(trees(), row.expected);
+    for (const auto& [sections, expected] : rows) {
+        SCOPED_TRACE(sections);
+        program->setfh(sections.find("FORCEHYBRID") != std::string::npos);
+        read(sections);
+        EXPECT_EQ(records(), expected);
+        if (sections.find("TWO") != std::string::npos) {
+            EXPECT_EQ(values(Access::record(*program, 1).pRoot).substr(0, 10), "-192.64..0");
+        }
         empty();
     }
-    read("<H1><ELEMENT><FILENAME>TWO.XML</FILENAME><FILEPATH>TWO/</FILEPATH><CONTROL><X>1</X></CONTROL>"
-         "</ELEMENT></H1>");
-    EXPECT_EQ(values(Access::record(*program, 0).pRoot).substr(0, 10), "-192.64..0");
+    EXPECT_THROW(Access::rdhrm(*program, programElement(section(2, ""))), CoreAnsx);
+    EXPECT_EQ(text(Access::currentTag(*program)), "H1");
     // The plate file's vector sits beside a file element, which gets no kernel: said once.
-    EXPECT_NE(log().find("files play silence: VECTORS/R/Z.WAV<"), std::string::npos);
+    EXPECT_NE(log().find("files play silence: VECTORS/R/Z<"), std::string::npos);
 }
 
 TEST_F(CoreProgTrees, EveryKeyReachesTheNodeWithItsDefault) {
@@ -150,38 +157,32 @@ TEST_F(CoreProgTrees, EveryKeyReachesTheNodeWithItsDefault) {
         const char* common;  // keys of the root VECTOR's COMMON
         const char* expected;
     };
-    const char* plain = "up0/0 fo0,0 ls-1,-1 ci-1 lq0.01";
     const Row rows[] = {
         {"H1", "", "", "-2..2 up0/0 fo0,0 ls-1,-1 ci-1 lq0.01 v:[-2,-2] pad:ON pan:OFF gain:"}, // not bound
-        {"H1", "<SOURCE>LFO1</SOURCE><MINVALUE>0</MINVALUE><MAXVALUE>5</MAXVALUE>", "", "v:LFO1[-2,2] pad:ON pan:OFF gain:"},
-        {"H1", "<SOURCE>LFO1</SOURCE><MINVALUE>-1</MINVALUE>", "", "v:LFO1[-1,0] pad:ON pan:OFF gain:"},
-        {"H1", "<MINVALUE>-1</MINVALUE><MAXVALUE>5</MAXVALUE><BUSSOURCE>LFO2</BUSSOURCE>", "", "v:[-2,-2] pad:ON"},
-        {"H1", "<PANFACTOR>0</PANFACTOR><PANSOURCE>LFO2</PANSOURCE><GAINPADSOURCE>0</GAINPADSOURCE>", "",
-         "pad:ON pan:OFF gain:"},
-        {"H1", "<PANFACTOR>45</PANFACTOR><PANSOURCE>LFO2</PANSOURCE><GAINPADSOURCE>MIX1</GAINPADSOURCE>"
-               "<GAINSOURCE>LFO3</GAINSOURCE>", "", "pad:MIX1 pan:LFO2 gain:LFO3"},
-        {"H1", "", "<OFFSET>5000</OFFSET><FADEIN>9000</FADEIN><LIQUIDFACTOR>50</LIQUIDFACTOR>",
-         "up1000/1000 fo0,0 ls-1,-1 ci-1 lq0.5"}, // the forced offset caps OFFSET
-        {"H1", "", "<OFFSET>-50</OFFSET><FADEIN>10</FADEIN>", "up-50/-50 fo0,0 ls-1,-1 ci-1 lq0.01"},
-        {"H1", "", "<OT1><FADEOUT>10</FADEOUT><LENGTH>20</LENGTH></OT1><FADEOUT>7</FADEOUT>",
-         "up0/0 fo10,0 ls20,0 ci-1 lq0.01"},
-        {"H1", "", "<FADEOUT>7</FADEOUT><LENGTH>30</LENGTH><FADEINCURVE>3.7</FADEINCURVE>",
-         "up0/0 fo7,0 ls30,-1 ci3 lq0.01"},
-        {"H1", "", "<FADEINCURVE>0</FADEINCURVE><LENGTH>0</LENGTH>", plain},
-        {"RAW1", "<SOURCE>LFO1</SOURCE><GAINPADFACTOR>3</GAINPADFACTOR><PANFACTOR>45</PANFACTOR>"
-                 "<GAINSOURCE>LFO3</GAINSOURCE>", "", "v:LFO1[-2,2] pad:1 pan:1 gain:"},
-        {"RAW1", "", "<SWITCHMODE>1</SWITCHMODE><OFFSET>5000</OFFSET><LENGTH>30</LENGTH><FADEINCURVE>2</FADEINCURVE>",
-         "up0/0 fo-1,-1 ls-1,-1 ci0 lq0.01"},
+        {"H1", "SOURCE=LFO1 MINVALUE=0 MAXVALUE=5", "", "v:LFO1[-2,2]"},
+        {"H1", "SOURCE=LFO1 MINVALUE=-1", "", "v:LFO1[-1,0]"},
+        {"H1", "PANFACTOR=0 PANSOURCE=LFO2 GAINPADSOURCE=0", "", "pad:ON pan:OFF"},
+        {"H1", "PANFACTOR=45 PANSOURCE=LFO2 GAINPADSOURCE=MIX1 GAINSOURCE=LFO3", "",
+         "pad:MIX1 pan:LFO2 gain:LFO3"},
+        {"H1", "", "OFFSET=5000 FADEIN=9000 LIQUIDFACTOR=50",
+         "up1000/1000 fo0,0 ls-1,-1 ci-1 lq0.5"}, // forced
+        {"H1", "", "OFFSET=-50 FADEIN=10", "up-50/-50"},
+        {"H1", "", "OT1{FADEOUT=10 LENGTH=20} FADEOUT=7", "fo10,0 ls20,0"},
+        {"H1", "", "FADEOUT=7 LENGTH=30 FADEINCURVE=3.7", "fo7,0 ls30,-1 ci3"},
+        {"H1", "", "FADEINCURVE=0 LENGTH=0", "ls-1,-1 ci-1"},
+        {"RAW1", "SOURCE=LFO1 GAINPADFACTOR=3 PANFACTOR=45 GAINSOURCE=LFO3", "",
+         "v:LFO1[-2,2] pad:1 pan:1 gain:"},
+        {"RAW1", "", "SWITCHMODE=1 OFFSET=50 LENGTH=30 FADEINCURVE=2", "up0/0 fo-1,-1 ls-1,-1 ci0"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.section) + row.control + row.common);
         const std::string section = row.section;
-        read("<" + section + "><ELEMENT><CONTROL><X>1</X>" + row.control +
-             "</CONTROL><VECTOR><COMMON><MINVALUE>-2</MINVALUE><MAXVALUE>2</MAXVALUE><UNITVALUE>LFO4</UNITVALUE>" +
-             row.common + "</COMMON><ELEMENT><FILENAME>A.WAV</FILENAME></ELEMENT><ELEMENT><WEIGHT>1</WEIGHT>"
-             "<FILENAME>B.WAV</FILENAME></ELEMENT></VECTOR></ELEMENT></" + section + ">" +
-             (section == "RAW1" ? "<H1><ELEMENT><VECTOR></VECTOR></ELEMENT></H1>" : ""));
-        CoreVctr* root = section == "H1" ? Access::record(*program, 0).pRoot : Access::raw(*program, 0).pRoot;
+        read(section + "{ELEMENT{CONTROL{X=1 " + row.control + "} VECTOR{COMMON{MINVALUE=-2 MAXVALUE=2 " +
+             "UNITVALUE=LFO4 " + row.common +
+             "} ELEMENT{FILENAME=A.WAV} ELEMENT{WEIGHT=1 FILENAME=B.WAV}}}} " +
+             (section == "RAW1" ? "H1{ELEMENT{VECTOR=}}" : ""));
+        CoreVctr* root = Access::record(*program, 0).pRoot;
+        if (section == "RAW1") root = Access::raw(*program, 0).pRoot;
         EXPECT_NE(values(root).find(row.expected), std::string::npos) << values(root);
         empty();
     }
@@ -198,115 +199,57 @@ TEST_F(CoreProgTrees, VectorFilesAreReadOnceAndKeptEvenWhenUnreadable) {
     EXPECT_EQ(text(Access::getas(*program, "VECTORS/LATE.XML")), "0");
     write("VECTORS/LATE.XML", "<VECTOR/>");
     EXPECT_EQ(text(Access::getas(*program, "VECTORS/LATE.XML")), "0"); // the failure is kept
-    // A container item, read from the memory the container filled.
-    CoreFsys packing(&fixture.pool);
-    const char item[] = "<VECTOR/>";
-    ASSERT_TRUE(packing.setit(packing.crtit("VECTORS/PACKED.XML"), item, 9, "", false, false));
+    CoreFsys packing(&filePool); // a container item: read from the memory the container filled
+    ASSERT_TRUE(packing.setit(packing.crtit("VECTORS/PACKED.XML"), "<VECTOR/>", 9, "", false, false));
     ASSERT_TRUE(packing.savea(base() + "PACK.Q7V"));
     ASSERT_TRUE(files->loada(base() + "PACK.Q7V", "0", false, nullptr));
     EXPECT_EQ(text(Access::getas(*program, "VECTORS/PACKED.XML")), "<VECTOR/>");
 }
 
-TEST_F(CoreProgTrees, HarmonicSectionsStopAtTheFirstGapAndBuildTheHybridRecord) {
-    auto section = [](int n, const std::string& extra, const std::string& inElement = "") {
-        const std::string tag = "H" + std::to_string(n);
-        return "<" + tag + "><ELEMENT><VECTOR><ELEMENT><FILENAME>A.WAV</FILENAME></ELEMENT><ELEMENT>"
-               "<FILEPATH>P/</FILEPATH><FILENAME>B.WAV</FILENAME></ELEMENT></VECTOR>" + inElement + "</ELEMENT>" +
-               extra + "</" + tag + ">";
-    };
-    struct Row {
-        std::string document;
-        const char* expected; // count | per record: in use, third stage, train threshold | active raws
-    };
-    const Row rows[] = {
-        {section(1, "") + section(2, "<FORCEOT2>1</FORCEOT2>") + section(4, ""), "2|V0 V3 - -|0000"},
-        {"<FORCEHYBRID>1</FORCEHYBRID>" + section(1, "<FORCEOT2>1</FORCEOT2>", "<TRAINTHRESHOLD>-6</TRAINTHRESHOLD>") +
-             section(2, "<FORCEOT2>1</FORCEOT2>"),
-         "2|V0.501187 V3 - V0.501187|0000"},
-        {section(1, "<TRAINTHRESHOLD>-12</TRAINTHRESHOLD>", "<TRAINTHRESHOLD>0</TRAINTHRESHOLD>") +
-             section(2, "<TRAINTHRESHOLD>-12</TRAINTHRESHOLD>", "<TRAINTHRESHOLD>-6</TRAINTHRESHOLD>") +
-             "<RAW3><ELEMENT><VECTOR></VECTOR></ELEMENT></RAW3>",
-         "2|V0.251189 V0.501187 - -|0010"},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.document);
-        CoreNode* element = programElement(row.document);
-        program->setfh(element->exslc("FORCEHYBRID"));
-        Access::rdhrm(*program, element);
-        Access::rdraw(*program, element);
-        std::string state = std::to_string(program->gethc(true)) + "|";
-        for (int h = 0; h <= Access::capacity(*program); ++h) {
-            const CoreProg::HLOC& r = Access::record(*program, h);
-            state += !r.bValid ? "-" : "V" + std::string(r.bThirdon ? "3" : text(CoreAnsx(r.dTrainthreshold)));
-            state += h < Access::capacity(*program) ? " " : "|";
-        }
-        for (int i = 0; i < CoreProg::iCraws; ++i) state += Access::raw(*program, i).bActive ? "1" : "0";
-        EXPECT_EQ(state, row.expected);
-        // The hybrid record carries harmonic 0's elements under the same names.
-        const std::string names = trees();
-        if (program->getfh()) {
-            EXPECT_NE(names.find("H4 VECTORS/A.WAV,VECTORS/P/B.WAV /;"), std::string::npos) << names;
-        }
-        empty();
-        program->setfh(false);
-    }
-    EXPECT_THROW(Access::rdhrm(*program, programElement(section(2, ""))), CoreAnsx);
-    EXPECT_EQ(text(Access::currentTag(*program)), "H1");
-}
-
 TEST_F(CoreProgTrees, FailuresReportTheirChainAndLeaveNothingBehind) {
     write("VECTORS/bad.xml", "</X>");
     write("VECTORS/zero.xml", "0");
-    write("VECTORS/novec.xml", "<OTHER>1</OTHER>");
-    write("VECTORS/inner.xml", "<VECTOR><ELEMENT><WEIGHT>1</WEIGHT></ELEMENT></VECTOR>");
-    const std::string good = "<H1><ELEMENT><VECTOR><ELEMENT><FILENAME>A.WAV</FILENAME></ELEMENT></VECTOR></ELEMENT></H1>";
+    write("VECTORS/novec.xml", xml("OTHER=1"));
+    write("VECTORS/inner.xml", xml("VECTOR{ELEMENT{WEIGHT=1}}"));
+    write("VECTORS/self.xml", xml("VECTOR{ELEMENT{FILENAME=SELF.XML CONTROL{X=1}}}"));
+    const std::string good = "H1{ELEMENT{VECTOR{ELEMENT{FILENAME=A}}}} ";
     auto file = [](const char* name) {
-        return std::string("<ELEMENT><FILENAME>") + name + "</FILENAME><CONTROL><X>1</X></CONTROL></ELEMENT>";
+        return std::string("H1{ELEMENT{FILENAME=") + name + " CONTROL{X=1}}}";
     };
-    struct Row {
-        std::string sections;
-        std::vector<std::string> errors;
-    };
-    const Row rows[] = {
-        {good + "<H2><ELEMENT><VECTOR>" + file("sub.xml") + "</VECTOR></ELEMENT></H2>",
-         {"Error in file VECTORS/sub.xml", "Error in tag ", "Error in tag ELEMENT", "Error in tag "}},
-        {"<H1>" + file("bad.xml") + "</H1>",
-         {"Error in file (text): XML closing tag without an open element at byte 2", "Error in file VECTORS/bad.xml",
-          "Error in tag "}},
-        {"<H1>" + file("zero.xml") + "</H1>", {"Error in file VECTORS/zero.xml", "Error in tag "}},
-        {"<H1>" + file("novec.xml") + "</H1>", {"Error in file VECTORS/novec.xml", "Error in tag VECTOR"}},
-        {"<H1>" + file("inner.xml") + "</H1>",
-         {"Error in tag FILENAME", "Error in tag ELEMENT", "Error in file VECTORS/inner.xml", "Error in tag VECTOR"}},
-        {"<H1><ELEMENT><WEIGHT>1</WEIGHT><CONTROL><X>1</X></CONTROL></ELEMENT></H1>", {"Error in tag ELEMENT"}},
-        {"<H1><ELEMENT><WEIGHT>1</WEIGHT></ELEMENT></H1>", {"Error in tag ELEMENT"}},
-        {"<H1><ELEMENT><VECTOR><ELEMENT><CONTROL><X>1</X></CONTROL></ELEMENT></VECTOR></ELEMENT></H1>",
-         {"Error in tag FILENAME", "Error in tag ELEMENT", "Error in tag "}},
-        {"<H1><ELEMENT><VECTOR><ELEMENT><WEIGHT>1</WEIGHT></ELEMENT></VECTOR></ELEMENT></H1>",
-         {"Error in tag FILENAME", "Error in tag ELEMENT", "Error in tag "}},
-        {"<H1><ELEMENT><FILENAME>A.WAV</FILENAME></ELEMENT></H1>", {"Error in tag ELEMENT"}},
-        {"<H1><FORCEOT2>1</FORCEOT2></H1>", {"Error in tag ELEMENT"}},
-        {good + "<RAW1><X>1</X></RAW1>", {"Error in tag ELEMENT"}},
+    const std::string rows[][2] = {
+        {good + "H2{ELEMENT{VECTOR{ELEMENT{FILENAME=sub.xml CONTROL{X=1}}}}}",
+         "|file VECTORS/sub.xml|tag |tag ELEMENT|tag "},
+        {file("bad.xml"),
+         "|file (text): XML closing tag without an open element at byte 2|file VECTORS/bad.xml|tag "},
+        {file("zero.xml"), "|file VECTORS/zero.xml|tag "},
+        {file("novec.xml"), "|file VECTORS/novec.xml|tag VECTOR"},
+        {file("inner.xml"), "|tag FILENAME|tag ELEMENT|file VECTORS/inner.xml|tag VECTOR"},
+        {file("self.xml"), "|file VECTORS/SELF.XML|tag |tag ELEMENT|file VECTORS/self.xml|tag VECTOR"},
+        {"H1{ELEMENT{VECTOR{ELEMENT{WEIGHT=1 CONTROL{X=1}}}}}", "|tag FILENAME|tag ELEMENT|tag "},
+        {"H1{ELEMENT{VECTOR{ELEMENT{WEIGHT=1}}}}", "|tag FILENAME|tag ELEMENT|tag "},
+        {"H1{ELEMENT{WEIGHT=1 CONTROL{X=1}}}", "|tag ELEMENT"},
+        {"H1{ELEMENT{WEIGHT=1}}", "|tag ELEMENT"},
+        {"H1{ELEMENT{FILENAME=A.WAV}}", "|tag ELEMENT"}, // a leaf
+        {"H1{FORCEOT2=1}", "|tag ELEMENT"},
+        {good + "RAW1{X=1}", "|tag ELEMENT"},
     };
     const int64_t baseline = fixture.pool.getma();
-    auto failsCleanly = [&](const std::string& sections) {
-        EXPECT_THROW(read(sections), CoreAnsx);
-        const std::vector<std::string> chain = errors();
+    auto cleanUp = [&] {
+        const std::string chain = errors();
         empty();
         EXPECT_EQ(fixture.pool.getma(), baseline);
-        for (int h = 0; h <= Access::capacity(*program); ++h) EXPECT_EQ(Access::record(*program, h).pRoot, nullptr);
         return chain;
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.sections);
-        EXPECT_EQ(failsCleanly(row.sections), row.errors);
+    for (const auto& [sections, chain] : rows) {
+        SCOPED_TRACE(sections);
+        EXPECT_THROW(read(sections), CoreAnsx);
+        EXPECT_EQ(cleanUp(), chain);
     }
-
-    // Every allocation of a two-level tree made to fail in turn; the core vector's own construction
-    // is among them, with its leaf child already listed.
-    const std::string tree = "<H1><ELEMENT><VECTOR><ELEMENT><VECTOR><ELEMENT><FILENAME>A.WAV</FILENAME></ELEMENT>"
-                             "<ELEMENT><FILENAME>B.WAV</FILENAME><WEIGHT>1</WEIGHT></ELEMENT></VECTOR></ELEMENT>"
-                             "</VECTOR></ELEMENT></H1>";
-    std::set<std::vector<std::string>> chains;
+    // Every allocation of a two-level tree failing in turn; among them the core vector's own
+    // construction, with its leaf child already listed, and the leaf's.
+    const std::string tree =
+        "H1{ELEMENT{VECTOR{ELEMENT{VECTOR{ELEMENT{FILENAME=A} ELEMENT{FILENAME=B WEIGHT=1}}}}}}";
+    std::set<std::string> chains;
     for (int64_t limit = baseline;; limit += 16) {
         fixture.pool.setal(limit);
         try {
@@ -314,21 +257,20 @@ TEST_F(CoreProgTrees, FailuresReportTheirChainAndLeaveNothingBehind) {
             break;
         } catch (const CoreAnsx&) {
             fixture.pool.setal(INT64_MAX);
-            chains.insert(failsCleanly(""));
+            chains.insert(cleanUp());
         }
     }
     fixture.pool.setal(INT64_MAX);
-    EXPECT_EQ(chains.count({"Error in tag FADEOUTCURVE", "Error in tag "}), 1u);
-    EXPECT_EQ(chains.count({"Error in tag FADEOUTCURVE", "Error in tag ", "Error in tag ELEMENT", "Error in tag "}), 1u);
+    EXPECT_EQ(chains.count("|tag FADEOUTCURVE|tag "), 1u);
+    EXPECT_EQ(chains.count("|tag FADEOUTCURVE|tag |tag ELEMENT|tag "), 1u);
 }
 
 TEST_F(CoreProgTrees, RecordsHoldAnyNumberOfVectors) {
     CoreLog_::setdb(0, false);
-    std::string many = "<H1><ELEMENT><VECTOR>";
+    std::string many = "H1{ELEMENT{VECTOR{";
     for (int i = 0; i < 10001; ++i)
-        many += "<ELEMENT><WEIGHT>" + std::to_string(i) + "</WEIGHT><VECTOR><ELEMENT><FILENAME>A.WAV</FILENAME>"
-                "</ELEMENT></VECTOR></ELEMENT>";
-    read(many + "</VECTOR></ELEMENT></H1>");
+        many += "ELEMENT{WEIGHT=" + std::to_string(i) + " VECTOR{ELEMENT{FILENAME=A}}} ";
+    read(many + "}}}");
     EXPECT_EQ(Access::record(*program, 0).pLeafvectors->Count, 10001);
     EXPECT_EQ(Access::record(*program, 0).pCorevectors->Count, 1);
 }

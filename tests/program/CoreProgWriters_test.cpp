@@ -60,11 +60,16 @@ CoreAnsx commitAndFind(Fixture& f, CoreProg& model, CoreXml_& document) {
 
 // ---- tests ---------------------------------------------------------------------------------------
 
-TEST(CoreProgWriters, WholeCommitMatchesTheGoldenTextAndReadsBackToTheModel) {
+// Each test starts from a fresh program and the fixture document.
+class CoreProgWriters : public ::testing::Test {
+protected:
     Fixture f;
-    auto model = f.make();
+    std::unique_ptr<CoreProg> model = f.make();
+    std::unique_ptr<CoreXml_> document = parse(CoreAnsx(fixtureText));
+};
+
+TEST_F(CoreProgWriters, WholeCommitMatchesTheGoldenTextAndReadsBackToTheModel) {
     fillModel(*model);
-    auto document = parse(CoreAnsx(fixtureText));
     const CoreAnsx text = commitAndFind(f, *model, *document);
     const std::string golden = readFile(goldenPath());
     ASSERT_FALSE(golden.empty()) << goldenPath();
@@ -75,11 +80,8 @@ TEST(CoreProgWriters, WholeCommitMatchesTheGoldenTextAndReadsBackToTheModel) {
     EXPECT_EQ(compact(*document), text);
 }
 
-TEST(CoreProgWriters, UntouchedChildrenComeFirstAndRewrittenOnesFollowInWriterOrder) {
-    Fixture f;
-    auto model = f.make();
+TEST_F(CoreProgWriters, UntouchedChildrenComeFirstAndRewrittenOnesFollowInWriterOrder) {
     fillModel(*model);
-    auto document = parse(CoreAnsx(fixtureText));
     commit(*model, *document);
     const std::vector<std::string> expected = {
         "VECTORFILENAME", "SYNCVERSION", "GAINPADINTRIMSOURCE", "GAINPADOUTTRIMSOURCE", "GAINIR",
@@ -113,10 +115,7 @@ TEST(CoreProgWriters, UntouchedChildrenComeFirstAndRewrittenOnesFollowInWriterOr
     EXPECT_EQ(valueOf(child(child(p, "DISPLAY"), "ZELKIIPRM3"), "LABEL"), "Tone");
 }
 
-TEST(CoreProgWriters, HeaderAndGlobalValuesFollowTheirEncodings) {
-    Fixture f;
-    auto model = f.make();
-    auto document = parse(CoreAnsx(fixtureText));
+TEST_F(CoreProgWriters, HeaderAndGlobalValuesFollowTheirEncodings) {
     model->setvf(CoreAnsx("0"));
     model->setpi(0.0);
     model->setpo(1.0);
@@ -143,10 +142,7 @@ TEST(CoreProgWriters, HeaderAndGlobalValuesFollowTheirEncodings) {
     EXPECT_EQ(valueOf(p, "DESCRIPTION"), "Desc");
 }
 
-TEST(CoreProgWriters, ChangedHarmonicsGetTheStagedFormAndOthersStayAsTheyWere) {
-    Fixture f;
-    auto model = f.make();
-    auto document = parse(CoreAnsx(fixtureText));
+TEST_F(CoreProgWriters, ChangedHarmonicsGetTheStagedFormAndOthersStayAsTheyWere) {
     model->setrt(44100);
     setRecord(*model, 0, true, 441, 44, 44100, 4410, false);
     setRecord(*model, 1, false, 1, 2, 3, 4, true);
@@ -182,11 +178,8 @@ TEST(CoreProgWriters, ChangedHarmonicsGetTheStagedFormAndOthersStayAsTheyWere) {
     EXPECT_EQ(valueOf(child(common, "OT1"), "LENGTH"), "20000");
 }
 
-TEST(CoreProgWriters, ForceHybridTakesTheFirstHarmonicsThirdStageFromTheHybridRecord) {
-    Fixture f;
-    auto model = f.make();
+TEST_F(CoreProgWriters, ForceHybridTakesTheFirstHarmonicsThirdStageFromTheHybridRecord) {
     fillModel(*model); // the fixture's program, as edited
-    auto document = parse(CoreAnsx(fixtureText));
     model->setrt(48000);
     setRecord(*model, 0, true, 480, 48, 4800, 480, false);
     setRecord(*model, 3, false, 0, 0, 96000, 9600, false); // the hybrid record
@@ -206,10 +199,7 @@ TEST(CoreProgWriters, ForceHybridTakesTheFirstHarmonicsThirdStageFromTheHybridRe
     EXPECT_EQ(valueOf(child(common, "OT2"), "LENGTH"), "100000");
 }
 
-TEST(CoreProgWriters, VectorFileHarmonicKeepsItsElementButGetsItsForceFlag) {
-    Fixture f;
-    auto model = f.make();
-    auto document = parse(CoreAnsx(fixtureText));
+TEST_F(CoreProgWriters, VectorFileHarmonicKeepsItsElementButGetsItsForceFlag) {
     setRecord(*model, 2, true, 4800, 960, 96000, 9600, true);
     const CoreNode* h3 = child(programOf(*document), "H3");
     const std::string before = child(h3, "ELEMENT")->debug(0, child(h3, "ELEMENT")).c_str();
@@ -222,13 +212,12 @@ TEST(CoreProgWriters, VectorFileHarmonicKeepsItsElementButGetsItsForceFlag) {
     EXPECT_FALSE(h3->exsnc(CoreAnsx("FORCEOT2")));
 }
 
-TEST(CoreProgWriters, EmptyFeedbackAndDrySourcesReadBackAsTheSameControl) {
-    Fixture f;
+TEST_F(CoreProgWriters, EmptyFeedbackAndDrySourcesReadBackAsTheSameControl) {
     for (bool fixed : {true, false}) {
         SCOPED_TRACE(fixed ? "control fixed at 1.0" : "control following OFF");
-        auto model = f.make();
+        model = f.make();
         fillModel(*model); // the fixture's program, as edited
-        auto document = parse(CoreAnsx(fixtureText));
+        document = parse(CoreAnsx(fixtureText));
         model->setff(0.5);
         model->setdr(0.25);
         model->setfs(CoreAnsx(""));
@@ -250,10 +239,7 @@ TEST(CoreProgWriters, EmptyFeedbackAndDrySourcesReadBackAsTheSameControl) {
     }
 }
 
-TEST(CoreProgWriters, MixValuesGainsAndProgramRate) {
-    Fixture f;
-    auto model = f.make();
-    auto document = parse(CoreAnsx(fixtureText));
+TEST_F(CoreProgWriters, MixValuesGainsAndProgramRate) {
     for (int i = 0; i < 8; ++i) model->getif(i)->setiv(-1.0, false, true);
     model->getif(1)->setiv(0.75, true, true);
     model->getif(8)->setiv(0.75, true, true);
@@ -273,11 +259,8 @@ TEST(CoreProgWriters, MixValuesGainsAndProgramRate) {
     EXPECT_EQ(readBack(compact(*document), 44100, *reloaded).programRate, -1);
 }
 
-TEST(CoreProgWriters, LfoSectionsFollowTheTableAndKeepEveryEdit) {
-    Fixture f;
-    auto model = f.make();
+TEST_F(CoreProgWriters, LfoSectionsFollowTheTableAndKeepEveryEdit) {
     fillModel(*model); // the fixture's program, as edited
-    auto document = parse(CoreAnsx(fixtureText));
     model->getlf(0)->setvl(0.5, 2.0, 0.0, CoreAnsx(""), CoreAnsx("Sine"), 10.0, CoreAnsx("LFO2"));
     model->getlf(1)->setvl(1.0, 4.0, 0.5, CoreAnsx("ENV1"), CoreAnsx("Triang"), 0.0, CoreAnsx("NULL"));
     // LFO3 as a missing section leaves it, with each empty shape spelling: never written.
@@ -317,11 +300,8 @@ TEST(CoreProgWriters, LfoSectionsFollowTheTableAndKeepEveryEdit) {
     }
 }
 
-TEST(CoreProgWriters, FunctionSectionsWriteAllEightWithConstantsInFixedForm) {
-    Fixture f;
-    auto model = f.make();
+TEST_F(CoreProgWriters, FunctionSectionsWriteAllEightWithConstantsInFixedForm) {
     fillModel(*model); // the fixture's program, as edited
-    auto document = parse(CoreAnsx(fixtureText));
     model->getfn(0)->setvl(CoreAnsx("0"), CoreAnsx("-0.25"), CoreAnsx("a-b"));
     model->getfn(7)->setvl(CoreAnsx("LFO4"), CoreAnsx("0.0"), CoreAnsx("max(a,b)"));
     commitAndFind(f, *model, *document);
@@ -334,11 +314,8 @@ TEST(CoreProgWriters, FunctionSectionsWriteAllEightWithConstantsInFixedForm) {
     EXPECT_EQ(valueOf(child(p, "FUN1"), "B"), "-0.2500000000");
 }
 
-TEST(CoreProgWriters, FollowerGroupsAppearWholeAndOnlyWhileLinked) {
-    Fixture f;
-    auto model = f.make();
+TEST_F(CoreProgWriters, FollowerGroupsAppearWholeAndOnlyWhileLinked) {
     fillModel(*model); // the fixture's program, as edited
-    auto document = parse(CoreAnsx(fixtureText));
     model->setrt(44100);
     model->getef(0)->setvl(44, 441, CoreAnsx("MIX1"), 441, 4410, CoreAnsx("MIX2"), 0.5, 3, false,
                            CoreAnsx("OFF"), false, CoreAnsx("OFF"), CoreAnsx("OFF"), false, 44100.0, false,
@@ -367,11 +344,8 @@ TEST(CoreProgWriters, FollowerGroupsAppearWholeAndOnlyWhileLinked) {
     EXPECT_EQ(valueOf(child(p, "EVF1"), "MINATTACK"), "998");
 }
 
-TEST(CoreProgWriters, EnvelopeBlocksInOrderWithFactorsInTheirOwnCommon) {
-    Fixture f;
-    auto model = f.make();
+TEST_F(CoreProgWriters, EnvelopeBlocksInOrderWithFactorsInTheirOwnCommon) {
     fillModel(*model); // the fixture's program, as edited
-    auto document = parse(CoreAnsx(fixtureText));
     const double levels[4] = {0.125, 1.0, 0.75, 0.5};
     const int32_t times[4] = {441, 4410, 44100, 1};
     const int16_t curves[4] = {0, 1, 5, -2};
@@ -395,9 +369,7 @@ TEST(CoreProgWriters, EnvelopeBlocksInOrderWithFactorsInTheirOwnCommon) {
     EXPECT_EQ(valueOf(child(env, "CURVE"), "RELEASE"), "-2");
 }
 
-TEST(CoreProgWriters, DynamicsWriteOneRatioElementAndTheCurveAsItsIndex) {
-    Fixture f;
-    auto model = f.make();
+TEST_F(CoreProgWriters, DynamicsWriteOneRatioElementAndTheCurveAsItsIndex) {
     fillModel(*model); // the fixture's program, as edited
     const struct {
         bool compress, curveOn;
@@ -411,7 +383,7 @@ TEST(CoreProgWriters, DynamicsWriteOneRatioElementAndTheCurveAsItsIndex) {
                  {false, false, 2, "RATIOEXPSOURCE", nullptr}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.ratioTag) + " index " + std::to_string(c.index));
-        auto document = parse(CoreAnsx(fixtureText));
+        document = parse(CoreAnsx(fixtureText));
         model->getdy(0)->setvl(CoreAnsx("MIX1"), CoreAnsx("EVF1"), c.compress, CoreAnsx("LFO3"), c.curveOn,
                                c.index, 18.0, -2.5);
         commitAndFind(f, *model, *document);
@@ -425,7 +397,7 @@ TEST(CoreProgWriters, DynamicsWriteOneRatioElementAndTheCurveAsItsIndex) {
         }
     }
     // The display's "LINEAR": curve on at index -1, stored as 0.
-    auto document = parse(CoreAnsx(fixtureText));
+    document = parse(CoreAnsx(fixtureText));
     model->getdy(1)->setst(0);
     model->getdy(1)->setrc(0);
     model->getdy(1)->rfrvl();
@@ -435,9 +407,7 @@ TEST(CoreProgWriters, DynamicsWriteOneRatioElementAndTheCurveAsItsIndex) {
     EXPECT_EQ(valueOf(child(programOf(*document), "DNM2"), "RATIOCURVE"), "0");
 }
 
-TEST(CoreProgWriters, ParameterSectionsUnderDisplay) {
-    Fixture f;
-    auto model = f.make();
+TEST_F(CoreProgWriters, ParameterSectionsUnderDisplay) {
     fillModel(*model); // the fixture's program, as edited
     model->getpm(0)->setvl(true, CoreAnsx("MIX1"), CoreAnsx("0.5"), CoreAnsx("a+b"), CoreAnsx("Size"),
                            CoreAnsx(""), CoreAnsx("m"), CoreAnsx(""), CoreAnsx(""), 0.0, 1.0, 0.25, 0.75);
@@ -459,7 +429,6 @@ TEST(CoreProgWriters, ParameterSectionsUnderDisplay) {
     EXPECT_EQ(valueOf(child(display, "PRM1"), "B"), "0.5000000000");
 
     // A present ZELKIIPRM section takes the edits; PRM stays as it was; no ZELKIIPRM is made.
-    auto document = parse(CoreAnsx(fixtureText));
     model->getpm(2)->setvl(true, CoreAnsx("MIX3"), CoreAnsx("OFF"), CoreAnsx("a"), CoreAnsx("Tone 2"),
                            CoreAnsx(""), CoreAnsx(""), CoreAnsx(""), CoreAnsx(""), 0.0, 2.0, 0.0, 2.0);
     commitAndFind(f, *model, *document);
@@ -471,15 +440,14 @@ TEST(CoreProgWriters, ParameterSectionsUnderDisplay) {
     EXPECT_EQ(zelkii, 1);
 }
 
-TEST(CoreProgWriters, TimesReadBackToTheSameSampleCountsAtEveryRate) {
-    Fixture f;
+TEST_F(CoreProgWriters, TimesReadBackToTheSameSampleCountsAtEveryRate) {
     const int32_t counts[] = {0, 1, 2, 44, 441, 999, 1000, 99999, 100000, 1000000, -200};
     for (int32_t rate : {8000, 44100, 48000, 96000, 192000}) {
         for (int32_t count : counts) {
             SCOPED_TRACE(std::to_string(count) + " samples at " + std::to_string(rate) + " Hz");
-            auto model = f.make();
+            model = f.make();
             fillModel(*model); // the fixture's program, as edited
-            auto document = parse(CoreAnsx(fixtureText));
+            document = parse(CoreAnsx(fixtureText));
             model->setrt(rate);
             model->getef(3)->setvl(count, count, CoreAnsx(""), count, count, CoreAnsx(""), 0.0, 0, false,
                                    CoreAnsx("OFF"), false, CoreAnsx("OFF"), CoreAnsx("OFF"), false, rate,
@@ -494,23 +462,21 @@ TEST(CoreProgWriters, TimesReadBackToTheSameSampleCountsAtEveryRate) {
         }
     }
     // At a program rate below 1 the counts are written unchanged.
-    auto model = f.make();
-    CoreXml_ document;
+    CoreXml_ rateless;
+    model = f.make();
     model->setrt(0);
     model->getef(0)->setvl(441, 1000, CoreAnsx(""), 1, -200, CoreAnsx(""), 0.0, 0, false, CoreAnsx("OFF"),
                            false, CoreAnsx("OFF"), CoreAnsx("OFF"), false, 0.0, false, CoreAnsx("OFF"),
                            CoreAnsx("OFF"), false, 0.0, 1, CoreAnsx("OFF"));
-    model->chgef(&document);
-    const CoreNode* evf = child(programOf(document), "EVF1");
+    model->chgef(&rateless);
+    const CoreNode* evf = child(programOf(rateless), "EVF1");
     EXPECT_EQ(valueOf(evf, "MINATTACK"), "441");
     EXPECT_EQ(valueOf(evf, "MAXATTACK"), "1000");
     EXPECT_EQ(valueOf(evf, "MINRELEASE"), "1");
     EXPECT_EQ(valueOf(evf, "MAXRELEASE"), "-200");
 }
 
-TEST(CoreProgWriters, DocumentsWithoutRootOrProgramGetThem) {
-    Fixture f;
-    auto model = f.make();
+TEST_F(CoreProgWriters, DocumentsWithoutRootOrProgramGetThem) {
     CoreXml_ rootless;
     model->chgpr(&rootless, false, 0);
     EXPECT_EQ(rootless.getrt(), nullptr);
@@ -525,15 +491,13 @@ TEST(CoreProgWriters, DocumentsWithoutRootOrProgramGetThem) {
     model->chgmx(nullptr); // nothing to write into, nothing to crash
 }
 
-TEST(CoreProgWriters, RepeatedContainersAreEditedWhereTheReaderLooks) {
-    Fixture f;
-    auto model = f.make();
+TEST_F(CoreProgWriters, RepeatedContainersAreEditedWhereTheReaderLooks) {
     model->setrt(44100);
     setRecord(*model, 0, true, 441, 441, 4410, 441, true);
     model->setnm(CoreAnsx("Second"));
     model->getpm(0)->setvl(true, CoreAnsx("MIX1"), CoreAnsx(""), CoreAnsx("a"), CoreAnsx("Last"),
                            CoreAnsx(""), CoreAnsx(""), CoreAnsx(""), CoreAnsx(""), 0.0, 1.0, 0.0, 1.0);
-    auto document =
+    document =
         parse(CoreAnsx("<PROGRAM><NAME>first</NAME></PROGRAM>"
                        "<PROGRAM><NAME>old</NAME><DISPLAY><PRM1><LABEL>a</LABEL></PRM1></DISPLAY>"
                        "<DISPLAY><PRM1><LABEL>b</LABEL></PRM1></DISPLAY>"
@@ -561,10 +525,7 @@ TEST(CoreProgWriters, RepeatedContainersAreEditedWhereTheReaderLooks) {
     EXPECT_EQ(lengths.find("<LENGTH> 4 </LENGTH>"), std::string::npos);
 }
 
-TEST(CoreProgWriters, AngleBracketsInUserTextsCannotBreakTheDocument) {
-    Fixture f;
-    auto model = f.make();
-    auto document = parse(CoreAnsx(fixtureText));
+TEST_F(CoreProgWriters, AngleBracketsInUserTextsCannotBreakTheDocument) {
     model->setnm(CoreAnsx("A<B>"));
     model->getpm(0)->setvl(true, CoreAnsx("MIX1"), CoreAnsx(""), CoreAnsx("a"), CoreAnsx("<x"), CoreAnsx(""),
                            CoreAnsx(""), CoreAnsx(""), CoreAnsx(""), 0.0, 1.0, 0.0, 1.0);
@@ -578,13 +539,10 @@ TEST(CoreProgWriters, AngleBracketsInUserTextsCannotBreakTheDocument) {
     EXPECT_EQ(valueOf(p, "CUSTOMNOTE"), " kept as it is ");
 }
 
-TEST(CoreProgWriters, NumbersUseADotUnderADecimalCommaLocale) {
+TEST_F(CoreProgWriters, NumbersUseADotUnderADecimalCommaLocale) {
     DecimalCommaLocale comma;
     if (!comma.active()) GTEST_SKIP() << "no decimal-comma locale available";
-    Fixture f;
-    auto model = f.make();
     fillModel(*model);
-    auto document = parse(CoreAnsx(fixtureText));
     const CoreAnsx text = commitAndFind(f, *model, *document);
     EXPECT_EQ(std::string(text.c_str()) + "\n", readFile(goldenPath()));
 }

@@ -7,8 +7,8 @@
 
 #include "CoreProgTestAccess.h"
 #include "base/CoreBlnk.h"
-#include "base/CoreLog_.h"
 #include "base/CoreButl.h"
+#include "base/CoreLog_.h"
 #include "base/CoreNode.h"
 #include "base/CorePool.h"
 #include "base/CoreXml_.h"
@@ -255,8 +255,9 @@ inline ReadBack readBack(const CoreAnsx& text, int32_t rate, CoreProg& into) {
             textOr(s, DataXml_::sCtagatsrce, ""), samplesOf(s, DataXml_::sCtagrlsemn, rate),
             samplesOf(s, DataXml_::sCtagrlsemx, rate), textOr(s, DataXml_::sCtagrlsrce, ""),
             CoreNode::gtnld(s, DataXml_::sCtagefoutp, 0.0),
-            borrowed ? int16_t{9}
-                     : static_cast<int16_t>(static_cast<int32_t>(CoreNode::gtnld(s, DataXml_::sCtagefexpn, 0.0))),
+            borrowed
+                ? int16_t{9}
+                : static_cast<int16_t>(static_cast<int32_t>(CoreNode::gtnld(s, DataXml_::sCtagefexpn, 0.0))),
             bus != off, bus, dAttack != off && dRelease != off, dAttack, dRelease,
             s->exslc(DataXml_::sCtagefenet) && s->getld(DataXml_::sCtagefenet) != 0.0,
             static_cast<double>(rate), oAttack != off && oRelease != off, oAttack, oRelease, filter != off,
@@ -554,8 +555,8 @@ inline void expectModelFound(CoreProg& model, CoreProg& reloaded, const ReadBack
 
 // ---- the model of the golden commit -------------------------------------------------------------
 
-inline void setRecord(CoreProg& p, int h, bool changed, int32_t second, int32_t fadeout, int32_t third, int32_t cut,
-               bool thirdOn) {
+inline void setRecord(CoreProg& p, int h, bool changed, int32_t second, int32_t fadeout, int32_t third,
+                      int32_t cut, bool thirdOn) {
     CoreProg::HLOC& record = Access::record(p, h);
     record.bValid = true;
     record.bChanged = changed;
@@ -639,6 +640,47 @@ inline void fillModel(CoreProg& p) {
 
 // ---- reading documents through the reader's steps ------------------------------------------------
 
+inline std::string text(const CoreAnsx& value) {
+    return value.c_str();
+}
+inline std::string num(double value) { // "%G"
+    return CoreAnsx(value).c_str();
+}
+
+// Documents written compactly: "A{B=1 C{D=x}}" is <A><B>1</B><C><D>x</D></C></A>. A value runs to the
+// next blank or brace and may be empty; '_' in it stands for a blank, so "B=_0_" is the framed " 0 ".
+inline std::string xml(const std::string& compact) {
+    std::string out, word, tag;
+    std::vector<std::string> open;
+    bool value = false;
+    auto flush = [&] {
+        if (value) out += "<" + tag + ">" + word + "</" + tag + ">";
+        value = false;
+        word.clear();
+    };
+    for (char c : compact) {
+        if (c == '{') {
+            out += "<" + word + ">";
+            open.push_back(word);
+            word.clear();
+        } else if (c == ' ') {
+            flush();
+        } else if (c == '}') {
+            flush();
+            out += "</" + open.back() + ">";
+            open.pop_back();
+        } else if (c == '=' && !value) {
+            tag = word;
+            word.clear();
+            value = true;
+        } else {
+            word += c == '_' ? ' ' : c;
+        }
+    }
+    flush();
+    return out;
+}
+
 // A program over a file store rooted in a fresh folder, logging at level 3 into that folder.
 class ReaderTest : public TempFolderTest {
 protected:
@@ -658,9 +700,9 @@ protected:
         TempFolderTest::TearDown();
     }
     CoreAnsx base() const { return CoreAnsx((root.string() + "/").c_str()); }
-    // The PROGRAM element of a document made of the given children; it lives until the next call.
+    // The PROGRAM element of a document of the given children (compact); it lives until the next call.
     CoreNode* programElement(const std::string& children) {
-        document.getfc(CoreAnsx(("<PROGRAM>" + children + "</PROGRAM>").c_str()));
+        document.getfc(CoreAnsx(("<PROGRAM>" + xml(children) + "</PROGRAM>").c_str()));
         return programOf(document);
     }
     void write(const std::string& relative, const std::string& text) {
@@ -668,15 +710,15 @@ protected:
         writeBytes(root / relative, text);
     }
     std::string log() const { return readBytes(root / "reader.log"); }
-    // The "Error in ..." lines of the log, in order; the log starts afresh.
-    std::vector<std::string> errors() {
-        std::vector<std::string> found;
+    // The "Error in ..." lines of the log without those words, in order and joined by '|'; the log starts
+    // afresh.
+    std::string errors() {
+        std::string found;
         std::istringstream lines(log());
-        const std::string prefix = CoreLog_::sCerrorprm;
-        for (std::string line; std::getline(lines, line);) {
-            const size_t at = line.find(prefix + "Error in");
-            if (at != std::string::npos) found.push_back(line.substr(at + prefix.size()));
-        }
+        const std::string marker = std::string(CoreLog_::sCerrorprm) + "Error in ";
+        for (std::string line; std::getline(lines, line);)
+            if (line.find(marker) != std::string::npos)
+                found += "|" + line.substr(line.find(marker) + marker.size());
         std::filesystem::remove(root / "reader.log");
         return found;
     }
