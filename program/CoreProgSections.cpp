@@ -125,41 +125,36 @@ void CoreProg::rdmod(CoreNode* program) {
         pFuns[n - 1]->setvl(a, b, operation);
     }
 
-    const CoreAnsx firstFollower = numbered(DataXml_::sCtagrootef, 1);
+    // Followers, dynamics and envelopes: a present section is logged by its tag and read, an absent
+    // one resets its modulator.
+    auto logged = [&section](const CoreAnsx& root, int n) {
+        const CoreAnsx tag = numbered(root, n);
+        CoreNode* s = section(tag);
+        if (s != nullptr) CoreLog_::debug(tag, 2, 3);
+        return s;
+    };
     for (int n = 1; n <= iCfollowers; ++n) {
-        const CoreAnsx tag = numbered(DataXml_::sCtagrootef, n);
-        CoreNode* s = section(tag);
-        if (s != nullptr) {
-            CoreLog_::debug(tag, 2, 3);
+        CoreNode* s = logged(DataXml_::sCtagrootef, n);
+        if (s != nullptr)
             envfl(s, pFollowers[n - 1], false);
-        } else if (n == iCfollowers && (s = section(firstFollower)) != nullptr) {
-            // The side-chain follower borrows EVF1's section and stays off.
-            envfl(s, pFollowers[n - 1], true);
-        } else {
+        else if (n == iCfollowers && (s = section(numbered(DataXml_::sCtagrootef, 1))) != nullptr)
+            envfl(s, pFollowers[n - 1], true); // the side chain borrows EVF1's section and stays off
+        else
             pFollowers[n - 1]->setvl();
-        }
     }
-
     for (int n = 1; n <= iCdynamics; ++n) {
-        const CoreAnsx tag = numbered(DataXml_::sCtagrootdn, n);
-        CoreNode* s = section(tag);
-        if (s == nullptr) {
+        CoreNode* s = logged(DataXml_::sCtagrootdn, n);
+        if (s != nullptr)
+            dynam(s, pDynamics[n - 1]);
+        else
             pDynamics[n - 1]->setvl();
-            continue;
-        }
-        CoreLog_::debug(tag, 2, 3);
-        dynam(s, pDynamics[n - 1]);
     }
-
     for (int n = 1; n <= iCenvelopes; ++n) {
-        const CoreAnsx tag = numbered(DataXml_::sCtagrootev, n);
-        CoreNode* s = section(tag);
-        if (s == nullptr) {
+        CoreNode* s = logged(DataXml_::sCtagrootev, n);
+        if (s != nullptr)
+            envlp(s, pEnvelopes[n - 1]);
+        else
             pEnvelopes[n - 1]->setvl();
-            continue;
-        }
-        CoreLog_::debug(tag, 2, 3);
-        envlp(s, pEnvelopes[n - 1]);
     }
 }
 
