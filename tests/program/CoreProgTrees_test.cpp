@@ -243,6 +243,7 @@ TEST_F(CoreProgTrees, FailuresReportTheirChainAndLeaveNothingBehind) {
     for (const auto& [sections, chain] : rows) {
         SCOPED_TRACE(sections);
         EXPECT_THROW(read(sections), CoreAnsx);
+        EXPECT_EQ(text(Access::currentTag(*program)), "ELEMENT"); // what the reader's handler logs
         EXPECT_EQ(cleanUp(), chain);
     }
     // Every allocation of a two-level tree failing in turn; among them the core vector's own
