@@ -1,4 +1,4 @@
-// Shared pieces of the program tests: the fixture document with every kind of section, the model a
+// Shared fixtures of the program tests: the fixture document with every kind of section, the model a
 // user leaves after editing it, and a reading oracle that applies the program reader's rules to a
 // committed text (presence by the raw leaf text, dB, percent, microseconds truncated then tpfup,
 // RATIOCURVE as the index, link flags from "OFF"), with the checks that find a model again.
