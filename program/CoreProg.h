@@ -268,7 +268,72 @@ public:
                       CoreAnsx description, CoreNode* extra);
 
 private:
-    friend class CoreProgTestAccess; // tests fill records until the reader exists
+    friend class CoreProgTestAccess; // tests fill records and reach the reader's steps
+
+    // ---- program reader, below its entry (program/CoreProgSections.cpp, program/CoreProgTrees.cpp) ----
+    // The steps run in this order on the PROGRAM element, at the program rate in force and with the
+    // program's file store. Each keeps sCurrenttag at the tag it looked up last, which the reader's
+    // handler names when a step throws. rdmod: LFO, RAWFUN, FUN, EVF, DNM, ENV (an absent section
+    // resets its modulator); rddsp: the user parameters under DISPLAY (left alone without DISPLAY);
+    // rdhrm: the H sections and the hybrid record, throws when H1 is missing; rdraw: RAW1..RAW4.
+    void rdmod(CoreNode* program);
+    void rddsp(CoreNode* program);
+    void rdhrm(CoreNode* program);
+    void rdraw(CoreNode* program);
+    // The first half of the reader's failure path: unlinks and deletes every vector listed in every
+    // harmonic and raw record, empties the lists and forgets the roots. init_ then empties the rest.
+    void dlvct();
+
+    // Section readers: each reads every key first and hands the values over in one call; a failure
+    // is logged with the tag (envfl: the text read so far) and thrown as that text.
+    void dsprm(CoreNode* section, CorePrm_* parameter);
+    void envlp(CoreNode* section, CoreEnv_* envelope);
+    void dynam(CoreNode* section, CoreDynm* dynamics);
+    // borrowed: the fifth follower read from EVF1's section, which always leaves it off (mode 9).
+    void envfl(CoreNode* section, CoreEnvf* follower, bool borrowed);
+
+    // Vector-tree readers. The walk state (depth, path) is the program's iDepth and sFilepath;
+    // folder is the vector folder. Every node built is appended to exactly one list of records[h]
+    // (or raws[r]), so the lists free a tree that failed half-way (dlvct). A level that fails logs
+    // "Error in tag" with the key it was on and throws that key; a vector file that fails adds
+    // "Error in file" with its name. The top-level forms throw "ELEMENT" when they get no vector.
+    static CoreVctr* elmnt(CorePool* pool, CorePlel* registry, CoreFsys* files, HLOC* records,
+                           DataSrce* sources, int16_t h, CoreNode* element, bool& leaf, CoreAnsx& name,
+                           double& weight, double& busWeight, int32_t& depth, CoreAnsx& path, CoreAnsx folder,
+                           int32_t forcedOffset, int16_t capacity);
+    static CoreVctr* elmnt(CorePool* pool, CorePlel* registry, CoreFsys* files, HLOC* records,
+                           DataSrce* sources, int16_t h, CoreNode* element, int32_t& depth, CoreAnsx& path,
+                           CoreAnsx folder, int32_t forcedOffset, int16_t capacity);
+    static CoreVctr* vectr(CorePool* pool, CorePlel* registry, CoreFsys* files, HLOC* records,
+                           DataSrce* sources, int16_t h, CoreNode* vector, int32_t& depth, CoreAnsx& path,
+                           CoreAnsx folder, int32_t forcedOffset, int16_t capacity);
+    static CoreRvct* relmn(CorePool* pool, CorePlel* registry, CoreFsys* files, RAWLOC* raws,
+                           DataSrce* sources, int16_t r, CoreNode* element, bool& leaf, CoreAnsx& name,
+                           double& weight, double& busWeight, int32_t& depth, CoreAnsx& path,
+                           CoreAnsx folder);
+    static CoreRvct* relmn(CorePool* pool, CorePlel* registry, CoreFsys* files, RAWLOC* raws,
+                           DataSrce* sources, int16_t r, CoreNode* element, int32_t& depth, CoreAnsx& path,
+                           CoreAnsx folder);
+    static CoreRvct* rvctr(CorePool* pool, CorePlel* registry, CoreFsys* files, RAWLOC* raws,
+                           DataSrce* sources, int16_t r, CoreNode* vector, int32_t& depth, CoreAnsx& path,
+                           CoreAnsx folder);
+    // One tree's target record and what its nodes are built with; the forms above fill one in and
+    // walk the tree with these.
+    struct TreeWalk;
+    static CoreVctr* readElement(const TreeWalk& walk, CoreNode* element, bool& leaf, CoreAnsx& name,
+                                 double& weight, double& busWeight, int32_t& depth, CoreAnsx& path);
+    static CoreVctr* readVector(const TreeWalk& walk, CoreNode* vector, int32_t& depth, CoreAnsx& path);
+    static CoreVctr* readRoot(const TreeWalk& walk, CoreNode* element, int32_t& depth, CoreAnsx& path);
+    // The bytes of the file-store item name without zero bytes, or "0" when it cannot be opened. The
+    // text stays in the store as the item's data (also the "0"), so a name is read from disk once.
+    static CoreAnsx getas(CorePool* pool, CoreFsys* files, CoreAnsx name);
+
+    // Reading rules shared by the steps. A number the program keeps whole is truncated toward zero and
+    // saturated to 32 bits (CoreNode::gtnli); shortValue keeps the low 16 bits of that. linearGain is
+    // 10^(dB / 20) of a present key, exactly 1.0 for an absent one and for 0 dB or a denormal.
+    static int16_t shortValue(const CoreNode* node, const CoreAnsx& tag, int16_t absent);
+    static double linearGain(const CoreNode* node, const CoreAnsx& tag);
+    int32_t samplesAtRate(double microseconds) const; // truncated, then CoreButl::tpfup
 
     bool isRecord(int h) const { return h >= 0 && h <= iCapacity; }
     bool inUse(int h) const { return isRecord(h) && pHarmonics[h].bValid; }
@@ -280,7 +345,8 @@ private:
 
     // Fields in the order the program's readers and writers know them.
     CoreAnsx sVectorfolder;
-    CoreAnsx sFilepath; // the path the vector-tree readers carry through a tree
+    CoreAnsx sFilepath;   // the path the vector-tree readers carry through a tree
+    CoreAnsx sCurrenttag; // the tag the reader looked up last: what its failure handler logs
     CoreAnsx sName;
     CoreAnsx sCategories[iCcategories];
     CoreAnsx sDescription;

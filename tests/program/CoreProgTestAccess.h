@@ -1,5 +1,5 @@
-// CoreProgTestAccess: the program's one friend for tests. Until the program reader exists, tests
-// fill harmonic and raw records and read the fields no accessor offers through it. Tests only.
+// CoreProgTestAccess: the program's one friend for tests. Tests fill harmonic and raw records, read the
+// fields no accessor offers and run the reader's steps below its entry through it. Tests only.
 #pragma once
 #include "program/CoreProg.h"
 
@@ -26,4 +26,15 @@ public:
     static CoreRfun* rawFunction(CoreProg& p, int i) { return p.pRawfuns[i]; }
     static CorePlel* registry(CoreProg& p) { return p.pRegistry; }
     static bool sharedRegistry(const CoreProg& p) { return p.bSharedregistry; }
+
+    // The reader's steps and what they leave behind.
+    static void rdmod(CoreProg& p, CoreNode* program) { p.rdmod(program); }
+    static void rddsp(CoreProg& p, CoreNode* program) { p.rddsp(program); }
+    static void rdhrm(CoreProg& p, CoreNode* program) { p.rdhrm(program); }
+    static void rdraw(CoreProg& p, CoreNode* program) { p.rdraw(program); }
+    static void dlvct(CoreProg& p) { p.dlvct(); }
+    static CoreAnsx currentTag(const CoreProg& p) { return p.sCurrenttag; }
+    static CoreAnsx getas(CoreProg& p, const CoreAnsx& name) {
+        return CoreProg::getas(p.pPool, p.pFiles, name);
+    }
 };
