@@ -1,0 +1,31 @@
+// CoreMmryTestAccess: the program memory's one friend for tests. Until the slot-text getter exists,
+// tests read a slot's document through it and set the one field only the program file loader
+// writes; it also builds the memories the tests share. Tests only.
+#pragma once
+#include "base/CoreXml_.h"
+#include "processor/CoreMmry.h"
+
+#include <memory>
+#include <string>
+
+class CoreMmryTestAccess {
+public:
+    static CoreXml_* document(CoreMmry& m, int32_t slot) { return m.slot(slot).document; }
+    static CoreAnsx& cachedFile(CoreMmry& m, int32_t slot) { return m.slot(slot).cachedfile; }
+
+    // Data folder ends with '/'; the cache, when asked for, is "cache/" below it.
+    static std::unique_ptr<CoreMmry> make(CorePool* pool, const std::string& dataFolder, bool cache,
+                                          CoreFsys* store = nullptr) {
+        return std::make_unique<CoreMmry>(pool, CoreAnsx(dataFolder.c_str()), 0, nullptr, "setups/", "progs/",
+                                          "vectors/", "cache/", cache, store);
+    }
+    // A used slot holding a one-element program, its name and three category levels.
+    static void put(CoreMmry& m, int32_t slot, const char* name, const char* category = "",
+                    const char* sub1 = "", const char* sub2 = "") {
+        m.setvl(slot, false, CoreAnsx((std::string(name) + ".xml").c_str()),
+                CoreAnsx((std::string("<PROGRAM><NAME>") + name + "</NAME></PROGRAM>").c_str()));
+        m.setnm(slot, name);
+        const char* levels[3] = {category, sub1, sub2};
+        for (int level = 0; level < 3; ++level) m.setct(slot, levels[level], level);
+    }
+};
