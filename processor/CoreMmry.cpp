@@ -22,7 +22,7 @@ CoreMmry::CoreMmry(CorePool* pool, const CoreAnsx& dataFolder, int16_t alternati
                    CoreFsys* fileStore)
     : sDatafolder(dataFolder), sSetupsubpath(setupSubPath), sProgramsubpath(programSubPath),
       sVectorsubpath(vectorSubPath), sCachefolder(dataFolder + cacheSubPath), pAlternativefolders(alternativeFolders),
-      pDistinctlist(nullptr), iDistinctcount(0), iAlternativecount(alternativeCount), iCursor(0), iBrowsedepth(0),
+      pDistinctlist(nullptr), iDistinctcount(0), iDistinctcapacity(0), iAlternativecount(alternativeCount), iCursor(0), iBrowsedepth(0),
       iSaveddepth(0), iLoadslot(-1), iTreepath{-1, -1, -1, -1, -1}, bCacheenabled(false),
       bExternalstore(fileStore != nullptr), bLeaf(false), bDictionary(false), pSlots(new MEMORYMANAGER),
       pPool(pool), pStore(fileStore), pTree(nullptr), pTreeroot(nullptr), pDictionary(nullptr) {

@@ -137,6 +137,8 @@ private:
     bool qualifies(int32_t slot, const std::string* keys, int32_t count) const;
     MEMORYLOC& slot(int32_t n) const { return pSlots->slots[n]; }
     CoreNode* pathNode() const; // null when the path names a missing child
+    // The distinct listing into texts, an array-new array of capacity strings, grown when too small.
+    int32_t distinct(const CoreAnsx* filters, int32_t level, CoreAnsx*& texts, int32_t& capacity) const;
     CoreAnsx cacheName(const MEMORYLOC& loc) const;
 
     CoreAnsx sDatafolder;
@@ -150,6 +152,7 @@ private:
     CoreAnsx* pAlternativefolders;
     CoreAnsx* pDistinctlist;
     int32_t iDistinctcount;
+    int32_t iDistinctcapacity;
     int16_t iAlternativecount;
     int32_t iCursor;
     int32_t iBrowsedepth;

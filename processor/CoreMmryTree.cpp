@@ -15,7 +15,6 @@
 #include <numeric>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 namespace {
@@ -62,11 +61,9 @@ struct SpanEqual {
     }
 };
 
-CoreAnsx upperText(Span s) {
-    std::string text(s.data, s.size);
-    for (char& c : text) c = upper(c);
-    return CoreAnsx(text.c_str());
-}
+// Slots of the distinct-value table: a power of two, at most half of them ever used.
+constexpr size_t kDistinctTable = 32768;
+static_assert(kDistinctTable >= 2 * CoreMmry::iCmemorydim);
 
 } // namespace
 
@@ -238,39 +235,60 @@ void CoreMmry::popb_() {
     for (int32_t level = 0; level < iBrowsedepth; ++level) sBrowsefilters[level] = sSavedfilters[level];
 }
 
+int32_t CoreMmry::distinct(const CoreAnsx* filters, int32_t level, CoreAnsx*& texts, int32_t& capacity) const {
+    std::string keys[iCcategories];
+    const bool filtering = filters && level > 0;
+    for (int32_t k = 0; filtering && k < level; ++k) normalise(filters[k], keys[k]);
+    CoreSgrd guard(oLock);
+    // First occurrences by an open-addressing table over the slots' own bytes, so that a memory of
+    // 10000 distinct categories costs no allocation per value.
+    std::vector<Span> values;
+    std::vector<int32_t> table(kDistinctTable, -1);
+    const size_t mask = table.size() - 1;
+    for (int32_t n = 0; n < iCmemorydim; ++n) {
+        if (!qualifies(n, filtering ? keys : nullptr, level)) continue;
+        const Span value = trimmed(slot(n).category[level]);
+        if (value.size == 0) continue;
+        size_t at = SpanHash()(value) & mask;
+        while (table[at] >= 0 && !SpanEqual()(values[table[at]], value)) at = (at + 1) & mask;
+        if (table[at] >= 0) continue;
+        table[at] = static_cast<int32_t>(values.size());
+        values.push_back(value);
+    }
+    // Copied out before the lock goes, into the strings already there when they suffice.
+    const int32_t count = static_cast<int32_t>(values.size());
+    if (!texts || count > capacity) {
+        CoreAnsx* grown = new CoreAnsx[static_cast<size_t>(count)];
+        delete[] texts;
+        texts = grown;
+        capacity = count;
+    }
+    for (int32_t i = 0; i < count; ++i) {
+        char* text = texts[i].start(values[i].data, 0, static_cast<int>(values[i].size) + 1);
+        for (size_t c = 0; c < values[i].size; ++c) text[c] = upper(text[c]);
+    }
+    return count;
+}
+
 void CoreMmry::getct(CoreAnsx** list, int32_t& count, const CoreAnsx* filters, int32_t level) const {
     if (!list || !within(level, iCcategories)) {
         count = 0;
         return;
     }
-    std::string keys[iCcategories];
-    const bool filtering = filters && level > 0;
-    for (int32_t k = 0; filtering && k < level; ++k) normalise(filters[k], keys[k]);
-    std::vector<Span> values;
-    {
-        CoreSgrd guard(oLock);
-        std::unordered_set<Span, SpanHash, SpanEqual> seen;
-        for (int32_t n = 0; n < iCmemorydim; ++n) {
-            if (!qualifies(n, filtering ? keys : nullptr, level)) continue;
-            const Span value = trimmed(slot(n).category[level]);
-            if (value.size > 0 && seen.insert(value).second) values.push_back(value);
-        }
-        // The spans point into the slots: copied out before the lock goes.
-        CoreAnsx* texts = new CoreAnsx[values.size()];
-        for (size_t i = 0; i < values.size(); ++i) texts[i] = upperText(values[i]);
-        delete[] *list;
-        *list = texts;
-    }
-    count = static_cast<int32_t>(values.size());
+    CoreAnsx* texts = nullptr;
+    int32_t capacity = 0;
+    count = distinct(filters, level, texts, capacity);
+    delete[] *list;
+    *list = texts;
 }
 
 int32_t CoreMmry::getbs() {
-    getct(&pDistinctlist, iDistinctcount, sBrowsefilters, iBrowsedepth);
+    iDistinctcount = distinct(sBrowsefilters, iBrowsedepth, pDistinctlist, iDistinctcapacity);
     return iDistinctcount;
 }
 
 int32_t CoreMmry::getbc() {
-    getct(&pDistinctlist, iDistinctcount, nullptr, 0);
+    iDistinctcount = distinct(nullptr, 0, pDistinctlist, iDistinctcapacity);
     return iDistinctcount;
 }
 

@@ -13,6 +13,21 @@ public:
     static CoreXml_* document(CoreMmry& m, int32_t slot) { return m.slot(slot).document; }
     static CoreAnsx& cachedFile(CoreMmry& m, int32_t slot) { return m.slot(slot).cachedfile; }
 
+    // Every getter's answer for a slot, joined by '|': name, the three categories, description,
+    // cached file, file path as stored, as stored and with its folder, the vector container name likewise,
+    // then P, U and L for the packed, used and lazy flags.
+    static std::string state(const CoreMmry& m, int32_t slot) {
+        CoreMmry::MEMORYLOC loc;
+        m.getel(slot, &loc);
+        std::string text;
+        for (const CoreAnsx& part : {m.getnm(slot), m.getct(slot, 0), m.getct(slot, 1), m.getct(slot, 2), m.getds(slot),
+                                     m.getcc(slot), m.getpf(slot), m.getfp(slot, true), m.getfp(slot, false),
+                                     m.getfv(slot, true), m.getfv(slot, false)})
+            text += std::string(part.c_str()) + "|";
+        return text + (m.getwp(slot) ? "P" : "") + (loc.used ? "U" : "") + (loc.lazy ? "L" : "");
+    }
+    static constexpr const char* freeState = "0|0|0|0|0|0||0|0|0|0|";
+
     // Data folder ends with '/'; the cache, when asked for, is "cache/" below it.
     static std::unique_ptr<CoreMmry> make(CorePool* pool, const std::string& dataFolder, bool cache,
                                           CoreFsys* store = nullptr) {
