@@ -1,6 +1,6 @@
 #include "processor/CoreDcry.h"
 
-#include "../common/TempFolder.h"
+#include "tests/common/TempFolder.h"
 
 #include <gtest/gtest.h>
 

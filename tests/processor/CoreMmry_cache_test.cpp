@@ -2,10 +2,10 @@
 // modification time, and names found whatever their case.
 #include "processor/CoreMmry.h"
 
-#include "../common/TempFolder.h"
 #include "CoreMmryTestAccess.h"
 #include "base/CoreButl.h"
 #include "base/CorePool.h"
+#include "tests/common/TempFolder.h"
 
 #include <gtest/gtest.h>
 

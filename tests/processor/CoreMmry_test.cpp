@@ -2,10 +2,10 @@
 // the file store it owns or is given, and its lock under several threads.
 #include "processor/CoreMmry.h"
 
-#include "../common/TempFolder.h"
 #include "CoreMmryTestAccess.h"
 #include "base/CorePool.h"
 #include "filestore/CoreFsys.h"
+#include "tests/common/TempFolder.h"
 
 #include <gtest/gtest.h>
 

@@ -2,10 +2,10 @@
 // their distinct listings, and the search for the next matching slot.
 #include "processor/CoreMmry.h"
 
-#include "../common/TempFolder.h"
 #include "CoreMmryTestAccess.h"
 #include "base/CorePool.h"
 #include "processor/CoreDcry.h"
+#include "tests/common/TempFolder.h"
 
 #include <gtest/gtest.h>
 
