@@ -11,6 +11,7 @@
 #include "program/DataXml_.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <numeric>
 #include <string>
@@ -35,7 +36,7 @@ struct Span {
 
 Span trimmed(const CoreAnsx& text) {
     const char* data = text.c_str();
-    size_t size = std::strlen(data);
+    size_t size = text.Length() > 0 ? static_cast<size_t>(text.Length()) : 0;
     while (size > 0 && isBlank(*data)) {
         ++data;
         --size;
@@ -44,11 +45,28 @@ Span trimmed(const CoreAnsx& text) {
     return {data, size};
 }
 
+// Setting bit 5 of every byte makes a letter's two cases hash alike (other bytes may then collide,
+// which only costs a comparison). Texts of 8 bytes or more are read as whole words, the last one
+// overlapping the one before.
 struct SpanHash {
-    size_t operator()(const Span& s) const {
-        size_t hash = 14695981039346656037ull; // FNV-1a over the upper-cased bytes
-        for (size_t i = 0; i < s.size; ++i) hash = (hash ^ static_cast<unsigned char>(upper(s.data[i]))) * 1099511628211ull;
-        return hash;
+    uint64_t operator()(const Span& s) const {
+        constexpr uint64_t caseBits = 0x2020202020202020ull, prime = 0x9E3779B97F4A7C15ull;
+        uint64_t hash = s.size * prime;
+        uint64_t word = 0;
+        if (s.size < 8) {
+            std::memcpy(&word, s.data, s.size);
+            hash ^= word | caseBits;
+        } else {
+            for (size_t i = 0; i + 8 < s.size; i += 8) {
+                std::memcpy(&word, s.data + i, 8);
+                hash = (hash ^ (word | caseBits)) * prime;
+            }
+            std::memcpy(&word, s.data + s.size - 8, 8);
+            hash ^= word | caseBits;
+        }
+        hash = (hash ^ (hash >> 33)) * 0xff51afd7ed558ccdull; // spreads every byte over the low bits
+        hash = (hash ^ (hash >> 33)) * 0xc4ceb9fe1a85ec53ull;
+        return hash ^ (hash >> 33);
     }
 };
 
@@ -61,9 +79,10 @@ struct SpanEqual {
     }
 };
 
-// Slots of the distinct-value table: a power of two, at most half of them ever used.
-constexpr size_t kDistinctTable = 32768;
-static_assert(kDistinctTable >= 2 * CoreMmry::iCmemorydim);
+// Slots of the distinct-value table: a power of two above the number of slots, small enough to stay
+// in the cache; its entries hold a slot index below 65536.
+constexpr size_t kDistinctTable = 16384;
+static_assert(kDistinctTable > CoreMmry::iCmemorydim && CoreMmry::iCmemorydim < 65536);
 
 } // namespace
 
@@ -75,7 +94,10 @@ void CoreMmry::normalise(const CoreAnsx& text, std::string& out) {
 
 bool CoreMmry::matches(const CoreAnsx& text, const std::string& key) {
     const Span s = trimmed(text);
-    return SpanEqual()(s, Span{key.data(), key.size()});
+    if (s.size != key.size()) return false;
+    for (size_t i = 0; i < s.size; ++i)
+        if (upper(s.data[i]) != key[i]) return false; // the key is upper-cased already
+    return true;
 }
 
 bool CoreMmry::qualifies(int32_t n, const std::string* keys, int32_t count) const {
@@ -242,18 +264,23 @@ int32_t CoreMmry::distinct(const CoreAnsx* filters, int32_t level, CoreAnsx*& te
     CoreSgrd guard(oLock);
     // First occurrences by an open-addressing table over the slots' own bytes, so that a memory of
     // 10000 distinct categories costs no allocation per value.
+    // Each table entry: 16 bits of the value's hash, then its index + 1; 0 when empty.
     std::vector<Span> values;
-    std::vector<int32_t> table(kDistinctTable, -1);
+    values.reserve(iCmemorydim);
+    std::vector<uint32_t> table(kDistinctTable, 0);
     const size_t mask = table.size() - 1;
     for (int32_t n = 0; n < iCmemorydim; ++n) {
         if (!qualifies(n, filtering ? keys : nullptr, level)) continue;
         const Span value = trimmed(slot(n).category[level]);
         if (value.size == 0) continue;
-        size_t at = SpanHash()(value) & mask;
-        while (table[at] >= 0 && !SpanEqual()(values[table[at]], value)) at = (at + 1) & mask;
-        if (table[at] >= 0) continue;
-        table[at] = static_cast<int32_t>(values.size());
+        const uint64_t hash = SpanHash()(value);
+        const uint32_t tag = static_cast<uint32_t>(hash >> 48) << 16;
+        size_t at = hash & mask;
+        while (table[at] != 0 && ((table[at] & 0xFFFF0000u) != tag || !SpanEqual()(values[(table[at] & 0xFFFFu) - 1], value)))
+            at = (at + 1) & mask;
+        if (table[at] != 0) continue;
         values.push_back(value);
+        table[at] = tag | static_cast<uint32_t>(values.size());
     }
     // Copied out before the lock goes, into the strings already there when they suffice.
     const int32_t count = static_cast<int32_t>(values.size());
