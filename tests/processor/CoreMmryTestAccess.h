@@ -2,8 +2,10 @@
 // tests read a slot's document through it and set the one field only the program file loader
 // writes; it also builds the memories the tests share. Tests only.
 #pragma once
+#include "base/CorePool.h"
 #include "base/CoreXml_.h"
 #include "processor/CoreMmry.h"
+#include "tests/common/TempFolder.h"
 
 #include <memory>
 #include <string>
@@ -28,12 +30,6 @@ public:
     }
     static constexpr const char* freeState = "0|0|0|0|0|0||0|0|0|0|";
 
-    // Data folder ends with '/'; the cache, when asked for, is "cache/" below it.
-    static std::unique_ptr<CoreMmry> make(CorePool* pool, const std::string& dataFolder, bool cache,
-                                          CoreFsys* store = nullptr) {
-        return std::make_unique<CoreMmry>(pool, CoreAnsx(dataFolder.c_str()), 0, nullptr, "setups/", "progs/",
-                                          "vectors/", "cache/", cache, store);
-    }
     // A used slot holding a one-element program, its name and three category levels.
     static void put(CoreMmry& m, int32_t slot, const char* name, const char* category = "",
                     const char* sub1 = "", const char* sub2 = "") {
@@ -42,5 +38,16 @@ public:
         m.setnm(slot, name);
         const char* levels[3] = {category, sub1, sub2};
         for (int level = 0; level < 3; ++level) m.setct(slot, levels[level], level);
+    }
+};
+
+// Fixture base: a fresh data folder per test and memories on it; the cache, when asked for, is
+// "cache/" below it.
+class MemoryFolderTest : public TempFolderTest {
+protected:
+    CorePool pool;
+    std::unique_ptr<CoreMmry> make(bool cache = false, CoreFsys* store = nullptr) {
+        return std::make_unique<CoreMmry>(&pool, CoreAnsx((root.string() + "/").c_str()), 0, nullptr, "setups/",
+                                          "progs/", "vectors/", "cache/", cache, store);
     }
 };

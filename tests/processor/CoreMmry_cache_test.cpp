@@ -4,8 +4,6 @@
 
 #include "CoreMmryTestAccess.h"
 #include "base/CoreButl.h"
-#include "base/CorePool.h"
-#include "tests/common/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -32,14 +30,10 @@ Text metadata(const CoreMmry& m, int32_t slot) {
     return state.substr(0, end) + state.substr(state.rfind('|') + 1);
 }
 
-class CoreMmryCache : public TempFolderTest {
-protected:
-    CorePool pool;
-    std::unique_ptr<CoreMmry> make() { return Access::make(&pool, root.string() + "/", true); }
-};
+class CoreMmryCache : public MemoryFolderTest {};
 
 TEST_F(CoreMmryCache, WritesTheSlotsMetadataAndDeletesItWithTheProgramText) {
-    auto m = make();
+    auto m = make(true);
     const char* program = "<PROGRAM><NAME>x</NAME></PROGRAM>";
     m->setvl(7, true, "sub/My.Prog.q7p", program);
     m->setnm(7, " Foo ");
@@ -62,7 +56,7 @@ TEST_F(CoreMmryCache, WritesTheSlotsMetadataAndDeletesItWithTheProgramText) {
 }
 
 TEST_F(CoreMmryCache, AcceptsOnlyItsOwnProgramsFileAndTellsWhetherItIsNewer) {
-    auto m = make();
+    auto m = make(true);
     const Text program = (root / "x.xml").string(), cache = (root / "cache" / "x.xml").string();
     writeBytes(program, "<PROGRAM></PROGRAM>");
     m->setvl(9, true, "x.q7p", "<PROGRAM></PROGRAM>"); // a file the memory writes itself
@@ -112,7 +106,7 @@ TEST_F(CoreMmryCache, AcceptsOnlyItsOwnProgramsFileAndTellsWhetherItIsNewer) {
 
 TEST_F(CoreMmryCache, FindsItsFolderAndFilesWhateverTheirCaseAndNeverThrows) {
     std::filesystem::create_directory(root / "Cache");
-    auto m = make(); // asks for "cache/"
+    auto m = make(true); // asks for "cache/"
     Access::put(*m, 1, "My");
     writeBytes(root / "Cache" / "my.xml", "old");
     m->setvl(1, "<PROGRAM></PROGRAM>", true);

@@ -3,9 +3,7 @@
 #include "processor/CoreMmry.h"
 
 #include "CoreMmryTestAccess.h"
-#include "base/CorePool.h"
 #include "filestore/CoreFsys.h"
-#include "tests/common/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -20,11 +18,7 @@ namespace {
 
 using Access = CoreMmryTestAccess;
 
-class CoreMmryTest : public TempFolderTest {
-protected:
-    CorePool pool;
-    std::unique_ptr<CoreMmry> make(bool cache = false) { return Access::make(&pool, root.string() + "/", cache); }
-};
+class CoreMmryTest : public MemoryFolderTest {};
 
 TEST_F(CoreMmryTest, GettersAndSettersAnswerForUsedFreeAndClearedSlots) {
     auto m = make();
@@ -120,7 +114,7 @@ TEST_F(CoreMmryTest, OnlyAnOwnStoreWithTheCacheAskedForKeepsACache) {
         std::filesystem::remove_all(root / "cache");
         CoreFsys store(&pool);
         {
-            auto m = Access::make(&pool, root.string() + "/", r.cache, r.given ? &store : nullptr);
+            auto m = make(r.cache, r.given ? &store : nullptr);
             EXPECT_EQ(std::filesystem::is_directory(root / "cache"), r.kept);
             std::filesystem::create_directory(root / "cache");
             Access::put(*m, 1, "Kick");

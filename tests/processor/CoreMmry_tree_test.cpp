@@ -3,9 +3,7 @@
 #include "processor/CoreMmry.h"
 
 #include "CoreMmryTestAccess.h"
-#include "base/CorePool.h"
 #include "processor/CoreDcry.h"
-#include "tests/common/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -21,10 +19,8 @@ namespace {
 using Access = CoreMmryTestAccess;
 using Text = std::string;
 
-class CoreMmryTree : public TempFolderTest {
+class CoreMmryTree : public MemoryFolderTest {
 protected:
-    CorePool pool;
-    std::unique_ptr<CoreMmry> make() { return Access::make(&pool, root.string() + "/", false); }
     std::unique_ptr<CoreDcry> dictionary(const Text& entries) {
         writeBytes(root / "dict.xml", "<DICTIONARY><CATEGORY>" + entries + "</CATEGORY></DICTIONARY>");
         return std::make_unique<CoreDcry>(at("dict.xml"));
@@ -103,22 +99,22 @@ TEST_F(CoreMmryTree, SortsTheTopLevelLikeTheExchangeLoop) {
 
 TEST_F(CoreMmryTree, BrowseStateAndDistinctListings) {
     auto m = make();
-    Access::put(*m, 1, "a", "KIT", "Room");
-    Access::put(*m, 2, "b", " kit ", "room", "Big");
+    Access::put(*m, 1, "a", "KIT", "Large Room");
+    Access::put(*m, 2, "b", " kit ", "large ROOM ", "Big");
     Access::put(*m, 3, "c", "Kit", "Hall");
     Access::put(*m, 4, "d", "pad", "Air");
     Access::put(*m, 5, "e", "kit", "", "x");
     enum Op { Setbs, Setbb, Push, Pop, Browse, Top };
     struct Row { Op op; int32_t arg; const char* text; int32_t result; Text listing; };
     const Row rows[] = {
-        {Browse, 0, "", 2, "KIT,PAD"},  {Setbs, 0, "kit ", 0, "KIT,PAD"}, {Setbs, 1, "ROOM", 1, "KIT,PAD"},
-        {Browse, 0, "", 2, "ROOM,HALL"}, {Setbb, 1, "", 2, "ROOM,HALL"},  {Browse, 0, "", 1, "BIG"},
+        {Browse, 0, "", 2, "KIT,PAD"},  {Setbs, 0, "kit ", 0, "KIT,PAD"}, {Setbs, 1, "LARGE room", 1, "KIT,PAD"},
+        {Browse, 0, "", 2, "LARGE ROOM,HALL"}, {Setbb, 1, "", 2, "LARGE ROOM,HALL"},  {Browse, 0, "", 1, "BIG"},
         {Setbb, 5, "", 2, "BIG"},        {Setbb, -5, "", 0, "BIG"},       {Setbb, INT_MAX, "", 2, "BIG"},
         {Setbb, INT_MIN, "", 0, "BIG"},  {Setbs, 3, "x", 0, "BIG"},       {Setbs, -1, "x", 0, "BIG"},
         {Setbs, 2, "BIG", 2, "BIG"},     {Push, 0, "", 0, "BIG"},         {Top, 0, "", 2, "KIT,PAD"},
         {Setbs, 0, "pad", 0, "KIT,PAD"}, {Browse, 0, "", 2, "KIT,PAD"},   {Pop, 0, "", 2, "KIT,PAD"},
         {Browse, 0, "", 1, "BIG"},       {Setbs, 0, "pad", 0, "BIG"},     {Pop, 0, "", 2, "BIG"},
-        {Setbb, -1, "", 1, "BIG"},       {Browse, 0, "", 2, "ROOM,HALL"},
+        {Setbb, -1, "", 1, "BIG"},       {Browse, 0, "", 2, "LARGE ROOM,HALL"},
     };
     int32_t count = 0;
     for (const Row& r : rows) {
