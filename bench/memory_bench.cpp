@@ -71,6 +71,7 @@ struct Layout {
             memory->setnm(n, CoreAnsx(names.back().c_str()));
             for (int level = 0; level < 3; ++level) memory->setct(n, CoreAnsx(categories[level][n].c_str()), level);
         }
+        std::filesystem::remove_all(folder); // the dictionary is read once; the memory keeps no files
         const int sample = 123;
         for (int level = 0; level < 3; ++level) filters[level] = " " + categories[level][sample] + " ";
     }
