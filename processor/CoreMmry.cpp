@@ -224,7 +224,7 @@ int32_t CoreMmry::getne() {
 }
 
 int32_t CoreMmry::getcf(int32_t start) const {
-    // Locked although the Part's callers hold no lock: the display reads the flags while the host's
+    // Locked, though a search: the display reads the used flags while the host's
     // thread may restore a chunk.
     CoreSgrd guard(oLock);
     if (!within(start, iCmemorydim)) return -1;
