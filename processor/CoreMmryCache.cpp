@@ -1,0 +1,123 @@
+// The metadata cache: one small XML file per program in the cache folder, named after the program's
+// file stem, holding what a slot needs to be browsed without reading the program.
+#include "processor/CoreMmry.h"
+
+#include "base/CoreButl.h"
+#include "base/CoreHutl.h"
+#include "base/CoreLog_.h"
+#include "base/CoreNode.h"
+#include "base/CoreXml_.h"
+#include "base/CoreXutl.h"
+#include "filestore/CoreFsys.h"
+#include "program/DataXml_.h"
+
+#include <string>
+
+namespace {
+
+CoreNode* element(const CoreAnsx& tag, const CoreAnsx& value) {
+    CoreNode* node = new CoreNode(tag);
+    node->addcd(new CoreNode(value));
+    return node;
+}
+
+bool isWritten(const CoreAnsx& subcategory) {
+    return subcategory != CoreAnsx("") && subcategory != CoreAnsx("0");
+}
+
+// A file name compared as the cache stores it: trimmed, case ignored, '\' read as '/'.
+std::string comparable(const CoreAnsx& name) {
+    std::string text = CoreButl::ffpen(name.Trim().UpperCase()).c_str();
+    return text;
+}
+
+// Cache names drop the folder and the last extension, so several programs share one cache file;
+// it serves only the entry whose program wrote it.
+bool belongsTo(const CoreAnsx& original, const CoreAnsx& entry) {
+    const std::string written = comparable(original);
+    const std::string wanted = comparable(entry);
+    if (written == wanted) return true;
+    const CoreAnsx extension = CoreButl::getfx(entry.Trim());
+    if (extension == CoreAnsx(CoreButl::sCextxml) || extension == CoreAnsx(CoreButl::sCextq7p)) return false;
+    return written == wanted + CoreButl::sCextq7p || written == wanted + CoreButl::sCextxml;
+}
+
+} // namespace
+
+CoreAnsx CoreMmry::cacheName(const MEMORYLOC& loc) const {
+    const CoreAnsx stem = CoreButl::getfn(loc.filepath, true);
+    if (stem.Trim() == CoreAnsx("")) return CoreAnsx(""); // no program file, no cache file
+    return CoreButl::setfx(stem, CoreAnsx(CoreButl::sCextxml));
+}
+
+void CoreMmry::setca(int32_t n) {
+    if (!bCacheenabled || !within(n, iCmemorydim) || !slot(n).used) return;
+    // The program file loader treats a throw here as a failed load and drops the program it read.
+    try {
+        const MEMORYLOC& loc = slot(n);
+        const CoreAnsx name = cacheName(loc);
+        if (name == CoreAnsx("")) return;
+        CoreXml_ document;
+        CoreNode* cache = new CoreNode(DataXml_::sCtagcache_);
+        document.setrt(new CoreNode(CoreAnsx(CoreXml_::sCroot)));
+        document.getrt()->addcd(cache);
+        cache->addcd(element(DataXml_::sCtagorgfnm, loc.filepath));
+        cache->addcd(element(DataXml_::sCtagprognm, loc.name));
+        cache->addcd(element(DataXml_::sCtagcategr, loc.category[0]));
+        if (isWritten(loc.category[1])) cache->addcd(element(DataXml_::sCtagsubca1, loc.category[1]));
+        if (isWritten(loc.category[2])) cache->addcd(element(DataXml_::sCtagsubca2, loc.category[2]));
+        cache->addcd(element(DataXml_::sCtagdescrp, loc.description));
+        cache->addcd(element(DataXml_::sCtagwaspac, CoreAnsx(loc.packed ? "1" : "0")));
+        cache->addcd(element(DataXml_::sCtagcachef, loc.cachedfile));
+        document.settf(CoreButl::wcase(sCachefolder + name), false, false, false);
+    } catch (...) {
+        CoreLog_::loger(CoreAnsx("Program memory: no cache file written for slot ") + CoreAnsx(n), 1);
+    }
+}
+
+bool CoreMmry::getca(int32_t n, const CoreAnsx& fileName) {
+    if (!bCacheenabled || !within(n, iCmemorydim) || slot(n).used) return false;
+    const CoreAnsx name = CoreButl::setfx(fileName, CoreAnsx(CoreButl::sCextxml));
+    if (!CoreFsys::exstf(sCachefolder, name)) return false;
+    const CoreAnsx path = sCachefolder + name;
+    CoreXml_ document;
+    const CoreNode* cache = nullptr;
+    try {
+        const CoreNode* root = document.getff(path, false);
+        cache = root ? root->getcd(DataXml_::sCtagcache_) : nullptr;
+    } catch (const CoreAnsx&) {
+        return false; // the reader has logged the malformed file
+    }
+    if (!cache || !belongsTo(cache->getls(DataXml_::sCtagorgfnm), fileName)) return false;
+
+    MEMORYLOC& loc = slot(n);
+    loc.filepath = cache->getls(DataXml_::sCtagorgfnm);
+    loc.name = cache->getls(DataXml_::sCtagprognm);
+    loc.category[0] = cache->getls(DataXml_::sCtagcategr);
+    loc.category[1] = CoreAnsx("");
+    loc.category[2] = CoreAnsx("");
+    // A second subcategory counts only below a first one.
+    if (cache->exslc(DataXml_::sCtagsubca1)) {
+        loc.category[1] = cache->getls(DataXml_::sCtagsubca1);
+        if (cache->exslc(DataXml_::sCtagsubca2)) loc.category[2] = cache->getls(DataXml_::sCtagsubca2);
+    }
+    loc.description = cache->getls(DataXml_::sCtagdescrp);
+    loc.cachedfile = cache->getls(DataXml_::sCtagcachef);
+    loc.packed = cache->getli(DataXml_::sCtagwaspac) != 0;
+    loc.used = true;
+    loc.lazy = true;
+    loc.document = nullptr;
+
+    // A program file that cannot be found makes the cache stale (its time would read as 0).
+    if (!CoreFsys::exstf(CoreAnsx(""), loc.cachedfile)) return false;
+    return CoreHutl::getst(CoreButl::pcase(loc.cachedfile)) < CoreHutl::getst(CoreButl::pcase(path));
+}
+
+void CoreMmry::invca(int32_t n) {
+    if (!bCacheenabled || !within(n, iCmemorydim)) return;
+    const CoreAnsx name = cacheName(slot(n));
+    if (name == CoreAnsx("") || !CoreFsys::exstf(sCachefolder, name)) return;
+    const CoreAnsx path = CoreButl::pcase(sCachefolder + name);
+    CoreXutl::delfl(path.c_str());
+    CoreButl::pcdrp(path);
+}
