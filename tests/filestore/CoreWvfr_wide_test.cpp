@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -73,19 +72,4 @@ TEST_F(CoreWvfrWide, FramesUpToOneReadPieceDeliverChannelsOneAndTwo) {
             EXPECT_EQ(gotRight, right) << (whole ? "loaded whole" : "read in pieces");
         }
     }
-}
-
-TEST_F(CoreWvfrWide, AFrameWiderThanOneReadPieceIsRefusedClearly) {
-    std::string frame(65540, '\0'); // 16,385 float32 channels
-    writeBytes(root / "WIDER.WAV",
-               wavtest::riff({{"fmt ", wavtest::fmtBody(3, 16385, 48000, 32)}, {"data", frame}}));
-    CoreFsys disk(&pool, folder(), false);
-    CoreWvfr reader(&pool, &disk, false);
-    try {
-        reader.open_("WIDER.WAV");
-        ADD_FAILURE() << "opened";
-    } catch (const CoreAnsx& error) {
-        EXPECT_NE(str(error).find("frame of 65540 bytes is too wide"), std::string::npos) << str(error);
-    }
-    EXPECT_EQ(reader.getca(), -1);
 }
