@@ -3,6 +3,7 @@
 #include "base/CoreLog_.h"
 #include "base/CoreSmph.h"
 #include "base/CoreXutl.h"
+#include "base/RandomGenerator.h"
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -532,9 +533,9 @@ void CoreButl::wrfwv(const char* src, char* dst) {
     }
 }
 
-void CoreButl::whtns(double* buf, int n, double amp) {
+void CoreButl::whtns(double* buf, int n, double amp, RandomGenerator& generator) {
     for (int i = 0; i < n; ++i) {
-        const double u = std::rand() / (static_cast<double>(RAND_MAX) + 1.0);
+        const double u = generator.uniform();
         buf[i] = (6.0 * (10923.0 * u) - 32766.0) / 32767.0 * amp;
     }
 }

@@ -2,12 +2,14 @@
 // two, window functions, a radix-2 FFT, fades, sample decoding, table lookups, the balanced tree
 // over vector elements, texts, file names, files and sample/time conversions. Every function may be
 // called from any thread: the one state, the folder listings behind pcase and wcase, has its own
-// lock (whtns uses the process-wide rand()).
+// lock (whtns draws from the caller's generator).
 #pragma once
 #include "base/CoreAnsx.h"
 #include "platform/IppTypes.h"
 #include <cstdint>
 #include <cstdio>
+
+class RandomGenerator;
 
 class CoreButl {
 public:
@@ -131,7 +133,8 @@ public:
     static void chffl(float v, char* buf, int offset, bool dbl);
     // Four-character code (a chunk id), no terminator; a shorter src is padded with spaces.
     static void wrfwv(const char* src, char* dst);
-    static void whtns(double* buf, int n, double amp); // uniform noise of about +-amp; rand()
+    // Uniform noise of about +-amp, drawn from the caller's generator.
+    static void whtns(double* buf, int n, double amp, RandomGenerator& generator);
     // Linear interpolation at x in a table of n values spaced step apart (skip: entry 0 is not
     // part of the curve); next receives the following table value.
     static double envsv(double x, int n, const double* table, double step, double& next, bool skip);

@@ -59,5 +59,11 @@ double CoreFltr::prcss(double x) {
         section.previousInput = x;
         x = y;
     }
+    if (!std::isfinite(y)) {
+        // Samples near the largest double overflowed a section, whose memory would then stay
+        // infinite or NaN for good: the cascade starts again from rest.
+        for (int i = 0; i < iSections; ++i) pSections[i].previousInput = pSections[i].output = 0.0;
+        return 0.0;
+    }
     return y;
 }

@@ -18,7 +18,8 @@ public:
     // sections) sections. Keeps each section's previous input and output. A setting that would make
     // the sections divide by zero or diverge leaves the cascade inactive (passing its input).
     void setvl(double frequency, double q, double rate, int order);
-    // One sample through every active section.
+    // One sample through every active section. A finite input never gives a non-finite output: an
+    // overflow returns 0.0 and clears every section's memory.
     double prcss(double x);
 
     int sections() const { return iSections; }

@@ -4,9 +4,15 @@
 #include "base/CoreLog_.h"
 #include "base/CoreXutl.h"
 
+#include <chrono>
+
+#include <emmintrin.h>
+
 namespace {
 // Sleep between two attempts on a busy lock, in milliseconds.
 const int sleepBetweenAttemptsMs = 1;
+// Spinning attempts between two readings of the clock.
+const int attemptsPerClockReading = 16;
 } // namespace
 
 int ininc(std::atomic<int32_t>* p) {
@@ -38,16 +44,32 @@ int CoreSmph::locks() {
     return 0; // the counter just moved from 1 to 0
 }
 
+// Attempts only read the counter until it shows the lock free, so that spinning takers do not take
+// the counter's cache line from the holder.
+bool CoreSmph::spinTake() {
+    const auto start = std::chrono::steady_clock::now();
+    for (;;) {
+        for (int i = 0; i < attemptsPerClockReading; ++i) {
+            _mm_pause();
+            if (iCounter.load(std::memory_order_relaxed) >= 1 && locka()) return true;
+        }
+        if (std::chrono::steady_clock::now() - start >= std::chrono::microseconds(spinMicroseconds))
+            return false;
+    }
+}
+
 int CoreSmph::debgl() {
+    if (locka() || spinTake()) return 0;
     int sleeps = 0;
-    while (!locka()) {
+    do {
         CoreXutl::sleep(sleepBetweenAttemptsMs);
         ++sleeps;
-    }
+    } while (!locka());
     return sleeps;
 }
 
 void CoreSmph::locks(int ms) {
+    if (locka() || spinTake()) return;
     const double startMs = CoreXutl::tmono();
     while (!locka()) {
         CoreXutl::sleep(sleepBetweenAttemptsMs);

@@ -177,7 +177,7 @@ void CoreCnvl::construct(CoreCubr* bridge) {
     oValid = VALIDSTRUCT{};
     oVecExtension.bridge = bridge;
     bPlayable = false;
-    bPartialStepLogged = false;
+    iPartialSteps.store(0);
     buildTable();
     sBridgeVersion = bridgeVersion(bridge);
 }
@@ -187,6 +187,7 @@ CoreCnvl::~CoreCnvl() {
     if (bCommonLoaded) delpc();
     if (oPlan.loaded) delpl();
     set__();
+    logPartialSteps();
 }
 
 void CoreCnvl::buildTable() {
@@ -378,6 +379,7 @@ CoreAnsx CoreCnvl::getbv() const {
 }
 
 bool CoreCnvl::load_() {
+    logPartialSteps();
     // Nothing selected: there is no routine to plan for.
     bPlayable = false;
     if (!pRoutine || iStep < 1) return false;
@@ -416,7 +418,6 @@ bool CoreCnvl::load_() {
                         ":" + CoreAnsx(iN),
                     0, 1);
     bPlayable = bRingsAllocated && iN >= 1;
-    bPartialStepLogged = false;
     return true;
 }
 
@@ -431,7 +432,16 @@ void CoreCnvl::uload() {
 }
 
 void CoreCnvl::delpl() {
+    logPartialSteps();
     uload();
+}
+
+void CoreCnvl::logPartialSteps() {
+    const long calls = iPartialSteps.exchange(0, std::memory_order_relaxed);
+    if (calls > 0)
+        CoreLog_::loger("player " + sName + ": " + CoreAnsx(calls) +
+                            " blocks were not a multiple of the step; their remaining samples were silenced",
+                        0);
 }
 
 void CoreCnvl::clear() {
@@ -522,12 +532,8 @@ int CoreCnvl::runSteps(const double* inL, const double* inR, double* outL, doubl
         // The step would read and write past the buffers: the partial step stays silent.
         zeroDoubles(outL, whole, count);
         zeroDoubles(outR, whole, count);
-        if (!bPartialStepLogged) {
-            bPartialStepLogged = true;
-            CoreLog_::loger("player " + sName + ": block of " + CoreAnsx(count) +
-                                " samples is not a multiple of " + CoreAnsx(iStep),
-                            0);
-        }
+        // Counted only: a log line here would allocate and open the log file on the audio path.
+        iPartialSteps.fetch_add(1, std::memory_order_relaxed);
     }
     return whole;
 }

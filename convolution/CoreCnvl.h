@@ -6,6 +6,8 @@
 #include "base/CoreAnsx.h"
 #include "convolution/KernelModeTypes.h"
 
+#include <atomic>
+
 class CoreCubr;
 class CorePool;
 class CoreTime;
@@ -115,8 +117,9 @@ public:
     // Running. Buffers must not alias one another: in replace mode cnvsy copies the input to the dry
     // outputs after writing the mix, so a mix buffer aliasing the input would give dry the mixed
     // value. A count that is not a multiple of the step runs the whole steps and writes zeros to the
-    // remaining output samples; a convolver without a plan writes silence as its convolution and
-    // still mixes. The meters (either may be null) bracket the routine calls of timed modes only.
+    // remaining output samples (counted, see partialSteps); a convolver without a plan writes silence
+    // as its convolution and still mixes. The meters (either may be null) bracket the routine calls
+    // of timed modes only.
     long cnvsy(bool replace, double* inL, double* inR, double* mixL, double* mixR, double* kernelL,
                double* kernelR, double* dryL, double* dryR, double* convL, double* convR, double* fade,
                long& fadeIndex, int count, CoreTime* a, CoreTime* b);
@@ -161,6 +164,11 @@ public:
     static void vmix1(VECEXTENSION* extension, bool skip, bool indexed, bool panned,
                       const VECTORMIXSTRUCT* mix, int n, int count, void* dstL, void* dstR, void* const* srcL,
                       void* const* srcR);
+
+    // Block calls whose count left samples beyond the last whole step, since the last plan_ or
+    // delpl. Any thread may read it. plan_, delpl and the destructor log the count off the audio
+    // path and start it again from 0.
+    long partialSteps() const { return iPartialSteps.load(std::memory_order_relaxed); }
 
     // Read access to the table, null outside 0..17.
     const KERNELMODESTRUCT* modeRow(int id) const;
@@ -210,7 +218,7 @@ private:
     // Set by a successful plan_ and cleared by whatever invalidates it: the block calls run the
     // routine only while the rings, the step and N agree.
     bool bPlayable;
-    bool bPartialStepLogged; // the once-only log line about a count that is not a multiple of the step
+    std::atomic<long> iPartialSteps;
 
     void construct(CoreCubr* bridge);
     void buildTable();
@@ -221,4 +229,5 @@ private:
     void bracketBegin(CoreTime* a, CoreTime* b) const;
     void bracketEnd(CoreTime* a, CoreTime* b) const;
     void wrapPosition();
+    void logPartialSteps();
 };

@@ -640,10 +640,12 @@ bool load4(long, FFTSTRUCT* plan, FFTEXTENSION* e, int block, long& length) {
 
 bool load5(long, FFTSTRUCT* plan, FFTEXTENSION* e, int block, long& length) {
     if (!plan || !e) return false;
+    // A new plan ends the old common plan: a group leader gives back the buffer it owns now, while
+    // its common mode still says so.
+    ucom1(plan, e);
     if (!loadPartitioned(plan, e, block, length)) return false;
     plan->commonPlan = true;
     plan->commonLength = plan->fftSize;
-    e->commonMode = 3;
     return true;
 }
 

@@ -44,6 +44,7 @@ bool printableId(const unsigned char* p) {
 // Bytes read from a disk item per store call; the frames of one piece are decoded while they are
 // still in the cache.
 constexpr int32_t kReadPiece = 64 * 1024;
+static_assert(CoreWvfr::iCbuffersize <= kReadPiece, "a piece holds at least one frame");
 // float64 samples copied and then cleaned per step, so that the cleaning pass finds them cached.
 constexpr int32_t kCleanStep = 8 * 1024;
 

@@ -14,7 +14,8 @@ class CoreRtcv;
 
 class CoreWvfr {
 public:
-    static constexpr int iCbuffersize = 1024; // the largest frame accepted, bytes
+    // The largest frame accepted, in bytes: one piece of the reader (16,384 float32 channels).
+    static constexpr int iCbuffersize = 64 * 1024;
 
     // loadWhole: items are read into memory (CoreFsys::loadc) before they are
     // opened.

@@ -3,6 +3,8 @@
 #include "base/CoreButl.h"
 #include "modulation/CoreGfun.h"
 
+#include <algorithm>
+#include <cfloat>
 #include <cmath>
 
 namespace {
@@ -25,6 +27,15 @@ int16_t validMode(int16_t mode) {
 
 bool detectsSquares(int16_t mode) {
     return mode == 1 || mode == 4 || mode == 8;
+}
+
+// The largest magnitude whose square is finite. A larger sample would square to infinity and turn
+// the level into NaN for good; it counts as this one.
+constexpr double largestSquarable = 1.3407807929942596e154;
+
+double clippedSquare(double x) {
+    const double magnitude = std::fabs(x);
+    return magnitude < largestSquarable ? magnitude * magnitude : largestSquarable * largestSquarable;
 }
 
 double modeFactor(int16_t mode, double vuFactor) {
@@ -259,7 +270,7 @@ void CoreEnvf::prcss() {
         double u = 0.0;
         for (int i = 0; i < n; ++i) {
             const double x = pBuffer[i];
-            u = squares ? x * x : std::fabs(x);
+            u = squares ? clippedSquare(x) : std::fabs(x);
             bRising = u > level;
             level = u + (level - u) * (bRising ? attack : release);
         }
@@ -283,7 +294,7 @@ void CoreEnvf::prcss() {
     case 8: {
         double u = 0.0;
         for (int i = 0; i < n; ++i) {
-            u = pBuffer[i] * pBuffer[i];
+            u = clippedSquare(pBuffer[i]);
             level = level + (u - level) * attack;
         }
         dLastdetectorinput = u;
@@ -336,7 +347,8 @@ void CoreEnvf::updte() {
             out = (v + 1.0) / 2.0 * dPreviousdetectorinput;
         }
         if (detectsSquares(iMode)) out = dLevel > 0.0 ? std::sqrt(dLevel) : 0.0;
-        dOutput = out * modeFactor(iMode, dVufactor);
+        // A level near the largest double times a factor above 1 would read as infinity.
+        dOutput = std::min(out * modeFactor(iMode, dVufactor), DBL_MAX);
     }
 
     if (bWithcontrols) {

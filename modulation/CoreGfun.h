@@ -4,6 +4,7 @@
 // after construction; the caller owns the FUNEXTENSION state.
 #pragma once
 #include "base/CoreAnsx.h"
+#include "base/RandomGenerator.h"
 
 #include <cmath>
 
@@ -12,8 +13,9 @@ public:
     // State a caller keeps between calls of one function; only the random-step
     // waveforms read it.
     struct FUNEXTENSION {
-        double dPrevphase;  // the folded phase of the previous call
-        double dPrevoutput; // the result of the previous call
+        double dPrevphase;         // the folded phase of the previous call
+        double dPrevoutput;        // the result of the previous call
+        RandomGenerator oRandom{}; // the random steps' own; the caller seeds it
     };
     using FUNCTION = double (*)(double a, double b, FUNEXTENSION* state);
 

@@ -6,7 +6,8 @@ CoreLfo_::CoreLfo_(const CoreAnsx& name, DataGfun* functions, DataSrce* sources,
                    CoreSrce* rateOutput)
     : dMaximum(0.0), dMinimum(0.0), dPhase(0.0), dPhasescale(0.0), dPhaseoffset(0.0), dAccumulator(0.0),
       dFactor(0.0), sName(name), sShapekey(""), sRatesource(""), sPhasesource(""),
-      bQuantise(false), rState{0.0, 0.0},
+      // Each LFO draws its random steps from a sequence of its own.
+      bQuantise(false), rState{0.0, 0.0, RandomGenerator(reinterpret_cast<uintptr_t>(this))},
       pRate(new CoreParm(name + CoreAnsx(" Rate"), name + CoreAnsx(" Rate"), CoreAnsx("Hz"), 0.0, 24.0,
                          sources)),
       pPhasecontrol(new CoreParm(name + CoreAnsx(" Phase"), name + CoreAnsx(" Phase"), CoreAnsx(""), -1.0,

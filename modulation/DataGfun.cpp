@@ -2,8 +2,9 @@
 
 #include "base/CoreButl.h"
 
+#include <bit>
 #include <cmath>
-#include <cstdlib>
+#include <cstdint>
 
 namespace {
 
@@ -114,12 +115,13 @@ double positiveStep(double a, double b, FUNEXTENSION* state) {
 
 // k held values per unit of phase (2k per cycle): the previous output is held
 // while floor(a k) is unchanged; otherwise a new value is drawn from the
-// platform generator, which the processor seeds. Without state every call
-// draws.
+// caller's generator in its state. Without state there is nothing to draw
+// from: the value then follows from the phase alone.
 template <int K>
 double randomStep(double a, double, FUNEXTENSION* state) {
     if (state != nullptr && std::floor(a * K) == std::floor(state->dPrevphase * K)) return state->dPrevoutput;
-    const double r = std::rand() / 2147483647.0;
+    const double r =
+        state != nullptr ? state->oRandom.uniform() : RandomGenerator(std::bit_cast<uint64_t>(a)).uniform();
     return 2.0 * r - 1.0;
 }
 

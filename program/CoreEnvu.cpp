@@ -6,6 +6,7 @@
 #include "base/CoreNode.h"
 #include "base/CorePool.h"
 #include "base/CoreXml_.h"
+#include "base/RandomGenerator.h"
 #include "filestore/CoreFsys.h"
 #include "filestore/CoreHdco.h"
 #include "filestore/CoreRcsv.h"
@@ -160,7 +161,10 @@ void CoreEnvu::ctone(CorePool*, int type, int32_t periodMicroseconds, int32_t ra
     const int32_t n = end - position;
     double* out = buffer + position;
     if (type == 1) {
-        CoreButl::whtns(out, n, amplitude);
+        // Seeded by the segment's start: one recording's segments differ, and the same arguments
+        // give the same recording.
+        RandomGenerator noise(static_cast<uint64_t>(position));
+        CoreButl::whtns(out, n, amplitude, noise);
     } else {
         const double half = CoreButl::tpfud(rate, periodMicroseconds) / 2.0;
         for (int32_t k = 0; k < n; ++k) {

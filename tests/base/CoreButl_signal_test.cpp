@@ -1,5 +1,6 @@
 // Tests of CoreButl's numeric and signal helpers, checked against references written here.
 #include "base/CoreButl.h"
+#include "base/RandomGenerator.h"
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -355,10 +356,10 @@ TEST(CoreButlSignal, SamplesDecodeAndEncode) {
 }
 
 TEST(CoreButlSignal, WhiteNoiseStaysInRangeAroundZero) {
-    std::srand(1234);
     const int n = 100000;
     std::vector<double> noise(n + 1, 42.0);
-    CoreButl::whtns(noise.data(), n, 0.5);
+    RandomGenerator generator(1234);
+    CoreButl::whtns(noise.data(), n, 0.5, generator);
     double sum = 0.0, low = 1.0, high = -1.0;
     for (int i = 0; i < n; ++i) {
         EXPECT_LE(std::fabs(noise[i]), 1.0002 * 0.5);

@@ -358,19 +358,16 @@ TEST(DataGfun, NonFiniteInputsCountAsTheirLimits) {
 TEST(DataGfun, RandomStepHoldsItsValueWithinAStep) {
     DataGfun table;
     CoreGfun* row = table.getgf(0, CoreAnsx("3 Rand"));
-    CoreGfun::FUNEXTENSION state{-0.95, 0.123};
-    std::srand(7);
-    const int before = std::rand();
-    std::srand(7);
+    CoreGfun::FUNEXTENSION state{-0.95, 0.123, RandomGenerator(7)};
+    RandomGenerator untouched(7);
     // floor(-0.9 * 6) = floor(-0.95 * 6) = -6: the previous output, and no draw.
     EXPECT_EQ(row->xtfun(-0.9, 0.0, &state), 0.123);
-    EXPECT_EQ(std::rand(), before);
+    EXPECT_EQ(state.oRandom.next(), untouched.next());
 }
 
 TEST(DataGfun, RandomStepDrawsInRangeOnANewStepAndWithoutState) {
     DataGfun table;
     CoreGfun* row = table.getgf(0, CoreAnsx("3 Rand"));
-    std::srand(11);
     for (int i = 0; i < 200; i++) {
         CoreGfun::FUNEXTENSION state{-0.95, 5.0}; // a held value that no draw gives
         const double y = row->xtfun(-0.5, 0.0, &state);
@@ -389,19 +386,18 @@ TEST(DataGfun, OneCycleOfThePhaseDrawsTwoKValues) {
         CoreGfun* row = table.getgf(0, CoreAnsx(kRandomKeys[r].c_str()));
         const int draws = 2 * kRandomCounts[r];
         // The (draws + 1)-th value of the seeded sequence, to count the draws made by one cycle.
-        std::srand(1234);
-        int expectedNext = 0;
-        for (int i = 0; i <= draws; i++) expectedNext = std::rand();
+        RandomGenerator counted(1234);
+        for (int i = 0; i < draws; i++) counted.next();
+        const uint64_t expectedNext = counted.next();
 
-        std::srand(1234);
-        CoreGfun::FUNEXTENSION state{0.0, 0.0};
+        CoreGfun::FUNEXTENSION state{0.0, 0.0, RandomGenerator(1234)};
         const int stepsPerCycle = 2000;
         for (int i = 0; i < stepsPerCycle; i++) {
             const double phase = -1.0 + 2.0 * i / stepsPerCycle;
             state.dPrevoutput = row->xtfun(phase, 0.0, &state);
             state.dPrevphase = phase;
         }
-        EXPECT_EQ(std::rand(), expectedNext) << kRandomKeys[r];
+        EXPECT_EQ(state.oRandom.next(), expectedNext) << kRandomKeys[r];
     }
 }
 
