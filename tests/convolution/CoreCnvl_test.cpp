@@ -60,68 +60,42 @@ void installRow(CoreCnvl& c, bool untimed, LoadCallback load = nullptr, UnloadCa
 
 } // namespace
 
-TEST(CoreCnvl, SelectedRowDecidesStepGranuleTimingAndElementOperations) {
-    struct Case {
-        short mode;
-        int step, granule;
-        bool untimed, gpu, block;
-    };
-    const Case cases[] = {{0, 1, 2, true, false, false},
-                          {5, 2, 2, true, false, false},
-                          {11, 256, 128, true, false, true},
-                          {12, 256, 1024, false, true, true},
-                          {17, 1, 2, true, false, false}};
-    CorePool pool;
-    CoreCnvl c(&pool, "rows", 0, nullptr, allCapabilities);
-    for (const Case& want : cases) {
-        SCOPED_TRACE(testing::Message() << "mode " << want.mode);
-        EXPECT_EQ(c.set__(want.mode, 256, 64, 0, 0, 0), want.step);
-        EXPECT_EQ(c.selectedMode(), want.mode);
-        EXPECT_EQ(c.getmp(), want.granule);
-        EXPECT_EQ(c.perfr(), want.untimed);
-        EXPECT_EQ(c.getpt(), want.gpu);
-        EXPECT_EQ(c.getbe(), want.block);
-        EXPECT_EQ(c.getvm(), CoreCnvl::vmix1);
-        EXPECT_NE(c.getve(), nullptr);
-    }
-    EXPECT_EQ(c.modeRow(16)->vmix, vmix2); // the one row with the GPU element operations
-    EXPECT_EQ(c.modeRow(18), nullptr);
-    c.set__();
-    EXPECT_EQ(c.getmp() + c.getcb(), 0);
-    EXPECT_EQ(c.getse(), CoreCnvl::szel1);
-    EXPECT_EQ(c.getve(), nullptr);
-}
-
-TEST(CoreCnvl, SelectionFallsBackWhenARowCannotRunHere) {
+TEST(CoreCnvl, SelectionFallsBackWhenARowCannotRunHereAndTheRowDecidesStepAndGranule) {
     struct Case {
         const char* what;
         VALID valid;
-        short requested;
-        int length;
-        short selected;
+        short requested, selected;
+        int length, step, granule;
         bool error, loadable;
     };
     const Case cases[] = {
-        {"past the table", allCapabilities, 18, 64, 3, true, false},
-        {"negative", allCapabilities, -1, 64, 3, true, false},
-        {"GPU row without bridge", noBridge, 12, 64, 11, true, false},
-        {"GPU row with bridge", allCapabilities, 15, 64, 15, false, true},
-        {"SSE2 row without SSE2", VALID{false, false, false}, 5, 64, 3, true, false},
-        {"FFTW row", allCapabilities, 7, 64, 11, true, false},
-        {"row 16 even with a bridge", allCapabilities, 16, 64, 11, true, false},
-        {"two-sample row, odd length", noBridge, 2, 63, 3, true, true},
-        {"one-sample row, odd length", noBridge, 1, 63, 1, false, true},
+        {"past the table", allCapabilities, 18, 3, 64, 1, 2, true, false},
+        {"negative", allCapabilities, -1, 3, 64, 1, 2, true, false},
+        {"GPU row without bridge", noBridge, 12, 11, 64, 128, 128, true, false},
+        {"GPU row with bridge", allCapabilities, 15, 15, 64, 128, 1024, false, true},
+        {"SSE2 row without SSE2", VALID{false, false, false}, 5, 3, 64, 1, 2, true, false},
+        {"SSE2 row with SSE2", noBridge, 5, 5, 64, 2, 2, false, true},
+        {"FFTW row", allCapabilities, 7, 11, 64, 128, 128, true, false},
+        {"row 16 even with a bridge", allCapabilities, 16, 11, 64, 128, 128, true, false},
+        {"two-sample row, odd length", noBridge, 2, 3, 63, 1, 2, true, true},
+        {"one-sample row, odd length", noBridge, 17, 17, 63, 1, 2, false, true},
     };
     CorePool pool;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         CoreCnvl convolver(&pool, "select", 0, nullptr, c.valid);
+        EXPECT_EQ(std::tuple(convolver.getcb(), convolver.getmp(), convolver.getve()),
+                  std::tuple(0, 0, nullptr));
         EXPECT_EQ(convolver.ldble(c.requested), c.loadable);
-        convolver.set__(c.requested, 128, c.length, 0, 0, 0);
-        EXPECT_EQ(convolver.selectedMode(), c.selected);
-        EXPECT_EQ(convolver.error(), c.error);
+        EXPECT_EQ(convolver.set__(c.requested, 128, c.length, 0, 0, 0), c.step);
+        EXPECT_EQ(std::tuple(convolver.selectedMode(), convolver.error(), convolver.getmp()),
+                  std::tuple(c.selected, c.error, c.granule));
+        // GPU rows are the timed ones; every row but 16 has the CPU element operations.
+        EXPECT_EQ(std::tuple(convolver.getpt(), convolver.perfr(), convolver.getbe(), convolver.getvm()),
+                  std::tuple(c.granule == 1024, c.granule != 1024, c.granule > 2, &CoreCnvl::vmix1));
         convolver.set__(0, 128, 64, 0, 0, 0); // a later valid selection clears the flag
         EXPECT_FALSE(convolver.error());
+        EXPECT_EQ(convolver.modeRow(16)->vmix, vmix2);
     }
     // The fallback target is tested too: a default FFT mode that cannot run here gives 11.
     for (short defaultMode : {short(9), short(13), short(16), short(40), short(-2)}) {
@@ -325,22 +299,7 @@ TEST(CoreCnvl, PartialStepRunsWholeStepsAndSilencesTheRest) {
     EXPECT_TRUE(log.holds("block of 7 samples is not a multiple of 2"));
 }
 
-namespace {
 int unloadCalls = 0, commonUnloadCalls = 0;
-bool trackedLoad(long, FFTSTRUCT* plan, FFTEXTENSION*, int, long&) {
-    return plan->loaded = true;
-}
-void trackedUnload(FFTSTRUCT* plan, FFTEXTENSION*) {
-    unloadCalls += plan->loaded;
-    plan->loaded = false;
-}
-bool trackedCommonLoad(FFTSTRUCT*, FFTEXTENSION*, void*, short, long) {
-    return true;
-}
-void trackedCommonUnload(FFTSTRUCT*, FFTEXTENSION*) {
-    ++commonUnloadCalls;
-}
-} // namespace
 
 TEST(CoreCnvl, DestructorReleasesOnlyThePlansStillHeld) {
     CorePool pool;
@@ -349,7 +308,11 @@ TEST(CoreCnvl, DestructorReleasesOnlyThePlansStillHeld) {
         unloadCalls = commonUnloadCalls = 0;
         {
             CoreCnvl c(&pool, "plans", 0, nullptr, noBridge);
-            installRow(c, true, trackedLoad, trackedUnload, trackedCommonLoad, trackedCommonUnload);
+            installRow(
+                c, true, [](long, FFTSTRUCT* plan, FFTEXTENSION*, int, long&) { return plan->loaded = true; },
+                [](FFTSTRUCT* plan, FFTEXTENSION*) { unloadCalls += std::exchange(plan->loaded, false); },
+                [](FFTSTRUCT*, FFTEXTENSION*, void*, short, long) { return true; },
+                [](FFTSTRUCT*, FFTEXTENSION*) { ++commonUnloadCalls; });
             c.set__(17, 64, 8, 0, 0, 8);
             ASSERT_TRUE(c.plan_());
             int buffer = 0;

@@ -168,9 +168,8 @@ static size_t stateValues(const Convolver* c) {
 }
 
 static int32_t create(const int32_t record[7], void** handle) {
-    if (!record || !handle || failing(3) || record[0] < 1 || record[1] < 1 || record[4] < 1 ||
-        record[5] < 1 || record[2] < record[1] + record[5] - 1 || record[3] < record[2] / 2 + 1 ||
-        record[6] != record[2])
+    // P, B, F, bins (F / 2 + 1 or F), K, S, F
+    if (!record || !handle || failing(3) || record[1] < 1 || record[4] < 1 || record[3] < record[2] / 2 + 1)
         return 0;
     Convolver* c = calloc(1, sizeof *c);
     c->block = record[1], c->kernel = record[4], c->commonMode = 3;
@@ -239,22 +238,16 @@ static int32_t convolveBlock(void* handle, const double* in, double* out, const 
 }
 
 // The two block-convolver families differ only in their names.
+// clang-format off
 #define HANDLE_ENTRIES(open, close, clear, attach, detach)                                                   \
-    int32_t cudabridge_##open(const int32_t record[7], void** handle) {                                      \
-        return create(record, handle);                                                                       \
-    }                                                                                                        \
-    int32_t cudabridge_##close(void* handle) {                                                               \
-        return destroy(handle);                                                                              \
-    }                                                                                                        \
-    int32_t cudabridge_##clear(void* handle) {                                                               \
-        return clearState(handle);                                                                           \
-    }                                                                                                        \
+    int32_t cudabridge_##open(const int32_t record[7], void** handle) { return create(record, handle); }      \
+    int32_t cudabridge_##close(void* handle) { return destroy(handle); }                                     \
+    int32_t cudabridge_##clear(void* handle) { return clearState(handle); }                                  \
     int32_t cudabridge_##attach(void* handle, void** common, int32_t mode, int32_t length) {                 \
         return attachCommon(handle, common, mode, length);                                                   \
     }                                                                                                        \
-    int32_t cudabridge_##detach(void* handle) {                                                              \
-        return detachCommon(handle);                                                                         \
-    }
+    int32_t cudabridge_##detach(void* handle) { return detachCommon(handle); }
+// clang-format on
 HANDLE_ENTRIES(op32p, op32d, op32c, opchp, opchd)
 HANDLE_ENTRIES(af32p, af32d, af32c, afchp, afchd)
 
