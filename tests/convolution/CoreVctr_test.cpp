@@ -542,8 +542,9 @@ TEST_F(CoreVctrTest, BuildAndDestroyCyclesReturnEveryBlock) {
         top->chncp(8, -1, 12);
         top->setsc();
         top->chnip();
-        top->chncp(8, -1, 12); // a second pair of outputs replaces the first
+        top->chncp(8, -1, 12); // new outputs replace the first ones, and are linked again
         top->setsc();
+        top->chnip();
         top->newfi(4);
         top->newfe(4);
         top->setcr(top->newfo(4), 4, 8, 4);
