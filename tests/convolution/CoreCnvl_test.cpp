@@ -38,6 +38,9 @@ struct Block {
     // One vltry pass of the power chain over x = in, adding to (or replacing) mix.
     void power(CoreCnvl& c, bool first, bool replace, const Signal& kernel, Signal& work, int count) {
         double* k = const_cast<double*>(kernel.data());
+        if (first == replace) // the same as vltry(replace, replace)
+            return c.vltrr(replace, inL.data(), inR.data(), mixL.data(), mixR.data(), k, k, work.data(),
+                           work.data() + count, convL.data(), convR.data(), count, nullptr, nullptr);
         c.vltry(first, replace, inL.data(), inR.data(), mixL.data(), mixR.data(), k, k, work.data(),
                 work.data() + count, convL.data(), convR.data(), count, nullptr, nullptr);
     }

@@ -302,6 +302,18 @@ TEST_F(CoreVctrTest, KernelsAreSharedInASharingGroupAndScaledOnceAndRangesKeptIn
     EXPECT_EQ(std::tuple(second->getrz(0, a, b), a, b), std::tuple(true, long(INT32_MAX), long(INT32_MIN)));
     EXPECT_EQ(std::tuple(second->getrz(1, a, b), a, b), std::tuple(true, 100L, 300L));
     EXPECT_EQ(std::tuple(second->getrz(2, a, b), a, b), std::tuple(false, 0L, 0L));
+    // Copies into an element flush; a null source writes zeros; one buffer for both channels is freed once.
+    Signal source = {1.0, -0.0, 1e-310, 2.0};
+    second->cpyip(0, source.data(), nullptr, 4);
+    second->getip(0, l2, r2);
+    EXPECT_EQ(std::pair(values(l2, 4), values(r2, 4)), std::pair(Signal{1.0, 0.0, 0.0, 2.0}, Signal(4, 0.0)));
+    EXPECT_FALSE(std::signbit(values(l2, 4)[1]));
+    const int64_t before = pool.getma();
+    void *l, *r;
+    second->newip(l, r, 4);
+    second->delip(l, l);
+    second->delip(r, r);
+    EXPECT_EQ(pool.getma(), before);
     // Without a convolver nothing is registered: the kernels stay the caller's.
     Signal one = {0.0};
     CoreVctr unregistered(&pool, &registry, 0, nullptr, true, 1, nullptr, one.data(), nullptr, 0.0, 0.0,
