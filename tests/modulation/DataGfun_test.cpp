@@ -25,6 +25,19 @@ struct Ref {
     static double T(double s) { return s > 0.5 ? 2.0 * (1.0 - s) : (s < -0.5 ? -2.0 * (s + 1.0) : 2.0 * s); }
     static double dbLevel(double x) { return B(N(D(U(x)))); }
     static double clamp(double y) { return std::isnan(y) ? 0.0 : F(std::min(1.0, std::max(-1.0, y))); }
+    static double warp(double a, double b) {
+        const double m = std::fabs(a);
+        return b > m ? (b - 1.0) / (m - 1.0) : (b < -m ? (b + 1.0) / (m - 1.0) : b / m);
+    }
+    static double gainpadPlus(double a, double b) {
+        const double d = -D(U(b));
+        const double p1 = std::pow(10.0, d / 20.0), p2 = std::pow(10.0, F(U(a) * d) / 20.0);
+        return B((1.0 - p2) / (p1 == 1.0 ? 1.0 : 1.0 - p1));
+    }
+    static double gainpadMinus(double a, double b) {
+        const double u = U(b), p = std::pow(10.0, F(D(u) * U(a)) / 20.0);
+        return B((1.0 - p) / (u == 1.0 ? 1.0 : 1.0 - u));
+    }
     template <int n>
     static double step(double a, double) {
         return std::floor(a * n * 0.5) * 2.0 / n;
@@ -43,113 +56,56 @@ struct Function {
     const char* label = nullptr;
     int draws = 0;
 };
+#define REF(expression) [](double a, [[maybe_unused]] double b) { return double(expression); }
 
+// clang-format off
 const std::vector<Function> waveforms = {
-    {"Sine", [](double a, double) { return std::sin(Ref::pi * a); }},
-    {"+Sine", [](double a, double) { return (std::sin(Ref::pi * a) + 1.0) / 2.0; }, "Positive Sine"},
-    {"Square", [](double a, double) { return a > 0 ? 1.0 : (a < 0 ? -1.0 : 0.0); }},
-    {"+Squar", [](double a, double) { return a > 0 ? 1.0 : (a < 0 ? 0.0 : 0.5); }, "Positive Square"},
-    {"Triang", [](double a, double) { return Ref::T(a); }, "Triangle"},
-    {"+Trian", [](double a, double) { return (Ref::T(a) + 1.0) / 2.0; }, "Positive Triangle"},
-    {"Rise S", [](double a, double) { return a; }, "Rising Sawtooth"},
-    {"+Rise", [](double a, double) { return (a + 1.0) / 2.0; }, "Positive Rising Sawtooth"},
-    {"Fall S", [](double a, double) { return -a; }, "Falling Sawtooth"},
-    {"+Fall", [](double a, double) { return (1.0 - a) / 2.0; }, "Positive Falling Sawtooth"},
-    {"3 Step", Ref::step<3>},
-    {"+3 Ste", Ref::positiveStep<3>, "Positive 3 Step"},
-    {"4 Step", Ref::step<4>},
-    {"+4 Ste", Ref::positiveStep<4>, "Positive 4 Step"},
-    {"5 Step", Ref::step<5>},
-    {"+5 Ste", Ref::positiveStep<5>, "Positive 5 Step"},
-    {"6 Step", Ref::step<6>},
-    {"+6 Ste", Ref::positiveStep<6>, "Positive 6 Step"},
-    {"7 Step", Ref::step<7>},
-    {"+7 Ste", Ref::positiveStep<7>, "Positive 7 Step"},
-    {"8 Step", Ref::step<8>},
-    {"+8 Ste", Ref::positiveStep<8>, "Positive 8 Step"},
-    {"10 Ste", Ref::step<10>, "10 Step"},
-    {"+10 St", Ref::positiveStep<10>, "Positive 10 Step"},
-    {"12 Ste", Ref::step<12>, "12 Step"},
-    {"+12 St", Ref::positiveStep<12>, "Positive 12 Step"},
-    {"Ramp", [](double a, double) { return a; }},
-    {"3 Rand", nullptr, nullptr, 12},
-    {"4 Rand", nullptr, nullptr, 16},
-    {"5 Rand", nullptr, nullptr, 20},
-    {"8 Rand", nullptr, nullptr, 32},
-    {"10 Ran", nullptr, nullptr, 40},
-    {"12 Ran", nullptr, nullptr, 48},
-};
+    {"Sine", REF(std::sin(Ref::pi * a))},
+    {"+Sine", REF((std::sin(Ref::pi * a) + 1.0) / 2.0), "Positive Sine"},
+    {"Square", REF(a > 0 ? 1.0 : (a < 0 ? -1.0 : 0.0))},
+    {"+Squar", REF(a > 0 ? 1.0 : (a < 0 ? 0.0 : 0.5)), "Positive Square"},
+    {"Triang", REF(Ref::T(a)), "Triangle"}, {"+Trian", REF((Ref::T(a) + 1.0) / 2.0), "Positive Triangle"},
+    {"Rise S", REF(a), "Rising Sawtooth"}, {"+Rise", REF((a + 1.0) / 2.0), "Positive Rising Sawtooth"},
+    {"Fall S", REF(-a), "Falling Sawtooth"}, {"+Fall", REF((1.0 - a) / 2.0), "Positive Falling Sawtooth"},
+    {"3 Step", Ref::step<3>}, {"+3 Ste", Ref::positiveStep<3>, "Positive 3 Step"},
+    {"4 Step", Ref::step<4>}, {"+4 Ste", Ref::positiveStep<4>, "Positive 4 Step"},
+    {"5 Step", Ref::step<5>}, {"+5 Ste", Ref::positiveStep<5>, "Positive 5 Step"},
+    {"6 Step", Ref::step<6>}, {"+6 Ste", Ref::positiveStep<6>, "Positive 6 Step"},
+    {"7 Step", Ref::step<7>}, {"+7 Ste", Ref::positiveStep<7>, "Positive 7 Step"},
+    {"8 Step", Ref::step<8>}, {"+8 Ste", Ref::positiveStep<8>, "Positive 8 Step"},
+    {"10 Ste", Ref::step<10>, "10 Step"}, {"+10 St", Ref::positiveStep<10>, "Positive 10 Step"},
+    {"12 Ste", Ref::step<12>, "12 Step"}, {"+12 St", Ref::positiveStep<12>, "Positive 12 Step"},
+    {"Ramp", REF(a)}, {"3 Rand", nullptr, nullptr, 12}, {"4 Rand", nullptr, nullptr, 16},
+    {"5 Rand", nullptr, nullptr, 20}, {"8 Rand", nullptr, nullptr, 32}, {"10 Ran", nullptr, nullptr, 40},
+    {"12 Ran", nullptr, nullptr, 48}};
 
 const std::vector<Function> operations = {
-    {"a", [](double a, double) { return a; }},
-    {"Db(a)-Db(b)", [](double a, double b) { return Ref::dbLevel(a) - Ref::dbLevel(b); }},
+    {"a", REF(a)}, {"Db(a)-Db(b)", REF(Ref::dbLevel(a) - Ref::dbLevel(b))},
     {"ScaleDb a to b",
-     [](double a, double b) {
-         return Ref::B(std::pow(10.0, Ref::F(Ref::dbMin * (1.0 - Ref::U(b)) * (1.0 - Ref::U(a))) / 20.0));
-     }},
-    {"a+b", [](double a, double b) { return a + b; }},
-    {"a-b", [](double a, double b) { return a - b; }},
-    {"(a+b)/2", [](double a, double b) { return (a + b) / 2.0; }},
-    {"a/2+b", [](double a, double b) { return a / 2.0 + b; }},
-    {"a/4+b/2", [](double a, double b) { return a / 4.0 + b / 2.0; }},
-    {"(a+2b)/3", [](double a, double b) { return (a + 2.0 * b) / 3.0; }},
-    {"a*b", [](double a, double b) { return a * b; }},
-    {"-a*b", [](double a, double b) { return -(a * b); }},
-    {"a*10^b", [](double a, double b) { return a * std::pow(10.0, b); }},
-    {"|a+b|", [](double a, double b) { return std::fabs(a + b); }},
-    {"|a-b|", [](double a, double b) { return std::fabs(a - b); }},
-    {"min(a,b)", [](double a, double b) { return std::min(a, b); }},
-    {"max(a,b)", [](double a, double b) { return std::max(a, b); }},
-    {"Quantize b to a",
-     [](double a, double b) {
-         return Ref::B(std::floor(Ref::U(b) * std::floor(16.0 * a)) / std::floor(16.0 * a));
-     }},
-    {"b/(1-a)", [](double a, double b) { return b / (1.0 - a); }},
-    {"(a+b)^2", [](double a, double b) { return std::pow(a + b, 2.0); }},
-    {"sin(a+b)", [](double a, double b) { return std::sin(Ref::pi * (a + b)); }},
-    {"cos(a+b)", [](double a, double b) { return std::cos(Ref::pi * (a + b)); }},
-    {"tri(a+b)", [](double a, double b) { return Ref::T(a + b); }},
-    {"warp(a,b)",
-     [](double a, double b) {
-         const double m = std::fabs(a);
-         return b > m ? (b - 1.0) / (m - 1.0) : (b < -m ? (b + 1.0) / (m - 1.0) : b / m);
-     }},
-    {"a AND b", [](double a, double b) { return (a > 0 && b > 0) ? 1.0 : 0.0; }},
-    {"a OR b", [](double a, double b) { return (a > 0 || b > 0) ? 1.0 : 0.0; }},
-    {"ramp(f=a+b)", [](double a, double b) { return 25.0 * (a + b); }},
-    {"ramp(f=a-b)", [](double a, double b) { return 25.0 * (a - b); }},
-    {"ramp(f=(a+b)/4)", [](double a, double b) { return 25.0 * (a + b) / 4.0; }},
-    {"ramp(f=a*b)", [](double a, double b) { return 25.0 * a * b; }},
-    {"ramp(f=-a*b)", [](double a, double b) { return -25.0 * a * b; }},
-    {"ramp(f=a*10^b)", [](double a, double b) { return 25.0 * a * std::pow(10.0, b); }},
-    {"Diode(a-b)", [](double a, double b) { return std::max(0.0, a - b); }},
-    {"Diode(a-b+.5)", [](double a, double b) { return std::max(0.0, a - b + 0.5); }},
-    {"Diode(a-b-.5)", [](double a, double b) { return std::max(0.0, a - b - 0.5); }},
-    {"Diode(a-b+.25)", [](double a, double b) { return std::max(0.0, a - b + 0.25); }},
-    {"a(*unipolar)b", [](double a, double b) { return Ref::B(Ref::U(a) * Ref::U(b)); }},
-    {"a(/unipolar)b", [](double a, double b) { return Ref::B(Ref::U(a) / Ref::U(b)); }},
-    {"Db(a)", [](double a, double) { return Ref::dbLevel(a); }},
-    {"gainpad+",
-     [](double a, double b) {
-         const double d = -Ref::D(Ref::U(b));
-         const double p1 = std::pow(10.0, d / 20.0), p2 = std::pow(10.0, Ref::F(Ref::U(a) * d) / 20.0);
-         return Ref::B((1.0 - p2) / (p1 == 1.0 ? 1.0 : 1.0 - p1));
-     }},
-    {"gainpad-",
-     [](double a, double b) {
-         const double u = Ref::U(b), p = std::pow(10.0, Ref::F(Ref::D(u) * Ref::U(a)) / 20.0);
-         return Ref::B((1.0 - p) / (u == 1.0 ? 1.0 : 1.0 - u));
-     }},
-    {"ScaleDb(a,b)",
-     [](double a, double b) { return Ref::B(std::pow(10.0, Ref::F(Ref::D(Ref::U(b)) * Ref::U(a)) / 20.0)); }},
-    {"exp(a,1/b)", [](double a, double b) { return Ref::B(std::pow(Ref::U(a), 1.0 / Ref::U(b))); }},
-    {"a*unipolar(b)", [](double a, double b) { return a * Ref::U(b); }},
-    {"ZelkII", [](double a, double) { return a; }},
+     REF(Ref::B(std::pow(10.0, Ref::F(Ref::dbMin * (1.0 - Ref::U(b)) * (1.0 - Ref::U(a))) / 20.0)))},
+    {"a+b", REF(a + b)}, {"a-b", REF(a - b)}, {"(a+b)/2", REF((a + b) / 2.0)}, {"a/2+b", REF(a / 2.0 + b)},
+    {"a/4+b/2", REF(a / 4.0 + b / 2.0)}, {"(a+2b)/3", REF((a + 2.0 * b) / 3.0)}, {"a*b", REF(a * b)},
+    {"-a*b", REF(-(a * b))}, {"a*10^b", REF(a * std::pow(10.0, b))}, {"|a+b|", REF(std::fabs(a + b))},
+    {"|a-b|", REF(std::fabs(a - b))}, {"min(a,b)", REF(std::min(a, b))}, {"max(a,b)", REF(std::max(a, b))},
+    {"Quantize b to a", REF(Ref::B(std::floor(Ref::U(b) * std::floor(16.0 * a)) / std::floor(16.0 * a)))},
+    {"b/(1-a)", REF(b / (1.0 - a))}, {"(a+b)^2", REF(std::pow(a + b, 2.0))},
+    {"sin(a+b)", REF(std::sin(Ref::pi * (a + b)))}, {"cos(a+b)", REF(std::cos(Ref::pi * (a + b)))},
+    {"tri(a+b)", REF(Ref::T(a + b))}, {"warp(a,b)", Ref::warp}, {"a AND b", REF(a > 0 && b > 0)},
+    {"a OR b", REF(a > 0 || b > 0)}, {"ramp(f=a+b)", REF(25.0 * (a + b))},
+    {"ramp(f=a-b)", REF(25.0 * (a - b))},
+    {"ramp(f=(a+b)/4)", REF(25.0 * (a + b) / 4.0)}, {"ramp(f=a*b)", REF(25.0 * a * b)},
+    {"ramp(f=-a*b)", REF(-25.0 * a * b)}, {"ramp(f=a*10^b)", REF(25.0 * a * std::pow(10.0, b))},
+    {"Diode(a-b)", REF(std::max(0.0, a - b))}, {"Diode(a-b+.5)", REF(std::max(0.0, a - b + 0.5))},
+    {"Diode(a-b-.5)", REF(std::max(0.0, a - b - 0.5))}, {"Diode(a-b+.25)", REF(std::max(0.0, a - b + 0.25))},
+    {"a(*unipolar)b", REF(Ref::B(Ref::U(a) * Ref::U(b)))},
+    {"a(/unipolar)b", REF(Ref::B(Ref::U(a) / Ref::U(b)))},
+    {"Db(a)", REF(Ref::dbLevel(a))}, {"gainpad+", Ref::gainpadPlus}, {"gainpad-", Ref::gainpadMinus},
+    {"ScaleDb(a,b)", REF(Ref::B(std::pow(10.0, Ref::F(Ref::D(Ref::U(b)) * Ref::U(a)) / 20.0)))},
+    {"exp(a,1/b)", REF(Ref::B(std::pow(Ref::U(a), 1.0 / Ref::U(b))))}, {"a*unipolar(b)", REF(a * Ref::U(b))},
+    {"ZelkII", REF(a)},
     {"StoreBipolarDb",
-     [](double a, double b) {
-         return Ref::B(std::pow(10.0, Ref::F(-Ref::D(Ref::U(b)) * a) / 20.0) * std::pow(10.0, -96.32 / 20.0));
-     }},
-};
+     REF(Ref::B(std::pow(10.0, Ref::F(-Ref::D(Ref::U(b)) * a) / 20.0) * std::pow(10.0, -96.32 / 20.0)))}};
+// clang-format on
 
 std::vector<double> grid() {
     std::vector<double> values;
