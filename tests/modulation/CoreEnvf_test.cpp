@@ -141,31 +141,6 @@ TEST(CoreEnvf, ModeNineOrAnUnknownModeIsOffDropsSamplesAndReadsSilence) {
     }
 }
 
-TEST(CoreEnvf, AverageRisesWithTheAttackAndPeakReportsEachWindowFromTheNextOn) {
-    CorePool pool;
-    CoreEnvf meter(&pool, "", false, nullptr, nullptr, nullptr, nullptr);
-    for (int n : {1, 2, 5, 16, 21}) {
-        apply(meter, {.minAttack = 1, .maxAttack = 1, .minRelease = 1, .maxRelease = 1});
-        meter.updte(); // coefficients: ac = exp(-1)
-        for (int i = 0; i < n; ++i) meter.setei(0.5);
-        meter.updte();
-        EXPECT_NEAR(meter.getou(), 0.5 * (1.0 - std::exp(-n)), 1e-14) << n;
-    }
-
-    FollowerRig rig;
-    apply(rig.follower, {.minAttack = 100, .maxAttack = 100, .minRelease = 1, .maxRelease = 1, .mode = 2});
-    rig.follower.updte(); // hold length 100, release exp(-1)
-    auto window = [&](int count, double peak) {
-        for (int i = 0; i < count; ++i) rig.follower.setei(i == count / 2 ? peak : 0.01);
-        rig.follower.updte();
-        return rig.follower.getou();
-    };
-    EXPECT_EQ(window(100, 0.8), 0.0); // first window
-    EXPECT_EQ(window(1, 0.0), 0.8);   // the second window starts
-    EXPECT_EQ(window(99, 0.3), 0.8);
-    EXPECT_NEAR(window(1, 0.0), 0.3 + 0.5 * std::exp(-1.0), 1e-15); // the third releases to 0.3
-}
-
 TEST(CoreEnvf, TimesAreCorrectedAndReadingsAreBounded) {
     struct Row {
         int16_t mode;
