@@ -166,8 +166,7 @@ TEST(CoreEleq, DegenerateSignalsGiveFiniteSpectra) {
         {"tapered", noise(300, 8), noise(300, 9), Call{.taperReference = 0.1, .taperFrequency = 20000}, true},
         {"tiny A", std::vector<double>(64, 1e-300), noise(64, 12), Call{}, true},
         // Half the sample rate is 1 Hz: the logarithmic scale is empty and no band holds a bin.
-        {"no band holds bins", noise(64, 13), noise(64, 14), Call{.rate = 3}, false},
-    };
+        {"no band holds bins", noise(64, 13), noise(64, 14), Call{.rate = 3}, false}};
     for (const auto& c : cases) {
         std::vector<double> x = c.a, y = c.b;
         std::vector<Ipp64fc> a, b;
@@ -189,19 +188,17 @@ TEST(CoreEleq, InvalidArgumentsLeaveBothSpectraUntouched) {
         int fftSize, lengthA, lengthB, rate, splineFactor;
         short degree;
         double bandFraction;
-    } cases[] = {
-        {"fft size not a power of two", 96, 64, 64, kRate, 2, 3, 0.005},
-        {"fft size 2", 2, 1, 1, kRate, 2, 3, 0.005},
-        {"fft size 0", 0, 1, 1, kRate, 2, 3, 0.005},
-        {"length A 0", 128, 0, 64, kRate, 2, 3, 0.005},
-        {"length B above fft size", 64, 64, 65, kRate, 2, 3, 0.005},
-        {"negative length", 128, -5, 64, kRate, 2, 3, 0.005},
-        {"rate 1", 128, 64, 64, 1, 2, 3, 0.005},
-        {"negative degree", 128, 64, 64, kRate, 2, -1, 0.005},
-        {"degree 11", 128, 64, 64, kRate, 2, 11, 0.005},
-        {"spline factor 0", 128, 64, 64, kRate, 0, 3, 0.005},
-        {"band fraction NaN", 128, 64, 64, kRate, 2, 3, NAN},
-    };
+    } cases[] = {{"fft size not a power of two", 96, 64, 64, kRate, 2, 3, 0.005},
+                 {"fft size 2", 2, 1, 1, kRate, 2, 3, 0.005},
+                 {"fft size 0", 0, 1, 1, kRate, 2, 3, 0.005},
+                 {"length A 0", 128, 0, 64, kRate, 2, 3, 0.005},
+                 {"length B above fft size", 64, 64, 65, kRate, 2, 3, 0.005},
+                 {"negative length", 128, -5, 64, kRate, 2, 3, 0.005},
+                 {"rate 1", 128, 64, 64, 1, 2, 3, 0.005},
+                 {"negative degree", 128, 64, 64, kRate, 2, -1, 0.005},
+                 {"degree 11", 128, 64, 64, kRate, 2, 11, 0.005},
+                 {"spline factor 0", 128, 64, 64, kRate, 0, 3, 0.005},
+                 {"band fraction NaN", 128, 64, 64, kRate, 2, 3, NAN}};
     for (const auto& c : cases) {
         std::vector<Ipp64fc> a(256, sentinel), b(256, sentinel);
         std::vector<double> longX = noise(256, 17), longY = noise(256, 18);

@@ -54,19 +54,17 @@ TEST_F(FsysFiles, LookupFindsExactKeysAndContainerItemsBehindAnotherFolderOnly) 
     writeDataContainer(pool, at("data.q7p"));
     ASSERT_TRUE(store.loada(at("data.q7p"), "0", false, nullptr));
     struct Row { const char* query; const char* found; };
-    const Row rows[] = {
-        {"KICK.WAV", "KICK.WAV"},
-        {"1.WAV", nullptr},
-        {"A\\B.WAV", "A/B.WAV"},   // '\' counts as '/'
-        {"SUB/KICK.WAV", nullptr}, // a loose file matches only exactly
-        {"X/DATA.WAV", "DATA.WAV"},
-        {"x.wav", "SUB/X.WAV"},
-        {"PROG/SUB/X.WAV", "SUB/X.WAV"},
-        {"A.WAV", nullptr},
-        {"DATA", nullptr},
-        {"UB/X.WAV", nullptr}, // a separator must precede
-        {"", nullptr},
-    };
+    const Row rows[] = {{"KICK.WAV", "KICK.WAV"},
+                        {"1.WAV", nullptr},
+                        {"A\\B.WAV", "A/B.WAV"},   // '\' counts as '/'
+                        {"SUB/KICK.WAV", nullptr}, // a loose file matches only exactly
+                        {"X/DATA.WAV", "DATA.WAV"},
+                        {"x.wav", "SUB/X.WAV"},
+                        {"PROG/SUB/X.WAV", "SUB/X.WAV"},
+                        {"A.WAV", nullptr},
+                        {"DATA", nullptr},
+                        {"UB/X.WAV", nullptr}, // a separator must precede
+                        {"", nullptr}};
     for (const Row& r : rows) {
         const int32_t id = store.getit(r.query);
         int index = 0;
@@ -218,8 +216,7 @@ TEST_P(FsysStream, WreadCountsWholeElementsAndCopiesWhatLiesInsideLikeFread) {
     const Row rows[] = {
         {"abcd", 2, 4, 2, "abcd..", 4},   {"12345", 2, 3, 2, "12345..", 5}, // a partial element is copied
         {"abcdefgh", 3, 1, 1, "abc.", 3}, {"abcdefgh", 0, 4, 0, "..", 0},
-        {"abcdefgh", 4, 0, 0, "..", 0},   {"abcdefgh", -1, 2, 0, "..", 0},
-    };
+        {"abcdefgh", 4, 0, 0, "..", 0},   {"abcdefgh", -1, 2, 0, "..", 0}};
     for (const Row& r : rows) {
         const int32_t id = open(r.bytes);
         char buffer[16];
@@ -534,8 +531,7 @@ TEST_F(FsysFiles, UntrustedContainersAreRefusedOrTheirBadItemsSkipped) {
          true,
          {{"GOOD", "good"}, {"B", "bad!"}}},
         {"an entry repeats", table(tocItem("GOOD", "4", "4")), true, {{"GOOD", "bad!"}}},
-        {"other elements", table("<NOTE> x </NOTE>"), true, justGood},
-    };
+        {"other elements", table("<NOTE> x </NOTE>"), true, justGood}};
     for (const Row& r : rows) {
         writeBytes(root / "u.q7p", r.bytes);
         CoreFsys store(&pool);

@@ -38,26 +38,24 @@ TEST_F(CoreRcsvFiles, ReadsEveryValueTerminatedBySemicolon) {
     const struct {
         std::string text;
         std::vector<double> expected;
-    } cases[] = {
-        {"1;2;3;", {1, 2, 3}},
-        {"1;2;3", {1, 2}}, // the trailing 3 has no terminator
-        {"1;\n\n2;", {1, 2}},
-        {"1\n;2\n\n;", {1, 2}},
-        {"1\n2;", {12}}, // a line feed is no separator
-        {"1;\r\n2;\r\n", {1, 2}},
-        {";;", {0, 0}},
-        {"1;2;ignored text", {1, 2}},
-        {std::string("1\0;2\0\0;", 7), {1, 2}},
-        {std::string("1\0"
-                     "5;",
-                     4),
-         {15}},
-        {"  -0.5e1;+2.25;.5;7.;", {-5, 2.25, 0.5, 7}},
-        {"abc;3x;--1;- 1;1e;1e+;", {0, 3, 0, 0, 1, 1}},
-        {"0.1234567890123456;-123456789.125;1e-300;", {0.1234567890123456, -123456789.125, 1e-300}},
-        {"", {}},
-        {"12345", {}},
-    };
+    } cases[] = {{"1;2;3;", {1, 2, 3}},
+                 {"1;2;3", {1, 2}}, // the trailing 3 has no terminator
+                 {"1;\n\n2;", {1, 2}},
+                 {"1\n;2\n\n;", {1, 2}},
+                 {"1\n2;", {12}}, // a line feed is no separator
+                 {"1;\r\n2;\r\n", {1, 2}},
+                 {";;", {0, 0}},
+                 {"1;2;ignored text", {1, 2}},
+                 {std::string("1\0;2\0\0;", 7), {1, 2}},
+                 {std::string("1\0"
+                              "5;",
+                              4),
+                  {15}},
+                 {"  -0.5e1;+2.25;.5;7.;", {-5, 2.25, 0.5, 7}},
+                 {"abc;3x;--1;- 1;1e;1e+;", {0, 3, 0, 0, 1, 1}},
+                 {"0.1234567890123456;-123456789.125;1e-300;", {0.1234567890123456, -123456789.125, 1e-300}},
+                 {"", {}},
+                 {"12345", {}}};
     for (const auto& c : cases) {
         const std::vector<double> values = readText(c.text);
         EXPECT_EQ(values, c.expected) << "text: " << c.text;

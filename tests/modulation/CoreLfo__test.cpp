@@ -43,8 +43,7 @@ TEST_F(LfoFixture, AdvancesByTheRateQuantisesToTheTempoAndReportsTheRate) {
         {3.3, 3.3, -2.0, "Rise S", 0.0, 0.1, 120.0, 0.66, 3.3},           // a negative factor is none
         {2.0, 6.0, 0.0, "Rise S", 0.0, 0.05, 120.0, 0.4, 4.0},            // "LFO3" at 0: the middle, 4 Hz
         {0.0, 0.0, 0.0, "Wobble", 45.0, 0.1, 120.0, std::sqrt(0.5), 0.0}, // unknown shapes are "Sine"
-        {0.0, 0.0, 0.0, "Triang", 45.0, 0.1, 120.0, 0.5, 0.0},
-    };
+        {0.0, 0.0, 0.0, "Triang", 45.0, 0.1, 120.0, 0.5, 0.0}};
     sources.getis(3)->setvl(0.0);
     for (const Row& r : rows) {
         SCOPED_TRACE(std::string(r.shape) + " " + std::to_string(r.minimum) + " Hz for " +

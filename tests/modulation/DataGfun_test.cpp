@@ -149,10 +149,9 @@ TEST(DataGfun, EveryRowHasItsKeyLabelAndFormulaInTableOrder) {
 
 TEST(DataGfun, LookupFallsBackToRowZeroAndABadGroupGivesNothing) {
     struct Row { int group; const char* key; const char* found; };
-    const Row rows[] = {
-        {0, "triangle", "Sine"}, {0, "SINE", "Sine"},   {1, "", "a"},      {1, "A+B", "a"},
-        {1, "|a-b|", "|a-b|"},   {-1, "Sine", nullptr}, {2, "a", nullptr}, {100, "a", nullptr},
-    };
+    const Row rows[] = {{0, "triangle", "Sine"}, {0, "SINE", "Sine"},   {1, "", "a"},
+                        {1, "A+B", "a"},         {1, "|a-b|", "|a-b|"}, {-1, "Sine", nullptr},
+                        {2, "a", nullptr},       {100, "a", nullptr}};
     DataGfun table;
     for (const Row& r : rows) {
         SCOPED_TRACE(std::to_string(r.group) + " " + r.key);
@@ -189,8 +188,7 @@ TEST(DataGfun, FoldsInputsGuardsNonFiniteOnesAndMatchesHandComputedValues) {
         {1, "gainpad+", 0.5, 0.0, 0.363585661014858, 1e-12},
         {1, "gainpad-", 0.5, 0.0, 0.621585769994558, 1e-12},
         {1, "StoreBipolarDb", 0.5, 0.0, -0.9999567939072603, 1e-12},
-        {1, "StoreBipolarDb", 0.0, 0.0, 2 * 1.5275660582380732e-05 - 1.0, 1e-15},
-    };
+        {1, "StoreBipolarDb", 0.0, 0.0, 2 * 1.5275660582380732e-05 - 1.0, 1e-15}};
     DataGfun table;
     for (const Row& r : rows) {
         SCOPED_TRACE(std::string(r.key) + " a=" + std::to_string(r.a) + " b=" + std::to_string(r.b));

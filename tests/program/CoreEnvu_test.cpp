@@ -172,15 +172,13 @@ TEST(CoreEnvu, StartIsTheFirstSampleAboveMinus30Db) {
         std::vector<double> samples;
         int32_t from;
         int32_t expected;
-    } cases[] = {
-        {"negative only", {-1.0, -0.9, -0.5}, 0, 3},
-        {"-60 then -26 dB", {quiet, quiet, loud, quiet}, 0, 2},
-        {"just below the range", {quiet, justBelow, 0.0}, 0, 3},
-        {"from an index", {loud, quiet, loud}, 1, 2},
-        {"start beyond n", {loud}, 5, 1},
-        {"negative start", {loud}, -3, 0},
-        {"empty", {}, 0, 0},
-    };
+    } cases[] = {{"negative only", {-1.0, -0.9, -0.5}, 0, 3},
+                 {"-60 then -26 dB", {quiet, quiet, loud, quiet}, 0, 2},
+                 {"just below the range", {quiet, justBelow, 0.0}, 0, 3},
+                 {"from an index", {loud, quiet, loud}, 1, 2},
+                 {"start beyond n", {loud}, 5, 1},
+                 {"negative start", {loud}, -3, 0},
+                 {"empty", {}, 0, 0}};
     for (const auto& c : cases) {
         int32_t start = c.from;
         CoreEnvu::tstrt(c.samples.data(), static_cast<int32_t>(c.samples.size()), start);
@@ -235,8 +233,7 @@ TEST_F(CoreEnvuFiles, InvalidToneArgumentsThrowAndWriteNothing) {
         [&] { toolkit.ctone("x.wav", 7, 8000, false, 1000, 0.1, 0, 0.1, 2, 6, 0); },
         [&] { toolkit.ctone("x.wav", 0, 8000, false, 1000, NAN, 0, 0.1, 2, 6, 0); },
         [&] { toolkit.ctone("x.wav", 0, 192000, false, 1000, 3000.0, 0, 0.1, 10, 6, 0); }, // beyond 2^31 - 1
-        [&] { toolkit.ctone("nowhere/x.wav", 0, 8000, false, 1000, 0.1, 0, 0.1, 2, 6, 0); },
-    };
+        [&] { toolkit.ctone("nowhere/x.wav", 0, 8000, false, 1000, 0.1, 0, 0.1, 2, 6, 0); }};
     for (size_t i = 0; i < calls.size(); ++i) EXPECT_THROW(calls[i](), CoreAnsx) << i;
     EXPECT_FALSE(fs::exists(root / "x.wav"));
     EXPECT_EQ(pool.getma(), 0);
@@ -304,8 +301,7 @@ TEST_F(CoreEnvuFiles, BuildMeasuresRisesSteppedOneChannelAndShortRecordings) {
         {"an instant step: at most two windows", 0.0, false, 2, 0.0, false, 0.0,
          2 * kWindowUs * 1e-6 + 1e-12},
         // At -27 dB the tone is above the -30 dB start threshold; halving it (-33 dB) would hide it.
-        {"one channel at its own level", 0.1, false, 1, -27.0, true, 0.03, 0.1},
-    };
+        {"one channel at its own level", 0.1, false, 1, -27.0, true, 0.03, 0.1}};
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
         const std::vector<double> recording = shapedRecording(r.ramp, r.withSecond, r.levels, r.startDb);
@@ -377,15 +373,13 @@ TEST_F(CoreEnvuFiles, InvalidMeasurementArgumentsWriteNothing) {
         const char* what;
         int32_t rate, window;
         double tone, silence;
-    } cases[] = {
-        {"rate 0", 0, kWindowUs, kTone, kSilence},
-        {"window 0", kRate, 0, kTone, kSilence},
-        {"tone 0", kRate, kWindowUs, 0.0, kSilence},
-        {"negative silence", kRate, kWindowUs, kTone, -0.1},
-        {"tone of 9 windows", kRate, kWindowUs, 0.009, kSilence},
-        {"window below a sample", kRate, 10, kTone, kSilence},
-        {"tone beyond the block", kRate, kWindowUs, 5.0, kSilence},
-    };
+    } cases[] = {{"rate 0", 0, kWindowUs, kTone, kSilence},
+                 {"window 0", kRate, 0, kTone, kSilence},
+                 {"tone 0", kRate, kWindowUs, 0.0, kSilence},
+                 {"negative silence", kRate, kWindowUs, kTone, -0.1},
+                 {"tone of 9 windows", kRate, kWindowUs, 0.009, kSilence},
+                 {"window below a sample", kRate, 10, kTone, kSilence},
+                 {"tone beyond the block", kRate, kWindowUs, 5.0, kSilence}};
     for (const auto& c : cases) {
         EXPECT_EQ(toolkit.build(samples.data(), static_cast<int32_t>(samples.size()), c.rate, name, false,
                                 c.window, c.tone, 0.0, c.silence, false, nullptr, false, false, 0),

@@ -75,8 +75,7 @@ TEST_F(CoreProgPacked, ReadsTheHeaderOfTheProgramItemWithDefaultsForAbsentValues
         {"<PROGRAM><NAME> 0 </NAME><CATEGORY>  </CATEGORY></PROGRAM>", "BANK/MYPROG.XML", "myprog.q7p",
          "NULL|,,|NULL|NULL"}, // found whatever the case of the name
         // The first item containing the key serves when none is named after it.
-        {kProgram, "A/MYPROG_V2.XML", "MYPROG.Q7P", "Soft Hall|Reverb,Hall,Large|A soft hall|hall.xml"},
-    };
+        {kProgram, "A/MYPROG_V2.XML", "MYPROG.Q7P", "Soft Hall|Reverb,Hall,Large|A soft hall|hall.xml"}};
     for (const Row& r : rows) {
         fs::remove(onDisk());
         pack("MYPROG.Q7P", r.program, r.itemName);
