@@ -79,33 +79,23 @@ TEST(CoreEleq, SpectrumAIsTheUnscaledTransformOfSignalA) {
     EXPECT_EQ(pool.getma(), 0);
 }
 
-TEST(CoreEleq, MixZeroGivesAUnitCorrection) {
+TEST(CoreEleq, CorrectionIsTheRatioOfEqualShapesFadedByTheMix) {
+    struct Row { double mix, factor; bool windowA; double magnitude, tolerance; };
+    const Row rows[] = {{0.0, 3.0, false, 1.0, 1e-6},
+                        {0.0, 3.0, true, 1.0, 1e-6}, // mix 0: a unit correction
+                        {1.0, 1.0, false, 1.0, 1e-3},
+                        {1.0, 2.0, false, 2.0, 1e-3}};
     CorePool pool;
-    std::vector<double> x = noise(1000, 3), y = noise(700, 4);
-    std::vector<Ipp64fc> a, b;
-    Call call;
-    call.mix = 0.0;
-    for (bool window : {false, true}) {
-        call.windowA = window;
-        ASSERT_TRUE(run(pool, a, b, x, y, call));
-        for (int i = 0; i <= call.fftSize / 2; ++i) {
-            EXPECT_NEAR(b[i].re, 1.0, 1e-6) << i;
-            EXPECT_NEAR(b[i].im, 0.0, 1e-6) << i;
-        }
-    }
-}
-
-TEST(CoreEleq, CorrectionIsTheRatioOfEqualShapes) {
-    CorePool pool;
-    std::vector<double> x = noise(1000, 5);
-    std::vector<Ipp64fc> a, b;
-    for (double factor : {1.0, 2.0}) {
-        std::vector<double> y = x;
-        for (double& v : y) v *= factor;
-        ASSERT_TRUE(run(pool, a, b, x, y, Call{}));
+    const std::vector<double> x = noise(1000, 5);
+    for (const Row& r : rows) {
+        std::vector<double> a = x, b = x;
+        for (double& v : b) v *= r.factor;
+        std::vector<Ipp64fc> spectrumA, correction;
+        ASSERT_TRUE(run(pool, spectrumA, correction, a, b, Call{.windowA = r.windowA, .mix = r.mix}));
         for (int i = 0; i <= 512; ++i) {
-            EXPECT_NEAR(magnitude(b[i]), factor, 1e-3) << i;
-            EXPECT_NEAR(std::atan2(b[i].im, b[i].re), 0.0, 1e-3) << i;
+            EXPECT_NEAR(magnitude(correction[i]), r.magnitude, r.tolerance)
+                << r.mix << " " << r.factor << " " << i;
+            EXPECT_NEAR(std::atan2(correction[i].im, correction[i].re), 0.0, r.tolerance) << i;
         }
     }
 }
