@@ -18,13 +18,16 @@ using namespace fsystest;
 
 namespace {
 
-// A container with DATA.WAV and SUB/X.WAV written to file.
-void writeDataContainer(CorePool& pool, const CoreAnsx& file) {
+using Items = std::map<std::string, std::string>;
+
+// A container of the items, written to file.
+void writeContainer(CorePool& pool, const CoreAnsx& file, const Items& items) {
     CoreFsys writer(&pool);
-    put(writer, "DATA.WAV", "data");
-    put(writer, "SUB/X.WAV", "x");
+    for (const auto& [name, bytes] : items) put(writer, name, bytes);
     ASSERT_TRUE(writer.savea(file));
 }
+
+const Items dataItems = {{"DATA.WAV", "data"}, {"SUB/X.WAV", "x"}};
 
 } // namespace
 
@@ -51,7 +54,7 @@ TEST_F(FsysFiles, CrtitFormsKeysAndHandsOutRisingIdsThatAreNeverReused) {
 TEST_F(FsysFiles, LookupFindsExactKeysAndContainerItemsBehindAnotherFolderOnly) {
     CoreFsys store(&pool);
     for (const char* name : {"BIGKICK.WAV", "KICK.WAV", "11.WAV", "A/B.WAV"}) store.crtit(name);
-    writeDataContainer(pool, at("data.q7p"));
+    writeContainer(pool, at("data.q7p"), dataItems);
     ASSERT_TRUE(store.loada(at("data.q7p"), "0", false, nullptr));
     struct Row { const char* query; const char* found; };
     const Row rows[] = {{"KICK.WAV", "KICK.WAV"},
@@ -117,7 +120,7 @@ TEST_F(FsysFiles, SetitCopiesBeforeItFreesAndEveryBlockGoesWithTheStore) {
         EXPECT_TRUE(store.isvld(id));
 
         // loada over records already in memory frees their old blocks.
-        writeDataContainer(pool, at("data.q7p"));
+        writeContainer(pool, at("data.q7p"), dataItems);
         EXPECT_TRUE(store.loada(at("data.q7p"), "0", false, nullptr));
         EXPECT_TRUE(store.loada(at("data.q7p"), "0", false, nullptr));
         store.crtit("LOOSE.BIN");
@@ -153,13 +156,7 @@ TEST_F(FsysFiles, LoadcReadsWholeFilesAndLeavesRecordsAloneOnFailure) {
 }
 
 TEST_F(FsysFiles, UloadDropsDataByExtensionAndRloadBringsBackWhatCameFromContainers) {
-    {
-        CoreFsys writer(&pool);
-        put(writer, "ONE.WAV", "one");
-        put(writer, "two.Wav", "two");
-        put(writer, "DOC.XML", "<A> 1 </A>");
-        ASSERT_TRUE(writer.savea(at("bank.q7v")));
-    }
+    writeContainer(pool, at("bank.q7v"), {{"ONE.WAV", "one"}, {"two.Wav", "two"}, {"DOC.XML", "<A> 1 </A>"}});
     CoreFsys store(&pool);
     ASSERT_TRUE(store.loada(at("BANK.Q7V"), "0", false, nullptr));
     put(store, "LOOSE.WAV", "l");
@@ -451,15 +448,8 @@ TEST_F(FsysFiles, AppndGrowsAContainerExactlyAsIfItHadBeenWrittenWithTheItem) {
 }
 
 TEST_F(FsysFiles, LoadaFiltersEntriesKeepsLoadedRecordsOnRequestAndReadsThroughAReaderStore) {
-    {
-        CoreFsys writer(&pool);
-        put(writer, "DATA.WAV", "data");
-        put(writer, "SUB/X.WAV", "x");
-        put(writer, "PROG.XML", "<P> 1 </P>");
-        ASSERT_TRUE(writer.savea(at("bank.q7p")));
-    }
-    using Items = std::map<std::string, std::string>;
     const Items all = {{"DATA.WAV", "data"}, {"SUB/X.WAV", "x"}, {"PROG.XML", "<P> 1 </P>"}};
+    writeContainer(pool, at("bank.q7p"), all);
     struct Row { const char* filter; Items loaded; };
     const Row rows[] = {
         {"0", all}, {" data ", {{"DATA.WAV", "data"}}}, {"bank/sub/x.wav.bak", {{"SUB/X.WAV", "x"}}}};
@@ -500,7 +490,6 @@ TEST_F(FsysFiles, LoadaFiltersEntriesKeepsLoadedRecordsOnRequestAndReadsThroughA
 }
 
 TEST_F(FsysFiles, UntrustedContainersAreRefusedOrTheirBadItemsSkipped) {
-    using Items = std::map<std::string, std::string>;
     struct Row { const char* what; std::string bytes; bool result; Items loaded; };
     const std::string blocks = "goodbad!", good = tocItem("GOOD", "0", "4");
     const auto table = [&](const std::string& items) {
