@@ -221,6 +221,16 @@ TEST_F(CoreEnvuFiles, TestToneRecordingHoldsEachLevelInItsPlace) {
     }
 }
 
+TEST_F(CoreEnvuFiles, NoiseToneReproducesWithTheSameSeed) {
+    CoreEnvu toolkit(&pool, store.get());
+    for (const char* name : {"a.wav", "b.wav"}) {
+        std::srand(99);
+        toolkit.ctone(name, 1, 8000, false, 1000, 0.01, 0.0, 0.001, 2, 6.0, 0.0);
+    }
+    EXPECT_EQ(readBytes(root / "a.wav"), readBytes(root / "b.wav"));
+    EXPECT_NE(readWave("a.wav")[0][10], 0.0);
+}
+
 TEST_F(CoreEnvuFiles, InvalidToneArgumentsThrowAndWriteNothing) {
     CoreEnvu toolkit(&pool, store.get());
     const std::vector<std::function<void()>> calls = {
