@@ -1,23 +1,19 @@
 #include "modulation/CoreFun_.h"
 
+#include "tests/modulation/ModulationFixture.h"
+
 #include <gtest/gtest.h>
 #include <string>
 
 namespace {
 
-std::string text(const CoreAnsx& s) {
-    return s.c_str();
-}
+using namespace modtest;
 
 struct FunFixture : ::testing::Test {
-    DataSrce sources;
+    PresetSources sources;
     DataGfun functions;
     CoreFun_ fun{CoreAnsx("FUN1"), &functions, &sources, sources.getis(DataSrce::iCrowfun1)};
 
-    FunFixture() {
-        sources.getis(DataSrce::iCrowoff)->setvl(-1.0);
-        sources.getis(DataSrce::iCrowon)->setvl(1.0);
-    }
     double out() const { return sources.getis(DataSrce::iCrowfun1)->getvl(); }
 };
 

@@ -1,8 +1,10 @@
 #include "modulation/CoreFun_.h"
+
 #include "modulation/CoreLfo_.h"
 #include "modulation/CorePrm_.h"
 #include "modulation/CoreRfun.h"
 #include "tests/common/CountingAllocator.h"
+#include "tests/modulation/ModulationFixture.h"
 
 #include <cmath>
 #include <functional>
@@ -12,16 +14,14 @@
 
 namespace {
 
+using namespace modtest;
+
 struct LfoFixture : ::testing::Test {
-    DataSrce sources;
+    PresetSources sources;
     DataGfun functions;
     CoreLfo_ lfo{CoreAnsx("LFO1"), &functions, &sources, sources.getis(DataSrce::iCrowlfo1),
                  sources.getis(DataSrce::iCrowratelfo1)};
 
-    LfoFixture() {
-        sources.getis(DataSrce::iCrowoff)->setvl(-1.0);
-        sources.getis(DataSrce::iCrowon)->setvl(1.0);
-    }
     double out() const { return sources.getis(DataSrce::iCrowlfo1)->getvl(); }
     double rateOut() const { return sources.getis(DataSrce::iCrowratelfo1)->getvl(); }
     // Equal minimum and maximum give a fixed rate.
@@ -127,7 +127,7 @@ TEST_F(LfoFixture, OneStepWritesOnlyItsTwoSlotsAndARandomShapeHoldsWithinAStep) 
 }
 
 TEST(ModulatorSteps, AllocateNothing) {
-    DataSrce sources;
+    PresetSources sources;
     DataGfun functions;
     DataRgfn raws;
     sources.getis(DataSrce::iCrowoff)->setvl(-1.0);

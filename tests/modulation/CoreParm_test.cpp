@@ -1,5 +1,7 @@
 #include "modulation/CoreParm.h"
 
+#include "tests/modulation/ModulationFixture.h"
+
 #include "tests/common/DecimalCommaLocale.h"
 #include <cmath>
 #include <gtest/gtest.h>
@@ -7,18 +9,12 @@
 
 namespace {
 
-std::string text(const CoreAnsx& s) {
-    return s.c_str();
-}
+using namespace modtest;
 
-// A table with "OFF" at -1, "ON" at +1 (as the program presets them) and "LFO2" at 0.25.
+// The preset table with "LFO2" at 0.25.
 struct PresetTable {
-    DataSrce table;
-    PresetTable() {
-        table.getis(DataSrce::iCrowoff)->setvl(-1.0);
-        table.getis(DataSrce::iCrowon)->setvl(1.0);
-        table.getis(2)->setvl(0.25);
-    }
+    PresetSources table;
+    PresetTable() { table.getis(2)->setvl(0.25); }
 };
 
 TEST(CoreParm, MapsItsSourceOrConstantOntoTheScale) {

@@ -1,24 +1,20 @@
 #include "modulation/CorePrm_.h"
 
+#include "tests/modulation/ModulationFixture.h"
+
 #include <gtest/gtest.h>
 #include <string>
 
 namespace {
 
-std::string text(const CoreAnsx& s) {
-    return s.c_str();
-}
+using namespace modtest;
 
 struct PrmFixture : ::testing::Test {
-    DataSrce sources;
+    PresetSources sources;
     DataGfun functions;
     CoreSrce* slot = sources.getis(DataSrce::iCrowprm1);
     CorePrm_ prm{CoreAnsx("PRM1"), &functions, &sources, slot};
 
-    PrmFixture() {
-        sources.getis(DataSrce::iCrowoff)->setvl(-1.0);
-        sources.getis(DataSrce::iCrowon)->setvl(1.0);
-    }
     // A displayed parameter with the given ranges and label, following "OFF" through "a".
     void define(double min, double max, double barMin, double barMax, const char* label = "Depth") {
         prm.setvl(true, CoreAnsx("OFF"), CoreAnsx("OFF"), CoreAnsx("a"), CoreAnsx(label), CoreAnsx(""),

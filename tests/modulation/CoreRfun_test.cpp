@@ -1,26 +1,22 @@
 #include "modulation/CoreRfun.h"
 
+#include "tests/modulation/ModulationFixture.h"
+
 #include <cmath>
 #include <gtest/gtest.h>
 #include <string>
 
 namespace {
 
-std::string text(const CoreAnsx& s) {
-    return s.c_str();
-}
+using namespace modtest;
 
 struct RawFixture : ::testing::Test {
-    DataSrce sources;
+    PresetSources sources;
     DataRgfn raws;
     CoreRfun raw{CoreAnsx("RAWFUN1"), &raws, &sources, sources.getis(DataSrce::iCrowrawfun1)};
     double values0[5] = {0.1, 0.4, 0.9, 0.3, 0.2};
     double values1[3] = {1.0, 2.0, 3.0};
 
-    RawFixture() {
-        sources.getis(DataSrce::iCrowoff)->setvl(-1.0);
-        sources.getis(DataSrce::iCrowon)->setvl(1.0);
-    }
     double out() const { return sources.getis(DataSrce::iCrowrawfun1)->getvl(); }
     // Configures the function as the program does: names, then both arrays, then the check.
     void configure(const char* a, const char* b, const char* row, int k) {

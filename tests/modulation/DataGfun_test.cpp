@@ -1,5 +1,7 @@
 #include "modulation/DataGfun.h"
 
+#include "tests/modulation/ModulationFixture.h"
+
 #include <cmath>
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -9,9 +11,7 @@
 
 namespace {
 
-std::string text(const CoreAnsx& s) {
-    return s.c_str();
-}
+using namespace modtest;
 
 // The notation the formulas are written in, independent of the code under test.
 struct Ref {

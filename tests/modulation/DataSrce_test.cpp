@@ -1,5 +1,7 @@
 #include "modulation/DataSrce.h"
 
+#include "tests/modulation/ModulationFixture.h"
+
 #include <cmath>
 #include <gtest/gtest.h>
 #include <limits>
@@ -8,9 +10,7 @@
 
 namespace {
 
-std::string text(const CoreAnsx& s) {
-    return s.c_str();
-}
+using namespace modtest;
 
 TEST(DataSrce, RowsHoldTheirKeysLabelsAndNamedNumbersInOrder) {
     // Each range starts at its named row and numbers its keys from `first`; count 0 is a single key.
