@@ -2,6 +2,7 @@
 
 #include "base/CorePool.h"
 #include "platform/IppLayer.h"
+#include "tests/common/SignalReference.h"
 
 #include <gtest/gtest.h>
 
@@ -25,14 +26,6 @@ struct Call {
     int taperFrequency = -1;
     int rate = kRate;
 };
-
-std::vector<double> noise(int n, unsigned seed) {
-    std::mt19937 random(seed);
-    std::normal_distribution<double> normal(0.0, 1.0);
-    std::vector<double> x(n);
-    for (double& v : x) v = normal(random);
-    return x;
-}
 
 bool run(CorePool& pool, std::vector<Ipp64fc>& a, std::vector<Ipp64fc>& b, std::vector<double>& signalA,
          std::vector<double>& signalB, const Call& call) {
@@ -64,7 +57,7 @@ TEST(CoreEleq, FftSizeHoldsTheLongerSignal) {
 
 TEST(CoreEleq, SpectrumAIsTheUnscaledTransformOfSignalA) {
     CorePool pool;
-    std::vector<double> x = noise(100, 1), y = noise(128, 2);
+    std::vector<double> x = randomSignal(100, 1), y = randomSignal(128, 2);
     std::vector<Ipp64fc> a, b;
     Call call;
     call.fftSize = 128;
@@ -79,33 +72,23 @@ TEST(CoreEleq, SpectrumAIsTheUnscaledTransformOfSignalA) {
     EXPECT_EQ(pool.getma(), 0);
 }
 
-TEST(CoreEleq, MixZeroGivesAUnitCorrection) {
+TEST(CoreEleq, CorrectionIsTheRatioOfEqualShapesFadedByTheMix) {
+    struct Row { double mix, factor; bool windowA; double magnitude, tolerance; };
+    const Row rows[] = {{0.0, 3.0, false, 1.0, 1e-6},
+                        {0.0, 3.0, true, 1.0, 1e-6}, // mix 0: a unit correction
+                        {1.0, 1.0, false, 1.0, 1e-3},
+                        {1.0, 2.0, false, 2.0, 1e-3}};
     CorePool pool;
-    std::vector<double> x = noise(1000, 3), y = noise(700, 4);
-    std::vector<Ipp64fc> a, b;
-    Call call;
-    call.mix = 0.0;
-    for (bool window : {false, true}) {
-        call.windowA = window;
-        ASSERT_TRUE(run(pool, a, b, x, y, call));
-        for (int i = 0; i <= call.fftSize / 2; ++i) {
-            EXPECT_NEAR(b[i].re, 1.0, 1e-6) << i;
-            EXPECT_NEAR(b[i].im, 0.0, 1e-6) << i;
-        }
-    }
-}
-
-TEST(CoreEleq, CorrectionIsTheRatioOfEqualShapes) {
-    CorePool pool;
-    std::vector<double> x = noise(1000, 5);
-    std::vector<Ipp64fc> a, b;
-    for (double factor : {1.0, 2.0}) {
-        std::vector<double> y = x;
-        for (double& v : y) v *= factor;
-        ASSERT_TRUE(run(pool, a, b, x, y, Call{}));
+    const std::vector<double> x = randomSignal(1000, 5);
+    for (const Row& r : rows) {
+        std::vector<double> a = x, b = x;
+        for (double& v : b) v *= r.factor;
+        std::vector<Ipp64fc> spectrumA, correction;
+        ASSERT_TRUE(run(pool, spectrumA, correction, a, b, Call{.windowA = r.windowA, .mix = r.mix}));
         for (int i = 0; i <= 512; ++i) {
-            EXPECT_NEAR(magnitude(b[i]), factor, 1e-3) << i;
-            EXPECT_NEAR(std::atan2(b[i].im, b[i].re), 0.0, 1e-3) << i;
+            EXPECT_NEAR(magnitude(correction[i]), r.magnitude, r.tolerance)
+                << r.mix << " " << r.factor << " " << i;
+            EXPECT_NEAR(std::atan2(correction[i].im, correction[i].re), 0.0, r.tolerance) << i;
         }
     }
 }
@@ -154,20 +137,20 @@ TEST(CoreEleq, DegenerateSignalsGiveFiniteSpectra) {
         Call call;
         bool expected;
     } cases[] = {
-        {"silent A", std::vector<double>(500, 0.0), noise(500, 6), Call{}, true},
-        {"silent B", noise(500, 7), std::vector<double>(500, 0.0), Call{}, true},
+        {"silent A", std::vector<double>(500, 0.0), randomSignal(500, 6), Call{}, true},
+        {"silent B", randomSignal(500, 7), std::vector<double>(500, 0.0), Call{}, true},
         {"both silent", std::vector<double>(10, 0.0), std::vector<double>(10, 0.0), Call{}, true},
         {"one sample each", {0.25}, {-3.0}, Call{}, true},
-        {"band fraction 0", noise(300, 8), noise(300, 9), Call{.bandFraction = 0.0}, true},
-        {"huge band fraction", noise(300, 8), noise(300, 9), Call{.bandFraction = 1e9}, true},
-        {"fft size 8", noise(8, 10), noise(5, 11), Call{.fftSize = 8}, true},
-        {"degree 0", noise(300, 8), noise(300, 9), Call{.degree = 0}, true},
-        {"degree 10", noise(300, 8), noise(300, 9), Call{.degree = 10}, true},
-        {"tapered", noise(300, 8), noise(300, 9), Call{.taperReference = 0.1, .taperFrequency = 20000}, true},
-        {"tiny A", std::vector<double>(64, 1e-300), noise(64, 12), Call{}, true},
+        {"band fraction 0", randomSignal(300, 8), randomSignal(300, 9), Call{.bandFraction = 0.0}, true},
+        {"huge band fraction", randomSignal(300, 8), randomSignal(300, 9), Call{.bandFraction = 1e9}, true},
+        {"fft size 8", randomSignal(8, 10), randomSignal(5, 11), Call{.fftSize = 8}, true},
+        {"degree 0", randomSignal(300, 8), randomSignal(300, 9), Call{.degree = 0}, true},
+        {"degree 10", randomSignal(300, 8), randomSignal(300, 9), Call{.degree = 10}, true},
+        {"tapered", randomSignal(300, 8), randomSignal(300, 9),
+         Call{.taperReference = 0.1, .taperFrequency = 20000}, true},
+        {"tiny A", std::vector<double>(64, 1e-300), randomSignal(64, 12), Call{}, true},
         // Half the sample rate is 1 Hz: the logarithmic scale is empty and no band holds a bin.
-        {"no band holds bins", noise(64, 13), noise(64, 14), Call{.rate = 3}, false},
-    };
+        {"no band holds bins", randomSignal(64, 13), randomSignal(64, 14), Call{.rate = 3}, false}};
     for (const auto& c : cases) {
         std::vector<double> x = c.a, y = c.b;
         std::vector<Ipp64fc> a, b;
@@ -182,29 +165,27 @@ TEST(CoreEleq, DegenerateSignalsGiveFiniteSpectra) {
 
 TEST(CoreEleq, InvalidArgumentsLeaveBothSpectraUntouched) {
     CorePool pool;
-    std::vector<double> x = noise(64, 15), y = noise(64, 16);
+    std::vector<double> x = randomSignal(64, 15), y = randomSignal(64, 16);
     const Ipp64fc sentinel{-123.0, 456.0};
     const struct {
         const char* what;
         int fftSize, lengthA, lengthB, rate, splineFactor;
         short degree;
         double bandFraction;
-    } cases[] = {
-        {"fft size not a power of two", 96, 64, 64, kRate, 2, 3, 0.005},
-        {"fft size 2", 2, 1, 1, kRate, 2, 3, 0.005},
-        {"fft size 0", 0, 1, 1, kRate, 2, 3, 0.005},
-        {"length A 0", 128, 0, 64, kRate, 2, 3, 0.005},
-        {"length B above fft size", 64, 64, 65, kRate, 2, 3, 0.005},
-        {"negative length", 128, -5, 64, kRate, 2, 3, 0.005},
-        {"rate 1", 128, 64, 64, 1, 2, 3, 0.005},
-        {"negative degree", 128, 64, 64, kRate, 2, -1, 0.005},
-        {"degree 11", 128, 64, 64, kRate, 2, 11, 0.005},
-        {"spline factor 0", 128, 64, 64, kRate, 0, 3, 0.005},
-        {"band fraction NaN", 128, 64, 64, kRate, 2, 3, NAN},
-    };
+    } cases[] = {{"fft size not a power of two", 96, 64, 64, kRate, 2, 3, 0.005},
+                 {"fft size 2", 2, 1, 1, kRate, 2, 3, 0.005},
+                 {"fft size 0", 0, 1, 1, kRate, 2, 3, 0.005},
+                 {"length A 0", 128, 0, 64, kRate, 2, 3, 0.005},
+                 {"length B above fft size", 64, 64, 65, kRate, 2, 3, 0.005},
+                 {"negative length", 128, -5, 64, kRate, 2, 3, 0.005},
+                 {"rate 1", 128, 64, 64, 1, 2, 3, 0.005},
+                 {"negative degree", 128, 64, 64, kRate, 2, -1, 0.005},
+                 {"degree 11", 128, 64, 64, kRate, 2, 11, 0.005},
+                 {"spline factor 0", 128, 64, 64, kRate, 0, 3, 0.005},
+                 {"band fraction NaN", 128, 64, 64, kRate, 2, 3, NAN}};
     for (const auto& c : cases) {
         std::vector<Ipp64fc> a(256, sentinel), b(256, sentinel);
-        std::vector<double> longX = noise(256, 17), longY = noise(256, 18);
+        std::vector<double> longX = randomSignal(256, 17), longY = randomSignal(256, 18);
         EXPECT_FALSE(CoreEleq::eqcal(&pool, a.data(), b.data(), c.fftSize, c.lengthA, longX.data(), c.lengthB,
                                      longY.data(), c.rate, c.bandFraction, false, c.degree, 1.0, 0.0,
                                      c.splineFactor, -1))
@@ -223,11 +204,11 @@ TEST(CoreEleq, InvalidArgumentsLeaveBothSpectraUntouched) {
 
 TEST(CoreEleq, EqualisingAppliesTheCorrectionAtTheSignalsOwnScale) {
     CorePool pool;
-    const std::vector<double> original = noise(1000, 19);
+    const std::vector<double> original = randomSignal(1000, 19);
     double peak = 0.0;
     for (double v : original) peak = std::max(peak, std::fabs(v));
 
-    std::vector<double> x = original, y = noise(900, 20);
+    std::vector<double> x = original, y = randomSignal(900, 20);
     CoreEleq::eqcaf(&pool, 1000, x.data(), 900, y.data(), kRate, 0.005, false, 3, 0.0, 0.0);
     for (int i = 0; i < 1000; ++i) EXPECT_NEAR(x[i], original[i], 1e-9 * peak) << i;
 

@@ -1,8 +1,11 @@
 // Tests of CoreFsys: records and the lookup rule, in-memory contents, the stream operations over
-// memory and disk items, the disk tests and writing items back as loose files.
+// memory and disk items, the disk tests, writing items back and the item containers (layout, appnd,
+// loada, untrusted and mutated containers, single-document helpers).
 #include "base/CoreButl.h"
+#include "base/CoreNode.h"
 #include "base/CoreXml_.h"
 #include "filestore/CoreFsys.h"
+#include "tests/common/ByteMutator.h"
 #include "tests/common/FileSizeLimit.h"
 #include "tests/filestore/FsysFixture.h"
 
@@ -15,20 +18,16 @@ using namespace fsystest;
 
 namespace {
 
-// A store holding a container with DATA.WAV and SUB/X.WAV, loaded from disk.
-void loadDataContainer(CoreFsys& store, CorePool& pool, const CoreAnsx& file) {
+using Items = std::map<std::string, std::string>;
+
+// A container of the items, written to file.
+void writeContainer(CorePool& pool, const CoreAnsx& file, const Items& items) {
     CoreFsys writer(&pool);
-    writer.setit(writer.crtit("DATA.WAV"), "data", 4, CoreAnsx("0"), false, false);
-    writer.setit(writer.crtit("SUB/X.WAV"), "x", 1, CoreAnsx("0"), false, false);
+    for (const auto& [name, bytes] : items) put(writer, name, bytes);
     ASSERT_TRUE(writer.savea(file));
-    ASSERT_TRUE(store.loada(file, CoreAnsx("0"), false, nullptr));
 }
 
-std::string bytesOf(const CoreFsys& store, int32_t id) {
-    void* data = nullptr;
-    const int32_t size = store.getco(id, &data);
-    return size > 0 ? std::string(static_cast<const char*>(data), static_cast<size_t>(size)) : std::string();
-}
+const Items dataItems = {{"DATA.WAV", "data"}, {"SUB/X.WAV", "x"}};
 
 } // namespace
 
@@ -43,7 +42,6 @@ TEST_F(FsysFiles, CrtitFormsKeysAndHandsOutRisingIdsThatAreNeverReused) {
     EXPECT_EQ(store.crtit("b.wav"), 2); // a deleted id is not handed out again
     EXPECT_EQ(store.crtit("a.wav", true), 3);
     EXPECT_EQ(store.crtit("a.wav", false, true), 4);
-    EXPECT_EQ(store.getkn(), 4);
     EXPECT_EQ(store.crtit("   "), -1);
     EXPECT_EQ(store.crtit(""), -1);
     EXPECT_EQ(store.getkn(), 4);
@@ -55,64 +53,52 @@ TEST_F(FsysFiles, CrtitFormsKeysAndHandsOutRisingIdsThatAreNeverReused) {
 
 TEST_F(FsysFiles, LookupFindsExactKeysAndContainerItemsBehindAnotherFolderOnly) {
     CoreFsys store(&pool);
-    const int32_t big = store.crtit("BIGKICK.WAV");
-    EXPECT_NE(store.crtit("KICK.WAV"), big);
-    store.crtit("11.WAV");
-    EXPECT_EQ(store.getit("1.WAV"), -1);
-    const int32_t slashed = store.crtit("A/B.WAV");
-    EXPECT_EQ(store.getit("A\\B.WAV"), slashed);
-    EXPECT_EQ(store.crtit("a\\b.wav"), slashed);
-    const int32_t looseKick = store.getit("KICK.WAV");
-    EXPECT_NE(store.getit("SUB/KICK.WAV"), looseKick); // a loose file of another folder
-    EXPECT_EQ(store.getit("SUB/KICK.WAV"), -1);
-    EXPECT_EQ(store.getit(""), -1);
-
-    loadDataContainer(store, pool, at("data.q7p"));
-    const int32_t data = store.getit("DATA.WAV");
-    const int32_t x = store.getit("SUB/X.WAV");
-    ASSERT_GE(data, 0);
-    ASSERT_GE(x, 0);
-    EXPECT_EQ(store.getit("X/DATA.WAV"), data);
-    EXPECT_EQ(store.getit("x.wav"), x);
-    EXPECT_EQ(store.getit("PROG/SUB/X.WAV"), x);
-    EXPECT_EQ(store.getit("A.WAV"), -1);
-    EXPECT_EQ(store.getit("DATA"), -1);
-    EXPECT_EQ(store.getit("UB/X.WAV"), -1); // a separator must precede the shared part
-    EXPECT_EQ(store.crtit("X/DATA.WAV"), data);
-    EXPECT_EQ(bytesOf(store, store.crtit("x.wav")), "x");
+    for (const char* name : {"BIGKICK.WAV", "KICK.WAV", "11.WAV", "A/B.WAV"}) store.crtit(name);
+    writeContainer(pool, at("data.q7p"), dataItems);
+    ASSERT_TRUE(store.loada(at("data.q7p"), "0", false, nullptr));
+    struct Row { const char* query; const char* found; };
+    const Row rows[] = {{"KICK.WAV", "KICK.WAV"},
+                        {"1.WAV", nullptr},
+                        {"A\\B.WAV", "A/B.WAV"},   // '\' counts as '/'
+                        {"SUB/KICK.WAV", nullptr}, // a loose file matches only exactly
+                        {"X/DATA.WAV", "DATA.WAV"},
+                        {"x.wav", "SUB/X.WAV"},
+                        {"PROG/SUB/X.WAV", "SUB/X.WAV"},
+                        {"A.WAV", nullptr},
+                        {"DATA", nullptr},
+                        {"UB/X.WAV", nullptr}, // a separator must precede
+                        {"", nullptr}};
+    for (const Row& r : rows) {
+        const int32_t id = store.getit(r.query);
+        int index = 0;
+        EXPECT_EQ(id < 0 ? "(none)" : str(store.gtiit(id, index)->name), r.found ? r.found : "(none)")
+            << r.query;
+    }
+    EXPECT_EQ(store.crtit("a\\b.wav"), store.getit("A/B.WAV"));
+    EXPECT_EQ(itemBytes(store, store.crtit("x.wav")), "x"); // crtit finds by the same rule
 }
 
 TEST_F(FsysFiles, AccessorsGiveFailureValuesOutsideTheList) {
     CoreFsys store(&pool);
     store.crtit("ONE");
     store.crtit("TWO");
-    store.setit(store.crtit("THREE"), "3", 1, CoreAnsx("0"), false, false);
+    put(store, "THREE", "3");
     int index = 7;
+    int32_t id = 5;
+    void* data = &index;
     EXPECT_EQ(store.gtiit(99, index), nullptr);
     EXPECT_EQ(index, -1);
-    ASSERT_NE(store.gtiit(1, index), nullptr);
-    EXPECT_EQ(index, 1);
-    int32_t id = 5;
-    EXPECT_EQ(str(store.llvel(-1, id)), "");
+    EXPECT_EQ(str(store.llvel(-1, id) + store.llvel(3, id)), "");
     EXPECT_EQ(id, -1);
-    id = 5;
-    EXPECT_EQ(str(store.llvel(3, id)), "");
-    EXPECT_EQ(id, -1);
-    EXPECT_EQ(store.llvcn(), 3);
-    CoreAnsx names[3];
-    store.getks(names);
-    EXPECT_EQ(str(names[0]) + str(names[1]) + str(names[2]), "ONETWOTHREE");
-    store.getks(nullptr);
-    EXPECT_FALSE(store.isvld(0));
-    EXPECT_TRUE(store.isvld(2));
-    EXPECT_FALSE(store.isvld(-1));
-    void* data = &index;
-    EXPECT_EQ(store.getco(0, &data), 0);
+    EXPECT_TRUE(!store.isvld(0) && store.isvld(2) && !store.isvld(-1));
+    EXPECT_EQ(store.getco(0, &data) + store.getco(42, &data), 0);
     EXPECT_EQ(data, &index);
-    EXPECT_EQ(store.getco(42, &data), 0);
+    store.getks(nullptr);
     store.delct(42);
     store.delct(1);
-    EXPECT_EQ(store.getkn(), 2);
+    CoreAnsx names[2];
+    store.getks(names);
+    EXPECT_EQ(str(names[0] + names[1]), "ONETHREE");
     EXPECT_EQ(store.gtiit(2, index), store.gtsit("THREE"));
     EXPECT_EQ(index, 1);
 }
@@ -125,19 +111,18 @@ TEST_F(FsysFiles, SetitCopiesBeforeItFreesAndEveryBlockGoesWithTheStore) {
         void* own = nullptr;
         ASSERT_EQ(store.getco(id, &own), 6);
         EXPECT_TRUE(store.setit(id, static_cast<char*>(own) + 1, 4, CoreAnsx("x"), true, true));
-        EXPECT_EQ(bytesOf(store, id), "bcde");
+        EXPECT_EQ(itemBytes(store, id), "bcde");
         EXPECT_EQ(str(store.gtsit("SELF.BIN")->container), "C.Q7P"); // keepMeta
-
         EXPECT_FALSE(store.setit(id, "zz", -1, CoreAnsx("y"), true, false));
         EXPECT_FALSE(store.setit(77, "zz", 2, CoreAnsx("y"), true, false));
-        EXPECT_EQ(bytesOf(store, id), "bcde");
+        EXPECT_EQ(itemBytes(store, id), "bcde");
         EXPECT_TRUE(store.setit(id, nullptr, 0, CoreAnsx("0"), true, false));
         EXPECT_TRUE(store.isvld(id));
-        EXPECT_EQ(store.getco(id, &own), 0);
 
         // loada over records already in memory frees their old blocks.
-        loadDataContainer(store, pool, at("data.q7p"));
-        EXPECT_TRUE(store.loada(at("data.q7p"), CoreAnsx("0"), false, nullptr));
+        writeContainer(pool, at("data.q7p"), dataItems);
+        EXPECT_TRUE(store.loada(at("data.q7p"), "0", false, nullptr));
+        EXPECT_TRUE(store.loada(at("data.q7p"), "0", false, nullptr));
         store.crtit("LOOSE.BIN");
     }
     EXPECT_EQ(pool.getma(), 0);
@@ -151,77 +136,54 @@ TEST_F(FsysFiles, LoadcReadsWholeFilesAndLeavesRecordsAloneOnFailure) {
     EXPECT_FALSE(store.loadc(5, false));
     const int32_t kick = store.crtit("VECTORS/KICK.WAV");
     ASSERT_TRUE(store.loadc(kick, false));
-    EXPECT_EQ(bytesOf(store, kick), "kick!");
     writeBytes(root / "vectors/Kick.wav", "other");
-    EXPECT_FALSE(store.loadc(kick, true));
-    EXPECT_EQ(bytesOf(store, kick), "kick!");
+    EXPECT_FALSE(store.loadc(kick, true)); // already loaded
+    EXPECT_EQ(itemBytes(store, kick), "kick!");
     ASSERT_TRUE(store.loadc(kick, false));
-    EXPECT_EQ(bytesOf(store, kick), "other");
-
-    const int32_t missing = store.crtit("MISSING.WAV");
-    EXPECT_FALSE(store.loadc(missing, false));
-    EXPECT_FALSE(store.isvld(missing));
-    const int32_t directory = store.crtit("FOLDER.WAV");
-    EXPECT_FALSE(store.loadc(directory, false));
-    EXPECT_FALSE(store.isvld(directory));
-
+    EXPECT_EQ(itemBytes(store, kick), "other");
+    for (const char* name : {"MISSING.WAV", "FOLDER.WAV"}) {
+        const int32_t id = store.crtit(name);
+        EXPECT_FALSE(store.loadc(id, false) || store.isvld(id)) << name;
+    }
     // A sparse file of 2^31 bytes cannot be an item: refused, the old data stays.
     std::error_code sparse;
     fs::resize_file(root / "vectors/Kick.wav", uint64_t{1} << 31, sparse);
     if (!sparse) {
         EXPECT_FALSE(store.loadc(kick, false));
-        EXPECT_EQ(bytesOf(store, kick), "other");
+        EXPECT_EQ(itemBytes(store, kick), "other");
         EXPECT_FALSE(store.wopen(store.crtit("VECTORS/KICK.WAV", true), "rb"));
     }
 }
 
-TEST_F(FsysFiles, UloadDropsDataByExtensionAndRloadBringsItBack) {
-    {
-        CoreFsys writer(&pool);
-        writer.setit(writer.crtit("ONE.WAV"), "one", 3, CoreAnsx("0"), false, false);
-        writer.setit(writer.crtit("two.Wav"), "two", 3, CoreAnsx("0"), false, false);
-        writer.setit(writer.crtit("DOC.XML"), "<A> 1 </A>", 10, CoreAnsx("0"), false, false);
-        ASSERT_TRUE(writer.savea(at("bank.q7v")));
-    }
+TEST_F(FsysFiles, UloadDropsDataByExtensionAndRloadBringsBackWhatCameFromContainers) {
+    writeContainer(pool, at("bank.q7v"), {{"ONE.WAV", "one"}, {"two.Wav", "two"}, {"DOC.XML", "<A> 1 </A>"}});
     CoreFsys store(&pool);
-    ASSERT_TRUE(store.loada(at("BANK.Q7V"), CoreAnsx("0"), false, nullptr));
-    const int32_t loose = store.crtit("LOOSE.WAV");
-    store.setit(loose, "l", 1, CoreAnsx("0"), false, false);
-    const int32_t nulled = store.crtit("NULLED.WAV");
-    store.setit(nulled, "n", 1, CoreAnsx("NULL"), false, false);
+    ASSERT_TRUE(store.loada(at("BANK.Q7V"), "0", false, nullptr));
+    put(store, "LOOSE.WAV", "l");
+    store.setit(store.crtit("NULLED.WAV"), "n", 1, CoreAnsx("NULL"), false, false);
     store.uload(" .wav ");
+    EXPECT_EQ(contents(store), (std::map<std::string, std::string>{{"DOC.XML", "<A> 1 </A>"}}));
     EXPECT_EQ(store.getkn(), 5);
-    EXPECT_FALSE(store.isvld(store.getit("ONE.WAV")));
-    EXPECT_FALSE(store.isvld(store.getit("TWO.WAV")));
-    EXPECT_FALSE(store.isvld(loose));
-    EXPECT_TRUE(store.isvld(store.getit("DOC.XML")));
-
     store.rload(".WAV");
-    EXPECT_EQ(bytesOf(store, store.getit("ONE.WAV")), "one");
-    EXPECT_EQ(bytesOf(store, store.getit("TWO.WAV")), "two");
-    EXPECT_FALSE(store.isvld(loose));
-    EXPECT_FALSE(store.isvld(nulled));
-    EXPECT_EQ(store.getkn(), 5);
+    EXPECT_EQ(contents(store), (std::map<std::string, std::string>{
+                                   {"DOC.XML", "<A> 1 </A>"}, {"ONE.WAV", "one"}, {"TWO.WAV", "two"}}));
 }
 
 TEST_F(FsysFiles, Ct2asSkipsZeroBytesAndGetffReportsBadDocuments) {
     CoreFsys store(&pool, folder(), false);
-    const int32_t id = store.crtit("Z.BIN");
-    store.setit(id, std::string("ab\0c", 4).data(), 4, CoreAnsx("0"), false, false);
-    EXPECT_EQ(str(store.ct2as(id)), "abc");
-    EXPECT_EQ(str(store.ct2as(store.crtit("NOT.BIN"))), "");
-    EXPECT_EQ(str(store.ct2as(-3)), "");
+    put(store, "Z.BIN", std::string("ab\0c", 4));
+    EXPECT_EQ(str(store.ct2as(store.getit("Z.BIN"))), "abc");
+    EXPECT_EQ(str(store.ct2as(store.crtit("NOT.BIN")) + store.ct2as(-3)), "");
 
     CoreXml_ doc;
     doc.getfc("<OLD> 1 </OLD>");
     EXPECT_EQ(store.getff(&doc, "MISSING.XML", false), nullptr);
     EXPECT_EQ(doc.getrt(), nullptr);
-
     writeBytes(root / "Bad.xml", "<A> 1 </A></B></C>");
+    doc.getfc("<OLD> 1 </OLD>");
     EXPECT_EQ(store.getff(&doc, "bad.xml", false), nullptr);
     EXPECT_EQ(doc.getrt(), nullptr);
     EXPECT_NE(log().find("bad.xml"), std::string::npos) << log();
-
     writeBytes(root / "good.XML", "<A> 1 </A>");
     CoreNode* good = store.getff(&doc, "GOOD.XML", false);
     ASSERT_NE(good, nullptr);
@@ -239,81 +201,55 @@ protected:
         writeBytes(root / "item.bin", bytes);
         store.reset(new CoreFsys(&pool, folder(), GetParam() == ItemKind::Reopen));
         const int32_t id = store->crtit("ITEM.BIN");
-        if (GetParam() == ItemKind::Memory)
-            store->setit(id, bytes.data(), static_cast<int32_t>(bytes.size()), "0", false, false);
+        if (GetParam() == ItemKind::Memory) put(*store, "ITEM.BIN", bytes);
         EXPECT_TRUE(store->wopen(id, "rb"));
         return id;
     }
-    bool disk() const { return GetParam() != ItemKind::Memory; }
     std::unique_ptr<CoreFsys> store;
 };
 
 TEST_P(FsysStream, WreadCountsWholeElementsAndCopiesWhatLiesInsideLikeFread) {
-    int32_t id = open("abcd");
-    char buffer[16];
-    std::memset(buffer, '.', sizeof buffer);
-    EXPECT_EQ(store->wread(id, buffer, 2, 4), 2);
-    EXPECT_EQ(std::string(buffer, 6), "abcd..");
-
-    id = open("12345");
-    std::memset(buffer, '.', sizeof buffer);
-    EXPECT_EQ(store->wread(id, buffer, 2, 3), 2);
-    EXPECT_EQ(std::string(buffer, 7), "12345..");
-    EXPECT_EQ(store->wtell(id), 5);
-    EXPECT_EQ(store->wread(id, buffer, 1, 1), 0);
-
-    id = open("abcdefgh");
-    std::memset(buffer, '.', sizeof buffer);
-    EXPECT_EQ(store->wread(id, buffer, 3, 1), 1);
-    EXPECT_EQ(std::string(buffer, 4), "abc.");
-    EXPECT_EQ(store->wread(id, buffer, 0, 4), 0);
-    EXPECT_EQ(store->wread(id, buffer, 4, 0), 0);
-    EXPECT_EQ(store->wread(id, buffer, -1, 2), 0);
+    struct Row { const char* bytes; int32_t size, count, read; const char* buffer; int32_t position; };
+    const Row rows[] = {
+        {"abcd", 2, 4, 2, "abcd..", 4},   {"12345", 2, 3, 2, "12345..", 5}, // a partial element is copied
+        {"abcdefgh", 3, 1, 1, "abc.", 3}, {"abcdefgh", 0, 4, 0, "..", 0},
+        {"abcdefgh", 4, 0, 0, "..", 0},   {"abcdefgh", -1, 2, 0, "..", 0}};
+    for (const Row& r : rows) {
+        const int32_t id = open(r.bytes);
+        char buffer[16];
+        std::memset(buffer, '.', sizeof buffer);
+        EXPECT_EQ(store->wread(id, buffer, r.size, r.count), r.read) << r.bytes << " " << r.size;
+        EXPECT_EQ(std::string(buffer, std::strlen(r.buffer)), r.buffer) << r.bytes << " " << r.size;
+        EXPECT_EQ(store->wtell(id), r.position) << r.bytes << " " << r.size;
+    }
+    const int32_t id = open("12345");
+    char byte = 0;
     EXPECT_EQ(store->wread(id, nullptr, 1, 2), 0);
-    EXPECT_EQ(store->wtell(id), 3);
-}
-
-TEST_P(FsysStream, WseekStaysWithinTheItemAndBasesTheEndAtTheSize) {
-    const int32_t id = open(std::string(100, 'x') + "y");
     EXPECT_EQ(store->wseek(id, 0, 2), 0);
-    EXPECT_EQ(store->wtell(id), 101);
-    EXPECT_EQ(store->wseek(id, -1, 2), 0);
-    char last = 0;
-    EXPECT_EQ(store->wread(id, &last, 1, 1), 1);
-    EXPECT_EQ(last, 'y');
-    EXPECT_EQ(store->wseek(id, 10, 0), 0);
-    EXPECT_EQ(store->wseek(id, 5, 1), 0);
-    EXPECT_EQ(store->wtell(id), 15);
-    EXPECT_EQ(store->wseek(id, -16, 1), -1);
-    EXPECT_EQ(store->wseek(id, 102, 0), -1);
-    EXPECT_EQ(store->wseek(id, 1, 2), -1);
-    EXPECT_EQ(store->wseek(id, -1, 0), -1);
-    EXPECT_EQ(store->wseek(id, 0, 3), -1);
-    EXPECT_EQ(store->wtell(id), 15);
-    EXPECT_EQ(store->wseek(id, 101, 0), 0);
-    EXPECT_EQ(store->wtell(id), 101);
-    EXPECT_EQ(store->wseek(id, 0, 0), 0);
-    EXPECT_EQ(store->wtell(id), 0);
+    EXPECT_EQ(store->wread(id, &byte, 1, 1), 0); // at the end
 }
 
-TEST_P(FsysStream, WeofTurnsTrueWhenThePositionReachesTheSizeAndByteLoopsEnd) {
-    const int32_t id = open("abc");
-    EXPECT_EQ(store->weof_(id), 0);
+TEST_P(FsysStream, WseekStaysWithinTheItemAndWeofTurnsTrueAtTheSize) {
+    const int32_t id = open(std::string(100, 'x') + "y");
+    struct Row { int32_t offset; int whence, result; int32_t position; };
+    const Row rows[] = {{0, 2, 0, 101},   {-1, 2, 0, 100},  {10, 0, 0, 10}, {5, 1, 0, 15},
+                        {-16, 1, -1, 15}, {102, 0, -1, 15}, {1, 2, -1, 15}, {-1, 0, -1, 15},
+                        {0, 3, -1, 15},   {101, 0, 0, 101}, {0, 0, 0, 0}};
+    for (const Row& r : rows) {
+        EXPECT_EQ(store->wseek(id, r.offset, r.whence), r.result) << r.offset << " from " << r.whence;
+        EXPECT_EQ(store->wtell(id), r.position) << r.offset << " from " << r.whence;
+    }
+    const int32_t small = open("abc");
     std::string seen;
     char byte = 0;
-    int guard = 0;
-    while (!store->weof_(id) && ++guard < 100) {
-        if (store->wread(id, &byte, 1, 1) == 1) seen += byte;
-    }
+    for (int guard = 0; !store->weof_(small) && guard < 100; ++guard)
+        if (store->wread(small, &byte, 1, 1) == 1) seen += byte;
     EXPECT_EQ(seen, "abc");
-    EXPECT_LT(guard, 100);
-    if (disk())
-        EXPECT_NE(store->weof_(id), 0);
-    else
-        EXPECT_EQ(store->weof_(id), -1);
-    EXPECT_EQ(store->wseek(id, 1, 0), 0);
-    EXPECT_EQ(store->weof_(id), 0);
-    EXPECT_EQ(store->wread(id, &byte, 1, 1), 1);
+    EXPECT_NE(store->weof_(small), 0);
+    EXPECT_TRUE(GetParam() != ItemKind::Memory || store->weof_(small) == -1); // memory items say -1
+    EXPECT_EQ(store->wseek(small, 1, 0), 0);
+    EXPECT_EQ(store->weof_(small), 0);
+    EXPECT_EQ(store->wread(small, &byte, 1, 1), 1);
     EXPECT_EQ(byte, 'b');
 }
 
@@ -322,48 +258,38 @@ TEST_P(FsysStream, MissingIdsGiveFailureValuesAndWclseKeepsTheRecord) {
     char byte = 0;
     EXPECT_FALSE(store->wopen(99, "rb"));
     EXPECT_EQ(store->wread(99, &byte, 1, 1), 0);
-    EXPECT_EQ(store->wseek(99, 0, 0), -1);
-    EXPECT_EQ(store->wtell(99), -1);
-    EXPECT_EQ(store->weof_(99), -1);
+    EXPECT_EQ(store->wseek(99, 0, 0) + store->wtell(99) + store->weof_(99), -3);
     store->wclse(99);
     store->wclse(id);
     EXPECT_EQ(store->getkn(), 1);
-    EXPECT_EQ(store->isvld(id), !disk());
+    EXPECT_EQ(store->isvld(id), GetParam() == ItemKind::Memory);
     EXPECT_TRUE(store->wopen(id, "rb"));
     EXPECT_EQ(store->wread(id, &byte, 1, 1), 1);
     EXPECT_EQ(byte, 'a');
 }
 
+const char* const itemKindNames[] = {"Memory", "Disk", "Reopen"};
 INSTANTIATE_TEST_SUITE_P(AllItemKinds, FsysStream,
                          ::testing::Values(ItemKind::Memory, ItemKind::Disk, ItemKind::Reopen),
                          [](const ::testing::TestParamInfo<ItemKind>& info) {
-                             return info.param == ItemKind::Memory ? "Memory"
-                                    : info.param == ItemKind::Disk ? "Disk"
-                                                                   : "Reopen";
+                             return itemKindNames[static_cast<int>(info.param)];
                          });
 
 // ---- disk tests and writing back --------------------------------------------------------------------------
 
 TEST_F(FsysFiles, DiskAccessFindsNamesWhateverTheirCase) {
-    fs::create_directories(root / "vectors");
-    writeBytes(root / "vectors/Kick.wav", "Kick");
-    writeBytes(root / "vectors/kick.wav", "kick");
-    writeBytes(root / "vectors/KICK.WAV", "KICK");
-    writeBytes(root / "vectors/Snare.wav", "Snare");
-    writeBytes(root / "vectors/snare.WAV", "snare");
     fs::create_directories(root / "vectors/Dir.wav");
+    for (const char* name : {"Kick.wav", "kick.wav", "KICK.WAV", "Snare.wav", "snare.WAV"})
+        writeBytes(root / "vectors" / name, fs::path(name).stem().string());
     for (const bool reopen : {false, true}) {
         CoreFsys store(&pool, folder(), reopen);
-        const int32_t exactKey = store.crtit("VECTORS/KICK.WAV");
-        ASSERT_TRUE(store.wopen(exactKey, "rb"));
-        char bytes[8] = {};
-        EXPECT_EQ(store.wread(exactKey, bytes, 1, 8), 4);
-        EXPECT_EQ(std::string(bytes, 4), "KICK"); // the exact spelling wins
-        const int32_t snare = store.crtit("VECTORS/SNARE.WAV");
-        for (int i = 0; i < 3; ++i) { // the first in byte order, every time
-            ASSERT_TRUE(store.wopen(snare, "rb"));
-            EXPECT_EQ(store.wread(snare, bytes, 1, 8), 5);
-            EXPECT_EQ(std::string(bytes, 5), "Snare");
+        // The exact spelling wins, else the first in byte order, every time.
+        for (const char* name : {"VECTORS/KICK.WAV", "VECTORS/SNARE.WAV", "VECTORS/SNARE.WAV"}) {
+            const int32_t id = store.crtit(name);
+            ASSERT_TRUE(store.wopen(id, "rb"));
+            char bytes[8] = {};
+            store.wread(id, bytes, 1, 8);
+            EXPECT_EQ(std::string(bytes), std::string(name) == "VECTORS/KICK.WAV" ? "KICK" : "Snare");
         }
         EXPECT_FALSE(store.wopen(store.crtit("VECTORS/DIR.WAV"), "rb"));
         EXPECT_FALSE(store.wopen(store.crtit("VECTORS/NONE.WAV"), "rb"));
@@ -371,19 +297,14 @@ TEST_F(FsysFiles, DiskAccessFindsNamesWhateverTheirCase) {
     CoreFsys store(&pool, folder(), false);
     fs::remove(root / "vectors/KICK.WAV");
     fs::remove(root / "vectors/kick.wav");
-    fs::create_directories(root / "Other");
-    writeBytes(root / "Other/only.bin", "o");
+    writeBytes(root / "vectors/only.bin", "o");
     EXPECT_TRUE(store.loadc(store.crtit("vectors/KICK.WAV"), false));
-    EXPECT_EQ(bytesOf(store, store.getit("VECTORS/KICK.WAV")), "Kick");
-    EXPECT_TRUE(store.exstf("OTHER/ONLY.BIN"));
-    EXPECT_FALSE(store.exstf("VECTORS/DIR.WAV"));
-    EXPECT_FALSE(store.exstf("OTHER/NONE.BIN"));
-    CoreFsys held(&pool);
-    held.setit(held.crtit("MEMORY.BIN"), "m", 1, "0", false, false);
-    EXPECT_TRUE(held.exstf("memory.bin"));
-}
+    EXPECT_EQ(itemBytes(store, store.getit("VECTORS/KICK.WAV")), "Kick");
+    EXPECT_TRUE(store.exstf("VECTORS/ONLY.BIN"));
+    EXPECT_FALSE(store.exstf("VECTORS/DIR.WAV") || store.exstf("VECTORS/NONE.BIN"));
+    put(store, "MEMORY.BIN", "m");
+    EXPECT_TRUE(store.exstf("memory.bin"));
 
-TEST_F(FsysFiles, ExstfTriesTheAlternativeFoldersInOrder) {
     for (const char* name : {"first", "Second", "THIRD"}) fs::create_directories(root / name);
     writeBytes(root / "Second/item.xml", "2");
     writeBytes(root / "THIRD/Item.XML", "3");
@@ -405,16 +326,12 @@ TEST_F(FsysFiles, SaveaWritesItemsIntoExistingFilesOfAnyCaseAndRefusesEscapingNa
     writeBytes(root / "sub/x.xml", "old");
     writeBytes(root / "Data.bin", "old data");
     CoreFsys store(&pool, folder(), false);
-    const std::string document = "<DOC><A> 1 </A><B> two </B></DOC>";
-    store.setit(store.crtit("SUB/X.XML"), document.data(), static_cast<int32_t>(document.size()), "0", false,
-                false);
-    store.setit(store.crtit("DATA.BIN"), std::string("\0\1\2", 3).data(), 3, "0", false, false);
-    store.setit(store.crtit("NEW/FRESH.BIN"), "fresh", 5, "0", false, false);
-    store.setit(store.crtit("BROKEN.XML"), "<A> 1 </A></B>", 14, "0", false, false);
-    store.setit(store.crtit("/ABS.BIN"), "a", 1, "0", false, false);
-    store.setit(store.crtit("../UP.BIN"), "u", 1, "0", false, false);
-    store.setit(store.crtit("SUB/../../UP2.BIN"), "u", 1, "0", false, false);
-    store.setit(store.crtit("C:\\DRIVE.BIN"), "c", 1, "0", false, false);
+    put(store, "SUB/X.XML", "<DOC><A> 1 </A><B> two </B></DOC>");
+    put(store, "DATA.BIN", std::string("\0\1\2", 3));
+    put(store, "NEW/FRESH.BIN", "fresh");
+    put(store, "BROKEN.XML", "<A> 1 </A></B>");
+    for (const char* escaping : {"/ABS.BIN", "../UP.BIN", "SUB/../../UP2.BIN", "C:\\DRIVE.BIN"})
+        put(store, escaping, "e");
     store.crtit("NOTLOADED.BIN");
     EXPECT_FALSE(store.savea());
 
@@ -422,19 +339,14 @@ TEST_F(FsysFiles, SaveaWritesItemsIntoExistingFilesOfAnyCaseAndRefusesEscapingNa
     EXPECT_EQ(readBytes(root / "sub/x.xml"), header + "\n<DOC>\n  <A> 1 </A>\n  <B> two </B>\n</DOC>\n\n");
     EXPECT_EQ(readBytes(root / "Data.bin"), std::string("\0\1\2", 3));
     EXPECT_EQ(readBytes(root / "NEW/FRESH.BIN"), "fresh");
-    EXPECT_EQ(readBytes(root / "BROKEN.XML"), "<A> 1 </A></B>");
-    EXPECT_FALSE(fs::exists(root / "SUB"));
-    EXPECT_FALSE(fs::exists(root / "DATA.BIN"));
-    EXPECT_FALSE(fs::exists(root / "NOTLOADED.BIN"));
-    EXPECT_FALSE(fs::exists(root.parent_path() / "UP.BIN"));
-    EXPECT_FALSE(fs::exists(root.parent_path() / "UP2.BIN"));
-    EXPECT_FALSE(fs::exists("/ABS.BIN"));
+    EXPECT_EQ(readBytes(root / "BROKEN.XML"), "<A> 1 </A></B>"); // malformed XML goes out unchanged
+    for (const fs::path& absent :
+         {root / "SUB", root / "DATA.BIN", root / "NOTLOADED.BIN", root.parent_path() / "UP.BIN",
+          root.parent_path() / "UP2.BIN", fs::path("/ABS.BIN")})
+        EXPECT_FALSE(fs::exists(absent)) << absent;
     EXPECT_EQ(entries(root / "sub"), 1);
-    const std::string logged = log();
-    EXPECT_NE(logged.find("BROKEN.XML"), std::string::npos) << logged;
-    EXPECT_NE(logged.find("../UP.BIN"), std::string::npos) << logged;
-    EXPECT_NE(logged.find("/ABS.BIN"), std::string::npos) << logged;
-    EXPECT_NE(logged.find("DRIVE.BIN"), std::string::npos) << logged;
+    for (const char* logged : {"BROKEN.XML", "../UP.BIN", "/ABS.BIN", "DRIVE.BIN"})
+        EXPECT_NE(log().find(logged), std::string::npos) << logged << "\n" << log();
 }
 
 TEST_F(FsysFiles, WrfleReplacesWholeFilesAndKeepsTheOldOneWhenAWriteFails) {
@@ -443,18 +355,295 @@ TEST_F(FsysFiles, WrfleReplacesWholeFilesAndKeepsTheOldOneWhenAWriteFails) {
     const std::string bytes("new\0bytes", 9);
     EXPECT_TRUE(CoreFsys::wrfle(at("PROG/MY.Q7P"), bytes.data(), 9));
     EXPECT_EQ(readBytes(root / "Prog/My.q7p"), bytes);
-    EXPECT_EQ(entries(root / "Prog"), 1);
     EXPECT_TRUE(CoreFsys::wrfle(at("prog/Empty.bin"), nullptr, 0));
     EXPECT_EQ(readBytes(root / "Prog/Empty.bin"), "");
     EXPECT_FALSE(CoreFsys::wrfle(at("nowhere/x.bin"), "x", 1));
     EXPECT_FALSE(CoreFsys::wrfle(at("prog/x.bin"), "x", -1));
     EXPECT_FALSE(CoreFsys::wrfle(at("prog/x.bin"), nullptr, 1));
     EXPECT_NE(log().find("nowhere/x.bin"), std::string::npos);
-
     // A write cut short by the file-size limit.
     const std::string big(1 << 16, 'n');
     const auto writeBig = [&] { return CoreFsys::wrfle(at("PROG/MY.Q7P"), big.data(), int64_t{1} << 16); };
     EXPECT_EQ(writeUnderFileSizeLimit(4096, writeBig), 0) << "the cut write reported success";
     EXPECT_EQ(readBytes(root / "Prog/My.q7p"), bytes);
     EXPECT_EQ(entries(root / "Prog"), 2); // no temporary file stays behind
+}
+
+// ---- item containers -------------------------------------------------------------------------------------
+
+TEST_F(FsysFiles, SaveaWritesTheHeaderTheBlocksAndTheCompactTable) {
+    CoreFsys store(&pool);
+    put(store, "a", "abc");
+    store.crtit("b");
+    put(store, "c", "CDEFG");
+    ASSERT_TRUE(store.savea(at("example.q7p")));
+    const std::string expected = std::string("Vorlan2 1.3.502") + std::string(25, '\0') +
+                                 std::string("\x08\x00\x00\x00", 4) + "abc" + "CDEFG" + "<TOC>" +
+                                 tocItem("A", "0", "3") + tocItem("C", "3", "5") + "</TOC>";
+    EXPECT_EQ(readBytes(root / "EXAMPLE.Q7P"), expected);
+    EXPECT_FALSE(fs::exists(root / "example.q7p")); // the whole path is upper-cased
+    // A container of the same name in another case is replaced, not joined by a second file.
+    fs::create_directories(root / "prog");
+    writeBytes(root / "prog/My.q7p", "old");
+    ASSERT_TRUE(store.savea(at("prog/my.q7p")));
+    EXPECT_EQ(readBytes(root / "prog/My.q7p"), expected);
+    EXPECT_EQ(entries(root / "prog"), 1);
+
+    CoreFsys empty(&pool); // no item in memory: an empty table that reads back
+    empty.crtit("NOT.IN.MEMORY");
+    ASSERT_TRUE(empty.savea(at("EMPTY.Q7P")));
+    EXPECT_EQ(readBytes(root / "EMPTY.Q7P"), title() + le32(0) + " TOC ");
+    writeBytes(root / "explicit.q7p", container(0, "", "<TOC></TOC>"));
+    for (const char* name : {"EMPTY.Q7P", "explicit.q7p"}) {
+        CoreFsys reader(&pool);
+        EXPECT_TRUE(reader.loada(at(name), "0", false, nullptr)) << name;
+        EXPECT_EQ(reader.getkn(), 0) << name;
+    }
+    EXPECT_FALSE(empty.savea(at("missing/folder/X.Q7P")));
+    EXPECT_NE(log().find("MISSING/FOLDER/X.Q7P"), std::string::npos) << log();
+    writeBytes(root / "ANGLE.Q7P", "untouched"); // names holding '<' are never written
+    put(empty, "A<B.WAV", "x");
+    EXPECT_FALSE(empty.savea(at("ANGLE.Q7P")));
+    EXPECT_EQ(readBytes(root / "ANGLE.Q7P"), "untouched");
+}
+
+TEST_F(FsysFiles, AppndGrowsAContainerExactlyAsIfItHadBeenWrittenWithTheItem) {
+    for (const bool withItems : {true, false}) {
+        CoreFsys store(&pool);
+        if (withItems) put(store, "a", "abc");
+        if (withItems) put(store, "c", "CDEFG");
+        ASSERT_TRUE(store.savea(at("grow.q7p")));
+        put(store, "NEW.BIN", "0123456789");
+        ASSERT_TRUE(store.appnd(at("GROW.Q7P"), "new.bin"));
+        ASSERT_TRUE(store.savea(at("whole.q7p")));
+        EXPECT_EQ(readBytes(root / "GROW.Q7P"), readBytes(root / "WHOLE.Q7P"));
+        // The last table is the one read from the file, before the item was added.
+        EXPECT_EQ(str(store.gettc()).find("NEW.BIN"), std::string::npos) << str(store.gettc());
+    }
+    const std::string grown = readBytes(root / "GROW.Q7P");
+    EXPECT_EQ(grown.substr(40, 4), le32(10));
+
+    const std::string before = grown;
+    CoreFsys store(&pool);
+    store.crtit("NOTLOADED.BIN");
+    put(store, "B<AD.BIN", "x");
+    put(store, "A", "a");
+    for (const char* name : {"MISSING.BIN", "NOTLOADED.BIN", "B<AD.BIN"})
+        EXPECT_FALSE(store.appnd(at("GROW.Q7P"), name));
+    EXPECT_FALSE(store.appnd(at("NONE.Q7P"), "A"));
+    EXPECT_FALSE(fs::exists(root / "NONE.Q7P"));
+    EXPECT_EQ(readBytes(root / "GROW.Q7P"), before);
+    const std::string broken[] = {
+        "Vorlan3 " + before.substr(8),                      // wrong title
+        before.substr(0, 44) + "abc" + "<TOC></TOC></TOC>", // table not XML
+        before.substr(0, 40) + le32(4) + "abc",             // total beyond the file
+        before.substr(0, 30),                               // shorter than a header
+        before.substr(0, 44) + "abc",                       // no table at all
+    };
+    for (const std::string& bytes : broken) {
+        writeBytes(root / "broken.q7p", bytes);
+        EXPECT_FALSE(store.appnd(at("broken.q7p"), "A")) << bytes.size();
+        EXPECT_EQ(readBytes(root / "broken.q7p"), bytes);
+    }
+}
+
+TEST_F(FsysFiles, LoadaFiltersEntriesKeepsLoadedRecordsOnRequestAndReadsThroughAReaderStore) {
+    const Items all = {{"DATA.WAV", "data"}, {"SUB/X.WAV", "x"}, {"PROG.XML", "<P> 1 </P>"}};
+    writeContainer(pool, at("bank.q7p"), all);
+    struct Row { const char* filter; Items loaded; };
+    const Row rows[] = {
+        {"0", all}, {" data ", {{"DATA.WAV", "data"}}}, {"bank/sub/x.wav.bak", {{"SUB/X.WAV", "x"}}}};
+    for (const Row& r : rows) {
+        CoreFsys store(&pool);
+        ASSERT_TRUE(store.loada(at("BANK.Q7P"), r.filter, false, nullptr));
+        EXPECT_EQ(contents(store), r.loaded) << r.filter;
+        EXPECT_EQ(str(store.getll()), str(at("BANK.Q7P")));
+        EXPECT_EQ(str(store.gtsit(r.loaded.begin()->first.c_str())->container), str(at("BANK.Q7P")));
+    }
+    CoreFsys kept(&pool);
+    put(kept, "DATA.WAV", "mine");
+    const int32_t other = kept.crtit("OTHER/DATA.WAV");
+    ASSERT_TRUE(kept.loada(at("BANK.Q7P"), "0", true, nullptr));
+    EXPECT_EQ(itemBytes(kept, kept.getit("DATA.WAV")), "mine");
+    EXPECT_FALSE(kept.isvld(other)); // found by exact key only
+    ASSERT_TRUE(kept.loada(at("BANK.Q7P"), "0", false, nullptr));
+    EXPECT_EQ(itemBytes(kept, kept.getit("DATA.WAV")), "data");
+
+    std::string versioned = readBytes(root / "BANK.Q7P"); // only the first 8 bytes are the mark
+    versioned.replace(8, 7, "9.9.999");
+    put(kept, "PACKED/V.Q7P", versioned);
+    CoreFsys fromMemory(&pool);
+    ASSERT_TRUE(fromMemory.loada("PACKED/V.Q7P", "0", false, &kept));
+    EXPECT_EQ(contents(fromMemory), all);
+    CoreFsys onDiskReader(&pool, folder(), true);
+    CoreFsys reopened(&pool);
+    ASSERT_TRUE(reopened.loada("bank.q7p", "0", false, &onDiskReader));
+    EXPECT_EQ(contents(reopened), all);
+
+    // A store reading from itself never overwrites the container it reads.
+    CoreFsys self(&pool);
+    put(self, "SELF.Q7P",
+        container(1, "s", "<TOC>" + tocItem("SELF.Q7P", "0", "1") + tocItem("Y", "0", "1") + "</TOC>"));
+    ASSERT_TRUE(self.loada("SELF.Q7P", "0", false, &self));
+    EXPECT_EQ(itemBytes(self, self.getit("Y")), "s");
+    EXPECT_EQ(itemBytes(self, self.getit("SELF.Q7P")).substr(0, 8), "Vorlan2 ");
+}
+
+TEST_F(FsysFiles, UntrustedContainersAreRefusedOrTheirBadItemsSkipped) {
+    struct Row { const char* what; std::string bytes; bool result; Items loaded; };
+    const std::string blocks = "goodbad!", good = tocItem("GOOD", "0", "4");
+    const auto table = [&](const std::string& items) {
+        return container(8, blocks, "<TOC>" + good + items + "</TOC>");
+    };
+    const Items justGood = {{"GOOD", "good"}};
+    const Row rows[] = {
+        {"shorter than a header", title().substr(0, 30), false, {}},
+        {"wrong title", "Vorlan3 " + table("").substr(8), false, {}},
+        {"negative total", container(-1, blocks, "<TOC>" + good + "</TOC>"), false, {}},
+        {"total beyond the file", container(9999, blocks, "<TOC>" + good + "</TOC>"), false, {}},
+        {"total up to the end: empty table", container(8, blocks, ""), false, {}},
+        {"table not XML", container(8, blocks, "<TOC></TOC></TOC>"), false, {}},
+        {"table without TOC", container(8, blocks, "<LIST>" + good + "</LIST>"), false, {}},
+        {"table of plain text", container(8, blocks, "just text"), false, {}},
+        {"address missing", table("<ITEM><ENTRY> B </ENTRY><DIM> 4 </DIM></ITEM>"), true, justGood},
+        {"dim missing", table("<ITEM><ENTRY> B </ENTRY><ADDRESS> 4 </ADDRESS></ITEM>"), true, justGood},
+        {"negative address", table(tocItem("B", "-1", "4")), true, justGood},
+        {"negative dim", table(tocItem("B", "4", "-4")), true, justGood},
+        {"non-numeric", table(tocItem("B", "4x", "4") + tocItem("C", "4", "four")), true, justGood},
+        {"beyond the total", table(tocItem("B", "5", "4")), true, justGood},
+        {"huge dim", table(tocItem("B", "0", "99999999999")), true, justGood},
+        {"empty entry", table(tocItem("", "4", "4")), true, justGood},
+        {"entry holding an element",
+         table("<ITEM><ENTRY><X> 1 </X></ENTRY><ADDRESS> 4 </ADDRESS><DIM> 4 </DIM></ITEM>"), true, justGood},
+        {"the last byte of the blocks",
+         table(tocItem("B", "4", "4")),
+         true,
+         {{"GOOD", "good"}, {"B", "bad!"}}},
+        {"an entry repeats", table(tocItem("GOOD", "4", "4")), true, {{"GOOD", "bad!"}}},
+        {"other elements", table("<NOTE> x </NOTE>"), true, justGood}};
+    for (const Row& r : rows) {
+        writeBytes(root / "u.q7p", r.bytes);
+        CoreFsys store(&pool);
+        put(store, "BEFORE", "kept");
+        EXPECT_EQ(store.loada(at("u.q7p"), "0", false, nullptr), r.result) << r.what;
+        Items expected = r.loaded;
+        expected["BEFORE"] = "kept";
+        EXPECT_EQ(contents(store), expected) << r.what;
+        CoreFsys holder(&pool); // the same bytes held in memory by a reader store
+        put(holder, "U.Q7P", r.bytes);
+        CoreFsys fromMemory(&pool);
+        EXPECT_EQ(fromMemory.loada("U.Q7P", "0", false, &holder), r.result) << r.what;
+        EXPECT_EQ(contents(fromMemory), r.loaded) << r.what;
+    }
+    EXPECT_NE(log().find("appears again"), std::string::npos);
+    EXPECT_NE(log().find("damaged"), std::string::npos);
+    CoreFsys store(&pool);
+    EXPECT_FALSE(store.loada(at("none.q7p"), "0", false, nullptr));
+    fs::create_directories(root / "FOLDER.Q7P");
+    EXPECT_FALSE(store.loada(at("folder.q7p"), "0", false, nullptr));
+}
+
+TEST_F(FsysFiles, SingleDocumentContainersRoundTrip) {
+    CoreXml_ doc;
+    ASSERT_NE(doc.getfc("<PROGRAM><NAME> Warm </NAME><GAIN> 0.5 </GAIN><H1><V> 1 </V></H1></PROGRAM>"),
+              nullptr);
+    ASSERT_TRUE(CoreFsys::svq7x(&pool, &doc, at("doc.q7x")));
+    CoreXml_ back;
+    ASSERT_TRUE(CoreFsys::ldq7x(&pool, &back, at("DOC.Q7X")));
+    EXPECT_EQ(str(back.settc(false, false)), str(doc.settc(false, false)));
+    EXPECT_FALSE(CoreFsys::ldq7x(&pool, &back, at("none.q7x")));
+    EXPECT_EQ(back.getrt(), nullptr);
+
+    writeBytes(root / "Setup.xml",
+               "<?xml version=\"1.0\"?>\n<SETUP>\n  <A> 1 </A>\n  <B> x y </B>\n</SETUP>\n");
+    ASSERT_TRUE(CoreFsys::cvxml(&pool, at("Setup.xml")));
+    fs::remove(root / "Setup.xml");
+    ASSERT_TRUE(CoreFsys::cvq7x(&pool, at("SETUP.Q7X")));
+    CoreXml_ original, converted;
+    original.getfc("<SETUP><A> 1 </A><B> x y </B></SETUP>");
+    ASSERT_NE(converted.getff(at("SETUP.xml"), false), nullptr);
+    EXPECT_EQ(str(converted.settc(false, false)), str(original.settc(false, false)));
+    EXPECT_EQ(readBytes(root / "SETUP.xml").substr(0, 5), "<?xml");
+    EXPECT_FALSE(CoreFsys::cvxml(&pool, at("missing.xml")));
+    EXPECT_EQ(pool.getma(), 0);
+}
+
+// ---- mutation: thousands of seeded mutants of four valid containers, read from memory (and now and then
+// from a file). No mutant may crash the reader, every item it reports must be the bytes its table names,
+// and every block must go back to the pool.
+
+namespace {
+
+// Checks every in-memory item of store against the mutant: its key is an ENTRY of the table the store
+// read, and its bytes lie in the mutant's blocks. Returns the items as one text to compare the two ways
+// of reading.
+std::string checkItems(const CoreFsys& store, const std::string& mutant, int index) {
+    std::string seen;
+    const std::string table = str(store.gettc().UpperCase());
+    for (const auto& [key, bytes] : contents(store)) {
+        EXPECT_NE(table.find(key), std::string::npos) << "mutant " << index << " item " << key;
+        EXPECT_TRUE(bytes.empty() || mutant.find(bytes, 44) != std::string::npos)
+            << "mutant " << index << " item " << key;
+        seen += key + "=" + bytes + ";";
+    }
+    return seen;
+}
+
+} // namespace
+
+TEST_F(FsysFiles, MutatedContainersNeverCrashTheReaderNorReportBytesTheyDoNotHold) {
+    constexpr int mutantsPerContainer = 2000, fromFileEvery = 50;
+    std::vector<std::string> originals;
+    {
+        CoreFsys empty(&pool), one(&pool), several(&pool);
+        ASSERT_TRUE(empty.savea(at("empty.q7p")));
+        put(one, "ONE.BIN", "only item");
+        ASSERT_TRUE(one.savea(at("one.q7p")));
+        put(several, "PROG.XML", "<PROGRAM><NAME> Warm </NAME><GAIN> 0.5 </GAIN></PROGRAM>");
+        std::string wave("RIFF\x24\x00\x00\x00WAVEfmt \x10\x00\x00\x00\x01\x00\x02\x00", 24);
+        for (int i = 0; i < 64; ++i) wave += static_cast<char>(i * 37);
+        put(several, "VECTORS/KICK.WAV", wave);
+        put(several, "VECTORS/SNARE.WAV", wave.substr(0, 40));
+        put(several, "EMPTY.BIN", "");
+        ASSERT_TRUE(several.savea(at("several.q7v")));
+        CoreXml_ doc;
+        doc.getfc("<SETUP><A> 1 </A><B> two </B></SETUP>");
+        ASSERT_TRUE(CoreFsys::svq7x(&pool, &doc, at("setup.q7x")));
+        for (const char* name : {"EMPTY.Q7P", "ONE.Q7P", "SEVERAL.Q7V", "SETUP.Q7X"})
+            originals.push_back(readBytes(root / name));
+    }
+    ASSERT_EQ(pool.getma(), 0);
+
+    int readable = 0; // mutants that still gave items: the check must have something to check
+    for (size_t c = 0; c < originals.size(); ++c) {
+        const std::string& original = originals[c];
+        ByteMutator::Hints hints;
+        hints.offsets = {40};
+        hints.textStart = 44 + (static_cast<uint8_t>(original[40]) | static_cast<uint8_t>(original[41]) << 8 |
+                                static_cast<uint8_t>(original[42]) << 16 |
+                                static_cast<uint32_t>(static_cast<uint8_t>(original[43])) << 24);
+        hints.tokens = {"-1", "2147483647", "99999999999", "<ITEM>", "</ITEM>", "<"};
+        ByteMutator mutator(20240601u + static_cast<uint32_t>(c));
+        for (int m = 0; m < mutantsPerContainer; ++m) {
+            const std::string mutant = mutator.mutate(original, hints);
+            std::string fromMemory;
+            {
+                CoreFsys holder(&pool);
+                put(holder, "MUTANT.Q7P", mutant);
+                CoreFsys reader(&pool);
+                reader.loada("MUTANT.Q7P", "0", false, &holder);
+                fromMemory = checkItems(reader, mutant, m);
+            }
+            if (!fromMemory.empty()) ++readable;
+            if (m % fromFileEvery == 0) {
+                writeBytes(root / "mutant.q7p", mutant);
+                CoreFsys reader(&pool);
+                reader.loada(at("mutant.q7p"), "0", false, nullptr);
+                EXPECT_EQ(checkItems(reader, mutant, m), fromMemory) << "mutant " << m;
+            }
+            ASSERT_EQ(pool.getma(), 0) << "container " << c << " mutant " << m;
+            if (HasFailure()) return;
+        }
+    }
+    EXPECT_GT(readable, mutantsPerContainer);
 }

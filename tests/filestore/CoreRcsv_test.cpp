@@ -1,16 +1,14 @@
 #include "filestore/CoreRcsv.h"
 
-#include "tests/common/ByteMutator.h"
 #include "FsysFixture.h"
 #include "base/CoreButl.h"
 #include "filestore/CoreFsys.h"
+#include "tests/common/ByteMutator.h"
+#include "tests/common/DecimalCommaLocale.h"
 
 #include <gtest/gtest.h>
 
-#include <clocale>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -40,26 +38,24 @@ TEST_F(CoreRcsvFiles, ReadsEveryValueTerminatedBySemicolon) {
     const struct {
         std::string text;
         std::vector<double> expected;
-    } cases[] = {
-        {"1;2;3;", {1, 2, 3}},
-        {"1;2;3", {1, 2}}, // the trailing 3 has no terminator
-        {"1;\n\n2;", {1, 2}},
-        {"1\n;2\n\n;", {1, 2}},
-        {"1\n2;", {12}}, // a line feed is no separator
-        {"1;\r\n2;\r\n", {1, 2}},
-        {";;", {0, 0}},
-        {"1;2;ignored text", {1, 2}},
-        {std::string("1\0;2\0\0;", 7), {1, 2}},
-        {std::string("1\0"
-                     "5;",
-                     4),
-         {15}},
-        {"  -0.5e1;+2.25;.5;7.;", {-5, 2.25, 0.5, 7}},
-        {"abc;3x;--1;- 1;1e;1e+;", {0, 3, 0, 0, 1, 1}},
-        {"0.1234567890123456;-123456789.125;1e-300;", {0.1234567890123456, -123456789.125, 1e-300}},
-        {"", {}},
-        {"12345", {}},
-    };
+    } cases[] = {{"1;2;3;", {1, 2, 3}},
+                 {"1;2;3", {1, 2}}, // the trailing 3 has no terminator
+                 {"1;\n\n2;", {1, 2}},
+                 {"1\n;2\n\n;", {1, 2}},
+                 {"1\n2;", {12}}, // a line feed is no separator
+                 {"1;\r\n2;\r\n", {1, 2}},
+                 {";;", {0, 0}},
+                 {"1;2;ignored text", {1, 2}},
+                 {std::string("1\0;2\0\0;", 7), {1, 2}},
+                 {std::string("1\0"
+                              "5;",
+                              4),
+                  {15}},
+                 {"  -0.5e1;+2.25;.5;7.;", {-5, 2.25, 0.5, 7}},
+                 {"abc;3x;--1;- 1;1e;1e+;", {0, 3, 0, 0, 1, 1}},
+                 {"0.1234567890123456;-123456789.125;1e-300;", {0.1234567890123456, -123456789.125, 1e-300}},
+                 {"", {}},
+                 {"12345", {}}};
     for (const auto& c : cases) {
         const std::vector<double> values = readText(c.text);
         EXPECT_EQ(values, c.expected) << "text: " << c.text;
@@ -97,8 +93,7 @@ TEST_F(CoreRcsvFiles, CountDescribesTheItemOnceAndEachOpenStartsAfresh) {
     ASSERT_TRUE(csv.open_("B.CSV")); // found whatever its case
     EXPECT_EQ(csv.getdr(), 2);
     EXPECT_EQ(csv.getdt(values.data(), false), 2);
-    EXPECT_EQ(values[0], 7);
-    EXPECT_EQ(values[1], 8);
+    EXPECT_EQ(values, (std::vector<double>{7, 8, 3}));
 
     EXPECT_FALSE(csv.open_("missing.csv"));
     EXPECT_EQ(csv.getdr(), 0);
@@ -115,65 +110,46 @@ TEST_F(CoreRcsvFiles, ReadsItemsHeldInMemory) {
     EXPECT_EQ(readAll(store, "mem.csv"), (std::vector<double>{0.5, -0.25}));
 }
 
-TEST(CoreRcsv, WriterUsesSixteenFixedDigitsAndALineFeed) {
-    const double values[] = {0.25, -1.0};
-    EXPECT_EQ(str(CoreRcsv::crtcn(values, 2)), "0.2500000000000000;\n-1.0000000000000000;\n");
-    EXPECT_EQ(str(CoreRcsv::crtcn(values, 0)), "");
-    EXPECT_EQ(str(CoreRcsv::crtcn(nullptr, 3)), "");
-    const double huge[] = {-1.7976931348623157e308};
-    const std::string text = str(CoreRcsv::crtcn(huge, 1));
-    EXPECT_EQ(text.size(), 1 + 309 + 1 + 16 + 2u);
-}
-
-TEST(CoreRcsv, WriterMatchesPythonFormatting) {
-    if (std::system("python3 -c pass >/dev/null 2>&1") != 0) GTEST_SKIP() << "python3 is not installed";
-    const double values[] = {0.0, -0.0,    1e-17, 1.0 / 3.0, 123456789.125, -std::ldexp(1.0, 40),
-                             0.1, 2.5e-16, 1e22};
-    std::string command =
-        "python3 -c \"import sys; sys.stdout.write(''.join('%.16f;\\n' % float.fromhex(a) for a in "
-        "sys.argv[1:]))\"";
-    for (double v : values) {
-        char hex[64];
-        std::snprintf(hex, sizeof(hex), " %a", v);
-        command += hex;
-    }
-    FILE* pipe = popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
+TEST(CoreRcsv, WriterUsesSixteenFixedDigitsRoundedToNearestAndALineFeed) {
+    struct Row { double value; const char* text; };
+    const Row rows[] = {{0.25, "0.2500000000000000;\n"},
+                        {-1.0, "-1.0000000000000000;\n"},
+                        {0.0, "0.0000000000000000;\n"},
+                        {-0.0, "-0.0000000000000000;\n"},
+                        {1e-17, "0.0000000000000000;\n"},
+                        {1.0 / 3.0, "0.3333333333333333;\n"},
+                        {123456789.125, "123456789.1250000000000000;\n"},
+                        {-std::ldexp(1.0, 40), "-1099511627776.0000000000000000;\n"},
+                        {0.1, "0.1000000000000000;\n"},
+                        {2.5e-16, "0.0000000000000003;\n"},
+                        {1e22, "10000000000000000000000.0000000000000000;\n"}};
+    std::vector<double> values;
     std::string expected;
-    char buffer[256];
-    size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0) expected.append(buffer, got);
-    ASSERT_EQ(pclose(pipe), 0);
-    EXPECT_EQ(str(CoreRcsv::crtcn(values, 9)), expected);
-}
-
-// A decimal-comma LC_NUMERIC, from the installed locales or built into the test folder.
-bool selectDecimalComma(const fs::path& scratch) {
-    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8", "de_DE", "fr_FR"})
-        if (std::setlocale(LC_NUMERIC, name) != nullptr) return true;
-    const fs::path where = scratch / "locales";
-    fs::create_directories(where);
-    const std::string command =
-        "localedef -i de_DE -f UTF-8 '" + (where / "de_DE.UTF-8").string() + "' >/dev/null 2>&1";
-    if (std::system(command.c_str()) != 0) return false;
-    setenv("LOCPATH", where.c_str(), 1);
-    return std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr;
+    for (const Row& r : rows) {
+        EXPECT_EQ(str(CoreRcsv::crtcn(&r.value, 1)), r.text);
+        values.push_back(r.value);
+        expected += r.text;
+    }
+    EXPECT_EQ(str(CoreRcsv::crtcn(values.data(), int32_t(values.size()))), expected);
+    EXPECT_EQ(str(CoreRcsv::crtcn(values.data(), 0)) + str(CoreRcsv::crtcn(nullptr, 3)), "");
+    const double huge[] = {-1.7976931348623157e308};
+    EXPECT_EQ(str(CoreRcsv::crtcn(huge, 1)).size(), 1 + 309 + 1 + 16 + 2u);
 }
 
 TEST_F(CoreRcsvFiles, ReadingAndWritingIgnoreADecimalCommaLocale) {
-    if (!selectDecimalComma(root)) GTEST_SKIP() << "no decimal-comma locale available";
-    char probe[16];
-    std::snprintf(probe, sizeof(probe), "%.1f", 0.5);
-    const bool comma = std::string(probe) == "0,5";
     const double values[] = {0.25, -1.5, 1234.0625};
     CoreFsys store(&pool, folder(), false);
     CoreRcsv csv(&pool, &store);
-    const bool written = csv.wfile("loc.csv", values, 3);
-    const std::string bytes = readBytes(root / "loc.csv");
-    const std::vector<double> back = readAll(store, "loc.csv");
-    std::setlocale(LC_NUMERIC, "C");
-    unsetenv("LOCPATH");
-    ASSERT_TRUE(comma) << "the locale did not switch to a decimal comma";
+    bool written = false;
+    std::string bytes;
+    std::vector<double> back;
+    {
+        DecimalCommaLocale comma;
+        if (!comma.active()) GTEST_SKIP() << "no decimal-comma locale available";
+        written = csv.wfile("loc.csv", values, 3);
+        bytes = readBytes(root / "loc.csv");
+        back = readAll(store, "loc.csv");
+    }
     EXPECT_TRUE(written);
     EXPECT_EQ(bytes, "0.2500000000000000;\n-1.5000000000000000;\n1234.0625000000000000;\n");
     EXPECT_EQ(back, (std::vector<double>{0.25, -1.5, 1234.0625}));

@@ -73,13 +73,8 @@ double relativeRms(const std::vector<double>& a, const double* b) {
     return std::sqrt(error / std::max(energy, 1e-300));
 }
 
-struct StageCase {
-    int type;
-    int L;
-    int M;
-};
-
 TEST(CoreRtcv, EveryStageTypeEqualsTheDirectForm) {
+    struct StageCase { int type, L, M; };
     const StageCase cases[] = {{0, 2, 1},   {0, 4, 1}, {1, 1, 2},  {1, 1, 4}, {2, 8, 7},
                                {2, 20, 21}, {2, 3, 2}, {2, 7, 10}, {2, 11, 6}};
     CorePool pool;
@@ -110,56 +105,44 @@ TEST(CoreRtcv, EveryStageTypeEqualsTheDirectForm) {
 }
 
 TEST(CoreRtcv, RunsPathsAndPassesUnconvertedRows) {
+    struct Row { int16_t row; double askedRate; int32_t outN; double outRate; bool passed; };
+    const Row rows[] = {
+        {14, 0, 2000, 88200, false},
+        {2, 0, 250, 11025, false},
+        {-2, 12345, 1000, 12345, true},                    // no row: the data as it is
+        {-1, 48000, 1000 * 8 / 7 * 20 / 21, 48000, false}, // looked up: 44100 -> 48000 is row 9 (160/147)
+        {-1, 44100, 1000, 44100, true},                    // a pair no row fits
+    };
     CorePool pool;
     DataRtcv table(&pool);
     CoreRtcv converter(&pool, &table);
     std::vector<double> x = randomSignal(1000, 1);
-    int32_t outN = 0;
-    double outRate = 0.0;
-    double* y = converter.cnvrt(x.data(), 1000, outN, 44100, outRate, 14);
-    EXPECT_EQ(outN, 2000);
-    EXPECT_EQ(outRate, 88200);
-    EXPECT_NE(y, x.data());
-
-    y = converter.cnvrt(x.data(), 1000, outN, 44100, outRate, 2);
-    EXPECT_EQ(outN, 250);
-    EXPECT_EQ(outRate, 11025);
-
-    outRate = 12345;
-    y = converter.cnvrt(x.data(), 1000, outN, 44100, outRate, -2);
-    EXPECT_EQ(y, x.data());
-    EXPECT_EQ(outN, 1000);
-    EXPECT_EQ(outRate, 12345);
-
-    // Row -1 looks the pair up: 44100 -> 48000 is row 9 (160/147).
-    outRate = 48000;
-    y = converter.cnvrt(x.data(), 1000, outN, 44100, outRate, -1);
-    EXPECT_EQ(outN, 1000 * 8 / 7 * 20 / 21);
-    EXPECT_DOUBLE_EQ(outRate, 48000);
-    // -1 with a pair no row fits passes the data through.
-    outRate = 44100;
-    y = converter.cnvrt(x.data(), 1000, outN, 44100, outRate, -1);
-    EXPECT_EQ(y, x.data());
-    EXPECT_EQ(outN, 1000);
+    for (const Row& r : rows) {
+        int32_t outN = 0;
+        double outRate = r.askedRate;
+        const double* y = converter.cnvrt(x.data(), 1000, outN, 44100, outRate, r.row);
+        EXPECT_EQ(y == x.data(), r.passed) << r.row;
+        EXPECT_EQ(outN, r.outN) << r.row;
+        EXPECT_DOUBLE_EQ(outRate, r.outRate) << r.row;
+    }
 }
 
 TEST(CoreRtcv, PlanCacheReusesAndReplacesInTurn) {
+    struct Call { int16_t type; double rate; int32_t L, M, n; int16_t slot; };
+    const Call calls[] = {
+        {0, 44100, 2, 1, 500, 0}, {1, 44100, 1, 2, 500, 1},
+        {2, 44100, 3, 2, 500, 2}, {0, 44100, 2, 1, 500, 0}, // a hit: slot 1 is next
+        {0, 44100, 2, 1, 501, 1},                           // a fourth plan replaces slot 1
+        {2, 44100, 3, 2, 500, 2},                           // still cached
+        {1, 44100, 1, 2, 500, 0},                           // was replaced: rebuilt after slot 2
+        {0, 44100, 2, 7, 501, 1},                           // M is 1 for interpolation: the same plan
+        {0, 48000, 2, 1, 501, 2},                           // another rate is another plan
+    };
     CorePool pool;
     DataRtcv table(&pool);
     CoreRtcv converter(&pool, &table);
-    EXPECT_EQ(converter.mkclc(0, 44100, 2, 1, 500), 0);
-    EXPECT_EQ(converter.mkclc(1, 44100, 1, 2, 500), 1);
-    EXPECT_EQ(converter.mkclc(2, 44100, 3, 2, 500), 2);
-    EXPECT_EQ(converter.mkclc(0, 44100, 2, 1, 500), 0); // hit: slot 1 is next
-    EXPECT_EQ(converter.mkclc(0, 44100, 2, 1, 501),
-              1);                                       // a fourth plan replaces slot 1
-    EXPECT_EQ(converter.mkclc(2, 44100, 3, 2, 500), 2); // still cached
-    EXPECT_EQ(converter.mkclc(1, 44100, 1, 2, 500),
-              0); // was replaced: rebuilt after slot 2
-    EXPECT_EQ(converter.mkclc(0, 44100, 2, 7, 501),
-              1); // M is 1 for interpolation: same plan
-    EXPECT_EQ(converter.mkclc(0, 48000, 2, 1, 501),
-              2); // another rate is another plan
+    for (const Call& c : calls)
+        EXPECT_EQ(converter.mkclc(c.type, c.rate, c.L, c.M, c.n), c.slot) << c.type << " " << c.n;
 }
 
 TEST(CoreRtcv, SecondChannelOfTheSameLengthAllocatesNothing) {
@@ -208,25 +191,19 @@ TEST(CoreRtcv, DegenerateLengthsGiveNoOutputOrAShortCorrectOne) {
     DataRtcv table(&pool);
     CoreRtcv converter(&pool, &table);
     std::vector<double> x = randomSignal(8, 5);
-    int32_t outN = -1;
-    double outRate = 0;
-    for (int32_t n : {0, 1}) {
-        converter.cnvrt(x.data(), n, outN, 44100, outRate, 14);
-        EXPECT_EQ(outN, 0) << n;
+    struct Row { bool data; int32_t n; int16_t row; };
+    const Row empty[] = {{true, 0, 14}, {true, 1, 14}, {true, -5, 14}, {false, 100, 14},
+                         {true, 3, 2},  {true, 4, 2}}; // below M = 4, and one tap per branch
+    for (const Row& r : empty) {
+        int32_t outN = -1;
+        double outRate = 0;
+        converter.cnvrt(r.data ? x.data() : nullptr, r.n, outN, 44100, outRate, r.row);
+        EXPECT_EQ(outN, 0) << r.n << " along row " << r.row;
     }
-    converter.cnvrt(x.data(), 3, outN, 44100, outRate, 2); // below M = 4
-    EXPECT_EQ(outN, 0);
-    converter.cnvrt(x.data(), 4, outN, 44100, outRate, 2); // one tap per branch
-    EXPECT_EQ(outN, 0);
-    converter.cnvrt(x.data(), -5, outN, 44100, outRate, 14);
-    EXPECT_EQ(outN, 0);
-    converter.cnvrt(nullptr, 100, outN, 44100, outRate, 14);
-    EXPECT_EQ(outN, 0);
-
-    // Short inputs that can run match the direct form.
-    for (int n : {2, 3, 8}) {
-        SCOPED_TRACE(n);
+    for (int n : {2, 3, 8}) { // short inputs that can run match the direct form
         std::vector<double> input(x.begin(), x.begin() + n);
+        int32_t outN = 0;
+        double outRate = 0;
         const double* y = converter.cnvrt(input.data(), n, outN, 44100, outRate, 14);
         ASSERT_EQ(outN, 2 * n);
         const std::vector<double> h = referenceFilter(0, 2, 1, n);
@@ -234,7 +211,7 @@ TEST(CoreRtcv, DegenerateLengthsGiveNoOutputOrAShortCorrectOne) {
         double best = 1e300;
         for (long d = c - 2; d <= c + 2; ++d)
             best = std::min(best, relativeRms(directForm(input, h, 2, 1, d, 2 * n), y));
-        EXPECT_LT(best, 1e-9);
+        EXPECT_LT(best, 1e-9) << n;
     }
     EXPECT_EQ(converter.mkclc(1, 44100, 1, 4, 4), -1);
     EXPECT_EQ(converter.mkclc(2, 44100, 2, 3, 1), -1);
@@ -270,11 +247,7 @@ TEST(CoreRtcv, KeepsToneFrequencyAndLevelAndRejectsAliases) {
     CorePool pool;
     DataRtcv table(&pool);
     const long n = 65536;
-    struct Path {
-        int16_t row;
-        double from;
-        double to;
-    };
+    struct Path { int16_t row; double from, to; };
     for (const Path& path :
          {Path{9, 44100, 48000}, Path{40, 48000, 44100}, Path{14, 44100, 88200}, Path{65, 88200, 44100}}) {
         SCOPED_TRACE(path.row);
@@ -309,10 +282,7 @@ TEST(CoreRtcv, WindowRoutineRaisesTheBlackmanValueToItsPower) {
         const double t = kPi * i / (n - 1);
         return 0.42 - 0.5 * std::cos(2 * t) + 0.08 * std::cos(4 * t);
     };
-    struct Power {
-        double power;
-        int exponent;
-    };
+    struct Power { double power; int exponent; };
     for (const Power& p :
          {Power{-1, 1}, Power{0, 1}, Power{1, 2}, Power{2, 3}, Power{10, 11}, Power{0.5, 2}}) {
         for (bool half : {false, true}) {

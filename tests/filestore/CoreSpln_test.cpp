@@ -29,44 +29,30 @@ TEST(CoreSpln, KnotVectorIsOpenUniform) {
     EXPECT_EQ(knots, expected);
 }
 
-TEST(CoreSpln, OrderTwoDrawsThePolylineThroughItsPoints) {
-    CoreSpln spline(2);
-    const Point control[3] = {{0.0, 1.0, 0.0}, {10.0, 5.0, 0.0}, {20.0, -3.0, 0.0}};
-    const int count = 9;
-    std::vector<Point> out(count);
-    spline.splne(2, control, count, out.data());
-    // v = i * 2 / 8 runs over 0 .. 1.75; control point k sits at v = k.
-    for (int i = 0; i + 1 < count; ++i) {
-        const double v = i * 2.0 / 8.0;
-        const int k = static_cast<int>(v);
-        const double f = v - k;
-        EXPECT_NEAR(out[i].x, control[k].x + f * (control[k + 1].x - control[k].x), 1e-12) << i;
-        EXPECT_NEAR(out[i].y, control[k].y + f * (control[k + 1].y - control[k].y), 1e-12) << i;
-    }
-    EXPECT_EQ(out[count - 1].x, 20.0);
-    EXPECT_EQ(out[count - 1].y, -3.0);
-}
-
-TEST(CoreSpln, CountBelowTwoSetsOnlyTheLastPoint) {
-    CoreSpln spline(3);
-    const Point control[4] = {{0, 1, 0}, {1, 2, 0}, {2, 3, 0}, {3, 4, 0}};
-    Point out[2] = {{-7, -7, -7}, {-7, -7, -7}};
-    spline.splne(3, control, 1, out);
-    EXPECT_EQ(out[0].x, 3.0);
-    EXPECT_EQ(out[0].y, 4.0);
-    EXPECT_EQ(out[1].x, -7.0);
-    spline.splne(3, control, 0, out); // no room at all: nothing written
-    EXPECT_EQ(out[1].x, -7.0);
-}
-
-TEST(CoreSpln, FewerControlPointsThanTheOrderStillGiveADefinedCurve) {
-    CoreSpln spline(4);
-    const Point control[2] = {{0.0, 2.0, 0.0}, {8.0, 6.0, 0.0}};
-    std::vector<Point> out(5);
-    spline.splne(1, control, 5, out.data()); // order falls to 2: the line between the points
-    for (int i = 0; i < 5; ++i) {
-        EXPECT_TRUE(std::isfinite(out[i].y));
-        EXPECT_NEAR(out[i].y, 2.0 + i, 1e-12) << i;
+TEST(CoreSpln, OrderTwoOrFewerPointsThanTheOrderDrawThePolylineAndACountBelowTwoOnlyTheLastPoint) {
+    struct Row { int order, lastIndex, count; std::vector<Point> control; std::vector<double> x, y; };
+    const Row rows[] = {
+        // v = i * 2 / 8 runs over 0 .. 1.75, control point k sits at v = k; the last point closes.
+        {2,
+         2,
+         9,
+         {{0, 1, 0}, {10, 5, 0}, {20, -3, 0}},
+         {0, 2.5, 5, 7.5, 10, 12.5, 15, 17.5, 20},
+         {1, 2, 3, 4, 5, 3, 1, -1, -3}},
+        {4, 1, 5, {{0, 2, 0}, {8, 6, 0}}, {0, 2, 4, 6, 8}, {2, 3, 4, 5, 6}}, // the order falls to 2
+        {3, 3, 1, {{0, 1, 0}, {1, 2, 0}, {2, 3, 0}, {3, 4, 0}}, {3, -7}, {4, -7}},
+        {3, 3, 0, {{0, 1, 0}, {1, 2, 0}, {2, 3, 0}, {3, 4, 0}}, {-7, -7}, {-7, -7}}, // no room: nothing
+                                                                                     // written
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(testing::Message() << "order " << r.order << ", " << r.count << " points");
+        CoreSpln spline(r.order);
+        std::vector<Point> out(r.x.size(), Point{-7, -7, -7});
+        spline.splne(r.lastIndex, r.control.data(), r.count, out.data());
+        for (size_t i = 0; i < out.size(); ++i) {
+            EXPECT_NEAR(out[i].x, r.x[i], 1e-12) << i;
+            EXPECT_NEAR(out[i].y, r.y[i], 1e-12) << i;
+        }
     }
 }
 

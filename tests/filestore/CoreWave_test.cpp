@@ -4,110 +4,83 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 namespace {
 
+// Fills channel c with base + 100 c + i.
 void fill(CoreWave& wave, double base) {
     for (int16_t c = 0; c < wave.getch(); ++c)
         for (int32_t i = 0; i < wave.getdm(); ++i) wave.getwv(c)[i] = base + 100 * c + i;
+}
+
+std::vector<double> channel(CoreWave& wave, int16_t c) {
+    return std::vector<double>(wave.getwv(c), wave.getwv(c) + wave.getdm());
 }
 
 TEST(CoreWave, AllocatesZeroedChannelsAndAnswersOnlyForThem) {
     CorePool pool;
     {
         CoreWave wave(&pool, 16, 3);
-        EXPECT_EQ(wave.getdm(), 16);
-        EXPECT_EQ(wave.getch(), 3);
         for (int16_t c = 0; c < 3; ++c) {
-            ASSERT_NE(wave.getwv(c), nullptr);
             EXPECT_EQ(wave.getwv()[c], wave.getwv(c));
-            for (int i = 0; i < 16; ++i) EXPECT_EQ(wave.getwv(c)[i], 0.0);
+            EXPECT_EQ(channel(wave, c), std::vector<double>(16, 0.0));
         }
         EXPECT_EQ(wave.getwv(3), nullptr);
         EXPECT_EQ(wave.getwv(-1), nullptr);
         fill(wave, 1);
         wave.reset();
-        EXPECT_EQ(wave.getwv(2)[15], 0.0);
-        CoreWave empty(&pool, -4, -2);
-        EXPECT_EQ(empty.getdm(), 0);
-        EXPECT_EQ(empty.getch(), 0);
+        EXPECT_EQ(channel(wave, 2), std::vector<double>(16, 0.0));
+        CoreWave empty(&pool, -4, -2); // negative sizes count as 0
+        EXPECT_EQ(empty.getdm() + empty.getch(), 0);
         EXPECT_EQ(empty.getwv(0), nullptr);
     }
     EXPECT_EQ(pool.getma(), 0);
 }
 
-TEST(CoreWave, CopyIsLimitedByBothBuffers) {
+TEST(CoreWave, CopyAndMergeAreLimitedByBothBuffersAndLeaveOtherChannelsAlone) {
+    struct Row {
+        int32_t sourceLength;
+        int16_t sourceChannels;
+        int32_t at, n, fromAt;
+        bool merge;
+        std::vector<double> first, last;
+    };
+    // Target 6 x 2 channels holding 1 + 100 c + i; the source holds 1000 + 100 c + i.
+    const Row rows[] = {
+        {6, 2, 4, 10, 3, false, {1, 2, 3, 4, 1003, 1004}, {101, 102, 103, 104, 1103, 1104}}, // the target
+                                                                                             // ends
+        {4, 2, 0, 10, 2, false, {1002, 1003, 3, 4, 5, 6}, {1102, 1103, 103, 104, 105, 106}}, // the source
+                                                                                             // ends
+        {6, 1, 0, 6, 0, false, {1000, 1001, 1002, 1003, 1004, 1005}, {101, 102, 103, 104, 105, 106}},
+        {6, 2, 4, 10, 3, true, {1, 2, 3, 4, 1008, 1010}, {101, 102, 103, 104, 1208, 1210}},
+        {4, 1, 1, 2, 2, true, {1, 1004, 1006, 4, 5, 6}, {101, 102, 103, 104, 105, 106}},
+        {6, 2, -1, 4, 0, true, {1, 2, 3, 4, 5, 6}, {101, 102, 103, 104, 105, 106}}, // negatives do nothing
+        {6, 2, 0, -4, 0, false, {1, 2, 3, 4, 5, 6}, {101, 102, 103, 104, 105, 106}},
+        {6, 2, 0, 4, -1, true, {1, 2, 3, 4, 5, 6}, {101, 102, 103, 104, 105, 106}},
+        {6, 2, 6, 4, 0, false, {1, 2, 3, 4, 5, 6}, {101, 102, 103, 104, 105, 106}},
+        {4, 2, 0, 4, 4, false, {1, 2, 3, 4, 5, 6}, {101, 102, 103, 104, 105, 106}}, // nothing left
+    };
     CorePool pool;
-    CoreWave target(&pool, 20, 2), source(&pool, 20, 2);
-    fill(source, 1000);
-    target.copy_(18, 10, &source, 3); // L - 2: two samples per channel
-    for (int16_t c = 0; c < 2; ++c) {
-        EXPECT_EQ(target.getwv(c)[17], 0.0);
-        EXPECT_EQ(target.getwv(c)[18], 1000 + 100 * c + 3);
-        EXPECT_EQ(target.getwv(c)[19], 1000 + 100 * c + 4);
+    for (const Row& r : rows) {
+        SCOPED_TRACE(testing::Message() << (r.merge ? "merge " : "copy ") << r.at << " " << r.n << " from "
+                                        << r.fromAt << " of " << r.sourceLength << " x " << r.sourceChannels);
+        CoreWave target(&pool, 6, 2), source(&pool, r.sourceLength, r.sourceChannels);
+        fill(target, 1);
+        fill(source, 1000);
+        r.merge ? target.merge(r.at, r.n, &source, r.fromAt) : target.copy_(r.at, r.n, &source, r.fromAt);
+        EXPECT_EQ(channel(target, 0), r.first);
+        EXPECT_EQ(channel(target, 1), r.last);
+        target.copy_(0, 4, nullptr, 0);
     }
-    CoreWave shortSource(&pool, 5, 2);
-    fill(shortSource, 7);
-    target.reset();
-    target.copy_(0, 10, &shortSource, 2); // the source holds 3 samples from 2
-    EXPECT_EQ(target.getwv(0)[0], 9);
-    EXPECT_EQ(target.getwv(0)[2], 11);
-    EXPECT_EQ(target.getwv(0)[3], 0.0);
-    target.copy_(0, 10, &shortSource, 5); // nothing left in the source
-    target.copy_(0, 10, &shortSource, 9);
-    EXPECT_EQ(target.getwv(1)[0], 109);
-}
-
-TEST(CoreWave, ChannelsTheSourceLacksAreLeftUntouched) {
-    CorePool pool;
-    CoreWave target(&pool, 8, 3), mono(&pool, 8, 1);
-    fill(target, 50);
-    fill(mono, 1);
-    target.copy_(0, 8, &mono, 0);
-    EXPECT_EQ(target.getwv(0)[4], 5);
-    EXPECT_EQ(target.getwv(1)[4], 154);
-    EXPECT_EQ(target.getwv(2)[4], 254);
-    target.merge(0, 8, &mono, 0);
-    EXPECT_EQ(target.getwv(0)[4], 10);
-    EXPECT_EQ(target.getwv(2)[4], 254);
-}
-
-TEST(CoreWave, NegativePositionsOrCountsDoNothing) {
-    CorePool pool;
-    CoreWave target(&pool, 8, 2), source(&pool, 8, 2);
-    fill(source, 1);
-    for (auto [at, n, fromAt] : {std::tuple{-1, 4, 0}, std::tuple{0, -4, 0}, std::tuple{0, 0, 0},
-                                 std::tuple{0, 4, -1}, std::tuple{8, 4, 0}}) {
-        target.copy_(at, n, &source, fromAt);
-        target.merge(at, n, &source, fromAt);
-    }
-    target.copy_(0, 4, nullptr, 0);
-    for (int16_t c = 0; c < 2; ++c)
-        for (int i = 0; i < 8; ++i) EXPECT_EQ(target.getwv(c)[i], 0.0);
-}
-
-TEST(CoreWave, MergeAddsUnderTheSameBounds) {
-    CorePool pool;
-    CoreWave target(&pool, 10, 2), source(&pool, 4, 2);
-    fill(target, 1);
-    fill(source, 1000);
-    target.merge(8, 10, &source, 1); // 2 samples: limited by the target
-    EXPECT_EQ(target.getwv(1)[8], 109 + 1101);
-    EXPECT_EQ(target.getwv(1)[9], 110 + 1102);
-    EXPECT_EQ(target.getwv(1)[7], 108);
-    target.merge(0, 10, &source, 2); // 2 samples: limited by the source
-    EXPECT_EQ(target.getwv(0)[1], 2 + 1003);
-    EXPECT_EQ(target.getwv(0)[2], 3);
-    // Within one buffer, overlapping in either direction, every sample is read
-    // before it changes.
+    // Within one buffer, overlapping either way, every sample is read before it changes.
     CoreWave self(&pool, 6, 1);
-    fill(self, 1); // 1 2 3 4 5 6
+    fill(self, 1);
     self.merge(1, 5, &self, 0);
-    EXPECT_EQ(self.getwv(0)[5], 6 + 5);
-    EXPECT_EQ(self.getwv(0)[1], 2 + 1);
+    EXPECT_EQ(channel(self, 0), (std::vector<double>{1, 3, 5, 7, 9, 11}));
     fill(self, 1);
     self.merge(0, 5, &self, 1);
-    EXPECT_EQ(self.getwv(0)[0], 1 + 2);
-    EXPECT_EQ(self.getwv(0)[4], 5 + 6);
+    EXPECT_EQ(channel(self, 0), (std::vector<double>{3, 5, 7, 9, 11, 6}));
 }
 
 } // namespace

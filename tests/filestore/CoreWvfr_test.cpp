@@ -1,3 +1,5 @@
+// Tests of CoreWvfr: every sample format decoded bit for bit, chunk layouts, queries, conversion,
+// bad and mutated files, long loose files read in pieces and round trips through our writers.
 #include "filestore/CoreWvfr.h"
 
 #include "FsysFixture.h"
@@ -8,6 +10,7 @@
 #include "filestore/CoreWavs.h"
 #include "filestore/CoreWvfw.h"
 #include "filestore/DataRtcv.h"
+#include "tests/common/ByteMutator.h"
 
 #include <gtest/gtest.h>
 
@@ -41,9 +44,7 @@ struct MemoryWav {
     CoreWvfr reader;
 };
 
-struct Samples {
-    std::vector<double> left, right;
-};
+struct Samples { std::vector<double> left, right; };
 
 // Opens X.WAV and reads every frame into arrays of getdw() frames followed by
 // canaries.
@@ -167,58 +168,28 @@ TEST(CoreWvfr, IntegerCodesEqualTheSharedDecoderBitForBit) {
     }
 }
 
-TEST(CoreWvfr, ThirtyTwoBitIntegersAreScaledNotReadAsFloats) {
-    const std::vector<int32_t> values = {0, 1, -1, 2147483647, -2147483647 - 1, 1 << 30, 123456789};
-    for (int fmtSize : {16, 40}) {
-        MemoryWav wav(wavtest::simple(1, 1, 44100, 32, wavtest::bytesOf(values), fmtSize));
-        const Samples s = readAll(wav.reader);
-        ASSERT_EQ(s.left.size(), values.size());
-        for (size_t i = 0; i < values.size(); ++i) EXPECT_EQ(s.left[i], values[i] / 2147483647.0) << i;
-    }
-}
+class CoreWvfrFiles : public FsysFiles {};
 
-TEST(CoreWvfr, FloatSamplesAreWidenedAndCleaned) {
-    const float denormal = std::numeric_limits<float>::denorm_min() * 7;
-    const std::vector<float> values = {0.5f,
-                                       -0.25f,
-                                       denormal,
-                                       -0.0f,
-                                       std::numeric_limits<float>::quiet_NaN(),
-                                       std::numeric_limits<float>::infinity(),
-                                       -std::numeric_limits<float>::infinity(),
-                                       1e-30f};
+TEST_F(CoreWvfrFiles, FloatSamplesAreWidenedCleanedAndCountedInOneLogLine) {
+    const float inf = std::numeric_limits<float>::infinity();
+    const std::vector<float> values = {
+        0.5f, -0.25f, std::numeric_limits<float>::denorm_min() * 7, -0.0f, std::nanf(""), inf, -inf, 1e-30f};
+    const double expected[] = {0.5, -0.25, 0.0, 0.0, 0.0, 0.0, 0.0, static_cast<double>(1e-30f)};
     for (int fmtSize : {16, 18, 40}) {
         MemoryWav wav(wavtest::simple(3, 1, 44100, 32, wavtest::bytesOf(values), fmtSize));
         const Samples s = readAll(wav.reader);
         ASSERT_EQ(s.left.size(), values.size());
-        const double expected[] = {0.5, -0.25, 0.0, 0.0, 0.0, 0.0, 0.0, static_cast<double>(1e-30f)};
-        for (size_t i = 0; i < values.size(); ++i) EXPECT_EQ(s.left[i], expected[i]) << i;
+        for (size_t i = 0; i < values.size(); ++i) EXPECT_EQ(s.left[i], expected[i]) << fmtSize << " " << i;
         EXPECT_FALSE(std::signbit(s.left[3]));
     }
+    EXPECT_NE(log().find("WAV X.WAV: 3 NaN or infinite"), std::string::npos) << log();
+
     const std::vector<double> doubles = {1.0 / 3, std::nan(""), -HUGE_VAL, 1e300, 0.1};
     MemoryWav wav(wavtest::simple(3, 1, 44100, 64, wavtest::bytesOf(doubles)));
-    Samples s = readAll(wav.reader);
-    EXPECT_EQ(s.left[0], 1.0 / 3);
-    EXPECT_EQ(s.left[1], 0.0);
-    EXPECT_EQ(s.left[2], 0.0);
-    EXPECT_EQ(s.left[3], 1e300);
+    EXPECT_EQ(readAll(wav.reader).left, (std::vector<double>{1.0 / 3, 0.0, 0.0, 1e300, 0.1}));
     EXPECT_TRUE(wav.reader.getdb());
-    wav.reader.set32(true);
-    s = readAll(wav.reader);
-    EXPECT_EQ(s.left[0], static_cast<double>(1.0f / 3));
-    EXPECT_EQ(s.left[3], 0.0); // beyond single precision: infinite, so silenced
-    EXPECT_EQ(s.left[4], static_cast<double>(0.1f));
-}
-
-class CoreWvfrFiles : public FsysFiles {};
-
-TEST_F(CoreWvfrFiles, NonFiniteSamplesAreCountedInOneLogLine) {
-    const std::vector<float> values = {std::nanf(""), 1, std::nanf(""), INFINITY};
-    MemoryWav wav(wavtest::simple(3, 1, 44100, 32, wavtest::bytesOf(values)));
-    readAll(wav.reader);
-    const std::string text = log();
-    EXPECT_NE(text.find("X.WAV"), std::string::npos);
-    EXPECT_NE(text.find(" 3 NaN or infinite"), std::string::npos);
+    wav.reader.set32(true); // 1e300 is infinite in single precision, so silenced
+    EXPECT_EQ(readAll(wav.reader).left, (std::vector<double>{double(1.0f / 3), 0.0, 0.0, 0.0, double(0.1f)}));
 }
 
 TEST(CoreWvfr, ChunkLayoutsAndIdCasesAreRead) {
@@ -249,22 +220,17 @@ TEST(CoreWvfr, QueriesFollowTheOpenItem) {
     for (int i = 0; i < 2000; ++i) values[i] = static_cast<int16_t>(i * 7);
     MemoryWav wav(wavtest::simple(1, 2, 48000, 16, wavtest::bytesOf(values)));
     CoreWvfr& r = wav.reader;
-    EXPECT_EQ(r.getca(), -1);
-    EXPECT_EQ(r.getrr(), -1);
-    EXPECT_EQ(r.getrt(), -1);
-    EXPECT_EQ(r.getdr(true), -1);
-    EXPECT_EQ(r.getdw(), -1);
+    const auto queries = [&] {
+        return std::vector<int32_t>{r.getca(),     r.getrr(),      r.getrt(),
+                                    r.getdr(true), r.getdr(false), r.getdw()};
+    };
+    EXPECT_EQ(queries(), (std::vector<int32_t>{-1, -1, -1, -1, -1, -1})); // nothing open
     EXPECT_FALSE(r.getdb());
     double left[1000], right[1000];
     EXPECT_EQ(r.getdt(10, left, right), 0);
     r.open_("x.wav");
-    EXPECT_EQ(r.getca(), 2);
-    EXPECT_EQ(r.getrr(), 48000);
-    EXPECT_EQ(r.getrt(), 48000);
-    EXPECT_EQ(r.getdr(false), 1000);
-    EXPECT_EQ(r.getdw(), 1000);
-    EXPECT_FALSE(r.getdb());
-    EXPECT_EQ(r.getdt(300), 300);
+    EXPECT_EQ(queries(), (std::vector<int32_t>{2, 48000, 48000, 1000, 1000, 1000}));
+    EXPECT_EQ(r.getdt(300), 300); // skipping
     EXPECT_EQ(r.getdr(true), 700);
     EXPECT_EQ(r.getdt(5, left, right), 5);
     EXPECT_EQ(left[0], 600 * 7 / 32767.0);
@@ -275,7 +241,7 @@ TEST(CoreWvfr, QueriesFollowTheOpenItem) {
     EXPECT_EQ(r.getca(), -1);
     EXPECT_EQ(r.imprt("X.WAV", left, right), 1000);
     EXPECT_EQ(left[999], 1998 * 7 / 32767.0);
-    EXPECT_EQ(r.getdw(), -1);
+    EXPECT_EQ(r.getdw(), -1); // imprt closes
     r.open_("X.WAV");
     r.clefs();
     EXPECT_EQ(wav.store.getit("X.WAV"), -1);
@@ -287,52 +253,40 @@ TEST(CoreWvfr, ConvertsAlongAPathWithTheGainCorrection) {
     for (int16_t& v : values) v = static_cast<int16_t>(generator() & 0x3FFF);
     const std::string bytes = wavtest::simple(1, 2, 44100, 16, wavtest::bytesOf(values));
     MemoryWav plain(bytes);
-    const Samples input = readAll(plain.reader);
-
+    Samples expected = readAll(plain.reader); // converted by the converter itself, channel by channel
+    const Samples input = expected;
     CorePool pool;
     DataRtcv table(&pool);
     CoreRtcv converter(&pool, &table);
-    std::vector<double> leftIn = input.left, rightIn = input.right;
-    int32_t outN = 0;
-    double outRate = 0;
-    const double* converted = converter.cnvrt(leftIn.data(), 1500, outN, 44100, outRate, 14);
-    const std::vector<double> expectedLeft(converted, converted + outN);
-    converted = converter.cnvrt(rightIn.data(), 1500, outN, 44100, outRate, 14);
-    const std::vector<double> expectedRight(converted, converted + outN);
-
+    for (std::vector<double>* channel : {&expected.left, &expected.right}) {
+        int32_t outN = 0;
+        double outRate = 0;
+        const double* converted = converter.cnvrt(channel->data(), 1500, outN, 44100, outRate, 14);
+        channel->assign(converted, converted + outN);
+    }
+    // raw is taken when the converter is made (the second setfr keeps it); else a gain of 1/2 for 2x.
     for (bool raw : {false, true}) {
         MemoryWav wav(bytes);
         wav.reader.setfr(88200, raw);
+        wav.reader.setfr(88200, !raw);
         wav.reader.open_("X.WAV");
-        EXPECT_EQ(wav.reader.getdw(), 3000);
-        EXPECT_EQ(wav.reader.getdr(false), 3000);
-        EXPECT_EQ(wav.reader.getdr(true), 1500);
-        EXPECT_EQ(wav.reader.getrt(), 88200);
-        EXPECT_EQ(wav.reader.getrr(), 44100);
+        EXPECT_EQ((std::vector<int32_t>{wav.reader.getdw(), wav.reader.getdr(false), wav.reader.getdr(true),
+                                        wav.reader.getrt(), wav.reader.getrr()}),
+                  (std::vector<int32_t>{3000, 3000, 1500, 88200, 44100}));
         wav.reader.close();
-        int32_t delivered = 0;
-        const Samples s = readAll(wav.reader, &delivered);
-        ASSERT_EQ(delivered, 3000);
-        const double scale = raw ? 1.0 : 0.5;
-        for (int i = 0; i < 3000; ++i) {
-            ASSERT_EQ(s.left[i], expectedLeft[i] * scale) << i;
-            ASSERT_EQ(s.right[i], expectedRight[i] * scale) << i;
-        }
+        const Samples s = readAll(wav.reader);
+        ASSERT_EQ(s.left.size(), 3000u);
+        for (int i = 0; i < 3000; ++i)
+            ASSERT_TRUE(s.left[i] == expected.left[i] * (raw ? 1.0 : 0.5) &&
+                        s.right[i] == expected.right[i] * (raw ? 1.0 : 0.5))
+                << i;
     }
-    // The raw flag is taken when the converter is made and kept while it lives.
-    MemoryWav kept(bytes);
-    kept.reader.setfr(88200, true);
-    kept.reader.setfr(88200, false);
-    EXPECT_EQ(readAll(kept.reader).left[10], expectedLeft[10]);
-
-    // Without a fitting row, or with the converter off, the file's own rate and
-    // samples come back.
+    // Without a fitting row, or with the converter off, the file's own rate and samples come back.
     for (int32_t rate : {50000, 0}) {
         MemoryWav wav(bytes);
         wav.reader.setfr(rate, false);
         wav.reader.open_("X.WAV");
-        EXPECT_EQ(wav.reader.getrt(), 44100);
-        EXPECT_EQ(wav.reader.getdw(), 1500);
+        EXPECT_EQ(std::make_pair(wav.reader.getrt(), wav.reader.getdw()), std::make_pair(44100, 1500));
         wav.reader.close();
         EXPECT_EQ(readAll(wav.reader).left, input.left);
     }
@@ -353,10 +307,7 @@ TEST(CoreWvfr, DownConversionNeverWritesPastTheFramesAsked) {
     EXPECT_EQ(delivered, 2000);
 }
 
-struct BadFile {
-    const char* reason;
-    std::string bytes;
-};
+struct BadFile { const char* reason; std::string bytes; };
 
 std::vector<BadFile> badFiles() {
     const std::string data = wavtest::bytesOf(std::vector<int16_t>{1, 2, 3, 4});
@@ -414,56 +365,35 @@ TEST_F(CoreWvfrFiles, BadFilesThrowNamingTheItemAndLeaveItClosed) {
     EXPECT_EQ(reader.getca(), -1);
 }
 
-TEST_F(CoreWvfrFiles, ReadsLooseFilesWhateverTheCaseOfTheirNames) {
-    const std::string data = wavtest::bytesOf(std::vector<int16_t>{1000, -1000});
-    fs::create_directory(root / "Vectors");
-    writeBytes(root / "Vectors" / "Kick.wav", wavtest::simple(1, 1, 44100, 16, data));
-    for (bool whole : {false, true}) {
-        for (bool reopen : {false, true}) {
-            CoreFsys disk(&pool, folder(), reopen);
-            CoreWvfr reader(&pool, &disk, whole);
-            double left[2] = {0, 0};
-            EXPECT_EQ(reader.imprt("VECTORS/KICK.WAV", left, nullptr), 2);
-            EXPECT_EQ(left[1], -1000 / 32767.0);
-        }
-    }
-}
-
 TEST_F(CoreWvfrFiles, WritersRoundTripThroughTheReader) {
     std::vector<double> left(700), right(700);
     std::mt19937 generator(9);
     std::uniform_real_distribution<double> value(-1, 1);
-    for (int i = 0; i < 700; ++i) {
-        left[i] = value(generator);
-        right[i] = value(generator) * 1e-3;
-    }
+    for (int i = 0; i < 700; ++i) left[i] = value(generator), right[i] = value(generator) * 1e-3;
     CoreFsys disk(&pool, folder(), false);
-    for (bool double64 : {true, false}) {
-        for (int16_t channels : {int16_t(1), int16_t(2)}) {
-            SCOPED_TRACE(testing::Message() << double64 << " " << channels);
-            const CoreAnsx streamed = double64 ? "S64.WAV" : "S32.WAV";
-            ASSERT_TRUE(CoreWvfw::exprt(&pool, at(str(streamed)), channels, 96000, 700, left.data(),
-                                        right.data(), double64));
+    for (int kind = 0; kind < 8; ++kind) { // streamed or whole image, 64 or 32 bits, 1 or 2 channels
+        const bool streamed = kind & 1, double64 = kind & 2;
+        const int16_t channels = kind & 4 ? 2 : 1;
+        SCOPED_TRACE(kind);
+        if (streamed) {
+            ASSERT_TRUE(CoreWvfw::exprt(&pool, at("RT.WAV"), channels, 96000, 700, left.data(), right.data(),
+                                        double64));
+        } else {
             CoreWavs image(&pool, channels, 44100, 700, double64);
             image.setdt(700, left.data(), right.data());
-            const CoreAnsx whole = double64 ? "W64.WAV" : "W32.WAV";
-            ASSERT_TRUE(image.write(at(str(whole))));
-            for (const CoreAnsx& name : {streamed, whole}) {
-                disk.init_();
-                CoreWvfr reader(&pool, &disk, false);
-                std::vector<double> l(700, kCanary), r(700, kCanary);
-                reader.open_(name);
-                EXPECT_EQ(reader.getca(), channels);
-                EXPECT_EQ(reader.getrr(), name == streamed ? 96000 : 44100);
-                EXPECT_EQ(reader.getdb(), double64);
-                ASSERT_EQ(reader.getdt(700, l.data(), r.data()), 700);
-                for (int i = 0; i < 700; ++i) {
-                    const double el = double64 ? left[i] : static_cast<double>(static_cast<float>(left[i]));
-                    const double er = double64 ? right[i] : static_cast<double>(static_cast<float>(right[i]));
-                    ASSERT_EQ(l[i], el) << i;
-                    ASSERT_EQ(r[i], channels == 2 ? er : kCanary) << i;
-                }
-            }
+            ASSERT_TRUE(image.write(at("RT.WAV")));
+        }
+        disk.init_();
+        CoreWvfr reader(&pool, &disk, false);
+        std::vector<double> l(700, kCanary), r(700, kCanary);
+        reader.open_("RT.WAV");
+        EXPECT_EQ(std::make_tuple(reader.getca(), reader.getrr(), reader.getdb()),
+                  std::make_tuple(int32_t(channels), streamed ? 96000 : 44100, double64));
+        ASSERT_EQ(reader.getdt(700, l.data(), r.data()), 700);
+        for (int i = 0; i < 700; ++i) {
+            const double el = double64 ? left[i] : double(float(left[i])),
+                         er = double64 ? right[i] : double(float(right[i]));
+            ASSERT_TRUE(l[i] == el && r[i] == (channels == 2 ? er : kCanary)) << i;
         }
     }
 }
@@ -471,11 +401,7 @@ TEST_F(CoreWvfrFiles, WritersRoundTripThroughTheReader) {
 // Bytes the reader takes from a disk item per store call; the long files below span several.
 constexpr int32_t kPiece = 64 * 1024;
 
-struct LongFormat {
-    uint16_t tag;
-    uint16_t channels;
-    uint16_t bits;
-};
+struct LongFormat { uint16_t tag; uint16_t channels; uint16_t bits; };
 
 // Frames of the format filling a little over three read pieces, and its data bytes: random codes for
 // integers; for floats random values with denormals and the largest finite values, and NaN and
@@ -662,6 +588,83 @@ TEST_F(CoreWvfrFiles, ALooseFileCutShortWhileReadingThrowsAndLeavesNoRawBytes) {
             }
         }
     }
+}
+
+// Seeded mutants of six valid files, read from in-memory items with the converter off and on: each
+// throws or delivers at most the frames getdw announced, and nothing is written past them.
+TEST(CoreWvfr, MutantsThrowOrDeliverWithinTheirBounds) {
+    const auto noise = [](size_t bytes, unsigned seed) {
+        std::mt19937 generator(seed);
+        std::string s(bytes, '\0');
+        for (char& c : s) c = static_cast<char>(generator() & 0xFF);
+        return s;
+    };
+    std::vector<float> floats(150);
+    std::vector<double> doubles(120);
+    for (size_t i = 0; i < floats.size(); ++i) floats[i] = static_cast<float>(i) / 150.0f - 0.5f;
+    for (size_t i = 0; i < doubles.size(); ++i) doubles[i] = 0.25 - static_cast<double>(i) / 480.0;
+    const std::string valid[] = {
+        riff({{"fmt ", fmtBody(1, 2, 44100, 16)}, {"data", noise(4 * 150, 1)}}),
+        riff({{"fmt ", fmtBody(1, 2, 44100, 24, 40, 1)}, {"data", noise(6 * 130, 2)}}),
+        riff({{"fmt ", fmtBody(1, 1, 44100, 32, 40, 1)}, {"fact", le32(140)}, {"data", noise(4 * 140, 3)}}),
+        riff({{"fmt ", fmtBody(3, 1, 44100, 32, 18)},
+              {"fact", le32(150)},
+              {"data", wavtest::bytesOf(floats)}}),
+        riff({{"fmt ", fmtBody(3, 1, 44100, 64)}, {"data", wavtest::bytesOf(doubles)}}),
+        riff({{"fmt ", fmtBody(1, 2, 44100, 16)},
+              {"LIST", "INFOISFT\x05\0\0\0abcde"},
+              {"data", noise(4 * 100, 4)}}),
+    };
+    constexpr int mutants = 2000;
+    CorePool pool;
+    unsigned seed = 20240601;
+    for (const std::string& bytes : valid) {
+        ByteMutator mutator(seed++);
+        ByteMutator::Hints hints; // every chunk's size field and the format fields
+        hints.offsets = {4, 20 + 2, 20 + 4, 20 + 14};
+        for (size_t at = 12; at + 8 <= bytes.size();
+             at += 8 + wavtest::get32(bytes, at + 4) + (wavtest::get32(bytes, at + 4) & 1))
+            hints.offsets.push_back(at + 4);
+        hints.textStart = 12;
+        hints.tokens = {"fmt ", "data", "DATA", "LIST", "fact", "RIFF", "WAVE"};
+        for (int converting = 0; converting < 2; ++converting) {
+            SCOPED_TRACE(testing::Message() << "file " << seed << (converting ? " converting" : ""));
+            CoreFsys store(&pool);
+            CoreWvfr reader(&pool, &store, false);
+            if (converting) reader.setfr(48000, false);
+            const int32_t id = store.crtit("M.WAV");
+            int opened = 0;
+            for (int i = 0; i <= mutants; ++i) {
+                const std::string mutant =
+                    i == 0 ? bytes : mutator.mutate(bytes, hints); // first the valid file
+                store.setit(id, mutant.data(), static_cast<int32_t>(mutant.size()), CoreAnsx(""), true,
+                            false);
+                try {
+                    reader.open_("M.WAV");
+                } catch (const CoreAnsx&) {
+                    ASSERT_NE(i, 0);
+                    EXPECT_EQ(reader.getca(), -1);
+                    continue;
+                }
+                ++opened;
+                const int32_t room = reader.getdw();
+                ASSERT_GE(room, 0);
+                ASSERT_LE(room,
+                          2 * static_cast<int32_t>(mutant.size()) + 1); // a byte per frame, ratio below 2
+                std::vector<double> left(room + 8, kCanary), right(room + 8, kCanary);
+                try {
+                    const int32_t got = reader.getdt(room, left.data(), right.data());
+                    EXPECT_TRUE(got >= 0 && got <= room) << got;
+                } catch (const CoreAnsx&) {
+                }
+                for (int k = room; k < room + 8; ++k)
+                    ASSERT_TRUE(left[k] == kCanary && right[k] == kCanary) << i;
+                reader.close();
+            }
+            EXPECT_GT(opened, mutants / 10); // the mutants are not all rejected at the door
+        }
+    }
+    EXPECT_EQ(pool.getma(), 0);
 }
 
 } // namespace

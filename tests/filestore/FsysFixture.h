@@ -1,9 +1,11 @@
 // Shared pieces of the file-store tests: a temporary folder per test with its own log, byte helpers,
-// and a builder of containers by hand (header, blocks, table text) for the untrusted-input cases.
+// a builder of containers by hand (header, blocks, table text) for the untrusted-input cases, and
+// shortcuts to put bytes into a store's item and read them back.
 #pragma once
 #include "base/CoreAnsx.h"
 #include "base/CoreLog_.h"
 #include "base/CorePool.h"
+#include "filestore/CoreFsys.h"
 #include "tests/common/TempFolder.h"
 #include <gtest/gtest.h>
 
@@ -11,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 
@@ -44,6 +47,30 @@ inline std::string tocItem(const std::string& entry, const std::string& address,
 // A container by hand: title, the given total, the blocks, the table text.
 inline std::string container(int64_t total, const std::string& blocks, const std::string& table) {
     return title() + le32(static_cast<uint32_t>(total)) + blocks + table;
+}
+
+// The bytes of an in-memory item; empty for anything else.
+inline std::string itemBytes(const CoreFsys& store, int32_t id) {
+    void* data = nullptr;
+    const int32_t size = store.getco(id, &data);
+    return size > 0 ? std::string(static_cast<const char*>(data), static_cast<size_t>(size)) : std::string();
+}
+
+// Creates (or finds) the item and puts the bytes into memory.
+inline void put(CoreFsys& store, const std::string& name, const std::string& bytes) {
+    ASSERT_TRUE(store.setit(store.crtit(name.c_str()), bytes.data(), static_cast<int32_t>(bytes.size()), "0",
+                            false, false));
+}
+
+// key -> bytes of every in-memory item.
+inline std::map<std::string, std::string> contents(const CoreFsys& store) {
+    std::map<std::string, std::string> items;
+    for (int i = 0; i < store.getkn(); ++i) {
+        int32_t id = -1;
+        const std::string name = str(store.llvel(i, id));
+        if (store.isvld(id)) items[name] = itemBytes(store, id);
+    }
+    return items;
 }
 
 class FsysFiles : public TempFolderTest {

@@ -15,160 +15,110 @@ struct DynamicsRig {
     CoreSrce* output = table.getis(DataSrce::iCrowdnm1);
     CoreDynm unit{"DNM1", &table, output};
 
-    // Sources for levels in dB: the bipolar value whose (v + 1)/2 has that level.
-    static double sourceForDb(double db) { return 2.0 * std::pow(10.0, db / 20.0) - 1.0; }
-    double gain() { return (output->getvl() + 1.0) / 2.0; }
+    // The linear gain of one update on levels in dB (sources whose (v + 1)/2 has that level).
+    double gain(double thresholdDb, double inputDb, double ratioValue) {
+        threshold->setvl(2.0 * std::pow(10.0, thresholdDb / 20.0) - 1.0);
+        input->setvl(2.0 * std::pow(10.0, inputDb / 20.0) - 1.0);
+        ratio->setvl(ratioValue);
+        unit.updte();
+        return (output->getvl() + 1.0) / 2.0;
+    }
 };
 
-} // namespace
+double fromDb(double db) {
+    return std::pow(10.0, db / 20.0);
+}
 
-TEST(CoreDynm, InputAtOrBelowTheThresholdWritesExactlyUnityGain) {
+TEST(CoreDynm, GainActsOnTheExcessUpToTheRangeLimitAlongTheRatioCurve) {
+    const double y = 1.0 / 6.0; // excess 10 dB of a 12 dB range: the curve's position 1 - 10/12
+    struct Row {
+        bool compress, curveOn;
+        int16_t curve;
+        double range, makeUp, thresholdDb, inputDb, ratio, gain;
+    };
+    const Row rows[] = {
+        {true, false, 0, 100.0, 12.0, -6.0, -6.0, 0.0,
+         1.0}, // at the threshold: exactly 1, whatever the make-up
+        {true, false, 0, 100.0, 12.0, -6.0, -20.0, 0.0, 1.0},                    // below it
+        {true, false, 0, 100.0, 0.0, 20.0 * std::log10(0.5), 0.0, 0.0, 0.5},     // ratio 0 removes the excess
+        {true, false, 0, 6.0, 2.0, -20.0, -10.0, 0.5, fromDb(-0.5 * 6.0 + 2.0)}, // only 6 of 10 dB act
+        {false, false, 0, 6.0, 0.0, -20.0, -10.0, 0.5, fromDb(6.0)},             // expanding by 1/0.5 = 2
+        {false, false, 0, 0.0, 3.0, -20.0, -10.0, 0.5, fromDb(3.0)},             // no range: only the make-up
+        {true, true, -1, 12.0, 0.0, -20.0, -10.0, 0.0, fromDb((y - 1.0) * 10.0)}, // linear fade of the ratio
+        {true, true, 0, 12.0, 0.0, -20.0, -10.0, 0.0, fromDb((y - 1.0) * 10.0)},
+        {true, true, 1, 12.0, 0.0, -20.0, -10.0, 0.0, fromDb((y - 1.0) * 10.0)},
+        {true, true, 2, 12.0, 0.0, -20.0, -10.0, 0.0, fromDb((y * y - 1.0) * 10.0)}, // y^c above 1
+        {true, true, 3, 12.0, 0.0, -20.0, -10.0, 0.0, fromDb((y * y * y - 1.0) * 10.0)},
+        {true, true, 3, 10.0, 0.0, -20.0, -10.0, 0.0, fromDb(-10.0)}, // at the range limit: the ratio itself
+        {false, false, 0, 24.0, 0.0, -40.0, -10.0, 0.0, fromDb(192.64)}, // ratio 0 expands as 1e9, clamped
+    };
     DynamicsRig rig;
-    rig.unit.setvl("BUS1", "BUS2", true, "BUS3", false, 0, 100.0, 12.0);
-    for (double in : {-1.0, 0.0, 0.5}) {
-        rig.threshold->setvl(0.5);
-        rig.input->setvl(in);
-        rig.ratio->setvl(0.0);
-        rig.unit.updte();
-        EXPECT_EQ(rig.output->getvl(), 1.0);
+    for (const Row& r : rows) {
+        SCOPED_TRACE(testing::Message()
+                     << (r.compress ? "compress" : "expand") << " curve " << r.curve << " range " << r.range
+                     << " input " << r.inputDb << " ratio " << r.ratio);
+        rig.unit.setvl("BUS1", "BUS2", r.compress, "BUS3", r.curveOn, r.curve, r.range, r.makeUp);
+        EXPECT_NEAR(rig.gain(r.thresholdDb, r.inputDb, r.ratio) / r.gain, 1.0, 1e-9);
     }
-}
-
-TEST(CoreDynm, CompressesTheExcessUpToTheRangeLimit) {
-    DynamicsRig rig;
-    // Threshold -6.02 dB, input 0 dB, ratio 0, range 100: the whole excess is removed.
-    rig.unit.setvl("BUS1", "BUS2", true, "BUS3", false, 0, 100.0, 0.0);
-    rig.threshold->setvl(0.0);
-    rig.input->setvl(1.0);
-    rig.ratio->setvl(0.0);
-    rig.unit.updte();
-    EXPECT_NEAR(rig.gain(), 0.5, 1e-12);
-    EXPECT_NEAR(rig.output->getvl(), 0.0, 1e-12);
-
-    // Excess 10 dB, range limit 6: ratio 0.5 acts on 6 dB, make-up 2 dB.
-    rig.unit.setvl("BUS1", "BUS2", true, "BUS3", false, 0, 6.0, 2.0);
-    rig.threshold->setvl(DynamicsRig::sourceForDb(-20.0));
-    rig.input->setvl(DynamicsRig::sourceForDb(-10.0));
-    rig.ratio->setvl(0.5);
-    rig.unit.updte();
-    EXPECT_NEAR(rig.gain(), std::pow(10.0, (-0.5 * 6.0 + 2.0) / 20.0), 1e-12);
-
-    // Expanding with ratio 0.5 acts as 1/0.5 = 2.
-    rig.unit.setvl("BUS1", "BUS2", false, "BUS3", false, 0, 6.0, 0.0);
-    rig.unit.updte();
-    EXPECT_NEAR(rig.gain(), std::pow(10.0, (1.0 * 6.0) / 20.0), 1e-12);
-}
-
-TEST(CoreDynm, RatioCurveFadesTheRatioFromOneAtTheThresholdToItsValueAtTheRangeLimit) {
-    DynamicsRig rig;
-    rig.threshold->setvl(DynamicsRig::sourceForDb(-20.0));
-    rig.input->setvl(DynamicsRig::sourceForDb(-10.0));
-    rig.ratio->setvl(0.0);
-    // Excess 10 dB of a 12 dB range: y = 1 - 10/12 = 1/6.
-    const double y = 1.0 / 6.0;
-    struct Case {
-        int16_t index;
-        double ratio;
-    } cases[] = {{-1, y}, {0, y}, {1, y}, {2, y * y}, {3, y * y * y}};
-    for (const Case& c : cases) {
-        rig.unit.setvl("BUS1", "BUS2", true, "BUS3", true, c.index, 12.0, 0.0);
-        rig.unit.updte();
-        EXPECT_NEAR(rig.gain(), std::pow(10.0, (c.ratio - 1.0) * 10.0 / 20.0), 1e-12) << c.index;
-    }
-    // At the range limit the ratio itself applies.
-    rig.unit.setvl("BUS1", "BUS2", true, "BUS3", true, 3, 10.0, 0.0);
-    rig.unit.updte();
-    EXPECT_NEAR(rig.gain(), std::pow(10.0, -10.0 / 20.0), 1e-12);
-}
-
-TEST(CoreDynm, ProgramFormMapsTypeAndCurve) {
-    DynamicsRig rig;
-    rig.unit.setvl(1, "BUS1", "BUS2", "BUS3", -1, 6.0, 1.5);
-    EXPECT_EQ(rig.unit.getst(), 1);
-    EXPECT_FALSE(rig.unit.iscrv());
-    EXPECT_EQ(rig.unit.getrc(), 0);
-    rig.unit.setvl(0, "BUS1", "BUS2", "BUS3", 0, 6.0, 1.5);
-    EXPECT_EQ(rig.unit.getst(), 0);
-    EXPECT_TRUE(rig.unit.iscrv()); // on with index -1: getrc alone cannot tell
-    EXPECT_EQ(rig.unit.getrc(), 0);
-    rig.unit.setvl(0, "BUS1", "BUS2", "BUS3", 4, 6.0, 1.5);
-    EXPECT_EQ(rig.unit.getrc(), 4);
-    rig.unit.setvl(0, "BUS1", "BUS2", "BUS3", 20, 6.0, 1.5);
-    EXPECT_EQ(rig.unit.getrc(), CoreDynm::iCmaxratiocurve + 1);
-    rig.unit.setvl("BUS1", "BUS2", true, "BUS3", true, 12, 6.0, 1.5);
-    EXPECT_EQ(rig.unit.getrc(), CoreDynm::iCmaxratiocurve + 1);
-    EXPECT_EQ(rig.unit.getbd(3), 6.0);
-    EXPECT_EQ(rig.unit.getbd(4), 1.5);
-    EXPECT_EQ(rig.unit.getbd(2), 0.0);
-    EXPECT_EQ(rig.unit.getbs(0), CoreAnsx("BUS1"));
-    EXPECT_EQ(rig.unit.getbs(1), CoreAnsx("BUS2"));
-    EXPECT_EQ(rig.unit.getbs(2), CoreAnsx("BUS3"));
-    EXPECT_EQ(rig.unit.getbs(3), CoreAnsx(""));
-}
-
-TEST(CoreDynm, PendingValuesApplyOnlyThroughRfrvl) {
-    DynamicsRig rig;
-    rig.unit.rfrvl(); // pending values start as the reset state
-    EXPECT_EQ(rig.unit.getst(), 0);
-    EXPECT_FALSE(rig.unit.iscrv());
-    EXPECT_EQ(rig.unit.getbd(3), 0.0);
-    EXPECT_EQ(rig.unit.getbs(1), CoreAnsx(""));
-
-    rig.unit.setst(1);
-    rig.unit.setrc(3);
-    rig.unit.setbd(3, 24.0);
-    rig.unit.setbd(4, -3.0);
-    rig.unit.setbd(5, 99.0);
-    rig.unit.setbs(0, "BUS1");
-    rig.unit.setbs(1, "BUS2");
-    rig.unit.setbs(2, "BUS3");
-    rig.unit.setbs(7, "LFO1");
-    EXPECT_EQ(rig.unit.getst(), 0);
-    EXPECT_EQ(rig.unit.getbd(3), 0.0);
-    rig.unit.rfrvl();
-    EXPECT_EQ(rig.unit.getst(), 1);
-    EXPECT_EQ(rig.unit.getrc(), 3);
-    EXPECT_EQ(rig.unit.getbd(3), 24.0);
-    EXPECT_EQ(rig.unit.getbd(4), -3.0);
-    EXPECT_EQ(rig.unit.getbs(2), CoreAnsx("BUS3"));
-}
-
-TEST(CoreDynm, ResetAndInactiveUnits) {
-    DynamicsRig rig;
-    rig.unit.setvl("BUS1", "BUS2", true, "BUS3", false, 0, 6.0, 0.0);
-    rig.input->setvl(1.0);
-    rig.threshold->setvl(-0.5);
-    rig.unit.updte();
-    EXPECT_LT(rig.output->getvl(), 1.0);
-    rig.unit.setvl();
-    rig.unit.updte();
-    EXPECT_EQ(rig.output->getvl(), -1.0);
-    // A constant input is not a source: the unit stays inactive.
-    rig.unit.setvl("BUS1", "0.5", true, "BUS3", false, 0, 6.0, 0.0);
-    rig.unit.updte();
-    EXPECT_EQ(rig.output->getvl(), -1.0);
 }
 
 TEST(CoreDynm, ExpanderStaysFiniteAtRatioZeroAndWithoutARange) {
     DynamicsRig rig;
-    rig.threshold->setvl(DynamicsRig::sourceForDb(-40.0));
-    rig.input->setvl(DynamicsRig::sourceForDb(-10.0));
-    for (double ratio : {0.0, 1e-12, -1e-12, 0.5}) {
+    for (double ratio : {0.0, 1e-12, -1e-12, 0.5})
         for (double range : {24.0, 0.0, -6.0}) {
             rig.unit.setvl("BUS1", "BUS2", false, "BUS3", false, 0, range, 0.0);
-            rig.ratio->setvl(ratio);
-            rig.unit.updte();
-            EXPECT_TRUE(std::isfinite(rig.output->getvl())) << ratio << " " << range;
-            EXPECT_LE(rig.gain(), std::pow(10.0, 192.64 / 20.0) * (1.0 + 1e-12));
+            const double gain = rig.gain(-40.0, -10.0, ratio);
+            EXPECT_TRUE(std::isfinite(gain) && gain <= fromDb(192.64) * (1.0 + 1e-12))
+                << ratio << " " << range;
         }
-    }
-    // Ratio 0 expands as 1e9 and the level stops at +192.64 dB.
-    rig.unit.setvl("BUS1", "BUS2", false, "BUS3", false, 0, 24.0, 0.0);
-    rig.ratio->setvl(0.0);
-    rig.unit.updte();
-    EXPECT_NEAR(rig.gain() / std::pow(10.0, 192.64 / 20.0), 1.0, 1e-9);
-    // Without a range limit nothing is acted on: only the make-up remains.
-    rig.unit.setvl("BUS1", "BUS2", false, "BUS3", false, 0, 0.0, 3.0);
-    rig.unit.updte();
-    EXPECT_NEAR(rig.gain(), std::pow(10.0, 3.0 / 20.0), 1e-12);
 }
+
+TEST(CoreDynm, ProgramFormMapsTypeAndCurveAndPendingValuesWaitForRfrvl) {
+    struct Row { int16_t type, curve; int16_t applied; bool curveOn; };
+    const Row rows[] = {{1, -1, 0, false}, {0, 0, 0, true}, {0, 4, 4, true}, {0, 20, 9, true}}; // above 8: 8
+    DynamicsRig rig;
+    for (const Row& r : rows) {
+        rig.unit.setvl(r.type, "BUS1", "BUS2", "BUS3", r.curve, 6.0, 1.5);
+        EXPECT_EQ(rig.unit.getst(), r.type) << r.curve;
+        EXPECT_EQ(rig.unit.getrc(), r.applied) << r.curve; // "on with index -1" reads 0, as "off" does
+        EXPECT_EQ(rig.unit.iscrv(), r.curveOn) << r.curve;
+    }
+    const double ranges[] = {0.0, 6.0, 1.5};
+    const int16_t rangeIds[] = {2, 3, 4};
+    for (int i = 0; i < 3; i++) EXPECT_EQ(rig.unit.getbd(rangeIds[i]), ranges[i]);
+    EXPECT_EQ(rig.unit.getbs(0) + rig.unit.getbs(1) + rig.unit.getbs(2) + rig.unit.getbs(3),
+              CoreAnsx("BUS1BUS2BUS3"));
+
+    rig.unit.setst(1);
+    rig.unit.setrc(3);
+    rig.unit.setbd(3, 24.0);
+    rig.unit.setbd(5, 99.0); // ignored ids
+    rig.unit.setbs(0, "LFO1");
+    rig.unit.setbs(7, "LFO2");
+    EXPECT_EQ(rig.unit.getst(), 0); // nothing applied yet
+    EXPECT_EQ(rig.unit.getbd(3), 6.0);
+    rig.unit.rfrvl();
+    EXPECT_EQ(rig.unit.getst(), 1);
+    EXPECT_EQ(rig.unit.getrc(), 3);
+    EXPECT_EQ(rig.unit.getbd(3), 24.0);
+    EXPECT_EQ(rig.unit.getbs(0) + rig.unit.getbs(1), CoreAnsx("LFO1"));
+
+    DynamicsRig fresh; // pending values start as the reset state
+    fresh.unit.rfrvl();
+    EXPECT_FALSE(fresh.unit.iscrv());
+    EXPECT_EQ(fresh.unit.getbd(3), 0.0);
+}
+
+TEST(CoreDynm, AResetOrAConstantInputLeavesTheUnitWritingMinusOne) {
+    DynamicsRig rig;
+    rig.unit.setvl("BUS1", "BUS2", true, "BUS3", false, 0, 6.0, 0.0);
+    EXPECT_LT(rig.gain(-6.0, 0.0, 0.0), 1.0);
+    rig.unit.setvl();
+    rig.unit.updte();
+    EXPECT_EQ(rig.output->getvl(), -1.0);
+    rig.unit.setvl("BUS1", "0.5", true, "BUS3", false, 0, 6.0, 0.0); // a constant is not a source
+    rig.unit.updte();
+    EXPECT_EQ(rig.output->getvl(), -1.0);
+}
+
+} // namespace

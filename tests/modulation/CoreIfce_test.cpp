@@ -36,95 +36,72 @@ protected:
 
 } // namespace
 
-TEST_F(CoreIfceTest, PositionsMapOntoTheRangeAndFeedTheLinkedSlot) {
+TEST_F(CoreIfceTest, PositionsMapOntoTheRangeFeedTheSlotAndLightTheLedAgainstTheReference) {
+    struct Row { double position, value; int16_t led; };
+    const Row rows[] = {
+        {0.875, 0.75, 1},       {0.3, -0.4, 2}, {0.75, 0.5, 3}, // above, below, on the reference 0.5
+        {1.7, 1.0, 1},          {0.5, 0.0, 2},                  // positions are clamped to 0..1
+        {std::nan(""), 0.0, 2},                                 // and a NaN is ignored
+    };
     CoreBlnk blink;
     CoreIfce mix("MIX1", -1.0, 1.0, "Mix 1", "", mixSlot, 0.0, true, &blink);
-    mix.setvl(0.5, true);
-    EXPECT_EQ(mix.getiv(true), 0.0);
-    EXPECT_EQ(mixSlot->getvl(), 0.0);
-    mix.setvl(0.75, true);
-    EXPECT_EQ(mix.getiv(true), 0.5);
+    EXPECT_EQ(mix.getpa(), -2.0); // no pending value, no coarse step yet
+    EXPECT_EQ(mix.getcp(), -1);
+    mix.setiv(0.5, true, true);
     EXPECT_EQ(mixSlot->getvl(), 0.5);
-    EXPECT_EQ(mix.getvl(true), 0.75);
-    mix.setvl(1.7, true); // clamped
-    EXPECT_EQ(mix.getiv(true), 1.0);
-    mix.setvl(std::nan(""), true); // ignored
-    EXPECT_EQ(mix.getiv(true), 1.0);
+    for (const Row& r : rows) {
+        mix.setvl(r.position, true);
+        EXPECT_EQ(mix.getiv(true), r.value) << r.position;
+        EXPECT_EQ(mixSlot->getvl(), r.value) << r.position;
+        EXPECT_EQ(mix.getml(), r.led) << r.position;
+        EXPECT_EQ(mix.getll(), r.led) << r.position;
+    }
 
-    // A fresh gain control follows the host at once.
+    // A fresh gain control follows the host at once and has no LED; a set that is not valid ignores setvl.
     CoreIfce gain("GAININ", 0.0, 1.0, "Gain in", "", gainSlot, 1.0, false, nullptr);
-    EXPECT_TRUE(gain.isval(true));
     EXPECT_EQ(gain.getvl(false), 1.0);
     gain.setvl(0.25, true);
-    EXPECT_EQ(gain.getiv(true), 0.25);
     EXPECT_EQ(gainSlot->getvl(), 0.25);
-    EXPECT_EQ(gain.getml(), 0); // no LED
-
-    // A set that is not valid ignores setvl.
+    EXPECT_EQ(gain.getml(), 0);
     gain.setiv(0.5, false, true);
     gain.setvl(0.9, true);
     EXPECT_EQ(gain.getiv(true), 0.5);
 }
 
-TEST_F(CoreIfceTest, LedComparesWithTheReference) {
-    CoreBlnk blink;
-    CoreIfce mix("MIX1", -1.0, 1.0, "Mix 1", "", mixSlot, 0.0, true, &blink);
-    mix.setiv(0.5, true, true);
-    EXPECT_EQ(mixSlot->getvl(), 0.5);
-    mix.setvl(0.875, true); // 0.75: above
-    EXPECT_EQ(mix.getml(), 1);
-    mix.setvl(0.3, true); // -0.4: below
-    EXPECT_EQ(mix.getml(), 2);
-    mix.setvl(0.75, true); // 0.5: on the reference
-    EXPECT_EQ(mix.getml(), 3);
-    EXPECT_EQ(mix.getll(), 3);
-}
-
 TEST_F(CoreIfceTest, LedIsSteadyForThreeSecondsAfterAChangeThenBlinks) {
-    CoreBlnk blink; // on during the first second of every two from now
+    CoreBlnk blink; // lit during the first second of every two from now
     CoreIfce mix("MIX1", -1.0, 1.0, "Mix 1", "", mixSlot, 0.0, true, &blink);
-    // At rest: code 3 with the blink clock.
-    advanceSeconds(0.5);
-    EXPECT_EQ(mix.getml(), 3);
-    advanceSeconds(1.0);
-    EXPECT_EQ(mix.getml(), 0);
-    EXPECT_EQ(mix.getll(), 0);
-
-    mix.setvl(0.9, true); // above the reference, at 1.5 s
-    for (double t : {0.0, 1.0, 2.9}) {
-        testDays = 20000.0 + (1.5 + t) * secondInDays;
-        EXPECT_EQ(mix.getml(), 1) << t; // steady, also in the blink clock's dark half
+    struct Row { double seconds, position; int16_t led; };
+    const Row rows[] = {
+        {0.5, -1.0, 3}, {1.5, -1.0, 0}, // at rest: code 3 with the blink clock
+        {1.5, 0.9, 1},  {2.5, -1.0, 1},
+        {4.4, -1.0, 1},                 // changed at 1.5 s: steady, also while the clock is dark
+        {5.5, -1.0, 0}, {6.5, -1.0, 1}, // then blinking
+        {7.5, 0.9, 0},                  // setting the same value is no change
+    };
+    for (const Row& r : rows) {
+        testDays = 20000.0 + r.seconds * secondInDays;
+        if (r.position >= 0.0) mix.setvl(r.position, true);
+        EXPECT_EQ(mix.getml(), r.led) << r.seconds;
     }
-    testDays = 20000.0 + 5.5 * secondInDays; // 4 s after the change, blink clock dark
-    EXPECT_EQ(mix.getml(), 0);
-    testDays = 20000.0 + 6.5 * secondInDays; // blink clock lit
-    EXPECT_EQ(mix.getml(), 1);
-    // A set to the same value is no change: blinking goes on.
-    mix.setvl(0.9, true);
-    testDays = 20000.0 + 7.5 * secondInDays;
-    EXPECT_EQ(mix.getml(), 0);
 }
 
 TEST_F(CoreIfceTest, WheelAndDragSteps) {
     CoreIfce mix("MIX1", -1.0, 1.0, "Mix 1", "", mixSlot, 0.0, true, nullptr);
-    mix.mswhl(2);
-    EXPECT_DOUBLE_EQ(mix.getvl(true), 0.5 + 4.0 / 128.0);
-    mix.mswhl(-2);
-    EXPECT_DOUBLE_EQ(mix.getvl(true), 0.5);
-    const double before = mix.getiv(true);
-    mix.mswhl(0);
-    EXPECT_EQ(mix.getiv(true), before);
-    mix.settf(4);
-    mix.mswhl(1);
-    EXPECT_DOUBLE_EQ(mix.getvl(true), 0.75);
-    mix.settf(0); // ignored
-    mix.mswhl(-3);
-    EXPECT_DOUBLE_EQ(mix.getvl(true), 0.0); // 9 quarter steps down, stopped at 0
-
+    struct Row { int steps, delta; double position; };
+    const Row rows[] = {{0, 2, 0.5 + 4.0 / 128.0},
+                        {0, -2, 0.5},
+                        {0, 0, 0.5}, // delta^2 steps of 1/128
+                        {4, 1, 0.75},
+                        {0, -3, 0.0}}; // 1/4 (0 is ignored): 9 steps down stop at 0
+    for (const Row& r : rows) {
+        mix.settf(r.steps);
+        mix.mswhl(r.delta);
+        EXPECT_DOUBLE_EQ(mix.getvl(true), r.position) << r.delta;
+    }
     int lastX = 5, lastY = 20;
-    EXPECT_EQ(CoreIfce::getnh(0.99, lastX, lastY, 5, 10), 1.0);
-    EXPECT_EQ(lastX, 5);
-    EXPECT_EQ(lastY, 10);
+    EXPECT_EQ(CoreIfce::getnh(0.99, lastX, lastY, 5, 10), 1.0); // ten pixels up
+    EXPECT_TRUE(lastX == 5 && lastY == 10);
     EXPECT_DOUBLE_EQ(CoreIfce::getnh(0.5, lastX, lastY, 15, 11), 0.5 - 0.012 + 10 * 0.0012);
     EXPECT_EQ(CoreIfce::getnh(0.001, lastX, lastY, 15, 30), 0.0);
 }
@@ -135,8 +112,6 @@ TEST_F(CoreIfceTest, AlternateSetLeavesTheNormalValueAndTheSlot) {
     mix.setvl(0.75, true);
     mix.mode_(true);
     EXPECT_TRUE(mix.isalt());
-    EXPECT_FALSE(mix.isval(false));
-    EXPECT_EQ(mix.getiv(false), -1.0);
     mix.setvl(0.25, false); // not valid yet
     EXPECT_EQ(mix.getiv(false), -1.0);
     mix.setiv(0.0, true, false);
@@ -146,20 +121,7 @@ TEST_F(CoreIfceTest, AlternateSetLeavesTheNormalValueAndTheSlot) {
     EXPECT_EQ(mixSlot->getvl(), 0.5);
     EXPECT_EQ(mix.getml(), 2); // steady below the alternate reference
     mix.mode_(false);
-    EXPECT_FALSE(mix.isalt());
     EXPECT_EQ(mix.getiv(false), 0.5);
-}
-
-TEST_F(CoreIfceTest, PendingAndCoarseValues) {
-    CoreIfce mix("MIX1", -1.0, 1.0, "Mix 1", "%", mixSlot, 0.0, true, nullptr);
-    EXPECT_EQ(mix.getpa(), -2.0);
-    EXPECT_EQ(mix.getcp(), -1);
-    mix.setpa(0.4);
-    mix.setcp(3);
-    EXPECT_EQ(mix.getpa(), 0.4);
-    EXPECT_EQ(mix.getcp(), 3);
-    EXPECT_EQ(mix.getlb(), CoreAnsx("Mix 1"));
-    EXPECT_EQ(mix.getun(), CoreAnsx("%"));
 }
 
 TEST_F(CoreIfceTest, HostWriterAndDisplayReaderRunConcurrently) {

@@ -1,8 +1,10 @@
 #include "modulation/CoreFun_.h"
+
 #include "modulation/CoreLfo_.h"
 #include "modulation/CorePrm_.h"
 #include "modulation/CoreRfun.h"
 #include "tests/common/CountingAllocator.h"
+#include "tests/modulation/ModulationFixture.h"
 
 #include <cmath>
 #include <functional>
@@ -12,184 +14,120 @@
 
 namespace {
 
-std::string text(const CoreAnsx& s) {
-    return s.c_str();
-}
+using namespace modtest;
 
 struct LfoFixture : ::testing::Test {
-    DataSrce sources;
+    PresetSources sources;
     DataGfun functions;
     CoreLfo_ lfo{CoreAnsx("LFO1"), &functions, &sources, sources.getis(DataSrce::iCrowlfo1),
                  sources.getis(DataSrce::iCrowratelfo1)};
 
-    LfoFixture() {
-        sources.getis(DataSrce::iCrowoff)->setvl(-1.0);
-        sources.getis(DataSrce::iCrowon)->setvl(1.0);
-    }
     double out() const { return sources.getis(DataSrce::iCrowlfo1)->getvl(); }
     double rateOut() const { return sources.getis(DataSrce::iCrowratelfo1)->getvl(); }
-    // A fixed rate: equal minimum and maximum give a zero range, so the rate is the minimum.
+    // Equal minimum and maximum give a fixed rate.
     void fixedRate(double hz, const char* shape, double phase = 0.0, double factor = 0.0,
                    const char* phaseSource = "OFF") {
         lfo.setvl(hz, hz, factor, CoreAnsx("OFF"), CoreAnsx(shape), phase, CoreAnsx(phaseSource));
     }
 };
 
-// With "Rise S" the output is the folded accumulator itself.
-TEST_F(LfoFixture, OneHertzOverHalfASecondAdvancesHalfACycle) {
-    fixedRate(1.0, "Rise S");
-    lfo.updte(0.5, 120.0);
-    EXPECT_DOUBLE_EQ(out(), 1.0);
-    lfo.updte(0.25, 120.0); // 1.5 folds to -0.5
-    EXPECT_DOUBLE_EQ(out(), -0.5);
-    EXPECT_NEAR(rateOut(), 2.0 * 0.041666666666 - 1.0, 1e-15);
+// With "Rise S" the output is the folded accumulator, which advances by 2 * rate * dt.
+TEST_F(LfoFixture, AdvancesByTheRateQuantisesToTheTempoAndReportsTheRate) {
+    struct Row { double minimum, maximum, factor; const char* shape; double phase, dt, bpm, out, rate; };
+    const Row rows[] = {
+        {1.0, 1.0, 0.0, "Rise S", 0.0, 0.5, 120.0, 1.0, 1.0},
+        {1.0, 1.0, 0.0, "Rise S", 0.0, 0.75, 120.0, -0.5, 1.0},           // 1.5 folds to -0.5
+        {0.0, 0.0, 0.0, "Sine", 90.0, 10.0, 120.0, 1.0, 0.0},             // rate 0: the start phase stays
+        {3.3, 3.3, 1.0, "Rise S", 0.0, 0.1, 120.0, 0.6, 3.0},             // 2 steps per second: 3.0 Hz
+        {3.3, 3.3, 0.0, "Rise S", 0.0, 0.1, 120.0, 0.66, 3.3},            // no quantisation
+        {3.3, 3.3, -2.0, "Rise S", 0.0, 0.1, 120.0, 0.66, 3.3},           // a negative factor is none
+        {2.0, 6.0, 0.0, "Rise S", 0.0, 0.05, 120.0, 0.4, 4.0},            // "LFO3" at 0: the middle, 4 Hz
+        {0.0, 0.0, 0.0, "Wobble", 45.0, 0.1, 120.0, std::sqrt(0.5), 0.0}, // unknown shapes are "Sine"
+        {0.0, 0.0, 0.0, "Triang", 45.0, 0.1, 120.0, 0.5, 0.0}};
+    sources.getis(3)->setvl(0.0);
+    for (const Row& r : rows) {
+        SCOPED_TRACE(std::string(r.shape) + " " + std::to_string(r.minimum) + " Hz for " +
+                     std::to_string(r.dt));
+        lfo.setvl(r.minimum, r.maximum, r.factor, CoreAnsx("LFO3"), CoreAnsx(r.shape), r.phase,
+                  CoreAnsx("OFF"));
+        EXPECT_EQ(lfo.getqt(), r.factor > 0.0 ? r.factor : 0.0);
+        if (r.dt > 0.5) lfo.updte(0.5, r.bpm); // in two steps
+        lfo.updte(r.dt > 0.5 ? r.dt - 0.5 : r.dt, r.bpm);
+        EXPECT_NEAR(out(), r.out, 1e-12);
+        // 0..24 Hz onto -1..+1 through the kept literal; a zero rate reports -1.
+        EXPECT_NEAR(rateOut(), r.rate == 0.0 ? -1.0 : 2.0 * r.rate * 0.041666666666 - 1.0, 1e-15);
+    }
+    EXPECT_EQ(lfo.getrt()->getbl(), 0.0); // the rate control's own bounds stay 0..24
+    EXPECT_EQ(lfo.getrt()->getbu(), 24.0);
 }
 
-TEST_F(LfoFixture, StartPhaseInDegrees) {
-    fixedRate(0.0, "Sine", 90.0);
-    lfo.updte(0.01, 120.0);
-    EXPECT_DOUBLE_EQ(out(), 1.0);
-    // A zero rate leaves the accumulator where it is and reports -1 as the rate.
-    EXPECT_EQ(rateOut(), -1.0);
-    lfo.updte(10.0, 120.0);
-    EXPECT_DOUBLE_EQ(out(), 1.0);
-    EXPECT_EQ(lfo.getph(), 90.0);
-}
-
-TEST_F(LfoFixture, ActivePhaseControlMovesThePhaseWithoutJumps) {
-    CoreSrce* control = sources.getis(2); // "LFO2" as the phase source
-    fixedRate(0.0, "Rise S", 180.0, 0.0, "LFO2");
-    control->setvl(1.0); // control value 1.0 keeps the whole offset
-    lfo.updte(0.1, 120.0);
-    EXPECT_DOUBLE_EQ(out(), 1.0);
-    control->setvl(-1.0); // control value 0.0 takes it away
-    lfo.updte(0.1, 120.0);
-    EXPECT_EQ(out(), 0.0);
-    control->setvl(0.0); // half the control: half the set phase
-    lfo.updte(0.1, 120.0);
-    EXPECT_DOUBLE_EQ(out(), 0.5);
-
-    // A constant phase source is not active: the start phase stays.
-    fixedRate(0.0, "Rise S", 180.0, 0.0, "-1");
-    lfo.updte(0.1, 120.0);
-    EXPECT_DOUBLE_EQ(out(), 1.0);
-}
-
-TEST_F(LfoFixture, QuantisationFactorAndItsReport) {
-    fixedRate(1.0, "Sine", 0.0, 0.0);
-    EXPECT_EQ(lfo.getqt(), 0.0);
-    lfo.setqt(-2.0);
-    EXPECT_EQ(lfo.getqt(), 0.0);
-    lfo.setqt(2.0);
-    EXPECT_EQ(lfo.getqt(), 2.0);
-}
-
-TEST_F(LfoFixture, QuantisedRateFollowsTheTempo) {
-    fixedRate(3.3, "Rise S", 0.0, 1.0); // q = 1 * 120 / 60 = 2 steps per second: 3.3 Hz becomes 3.0 Hz
-    lfo.updte(0.1, 120.0);
-    EXPECT_NEAR(out(), 0.6, 1e-12);
-    EXPECT_NEAR(rateOut(), -0.750000000004, 1e-15); // 2 * 3 * 0.041666666666 - 1
-
-    fixedRate(3.3, "Rise S", 0.0, 0.0); // no quantisation
-    lfo.updte(0.1, 120.0);
-    EXPECT_NEAR(out(), 0.66, 1e-12);
-}
-
-TEST_F(LfoFixture, TempoZeroOrNegativeLeavesTheRateUnquantised) {
+TEST_F(LfoFixture, TempoZeroNegativeOrUnknownLeavesTheRateUnquantised) {
     for (double bpm : {0.0, -120.0, std::nan("")}) {
         SCOPED_TRACE(bpm);
         fixedRate(3.3, "Rise S", 0.0, 1.0);
         lfo.updte(0.1, bpm);
         EXPECT_NEAR(out(), 0.66, 1e-12);
         for (int i = 0; i < 10000; i++) lfo.updte(0.001, bpm);
-        EXPECT_TRUE(std::isfinite(out()));
-        // 0.1 + 10 s at 3.3 Hz: 2 * 10.1 * 3.3 = 66.66 folds to 0.66 (to within the sum's rounding).
+        // 10.1 s at 3.3 Hz: 66.66 folds to 0.66, to within the sum's rounding.
         EXPECT_NEAR(out(), 0.66, 1e-9);
     }
 }
 
-TEST_F(LfoFixture, RateLimitsPushEachOther) {
+TEST_F(LfoFixture, ActivePhaseControlMovesThePhaseWithoutJumps) {
+    CoreSrce* control = sources.getis(2); // "LFO2"
+    fixedRate(0.0, "Rise S", 180.0, 0.0, "LFO2");
+    const double controls[] = {1.0, -1.0, 0.0}, outs[] = {1.0, 0.0, 0.5}; // the whole, none, half the phase
+    for (int i = 0; i < 3; i++) {
+        control->setvl(controls[i]);
+        lfo.updte(0.1, 120.0);
+        EXPECT_DOUBLE_EQ(out(), outs[i]) << controls[i];
+    }
+    fixedRate(0.0, "Rise S", 180.0, 0.0, "-1"); // a constant phase source is not active
+    lfo.updte(0.1, 120.0);
+    EXPECT_DOUBLE_EQ(out(), 1.0);
+}
+
+TEST_F(LfoFixture, RateLimitsPushEachOtherAndEverySetterRestartsThePhase) {
     lfo.setvl(0.0, 24.0, 0.0, CoreAnsx("OFF"), CoreAnsx("Sine"), 0.0, CoreAnsx("OFF"));
     lfo.setmn(30.0);
-    EXPECT_EQ(lfo.getrt()->getsl(), 30.0);
     EXPECT_EQ(lfo.getrt()->getsu(), 30.0);
-    lfo.setvl(5.0, 24.0, 0.0, CoreAnsx("OFF"), CoreAnsx("Sine"), 0.0, CoreAnsx("OFF"));
     lfo.setmx(2.0);
     EXPECT_EQ(lfo.getrt()->getsl(), 2.0);
-    EXPECT_EQ(lfo.getrt()->getsu(), 2.0);
-    lfo.setmn(1.0); // no push when in order
-    EXPECT_EQ(lfo.getrt()->getsl(), 1.0);
-    EXPECT_EQ(lfo.getrt()->getsu(), 2.0);
-}
+    lfo.setmn(1.0); // in order: no push
+    EXPECT_EQ(lfo.getrt()->getsl() + lfo.getrt()->getsu(), 3.0);
 
-TEST_F(LfoFixture, RateControlSpansMinimumToMaximum) {
-    sources.getis(3)->setvl(0.0); // "LFO3", the middle of the range
-    lfo.setvl(2.0, 6.0, 0.0, CoreAnsx("LFO3"), CoreAnsx("Rise S"), 0.0, CoreAnsx("OFF"));
-    EXPECT_EQ(text(lfo.getrc()), "LFO3");
-    lfo.updte(0.05, 120.0); // 4 Hz
-    EXPECT_NEAR(out(), 0.4, 1e-12);
-    EXPECT_EQ(lfo.getrt()->getbl(), 0.0); // the control's own bounds stay 0..24
-    EXPECT_EQ(lfo.getrt()->getbu(), 24.0);
-}
-
-TEST_F(LfoFixture, UnknownShapeSelectsSine) {
-    lfo.setvl(0.0, 0.0, 0.0, CoreAnsx("OFF"), CoreAnsx("Wobble"), 45.0, CoreAnsx("OFF"));
-    EXPECT_EQ(text(lfo.getsh()), "Wobble");
-    lfo.updte(0.1, 120.0);
-    EXPECT_NEAR(out(), std::sqrt(0.5), 1e-15);
-    lfo.setsh(CoreAnsx("Triang"));
-    lfo.updte(0.1, 120.0);
-    EXPECT_NEAR(out(), 0.5, 1e-15);
-}
-
-TEST_F(LfoFixture, EverySetterRestartsThePhase) {
-    const std::vector<std::pair<const char*, std::function<void()>>> setters = {
-        {"setrt", [&] { lfo.setrt(CoreAnsx("OFF")); }},
-        {"setps", [&] { lfo.setps(CoreAnsx("OFF")); }},
-        {"setsh", [&] { lfo.setsh(CoreAnsx("Rise S")); }},
-        {"setph", [&] { lfo.setph(0.0); }},
-        {"setqt", [&] { lfo.setqt(0.0); }},
-        {"setmx", [&] { lfo.setmx(1.0); }},
-        {"setmn", [&] { lfo.setmn(1.0); }},
-    };
-    for (const auto& [name, setter] : setters) {
-        SCOPED_TRACE(name);
+    const std::vector<std::function<void()>> setters = {[&] { lfo.setrt(CoreAnsx("OFF")); },
+                                                        [&] { lfo.setps(CoreAnsx("OFF")); },
+                                                        [&] { lfo.setsh(CoreAnsx("Rise S")); },
+                                                        [&] { lfo.setph(0.0); },
+                                                        [&] { lfo.setqt(0.0); },
+                                                        [&] { lfo.setmx(1.0); },
+                                                        [&] { lfo.setmn(1.0); }};
+    for (size_t i = 0; i < setters.size(); i++) {
         fixedRate(1.0, "Rise S");
+        lfo.updte(0.5, 120.0);
+        setters[i]();
         lfo.updte(0.25, 120.0);
-        lfo.updte(0.25, 120.0);
-        EXPECT_DOUBLE_EQ(out(), 1.0);
-        setter();
-        lfo.updte(0.25, 120.0);
-        EXPECT_DOUBLE_EQ(out(), 0.5);
+        EXPECT_DOUBLE_EQ(out(), 0.5) << "setter " << i;
     }
 }
 
-TEST_F(LfoFixture, OneStepWritesOnlyItsTwoSlots) {
+TEST_F(LfoFixture, OneStepWritesOnlyItsTwoSlotsAndARandomShapeHoldsWithinAStep) {
     for (int i = 0; i < DataSrce::iCcount; i++) sources.getis(i)->setvl(0.37);
-    fixedRate(2.0, "Sine", 30.0);
-    lfo.updte(0.01, 120.0);
-    for (int i = 0; i < DataSrce::iCcount; i++) {
-        if (i == DataSrce::iCrowlfo1 || i == DataSrce::iCrowratelfo1) {
-            EXPECT_NE(sources.getis(i)->getvl(), 0.37) << i;
-        } else {
-            EXPECT_EQ(sources.getis(i)->getvl(), 0.37) << i;
-        }
-    }
-    EXPECT_NEAR(rateOut(), 2.0 * 2.0 * 0.041666666666 - 1.0, 1e-15);
-}
-
-TEST_F(LfoFixture, RandomShapeHoldsAcrossBlocksOfOneStep) {
-    fixedRate(1.0, "3 Rand"); // 12 values per second at 1 Hz
+    fixedRate(1.0, "3 Rand"); // 12 values per second
     lfo.updte(0.001, 120.0);
     const double first = out();
-    for (int i = 0; i < 50; i++) lfo.updte(0.001, 120.0); // stays within 1/12 s
+    for (int i = 0; i < 50; i++) lfo.updte(0.001, 120.0);
     EXPECT_EQ(out(), first);
-    EXPECT_GE(first, -1.0);
-    EXPECT_LE(first, 1.0);
+    EXPECT_TRUE(first >= -1.0 && first <= 1.0);
+    for (int i = 0; i < DataSrce::iCcount; i++) {
+        const bool written = i == DataSrce::iCrowlfo1 || i == DataSrce::iCrowratelfo1;
+        EXPECT_TRUE(written || sources.getis(i)->getvl() == 0.37) << i;
+    }
 }
 
 TEST(ModulatorSteps, AllocateNothing) {
-    DataSrce sources;
+    PresetSources sources;
     DataGfun functions;
     DataRgfn raws;
     sources.getis(DataSrce::iCrowoff)->setvl(-1.0);
@@ -211,8 +149,7 @@ TEST(ModulatorSteps, AllocateNothing) {
 
     const long probe = heapAllocations.load();
     { std::vector<double> heapBuffer(64); }
-    ASSERT_GT(heapAllocations.load(), probe);
-
+    ASSERT_GT(heapAllocations.load(), probe); // the counter sees this program's allocations
     const long before = heapAllocations.load();
     double sum = 0.0;
     for (int block = 0; block < 1000; block++) {

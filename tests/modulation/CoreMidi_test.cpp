@@ -2,15 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
+#include <vector>
 
 namespace {
 
-struct SlotState {
-    bool learn;
-    int status, controller, channelPlusOne, value;
-};
+struct SlotState { bool learn; int status, controller, channelPlusOne, value; };
 
 SlotState slotOf(const CoreMidi& midi, int16_t slot) {
     SlotState s{};
@@ -20,27 +19,30 @@ SlotState slotOf(const CoreMidi& midi, int16_t slot) {
 
 } // namespace
 
-TEST(CoreMidi, FreshSlotsMatchControllerOneTwentySevenOnAnyChannel) {
+TEST(CoreMidi, MessagesSetEverySlotBoundToTheirControllerWithTheValueByteClamped) {
     CoreMidi midi;
-    const SlotState fresh = slotOf(midi, 0);
-    EXPECT_FALSE(fresh.learn);
-    EXPECT_EQ(fresh.status, 176);
-    EXPECT_EQ(fresh.controller, 127);
-    EXPECT_EQ(fresh.channelPlusOne, 16);
-    EXPECT_EQ(fresh.value, 0);
-    for (int16_t slot = 1; slot < 8; ++slot) midi.setms(slot, 176, slot);
-
-    CoreMidi::MIDISLIDERCALLBACKINFO* changes = midi.mdctr(0, 4, 176, 127, 127);
-    EXPECT_TRUE(changes[0].changed);
-    EXPECT_EQ(changes[0].value, 1.0f);
-    for (int i = 1; i < 8; ++i) EXPECT_FALSE(changes[i].changed);
-    EXPECT_EQ(slotOf(midi, 0).channelPlusOne, 5);
-    EXPECT_EQ(slotOf(midi, 0).value, 127);
-    changes = midi.mdctr(0, 0, 176, 127, 0);
-    EXPECT_TRUE(changes[0].changed);
-    EXPECT_EQ(changes[0].value, 0.0f);
-    changes = midi.mdctr(0, 0, 177, 127, 64); // another status
-    EXPECT_FALSE(changes[0].changed);
+    const SlotState fresh = slotOf(midi, 0); // controller 127 on any channel
+    EXPECT_TRUE(!fresh.learn && fresh.status == 176 && fresh.controller == 127 && fresh.channelPlusOne == 16);
+    for (int16_t slot = 1; slot < 8; ++slot) midi.setms(slot, 176, slot == 1 || slot == 5 ? 20 : slot);
+    struct Row { int channel, status, controller, value; std::vector<int> changed; float expected; };
+    const Row rows[] = {
+        {4, 176, 127, 127, {0}, 1.0f},
+        {0, 176, 127, 0, {0}, 0.0f},
+        {0, 177, 127, 64, {}, 0.0f},
+        {0, 176, 20, 100, {1, 5}, 100.0f / 127.0f}, // several slots on one controller all change
+        {0, 176, 127, 255, {0}, 1.0f},
+        {0, 176, 127, -4, {0}, 0.0f}, // bytes clamped to 0..127
+    };
+    for (const Row& r : rows) {
+        CoreMidi::MIDISLIDERCALLBACKINFO* changes = midi.mdctr(0, r.channel, r.status, r.controller, r.value);
+        for (int i = 0; i < 8; ++i) {
+            const bool expected = std::find(r.changed.begin(), r.changed.end(), i) != r.changed.end();
+            EXPECT_EQ(changes[i].changed, expected) << r.controller << " " << r.value << " slot " << i;
+            EXPECT_TRUE(!expected || changes[i].value == r.expected) << changes[i].value;
+        }
+    }
+    EXPECT_EQ(slotOf(midi, 0).channelPlusOne, 1);
+    EXPECT_EQ(slotOf(midi, 0).value, 0);
 }
 
 TEST(CoreMidi, BindingAndLearning) {
@@ -49,36 +51,22 @@ TEST(CoreMidi, BindingAndLearning) {
     EXPECT_EQ(slotOf(midi, 0).controller, 127);
     midi.setms(0, 176, -1);
     EXPECT_TRUE(slotOf(midi, 0).learn);
-    midi.setms(0, 176, -1);
+    midi.setms(0, 176, -1); // a second toggle ends learning
     EXPECT_FALSE(slotOf(midi, 0).learn);
 
-    midi.setms(2, 176, 7);
-    midi.setms(2, 0, -1); // learn
+    midi.setms(2, 0, -1); // a learning slot takes the next message and reports it in the same call
     CoreMidi::MIDISLIDERCALLBACKINFO* changes = midi.mdctr(0, 2, 177, 11, 64);
     EXPECT_TRUE(changes[2].changed);
     EXPECT_FLOAT_EQ(changes[2].value, 64.0f / 127.0f);
     const SlotState learnt = slotOf(midi, 2);
-    EXPECT_FALSE(learnt.learn);
-    EXPECT_EQ(learnt.status, 177);
-    EXPECT_EQ(learnt.controller, 11);
-    EXPECT_EQ(learnt.channelPlusOne, 3);
+    EXPECT_TRUE(!learnt.learn && learnt.status == 177 && learnt.controller == 11 &&
+                learnt.channelPlusOne == 3);
 
-    // Slots outside 0..7: setms ignores them, getms reads a fresh slot.
-    midi.setms(8, 144, 5);
+    midi.setms(8, 144, 5); // slots outside 0..7: ignored, and read as a fresh slot
     midi.setms(-1, 144, -1);
     const SlotState outside = slotOf(midi, 9);
-    EXPECT_EQ(outside.status, 176);
-    EXPECT_EQ(outside.controller, 127);
-    EXPECT_EQ(outside.channelPlusOne, 16);
-    EXPECT_FALSE(outside.learn);
-}
-
-TEST(CoreMidi, SeveralSlotsOnOneControllerAllChange) {
-    CoreMidi midi;
-    midi.setms(1, 176, 20);
-    midi.setms(5, 176, 20);
-    CoreMidi::MIDISLIDERCALLBACKINFO* changes = midi.mdctr(0, 0, 176, 20, 100);
-    for (int i = 0; i < 8; ++i) EXPECT_EQ(changes[i].changed, i == 1 || i == 5) << i;
+    EXPECT_TRUE(!outside.learn && outside.status == 176 && outside.controller == 127 &&
+                outside.channelPlusOne == 16);
 }
 
 TEST(CoreMidi, DelayedMessagesApplyWhenTheirOffsetHasPassed) {

@@ -1,9 +1,9 @@
 #include "program/CoreProg.h"
 
-#include "tests/filestore/FsysFixture.h"
 #include "base/CoreNode.h"
 #include "base/CoreXml_.h"
 #include "filestore/CoreFsys.h"
+#include "tests/filestore/FsysFixture.h"
 
 #include <gtest/gtest.h>
 
@@ -33,15 +33,15 @@ struct Header {
 
 class CoreProgPacked : public FsysFiles {
 protected:
-    // A packed program as the store writes it: element file, program, kernel
-    // wave.
-    void pack(const std::string& file, const std::string& program, const std::string& elements = kElements) {
+    // A packed program as the store writes it: element file, program, kernel wave (or, with another
+    // program name, a wave and that program only).
+    void pack(const std::string& file, const std::string& program,
+              const char* programName = "BANK/MYPROG.XML") {
         CoreFsys store(&pool);
-        const std::pair<const char*, std::string> items[3] = {
-            {"BANK/MYPROG_ENV.XML", elements}, {"BANK/MYPROG.XML", program}, {"BANK/IR.WAV", kWave}};
-        for (const auto& item : items)
-            ASSERT_TRUE(store.setit(store.crtit(item.first), item.second.data(),
-                                    static_cast<int32_t>(item.second.size()), CoreAnsx(""), true, false));
+        const bool usual = std::string(programName) == "BANK/MYPROG.XML";
+        put(store, usual ? "BANK/MYPROG_ENV.XML" : "A/OTHER.WAV", usual ? kElements : kWave);
+        put(store, programName, program);
+        if (usual) put(store, "BANK/IR.WAV", kWave);
         ASSERT_TRUE(store.savea(at(file)));
     }
     Header get(const std::string& file) {
@@ -51,123 +51,74 @@ protected:
     }
     // The container's items by name, as bytes.
     std::map<std::string, std::string> items(const std::string& file) {
-        std::map<std::string, std::string> found;
         CoreFsys store(&pool);
         EXPECT_TRUE(store.loada(at(file), "0", false, nullptr));
-        for (int i = 0; i < store.llvcn(); ++i) {
-            int32_t id = -1;
-            const CoreAnsx name = store.llvel(i, id);
-            void* data = nullptr;
-            const int32_t size = store.getco(id, &data);
-            found[str(name)] = std::string(static_cast<const char*>(data), static_cast<size_t>(size));
-        }
-        return found;
+        return contents(store);
+    }
+    // The header as one text: name | categories | description | vector.
+    static std::string text(const Header& h) {
+        return str(h.name + "|" + h.categories[0] + "," + h.categories[1] + "," + h.categories[2] + "|" +
+                   h.description + "|" + h.vector);
+    }
+    int containers() const {
+        int count = 0;
+        for (const auto& entry : fs::directory_iterator(root)) count += entry.path().extension() != ".log";
+        return count;
     }
     fs::path onDisk() { return root / "MYPROG.Q7P"; }
 };
 
-TEST_F(CoreProgPacked, ReadsTheHeaderOfTheProgramItem) {
-    pack("MYPROG.Q7P", kProgram);
-    const Header h = get("MYPROG.Q7P");
-    EXPECT_EQ(str(h.name), "Soft Hall");
-    EXPECT_EQ(str(h.categories[0]), "Reverb");
-    EXPECT_EQ(str(h.categories[1]), "Hall");
-    EXPECT_EQ(str(h.categories[2]), "Large");
-    EXPECT_EQ(str(h.description), "A soft hall");
-    EXPECT_EQ(str(h.vector), "hall.xml");
-    // The id is the program's, not that of the element file (which contains the
-    // key too) nor the last.
-    CoreFsys store(&pool);
-    ASSERT_TRUE(store.loada(at("MYPROG.Q7P"), "0", false, nullptr));
-    EXPECT_EQ(h.id, store.getit("BANK/MYPROG.XML"));
-    EXPECT_NE(h.id, store.getit("BANK/MYPROG_ENV.XML"));
-}
-
-TEST_F(CoreProgPacked, AbsentValuesTakeTheirDefaults) {
-    pack("MYPROG.Q7P", "<PROGRAM><NAME> 0 </NAME><CATEGORY>  </CATEGORY></PROGRAM>");
-    const Header h = get("myprog.q7p"); // found whatever the case of the name
-    EXPECT_EQ(str(h.name), "NULL");
-    EXPECT_EQ(str(h.categories[0]), "");
-    EXPECT_EQ(str(h.categories[1]), "");
-    EXPECT_EQ(str(h.categories[2]), "");
-    EXPECT_EQ(str(h.description), "NULL");
-    EXPECT_EQ(str(h.vector), "NULL");
-}
-
-TEST_F(CoreProgPacked, FirstItemContainingTheKeyServesWhenNoneIsNamedAfterIt) {
-    CoreFsys store(&pool);
-    const std::string program = kProgram;
-    ASSERT_TRUE(store.setit(store.crtit("A/OTHER.WAV"), kWave.data(), static_cast<int32_t>(kWave.size()), "",
-                            true, false));
-    ASSERT_TRUE(store.setit(store.crtit("A/MYPROG_V2.XML"), program.data(),
-                            static_cast<int32_t>(program.size()), "", true, false));
-    ASSERT_TRUE(store.savea(at("MYPROG.Q7P")));
-    const Header h = get("MYPROG.Q7P");
-    EXPECT_EQ(str(h.name), "Soft Hall");
-    CoreFsys reading(&pool);
-    ASSERT_TRUE(reading.loada(at("MYPROG.Q7P"), "0", false, nullptr));
-    EXPECT_EQ(h.id, reading.getit("A/MYPROG_V2.XML"));
+TEST_F(CoreProgPacked, ReadsTheHeaderOfTheProgramItemWithDefaultsForAbsentValues) {
+    struct Row { const char* program; const char* itemName; const char* file; const char* header; };
+    const Row rows[] = {
+        {kProgram, "BANK/MYPROG.XML", "MYPROG.Q7P", "Soft Hall|Reverb,Hall,Large|A soft hall|hall.xml"},
+        {"<PROGRAM><NAME> 0 </NAME><CATEGORY>  </CATEGORY></PROGRAM>", "BANK/MYPROG.XML", "myprog.q7p",
+         "NULL|,,|NULL|NULL"}, // found whatever the case of the name
+        // The first item containing the key serves when none is named after it.
+        {kProgram, "A/MYPROG_V2.XML", "MYPROG.Q7P", "Soft Hall|Reverb,Hall,Large|A soft hall|hall.xml"}};
+    for (const Row& r : rows) {
+        fs::remove(onDisk());
+        pack("MYPROG.Q7P", r.program, r.itemName);
+        const Header h = get(r.file);
+        EXPECT_EQ(text(h), r.header);
+        // The id is the program's, not that of the element file (which contains the key too).
+        CoreFsys store(&pool);
+        ASSERT_TRUE(store.loada(at("MYPROG.Q7P"), "0", false, nullptr));
+        EXPECT_EQ(h.id, store.getit(r.itemName));
+    }
 }
 
 TEST_F(CoreProgPacked, SetThenGetGivesTheNewHeaderAndKeepsTheOtherItems) {
     pack("MYPROG.Q7P", kProgram);
+    fs::rename(onDisk(), root / "MyProg.q7p"); // rewritten whatever the case of its name
     const auto before = items("MYPROG.Q7P");
     Header h = get("MYPROG.Q7P");
     CoreAnsx categories[3] = {"Room", "Small", ""};
     {
         CoreXml_ patch;
-        CoreNode* extra = patch.getfc("<PROGRAM><GAINOUT> 6 </GAINOUT><MIX1><SOURCE> LFO1 "
-                                      "</SOURCE></MIX1></PROGRAM>");
+        CoreNode* extra =
+            patch.getfc("<PROGRAM><GAINOUT> 6 </GAINOUT><MIX1><SOURCE> LFO1 </SOURCE></MIX1></PROGRAM>");
         ASSERT_NE(extra, nullptr);
-        ASSERT_TRUE(CoreProg::setni(&pool, at("MYPROG.Q7P"), h.id, "Dark Room", categories, "Dry <and> close",
+        ASSERT_TRUE(CoreProg::setni(&pool, at("myprog.Q7P"), h.id, "Dark Room", categories, "Dry <and> close",
                                     extra));
     }
     const Header after = get("MYPROG.Q7P");
     EXPECT_EQ(after.id, h.id);
-    EXPECT_EQ(str(after.name), "Dark Room");
-    EXPECT_EQ(str(after.categories[0]), "Room");
-    EXPECT_EQ(str(after.categories[1]), "Small");
-    EXPECT_EQ(str(after.categories[2]), "");
-    EXPECT_EQ(str(after.description),
-              "Dry (and> close"); // the XML writer's rule for '<' in user text
-    EXPECT_EQ(str(after.vector), "hall.xml");
-
+    // '<' in user text follows the XML writer's rule.
+    EXPECT_EQ(text(after), "Dark Room|Room,Small,|Dry (and> close|hall.xml");
     const auto now = items("MYPROG.Q7P");
     ASSERT_EQ(now.size(), 3u);
     EXPECT_EQ(now.at("BANK/MYPROG_ENV.XML"), before.at("BANK/MYPROG_ENV.XML"));
     EXPECT_EQ(now.at("BANK/IR.WAV"), before.at("BANK/IR.WAV"));
     CoreXml_ program;
-    CoreNode* document = program.getfc(now.at("BANK/MYPROG.XML").c_str());
-    ASSERT_NE(document, nullptr);
-    const CoreNode* p = document->getcd("PROGRAM");
-    ASSERT_NE(p, nullptr);
-    EXPECT_EQ(str(p->getlc("GAINOUT").Trim()),
-              "6"); // the leaf of extra replaced the old value
+    const CoreNode* p = program.getfc(now.at("BANK/MYPROG.XML").c_str())->getcd("PROGRAM");
+    EXPECT_EQ(str(p->getlc("GAINOUT").Trim()), "6"); // the leaf of extra replaced the old value
     EXPECT_EQ(str(p->getcd("MIX1")->getlc("SOURCE").Trim()), "LFO1");
-    int containers = 0;
-    for (const auto& entry : fs::directory_iterator(root)) containers += entry.path().extension() != ".log";
-    EXPECT_EQ(containers, 1);
-}
-
-TEST_F(CoreProgPacked, NameZeroIsWrittenAndReadBackAsNull) {
-    pack("MYPROG.Q7P", kProgram);
-    Header h = get("MYPROG.Q7P");
-    CoreAnsx categories[3] = {"a", "b", "c"};
-    ASSERT_TRUE(CoreProg::setni(&pool, at("MYPROG.Q7P"), h.id, "0", categories, "d", nullptr));
-    EXPECT_EQ(str(get("MYPROG.Q7P").name), "NULL");
-}
-
-TEST_F(CoreProgPacked, ContainerIsRewrittenWhateverTheCaseOfItsName) {
-    pack("MYPROG.Q7P", kProgram);
-    fs::rename(root / "MYPROG.Q7P", root / "MyProg.q7p");
-    Header h = get("MYPROG.Q7P");
-    CoreAnsx categories[3] = {"x", "y", "z"};
-    ASSERT_TRUE(CoreProg::setni(&pool, at("myprog.Q7P"), h.id, "Renamed", categories, "d", nullptr));
-    EXPECT_EQ(str(get("MyProg.q7p").name), "Renamed");
-    int containers = 0;
-    for (const auto& entry : fs::directory_iterator(root)) containers += entry.path().extension() != ".log";
-    EXPECT_EQ(containers, 1);
+    EXPECT_EQ(containers(), 1);
     EXPECT_TRUE(fs::exists(root / "MyProg.q7p"));
+
+    ASSERT_TRUE(CoreProg::setni(&pool, at("MYPROG.Q7P"), h.id, "0", categories, "d", nullptr));
+    EXPECT_EQ(str(get("MYPROG.Q7P").name), "NULL"); // a name "0" is written and read back as absent
 }
 
 TEST_F(CoreProgPacked, FailuresLeaveTheFileByteIdentical) {
@@ -225,7 +176,7 @@ TEST_F(CoreProgPacked, ContainerWithAnItemTheLoaderSkippedIsNotRewritten) {
         tocItem("MYPROG.XML", std::to_string(program.size()), std::to_string(wave.size()));
     const std::string damaged = tocItem("MYPROG.XML", "0", std::to_string(program.size())) +
                                 tocItem("IR.WAV", std::to_string(program.size()), "999999");
-    for (const std::string& table : {twice, damaged}) {
+    for (const std::string& table : {twice, damaged}) { // neither is rewritten
         writeBytes(onDisk(),
                    container(static_cast<int64_t>(blocks.size()), blocks, "<TOC>" + table + "</TOC>"));
         const std::string bytes = readBytes(onDisk());
