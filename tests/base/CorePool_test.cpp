@@ -42,7 +42,8 @@ struct WatchedPool : Ledger, CorePool {
                 return throwInstead ? throw std::bad_alloc() : nullptr;
             return std::aligned_alloc(64, bytes);
         };
-        release = [this](void* p) { record(p); };
+        Ledger* ledger = this; // still alive while the pool's destructor releases what is left
+        release = [ledger](void* p) { ledger->record(p); };
         pause = [this](int ms) {
             std::lock_guard<std::mutex> hold(mutex);
             pauses.push_back(ms);
@@ -166,7 +167,9 @@ TEST(CorePool, DeepDebuggingLogsEachBlockAndTheDestructorReleasesWhatIsLeftNewes
         oldest = pool.mallc(0, 100, "CNV0");
         middle = pool.mallc(1, 3, "VCT2");
         newest = pool.mallc(6, 5, "LONGLABEL");
-        pool.release = [&](void* p) { pool.record(p, &released); };
+        pool.release = [ledger = static_cast<Ledger*>(&pool), &released](void* p) {
+            ledger->record(p, &released);
+        };
     }
     EXPECT_EQ(released, (std::vector<void*>{newest, middle, oldest}));
     EXPECT_EQ(log.texts(),
@@ -198,7 +201,9 @@ TEST(CorePool, TwentyThousandLiveBlocksReleaseInAnyOrder) {
             expected -= CorePool::getdm(int16_t(i % 7)) * (i % 50) + 20;
         }
         EXPECT_EQ(pool.getma(), expected);
-        pool.release = [&](void* p) { pool.record(p, &released); };
+        pool.release = [ledger = static_cast<Ledger*>(&pool), &released](void* p) {
+            ledger->record(p, &released);
+        };
     }
     // The destructor releases each remaining block once, in the reverse of allocation order.
     std::vector<void*> newestFirst;
