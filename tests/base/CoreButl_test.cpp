@@ -17,18 +17,16 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
 using LongComplex = std::complex<long double>;
-const long double kPi = 3.141592653589793238462643383279502884L;
+static const long double kPi = 3.141592653589793238462643383279502884L;
 
 // Read while other files are still being initialised: the constants must already hold their text.
-const CoreAnsx earlyNull(CoreButl::sCnull);
+static const CoreAnsx earlyNull(CoreButl::sCnull);
 
-// Rows of (what a helper gave, what it should give).
-void expectTexts(std::initializer_list<std::pair<CoreAnsx, std::string>> rows) {
-    int row = 0;
-    for (const auto& [got, expected] : rows) EXPECT_EQ(got.c_str(), expected) << "row " << row++;
+// What the helpers gave against the texts they should give, position by position.
+static void expectTexts(const std::vector<CoreAnsx>& got, const std::vector<std::string>& expected) {
+    ASSERT_EQ(got.size(), expected.size());
+    for (size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i].c_str(), expected[i]) << "text " << i;
 }
 
 class CoreButlFiles : public TempFolderTest {
@@ -36,46 +34,30 @@ protected:
     std::string path(const std::string& relative) const { return (root / relative).string(); }
 };
 
-} // namespace
-
 TEST(CoreButlText, PadsLabelsAndSmallHelpersKeepTheirRules) {
     EXPECT_STREQ(earlyNull.c_str(), "NULL");
-    // A text shorter than one character pads as a single space.
-    const char* pads[][4] = {{"", "... ", " ...", ".. ."},     {"a", "...a", "a...", "..a."},
-                             {"ab", "..ab", "ab..", ".ab."},   {"abcdef", "abcd", "abcd", "abcd"},
-                             {"abcd", "abcd", "abcd", "abcd"}, {"abc", ".abc", "abc.", ".abc"}};
-    for (const auto& p : pads)
-        expectTexts({{CoreButl::lpad_(p[0], 4, '.'), p[1]},
-                     {CoreButl::rpad_(p[0], 4, '.'), p[2]},
-                     {CoreButl::cpad_(p[0], 4, '.'), p[3]}});
-    // Labels: cut at the first space; vowels after the third character dropped; never wider than n.
-    const std::pair<const char*, int16_t> labelled[] = {{"FREQUENCY", 6},   {"Lfo Rate", 8},
-                                                        {"Release", 5},     {"AEIOUAEIOU", 4},
-                                                        {"ATTACK TIME", 4}, {"FREQUENCY", -3}};
-    const char* labels[] = {"FREQNC", "Lfo ", "Relea", "AEI", "ATTC", ""};
-    for (int i = 0; i < 6; ++i)
-        EXPECT_STREQ(CoreButl::getds(labelled[i].first, labelled[i].second).c_str(), labels[i]);
+    // Padding: a text shorter than one character pads as a single space; the odd fill goes left.
+    expectTexts({CoreButl::lpad_("", 4, '.'), CoreButl::rpad_("", 4, '.'), CoreButl::cpad_("", 4, '.'),
+                 CoreButl::cpad_("a", 4, '.'), CoreButl::lpad_("ab", 4, '.'),
+                 CoreButl::rpad_("abcdef", 4, '.'), CoreButl::sbstr("abc", 0, 2),
+                 CoreButl::sbstr("abc", 4, 2)},
+                {"... ", " ...", ".. .", "..a.", "..ab", "abcd", "ab", " "});
+    // Labels: cut at the first space, vowels after the third character dropped, never wider than n.
+    expectTexts({CoreButl::getds("FREQUENCY", 6), CoreButl::getds("Lfo Rate", 8),
+                 CoreButl::getds("Release", 5), CoreButl::getds("AEIOUAEIOU", 4),
+                 CoreButl::getds("ATTACK TIME", 4), CoreButl::getds("X", -3)},
+                {"FREQNC", "Lfo ", "Relea", "AEI", "ATTC", ""});
     const char utf16[] = {'\xFF', '\xFE', 'A', 0, 'B', 0};
-    expectTexts({{CoreButl::sbstr("abc", 0, 2), "ab"},
-                 {CoreButl::sbstr("abc", 4, 2), " "},
-                 {CoreButl::getnv("  "), "NULL"},
-                 {CoreButl::getnv("0"), "NULL"},
-                 {CoreButl::getnv(" a"), " a"},
-                 {CoreButl::disps(CoreAnsx()), "0 "},
-                 {CoreButl::disps("00"), "00"},
-                 {CoreButl::getcn(" ab ", 7), "   ab "},
-                 {CoreButl::getcn("abcdef", 3), "abcdef"},
-                 {CoreButl::fndqp("P?X??", "P1X23"), "1"},
-                 {CoreButl::fndqp("BANK??", "BAN"), ""},
-                 {CoreButl::fndqp("BANK", "BANK07"), ""},
-                 {CoreButl::getac(utf16, 3), "\xFF\xFE"
-                                             "A"},
-                 {CoreButl::getu8(CoreButl::getac(utf16, 6)), "AB"},
-                 {CoreButl::getu8("\xFE\xFF"
-                                  "A"),
-                  "\xFE\xFF"
-                  "A"},
-                 {CoreButl::rplce("a\\b", '\\', '/'), "a/b"}});
+    expectTexts({CoreButl::getnv("  "), CoreButl::getnv("0"), CoreButl::getnv(" a"),
+                 CoreButl::disps(CoreAnsx()), CoreButl::disps("00"), CoreButl::getcn(" ab ", 7),
+                 CoreButl::getcn("abcdef", 3), CoreButl::fndqp("P?X??", "P1X23"),
+                 CoreButl::fndqp("BANK??", "BAN"), CoreButl::fndqp("BANK", "BANK7"),
+                 CoreButl::getac(utf16, 3), CoreButl::getu8(CoreButl::getac(utf16, 6)),
+                 CoreButl::getu8("\376\377A"), CoreButl::rplce("a\\b", '\\', '/')},
+                {"NULL", "NULL", " a", "0 ", "00", "   ab ", "abcdef", "1", "", "",
+                 "\xFF\xFE"
+                 "A",
+                 "AB", "\376\377A", "a/b"});
 }
 
 TEST(CoreButlText, ReplacingRescansAfterEachReplacementAndAlwaysTerminates) {
@@ -127,36 +109,32 @@ TEST(CoreButlText, SortGivesExactlyTheOrderOfTheExchangeSort) {
 }
 
 TEST(CoreButlFileName, PartsAndVersionsOfShortAndVeryLongPaths) {
-    const std::string folder = "/r/" + std::string(3900, 'd') + "/";
-    for (const std::string& dir : {std::string("a/"), folder}) {
+    const std::string longFolder = "/r/" + std::string(3900, 'd') + "/";
+    for (const std::string& dir : {std::string("a/"), longFolder}) {
         const CoreAnsx path((dir + "Name_041.wav").c_str());
-        expectTexts({{CoreButl::getpt(path), dir},
-                     {CoreButl::getfn(path, false), "Name_041.wav"},
-                     {CoreButl::getfx(path), ".WAV"},
-                     {CoreButl::setfx(path, ".XML"), dir + "Name_041.xml"},
-                     {CoreButl::rnfle(path, "x", false), dir + "Name_041x.wav"},
-                     {CoreButl::getvs(path, 3), dir + "Name_042.wav"}});
+        expectTexts(
+            {CoreButl::getpt(path), CoreButl::getfn(path, false), CoreButl::getfx(path),
+             CoreButl::setfx(path, ".XML"), CoreButl::rnfle(path, "x", false), CoreButl::getvs(path, 3)},
+            {dir, "Name_041.wav", ".WAV", dir + "Name_041.xml", dir + "Name_041x.wav", dir + "Name_042.wav"});
     }
     // Only the last component has an extension, and a leading dot does not start one.
-    expectTexts({{CoreButl::getfx("my.folder/b"), ""},
-                 {CoreButl::getfx("dir/.hidden"), ""},
-                 {CoreButl::setfx("my.folder/b", ".XML"), "my.folder/b.xml"},
-                 {CoreButl::getfn("c:\\x\\b.wav", true), "b"},
-                 {CoreButl::rnfle("a/b.wav", "_L", true), "b_L.wav"},
-                 {CoreButl::getvs("p/take.wav", 3), "p/take_001.wav"},
-                 {CoreButl::getvs("p/take_999.WAV", 3), "p/take_000.wav"},
-                 {CoreButl::getvs("p/take_9.wav", 0), "p/take_0.wav"},
-                 {CoreButl::getvs("x041.wav", 3), "x041_001.wav"},
-                 {CoreButl::ffpen(CoreAnsx(std::string(4000, '\\').c_str())), std::string(4000, '/')}});
+    expectTexts({CoreButl::getfx("my.folder/b"), CoreButl::getfx("dir/.hidden"),
+                 CoreButl::setfx("my.folder/b", ".XML"), CoreButl::getfn("c:\\x\\b.wav", true),
+                 CoreButl::rnfle("a/b.wav", "_L", true), CoreButl::getvs("p/take.wav", 3),
+                 CoreButl::getvs("p/take_999.WAV", 3), CoreButl::getvs("p/take_9.wav", 0),
+                 CoreButl::getvs("x041.wav", 3), CoreButl::ffpen(CoreAnsx(std::string(4000, '\\').c_str()))},
+                {"", "", "my.folder/b.xml", "b", "b_L.wav", "p/take_001.wav", "p/take_000.wav",
+                 "p/take_0.wav", "x041_001.wav", std::string(4000, '/')});
 }
 
 TEST_F(CoreButlFiles, UsablePathKeepsAnExistingFolderInItsOwnCaseAndOtherwiseTakesTheFallbacks) {
     fs::create_directories(root / "Data");
     const CoreAnsx fallback = at("fallback/default.wav");
-    expectTexts({{CoreButl::getpv(at("DATA/song.wav"), fallback, ".XML"), path("Data/song.xml")},
-                 {CoreButl::getpv(at("missing/song.wav"), fallback, ".XML"), path("fallback/song.xml")},
-                 {CoreButl::getpv("0", fallback, ".XML"), path("fallback/default.xml")},
-                 {CoreButl::getpv(at("missing/"), fallback, ".Q7P"), path("fallback/default.q7p")}});
+    expectTexts({CoreButl::getpv(at("DATA/song.wav"), fallback, ".XML"),
+                 CoreButl::getpv(at("gone/song.wav"), fallback, ".XML"),
+                 CoreButl::getpv("0", fallback, ".XML"), CoreButl::getpv(at("gone/"), fallback, ".Q7P")},
+                {path("Data/song.xml"), path("fallback/song.xml"), path("fallback/default.xml"),
+                 path("fallback/default.q7p")});
 }
 
 TEST_F(CoreButlFiles, ReadersFindANameWhateverItsCaseAndWritersKeepExistingSpellings) {
@@ -246,9 +224,9 @@ TEST_F(CoreButlFiles, AFileAnotherThreadCreatesIsFoundAtOnce) {
 
 TEST_F(CoreButlFiles, ContentIsReadUpToTheFirstZeroByteAndWrittenExactly) {
     writeBytes(root / "zero.bin", std::string("ab\0cd", 5));
-    expectTexts({{CoreButl::getfc(at("ZERO.bin")), "ab"},
-                 {CoreButl::getfc(at("missing.bin")), "0"},
-                 {CoreButl::getfc(CoreAnsx(root.c_str())), "0"}}); // a folder
+    expectTexts({CoreButl::getfc(at("ZERO.bin")), CoreButl::getfc(at("missing.bin")),
+                 CoreButl::getfc(CoreAnsx(root.c_str()))},
+                {"ab", "0", "0"}); // a folder reads as "0"
     EXPECT_TRUE(CoreButl::setfc(at("out.txt"), "line1\r\nline2\xE9"));
     EXPECT_EQ(readBytes(root / "out.txt"), "line1\r\nline2\xE9");
     EXPECT_TRUE(CoreButl::svatx(at("doc.xml"), "<A> 1 </A>", false));
@@ -316,11 +294,12 @@ TEST(CoreButlNumbers, PowersBitsMultiplesLevelsAndTimes) {
                              {1024, 1024}, {1025, 2048}, {-7, 1}, {1 << 30, 1 << 30}};
     for (const auto& p : powers) EXPECT_EQ(CoreButl::getp2(p[0]), p[1]) << p[0];
     for (int n = -3; n < 5000; ++n) ASSERT_EQ(1 << CoreButl::geto2(n), CoreButl::getp2(n)) << n;
-    const unsigned bits[][3] = {{0, 0, 0}, {1, 0, 0}, {2, 1, 1}, {6, 0, 1}, {8, 1, 3}, {0x80000000u, 1, 31}};
-    for (const auto& b : bits) {
-        EXPECT_EQ(CoreButl::ispo2(b[0]), b[1] == 1) << b[0];
-        EXPECT_EQ(CoreButl::nrobn(b[0]), int(b[2])) << b[0];
-    }
+    EXPECT_EQ((std::vector<bool>{CoreButl::ispo2(0), CoreButl::ispo2(1), CoreButl::ispo2(2),
+                                 CoreButl::ispo2(6), CoreButl::ispo2(1u << 31)}),
+              (std::vector<bool>{false, false, true, false, true}));
+    EXPECT_EQ((std::vector<int>{CoreButl::nrobn(0), CoreButl::nrobn(6), CoreButl::nrobn(8),
+                                CoreButl::nrobn(1u << 31)}),
+              (std::vector<int>{0, 1, 3, 31}));
     std::mt19937 random(7);
     for (int round = 0; round < 1000; ++round) {
         const unsigned x = random(), bits = random() % 40,
@@ -337,12 +316,11 @@ TEST(CoreButlNumbers, PowersBitsMultiplesLevelsAndTimes) {
     for (const auto& l : levels) EXPECT_NEAR(CoreButl::lvldb(l[0]), l[1], 1e-12) << l[0];
     const int64_t samples[][3] = {{44100, 1000, 44},           {44100, 0, 0},           {44100, -5, -5},
                                   {192000, 30000000, 5760000}, {44100, 1999999, 88199}, {48000, 1, 0}};
-    for (const auto& s : samples)
-        EXPECT_EQ(CoreButl::tpfup(int32_t(s[0]), s[1]), s[2]) << s[0] << " " << s[1];
-    EXPECT_DOUBLE_EQ(CoreButl::tpfud(44100, 1000), 44.1);
-    EXPECT_DOUBLE_EQ(CoreButl::upftp(48000, 48), 1000.0);
-    EXPECT_DOUBLE_EQ(CoreButl::upftp(0, 7), 7.0);
-    EXPECT_DOUBLE_EQ(CoreButl::upftp(44100, 44100 * 3600), 3600e6);
+    for (const auto& t : samples)
+        EXPECT_EQ(CoreButl::tpfup(int32_t(t[0]), t[1]), t[2]) << t[0] << " " << t[1];
+    EXPECT_EQ((std::vector<double>{CoreButl::tpfud(44100, 1000), CoreButl::upftp(48000, 48),
+                                   CoreButl::upftp(0, 7), CoreButl::upftp(44100, 44100 * 3600)}),
+              (std::vector<double>{44.1, 1000.0, 7.0, 3600e6}));
 }
 
 TEST(CoreButlNumbers, PeaksSignsGainsAndLogarithmicPlaces) {
@@ -351,23 +329,18 @@ TEST(CoreButlNumbers, PeaksSignsGainsAndLogarithmicPlaces) {
     double* channels[] = {const_cast<double*>(samples), other};
     EXPECT_EQ(CoreButl::getgn(samples, 2, -4), 0.0);
     EXPECT_EQ(CoreButl::getgn(channels, 1, 0, 2), 2.0);
-    EXPECT_EQ(CoreButl::getpk(samples, 0, 5), 1); // the first of equal maxima
-    EXPECT_EQ(CoreButl::getpk(samples, 2, 3), 3); // an index into the buffer
-    EXPECT_EQ(CoreButl::getpk(silence, 1, 2), 0);
-    EXPECT_EQ(CoreButl::getsg(samples, 5), -1);
-    EXPECT_EQ(CoreButl::getsg(samples + 2, 3), 1);
-    EXPECT_EQ(CoreButl::getsg(silence, 3), 0);
-    const double places[][5] = {{1, 1000, 10, 10, 3},
-                                {100, 10, 50, 10, 3},
-                                {0, 10, 5, 100, 0},
-                                {1, 0, 5, 100, 0},
-                                {1, 10, 0, 100, 0},
-                                {2, 2, 5, 100, 0},
-                                {NAN, 10, 5, 100, 0},
-                                {1, 1.0000001, 1e300, INT32_MAX, INT32_MAX},
-                                {1, 1.0000001, 1e-300, INT32_MAX, INT32_MIN}};
+    // The first of equal maxima, as an index into the buffer; the sign of the loudest.
+    EXPECT_EQ((std::vector<int>{CoreButl::getpk(samples, 0, 5), CoreButl::getpk(samples, 2, 3),
+                                CoreButl::getpk(silence, 1, 2), CoreButl::getsg(samples, 5),
+                                CoreButl::getsg(samples + 2, 3), CoreButl::getsg(silence, 3)}),
+              (std::vector<int>{1, 3, 0, -1, 1, 0}));
+    const double places[][5] = {{1, 1000, 10, 10, 3}, {100, 10, 50, 10, 3}, {0, 10, 5, 100, 0},
+                                {1, 0, 5, 100, 0},    {1, 10, 0, 100, 0},   {2, 2, 5, 100, 0},
+                                {NAN, 10, 5, 100, 0}};
     for (const auto& p : places)
         EXPECT_EQ(CoreButl::lsswt(p[0], p[1], p[2], int32_t(p[3])), p[4]) << p[0] << " " << p[2];
+    EXPECT_EQ(CoreButl::lsswt(1, 1.0000001, 1e300, INT32_MAX), INT32_MAX); // saturated
+    EXPECT_EQ(CoreButl::lsswt(1, 1.0000001, 1e-300, INT32_MAX), INT32_MIN);
     // The gain of a mix is unity where the reference is zero or subnormal.
     const double gains[][4] = {{2, 4, 0.5, 1.5}, {2, 4, 1, 2},      {2, 4, 0, 1},
                                {0, 4, 0.5, 1},   {-0.0, 4, 0.5, 1}, {4.9e-324, 4, 0.5, 1}};
