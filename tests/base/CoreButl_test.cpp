@@ -146,7 +146,7 @@ TEST_F(CoreButlFiles, ReadersFindANameWhateverItsCaseAndWritersKeepExistingSpell
     // Reading: an exact spelling wins, else the first in byte order; regular follows a final link.
     const char* reading[][3] = {
         {"PROG/MY.Q7P", "Prog/My.q7p", "1"},   {"prog/b.xml", "Prog/B.xml", "1"},
-        {"Prog/b.XML", "Prog/b.XML", "1"},     {"LINK.WAV", "Link.wav", "1"},
+        {"prog/b.XML", "Prog/b.XML", "1"},     {"LINK.WAV", "Link.wav", "1"},
         {"DIR.WAV", "Dir.wav", "0"},           {"DIRLINK.WAV", "DirLink.wav", "0"},
         {"PROG/NEW.XML", "PROG/NEW.XML", "0"}, {"PROG/SUB/../MY.Q7P", "Prog/Sub/../My.q7p", "1"}};
     for (const auto& r : reading) {
