@@ -250,7 +250,8 @@ TEST(CoreXml_, PathOperationsOnTheDocument) {
     EXPECT_EQ(dump(doc.getrt()), "> ROOT\n>> S\n>>> x\n");
     EXPECT_TRUE(forReplace.pappr(path, 2, new CoreNode("y")));
     EXPECT_EQ(text(forReplace), "<S><A> y </A></S>");
-    EXPECT_FALSE(forReplace.pappr(path, 0, new CoreNode("z")));
+    CoreNode kept("z"); // an empty path takes nothing
+    EXPECT_FALSE(forReplace.pappr(path, 0, &kept));
 
     doc.getfc("<S><A>1</A><B>2</B><A>3</A></S>");
     EXPECT_TRUE(doc.pappr(path, 2, new CoreNode("9"))); // the first old element goes, the new one comes last
