@@ -196,32 +196,6 @@ TEST_F(CoreButlFiles, ResolutionFollowsEveryChangeOfAFolderAndOutlivesItsListing
                       path("d" + std::to_string(i) + "/Item.wav"));
 }
 
-TEST_F(CoreButlFiles, AFileAnotherThreadCreatesIsFoundAtOnce) {
-    constexpr int kFiles = 400;
-    std::atomic<int> created{-1};
-    std::thread creator([&] {
-        for (int i = 0; i < kFiles; ++i) {
-            writeBytes(root / ("file_" + std::to_string(i) + ".txt"), "x");
-            created.store(i);
-            std::this_thread::yield();
-        }
-    });
-    int checked = 0, wrong = 0;
-    for (int last = -1; last < kFiles - 1;) {
-        const int now = created.load();
-        // Names asked for before they exist make the resolver list the folder again and again.
-        CoreButl::pcase(at("FILE_" + std::to_string(now + 1) + ".TXT"));
-        for (; last < now; ++checked) {
-            ++last;
-            wrong += CoreButl::pcase(at("FILE_" + std::to_string(last) + ".TXT")).c_str() !=
-                     path("file_" + std::to_string(last) + ".txt");
-        }
-    }
-    creator.join();
-    EXPECT_EQ(checked, kFiles);
-    EXPECT_EQ(wrong, 0);
-}
-
 TEST_F(CoreButlFiles, ContentIsReadUpToTheFirstZeroByteAndWrittenExactly) {
     writeBytes(root / "zero.bin", std::string("ab\0cd", 5));
     expectTexts({CoreButl::getfc(at("ZERO.bin")), CoreButl::getfc(at("missing.bin")),
@@ -465,32 +439,34 @@ TEST(CoreButlSignal, FadesFollowTheirCurves) {
 }
 
 TEST(CoreButlSignal, SamplesDecodeAndEncode) {
-    const std::pair<std::string, double> decoded[] = {
-        {std::string("\xFF\x7F", 2), 1.0},
-        {std::string("\x00\x80", 2), -32768.0 / 32767.0},
-        {std::string("\x00\x00\x80", 3), -8388608.0 / 8388607.0},
-        {std::string("\xFF\xFF\xFF", 3), -1.0 / 8388607.0},
-        {std::string("\x80", 1), 0.0},
-        {std::string("\x00", 1), -128.0 / 127.0},
-        {std::string("\x00\x00\x80\x3F", 4), 1.0},
-        {std::string("\x00\x00\x80\x3F\x00", 5), 0.0}};
-    for (const auto& [bytes, expected] : decoded)
-        EXPECT_EQ(CoreButl::dbfch(("#" + bytes).data(), 1, int16_t(bytes.size())), expected) << bytes.size();
+    // Little-endian: 16 and 24 bits scaled by 32767 and 8388607, 8 bits unsigned around 128, 4 bytes a float.
+    const std::string bytes("\xFF\x7F\x00\x80\x00\x00\x80\xFF\xFF\xFF\x80\x00\x00\x00\x80\x3F", 16);
+    const std::tuple<int, int16_t, double> rows[] = {{0, 2, 1.0},
+                                                     {2, 2, -32768.0 / 32767.0},
+                                                     {4, 3, -8388608.0 / 8388607.0},
+                                                     {7, 3, -1.0 / 8388607.0},
+                                                     {10, 1, 0.0},
+                                                     {11, 1, -128.0 / 127.0},
+                                                     {12, 4, 1.0},
+                                                     {12, 5, 0.0}};
+    for (const auto& [offset, width, value] : rows)
+        EXPECT_EQ(CoreButl::dbfch(bytes.data(), offset, width), value) << offset;
     char buffer[16] = {};
-    for (const double v : {0.1, 1e-300, 3.0e38}) {
-        double back;
-        CoreButl::chfdb(v, buffer, 3, true);
-        std::memcpy(&back, buffer + 3, 8);
-        EXPECT_EQ(back, v);
-        CoreButl::chfdb(v, buffer, 1, false);
-        EXPECT_EQ(CoreButl::dbfch(buffer, 1, 4), double(float(v)));
-        CoreButl::chffl(float(v), buffer, 0, true);
-        std::memcpy(&back, buffer, 8);
-        EXPECT_EQ(back, double(float(v)));
-    }
-    char chunk[6] = {'x', 'x', 'x', 'x', 'x', 'x'};
-    CoreButl::wrfwv("ab", chunk + 1); // a short code is padded with spaces
-    EXPECT_EQ(std::string(chunk, 6), "xab  x");
+    const auto doubleAt = [&buffer](int offset) {
+        double value;
+        std::memcpy(&value, buffer + offset, 8);
+        return value;
+    };
+    CoreButl::chfdb(0.1, buffer, 3, true);
+    EXPECT_EQ(doubleAt(3), 0.1);
+    CoreButl::chffl(0.1f, buffer, 0, true);
+    EXPECT_EQ(doubleAt(0), double(0.1f));
+    CoreButl::chfdb(3.0e38, buffer, 1, false);
+    CoreButl::chffl(0.1f, buffer, 7, false);
+    EXPECT_EQ(CoreButl::dbfch(buffer, 1, 4), double(3.0e38f));
+    EXPECT_EQ(CoreButl::dbfch(buffer, 7, 4), double(0.1f));
+    CoreButl::wrfwv("ab", buffer + 11); // a short code is padded with spaces
+    EXPECT_EQ(std::string(buffer + 11, 5), std::string("ab  ") + char(0));
 }
 
 TEST(CoreButlSignal, WhiteNoiseStaysInRangeAroundZero) {
@@ -562,19 +538,17 @@ TEST(CoreButlTables, EndTaperBlendsTowardTheReferenceWithinTheCurve) {
     std::vector<double> mean = {1, 1, 0.1, 0.1, 0.1, 0.1, 1, 1};
     CoreButl::fixbd(mean.data(), 8, 0.5, 0);
     EXPECT_NEAR(mean[0], 0.1, 1e-14);
-    std::mt19937 random(5);
+    // Whatever the taper and the reference index, nothing is written outside the curve (sized exactly for
+    // ASan), a flat curve stays flat, and silent, subnormal or negative points give finite values.
     for (const double x : {0.1, 0.5, 2.0, 3.0, 10.0}) {
         for (const int m : {-1, 0, 10, 63, 64, 1000}) {
-            std::vector<double> constant(64, 0.37); // sized exactly: ASan sees any write outside
+            std::vector<double> constant(64, 0.37);
             CoreButl::fixbd(constant.data(), 64, x, m);
             for (double v : constant) ASSERT_NEAR(v, 0.37, 1e-13) << x << " " << m;
         }
-        std::vector<double> curve(50);
-        for (double& v : curve) v = random() % 5 == 0 ? 0.0 : std::ldexp(1.0, -int(random() % 60));
-        curve[7] = 4.9e-324;
-        curve[9] = -1.0;
-        CoreButl::fixbd(curve.data(), 50, x, 80);
-        for (double v : curve) EXPECT_TRUE(std::isfinite(v));
+        std::vector<double> curve = {0.0, 4.9e-324, -1.0, 1e-18, 0.5, 1.0, 2.0, 0.0, 1e-300, 0.25};
+        CoreButl::fixbd(curve.data(), 10, x, 80);
+        for (double v : curve) EXPECT_TRUE(std::isfinite(v)) << x;
     }
     CoreButl::fixbd(nullptr, 0, 1.0, 0);
 }
