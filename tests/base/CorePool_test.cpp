@@ -60,6 +60,11 @@ std::string failureText(CorePool& pool, int16_t type, int count) {
     return "no failure";
 }
 
+// Bytes held now, the peak and the largest single request.
+std::vector<int64_t> totals(const CorePool& pool) {
+    return {pool.getma(), pool.getxa(), pool.getxr()};
+}
+
 std::string address(const void* p) {
     return std::to_string(reinterpret_cast<intptr_t>(p));
 }
@@ -93,9 +98,7 @@ TEST(CorePool, TotalsFollowRequestsAndReleasesAndUnknownAddressesChangeNothing) 
                           static_cast<void*>(twoHundred + 1), hundred})
         pool.free_(unknown);
     EXPECT_EQ(pool.released, std::vector<void*>{hundred});
-    EXPECT_EQ(pool.getma(), 1620);
-    EXPECT_EQ(pool.getxa(), 2440);
-    EXPECT_EQ(pool.getxr(), 1620);
+    EXPECT_EQ(totals(pool), (std::vector<int64_t>{1620, 2440, 1620}));
     pool.mallc(9, 1000, "ELEQ"); // an unknown type counts its overhead only
     EXPECT_EQ(pool.getma(), 1640);
     EXPECT_EQ(log.texts(), Texts(4, "***ERROR***> memory release error (left 1)")); // only when debugging
@@ -132,9 +135,7 @@ TEST(CorePool, AFailedAllocationIsRetriedFiveTimesWithPausesAndThenThrowsWithTot
         EXPECT_EQ(failureText(pool, 0, 200), "Memory request failed 1620");
         EXPECT_EQ(pool.requests.size(), 6u);
         EXPECT_EQ(pool.pauses, std::vector<int>(5, 100));
-        EXPECT_EQ(pool.getma(), 820);
-        EXPECT_EQ(pool.getxa(), 820);
-        EXPECT_EQ(pool.getxr(), 820);
+        EXPECT_EQ(totals(pool), std::vector<int64_t>(3, 820));
     }
     pool.free_(block);
 }
