@@ -11,47 +11,40 @@
 #include <random>
 #include <thread>
 
-namespace {
-
 using Texts = std::vector<std::string>;
 
-// A pool whose allocation calls, releases and pauses are watched; it can make the next allocations
-// fail. The records outlive the pool's own destructor (a base class is destroyed after the pool).
+// What a watched pool asked for, released (also into `also` when set) and paused; it can make the
+// next allocations fail. A base of the pool, so the records outlive the pool's own destructor.
 struct Ledger {
     std::mutex mutex;
     std::vector<size_t> requests;
-    std::vector<void*> released;
+    std::vector<void*> released, *also = nullptr;
     std::vector<int> pauses;
     int failuresToCome = 0;
     bool throwInstead = false;
-
-    void record(void* p, std::vector<void*>* also = nullptr) {
-        std::lock_guard<std::mutex> hold(mutex);
-        released.push_back(p);
-        if (also) also->push_back(p);
-        std::free(p);
-    }
 };
 
 struct WatchedPool : Ledger, CorePool {
     WatchedPool() {
-        allocator = [this](size_t bytes) -> void* {
-            std::lock_guard<std::mutex> hold(mutex);
-            requests.push_back(bytes);
-            if (failuresToCome > 0 && failuresToCome--)
-                return throwInstead ? throw std::bad_alloc() : nullptr;
+        Ledger* ledger = this;
+        allocator = [ledger](size_t bytes) -> void* {
+            std::lock_guard<std::mutex> hold(ledger->mutex);
+            ledger->requests.push_back(bytes);
+            if (ledger->failuresToCome > 0 && ledger->failuresToCome--)
+                return ledger->throwInstead ? throw std::bad_alloc() : nullptr;
             return std::aligned_alloc(64, bytes);
         };
-        Ledger* ledger = this; // still alive while the pool's destructor releases what is left
-        release = [ledger](void* p) { ledger->record(p); };
-        pause = [this](int ms) {
-            std::lock_guard<std::mutex> hold(mutex);
-            pauses.push_back(ms);
+        release = [ledger](void* p) {
+            std::lock_guard<std::mutex> hold(ledger->mutex);
+            ledger->released.push_back(p);
+            if (ledger->also) ledger->also->push_back(p);
+            std::free(p);
         };
+        pause = [ledger](int ms) { ledger->pauses.push_back(ms); };
     }
 };
 
-std::string failureText(CorePool& pool, int16_t type, int count) {
+static std::string failureText(CorePool& pool, int16_t type, int count) {
     try {
         pool.mallc(type, count, "TEST");
     } catch (const CoreAnsx& error) {
@@ -61,15 +54,9 @@ std::string failureText(CorePool& pool, int16_t type, int count) {
 }
 
 // Bytes held now, the peak and the largest single request.
-std::vector<int64_t> totals(const CorePool& pool) {
+static std::vector<int64_t> totals(const CorePool& pool) {
     return {pool.getma(), pool.getxa(), pool.getxr()};
 }
-
-std::string address(const void* p) {
-    return std::to_string(reinterpret_cast<intptr_t>(p));
-}
-
-} // namespace
 
 TEST(CorePool, ElementSizesFollowTheTypeTableAndBlocksAreAlignedWritableAndCounted) {
     WatchedPool pool;
@@ -79,8 +66,7 @@ TEST(CorePool, ElementSizesFollowTheTypeTableAndBlocksAreAlignedWritableAndCount
     for (const auto& [type, size] : sizes) {
         EXPECT_EQ(CorePool::getdm(int16_t(type)), size) << type;
         auto* block = static_cast<unsigned char*>(pool.mallc(int16_t(type), 37, "CNVL"));
-        EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % 64, 0u);
-        EXPECT_EQ(pool.requests.back() % 64, 0u);
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % 64 + pool.requests.back() % 64, 0u);
         std::memset(block, 0xA5, size_t(size) * 37); // the sanitizer build checks the bounds
         EXPECT_EQ(pool.getma(), expected += size * 37 + 20) << type;
     }
@@ -91,11 +77,9 @@ TEST(CorePool, TotalsFollowRequestsAndReleasesAndUnknownAddressesChangeNothing) 
     WatchedPool pool;
     void* hundred = pool.mallc(0, 100, "VCT2");
     char* twoHundred = static_cast<char*>(pool.mallc(0, 200, "VCT2"));
-    EXPECT_EQ(pool.getma(), 2440);
     pool.free_(hundred);
     int outsider = 0;
-    for (void* unknown : {static_cast<void*>(&outsider), static_cast<void*>(nullptr),
-                          static_cast<void*>(twoHundred + 1), hundred})
+    for (void* unknown : std::initializer_list<void*>{&outsider, twoHundred + 1, hundred, nullptr})
         pool.free_(unknown);
     EXPECT_EQ(pool.released, std::vector<void*>{hundred});
     EXPECT_EQ(totals(pool), (std::vector<int64_t>{1620, 2440, 1620}));
@@ -108,14 +92,12 @@ TEST(CorePool, TotalsFollowRequestsAndReleasesAndUnknownAddressesChangeNothing) 
 }
 
 TEST(CorePool, TheLimitRefusesOnlyOnceAlreadyExceeded) {
-    WatchedPool pool;
+    WatchedPool pool, atLimit;
     pool.setal(1000);
+    atLimit.setal(1000);
     pool.mallc(4, 1200, "WAVS"); // 1220 bytes: nothing held yet, so it proceeds
     EXPECT_EQ(failureText(pool, 0, 100), "Memory request failed 820");
-    EXPECT_EQ(pool.requests.size(), 1u);
-    EXPECT_TRUE(pool.pauses.empty());
-    CorePool atLimit;
-    atLimit.setal(1000);
+    EXPECT_EQ(pool.requests.size() + pool.pauses.size(), 1u); // refused without asking or waiting
     atLimit.mallc(4, 980, "WAVS");
     atLimit.mallc(0, 1, "WAVS"); // exactly at the limit: proceeds
     EXPECT_EQ(atLimit.getma(), 1028);
@@ -124,7 +106,7 @@ TEST(CorePool, TheLimitRefusesOnlyOnceAlreadyExceeded) {
 TEST(CorePool, AFailedAllocationIsRetriedFiveTimesWithPausesAndThenThrowsWithTotalsUnchanged) {
     WatchedPool pool;
     pool.failuresToCome = 2;
-    void* block = pool.mallc(0, 100, "CNV0");
+    pool.mallc(0, 100, "CNV0");
     EXPECT_EQ(pool.requests.size(), 3u);
     EXPECT_EQ(pool.pauses, (std::vector<int>{100, 100}));
     for (bool throwing : {false, true}) {
@@ -137,7 +119,6 @@ TEST(CorePool, AFailedAllocationIsRetriedFiveTimesWithPausesAndThenThrowsWithTot
         EXPECT_EQ(pool.pauses, std::vector<int>(5, 100));
         EXPECT_EQ(totals(pool), std::vector<int64_t>(3, 820));
     }
-    pool.free_(block);
 }
 
 TEST(CorePool, NegativeOrHugeCountsNeverBecomeSmallBlocksAndFailuresAreLoggedWithTheTotals) {
@@ -150,66 +131,52 @@ TEST(CorePool, NegativeOrHugeCountsNeverBecomeSmallBlocksAndFailuresAreLoggedWit
     pool.failuresToCome = 100; // the largest count asks for the full 16 GiB, not a wrapped-around size
     EXPECT_EQ(failureText(pool, 0, INT_MAX), "Memory request failed 17179869196");
     EXPECT_EQ(pool.requests[1], 17179869248u);
-    const Texts totals = {">max mem alloc: 820<", ">max mem reqst: 820<", ">memory alloct: 0<"};
     Texts expected;
-    for (const char* bytes : {"12", "-2147483628", "17179869196"}) {
-        expected.push_back(std::string("***ERROR***> Memory request failed ") + bytes);
-        expected.insert(expected.end(), totals.begin(), totals.end());
-    }
+    for (const char* bytes : {"12", "-2147483628", "17179869196"})
+        expected.insert(expected.end(),
+                        {std::string("***ERROR***> Memory request failed ") + bytes, ">max mem alloc: 820<",
+                         ">max mem reqst: 820<", ">memory alloct: 0<"});
     EXPECT_EQ(log.texts(), expected);
 }
 
-TEST(CorePool, DeepDebuggingLogsEachBlockAndTheDestructorReleasesWhatIsLeftNewestFirst) {
+TEST(CorePool, DeepDebuggingLogsEachBlockAndTheDestructorLogsWhatIsLeft) {
     LogCapture log(6);
-    void *oldest, *middle, *newest;
-    std::vector<void*> released;
+    std::vector<void*> blocks;
     {
         WatchedPool pool;
-        oldest = pool.mallc(0, 100, "CNV0");
-        middle = pool.mallc(1, 3, "VCT2");
-        newest = pool.mallc(6, 5, "LONGLABEL");
-        pool.release = [ledger = static_cast<Ledger*>(&pool), &released](void* p) {
-            ledger->record(p, &released);
-        };
+        blocks = {pool.mallc(0, 100, "CNV0"), pool.mallc(1, 3, "VCT2"), pool.mallc(6, 5, "LONGLABEL")};
     }
-    EXPECT_EQ(released, (std::vector<void*>{newest, middle, oldest}));
-    EXPECT_EQ(log.texts(),
-              (Texts{">memory block #: CNV0 " + address(oldest) + "/820/820<",
-                     ">memory block #: VCT2 " + address(middle) + "/32/852<",
-                     ">memory block #: LONGLAB " + address(newest) + "/30/882<", ">pool locations left: 3<",
-                     ">left memory block: 0 CNV0 100 " + address(oldest) + "<",
-                     ">left memory block: 1 VCT2 3 " + address(middle) + "<",
-                     ">left memory block: 6 LONGLAB 5 " + address(newest) + "<"}));
+    const auto at = [&](int i) { return std::to_string(reinterpret_cast<intptr_t>(blocks[i])); };
+    EXPECT_EQ(
+        log.texts(),
+        (Texts{">memory block #: CNV0 " + at(0) + "/820/820<", ">memory block #: VCT2 " + at(1) + "/32/852<",
+               ">memory block #: LONGLAB " + at(2) + "/30/882<", ">pool locations left: 3<",
+               ">left memory block: 0 CNV0 100 " + at(0) + "<", ">left memory block: 1 VCT2 3 " + at(1) + "<",
+               ">left memory block: 6 LONGLAB 5 " + at(2) + "<"}));
 }
 
-TEST(CorePool, TwentyThousandLiveBlocksReleaseInAnyOrder) {
-    const int count = 20000;
-    std::vector<void*> blocks, kept, released;
+TEST(CorePool, TwentyThousandLiveBlocksReleaseInAnyOrderAndTheRestNewestFirst) {
+    std::vector<void*> blocks, released;
+    std::vector<bool> kept(20000);
     {
         WatchedPool pool;
-        for (int i = 0; i < count; ++i) blocks.push_back(pool.mallc(int16_t(i % 7), i % 50, "RVCT"));
-        std::vector<int> order(count);
+        for (int i = 0; i < 20000; ++i) blocks.push_back(pool.mallc(int16_t(i % 7), i % 50, "RVCT"));
+        std::vector<int> order(20000);
         std::iota(order.begin(), order.end(), 0);
         std::shuffle(order.begin(), order.end(), std::mt19937(7));
         int64_t expected = pool.getma();
-        for (int n = 0; n < count; ++n) {
-            const int i = order[n];
-            if (n % 3 == 0) {
-                kept.push_back(blocks[i]);
-                continue;
-            }
-            pool.free_(blocks[i]);
-            expected -= CorePool::getdm(int16_t(i % 7)) * (i % 50) + 20;
+        for (int n = 0; n < 20000; ++n) {
+            kept[order[n]] = n % 3 == 0;
+            if (kept[order[n]]) continue;
+            pool.free_(blocks[order[n]]);
+            expected -= CorePool::getdm(int16_t(order[n] % 7)) * (order[n] % 50) + 20;
         }
         EXPECT_EQ(pool.getma(), expected);
-        pool.release = [ledger = static_cast<Ledger*>(&pool), &released](void* p) {
-            ledger->record(p, &released);
-        };
+        pool.also = &released;
     }
-    // The destructor releases each remaining block once, in the reverse of allocation order.
     std::vector<void*> newestFirst;
-    for (auto block = blocks.rbegin(); block != blocks.rend(); ++block)
-        if (std::find(kept.begin(), kept.end(), *block) != kept.end()) newestFirst.push_back(*block);
+    for (int i = 19999; i >= 0; --i)
+        if (kept[i]) newestFirst.push_back(blocks[i]);
     EXPECT_EQ(released, newestFirst);
 }
 
