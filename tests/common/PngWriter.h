@@ -89,6 +89,7 @@ inline std::string chunk(const std::string& type, const std::string& data) {
     return bytes;
 }
 
+// The signature and the header chunk.
 inline std::string header(uint32_t width, uint32_t height, int bitDepth, int colorType) {
     std::string fields;
     appendBe32(fields, width);
@@ -111,7 +112,10 @@ inline std::string handmade(uint32_t width, uint32_t height, const std::vector<u
         zlib += raw.substr(at, length);
     }
     uint32_t a = 1, b = 0; // Adler-32
-    for (unsigned char c : raw) b = (b + (a = (a + c) % 65521)) % 65521;
+    for (unsigned char c : raw) {
+        a = (a + c) % 65521;
+        b = (b + a) % 65521;
+    }
     appendBe32(zlib, (b << 16) | a);
     return header(width, height, 8, PNG_COLOR_TYPE_RGBA) + chunk("IDAT", zlib) + chunk("IEND", "");
 }
