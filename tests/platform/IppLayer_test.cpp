@@ -121,8 +121,14 @@ TEST(IppLayer, PackedAndComplexProductsAndSumsEqualComplexArithmeticOnExpandedSp
         SCOPED_TRACE(testing::Message() << "len " << len);
         const std::vector<double> a = randomSignal(len, 400 + len), b = randomSignal(len, 500 + len);
         const auto expandedA = expand(a), expandedB = expand(b);
-        for (int k = 1; k < len; ++k) ASSERT_EQ(expandedA[len - k], std::conj(expandedA[k])) << k;
+        // R0, (R1, I1), ..., R(N/2) expanded: the pairs as they stand, their conjugates mirrored.
         ASSERT_EQ(expandedA[0], std::complex<double>(a[0], 0.0));
+        for (int k = 1; 2 * k < len; ++k)
+            ASSERT_EQ(expandedA[k], std::complex<double>(a[2 * k - 1], a[2 * k])) << k;
+        for (int k = 1; k < len; ++k) ASSERT_EQ(expandedA[len - k], std::conj(expandedA[k])) << k;
+        if (len % 2 == 0) {
+            ASSERT_EQ(expandedA[len / 2], std::complex<double>(a[len - 1], 0.0));
+        }
         std::vector<double> product(len), inPlace = b, square = a, sum = b;
         ASSERT_EQ(ippsMulPack_64f(a.data(), b.data(), product.data(), len), ippStsNoErr);
         ASSERT_EQ(ippsMulPack_64f_I(a.data(), inPlace.data(), len), ippStsNoErr);
