@@ -4,21 +4,19 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-void sleepUntil(double startMs, double offsetMs) {
-    const double remaining = startMs + offsetMs - CoreXutl::tmono();
-    if (remaining > 0) CoreXutl::sleep(static_cast<int>(remaining));
+double fakeDays = 20000.0;
+double fakeClock() {
+    return fakeDays;
 }
-
 } // namespace
 
 TEST(CoreBlnk, OnDuringTheFirstSecondOfEveryTwo) {
-    const double start = CoreXutl::tmono();
+    CoreXutl::setDayClock(fakeClock);
     const CoreBlnk blink;
-    sleepUntil(start, 500.0);
-    EXPECT_TRUE(blink.getvl());
-    sleepUntil(start, 1500.0);
-    EXPECT_FALSE(blink.getvl());
-    sleepUntil(start, 2500.0);
-    EXPECT_TRUE(blink.getvl());
+    const double start = fakeDays;
+    for (const auto& [seconds, on] : {std::pair{0.5, true}, {1.5, false}, {2.5, true}, {3.9, false}}) {
+        fakeDays = start + seconds / 86400.0;
+        EXPECT_EQ(blink.getvl(), on) << seconds << " s";
+    }
+    CoreXutl::setDayClock(nullptr);
 }

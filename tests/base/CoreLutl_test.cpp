@@ -4,95 +4,49 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
-namespace {
+class CoreLutl_Folders : public TempFolderTest {};
 
-void touch(const std::string& path) {
-    std::ofstream(path) << "x";
-}
-
-class WorkingFolder {
-public:
-    explicit WorkingFolder(const fs::path& folder) : previous(fs::current_path()) {
-        fs::current_path(folder);
-    }
-    ~WorkingFolder() { fs::current_path(previous); }
-
-private:
-    fs::path previous;
-};
-
-} // namespace
-
-TEST(CoreLutl, CrtptCreatesEveryFolderOfAnAbsolutePathButNotTheFile) {
-    TempFolder temp("lutl");
-    CoreLutl::crtpt(CoreAnsx((temp / "x/y/z.wav").c_str()));
-    EXPECT_TRUE(fs::is_directory(temp / "x"));
-    EXPECT_TRUE(fs::is_directory(temp / "x/y"));
-    EXPECT_FALSE(fs::exists(temp / "x/y/z.wav"));
-
-    // Existing folders are kept with their contents.
-    touch(temp / "x/keep.txt");
-    CoreLutl::crtpt(CoreAnsx((temp / "x/y/w/v.wav").c_str()));
-    EXPECT_TRUE(fs::is_directory(temp / "x/y/w"));
-    EXPECT_TRUE(fs::exists(temp / "x/keep.txt"));
-}
-
-TEST(CoreLutl, CrtptOfRelativePathWorksUnderTheWorkingFolderNotTheRoot) {
-    TempFolder temp("lutl");
-    const std::string unique = "vorlan-crtpt-" + std::to_string(getpid());
-    {
-        WorkingFolder inside(temp.path);
-        CoreLutl::crtpt(CoreAnsx((unique + "/inner/file.xml").c_str()));
-        CoreLutl::crtpt(CoreAnsx("back\\slash\\file.xml"));
-        CoreLutl::crtpt(CoreAnsx("plain.xml"));
-    }
-    EXPECT_TRUE(fs::is_directory(temp / (unique + "/inner")));
-    EXPECT_FALSE(fs::exists("/" + unique));
-    EXPECT_TRUE(fs::is_directory(temp / "back/slash"));
-    EXPECT_FALSE(fs::exists(temp / "plain.xml"));
-}
-
-TEST(CoreLutl, CrtptTakesPathsOfManyComponents) {
-    TempFolder temp("lutl");
-    std::string deep = temp.path.string();
+TEST_F(CoreLutl_Folders, CreatesEveryFolderOfAPathButNotTheFileAndKeepsWhatExists) {
+    writeBytes(root / "kept.txt", "k");
+    std::string deep = root.string();
     while (deep.size() < 3900) deep += "/abcdefghijklmnopqrstuvwxyz";
-    CoreLutl::crtpt(CoreAnsx((deep + "/f.wav").c_str()));
+    for (const std::string& path :
+         {(root / "x/y/z.wav").string(), (root / "x/y/w/v.wav").string(), deep + "/f.wav"})
+        CoreLutl::crtpt(CoreAnsx(path.c_str()));
+    EXPECT_TRUE(fs::is_directory(root / "x/y/w"));
     EXPECT_TRUE(fs::is_directory(deep));
+    EXPECT_FALSE(fs::exists(root / "x/y/z.wav"));
+    EXPECT_TRUE(fs::exists(root / "kept.txt"));
 }
 
-TEST(CoreLutl, CleptDeletesFilesAndLeavesSubFolders) {
-    TempFolder temp("lutl");
-    TempFolder outside("lutl");
-    touch(temp / "a.wav");
-    touch(temp / "B.XML");
-    fs::create_directory(temp / "sub");
-    touch(temp / "sub/kept.wav");
-    touch(outside / "target.wav");
-    fs::create_symlink(outside / "target.wav", temp / "link.wav");
-    fs::create_directory_symlink(outside.path, temp / "linkdir");
-
-    CoreLutl::clept(CoreAnsx((temp.path.string() + "/").c_str()));
-
-    EXPECT_FALSE(fs::exists(temp / "a.wav"));
-    EXPECT_FALSE(fs::exists(temp / "B.XML"));
-    EXPECT_FALSE(fs::is_symlink(temp / "link.wav"));
-    EXPECT_FALSE(fs::is_symlink(temp / "linkdir"));
-    EXPECT_TRUE(fs::exists(temp / "sub/kept.wav"));
-    EXPECT_TRUE(fs::exists(outside / "target.wav"));
+TEST_F(CoreLutl_Folders, ARelativePathIsCreatedUnderTheWorkingFolderNotTheRoot) {
+    const fs::path previous = fs::current_path();
+    const std::string unique = "vorlan-crtpt-" + root.filename().string();
+    fs::current_path(root);
+    CoreLutl::crtpt(CoreAnsx((unique + "/inner/file.xml").c_str()));
+    CoreLutl::crtpt(CoreAnsx("back\\slash\\file.xml"));
+    CoreLutl::crtpt(CoreAnsx("plain.xml"));
+    fs::current_path(previous);
+    EXPECT_TRUE(fs::is_directory(root / unique / "inner"));
+    EXPECT_FALSE(fs::exists("/" + unique));
+    EXPECT_TRUE(fs::is_directory(root / "back/slash"));
+    EXPECT_FALSE(fs::exists(root / "plain.xml"));
 }
 
-TEST(CoreLutl, CleptWithoutTrailingSeparatorStaysInsideTheFolder) {
-    TempFolder temp("lutl");
-    fs::create_directory(temp / "box");
-    touch(temp / "box/a.wav");
-    touch(temp / "boxa.wav"); // what folder + name would name without the separator
-    CoreLutl::clept(CoreAnsx((temp / "box").c_str()));
-    EXPECT_FALSE(fs::exists(temp / "box/a.wav"));
-    EXPECT_TRUE(fs::exists(temp / "boxa.wav"));
+TEST_F(CoreLutl_Folders, EmptyingDeletesFilesAndLinksInsideOnlyNeverTheirTargets) {
+    fs::create_directories(root / "box/sub");
+    fs::create_directory(root / "outside");
+    for (const char* name : {"box/a.wav", "box/B.XML", "box/sub/kept.wav", "boxa.wav", "outside/target.wav"})
+        writeBytes(root / name, "x");
+    fs::create_symlink(root / "outside/target.wav", root / "box/link.wav");
+    fs::create_directory_symlink(root / "outside", root / "box/linkdir");
+    CoreLutl::clept(at("box")); // without the trailing separator: still inside, never "boxa.wav"
+    for (const char* gone : {"box/a.wav", "box/B.XML", "box/link.wav", "box/linkdir"})
+        EXPECT_FALSE(fs::is_symlink(root / gone) || fs::exists(root / gone)) << gone;
+    for (const char* kept : {"box/sub/kept.wav", "boxa.wav", "outside/target.wav"})
+        EXPECT_TRUE(fs::exists(root / kept)) << kept;
 }

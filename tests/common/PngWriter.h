@@ -1,9 +1,11 @@
 // PngWriter: small PNG files written by libpng's full writing interface for the image tests (every
-// colour type, 8 and 16 bits, palette with transparency, Adam7 interlacing), plus the chunk walk that
+// colour type, 8 and 16 bits, palette with transparency, Adam7 interlacing), files built byte by byte
+// without libpng (chunks, and an 8-bit RGBA file in stored deflate blocks), and the chunk walk that
 // recomputes CRCs of mutated files. Header-only; test code only.
 #pragma once
 #include <png.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdint>
 #include <string>
@@ -72,6 +74,50 @@ inline uint32_t crc32(const std::string& bytes, size_t from, size_t count) {
 inline uint32_t be32(const std::string& bytes, size_t at) {
     return (uint32_t(uint8_t(bytes[at])) << 24) | (uint32_t(uint8_t(bytes[at + 1])) << 16) |
            (uint32_t(uint8_t(bytes[at + 2])) << 8) | uint32_t(uint8_t(bytes[at + 3]));
+}
+
+inline void appendBe32(std::string& bytes, uint32_t value) {
+    for (int shift = 24; shift >= 0; shift -= 8) bytes += static_cast<char>((value >> shift) & 0xFF);
+}
+
+// One chunk: length, type, data and CRC.
+inline std::string chunk(const std::string& type, const std::string& data) {
+    std::string bytes;
+    appendBe32(bytes, static_cast<uint32_t>(data.size()));
+    bytes += type + data;
+    appendBe32(bytes, crc32(bytes, 4, 4 + data.size()));
+    return bytes;
+}
+
+// The signature and the header chunk.
+inline std::string header(uint32_t width, uint32_t height, int bitDepth, int colorType) {
+    std::string fields;
+    appendBe32(fields, width);
+    appendBe32(fields, height);
+    fields += {static_cast<char>(bitDepth), static_cast<char>(colorType), 0, 0, 0};
+    return "\x89PNG\r\n\x1a\n" + chunk("IHDR", fields);
+}
+
+// An 8-bit RGBA file written without libpng: unfiltered rows in one zlib stream of stored blocks.
+inline std::string handmade(uint32_t width, uint32_t height, const std::vector<uint8_t>& rgba) {
+    std::string raw;
+    for (uint32_t y = 0; y < height; ++y)
+        raw += '\0' + std::string(rgba.begin() + y * width * 4, rgba.begin() + (y + 1) * width * 4);
+    std::string zlib = "\x78\x01";
+    for (size_t at = 0; at < raw.size() || at == 0; at += 65535) {
+        const size_t length = std::min<size_t>(65535, raw.size() - at);
+        zlib += {static_cast<char>(at + length == raw.size()), static_cast<char>(length & 0xFF),
+                 static_cast<char>(length >> 8), static_cast<char>(~length & 0xFF),
+                 static_cast<char>((~length >> 8) & 0xFF)};
+        zlib += raw.substr(at, length);
+    }
+    uint32_t a = 1, b = 0; // Adler-32
+    for (unsigned char c : raw) {
+        a = (a + c) % 65521;
+        b = (b + a) % 65521;
+    }
+    appendBe32(zlib, (b << 16) | a);
+    return header(width, height, 8, PNG_COLOR_TYPE_RGBA) + chunk("IDAT", zlib) + chunk("IEND", "");
 }
 
 // Rewrites the CRC of every chunk that lies whole inside the bytes, so that a mutation reaches the
