@@ -81,8 +81,9 @@ std::string programText(const std::vector<std::string>& names) {
 // One program over its own file store, trees read again before each preparation (untimed).
 struct Prepared {
     Prepared(CorePool& pool, const std::vector<std::string>& names)
-        : store(&pool, CoreAnsx((benchFolder().string() + "/").c_str()), false), convolver(&pool, "direct", 0, nullptr),
-          program(&pool, &store, 1, CoreAnsx(""), 100000, 1000000, 1000, 4800, 256, 8192, 4096, &blink, nullptr),
+        : store(&pool, CoreAnsx((benchFolder().string() + "/").c_str()), false),
+          convolver(&pool, "direct", 0, nullptr), program(&pool, &store, 1, CoreAnsx(""), 100000, 1000000,
+                                                          1000, 4800, 256, 8192, 4096, &blink, nullptr),
           names(names) {
         document.getfc(CoreAnsx(programText(names).c_str()));
         convolver.set__(CoreCnvl::iCdefaultdir, 0, 0, 0, 0, 0);
@@ -123,7 +124,8 @@ void readAll(CorePool& pool, CoreFsys& store, const std::vector<std::string>& na
 }
 
 void prepareAgainstReading(benchmark::State& state, int rate, bool keepRate) {
-    const auto names = writeFiles("R" + std::to_string(rate) + "_", static_cast<int>(state.range(0)), rate, rate);
+    const auto names =
+        writeFiles("R" + std::to_string(rate) + "_", static_cast<int>(state.range(0)), rate, rate);
     {
         // The pool's peak during one preparation over what the prepared program keeps.
         CorePool pool;

@@ -286,8 +286,8 @@ public:
     bool hasti() const; // the trim and dry controls follow an active source
     bool hasto() const;
     bool hasdr() const;
-    bool* getui(int16_t h); // the change flag of the root's first output pair
-    bool* getus();          // harmonic 0's second pair (the crossfade set)
+    bool* getui(int16_t h);         // the change flag of the root's first output pair
+    bool* getus();                  // harmonic 0's second pair (the crossfade set)
     int32_t getmo(int16_t h) const; // usable length: third-stage size - max(fade-in, offset)
     // The cut, within 1 .. getmo(h), with a new end fade. apply: it becomes the fade in use.
     void setco(int16_t h, int32_t cut, bool apply);

@@ -82,7 +82,8 @@ void CoreProg::setco(int16_t h, int32_t cut, bool apply) {
     if (apply || (replaced != nullptr && record.pEnvelopeinuse == replaced)) {
         record.pEnvelopeinuse = record.pEndfadeenvelope;
         record.iFadelengthinuse = record.iCut;
-        record.pRoot->setcr(record.pEnvelopeinuse, record.iFadelengthinuse, record.iSizeinuse, record.iFadein);
+        record.pRoot->setcr(record.pEnvelopeinuse, record.iFadelengthinuse, record.iSizeinuse,
+                            record.iFadein);
     }
     record.bChanged = true;
     if (bForcehybrid && h == iCapacity) pHarmonics[0].bChanged = true;

@@ -325,7 +325,8 @@ void CoreProg::readElements(Preparation& work, CoreWvfr* reader, bool keepRate) 
         iFileratehz = reader->getrr();
         dBytesloaded += static_cast<double>(reader->getca()) * e.frames * CoreButl::iCdoublmaxbytes;
         if (logs(3))
-            CoreLog_::debug(CoreAnsx("opened \"") + e.name + CoreAnsx("\":") + CoreAnsx(static_cast<int>(e.frames)),
+            CoreLog_::debug(CoreAnsx("opened \"") + e.name + CoreAnsx("\":") +
+                                CoreAnsx(static_cast<int>(e.frames)),
                             3, 3);
         reader->close();
         work.longestUp = std::max(work.longestUp, e.framesUp);
@@ -446,8 +447,9 @@ void CoreProg::registerKernels(Preparation& work) {
         CoreVctr* leaf = vectorAt(record.pLeafvectors, j);
         const CoreVctr::GainInputs gain = leaf->gainInputs();
         Fingerprint settings;
-        for (double value : {double(length), double(record.iThirdsize), double(record.iPaddedthirdsize),
-                             double(gain.normalise), gain.reference, gain.blend, leaf->getmn(), leaf->getmx()})
+        for (double value :
+             {double(length), double(record.iThirdsize), double(record.iPaddedthirdsize),
+              double(gain.normalise), gain.reference, gain.blend, leaf->getmn(), leaf->getmx()})
             settings.add(value);
         for (int k = 0; k < leaf->getne(); ++k) {
             settings.add(gain.positions[k]);
@@ -463,8 +465,8 @@ void CoreProg::registerKernels(Preparation& work) {
             double* right = static_cast<double*>(e.kernelR);
             // From here the vector (or the registry) owns them, even when setip fails part way.
             e.kernelL = e.kernelR = nullptr;
-            leaf->setip(k, left, right, e.name + CoreAnsx("#") + hexDigits(kernel.value()), record.iLongesttail,
-                        iConvertedratehz, e.start, e.end, this, work.h);
+            leaf->setip(k, left, right, e.name + CoreAnsx("#") + hexDigits(kernel.value()),
+                        record.iLongesttail, iConvertedratehz, e.start, e.end, this, work.h);
             leaf->setpk(k, e.peak);
             leaf->setrz(k, e.start, e.end);
         }
@@ -518,7 +520,8 @@ bool CoreProg::setnp(int16_t h, int32_t secondRequest, int32_t thirdRequest) {
     const int64_t headOut = std::min(base + record.iFadeout, largestSize);
     const int64_t headCut = std::min(base + record.iCut, largestSize);
     const int64_t tail = record.iLongesttail;
-    int64_t second = CoreButl::setmn(static_cast<int>(std::max(std::min<int64_t>(secondRequest, tail), headOut)), 4);
+    int64_t second =
+        CoreButl::setmn(static_cast<int>(std::max(std::min<int64_t>(secondRequest, tail), headOut)), 4);
     int64_t third = std::max({std::min<int64_t>(thirdRequest, tail), headCut, second});
     // Fades are built right after the element kernels: once they exist their length stays, and no
     // stage may read past it.
@@ -530,13 +533,14 @@ bool CoreProg::setnp(int16_t h, int32_t secondRequest, int32_t thirdRequest) {
     }
     record.iSecondsize = clampSize(second);
     record.iThirdsize = clampSize(third);
-    record.iThirdblock = std::min(std::max(CoreButl::getp2(record.iThirdsize / iCn3blockdivisor), iMinimumblock),
-                                  iBlockcap);
+    record.iThirdblock =
+        std::min(std::max(CoreButl::getp2(record.iThirdsize / iCn3blockdivisor), iMinimumblock), iBlockcap);
     record.iPaddedthirdsize = CoreButl::getp2(clampSize(int64_t{record.iThirdsize} + record.iThirdblock - 1));
     if (!kernelsExist) record.iKernellength = std::max(record.iLongesttail, record.iPaddedthirdsize);
     record.iBoundedsizes[0] = static_cast<int32_t>(headOut);
     record.iBoundedsizes[1] = static_cast<int32_t>(headCut);
-    record.iBoundedsizes[2] = std::max(std::min(record.iSecondbound, record.iLongesttail), record.iSecondsize);
+    record.iBoundedsizes[2] =
+        std::max(std::min(record.iSecondbound, record.iLongesttail), record.iSecondsize);
     record.iBoundedsizes[3] = std::max(std::min(record.iThirdbound, record.iLongesttail), record.iThirdsize);
     logValue("iVirn2dim:", record.iSecondsize);
     logValue("iVirn3dim:", record.iThirdsize);

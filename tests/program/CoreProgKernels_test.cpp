@@ -26,16 +26,18 @@ using namespace progtest;
 // n samples: small decaying wiggles of the sign of peak, and peak itself at index at.
 std::vector<double> response(int n, int at, double peak = 1.0, double wiggle = 0.05) {
     std::vector<double> x(size_t(n), 0.0);
-    for (int k = 0; k < n; ++k) x[k] = std::copysign(wiggle * std::exp(-k / 50.0) * (1.5 + std::sin(0.7 * k)), peak);
+    for (int k = 0; k < n; ++k)
+        x[k] = std::copysign(wiggle * std::exp(-k / 50.0) * (1.5 + std::sin(0.7 * k)), peak);
     if (at >= 0 && at < n) x[size_t(at)] = peak;
     return x;
 }
 
 // A section of one leaf vector over the files (positions 0, 1, ...), with COMMON and CONTROL contents.
-std::string leaf(const std::string& tag, const std::vector<std::string>& files, const std::string& common = "",
-                 const std::string& control = "") {
+std::string leaf(const std::string& tag, const std::vector<std::string>& files,
+                 const std::string& common = "", const std::string& control = "") {
     std::string elements;
-    for (size_t i = 0; i < files.size(); ++i) elements += " ELEMENT{FILENAME=" + files[i] + " WEIGHT=" + num(i) + "}";
+    for (size_t i = 0; i < files.size(); ++i)
+        elements += " ELEMENT{FILENAME=" + files[i] + " WEIGHT=" + num(i) + "}";
     return tag + "{ELEMENT{VECTOR{COMMON{" + common + "}" + elements + "} CONTROL{" + control + "}}}";
 }
 
@@ -57,14 +59,16 @@ protected:
         image.setdt(int32_t(left.size()), left.data(), right.empty() ? nullptr : right.data());
         std::string pcm;
         for (size_t k = 0; bits < 32 && k < left.size(); ++k)
-            pcm += wavtest::le32(uint32_t(std::lround(left[k] * ((1 << (bits - 1)) - 1)))).substr(0, size_t(bits / 8));
+            pcm += wavtest::le32(uint32_t(std::lround(left[k] * ((1 << (bits - 1)) - 1))))
+                       .substr(0, size_t(bits / 8));
         if (bits < 32) write("VECTORS/" + name, wavtest::simple(1, 1, uint32_t(rate), uint16_t(bits), pcm));
         EXPECT_TRUE(bits < 32 || image.write(at("VECTORS/" + name)));
     }
     // Reads the sections into p on the direct convolver (after init_), runs armed, then prepares the
     // kernels and the raw vectors; false when preparing throws (always the empty text).
-    bool prepare(const std::string& sections, CoreProg* p = nullptr, bool keepRate = true,
-                 const std::function<void()>& armed = [] {}) {
+    bool prepare(
+        const std::string& sections, CoreProg* p = nullptr, bool keepRate = true,
+        const std::function<void()>& armed = [] {}) {
         p = p != nullptr ? p : program.get();
         p->init_();
         Access::loaded(*p) = true;
@@ -96,27 +100,29 @@ protected:
     // Every element of every record in use: each leaf vector named, then per element its copy range,
     // where its largest value landed and "=" when both kernels are equal. Per record: kernel length,
     // second/third/block/padded sizes, offset, fade-in, fade-out, cut, longest impulse ("s": short).
-    // In front: converted rate, bytes and elements read, and "~" for a crossfade pair. With all, the
-    // kernels themselves go in as well.
+    // In front: file and converted rate, largest offset, bytes and elements read, "~" for a crossfade
+    // pair. With all, the kernels themselves go in as well.
     static std::string prepared(CoreProg& p, bool all = false) {
-        std::string out = "cr" + str(p.getcr()) + " " + str(int64_t(p.getsz())) + "/" + str(p.getsm()) +
-                          (p.getls() != nullptr ? "~" : "");
+        std::string out = str(p.getfr()) + ">" + str(p.getcr()) + " o" + str(p.getof()) + " " +
+                          str(int64_t(p.getsz())) + "/" + str(p.getsm()) + (p.getls() != nullptr ? "~" : "");
         for (int h = 0; h <= Access::capacity(p); ++h) {
             const CoreProg::HLOC& r = Access::record(p, h);
             if (!r.bValid) continue;
-            out += " H" + str(h + 1) + ":" + str(r.iKernellength) + " " + str(r.iSecondsize) + "/" + str(r.iThirdsize) +
-                   "/" + str(r.iThirdblock) + "/" + str(r.iPaddedthirdsize) + " o" + str(r.iOffset) + " f" +
-                   str(r.iFadein) + "," + str(r.iFadeout) + "," + str(r.iCut) + " i" + str(r.iLongestimpulse) +
-                   (r.bShortimpulse ? "s" : "");
+            out += " H" + str(h + 1) + ":" + str(r.iKernellength) + " " + str(r.iSecondsize) + "/" +
+                   str(r.iThirdsize) + "/" + str(r.iThirdblock) + "/" + str(r.iPaddedthirdsize) + " o" +
+                   str(r.iOffset) + " f" + str(r.iFadein) + "," + str(r.iFadeout) + "," + str(r.iCut) + " i" +
+                   str(r.iLongestimpulse) + (r.bShortimpulse ? "s" : "");
             for (int j = 0; j < r.pLeafvectors->Count; ++j) {
                 out += " " + text(leafOf(p, h, j)->getnm());
                 for (int k = 0; k < leafOf(p, h, j)->getne(); ++k) {
                     long start = 0, end = 0;
                     leafOf(p, h, j)->getrz(k, start, end);
                     const std::vector<double> values = kernel(p, h, j, k);
-                    auto peak = std::max_element(values.begin(), values.end(),
-                                                 [](double a, double b) { return std::fabs(a) < std::fabs(b); });
-                    out += " " + str(start) + "-" + str(end) + "@" + (*peak ? str(peak - values.begin()) : "-") +
+                    auto peak = std::max_element(values.begin(), values.end(), [](double a, double b) {
+                        return std::fabs(a) < std::fabs(b);
+                    });
+                    out += " " + str(start) + "-" + str(end) + "@" +
+                           (*peak ? str(peak - values.begin()) : "-") +
                            (values == kernel(p, h, j, k, true) ? "=" : "");
                     for (double v : all ? values : std::vector<double>()) out += "," + num(v);
                 }
@@ -134,31 +140,34 @@ TEST(CoreProgSync, FindsEachElementsSyncIndex) {
         return x;
     };
     const std::vector<double> zero = at({});
-    struct Row { // balance, threshold; peak, train, jitter mode; positive; index, fallback; the sync index
+    struct Row { // mode: p peak, t train, j jitter, n negated, else none; value: balance or threshold
         const char* what;
         std::vector<double> left, right;
-        double balance, threshold;
-        bool peak, train, jitter, positive;
+        char mode;
+        double value;
         int32_t index, fallback, sync;
     };
     const Row rows[] = {
-        {"peak: a tie keeps the left index", at({{9, 1}}), at({{3, 1}}), .5, 0, true, false, false, true, 0, 0, 9},
-        {"peak: all zero", zero, zero, 0, 0, true, false, false, true, 0, 0, -1},
-        {"peak: magnitudes", at({{5, -.5}}), at({{7, -.8}}), 0, 0, true, false, false, true, 0, 0, 7},
-        {"train: a later element", at({{9, 1}}), zero, 0, 0, false, true, false, true, 2, 33, 33},
-        {"train: first above .5 x .8", at({{4, .3}, {6, .5}, {12, .8}}), zero, 0, .5, false, true, false, true, 0, 0, 6},
-        {"train: magnitudes", at({{3, -.2}, {9, -.9}}), zero, 0, .5, false, true, false, true, 0, 0, 9},
-        {"jitter: peaks at 10 and 13", at({{10, 1}}), at({{13, 1}}), .5, 0, false, false, true, true, 0, 0, 11},
-        {"the largest mix, the earliest", at({{2, .5}, {8, .5}}), at({{5, 2}}), 0, 0, false, false, false, true, 0, 0, 2},
-        {"negated", at({{2, .5}, {8, -.9}}), zero, 0, 0, false, false, false, false, 0, 0, 8},
-        {"first element: magnitudes", at({{5, -.4}}), zero, 0, 0, false, false, false, true, 0, 0, 5},
-        {"a later element: the fallback", at({{5, -.4}}), zero, 0, 0, false, false, false, true, 1, 7, 7},
-        {"first element, all zero", zero, zero, 0, 0, false, false, false, true, 0, 0, -1},
+        {"peak: a tie keeps the left index", at({{9, 1}}), at({{3, 1}}), 'p', .5, 0, 0, 9},
+        {"peak: all zero", zero, zero, 'p', 0, 0, 0, -1},
+        {"peak: magnitudes", at({{5, -.5}}), at({{7, -.8}}), 'p', 0, 0, 0, 7},
+        {"train: a later element", at({{9, 1}}), zero, 't', 0, 2, 33, 33},
+        {"train: the first above .5 x .8", at({{4, .3}, {6, .5}, {12, .8}}), zero, 't', .5, 0, 0, 6},
+        {"train: magnitudes", at({{3, -.2}, {9, -.9}}), zero, 't', .5, 0, 0, 9},
+        {"jitter: peaks at 10 and 13", at({{10, 1}}), at({{13, 1}}), 'j', .5, 0, 0, 11},
+        {"the largest mix, the earliest", at({{2, .5}, {8, .5}}), at({{5, 2}}), ' ', 0, 0, 0, 2},
+        {"negated", at({{2, .5}, {8, -.9}}), zero, 'n', 0, 0, 0, 8},
+        {"first element: magnitudes", at({{5, -.4}}), zero, ' ', 0, 0, 0, 5},
+        {"a later element: the fallback", at({{5, -.4}}), zero, ' ', 0, 1, 7, 7},
+        {"first element, all zero", zero, zero, ' ', 0, 0, 0, -1},
     };
     CorePool pool;
     for (const Row& r : rows)
-        EXPECT_EQ(r.sync, CoreProg::synch(&pool, r.left.data(), r.right.data(), 16, r.balance, r.peak, r.train,
-                                          r.threshold, r.jitter, r.index, r.fallback, r.positive)) << r.what;
+        EXPECT_EQ(r.sync,
+                  CoreProg::synch(&pool, r.left.data(), r.right.data(), 16, r.mode == 't' ? 0 : r.value,
+                                  r.mode == 'p', r.mode == 't', r.mode == 't' ? r.value : 0, r.mode == 'j',
+                                  r.index, r.fallback, r.mode != 'n'))
+            << r.what;
     EXPECT_EQ(pool.getma(), 0);
 }
 
@@ -182,42 +191,51 @@ TEST_F(CoreProgKernels, PreparesAlignedCutAndSizedKernels) {
         std::string expected;
     };
     auto none = [](CoreProg&) { return true; };
-    auto rate = [](int32_t limit, bool keep) { return [=](CoreProg& p) { return p.setrt(48000), p.setrc(limit), keep; }; };
+    auto rate = [](int32_t limit, bool keep) {
+        return [=](CoreProg& p) { return p.setrt(48000), p.setrc(limit), keep; };
+    };
     const Row rows[] = {
-        {"offset 40, sync 10", a40, none, "cr48000 1600/1 H1:190 44/44/16/64 o40 f1,1,1 i200 VECTOR0 0-159@40="},
-        {"sync 100: copied from 60", leaf("H1", {"B.WAV"}, "OFFSET=40"), none,
-         "cr48000 1600/1 H1:100 44/44/16/64 o40 f1,1,1 i200 VECTOR0 60-159@40="},
-        {"a short element", leaf("H1", {"A.WAV", "C.WAV"}, "OFFSET=40"), none,
-         "cr48000 2000/2 H1:190 44/44/16/64 o40 f1,1,1 i200 VECTOR0 0-159@40= 0-50@40="},
+        {"offset 40: syncs 10 and 100, a short element", leaf("H1", {"A.WAV", "B.WAV", "C.WAV"}, "OFFSET=40"),
+         none,
+         "48000>48000 o40 3600/3 H1:190 44/44/16/64 o40 f1,1,1 i200 VECTOR0 0-159@40= 60-200@40= 0-50@40="},
         {"all negative", leaf("H1", {"N.WAV"}, "OFFSET=40"), none,
-         "cr48000 1600/1 H1:175 44/44/16/64 o40 f1,1,1 i200 VECTOR0 0-159@40="},
-        {"sync version 2", a40 + leaf("H2", {"B.WAV"}), [](CoreProg& p) { return Access::syncVersion(p) = 2, true; },
-         "cr48000 3200/2 H1:190 44/44/16/64 o40 f1,1,1 i200 VECTOR0 0-159@40= H2:190 44/44/16/64 o40 f1,1,1 i200 "
+         "48000>48000 o40 1600/1 H1:175 44/44/16/64 o40 f1,1,1 i200 VECTOR0 0-159@40="},
+        {"sync version 2", a40 + leaf("H2", {"B.WAV"}),
+         [](CoreProg& p) { return Access::syncVersion(p) = 2, true; },
+         "48000>48000 o40 3200/2 H1:190 44/44/16/64 o40 f1,1,1 i200 VECTOR0 0-159@40= H2:190 44/44/16/64 o40 "
+         "f1,1,1 i200 "
          "VECTOR1 0-159@130="},
+        {"sync version 2 after an empty harmonic 0",
+         "H1{ELEMENT{VECTOR{COMMON{OFFSET=40}}}}" + leaf("H2", {"B.WAV"}),
+         [](CoreProg& p) { return Access::syncVersion(p) = 2, true; },
+         "48000>48000 o40 1600/1 H1:64 44/44/16/64 o40 f1,1,1 i0s VECTOR0 H2:200 44/44/16/64 o40 f1,1,1 i200 "
+         "VECTOR1 0-159@140="},
         {"train: a later element shorter than the first sync", leaf("H1", {"T.WAV", "C.WAV"}, "OFFSET=40"),
          [](CoreProg& p) { return Access::trainMode(p) = true, true; },
-         "cr48000 2000/2 H1:64 44/44/16/64 o40 f1,1,1 i200 VECTOR0 110-173@40= 50-50@-="},
+         "48000>48000 o40 2000/2 H1:64 44/44/16/64 o40 f1,1,1 i200 VECTOR0 110-173@40= 50-50@-="},
         {"negative OFFSET and ALIGNOFFSET", leaf("H1", {"A.WAV"}, "OFFSET=-50"),
-         [](CoreProg& p) { return Access::alignOffset(p) = -300, true; }, "cr48000 1600/1 H1:8 4/4/2/8 o1 f1,1,1 i200 VECTOR0 200-200@-="},
-        {"stages and fades; balance 2.5 is 0", leaf("H1", {"S.WAV"}, ot), [](CoreProg& p) { return Access::alignBalance(p) = 2.5, true; },
-         "cr48000 4800/1 H1:512 100/290/128/512 o40 f1,1,50 i300 VECTOR0 0-300@40"},
-        {"FORCEMONO, SMOOTH", leaf("H1", {"S.WAV"}, "OFFSET=40"), [](CoreProg& p) { return p.setfm(true), p.setst(0), true; },
-         "cr48000 4800/1~ H1:290 44/44/16/64 o40 f1,1,1 i300 VECTOR0 0-259@40="},
-        {"a core root", "H1{ELEMENT{VECTOR{ELEMENT{VECTOR{ELEMENT{FILENAME=A.WAV}}} ELEMENT{VECTOR{ELEMENT{FILENAME=C.WAV}}}}}}",
-         none, "cr48000 2000/2 H1:190 4/4/2/8 o1 f1,1,1 i200 VECTOR0_0 9-198@1= VECTOR0_1 9-50@1="},
-        {"third stage 1000", leaf("H1", {"L.WAV"}, stages), none,
-         "cr48000 9600/1 H1:2048 800/1000/256/2048 o40 f1,1,1 i1200 VECTOR0 0-1200@40="},
-        {"the block cap beats the minimum", leaf("H1", {"L.WAV"}, stages), [](CoreProg& p) { return p.setmp(8192), true; },
-         "cr48000 9600/1 H1:8192 800/1000/4096/8192 o40 f1,1,1 i1200 VECTOR0 0-1200@40="},
-        {"44.1 kHz at 48000: converted", leaf("H1", {"K.WAV"}), rate(1000000, false),
-         "cr48000 38400/1 H1:4789 4/4/2/8 o1 f1,1,1 i4800 VECTOR0 10-4798@1="},
-        {"keepRate", leaf("H1", {"K.WAV"}), rate(1000000, true), "cr44100 35280/1 H1:4400 4/4/2/8 o1 f1,1,1 i4410 VECTOR0 9-4408@1="},
+         [](CoreProg& p) { return Access::alignOffset(p) = -300, true; },
+         "48000>48000 o1 1600/1 H1:8 4/4/2/8 o1 f1,1,1 i200 VECTOR0 200-200@-="},
+        {"stages, fades, ALIGNBALANCE 2.5 is 0, FORCEMONO, SMOOTH", leaf("H1", {"S.WAV"}, ot),
+         [](CoreProg& p) { return Access::alignBalance(p) = 2.5, p.setfm(true), p.setst(0), true; },
+         "48000>48000 o40 4800/1~ H1:512 100/290/128/512 o40 f1,1,50 i300 VECTOR0 0-300@40="},
+        {"a core root",
+         "H1{ELEMENT{VECTOR{ELEMENT{VECTOR{ELEMENT{FILENAME=A.WAV}}} "
+         "ELEMENT{VECTOR{ELEMENT{FILENAME=C.WAV}}}}}}",
+         none, "48000>48000 o1 2000/2 H1:190 4/4/2/8 o1 f1,1,1 i200 VECTOR0_0 9-198@1= VECTOR0_1 9-50@1="},
+        {"the block cap beats the minimum", leaf("H1", {"L.WAV"}, stages),
+         [](CoreProg& p) { return p.setmp(8192), true; },
+         "48000>48000 o40 9600/1 H1:8192 800/1000/4096/8192 o40 f1,1,1 i1200 VECTOR0 0-1200@40="},
+        {"keepRate", leaf("H1", {"K.WAV"}), rate(1000000, true),
+         "44100>44100 o1 35280/1 H1:4400 4/4/2/8 o1 f1,1,1 i4410 VECTOR0 9-4408@1="},
         {"above RATECONVERSION", leaf("H1", {"K.WAV"}), rate(50000, false),
-         "cr44100 38400/1 H1:4400 4/4/2/8 o1 f1,1,1 i4410 VECTOR0 9-4408@1="},
+         "44100>44100 o1 38400/1 H1:4400 4/4/2/8 o1 f1,1,1 i4410 VECTOR0 9-4408@1="},
         {"short in harmonic 0", leaf("H1", {"Q.WAV"}), rate(1000000, false),
-         "cr44100 112/1 H1:10 4/4/2/8 o1 f1,1,1 i13s VECTOR0 2-11@1="},
-        {"short in harmonic 1: converted", leaf("H1", {"K.WAV"}) + leaf("H2", {"Q.WAV"}), rate(1000000, false),
-         "cr48000 38512/2 H1:4789 4/4/2/8 o1 f1,1,1 i4800 VECTOR0 10-4798@1= H2:10 4/4/2/8 o1 f1,1,1 i14s VECTOR1 2-11@1="},
+         "44100>44100 o1 112/1 H1:10 4/4/2/8 o1 f1,1,1 i13s VECTOR0 2-11@1="},
+        {"short in harmonic 1: converted", leaf("H1", {"K.WAV"}) + leaf("H2", {"Q.WAV"}),
+         rate(1000000, false),
+         "44100>48000 o1 38512/2 H1:4789 4/4/2/8 o1 f1,1,1 i4800 VECTOR0 10-4798@1= H2:10 4/4/2/8 o1 f1,1,1 "
+         "i14s VECTOR1 2-11@1="},
     };
     for (const Row& r : rows) {
         program = fixture.make(files.get());
@@ -233,14 +251,15 @@ TEST_F(CoreProgKernels, LogsEachStepAndShowsProgress) {
     program->setsb(&board);
     CoreLog_::setdb(5, false);
     ASSERT_TRUE(prepare(leaf("H1", {"A.WAV", "A.WAV"}, "OFFSET=40")));
+    std::istringstream steps(
+        "starting wave reader|starting H1|iVleafvectors:1|iVcorevectors:0|iVtoffset:40|"
+        "iVtfadein:1|iVtfadeout:1|iVtlimitsize:-1|iVtfadeoutext:1|iVtlimitsizeext:-1|"
+        "opened \"VECTORS/A.WAV\":200|opened \"VECTORS/A.WAV\":200|peaks detected|"
+        "iVirn2dim:44|iVirn3dim:44|iVirn3paddim:64|iVirn3blockdim:16|iVirmaxdim:190|"
+        "irs synchronized and saved|fades completed|vectors completed|end H1|starting raw reader");
     const std::string lines = log();
     size_t at = 0;
-    for (std::string step : {"starting wave reader", "starting H1", "iVleafvectors:1", "iVcorevectors:0", "iVtoffset:40",
-                             "iVtfadein:1", "iVtfadeout:1", "iVtlimitsize:-1", "iVtfadeoutext:1", "iVtlimitsizeext:-1",
-                             "opened \"VECTORS/A.WAV\":200", "opened \"VECTORS/A.WAV\":200", "peaks detected",
-                             "iVirn2dim:44", "iVirn3dim:44", "iVirn3paddim:64", "iVirn3blockdim:16", "iVirmaxdim:190",
-                             "irs synchronized and saved", "fades completed", "vectors completed", "end H1",
-                             "starting raw reader"})
+    for (std::string step; std::getline(steps, step, '|');)
         EXPECT_NE(at = lines.find(step + "<", at + 1), std::string::npos) << step;
     EXPECT_EQ(text(board.getrw(0)) + "|" + text(board.getrw(1)), "Executing H1: 0%|Executing H1: 50%");
 }
@@ -264,9 +283,11 @@ TEST_F(CoreProgKernels, AFailedPreparationLeavesNothingBehind) {
     pool.allocator = [&](size_t bytes) { return ++calls >= failAt ? nullptr : allocate(bytes); };
     auto fails = [&](int at) {
         failAt = INT32_MAX;
-        const bool failed = !prepare("H1{ELEMENT{VECTOR{ELEMENT{VECTOR{ELEMENT{FILENAME=A.WAV} ELEMENT{FILENAME=A.WAV "
-                                     "WEIGHT=1}}} ELEMENT{VECTOR{ELEMENT{FILENAME=A.WAV}}}}}} " + leaf("RAW1", {"A.WAV"}),
-                                     nullptr, true, [&] { calls = 0, failAt = at; });
+        const bool failed =
+            !prepare("H1{ELEMENT{VECTOR{ELEMENT{VECTOR{ELEMENT{FILENAME=A.WAV} ELEMENT{FILENAME=A.WAV "
+                     "WEIGHT=1}}} ELEMENT{VECTOR{ELEMENT{FILENAME=A.WAV}}}}}} " +
+                         leaf("RAW1", {"A.WAV"}),
+                     nullptr, true, [&] { calls = 0, failAt = at; });
         failAt = INT32_MAX;
         program->init_();
         EXPECT_EQ(pool.getma(), baseline) << at;
@@ -285,7 +306,8 @@ TEST_F(CoreProgKernels, AFailedPreparationLeavesNothingBehind) {
 }
 
 TEST_F(CoreProgKernels, SharesEqualKernelsBetweenInstancesAtOneScaling) {
-    for (int n = 0; n < 4; ++n) wav(std::string(1, char('A' + n)) + ".WAV", response(300, 10 * n + 5, 1.0 - 0.2 * n));
+    for (int n = 0; n < 4; ++n)
+        wav(std::string(1, char('A' + n)) + ".WAV", response(300, 10 * n + 5, 1.0 - 0.2 * n));
     auto sections = [](const std::string& handle) {
         const std::string pair = "ELEMENT{VECTOR{ELEMENT{FILENAME=";
         return "H1{ELEMENT{VECTOR{COMMON{OFFSET=40} " + pair + "A.WAV} ELEMENT{FILENAME=B.WAV WEIGHT=1}} " +
@@ -309,15 +331,17 @@ TEST_F(CoreProgKernels, SharesEqualKernelsBetweenInstancesAtOneScaling) {
     for (const Row& r : rows) {
         wav("D.WAV", response(300, 35, 0.4));
         CorePlel registry(&fixture.pool);
-        CoreFsys storeA(&filePool, base(), false), storeB(&filePool, base(), false), storeC(&filePool, base(), false);
+        CoreFsys storeA(&filePool, base(), false), storeB(&filePool, base(), false),
+            storeC(&filePool, base(), false);
         auto make = [&](CoreFsys* store, CorePlel* shared) {
-            auto p = std::make_unique<CoreProg>(&fixture.pool, store, 3, CoreAnsx("VECTORS/"), 500000, 2000000, 1000,
-                                                4800, 256, 8192, 4096, &fixture.blink, shared);
+            auto p = std::make_unique<CoreProg>(&fixture.pool, store, 3, CoreAnsx("VECTORS/"), 500000,
+                                                2000000, 1000, 4800, 256, 8192, 4096, &fixture.blink, shared);
             p->setrt(1000000);
             Access::forceHybrid(*p) = r.hybrid;
             return p;
         };
-        auto first = make(&storeA, &registry), second = make(&storeB, &registry), alone = make(&storeC, nullptr);
+        auto first = make(&storeA, &registry), second = make(&storeB, &registry),
+             alone = make(&storeC, nullptr);
         ASSERT_TRUE(prepare(sections("0"), first.get()));
         const int held = registry.count();
         if (r.rewrite) wav("D.WAV", response(300, 35, 0.4, 0.06));
@@ -326,7 +350,8 @@ TEST_F(CoreProgKernels, SharesEqualKernelsBetweenInstancesAtOneScaling) {
         ASSERT_TRUE(prepare(sections(r.handle), alone.get()));
         EXPECT_EQ(registry.count() - held, r.newRecords) << r.what;
         EXPECT_EQ(prepared(*second, true), prepared(*alone, true)) << r.what;
-        EXPECT_EQ(leafOf(*second, 0, 0)->normalisation() / leafOf(*first, 0, 0)->normalisation(), r.gain) << r.what;
+        EXPECT_EQ(leafOf(*second, 0, 0)->normalisation() / leafOf(*first, 0, 0)->normalisation(), r.gain)
+            << r.what;
         first->init_();
         EXPECT_EQ(prepared(*second, true), prepared(*alone, true)) << r.what;
     }
@@ -341,6 +366,7 @@ TEST_F(CoreProgKernels, ReadsRawResponsesAndBindsThemToTheRawFunctions) {
     wav("H.WAV", response(200, 10));
     std::vector<double> repeated = hundred;
     repeated.resize(250, hundred.back());
+    const std::string both = leaf("RAW1", {"A.CSV", "B.CSV"}), two = leaf("RAW2", {"A.CSV"});
     struct Row { // the raw records a raw function names; whether it stays active; a record's first table
         const char* what;
         std::string raws;
@@ -350,12 +376,16 @@ TEST_F(CoreProgKernels, ReadsRawResponsesAndBindsThemToTheRawFunctions) {
         std::vector<double> table;
     };
     const Row rows[] = {
-        {"100 and 250 values: 250 each", leaf("RAW1", {"A.CSV", "B.CSV"}), {"RAW1", "RAW1"}, true, true, 0, repeated},
-        {"RAW2 and RAW3, a stereo WAV's second channel", leaf("RAW2", {"A.CSV"}) + leaf("RAW3", {"S.WAV"}),
-         {"RAW2", "RAW3"}, true, true, 2, std::vector<double>(10, 0.5)},
-        {"a table from an inactive record", leaf("RAW2", {"A.CSV"}), {"RAW2", "RAW4"}, true, false, 1, hundred},
-        {"an unloadable response", leaf("RAW1", {"NONE.CSV"}) + leaf("RAW2", {"A.CSV"}), {"RAW2", "RAW2"}, false, true, 1,
-         {}},
+        {"100 and 250 values: 250 each", both, {"RAW1", "RAW1"}, true, true, 0, repeated},
+        {"RAW2, RAW3: a stereo WAV's second channel",
+         two + leaf("RAW3", {"S.WAV"}),
+         {"RAW2", "RAW3"},
+         true,
+         true,
+         2,
+         std::vector<double>(10, 0.5)},
+        {"a table from an inactive record", two, {"RAW2", "RAW4"}, true, false, 1, hundred},
+        {"an unloadable response", leaf("RAW1", {"NONE.CSV"}) + two, {"RAW2", "RAW2"}, false, true, 1, {}},
     };
     for (const Row& r : rows) {
         program = fixture.make(files.get());
@@ -378,63 +408,67 @@ TEST_F(CoreProgKernels, ControlsReshapeAPreparedHarmonic) {
     q.setrt(1000000);
     Access::forceHybrid(q) = true;
     ASSERT_TRUE(prepare(leaf("H1", {"KICK.WAV"}, "OFFSET=40 OT1{LENGTH=60} OT2{LENGTH=100}"), &q));
-    ASSERT_TRUE(prepare(leaf("H1", {"KICK.WAV", "B.WAV"}, "OFFSET=40 OT1{LENGTH=100 FADEOUT=10} OT2{LENGTH=300 FADEOUT=20}") +
-                        leaf("H2", {"B.WAV", "KICK.WAV"})));
+    const std::string stages = "OFFSET=40 OT1{LENGTH=100 FADEOUT=10} OT2{LENGTH=300 FADEOUT=20}";
+    ASSERT_TRUE(prepare(leaf("H1", {"KICK.WAV", "B.WAV"}, stages) + leaf("H2", {"B.WAV", "KICK.WAV"})));
     CoreProg::HLOC &first = Access::record(p, 0), &hybrid = Access::record(q, 3);
-    auto headless = [&] { // the hybrid kernels: harmonic 0's without its second stage
+
+    // Usable length 300 - 40 and the fade-bounded sizes; the cut: 0 becomes 1, the cut in force changes
+    // nothing, one beyond the usable length is that; the size in use of OT modes 1, 0 and 2 (nothing).
+    std::vector<int64_t> seen{p.getmo(0), p.getib(0, 0, false), p.getib(0, 1, true)};
+    p.setco(0, 0, true);
+    seen.push_back(p.getco(0));
+    first.bChanged = false;
+    p.setco(0, -5, true);
+    seen.push_back(first.bChanged);
+    p.setco(0, 1 << 20, true);
+    seen.insert(seen.end(), {p.getco(0), first.bChanged});
+    for (int16_t mode : {1, 0, 2}) p.setot(0, mode), seen.push_back(first.iSizeinuse);
+    EXPECT_EQ(seen, std::vector<int64_t>({260, 51, 390, 1, 0, 260, 1, 300, 100, 100}));
+
+    // setod: the size in force changes nothing, a new one marks the record, under SMOOTH it brings a new
+    // crossfade pair (the cut of 260 keeps the third stage at 41 + 260).
+    EXPECT_FALSE(p.setod(0, 0, 100));
+    first.bChanged = false;
+    EXPECT_TRUE(p.setod(0, 0, 200) && first.bChanged && p.getid(0) == 200);
+    p.setst(0);
+    EXPECT_TRUE(p.setod(0, 1, 280) && p.getls() != nullptr && p.getex(0) == 301);
+    p.trsir(1, 1 << 30);
+    EXPECT_EQ(kernel(p, 1, 0, 1), std::vector<double>(390, 0.0));
+    int32_t start = 7, end = 9;
+    EXPECT_FALSE(p.getrz("NONE", start, end) || start != 7 || end != 9);
+    EXPECT_TRUE(p.getrz(" vectors/kick.wav ", start, end) && start == 0 && end == 359); // H2's, the last
+    EXPECT_FALSE(p.hasti() || p.hasto() || p.hasdr());
+    Access::inputTrim(p)->setsr("LFO1", 0.0, 1.0);
+    EXPECT_TRUE(p.hasti());
+    p.setco(9, 5, true), p.setot(-1, 1), p.trsir(7, 5), p.cpyir(0, 9);
+    EXPECT_TRUE(!p.getui(-1) && !p.getui(2) && p.getui(0) && !p.getmo(9) && !p.setod(2, 0, 50) &&
+                !p.setod(0, 2, 50));
+
+    // The hybrid kernels are harmonic 0's without its second stage, also after setod; under
+    // AddressSanitizer: the padded size outgrows the kernels, and rounding up to 4 would pass them.
+    auto headless = [&] {
         std::vector<double> head = kernel(q, 0, 0, 0);
         std::fill(head.begin(), head.begin() + q.getid(0), 0.0);
         return kernel(q, 3, 0, 0) == head && q.getls() == nullptr;
     };
-    int32_t start = 0, end = 0;
-    struct Row {
-        const char* what;
-        std::function<int64_t()> act;
-        int64_t expected;
-    };
-    const Row rows[] = {
-        {"usable length", [&] { return p.getmo(0); }, 260},
-        {"fade-bounded sizes", [&] { return p.getib(0, 0, false) * 1000 + p.getib(0, 1, true); }, 51390},
-        {"a cut of 0 becomes 1", [&] { p.setco(0, 0, true); return p.getco(0); }, 1},
-        {"the cut in force changes nothing", [&] { first.bChanged = false; p.setco(0, -5, true); return first.bChanged; }, 0},
-        {"a cut beyond the usable length", [&] { p.setco(0, 1 << 20, true); return p.getco(0) + first.bChanged; }, 261},
-        {"OT 1: the third stage", [&] { p.setot(0, 1); return first.iSizeinuse; }, 300},
-        {"OT 0: the second stage", [&] { p.setot(0, 0); return first.iSizeinuse; }, 100},
-        {"OT 2: nothing", [&] { p.setot(0, 2); return first.iSizeinuse; }, 100},
-        {"setod with the size in force", [&] { return p.setod(0, 0, 100); }, 0},
-        {"setod with a new size", [&] { first.bChanged = false; return p.setod(0, 0, 200) + first.bChanged + p.getid(0); }, 202},
-        // The cut of 260 keeps the third stage at 41 + 260.
-        {"setod under SMOOTH", [&] { p.setst(0); return p.setod(0, 1, 280) + (p.getls() != nullptr) + p.getex(0); }, 303},
-        {"trsir past the kernel", [&] { auto k = (p.trsir(1, 1 << 30), kernel(p, 1, 0, 1)); return std::count(k.begin(), k.end(), 0.0); }, 390},
-        {"getrz: the last match", [&] { return p.getrz(" vectors/kick.wav ", start, end) * 1000 + start + end; }, 1359},
-        {"getrz: no match", [&] { start = 7, end = 9; return p.getrz("NONE", start, end) + start + end; }, 16},
-        {"the trims and dry control", [&] {
-             const int before = p.hasti() + p.hasto() + p.hasdr();
-             Access::inputTrim(p)->setsr("LFO1", 0.0, 1.0);
-             return before * 10 + p.hasti(); }, 1},
-        {"bad indices", [&] {
-             p.setco(9, 5, true), p.setot(-1, 1), p.trsir(7, 5), p.cpyir(0, 9);
-             return (p.getui(-1) == nullptr) + (p.getui(2) == nullptr) + (p.getui(0) != nullptr) + p.getmo(9) +
-                    p.setod(2, 0, 50) + p.setod(0, 2, 50); }, 3},
-        {"the hybrid record", headless, 1},
-        // Under AddressSanitizer: the padded size outgrows the kernels, rounding to 4 would pass them.
-        {"setod past the kernels", [&] {
-             return q.setod(0, 1, 1 << 20) + q.setod(0, 0, 1 << 20) + headless() + q.getid(0) * 1000 + q.getex(0) +
-                    Access::record(q, 0).iKernellength + hybrid.iKernellength; }, 3 + 388 * 1000 + 3 * 390},
-        {"the end fade in use replaced", [&] {
-             q.setot(3, 1), q.setco(3, 30, false);
-             return (hybrid.pEnvelopeinuse == hybrid.pEndfadeenvelope) * 100 + hybrid.iFadelengthinuse; }, 130},
-        {"played in both modes", [&] {
-             for (int16_t mode : {0, 1, 0, 1}) {
-                 q.setot(3, mode), hybrid.pRoot->chnru(true), hybrid.pRoot->setfd(false, 0, 0);
-                 hybrid.pRoot->setfd(true, q.getex(3), q.getco(3));
-             }
-             return q.getco(3); }, 30},
-        {"FORCEHYBRID without a hybrid record", [&] {
-             p.setfh(true), p.trsir(3, 10), p.cpyir(3, 0);
-             return p.setod(0, 0, 120) + (p.setot(0, 0), first.iFadelengthinuse) * 10; }, 101},
-    };
-    for (const Row& r : rows) EXPECT_EQ(r.act(), r.expected) << r.what;
+    EXPECT_TRUE(headless());
+    EXPECT_TRUE(q.setod(0, 1, 1 << 20) && q.setod(0, 0, 1 << 20) && headless());
+    EXPECT_EQ(std::vector<int32_t>(
+                  {q.getid(0), q.getex(0), Access::record(q, 0).iKernellength, hybrid.iKernellength}),
+              std::vector<int32_t>({388, 390, 390, 390}));
+    // The end fade in use replaced with apply false, then played in both modes.
+    q.setot(3, 1);
+    q.setco(3, 30, false);
+    EXPECT_TRUE(hybrid.pEnvelopeinuse == hybrid.pEndfadeenvelope && hybrid.iFadelengthinuse == 30);
+    for (int16_t mode : {0, 1, 0, 1}) {
+        q.setot(3, mode), hybrid.pRoot->chnru(true), hybrid.pRoot->setfd(false, 0, 0);
+        hybrid.pRoot->setfd(true, q.getex(3), q.getco(3));
+    }
+    // FORCEHYBRID switched on without a hybrid record: everything acts as without it.
+    p.setfh(true), p.trsir(3, 10), p.cpyir(3, 0);
+    EXPECT_TRUE(p.setod(0, 0, 120));
+    p.setot(0, 0);
+    EXPECT_EQ(first.iFadelengthinuse, 10);
     EXPECT_NE(log().find("not copied"), std::string::npos);
 }
 
