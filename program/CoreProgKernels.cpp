@@ -124,7 +124,7 @@ private:
         return bits;
     }
     static uint64_t rotate(uint64_t x, int r) { return (x << r) | (x >> (64 - r)); }
-    static uint64_t round(uint64_t lane, uint64_t word) { return rotate(lane + word * prime2, 31) * prime1; }
+    static uint64_t round(uint64_t lane, uint64_t bits) { return rotate(lane + bits * prime2, 31) * prime1; }
     uint64_t lanes[4] = {prime1 + prime2, prime2, 0, 0 - prime1};
     uint64_t count = 0;
 };
@@ -133,7 +133,6 @@ private:
 // vector's elements in order).
 struct Element {
     CoreVctr* vector = nullptr; // its leaf vector
-    int index = 0;              // its index there
     CoreAnsx name;
     int32_t frames = 0; // converted and rounded down, then as read
     int32_t framesUp = 0;
@@ -283,7 +282,6 @@ void CoreProg::prepareRecord(int16_t h, CoreWvfr* reader, int32_t offset, bool k
         for (int k = 0; k < leaf->getne(); ++k) {
             Element element;
             element.vector = leaf;
-            element.index = k;
             element.name = leaf->getfn(k);
             work.elements.push_back(element);
         }
