@@ -134,6 +134,14 @@ public:
     int elementA() const { return iElemA; } // -1: none
     int elementB() const { return iElemB; }
     bool isLeaf() const { return bLeaf; }
+    // What setgn works from besides the level and the peaks; positions holds getne() values.
+    struct GainInputs {
+        bool normalise;
+        double reference;
+        double blend;
+        const double* positions;
+    };
+    GainInputs gainInputs() const { return {bNormaliseOn, dReference, dBlend, pPositions}; }
     CoreVctr* child(int i) const; // null outside 0 .. n-1 and in a leaf
     int registryId(int k) const;  // k-th registry id of this node; -1 outside
     int registryIds() const { return oIds.Count; }

@@ -26,6 +26,7 @@ class CoreRfun;
 class CoreRvct;
 class CoreTlst;
 class CoreVctr;
+class CoreWvfr;
 class CoreXml_;
 class DataGfun;
 class DataRgfn;
@@ -47,6 +48,7 @@ public:
     static constexpr int16_t iCmixes = 8;
     static constexpr int16_t iCraws = 4;
     static constexpr int16_t iCcategories = 3;
+    static constexpr int32_t iCn3blockdivisor = 4; // third-stage block: a quarter of the third stage
     // The trim controls run 0..1; their value is scaled by the gain of +96.32 dB.
     static constexpr double dCtrimfactor = 65463.61740672747;
 
@@ -248,6 +250,57 @@ public:
     void setn3(int16_t h, bool on); // also marks the record changed
     bool ismkr(int16_t h) const;
 
+    // ---- kernel preparation (program/CoreProgKernels.cpp) ---------------------------------------------
+    // Reads every element's WAV of every loaded harmonic (and of the hybrid record under FORCEHYBRID),
+    // aligns the responses on their sync points, cuts and fades them, sizes the stages and fills and
+    // registers the element kernels. keepRate: every file at its own rate; false: converted to the
+    // program rate where the rules allow. Logs the cause of a failure and throws an empty CoreAnsx;
+    // whatever the failed harmonic made that its tree does not own is released, the rest goes with
+    // init_. Every record prepared needs its convolver (setcv): kernels register only through one.
+    void start(bool keepRate);
+    // Prepares record h with the reader (offset < 0: the record computes its own). Throws as start.
+    void streh(int16_t h, CoreWvfr* reader, int32_t offset, bool keepRate);
+    // A new second-stage (which 0) or third-stage (which 1) request for record h: sizes, output kernels
+    // and the hybrid record's copy follow. False, and nothing changes, when no request changed, for
+    // another which, or for a record not in use.
+    bool setod(int16_t h, int16_t which, int32_t size);
+    // The sync index of one element of n frames (-1 in peak mode when every sample is zero).
+    static int32_t synch(CorePool* pool, const double* left, const double* right, int32_t n, double balance,
+                         bool peakMode, bool trainMode, double threshold, bool jitterMode, int32_t index,
+                         int32_t fallback, bool positive);
+    // The stage sizes of record h from its offset, fades, longest tail and the two requests; true when a
+    // request differs from the stored one. Once the record's element kernels exist, its kernel length
+    // stays and caps both stages.
+    bool setnp(int16_t h, int32_t secondRequest, int32_t thirdRequest);
+
+    // ---- raw vector preparation (program/CoreProgRaws.cpp) -------------------------------------------
+    // Reads the responses of every active raw record into its tree, one length per record, and hands
+    // each record's table to the raw functions that name it; then every raw function without both
+    // tables is switched off. A failing record stops it (later records stay unprepared): the cause is
+    // logged and an empty CoreAnsx thrown.
+    void starr();
+    void strer(int16_t r);
+
+    // ---- kernel controls and queries (program/CoreProgControls.cpp) ---------------------------------
+    // Null, 0 or nothing for an index outside 0 .. capacity or a record not in use.
+    bool hasti() const; // the trim and dry controls follow an active source
+    bool hasto() const;
+    bool hasdr() const;
+    bool* getui(int16_t h);         // the change flag of the root's first output pair
+    bool* getus();                  // harmonic 0's second pair (the crossfade set)
+    int32_t getmo(int16_t h) const; // usable length: third-stage size - max(fade-in, offset)
+    // The cut, within 1 .. getmo(h), with a new end fade. apply: it becomes the fade in use.
+    void setco(int16_t h, int32_t cut, bool apply);
+    void setot(int16_t h, int16_t mode); // 0 the short kernel, 1 the long one; other modes: nothing
+    // Zeros over the first n samples of every element kernel of record h.
+    void trsir(int16_t h, int32_t n);
+    // Copies record from's element kernels into record to's (at most the shorter kernel length); both
+    // records must be in use with trees of one shape, else it logs and does nothing.
+    void cpyir(int16_t to, int16_t from);
+    // The copy range of the element named name (trimmed, any case) in harmonics 0 .. capacity - 1; the
+    // last match decides. False, with start and end untouched, when none matches.
+    bool getrz(CoreAnsx name, int32_t& start, int32_t& end) const;
+
     // True when the largest sample of the block is above the magnitude of the smallest (both start at
     // 0.0); false for an empty block.
     static bool inphs(const double* block, int32_t n);
@@ -337,6 +390,18 @@ private:
 
     bool isRecord(int h) const { return h >= 0 && h <= iCapacity; }
     bool inUse(int h) const { return isRecord(h) && pHarmonics[h].bValid; }
+    bool hasTree(int h) const { return inUse(h) && pHarmonics[h].pRoot != nullptr; }
+    // Both records in use with trees whose leaf vectors match in number and element counts.
+    bool sameShape(int a, int b) const;
+    // FORCEHYBRID with a hybrid record shaped like harmonic 0: only then do the hybrid rules apply.
+    bool hybridReady() const;
+    // The steps of streh between its log lines, and the registration of one harmonic's kernels.
+    struct Preparation;
+    void prepareRecord(int16_t h, CoreWvfr* reader, int32_t offset, bool keepRate);
+    void readElements(Preparation& work, CoreWvfr* reader, bool keepRate);
+    void alignElements(Preparation& work);
+    void registerKernels(Preparation& work);
+    void fillRaw(int16_t r, int32_t length);
     void build(int16_t capacity);
     void release();
     void releaseRoot(HLOC& record);
@@ -424,4 +489,6 @@ private:
     CorePool* pPool;
     CorePlel* pRegistry;
     CorePrm_** pOwnedparameters;
+    // Test seam: called inside the registry group after each leaf vector of record h is registered.
+    void (*pRegistrationprobe)(int16_t h, int leafVector) = nullptr;
 };

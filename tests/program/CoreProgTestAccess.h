@@ -26,6 +26,16 @@ public:
     static CoreRfun* rawFunction(CoreProg& p, int i) { return p.pRawfuns[i]; }
     static CorePlel* registry(CoreProg& p) { return p.pRegistry; }
     static bool sharedRegistry(const CoreProg& p) { return p.bSharedregistry; }
+    // Program-wide values the reader's entry reads, set by tests before kernels are prepared.
+    static int32_t& syncVersion(CoreProg& p) { return p.iSyncversion; }
+    static int32_t& alignOffset(CoreProg& p) { return p.iAlignoffsetus; }
+    static double& alignBalance(CoreProg& p) { return p.dAlignbalance; }
+    static bool& trainMode(CoreProg& p) { return p.bTrainmode; }
+    static bool& forceHybrid(CoreProg& p) { return p.bForcehybrid; }
+    static double& irGain(CoreProg& p) { return p.dIrgain; }
+    static int32_t firstSyncIndex(const CoreProg& p) { return p.iFirstsyncindex; }
+    using Probe = void (*)(int16_t h, int leafVector);
+    static Probe& registrationProbe(CoreProg& p) { return p.pRegistrationprobe; }
 
     // The reader's steps and what they leave behind.
     static void rdmod(CoreProg& p, CoreNode* program) { p.rdmod(program); }
