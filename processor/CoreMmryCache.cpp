@@ -15,12 +15,6 @@
 
 namespace {
 
-CoreNode* element(const CoreAnsx& tag, const CoreAnsx& value) {
-    CoreNode* node = new CoreNode(tag);
-    node->addcd(new CoreNode(value));
-    return node;
-}
-
 bool isWritten(const CoreAnsx& subcategory) {
     return subcategory != CoreAnsx("") && subcategory != CoreAnsx("0");
 }
@@ -43,6 +37,12 @@ bool belongsTo(const CoreAnsx& original, const CoreAnsx& entry) {
 }
 
 } // namespace
+
+CoreNode* CoreMmry::element(const CoreAnsx& tag, const CoreAnsx& value) {
+    CoreNode* node = new CoreNode(tag);
+    node->addcd(new CoreNode(value));
+    return node;
+}
 
 CoreAnsx CoreMmry::cacheName(const MEMORYLOC& loc) const {
     const CoreAnsx stem = CoreButl::getfn(loc.filepath, true);
