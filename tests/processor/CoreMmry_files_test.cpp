@@ -373,7 +373,8 @@ TEST_F(CoreMmryFiles, MovesCopiesRereadsAndHandsOutSlots) {
                lazy = "Pad|||||pad.q7p|pad.q7p|~/progs/pad.q7p|ULP", dest = "Dest|||||Dest.xml|0||UD",
                none = "||||||0||";
     const CoreAnsx kick("<PROGRAM><NAME> Kick </NAME><CATEGORY> Kit </CATEGORY></PROGRAM>");
-    // Slot 1 loaded, 2 lazy and packed, 3 free, 10 used.
+    const Text lost = "Lost|||||gone.xml|gone.xml||U";
+    // Slot 1 loaded, 2 lazy and packed, 3 used without document (its file gone), 4 free, 10 used.
     struct Row {
         int32_t from, to;
         bool move;
@@ -384,7 +385,8 @@ TEST_F(CoreMmryFiles, MovesCopiesRereadsAndHandsOutSlots) {
         {2, 10, true, "||||||||P", lazy},
         {1, 10, false, loaded + "D", loaded + "D"},
         {2, 10, false, lazy, lazy},
-        {3, 10, false, none, none},
+        {3, 10, false, lost, lost + "L"},
+        {4, 10, false, none, none},
         {10, 10, true, dest, dest},
         {-1, 10, true, none, dest},
         {1, 10000, true, loaded + "D", none},
@@ -394,6 +396,8 @@ TEST_F(CoreMmryFiles, MovesCopiesRereadsAndHandsOutSlots) {
         m->loadl(1, "kick.xml");
         m->loadl(2, "pad");
         Access::makeLazy(*m, 2);
+        Access::put(*m, 3, "Lost");
+        m->loadl(3, "gone.xml");
         Access::put(*m, 10, "Dest");
         m->mvepr(r.from, r.to, r.move);
         EXPECT_EQ(fields(*m, r.from) + " " + fields(*m, r.to), r.source + " " + r.target);
