@@ -104,8 +104,8 @@ public:
     // ---- program and setup files (processor/CoreMmryFiles.cpp). Slots outside 0..9999 and banks
     // outside 0..99 give false, "0" or nothing.
     // Reads a program file (relative to the program sub-path; a name without extension prefers a packed
-    // program) into the slot with its header; false when it cannot be found or read, the slot then
-    // without document and neither used nor loaded by this call. No lock: callers hold it.
+    // program) into the slot with its header. False when it cannot be found or read: the slot then holds
+    // no document and keeps its used and lazy flags. No lock: callers hold it.
     bool loadl(int32_t slot, CoreAnsx file);
     // Places the entries of the setup file name ("0": the last scan) into the free slots from the bank's
     // first one, from the cache where it is valid. False, logged, when there is no SETUP to read.
