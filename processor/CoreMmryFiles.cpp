@@ -170,6 +170,7 @@ bool CoreMmry::loads(const CoreAnsx& name, int32_t bank, bool clearBank) {
     iCursor = bank * iCbankdim;
     if (clearBank) iclea(bank);
     CoreXml_ document;
+    bool read = false;
     try {
         const CoreNode* root = nullptr;
         if (name == kNone) {
@@ -185,14 +186,12 @@ bool CoreMmry::loads(const CoreAnsx& name, int32_t bank, bool clearBank) {
         const CoreNode* setup = root ? root->getcd(DataXml_::sCtagsetup_) : nullptr;
         if (!setup) throw CoreAnsx(DataXml_::sCtagsetup_);
         placeEntries(setup);
-    } catch (const CoreAnsx&) {
-        CoreLog_::logtg(DataXml_::sCtagsetup_, 1);
-        return false;
+        read = true;
+    } catch (const CoreAnsx&) { // the setup cannot be read, or memory ran short
     } catch (const std::exception&) {
-        CoreLog_::logtg(DataXml_::sCtagsetup_, 1);
-        return false;
     }
-    return true;
+    if (!read) CoreLog_::logtg(DataXml_::sCtagsetup_, 1);
+    return read;
 }
 
 void CoreMmry::placeEntries(const CoreNode* setup) {

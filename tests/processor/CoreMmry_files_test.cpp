@@ -15,7 +15,6 @@
 #include <chrono>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <utility>
 
 namespace {
@@ -342,19 +341,6 @@ TEST_F(CoreMmryFiles, MovesCopiesRereadsAndHandsOutSlots) {
     m->fix_l(1);
     EXPECT_EQ(m->getvl(1, false).c_str() + fields(*m, 1), "0" + loaded);
     EXPECT_EQ(m->getvl(-1, true), CoreAnsx("0"));
-}
-
-TEST_F(CoreMmryFiles, RereadsWhileAnotherThreadCommits) {
-    auto m = memory();
-    m->loadl(1, "kick.xml");
-    std::thread rereader([&m] {
-        for (int i = 0; i < 200; ++i) m->fix_l(1);
-    });
-    for (int i = 0; i < 200; ++i) {
-        m->setvl(1, "<PROGRAM></PROGRAM>", false);
-        EXPECT_NE(m->getvl(1, false), CoreAnsx("0"));
-    }
-    rereader.join();
 }
 
 } // namespace
