@@ -239,7 +239,7 @@ TEST_F(CoreMmryFiles, WritesSetupsAndTheScanThatReadBackInTheirOrder) {
     auto m = memory();
     m->setvl(300, false, "p1.xml", program("a").c_str());
     m->setvl(305, true, "nov.q7p", program("b").c_str());
-    EXPECT_TRUE(m->saves("bank.xml", 3) && m->saves("empty.xml", 4));
+    EXPECT_TRUE(m->saves("bank.xml", 3) && m->saves("empty.xml", 4) && !m->saves("x.xml", 100));
     const Text head = Text(CoreButl::sCxmlheader) + CoreButl::sCxmlgenerator;
     EXPECT_EQ(
         readBytes(root / "setups/bank.xml"),
