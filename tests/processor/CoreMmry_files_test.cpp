@@ -121,8 +121,7 @@ TEST_F(CoreMmryFiles, LoadsProgramFilesWithTheirHeader) {
     store.setit(store.crtit("progs/mem/both.q7p"), packed.data(), static_cast<int32_t>(packed.size()), "0",
                 true, false);
     auto own = memory(), withStore = memory(false, &store);
-    // memory: o own store, s given store; before: F free,
-    // U used (Old, c0, c1, c2, d), L lazy.
+    // memory: o own store, s given store; before: F free, U used (Old, c0, c1, c2, d), L lazy.
     struct Row {
         char memory, before;
         const char* file;
