@@ -112,15 +112,19 @@ void CoreMmry::getel(int32_t n, MEMORYLOC* out) const {
     CoreSgrd guard(oLock);
     const MEMORYLOC freeSlot;
     const MEMORYLOC& loc = within(n, iCmemorydim) ? slot(n) : freeSlot;
-    out->used = loc.used;
-    out->lazy = loc.lazy;
-    out->packed = loc.packed;
-    out->name = loc.name;
-    out->filepath = loc.filepath;
-    out->vectorname = loc.vectorname;
-    for (int level = 0; level < iCcategories; ++level) out->category[level] = loc.category[level];
-    out->description = loc.description;
-    out->cachedfile = loc.cachedfile;
+    copyFields(loc, *out);
+}
+
+void CoreMmry::copyFields(const MEMORYLOC& from, MEMORYLOC& to) {
+    to.used = from.used;
+    to.lazy = from.lazy;
+    to.packed = from.packed;
+    to.name = from.name;
+    to.filepath = from.filepath;
+    to.vectorname = from.vectorname;
+    for (int level = 0; level < iCcategories; ++level) to.category[level] = from.category[level];
+    to.description = from.description;
+    to.cachedfile = from.cachedfile;
 }
 
 // ---- slot setters -----------------------------------------------------------------------------------------

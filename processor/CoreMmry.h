@@ -1,8 +1,9 @@
 // CoreMmry: the program memory: 10000 program slots (100 banks of 100) with each program's file,
-// metadata and XML document, a small metadata cache file per program, and the category tree and
-// browser over the used slots. Owned by the processor. One lock guards the slots: every locking
-// operation holds it for its whole run and calls only lock-free internals, which run under a caller's
-// lock or on the display's one thread; the tree and browse state belong to that thread.
+// metadata and XML document, a small metadata cache file per program, the program files and setup
+// files that fill the slots, and the category tree and browser over the used slots. Owned by the
+// processor. One lock guards the slots: every locking operation holds it for its whole run and calls
+// only lock-free internals, which run under a caller's lock or on the display's one thread; the tree
+// and browse state belong to that thread.
 #pragma once
 #include "base/CoreAnsx.h"
 #include "base/CoreSmph.h"
@@ -37,7 +38,7 @@ public:
         bool lazy = false;   // filled from the cache; the document is read when first needed
         bool packed = false; // read from, and saved to, a packed container (".q7p")
         CoreAnsx name;
-        CoreAnsx filepath;               // relative to the program sub-path, as passed
+        CoreAnsx filepath;                   // relative to the program sub-path, as passed
         CoreAnsx vectorname = CoreAnsx("0"); // "0": none given
         CoreAnsx category[iCcategories];
         CoreAnsx description;
@@ -53,8 +54,7 @@ public:
     // is then off.
     CoreMmry(CorePool* pool, const CoreAnsx& dataFolder, int16_t alternativeCount,
              CoreAnsx* alternativeFolders, const CoreAnsx& setupSubPath, const CoreAnsx& programSubPath,
-             const CoreAnsx& vectorSubPath, const CoreAnsx& cacheSubPath, bool useCache,
-             CoreFsys* fileStore);
+             const CoreAnsx& vectorSubPath, const CoreAnsx& cacheSubPath, bool useCache, CoreFsys* fileStore);
     ~CoreMmry();
     CoreMmry(const CoreMmry&) = delete;
     CoreMmry& operator=(const CoreMmry&) = delete;
@@ -101,6 +101,25 @@ public:
     bool getca(int32_t slot, const CoreAnsx& fileName);
     void invca(int32_t slot);
 
+    // ---- program and setup files (processor/CoreMmryFiles.cpp). Slots outside 0..9999 and banks
+    // outside 0..99 give false, "0" or nothing.
+    // Reads a program file (relative to the program sub-path; a name without extension prefers a packed
+    // program) into the slot with its header. False when it cannot be found or read: the slot then holds
+    // no document and keeps its used and lazy flags. No lock: callers hold it.
+    bool loadl(int32_t slot, CoreAnsx file);
+    // Places the entries of the setup file name ("0": the last scan) into the free slots from the bank's
+    // first one, from the cache where it is valid. False, logged, when there is no SETUP to read.
+    bool loads(const CoreAnsx& name, int32_t bank, bool clearBank);
+    bool saves(const CoreAnsx& name, int32_t bank); // the bank's used slots; false when not written
+    // Lists the program files no slot holds into the scan text and the scan file. Only with an own store.
+    void scanp(bool enabled);
+    // Moves or copies a slot (a copy holds its own document; from a slot without document it is lazy).
+    // A slot onto itself does nothing. The cache is not touched.
+    void mvepr(int32_t from, int32_t to, bool move);
+    void fix_l(int32_t slot); // re-reads a used slot from its file; locked
+    // The slot's program as compact XML text, a lazy slot read first; "0" when there is none.
+    CoreAnsx getvl(int32_t slot, bool dropCache);
+
     // ---- category tree (updtt and ordrt locked; the rest on the display's thread)
     void cleat();
     void updtt();
@@ -140,6 +159,12 @@ private:
     // The distinct listing into texts, an array-new array of capacity strings, grown when too small.
     int32_t distinct(const CoreAnsx* filters, int32_t level, CoreAnsx*& texts, int32_t& capacity) const;
     CoreAnsx cacheName(const MEMORYLOC& loc) const;
+    static void copyFields(const MEMORYLOC& from, MEMORYLOC& to);         // all but the document
+    static CoreNode* element(const CoreAnsx& tag, const CoreAnsx& value); // <tag>value</tag>
+    // The program file's path below the program sub-path and the slot's file path, extension settled.
+    void settleExtension(CoreAnsx& path, CoreAnsx& stored) const;
+    bool readProgram(MEMORYLOC& loc, const CoreAnsx& path, CoreXml_& document);
+    void placeEntries(const CoreNode* setup);
 
     CoreAnsx sDatafolder;
     CoreAnsx sSetupsubpath;

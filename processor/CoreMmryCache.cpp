@@ -15,12 +15,6 @@
 
 namespace {
 
-CoreNode* element(const CoreAnsx& tag, const CoreAnsx& value) {
-    CoreNode* node = new CoreNode(tag);
-    node->addcd(new CoreNode(value));
-    return node;
-}
-
 bool isWritten(const CoreAnsx& subcategory) {
     return subcategory != CoreAnsx("") && subcategory != CoreAnsx("0");
 }
@@ -42,7 +36,23 @@ bool belongsTo(const CoreAnsx& original, const CoreAnsx& entry) {
     return written == wanted + CoreButl::sCextq7p || written == wanted + CoreButl::sCextxml;
 }
 
+// Modification time of a file found whatever its case, asking the disk once when the name is exact (a
+// bank fill asks for up to 200 here); 0 when there is no such file.
+double modified(const CoreAnsx& path, CoreAnsx& found) {
+    found = path;
+    const double time = CoreHutl::getst(path);
+    if (time != 0.0) return time;
+    found = CoreButl::pcase(path);
+    return found == path ? 0.0 : CoreHutl::getst(found);
+}
+
 } // namespace
+
+CoreNode* CoreMmry::element(const CoreAnsx& tag, const CoreAnsx& value) {
+    CoreNode* node = new CoreNode(tag);
+    node->addcd(new CoreNode(value));
+    return node;
+}
 
 CoreAnsx CoreMmry::cacheName(const MEMORYLOC& loc) const {
     const CoreAnsx stem = CoreButl::getfn(loc.filepath, true);
@@ -78,8 +88,9 @@ void CoreMmry::setca(int32_t n) {
 bool CoreMmry::getca(int32_t n, const CoreAnsx& fileName) {
     if (!bCacheenabled || !within(n, iCmemorydim) || slot(n).used) return false;
     const CoreAnsx name = CoreButl::setfx(fileName, CoreAnsx(CoreButl::sCextxml));
-    if (!CoreFsys::exstf(sCachefolder, name)) return false;
-    const CoreAnsx path = sCachefolder + name;
+    CoreAnsx path;
+    const double cacheTime = modified(sCachefolder + name, path);
+    if (cacheTime == 0.0) return false;
     CoreXml_ document;
     const CoreNode* cache = nullptr;
     try {
@@ -108,9 +119,10 @@ bool CoreMmry::getca(int32_t n, const CoreAnsx& fileName) {
     loc.lazy = true;
     loc.document = nullptr;
 
-    // A program file that cannot be found makes the cache stale (its time would read as 0).
-    if (!CoreFsys::exstf(CoreAnsx(""), loc.cachedfile)) return false;
-    return CoreHutl::getst(CoreButl::pcase(loc.cachedfile)) < CoreHutl::getst(CoreButl::pcase(path));
+    // A program file that cannot be found makes the cache stale.
+    CoreAnsx program;
+    const double programTime = modified(loc.cachedfile, program);
+    return programTime != 0.0 && programTime < cacheTime;
 }
 
 void CoreMmry::invca(int32_t n) {

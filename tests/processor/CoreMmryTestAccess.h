@@ -14,6 +14,13 @@ class CoreMmryTestAccess {
 public:
     static CoreXml_* document(CoreMmry& m, int32_t slot) { return m.slot(slot).document; }
     static CoreAnsx& cachedFile(CoreMmry& m, int32_t slot) { return m.slot(slot).cachedfile; }
+    static CoreAnsx scanText(const CoreMmry& m) { return m.sScantext; }
+    // A used slot as the cache leaves it: lazy, without its document.
+    static void makeLazy(CoreMmry& m, int32_t slot) {
+        delete m.slot(slot).document;
+        m.slot(slot).document = nullptr;
+        m.slot(slot).lazy = true;
+    }
 
     // Every getter's answer for a slot, joined by '|': name, the three categories, description,
     // cached file, file path as stored, as stored and with its folder, the vector container name likewise,

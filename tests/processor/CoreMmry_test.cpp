@@ -135,11 +135,12 @@ TEST_F(CoreMmryTest, ThreadsMixingLockedCallsShareTheMemory) {
             const CoreAnsx filters[3] = {"kit", "0", "0"};
             for (int i = 0; i < 200; ++i) {
                 const int32_t slot = (i * 7 + t) % 50;
-                switch ((i + t) % 5) {
+                switch ((i + t) % 6) {
                 case 0: m->setvl(slot, false, "p.xml", "<PROGRAM><NAME>p</NAME></PROGRAM>"); break;
                 case 1: m->setct(slot, "kit", 0); m->setnm(slot, "n"); break;
                 case 2: m->clrpr(slot); break;
                 case 3: m->updtt(); break;
+                case 4: m->fix_l(slot); m->getvl(slot, false); break; // a re-read while others commit
                 default: m->getck(slot, 1, filters, 1); m->getcf(slot); m->getnm(slot); break;
                 }
             }
