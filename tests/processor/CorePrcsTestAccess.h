@@ -84,7 +84,7 @@ public:
         bool pin, has, autothread;
         int32_t block, host, threadsmin;
         bool use;
-        int32_t active;
+        int32_t active = 0;
     };
     static void setWorker(CorePrcs& e, const Worker& w) {
         e.pinworker = w.pin;
@@ -110,14 +110,15 @@ public:
     }
     static void setBlockStep(CorePrcs& e, int32_t step) { e.blockdim = step; }
     static void setOutputRead(CorePrcs& e, int32_t index) { e.iOutread = index; }
-    // Every sample of every ring the engine owns.
-    static bool ringsHold(const CorePrcs& e, double value) {
+    // Every sample of the input, output and pass-through rings, and with all of the work, scratch
+    // and feedback buffers too.
+    static bool ringsHold(const CorePrcs& e, double value, bool all) {
         for (int c = 0; c < 2; ++c) {
             for (const double* ring : {e.inring[c], e.outring[c], e.passring[c]})
                 for (int32_t i = 0; i < e.workdim; ++i)
                     if (ring[i] != value) return false;
             for (const double* buffer : {e.blockbuf[c], e.scratchbuf[c], e.feedbackbuf[c]})
-                for (int32_t i = 0; i < e.dspdim; ++i)
+                for (int32_t i = 0; all && i < e.dspdim; ++i)
                     if (buffer[i] != value) return false;
         }
         return true;

@@ -265,7 +265,7 @@ TEST_F(CorePrcsTest, BuildsWhatItOwnsWithZeroedRings) {
     EXPECT_EQ(CoreProgTestAccess::rateConversion(program), 250);
     EXPECT_STREQ(Access::dictionary(*e)->getvl("CATEGORY", "PAD").c_str(), "Pads");
     ASSERT_NE(e->getmm(), nullptr);
-    EXPECT_TRUE(Access::ringsHold(*e, 0.0));
+    EXPECT_TRUE(Access::ringsHold(*e, 0.0, true));
 }
 
 TEST_F(CorePrcsTest, APoolRefusingAnyRequestLeavesAFailedEngineAndNoBlock) {
