@@ -63,8 +63,8 @@ private:
     void apply(int channel, int status, int controller, int value, MIDISLIDERCALLBACKINFO* changes);
 
     std::atomic<bool> bActivity;
-    int iSkippedframes; // frames of updte calls that found the queue lock busy
-    bool bSkippedflush; // one of those calls asked for every message
+    int iSkippedframes;         // frames of updte calls that found the queue lock busy
+    bool bSkippedflush;         // one of those calls asked for every message
     Delayed oQueue[iCqueuedim]; // in arrival order
     int iQueued;
     CoreSmph* pLock; // guards the queue; only updte touches its table

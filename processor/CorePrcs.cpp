@@ -31,9 +31,9 @@ void deleteAndClear(T*& object) {
 
 } // namespace
 
-CorePrcs::CorePrcs(CorePool* pool, CoreAnsx pluginFolder, int32_t sampleRate, CoreBlnk* blink, CoreAnsx bundleName,
-                   bool noMetadataCache, bool keepLogSettings, CoreFsys* masterStore, CoreAnsx settingsText,
-                   bool storeFlag, CorePlel* registry)
+CorePrcs::CorePrcs(CorePool* pool, CoreAnsx pluginFolder, int32_t sampleRate, CoreBlnk* blink,
+                   CoreAnsx bundleName, bool noMetadataCache, bool keepLogSettings, CoreFsys* masterStore,
+                   CoreAnsx settingsText, bool storeFlag, CorePlel* registry)
     : CoreTthr(true), pool(pool), sPluginfolder(pluginFolder), sBundlename(bundleName), pBlink(blink),
       bNocache(noMetadataCache), bKeeplog(keepLogSettings), pMasterstore(masterStore), bStoreflag(storeFlag),
       pRegistry(registry), samplerate(sampleRate), iRequestedrate(sampleRate) {
@@ -197,7 +197,8 @@ CorePrcs::EngineGuard::EngineGuard(CorePrcs& engine) : oEngine(engine.enginelock
     oBlock.emplace(engine.blocklock);
 }
 
-CorePrcs::EngineGuard::EngineGuard(CorePrcs& engine, CoreSgrd::TRYONCE) : oEngine(engine.enginelock, CoreSgrd::cConce) {
+CorePrcs::EngineGuard::EngineGuard(CorePrcs& engine, CoreSgrd::TRYONCE)
+    : oEngine(engine.enginelock, CoreSgrd::cConce) {
     if (oEngine.taken()) oBlock.emplace(engine.blocklock, CoreSgrd::cConce);
 }
 

@@ -51,8 +51,8 @@ public:
     static constexpr int32_t iCurefreshoverflow = 1000000; // µs
     static constexpr int32_t iCmindelaydim = 512;          // DSP buffer bounds chosen at first boot
     static constexpr int32_t iCmaxdelaydim = 8192;
-    static constexpr int32_t iCmaxdspbuffer = 65536;         // largest DSP buffer a settings file may ask
-    static constexpr int64_t iCmaxworkbuffer = 1 << 24;      // longest ring, samples
+    static constexpr int32_t iCmaxdspbuffer = 65536;    // largest DSP buffer a settings file may ask
+    static constexpr int64_t iCmaxworkbuffer = 1 << 24; // longest ring, samples
     static constexpr double dCdenormalthreshold = 1e-300;
     static constexpr int32_t iCmemoryrequirements = 20971520;
     static constexpr int32_t iCdelaybypassswitch = 200; // ms
@@ -145,7 +145,7 @@ private:
 
     // One convolver record: record h serves harmonic path h; the last is the extra record.
     struct CONVOLVERLOC {
-        double* kernel[2];  // left, right; lent by the program
+        double* kernel[2];   // left, right; lent by the program
         CoreCnvl* convolver; // owned
         int16_t mode;        // kernel mode in use; -1 none
         bool shortkernel;
@@ -212,15 +212,15 @@ private:
     bool bFastboot = false;
     bool bScanboot = true;
     bool bNodrop = false;
-    bool autothread = true;          // AUTOTHREAD
-    int32_t rateconv = 0;            // RATECONVERSION, µs
-    int32_t iProgramrate = 3000;     // PROGRAMRATE, µs
-    int32_t iLookaheadtime = 3000;   // AHEADLENGTH, µs; PROGRAMRATE when absent
-    int32_t iGuirate = 40000;        // µs
+    bool autothread = true;        // AUTOTHREAD
+    int32_t rateconv = 0;          // RATECONVERSION, µs
+    int32_t iProgramrate = 3000;   // PROGRAMRATE, µs
+    int32_t iLookaheadtime = 3000; // AHEADLENGTH, µs; PROGRAMRATE when absent
+    int32_t iGuirate = 40000;      // µs
     int32_t iExportaudioquality = 1;
-    int32_t ltimed = 10000;          // LTIMED
-    int32_t lfreqd = 1000000;        // LFREQD
-    int32_t iForceoffset = -1;       // FORCEOFFSET, µs
+    int32_t ltimed = 10000;    // LTIMED
+    int32_t lfreqd = 1000000;  // LFREQD
+    int32_t iForceoffset = -1; // FORCEOFFSET, µs
     int16_t iForcolumn = 24;
     CoreAnsx sProgramsubpath = "";
     CoreAnsx sVectorsubpath = "";
@@ -231,16 +231,16 @@ private:
     CoreAnsx sCachesubpath = "";
     CoreAnsx sSetupromname = "";
     CoreAnsx sDictionaryromname = "NULL";
-    int32_t iWorkbuffer = 32000;     // WORKBUFFER as read
-    int32_t iSaveddspbuffer = 8192;  // DSPBUFFER as read: "saved DSP buffer"
+    int32_t iWorkbuffer = 32000;    // WORKBUFFER as read
+    int32_t iSaveddspbuffer = 8192; // DSPBUFFER as read: "saved DSP buffer"
     int32_t iThreads = 0;
-    int32_t threadsmindim = 2048;    // THREADSMINDIM
-    int16_t metertype = 2;           // METERTYPE: the meter type applied
-    int16_t iOtimed = 3;             // OTIMED: current direct kernel mode
-    int16_t iOfreqd = 11;            // OFREQD: current FFT kernel mode
+    int32_t threadsmindim = 2048; // THREADSMINDIM
+    int16_t metertype = 2;        // METERTYPE: the meter type applied
+    int16_t iOtimed = 3;          // OTIMED: current direct kernel mode
+    int16_t iOfreqd = 11;         // OFREQD: current FFT kernel mode
     int16_t iHdim = 1;
-    int16_t hdimmax = 10;            // HDIMMAX: the convolver table has hdimmax + 1 records
-    double dBpmdefault = 120.0;      // BPMDEFAULT / 1000
+    int16_t hdimmax = 10;       // HDIMMAX: the convolver table has hdimmax + 1 records
+    double dBpmdefault = 120.0; // BPMDEFAULT / 1000
     int16_t iFontcolour = 0;
     int16_t iLoaderpriority = 1;
     bool bMode = true;
@@ -264,7 +264,7 @@ private:
     CoreAnsx sDebugfolder = "";    // data path + "DEBUG/"
     CoreAnsx sFoundfolder = "";    // the folder the current program was found in
     CoreAnsx sSkininuse = "";
-    CoreAnsx sGpustatus = "NULL";  // until the boot asks the bridge
+    CoreAnsx sGpustatus = "NULL"; // until the boot asks the bridge
 
     // ---- flags ------------------------------------------------------------------------------------
     std::atomic<bool> engineFailed{false}; // construction failed, or teardown has begun
@@ -281,45 +281,45 @@ private:
     bool bLastloadok = false;
 
     // ---- rates and sizes (samples unless stated) ---------------------------------------------------
-    int32_t samplerate;      // "sample rate", Hz
-    int32_t iRequestedrate;  // Hz
-    int32_t dspdim = 0;      // "DSP buffer": a power of two, at least 16
-    int32_t workdim = 0;     // "work buffer": the ring length L, a power of two
-    int32_t worklast = 0;    // "ring index mask", L - 1
-    int32_t iThreadlatency = 0; // dspdim with the worker, else 0
-    int32_t readbase = 0;    // "processing latency": dspdim + thread latency
-    int32_t blockdim = 0;    // "largest block step"
-    int32_t activedim = 0;   // "work block"
-    int32_t hostdim = 0;     // "host block size"
+    int32_t samplerate;                   // "sample rate", Hz
+    int32_t iRequestedrate;               // Hz
+    int32_t dspdim = 0;                   // "DSP buffer": a power of two, at least 16
+    int32_t workdim = 0;                  // "work buffer": the ring length L, a power of two
+    int32_t worklast = 0;                 // "ring index mask", L - 1
+    int32_t iThreadlatency = 0;           // dspdim with the worker, else 0
+    int32_t readbase = 0;                 // "processing latency": dspdim + thread latency
+    int32_t blockdim = 0;                 // "largest block step"
+    int32_t activedim = 0;                // "work block"
+    int32_t hostdim = 0;                  // "host block size"
     std::atomic<int32_t> iBoothostdim{0}; // the host's size as reported while booting; 0 none
     int32_t iLargestgranule = 128;
     int32_t iMinimumthirdblock = 0;
-    int32_t activerate = -1;  // "effective period": the program update period in use, µs
-    bool ownrate = false;     // activerate comes from the program or the user
-    int32_t iPeriod = 0;      // current program period, samples
+    int32_t activerate = -1; // "effective period": the program update period in use, µs
+    bool ownrate = false;    // activerate comes from the program or the user
+    int32_t iPeriod = 0;     // current program period, samples
     int32_t iNormalperiod = 0;
     int32_t iOfflineperiod = 0;
-    int16_t iLastlevel = -1;  // last process level
-    int16_t iFixedlevel = 0;  // "FIXEDQUALITY level": 4 or 0
+    int16_t iLastlevel = -1; // last process level
+    int16_t iFixedlevel = 0; // "FIXEDQUALITY level": 4 or 0
     bool bRatechanged = false;
-    double dRateratio = 1.0;  // "kernel rate ratio"
+    double dRateratio = 1.0; // "kernel rate ratio"
 
     // ---- delays and ring positions ----------------------------------------------------------------
     int32_t iForceoffsetsamples = 0; // "FORCEOFFSET in samples"; 0 when FORCEOFFSET is not above 0
     int32_t iLookaheadroom = 0;
-    int32_t iDelaycompensation = 0;  // the pass-through distance
-    int32_t iReportedlatency = 0;    // input sample to output on the normal path
-    int32_t iDrydelay = 0;           // "dry delay source": the loaded program's largest IR offset
-    int32_t leaddim = 0;   // "second copy of look-ahead room": kept between input write and read
-    int32_t offsetdim = 0; // "old offset": what the ring layout was last shifted for
-    int32_t inpos = 0;     // input write index
-    int32_t readpos = 0;   // input read index = block position
+    int32_t iDelaycompensation = 0; // the pass-through distance
+    int32_t iReportedlatency = 0;   // input sample to output on the normal path
+    int32_t iDrydelay = 0;          // "dry delay source": the loaded program's largest IR offset
+    int32_t leaddim = 0;            // "second copy of look-ahead room": kept between input write and read
+    int32_t offsetdim = 0;          // "old offset": what the ring layout was last shifted for
+    int32_t inpos = 0;              // input write index
+    int32_t readpos = 0;            // input read index = block position
     int32_t readmark = 0;
-    int32_t outpos = 0;    // output write index
-    int32_t iOutread = 0;  // output read index (host side)
+    int32_t outpos = 0;   // output write index
+    int32_t iOutread = 0; // output read index (host side)
     int32_t iPasswrite = 0;
     int32_t iPassread = 0;
-    int32_t iPending = 0;  // "pending remainder": input not yet handed to the block processor
+    int32_t iPending = 0; // "pending remainder": input not yet handed to the block processor
     int32_t iReady = 0;
     BLOCKREQUEST oRequest{};
 
@@ -328,9 +328,9 @@ private:
     std::atomic<double> dOutputcontrolgain{1.0};
     std::atomic<double> dPassgain{1.0};
     double dOutputgain = 1.0;
-    double tempo = 120.0;           // beats per minute
-    double dProtectionlevel = 1.0;  // linear
-    double cliphold = 0.0;          // "overflow hold time", days
+    double tempo = 120.0;          // beats per minute
+    double dProtectionlevel = 1.0; // linear
+    double cliphold = 0.0;         // "overflow hold time", days
     double dLastoutput = 0.0;
 
     // ---- worker and kernel modes ---------------------------------------------------------------------
@@ -382,7 +382,7 @@ private:
     std::atomic<bool> clipshown{false};
     std::atomic<double> cliptime{0.0}; // "overflow time", days since 1970
     std::atomic<bool> meterflag{false};
-    double loadfig[2] = {};           // seconds of processing per sample; under ringlock
+    double loadfig[2] = {}; // seconds of processing per sample; under ringlock
     std::atomic<int32_t> loadpct[2]{};
     std::atomic<int32_t> iLasttail{0};
     CoreTime* pOutsidemeter = nullptr; // time outside the convolvers
@@ -421,12 +421,12 @@ private:
     CoreSmph passlock;  // "pass-through lock": the pass-through state and ring
     CoreSmph blocklock; // "handshake lock": held while a block is processed; the worker releases it
     CoreSmph fadelock;
-    CoreSmph ringlock;  // "meter lock": the load figures
-    CoreSmph outlock;   // "output index lock"
+    CoreSmph ringlock; // "meter lock": the load figures
+    CoreSmph outlock;  // "output index lock"
     CoreTevn oWorkerevent;
-    CoreTevn oAcknowledge; // "pass-through acknowledge event"
-    CorePbol busy{true};     // the boot gate, "booting flag"
-    CorePbol passthru{true}; // dry pass-through while loading, "busy flag"
+    CoreTevn oAcknowledge;    // "pass-through acknowledge event"
+    CorePbol busy{true};      // the boot gate, "booting flag"
+    CorePbol passthru{true};  // dry pass-through while loading, "busy flag"
     CorePbol clipflag{false}; // "overflow indicator"
     CorePbol oBusymirror{true};
     std::optional<EngineGuard> oHeld; // what lockp took

@@ -34,8 +34,9 @@ bool CorePrcs::setmt(int16_t type, bool force) {
     for (int i = 0; i < 6; ++i) {
         const Ballistics b = ballisticsFor(i, type);
         followers[i]->setvl(static_cast<int32_t>(CoreButl::tpfup(samplerate, b.attackUs)), 0, none,
-                            static_cast<int32_t>(CoreButl::tpfup(samplerate, b.releaseUs)), 0, none, -1.0, b.mode,
-                            false, none, false, none, none, false, 1.0, false, none, none, false, 0.0, 2, none);
+                            static_cast<int32_t>(CoreButl::tpfup(samplerate, b.releaseUs)), 0, none, -1.0,
+                            b.mode, false, none, false, none, none, false, 1.0, false, none, none, false, 0.0,
+                            2, none);
     }
     metertype = type;
     return true;

@@ -54,7 +54,8 @@ const std::vector<CorePrcs::SETTINGKEY>& CorePrcs::settingKeys() {
         {.key = "NODROP", .flag = &E::bNodrop},
         {.key = "AUTOTHREAD", .flag = &E::autothread},
         {.key = "RATECONVERSION", .intValue = &E::rateconv},
-        {.key = "PROGRAMRATE", .intValue = &E::iProgramrate,
+        {.key = "PROGRAMRATE",
+         .intValue = &E::iProgramrate,
          .present = [](E& e) { e.iLookaheadtime = e.iProgramrate; }},
         {.key = "AHEADLENGTH", .intValue = &E::iLookaheadtime},
         {.key = "GUIRATE", .intValue = &E::iGuirate},
@@ -69,12 +70,16 @@ const std::vector<CorePrcs::SETTINGKEY>& CorePrcs::settingKeys() {
         {.key = "SKINSUBPATH", .text = &E::sSkinsubpath, .path = true},
         {.key = "DICTIONARYSUBPATH", .text = &E::sDictionarysubpath, .path = true},
         {.key = "SKINNAME", .text = &E::sSkinname},
-        {.key = "CACHESUBPATH", .text = &E::sCachesubpath, .path = true,
+        {.key = "CACHESUBPATH",
+         .text = &E::sCachesubpath,
+         .path = true,
          .present = [](E& e) { e.bCachepresent = true; }},
         {.key = "SETUPROMNAME", .text = &E::sSetupromname},
         {.key = "DICTIONARYROMNAME", .text = &E::sDictionaryromname},
         {.key = "WORKBUFFER", .intValue = &E::iWorkbuffer},
-        {.key = "DSPBUFFER", .intValue = &E::iSaveddspbuffer, .present = [](E& e) { e.bDspbufferabsent = false; }},
+        {.key = "DSPBUFFER",
+         .intValue = &E::iSaveddspbuffer,
+         .present = [](E& e) { e.bDspbufferabsent = false; }},
         {.key = "THREADS", .intValue = &E::iThreads},
         {.key = "THREADSMINDIM", .intValue = &E::threadsmindim},
         {.key = "METERTYPE", .shortValue = &E::metertype},
@@ -82,7 +87,9 @@ const std::vector<CorePrcs::SETTINGKEY>& CorePrcs::settingKeys() {
         {.key = "OFREQD", .shortValue = &E::iOfreqd},
         {.key = "HDIM", .shortValue = &E::iHdim},
         {.key = "HDIMMAX", .shortValue = &E::hdimmax},
-        {.key = "BPMDEFAULT", .doubleValue = &E::dBpmdefault, .present = [](E& e) { e.dBpmdefault /= 1000.0; }},
+        {.key = "BPMDEFAULT",
+         .doubleValue = &E::dBpmdefault,
+         .present = [](E& e) { e.dBpmdefault /= 1000.0; }},
         {.key = "FONTCOLOUR", .shortValue = &E::iFontcolour},
         {.key = "LOADERPRIORITY", .shortValue = &E::iLoaderpriority},
         {.key = "MODE", .flag = &E::bMode},
@@ -99,14 +106,16 @@ const std::vector<CorePrcs::SETTINGKEY>& CorePrcs::settingKeys() {
 
 void CorePrcs::readSettings(const CoreAnsx& settingsText) {
     if (!endsWithSlash(sPluginfolder)) sPluginfolder += "/";
-    sMasterfilename = sBundlename == CoreAnsx("0") ? CoreAnsx(sCmstrfilenme) : CoreButl::setfx(sBundlename, ".xml");
+    sMasterfilename =
+        sBundlename == CoreAnsx("0") ? CoreAnsx(sCmstrfilenme) : CoreButl::setfx(sBundlename, ".xml");
     sMasterfilepath = sPluginfolder + sMasterfilename;
     sInstallerpath = CoreButl::rnfle(sMasterfilepath, sCinstallerxml, false);
     const bool fromFile = settingsText == CoreAnsx("0");
 
     CoreNode* master = nullptr;
     try {
-        CoreNode* root = fromFile ? pSettingsdoc->getff(sMasterfilepath, true) : pSettingsdoc->getfc(settingsText);
+        CoreNode* root =
+            fromFile ? pSettingsdoc->getff(sMasterfilepath, true) : pSettingsdoc->getfc(settingsText);
         master = root ? root->getcd("MASTER") : nullptr;
     } catch (const CoreAnsx&) {
         master = nullptr; // unreadable: every default stays
@@ -230,9 +239,10 @@ void CorePrcs::deriveSizes() {
                         1);
     }
     if (work > iCmaxworkbuffer) {
-        const CoreAnsx message = CoreAnsx("WORKBUFFER, DSPBUFFER, THREADS, FORCEOFFSET and AHEADLENGTH ask for a ring of ") +
-                                 CoreAnsx(static_cast<long>(work)) + " samples, more than " +
-                                 CoreAnsx(static_cast<long>(iCmaxworkbuffer));
+        const CoreAnsx message =
+            CoreAnsx("WORKBUFFER, DSPBUFFER, THREADS, FORCEOFFSET and AHEADLENGTH ask for a ring of ") +
+            CoreAnsx(static_cast<long>(work)) + " samples, more than " +
+            CoreAnsx(static_cast<long>(iCmaxworkbuffer));
         CoreLog_::loger(message, 1);
         throw message;
     }
@@ -311,8 +321,8 @@ void CorePrcs::chooseSkin() {
     }
     CoreAnsx* names = nullptr;
     int count = 0;
-    CoreHutl::readr(CoreButl::pcase(sDatapath + sSkinsubpath), CoreAnsx("*") + CoreButl::sCextq7s, &names, count,
-                    CoreAnsx("*"));
+    CoreHutl::readr(CoreButl::pcase(sDatapath + sSkinsubpath), CoreAnsx("*") + CoreButl::sCextq7s, &names,
+                    count, CoreAnsx("*"));
     if (count > 0) {
         // Seeded from the wall clock; every entry has the same chance.
         RandomGenerator generator(static_cast<uint32_t>(static_cast<int64_t>(CoreXutl::ttime() * 1e7)));

@@ -126,8 +126,9 @@ int16_t CorePrcs::getpf(int32_t i) {
         CoreSgrd hold(ringlock);
         const double percent = std::trunc(samplerate * loadfig[i] * 100.0);
         // A figure that is not finite reads as 0 rather than as an undefined conversion.
-        loadpct[i].store(std::isfinite(percent) ? static_cast<int32_t>(std::clamp(percent, -2147483648.0, 2147483647.0))
-                                                : 0);
+        loadpct[i].store(std::isfinite(percent)
+                             ? static_cast<int32_t>(std::clamp(percent, -2147483648.0, 2147483647.0))
+                             : 0);
     }
     return static_cast<int16_t>(loadpct[i].load());
 }
