@@ -2,8 +2,9 @@
 // the convolvers, the program, the program memory and the dictionary, and keeps the state, meters
 // and control values that the host entry, the block processor, the loaders and the beans share.
 // Built and destroyed by the master object. Many threads enter it (host audio and event threads,
-// worker, control, display, loaders); locks are taken in the order enginelock → blocklock →
-// passlock → ringlock, and code that must not wait tries a lock once and falls back.
+// worker, control, display, loaders). Lock order: bootlock → enginelock → blocklock → passlock →
+// ringlock → the program memory's lock; fadelock and outlock are innermost. Code that must not wait
+// tries a lock once and falls back; the engine pair is taken through EngineGuard.
 #pragma once
 #include "base/CoreAnsx.h"
 #include "base/CorePbol.h"

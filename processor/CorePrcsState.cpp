@@ -101,6 +101,7 @@ void CorePrcs::setpo(int32_t n) {
     // The look-ahead room stays between input write and input read; the block position moves down
     // onto the block grid and the samples it skips wait as pending input. The host's output read
     // index stays, so the output is delayed by exactly the change of offset.
+    if (isfailed()) return;
     const int32_t step = std::max(blockdim, 1);
     inpos = wrapped(static_cast<int64_t>(inpos) - n + offsetdim, workdim);
     const int32_t read = wrapped(static_cast<int64_t>(inpos) - leaddim, workdim);
@@ -110,6 +111,7 @@ void CorePrcs::setpo(int32_t n) {
 }
 
 void CorePrcs::setpp() {
+    if (isfailed()) return;
     const int64_t shift = static_cast<int64_t>(readbase) - readpos;
     inpos = wrapped(inpos + shift, workdim);
     outpos = wrapped(outpos + shift, workdim);

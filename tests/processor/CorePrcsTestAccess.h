@@ -20,8 +20,9 @@ public:
 
     // What construction left, as text: a settings key's value through the reader's own key table
     // (flags "1"/"0", numbers in decimal, doubles "%G"), or one of: failed, firstboot, found (master
-    // found and installer merged), datapath, temprepository, skin, alternatives ('|' after each),
-    // midiN (slot N's status/controller), layout (the numbers of Rings in order, blank-separated).
+    // found and installer merged), datapath, temprepository, skin, protection (linear), alternatives ('|'
+    // after each), midiN (slot N's status/controller), layout (the numbers of Rings in order,
+    // blank-separated).
     static std::string probe(CorePrcs& e, const std::string& what) {
         const auto flag = [](bool on) { return std::string(on ? "1" : "0"); };
         if (what == "failed") return flag(e.isfailed());
@@ -30,6 +31,7 @@ public:
         if (what == "datapath") return e.sDatapath.c_str();
         if (what == "temprepository") return e.sTemprepository.c_str();
         if (what == "skin") return e.sSkininuse.c_str();
+        if (what == "protection") return CoreAnsx(e.dProtectionlevel).c_str();
         std::string text;
         if (what == "alternatives")
             for (const CoreAnsx& path : e.oAlternatives) text += std::string(path.c_str()) + "|";

@@ -54,6 +54,9 @@ TEST_F(CorePrcsTest, ReadsTheSettingsAndDerivesSizesPathsAndSkin) {
         {"<SKINNAME>a\\b</SKINNAME>", "SKINNAME", "a\\b"}, // not a path key
         {"<BPMDEFAULT>140000</BPMDEFAULT>", "BPMDEFAULT", "140"},
         {"<MAGIC> abcdef </MAGIC>", "MAGIC", "abcd"},
+        {"<PROTECTIONDB>0</PROTECTIONDB>", "protection", "15.8489"},
+        {"<PROTECTIONDB> 0 </PROTECTIONDB>", "protection", "1"},
+        {"<PROTECTIONDB>6</PROTECTIONDB>", "protection", "1.99526"},
         {"<FASTBOOT>0</FASTBOOT>", "firstboot", "1"},
         {"<METERTYPE>12</METERTYPE>", "METERTYPE", "2"}, // no such meter type
         {"<alternativedatapath>/abs/One</alternativedatapath><AlternativeDataPath> rel\\Two "
