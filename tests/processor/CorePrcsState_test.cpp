@@ -1,4 +1,4 @@
-// The engine's state, meters and control values on a booted engine: forwards, the worker rule, the
+// The engine's state, meters and control values on a booted engine: the worker rule, the
 // ring layout, the side-chain ring, readers that never wait, meter ballistics and indicators, control
 // values from the host, the display and MIDI, and those threads together.
 #include "processor/CorePrcs.h"
@@ -37,11 +37,6 @@ protected:
     CoreBlnk blink;
     std::unique_ptr<CorePrcs> e;
 };
-
-TEST_F(CorePrcsStateTest, ThreadPrioritiesOutsideTheLevelsBecomeOne) {
-    for (auto [priority, level] : {std::pair{0, 0}, {2, 2}, {3, 3}, {4, 4}, {1, 1}, {5, 1}, {-1, 1}})
-        EXPECT_EQ(CorePrcs::gettp(priority), level) << priority;
-}
 
 TEST_F(CorePrcsStateTest, WorkerRuleDecidesTheWorkBlockOnceBooted) {
     struct Row {
