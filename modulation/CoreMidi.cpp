@@ -21,14 +21,22 @@ int clampedByte(int value) {
     return value < 0 ? 0 : (value > 127 ? 127 : value);
 }
 
+constexpr std::memory_order relaxed = std::memory_order_relaxed;
+
 } // namespace
 
 CoreMidi::CoreMidi()
-    : bActivity(false), iSkippedframes(0), bSkippedflush(false), pQueue(new CoreTlst), pLock(new CoreSmph),
+    : bActivity(false), iSkippedframes(0), bSkippedflush(false), oQueue(), iQueued(0), pLock(new CoreSmph),
       pSlots(new Slot[iCslots]), pImmediatechanges(new MIDISLIDERCALLBACKINFO[iCslots]),
       pQueuedchanges(new MIDISLIDERCALLBACKINFO[iCslots]) {
-    for (int i = 0; i < iCslots; ++i)
-        pSlots[i] = Slot{false, freshStatus, freshController, freshChannelPlusOne, 0};
+    for (int i = 0; i < iCslots; ++i) {
+        Slot& slot = pSlots[i];
+        slot.learn.store(false, relaxed);
+        slot.status.store(freshStatus, relaxed);
+        slot.controller.store(freshController, relaxed);
+        slot.channelPlusOne.store(freshChannelPlusOne, relaxed);
+        slot.lastValue.store(0, relaxed);
+    }
     clearTable(pImmediatechanges);
     clearTable(pQueuedchanges);
 }
@@ -38,22 +46,19 @@ CoreMidi::~CoreMidi() {
     delete[] pSlots;
     delete[] pImmediatechanges;
     delete[] pQueuedchanges;
-    for (int i = 0; i < pQueue->Count; ++i) delete static_cast<Delayed*>((*pQueue)[i]);
-    delete pQueue;
 }
 
 void CoreMidi::apply(int channel, int status, int controller, int value, MIDISLIDERCALLBACKINFO* changes) {
     bActivity.store(true);
     for (int i = 0; i < iCslots; ++i) {
         Slot& slot = pSlots[i];
-        if (slot.learn) {
-            slot.learn = false;
-            slot.status = status;
-            slot.controller = controller;
+        if (slot.learn.exchange(false, relaxed)) {
+            slot.status.store(status, relaxed);
+            slot.controller.store(controller, relaxed);
         }
-        if (slot.controller == controller && slot.status == status) {
-            slot.channelPlusOne = channel + 1;
-            slot.lastValue = value;
+        if (slot.controller.load(relaxed) == controller && slot.status.load(relaxed) == status) {
+            slot.channelPlusOne.store(channel + 1, relaxed);
+            slot.lastValue.store(value, relaxed);
             changes[i].changed = true;
             changes[i].value = static_cast<float>(value * CoreButl::dCmidifactor);
         }
@@ -65,12 +70,11 @@ CoreMidi::MIDISLIDERCALLBACKINFO* CoreMidi::mdctr(int delay, int channel, int st
     clearTable(pImmediatechanges);
     value = clampedByte(value);
     if (delay > 0) {
-        Delayed* record = new Delayed{delay, channel, status, controller, value};
         pLock->locks();
-        const bool added = pQueue->Add(record);
+        const bool queued = iQueued < iCqueuedim;
+        if (queued) oQueue[iQueued++] = Delayed{delay, channel, status, controller, value};
         pLock->relse();
-        if (!added) delete record;
-        return pImmediatechanges;
+        if (queued) return pImmediatechanges;
     }
     apply(channel, status, controller, value, pImmediatechanges);
     return pImmediatechanges;
@@ -88,19 +92,16 @@ CoreMidi::MIDISLIDERCALLBACKINFO* CoreMidi::updte(int frames) {
     frames = bSkippedflush ? -1 : iSkippedframes;
     iSkippedframes = 0;
     bSkippedflush = false;
-    const int count = pQueue->Count;
-    int index = 0;
-    for (int visited = 0; visited < count; ++visited) {
-        Delayed* record = static_cast<Delayed*>((*pQueue)[index]);
-        if (frames >= 0) record->delay -= frames;
-        if (frames < 0 || record->delay < 1) {
-            apply(record->channel, record->status, record->controller, record->value, pQueuedchanges);
-            delete record;
-            pQueue->Delete(index); // the next record moves into this place
-        } else {
-            ++index;
-        }
+    int kept = 0;
+    for (int i = 0; i < iQueued; ++i) {
+        Delayed record = oQueue[i];
+        if (frames >= 0) record.delay -= frames;
+        if (frames < 0 || record.delay < 1)
+            apply(record.channel, record.status, record.controller, record.value, pQueuedchanges);
+        else
+            oQueue[kept++] = record; // the waiting records close up in arrival order
     }
+    iQueued = kept;
     pLock->relse();
     return pQueuedchanges;
 }
@@ -109,11 +110,11 @@ void CoreMidi::setms(int16_t slot, int status, int controller) {
     if (slot < 0 || slot >= iCslots) return;
     Slot& target = pSlots[slot];
     if (controller >= 0) {
-        target.learn = false;
-        target.status = status;
-        target.controller = controller > 127 ? 127 : controller;
+        target.learn.store(false, relaxed);
+        target.status.store(status, relaxed);
+        target.controller.store(controller > 127 ? 127 : controller, relaxed);
     } else {
-        target.learn = !target.learn;
+        target.learn.store(!target.learn.load(relaxed), relaxed);
     }
 }
 
@@ -128,11 +129,11 @@ void CoreMidi::getms(int16_t slot, bool& learn, int& status, int& controller, in
         return;
     }
     const Slot& source = pSlots[slot];
-    learn = source.learn;
-    status = source.status;
-    controller = source.controller;
-    channelPlusOne = source.channelPlusOne;
-    value = source.lastValue;
+    learn = source.learn.load(relaxed);
+    status = source.status.load(relaxed);
+    controller = source.controller.load(relaxed);
+    channelPlusOne = source.channelPlusOne.load(relaxed);
+    value = source.lastValue.load(relaxed);
 }
 
 bool CoreMidi::actvt() {
@@ -141,7 +142,7 @@ bool CoreMidi::actvt() {
 
 int CoreMidi::getel() {
     pLock->locks();
-    const int count = pQueue->Count;
+    const int count = iQueued;
     pLock->relse();
     return count;
 }

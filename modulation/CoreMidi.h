@@ -1,11 +1,10 @@
 // CoreMidi: eight MIDI controller slots, each bound to a status byte and a controller number (or
 // learning them from the next message); matching messages set the slot's value byte / 127, delayed
-// ones are queued until their sample offset has passed. Owned by the processor, which serialises the
-// slot accessors under its engine lock; the queue has its own lock, so mdctr and updte may run on
-// different threads.
+// ones wait in a preallocated queue until their sample offset has passed. Owned by the processor.
+// mdctr (the host's event thread), updte (the block processor) and setms (the display) may run on
+// different threads: the queue has its own lock and every slot field is a relaxed atomic.
 #pragma once
 #include "base/CoreSmph.h"
-#include "base/CoreTlst.h"
 
 #include <atomic>
 #include <cstdint>
@@ -13,6 +12,9 @@
 class CoreMidi {
 public:
     static constexpr int iCslots = 8;
+    // Delayed messages held at once; one arriving while the queue is full applies at once, so the
+    // event thread (the audio thread in most hosts) never allocates.
+    static constexpr int iCqueuedim = 256;
 
     // One slot's result of a call: changed when a message matched it; value = data byte 2 / 127.
     struct MIDISLIDERCALLBACKINFO {
@@ -26,8 +28,8 @@ public:
     CoreMidi& operator=(const CoreMidi&) = delete;
 
     // One message; value bytes are clamped to 0..127. With delay > 0 (samples) the message is queued
-    // and the returned table is all unchanged; otherwise it applies at once. The table stays valid
-    // until the next mdctr.
+    // and the returned table is all unchanged; otherwise, or when the queue is full, it applies at
+    // once. The table stays valid until the next mdctr.
     MIDISLIDERCALLBACKINFO* mdctr(int delay, int channel, int status, int controller, int value);
     // Counts the queued messages down by frames and applies those that are due (all of them for
     // frames < 0). Never waits: while mdctr holds the queue lock the call changes nothing and its
@@ -44,11 +46,11 @@ public:
 
 private:
     struct Slot {
-        bool learn;
-        int status;
-        int controller;
-        int channelPlusOne;
-        int lastValue;
+        std::atomic<bool> learn;
+        std::atomic<int> status;
+        std::atomic<int> controller;
+        std::atomic<int> channelPlusOne;
+        std::atomic<int> lastValue;
     };
     struct Delayed {
         int delay; // samples still to wait
@@ -61,10 +63,11 @@ private:
     void apply(int channel, int status, int controller, int value, MIDISLIDERCALLBACKINFO* changes);
 
     std::atomic<bool> bActivity;
-    int iSkippedframes; // frames of updte calls that found the queue lock busy
-    bool bSkippedflush; // one of those calls asked for every message
-    CoreTlst* pQueue;   // owned Delayed records
-    CoreSmph* pLock;    // guards the queue; only updte touches its table
+    int iSkippedframes;         // frames of updte calls that found the queue lock busy
+    bool bSkippedflush;         // one of those calls asked for every message
+    Delayed oQueue[iCqueuedim]; // in arrival order
+    int iQueued;
+    CoreSmph* pLock; // guards the queue; only updte touches its table
     Slot* pSlots;
     // Separate tables for mdctr and updte: a message posted from the host's event thread must not
     // clear the result that the block processor is still reading.

@@ -9,14 +9,15 @@ void CoreSrce::setvl(double v) {
     case FP_ZERO:
     case FP_SUBNORMAL:
     case FP_NAN:
-        dValue = 0.0;
+        v = 0.0;
         break;
     case FP_INFINITE:
-        dValue = v > 0.0 ? 1.0 : -1.0;
+        v = v > 0.0 ? 1.0 : -1.0;
         break;
     default:
-        dValue = v;
+        break;
     }
+    dValue.store(v, std::memory_order_relaxed);
 }
 
 CoreAnsx CoreSrce::getlb() const {

@@ -1,8 +1,11 @@
 // CoreSrce: one named modulation slot (key, display label, current bipolar value). Its modulator
 // writes it once per block; modulated parameters read it through a pointer. Owned by a DataSrce.
-// No locks: written and read by the block processing of the program that owns the table.
+// No locks: the value is a relaxed atomic, because the controls' slots are also written by MIDI, the
+// display and host automation while the block processing and the parameter refresh read them.
 #pragma once
 #include "base/CoreAnsx.h"
+
+#include <atomic>
 
 class CoreSrce {
 public:
@@ -12,7 +15,7 @@ public:
     // as +-1.0, so no slot ever carries a non-finite value into the parameters that follow it.
     // Finite values outside -1..+1 are kept as given.
     void setvl(double v);
-    double getvl() const { return dValue; }
+    double getvl() const { return dValue.load(std::memory_order_relaxed); }
     CoreAnsx getky() const { return sKey; }
     // The label, or the key when the label is empty or "0".
     CoreAnsx getlb() const;
@@ -20,5 +23,5 @@ public:
 private:
     CoreAnsx sKey;
     CoreAnsx sLabel;
-    double dValue;
+    std::atomic<double> dValue;
 };

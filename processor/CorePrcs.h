@@ -1,0 +1,434 @@
+// CorePrcs: the engine of one plug-in instance. Reads the master settings, sizes and owns the rings,
+// the convolvers, the program, the program memory and the dictionary, and keeps the state, meters
+// and control values that the host entry, the block processor, the loaders and the beans share.
+// Built and destroyed by the master object. Many threads enter it (host audio and event threads,
+// worker, control, display, loaders). Lock order: bootlock → enginelock → blocklock → passlock →
+// ringlock → the program memory's lock; fadelock and outlock are innermost. Code that must not wait
+// tries a lock once and falls back; the engine pair is taken through EngineGuard.
+#pragma once
+#include "base/CoreAnsx.h"
+#include "base/CorePbol.h"
+#include "base/CoreSgrd.h"
+#include "base/CoreSmph.h"
+#include "base/CoreTevn.h"
+#include "base/CoreTthr.h"
+#include "modulation/CoreMidi.h"
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+class CoreBlnk;
+class CoreCnvl;
+class CoreCubr;
+class CoreDcry;
+class CoreEnvf;
+class CoreFsys;
+class CoreMmry;
+class CoreNode;
+class CorePlel;
+class CorePmsg;
+class CorePool;
+class CorePrm_;
+class CoreProg;
+class CoreTime;
+class CoreVars;
+class CoreXml_;
+class DataGfun;
+class DataSrce;
+
+class CorePrcs : public CoreTthr {
+public:
+    static constexpr char sCmstrfilenme[] = "VORLAN2.XML"; // settings file name without a bundle name
+    static constexpr char sCinstallerxml[] = "_installer"; // inserted before the settings file's extension
+    static constexpr char sCemptyxml[] = "NOCHUNK";        // the host chunk of an empty state
+    static constexpr char sCinitprogram[] = "Init Program";
+    static constexpr char sCinitfilenme[] = "INIT.XML";
+    static constexpr char sCmutexintrface[] = "VORLAN_INTRFACE";
+    // Folder name of the temporary repository (program loading and export) below the data path.
+    static constexpr char sCtemprepository[] = "VorlanTempRepository/";
+    static constexpr double dCprotectiondb = 24.0;
+    static constexpr int32_t iCurefreshoverflow = 1000000; // µs
+    static constexpr int32_t iCmindelaydim = 512;          // DSP buffer bounds chosen at first boot
+    static constexpr int32_t iCmaxdelaydim = 8192;
+    static constexpr int32_t iCmaxdspbuffer = 65536;    // largest DSP buffer a settings file may ask
+    static constexpr int64_t iCmaxworkbuffer = 1 << 24; // longest ring, samples
+    static constexpr double dCdenormalthreshold = 1e-300;
+    static constexpr int32_t iCmemoryrequirements = 20971520;
+    static constexpr int32_t iCdelaybypassswitch = 200; // ms
+    static constexpr int32_t iCmswatchdog = 2000;       // ms before a teardown wait is logged
+    static constexpr int16_t iCmetertypes = 10;         // meter types 0..9 (9: off)
+
+    // Arguments in the master object's order. pluginFolder ends with '/'; bundleName and
+    // settingsText "0" mean none (settingsText replaces the file). Never throws: a failure leaves
+    // the engine failed (isfailed), with whatever was built freed by the destructor.
+    CorePrcs(CorePool* pool, CoreAnsx pluginFolder, int32_t sampleRate, CoreBlnk* blink, CoreAnsx bundleName,
+             bool noMetadataCache, bool keepLogSettings, CoreFsys* masterStore, CoreAnsx settingsText,
+             bool storeFlag, CorePlel* registry);
+    ~CorePrcs() override;
+    CorePrcs(const CorePrcs&) = delete;
+    CorePrcs& operator=(const CorePrcs&) = delete;
+
+    bool isfailed() const { return engineFailed.load(std::memory_order_relaxed); }
+
+    // Takes enginelock, then blocklock, and releases them in reverse, also when a throw leaves the
+    // scope. The try form makes one attempt at each (blocklock only once enginelock is held) and
+    // holds nothing unless taken() is true.
+    class EngineGuard {
+    public:
+        explicit EngineGuard(CorePrcs& engine);
+        EngineGuard(CorePrcs& engine, CoreSgrd::TRYONCE);
+        EngineGuard(const EngineGuard&) = delete;
+        EngineGuard& operator=(const EngineGuard&) = delete;
+        bool taken() const { return oEngine.taken() && oBlock && oBlock->taken(); }
+
+    private:
+        CoreSgrd oEngine;
+        std::optional<CoreSgrd> oBlock; // released first
+    };
+
+    // ---- accessors and forwards -------------------------------------------------------------------
+    CoreMmry* getmm() const { return memory; }
+    CoreFsys* getfs() const { return files; }
+    int32_t getrc() const { return activerate; }
+    bool getpc() { return meterflag.exchange(false); }
+    bool getby() const { return passthru.getvl(); }
+    void setby(bool on) { passthru.setvl(on); }
+    int32_t getfl(int16_t which) const; // 0 LTIMED, 1 LFREQD; other selectors read 0
+    void setfl(int16_t which, int32_t value);
+    static int16_t gettp(int16_t priority); // 0, 2, 3, 4 kept, anything else 1
+    static bool iscst() { return false; }
+    static CoreAnsx getsd() { return CoreAnsx("0"); }
+    void print() const; // "outpos, readpos, inpos" on standard output
+    CorePrm_* getpm(int16_t i) const;
+    void setpm(int16_t i, CorePrm_* parameter);
+    DataGfun* getgf() const;
+    DataSrce* getsr() const;
+    void setvr();
+    void setrc(int32_t us); // below 0: applies the stored limit again
+    bool isbev(int16_t mode) const;
+    void lockp(); // enginelock, then blocklock, waiting as long as needed
+    void rlsep(); // releases what lockp took, in reverse
+
+    // ---- state -------------------------------------------------------------------------------------
+    void adjml();
+    void blksz(int32_t n);
+    void setpo(int32_t n);
+    void setpp();
+    int16_t getpf(int32_t i);
+    int32_t getts();
+    void cleck();
+    void allcq(); // may throw the pool's CoreAnsx; the state then stays as it was
+    void dealq();
+    void delsf();
+    void cleby();
+    void clepr(bool convolvers); // the caller holds enginelock and blocklock
+    void clean();
+    CoreAnsx getnp() const;
+    void setpf(const CoreAnsx& path);
+
+    // ---- meters and indicators ---------------------------------------------------------------------
+    bool setmt(int16_t type, bool force); // false for a type outside 0..9, which changes nothing
+    bool updld();
+
+    // ---- control values ----------------------------------------------------------------------------
+    void setiv(int16_t i, double v, bool normal);
+    void mdupd(CoreMidi::MIDISLIDERCALLBACKINFO* info);
+    void mdctr(int32_t delay, int32_t packed);
+    void mdctr(int32_t delay, int32_t b0, int32_t b1, int32_t b2, int32_t b3);
+    void setms(int16_t slot, int32_t status, int32_t controller);
+    void updpm();
+    double getsc(const CoreAnsx& name) const;
+
+private:
+    friend class CorePrcsTestAccess;
+
+    // One convolver record: record h serves harmonic path h; the last is the extra record.
+    struct CONVOLVERLOC {
+        double* kernel[2];   // left, right; lent by the program
+        CoreCnvl* convolver; // owned
+        int16_t mode;        // kernel mode in use; -1 none
+        bool shortkernel;
+    };
+    // One plan record per convolver record.
+    struct PLANLOC {
+        bool used;
+        void* plan;    // the common buffer the convolver set-up returned
+        int32_t ratio; // the record's block divided by its partition
+    };
+    // What the host entry hands the block processor.
+    struct BLOCKREQUEST {
+        int32_t start;
+        int32_t count;
+        int32_t period;
+        double outputgain;
+        double outputcontrolgain;
+        int32_t drydelay;
+        bool ratechanged;
+    };
+    // One key of the master settings, in read order; exactly one field is set.
+    struct SETTINGKEY {
+        const char* key = nullptr;
+        CoreAnsx CorePrcs::*text = nullptr;
+        bool path = false; // backslashes become '/'
+        bool CorePrcs::*flag = nullptr;
+        int16_t CorePrcs::*shortValue = nullptr;
+        int32_t CorePrcs::*intValue = nullptr;
+        double CorePrcs::*doubleValue = nullptr;
+        void (*present)(CorePrcs&) = nullptr; // run when the key is present
+    };
+    static const std::vector<SETTINGKEY>& settingKeys();
+
+    // ---- construction (processor/CorePrcs.cpp, processor/CorePrcsSettings.cpp) ----------------------
+    void build(const CoreAnsx& settingsText);
+    void release(); // frees whatever exists, in the reverse order of building
+    void readSettings(const CoreAnsx& settingsText);
+    void readKeys(CoreNode* master);
+    void resolveDataPath(bool present);
+    void deriveSizes();
+    void logSettings() const;
+    void chooseSkin();
+    double* ring(int32_t count); // zeroed pool block labelled "PRCS"
+    void freeRing(double*& block);
+    // Waits for lock; once ms have passed logs one level-1 line naming it and keeps waiting.
+    static void lockw(CoreSmph& lock, int32_t ms, const char* name);
+    bool booted() const { return !busy.getvl(); }
+
+    // ---- constructor arguments --------------------------------------------------------------------
+    CorePool* pool;
+    CoreAnsx sPluginfolder;
+    CoreAnsx sBundlename;
+    CoreBlnk* pBlink;       // not owned
+    bool bNocache;          // the memory is built without its metadata cache
+    bool bKeeplog;          // the log folder and level are left as they are
+    CoreFsys* pMasterstore; // the master object's store, not owned; may be null
+    bool bStoreflag;        // handed to the engine's own stores
+    CorePlel* pRegistry;    // shared kernel registry, not owned
+
+    // ---- master settings, by key, with their defaults (the settings writer saves these) -------------
+    CoreAnsx sMagic = "0";          // MAGIC: the plug-in's unique id
+    CoreAnsx sDatapathsetting = ""; // DATAPATH as read, '/' for '\'
+    int16_t iDl = 0;                // DL: log debug level
+    bool bFastboot = false;
+    bool bScanboot = true;
+    bool bNodrop = false;
+    bool autothread = true;        // AUTOTHREAD
+    int32_t rateconv = 0;          // RATECONVERSION, µs
+    int32_t iProgramrate = 3000;   // PROGRAMRATE, µs
+    int32_t iLookaheadtime = 3000; // AHEADLENGTH, µs; PROGRAMRATE when absent
+    int32_t iGuirate = 40000;      // µs
+    int32_t iExportaudioquality = 1;
+    int32_t ltimed = 10000;    // LTIMED
+    int32_t lfreqd = 1000000;  // LFREQD
+    int32_t iForceoffset = -1; // FORCEOFFSET, µs
+    int16_t iForcolumn = 24;
+    CoreAnsx sProgramsubpath = "";
+    CoreAnsx sVectorsubpath = "";
+    CoreAnsx sSetupsubpath = "";
+    CoreAnsx sSkinsubpath = "";
+    CoreAnsx sDictionarysubpath = "";
+    CoreAnsx sSkinname = "";
+    CoreAnsx sCachesubpath = "";
+    CoreAnsx sSetupromname = "";
+    CoreAnsx sDictionaryromname = "NULL";
+    int32_t iWorkbuffer = 32000;    // WORKBUFFER as read
+    int32_t iSaveddspbuffer = 8192; // DSPBUFFER as read: "saved DSP buffer"
+    int32_t iThreads = 0;
+    int32_t threadsmindim = 2048; // THREADSMINDIM
+    int16_t metertype = 2;        // METERTYPE: the meter type applied
+    int16_t iOtimed = 3;          // OTIMED: current direct kernel mode
+    int16_t iOfreqd = 11;         // OFREQD: current FFT kernel mode
+    int16_t iHdim = 1;
+    int16_t hdimmax = 10;       // HDIMMAX: the convolver table has hdimmax + 1 records
+    double dBpmdefault = 120.0; // BPMDEFAULT / 1000
+    int16_t iFontcolour = 0;
+    int16_t iLoaderpriority = 1;
+    bool bMode = true;
+    int32_t iFixedquality = 0;
+    CoreAnsx sServeraddress = "";
+    CoreAnsx sServerport = "NULL";
+    double dProtectiondb = dCprotectiondb;
+    bool bLegacystereochannel = true;
+    int32_t iRefreshoverflow = iCurefreshoverflow; // µs
+    int32_t iIppthreads = 1;
+    std::vector<CoreAnsx> oAlternatives; // ALTERNATIVEDATAPATH entries, resolved
+    bool bCachepresent = false;          // CACHESUBPATH was given
+
+    // ---- paths and names --------------------------------------------------------------------------
+    CoreAnsx sMasterfilename = "";
+    CoreAnsx sMasterfilepath = "";
+    CoreAnsx sInstallerpath = "";
+    CoreAnsx sDatapath = "";       // a folder ending in '/': memory, sub-paths, dictionary, log, skins
+    CoreAnsx sDatacontainer = "";  // the container file DATAPATH named, else empty
+    CoreAnsx sTemprepository = ""; // data path + "VorlanTempRepository/"
+    CoreAnsx sDebugfolder = "";    // data path + "DEBUG/"
+    CoreAnsx sFoundfolder = "";    // the folder the current program was found in
+    CoreAnsx sSkininuse = "";
+    CoreAnsx sGpustatus = "NULL"; // until the boot asks the bridge
+
+    // ---- flags ------------------------------------------------------------------------------------
+    std::atomic<bool> engineFailed{false}; // construction failed, or teardown has begun
+    bool bMasterfound = false;
+    bool bInstallermerged = false;
+    bool bFirstboot = true; // FASTBOOT absent
+    bool bOtimedabsent = true;
+    bool bDspbufferabsent = true;
+    bool bBootfailed = false;
+    int16_t iBootstep = 0;
+    std::atomic<bool> statechanged{false};  // "chunk-changed flag": the first real change of state
+    bool loadfallback = true;               // "fallback": the last load fell back to slot 0
+    std::atomic<bool> paramsupdated{false}; // "updated flag": updpm ran (read-and-clear by a bean)
+    bool bLastloadok = false;
+
+    // ---- rates and sizes (samples unless stated) ---------------------------------------------------
+    int32_t samplerate;                   // "sample rate", Hz
+    int32_t iRequestedrate;               // Hz
+    int32_t dspdim = 0;                   // "DSP buffer": a power of two, at least 16
+    int32_t workdim = 0;                  // "work buffer": the ring length L, a power of two
+    int32_t worklast = 0;                 // "ring index mask", L - 1
+    int32_t iThreadlatency = 0;           // dspdim with the worker, else 0
+    int32_t readbase = 0;                 // "processing latency": dspdim + thread latency
+    int32_t blockdim = 0;                 // "largest block step"
+    int32_t activedim = 0;                // "work block"
+    int32_t hostdim = 0;                  // "host block size"
+    std::atomic<int32_t> iBoothostdim{0}; // the host's size as reported while booting; 0 none
+    int32_t iLargestgranule = 128;
+    int32_t iMinimumthirdblock = 0;
+    int32_t activerate = -1; // "effective period": the program update period in use, µs
+    bool ownrate = false;    // activerate comes from the program or the user
+    int32_t iPeriod = 0;     // current program period, samples
+    int32_t iNormalperiod = 0;
+    int32_t iOfflineperiod = 0;
+    int16_t iLastlevel = -1; // last process level
+    int16_t iFixedlevel = 0; // "FIXEDQUALITY level": 4 or 0
+    bool bRatechanged = false;
+    double dRateratio = 1.0; // "kernel rate ratio"
+
+    // ---- delays and ring positions ----------------------------------------------------------------
+    int32_t iForceoffsetsamples = 0; // "FORCEOFFSET in samples"; 0 when FORCEOFFSET is not above 0
+    int32_t iLookaheadroom = 0;
+    int32_t iDelaycompensation = 0; // the pass-through distance
+    int32_t iReportedlatency = 0;   // input sample to output on the normal path
+    int32_t iDrydelay = 0;          // "dry delay source": the loaded program's largest IR offset
+    int32_t leaddim = 0;            // "second copy of look-ahead room": kept between input write and read
+    int32_t offsetdim = 0;          // "old offset": what the ring layout was last shifted for
+    int32_t inpos = 0;              // input write index
+    int32_t readpos = 0;            // input read index = block position
+    int32_t readmark = 0;
+    int32_t outpos = 0;   // output write index
+    int32_t iOutread = 0; // output read index (host side)
+    int32_t iPasswrite = 0;
+    int32_t iPassread = 0;
+    int32_t iPending = 0; // "pending remainder": input not yet handed to the block processor
+    int32_t iReady = 0;
+    BLOCKREQUEST oRequest{};
+
+    // ---- gains and levels -------------------------------------------------------------------------
+    std::atomic<double> dInputcontrolgain{1.0};
+    std::atomic<double> dOutputcontrolgain{1.0};
+    std::atomic<double> dPassgain{1.0};
+    double dOutputgain = 1.0;
+    double tempo = 120.0;          // beats per minute
+    double dProtectionlevel = 1.0; // linear
+    double cliphold = 0.0;         // "overflow hold time", days
+    double dLastoutput = 0.0;
+
+    // ---- worker and kernel modes ---------------------------------------------------------------------
+    bool hasworker = false; // "worker enabled": THREADS above 0
+    bool useworker = false;
+    bool pinworker = false; // a convolver runs on the GPU ("any GPU")
+    bool bNosleep = false;
+    bool bInvisiblethread = false;
+    bool bMono = false;
+    int16_t iCommand = 0;
+    int16_t iCommandindex = 0;
+    bool bPlanfailed = false;
+    bool bAnyrefused = false;
+    bool bAlluntimed = false;
+
+    // ---- crossfade ---------------------------------------------------------------------------------
+    int16_t iSmooth = -1; // SMOOTH; negative: no crossfade
+    int16_t iStepindex = 0;
+    double* pFadeA = nullptr;
+    double* pFadeB = nullptr;
+    int32_t iFadecapacity = 0;
+    double* pMainfade = nullptr;
+    double* pAlternatefade = nullptr;
+    int32_t iFadeposition = 0;
+    int32_t iCountdown = 0;
+    bool fadeready = false;
+    bool bProgramready = false;
+    bool bSecondkernels = false;
+
+    // ---- block processing state ---------------------------------------------------------------------
+    int16_t hdimused = 0;
+    bool bHybrid = false;
+    double dFeedbackgain = 0.0;
+    bool bFeedbackon = false;
+    bool bClippause = false;
+    bool bDryon = false;
+    double dDrygain = 0.0;
+    double dLookaheadbase = 0.0;
+    double dLookaheadvalue = 0.0;
+    int32_t iLookaheadoffset = 0;
+    bool bBlinkstate = false;
+    int32_t currentslot = 0;
+
+    // ---- meters (followers: input L, input R, output L, output R, input mono, output mono) ----------
+    CoreEnvf* followers[6] = {};
+    double meterdb[4] = {}; // dB as last computed
+    std::atomic<double> meterdbshown[4]{};
+    std::atomic<int16_t> controlleds[8]{};
+    std::atomic<bool> clipshown{false};
+    std::atomic<double> cliptime{0.0}; // "overflow time", days since 1970
+    std::atomic<bool> meterflag{false};
+    double loadfig[2] = {}; // seconds of processing per sample; under ringlock
+    std::atomic<int32_t> loadpct[2]{};
+    std::atomic<int32_t> iLasttail{0};
+    CoreTime* pOutsidemeter = nullptr; // time outside the convolvers
+    CoreTime* pInsidemeter = nullptr;
+
+    // ---- rings, two channels each --------------------------------------------------------------------
+    double* inring[2] = {};
+    double* outring[2] = {};
+    double* passring[2] = {};
+    double* quadring[2] = {}; // side chain, only while quadactive
+    double* blockbuf[2] = {}; // work pair, dspdim
+    double* scratchbuf[2] = {};
+    double* feedbackbuf[2] = {};
+    bool quadwanted = true;
+    bool quadactive = false;
+
+    // ---- owned objects ----------------------------------------------------------------------------
+    CoreMidi* midi = nullptr;
+    CoreXml_* pSettingsdoc = nullptr;
+    CoreCubr* pBridge = nullptr;
+    CONVOLVERLOC* convtab = nullptr; // hdimmax + 1
+    PLANLOC* pPlans = nullptr;
+    char* pChunk = nullptr; // CoreMmry::iCchunkbufferdim bytes
+    CoreMmry* memory = nullptr;
+    CoreVars* pBatchvars = nullptr;
+    CoreXml_* programdoc = nullptr;
+    CoreFsys* files = nullptr; // the current program's items
+    CoreFsys* pSecondstore = nullptr;
+    CoreDcry* pDictionary = nullptr;
+    CorePmsg* pStatusboard = nullptr;
+    CoreProg* program = nullptr;
+
+    // ---- locks and events ---------------------------------------------------------------------------
+    CoreSmph enginelock; // program loads, beans, batch and boot steps
+    CoreSmph bootlock;
+    CoreSmph passlock;  // "pass-through lock": the pass-through state and ring
+    CoreSmph blocklock; // "handshake lock": held while a block is processed; the worker releases it
+    CoreSmph fadelock;
+    CoreSmph ringlock; // "meter lock": the load figures
+    CoreSmph outlock;  // "output index lock"
+    CoreTevn oWorkerevent;
+    CoreTevn oAcknowledge;    // "pass-through acknowledge event"
+    CorePbol busy{true};      // the boot gate, "booting flag"
+    CorePbol passthru{true};  // dry pass-through while loading, "busy flag"
+    CorePbol clipflag{false}; // "overflow indicator"
+    CorePbol oBusymirror{true};
+    std::optional<EngineGuard> oHeld; // what lockp took
+};

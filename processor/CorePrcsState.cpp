@@ -1,0 +1,228 @@
+// CorePrcs: accessors and forwards, the worker rule, ring positions, the side-chain ring, clearing
+// the rings, load figures and the tail length.
+#include "processor/CorePrcs.h"
+
+#include "base/CoreButl.h"
+#include "base/CorePool.h"
+#include "convolution/CoreCnvl.h"
+#include "processor/CoreMmry.h"
+#include "program/CoreProg.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+// index wrapped into 0 .. length - 1, for any distance from the ring
+int32_t wrapped(int64_t index, int32_t length) {
+    const int64_t r = index % length;
+    return static_cast<int32_t>(r < 0 ? r + length : r);
+}
+
+void zero(double* block, int32_t count) {
+    if (block) std::memset(block, 0, sizeof(double) * static_cast<size_t>(count));
+}
+
+} // namespace
+
+int32_t CorePrcs::getfl(int16_t which) const {
+    return which == 0 ? ltimed : (which == 1 ? lfreqd : 0);
+}
+
+void CorePrcs::setfl(int16_t which, int32_t value) {
+    if (which == 0 && ltimed != value) ltimed = value;
+    if (which == 1 && lfreqd != value) lfreqd = value;
+}
+
+int16_t CorePrcs::gettp(int16_t priority) {
+    return (priority == 0 || priority == 2 || priority == 3 || priority == 4) ? priority : 1;
+}
+
+void CorePrcs::print() const {
+    const CoreAnsx line = CoreAnsx(outpos) + ", " + CoreAnsx(readpos) + ", " + CoreAnsx(inpos) + "\n";
+    std::fputs(line.c_str(), stdout);
+}
+
+CorePrm_* CorePrcs::getpm(int16_t i) const {
+    return program ? program->getpm(i) : nullptr;
+}
+
+void CorePrcs::setpm(int16_t i, CorePrm_* parameter) {
+    if (program) program->setpm(i, parameter);
+}
+
+DataGfun* CorePrcs::getgf() const {
+    return program ? program->getgf() : nullptr;
+}
+
+DataSrce* CorePrcs::getsr() const {
+    return program ? program->getsr() : nullptr;
+}
+
+void CorePrcs::setvr() {
+    if (program) program->setvr();
+}
+
+void CorePrcs::setrc(int32_t us) {
+    if (us >= 0) rateconv = us;
+    if (program) program->setrc(rateconv);
+}
+
+bool CorePrcs::isbev(int16_t mode) const {
+    const CoreCnvl* first = convtab ? convtab[0].convolver : nullptr;
+    return first && first->getbe(mode) && first->ldble(mode);
+}
+
+void CorePrcs::adjml() {
+    if (pinworker)
+        useworker = hasworker;
+    else if (hasworker)
+        useworker = autothread ? blockdim > hostdim : blockdim > threadsmindim;
+    activedim = useworker ? dspdim : blockdim;
+}
+
+void CorePrcs::blksz(int32_t n) {
+    if (isfailed()) return;
+    if (!booted()) {
+        // Applied by the boot's settings step; nothing is reconfigured while booting.
+        iBoothostdim.store(n);
+        return;
+    }
+    if (n == hostdim) return;
+    EngineGuard hold(*this);
+    hostdim = n;
+    adjml();
+}
+
+void CorePrcs::setpo(int32_t n) {
+    // The look-ahead room stays between input write and input read; the block position moves down
+    // onto the block grid and the samples it skips wait as pending input. The host's output read
+    // index stays, so the output is delayed by exactly the change of offset.
+    if (isfailed()) return;
+    const int32_t step = std::max(blockdim, 1);
+    inpos = wrapped(static_cast<int64_t>(inpos) - n + offsetdim, workdim);
+    const int32_t read = wrapped(static_cast<int64_t>(inpos) - leaddim, workdim);
+    readpos = readmark = outpos = read - read % step;
+    iPending = read % step;
+    offsetdim = n;
+}
+
+void CorePrcs::setpp() {
+    if (isfailed()) return;
+    const int64_t shift = static_cast<int64_t>(readbase) - readpos;
+    inpos = wrapped(inpos + shift, workdim);
+    outpos = wrapped(outpos + shift, workdim);
+    iOutread = wrapped(iOutread + shift, workdim);
+    readpos = readmark = wrapped(readbase, workdim);
+    CoreSgrd hold(ringlock);
+    loadfig[0] = loadfig[1] = 0.0;
+}
+
+int16_t CorePrcs::getpf(int32_t i) {
+    if (i < 0 || i > 1) return 0;
+    CoreSgrd block(blocklock, CoreSgrd::cConce);
+    if (block.taken()) {
+        CoreSgrd hold(ringlock);
+        const double percent = std::trunc(samplerate * loadfig[i] * 100.0);
+        // A figure that is not finite reads as 0 rather than as an undefined conversion.
+        loadpct[i].store(std::isfinite(percent)
+                             ? static_cast<int32_t>(std::clamp(percent, -2147483648.0, 2147483647.0))
+                             : 0);
+    }
+    return static_cast<int16_t>(loadpct[i].load());
+}
+
+int32_t CorePrcs::getts() {
+    if (isfailed() || !booted() || passthru.getvl()) return 0;
+    CoreSgrd hold(enginelock, CoreSgrd::cConce);
+    if (hold.taken()) {
+        int32_t tail = 0;
+        for (int16_t h = 0; h < hdimused; ++h) tail = std::max(tail, program->getts(h));
+        iLasttail.store(tail);
+    }
+    return iLasttail.load();
+}
+
+void CorePrcs::cleck() {
+    if (!pPlans) return;
+    for (int h = 0; h < hdimmax + CoreProg::iChworkdim; ++h) {
+        pPlans[h].used = false;
+        pPlans[h].plan = nullptr;
+    }
+}
+
+void CorePrcs::allcq() {
+    if (!program) return;
+    const bool wanted = quadwanted && program->isqpr();
+    if (wanted == quadactive) return;
+    if (!wanted) {
+        dealq();
+        return;
+    }
+    double* left = ring(workdim);
+    try {
+        quadring[1] = ring(workdim);
+    } catch (...) {
+        pool->free_(left);
+        throw;
+    }
+    quadring[0] = left;
+    quadactive = true;
+}
+
+void CorePrcs::dealq() {
+    if (!quadactive) return;
+    freeRing(quadring[0]);
+    freeRing(quadring[1]);
+    quadactive = false;
+}
+
+void CorePrcs::delsf() {
+    if (!fadeready) return;
+    pMainfade = pAlternatefade = nullptr;
+    freeRing(pFadeA);
+    freeRing(pFadeB);
+    iFadecapacity = 0;
+    fadeready = false;
+}
+
+void CorePrcs::cleby() {
+    CoreSgrd hold(passlock);
+    zero(passring[0], workdim);
+    zero(passring[1], workdim);
+}
+
+void CorePrcs::clepr(bool convolvers) {
+    for (int c = 0; c < 2; ++c) {
+        zero(outring[c], workdim);
+        zero(inring[c], workdim);
+        zero(blockbuf[c], dspdim);
+        if (quadactive) zero(quadring[c], workdim);
+    }
+    cleby();
+    if (convolvers && convtab) {
+        for (int h = 0; h < hdimmax + CoreProg::iChworkdim; ++h) convtab[h].convolver->clear();
+    }
+}
+
+void CorePrcs::clean() {
+    if (isfailed() || !booted() || passthru.getvl()) return;
+    // Called on the host's audio thread too: a held lock means a load or a block is running.
+    EngineGuard hold(*this, CoreSgrd::cConce);
+    if (hold.taken()) clepr(true);
+}
+
+CoreAnsx CorePrcs::getnp() const {
+    if (!memory) return CoreAnsx("0");
+    const CoreAnsx path = CoreButl::getvs(memory->getfp(currentslot, true), 2);
+    return CoreButl::setfx(path, CoreAnsx(""));
+}
+
+void CorePrcs::setpf(const CoreAnsx& path) {
+    if (!memory || !program) return;
+    memory->setfp(currentslot, path);
+    if (memory->getwp(currentslot)) program->setvf(memory->getfv(currentslot, true));
+}

@@ -1,0 +1,149 @@
+// CorePrcsTestAccess: the engine's one friend for tests. Reads fields no accessor offers, puts an
+// engine into the booted state, and builds the engines the tests share in a temporary plug-in
+// folder. Tests only.
+#pragma once
+#include "base/CorePool.h"
+#include "processor/CorePrcs.h"
+#include "tests/common/TempFolder.h"
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+class CorePrcsTestAccess {
+public:
+    // As the boot's last step leaves it: gate open, no pass-through.
+    static void boot(CorePrcs& e) {
+        e.busy.setvl(false);
+        e.passthru.setvl(false);
+    }
+
+    // What construction left, as text: a settings key's value through the reader's own key table
+    // (flags "1"/"0", numbers in decimal, doubles "%G"), or one of: failed, firstboot, found (master
+    // found and installer merged), datapath, temprepository, skin, protection (linear), alternatives ('|'
+    // after each), midiN (slot N's status/controller), layout (the numbers of Rings in order,
+    // blank-separated).
+    static std::string probe(CorePrcs& e, const std::string& what) {
+        const auto flag = [](bool on) { return std::string(on ? "1" : "0"); };
+        if (what == "failed") return flag(e.isfailed());
+        if (what == "firstboot") return flag(e.bFirstboot);
+        if (what == "found") return flag(e.bMasterfound) + flag(e.bInstallermerged);
+        if (what == "datapath") return e.sDatapath.c_str();
+        if (what == "temprepository") return e.sTemprepository.c_str();
+        if (what == "skin") return e.sSkininuse.c_str();
+        if (what == "protection") return CoreAnsx(e.dProtectionlevel).c_str();
+        std::string text;
+        if (what == "alternatives")
+            for (const CoreAnsx& path : e.oAlternatives) text += std::string(path.c_str()) + "|";
+        if (what.rfind("midi", 0) == 0) {
+            bool learn = false;
+            int status = 0, controller = 0, channel = 0, value = 0;
+            e.midi->getms(static_cast<int16_t>(what[4] - '0'), learn, status, controller, channel, value);
+            text = std::to_string(status) + "/" + std::to_string(controller);
+        }
+        if (what == "layout") {
+            const Rings r = rings(e);
+            for (int32_t n : {r.dsp, r.work, r.latency, r.room, r.forced, r.compensation, r.reported, r.inpos,
+                              r.readpos, r.outpos, r.outread, r.passwrite, r.drydelay, r.hostdim})
+                text += (text.empty() ? "" : " ") + std::to_string(n);
+        }
+        for (const CorePrcs::SETTINGKEY& row : CorePrcs::settingKeys()) {
+            if (what != row.key) continue;
+            if (row.text) return (e.*row.text).c_str();
+            if (row.flag) return flag(e.*row.flag);
+            if (row.shortValue) return std::to_string(e.*row.shortValue);
+            if (row.intValue) return std::to_string(e.*row.intValue);
+            return CoreAnsx(e.*row.doubleValue).c_str();
+        }
+        return text;
+    }
+
+    // Sizes and ring indices, in samples.
+    struct Rings {
+        int32_t dsp, work, latency, room, forced, compensation, reported, inpos, readpos, outpos, outread,
+            passwrite, drydelay, hostdim;
+        int32_t readmark = 0, pending = 0;
+        bool operator==(const Rings&) const = default;
+    };
+    static Rings rings(const CorePrcs& e) {
+        return {e.dspdim,           e.workdim, e.readbase, e.leaddim, e.offsetdim, e.iDelaycompensation,
+                e.iReportedlatency, e.inpos,   e.readpos,  e.outpos,  e.iOutread,  e.iPasswrite,
+                e.iDrydelay,        e.hostdim, e.readmark, e.iPending};
+    }
+    static int32_t& outputRead(CorePrcs& e) { return e.iOutread; }
+
+    // The worker rule's inputs besides the settings, and its outputs.
+    static bool& pinWorker(CorePrcs& e) { return e.pinworker; }
+    static bool& useWorker(CorePrcs& e) { return e.useworker; }
+    static int32_t& blockStep(CorePrcs& e) { return e.blockdim; }
+    static int32_t workBlock(const CorePrcs& e) { return e.activedim; }
+    static int32_t hostBlock(const CorePrcs& e) { return e.hostdim; }
+
+    static CoreDcry* dictionary(const CorePrcs& e) { return e.pDictionary; }
+    static CorePrcs::CONVOLVERLOC* records(const CorePrcs& e) { return e.convtab; }
+    static CoreProg& program(const CorePrcs& e) { return *e.program; }
+    static CoreMidi& midi(const CorePrcs& e) { return *e.midi; }
+    static CoreEnvf& follower(const CorePrcs& e, int i) { return *e.followers[i]; }
+    static CoreSmph& engineLock(CorePrcs& e) { return e.enginelock; }
+    static CoreSmph& blockLock(CorePrcs& e) { return e.blocklock; }
+    static CorePbol& busy(CorePrcs& e) { return e.busy; }
+    static CorePbol& clip(CorePrcs& e) { return e.clipflag; }
+    static std::atomic<double>& clipTime(CorePrcs& e) { return e.cliptime; }
+    static bool clipShown(const CorePrcs& e) { return e.clipshown; }
+    static std::atomic<bool>& meterFlag(CorePrcs& e) { return e.meterflag; }
+    static std::atomic<bool>& stateChanged(CorePrcs& e) { return e.statechanged; }
+    static std::atomic<bool>& paramsUpdated(CorePrcs& e) { return e.paramsupdated; }
+    static int16_t led(const CorePrcs& e, int i) { return e.controlleds[i]; }
+    static double meterShown(const CorePrcs& e, int i) { return e.meterdbshown[i]; }
+    static double& loadFigure(CorePrcs& e) { return e.loadfig[0]; }
+    static std::atomic<int32_t>& lastTail(CorePrcs& e) { return e.iLasttail; }
+    static int32_t bootHostSize(const CorePrcs& e) { return e.iBoothostdim; }
+    static int32_t& currentSlot(CorePrcs& e) { return e.currentslot; }
+    static bool& quadWanted(CorePrcs& e) { return e.quadwanted; }
+    static double* const* quadRing(CorePrcs& e) { return e.quadring; }
+
+    // Every sample of the input, output and pass-through rings, with all also the work, scratch and
+    // feedback buffers.
+    static bool ringsHold(const CorePrcs& e, double value, bool all) {
+        for (int c = 0; c < 2; ++c) {
+            for (const double* ring : {e.inring[c], e.outring[c], e.passring[c]})
+                for (int32_t i = 0; i < e.workdim; ++i)
+                    if (ring[i] != value) return false;
+            for (const double* buffer : {e.blockbuf[c], e.scratchbuf[c], e.feedbackbuf[c]})
+                for (int32_t i = 0; all && i < e.dspdim; ++i)
+                    if (buffer[i] != value) return false;
+        }
+        return true;
+    }
+    static void fillRings(CorePrcs& e, double value) {
+        for (int c = 0; c < 2; ++c)
+            for (double* ring : {e.inring[c], e.outring[c], e.passring[c]})
+                std::fill(ring, ring + e.workdim, value);
+    }
+};
+
+// Fixture base: a temporary plug-in folder per test, a pool whose fresh blocks hold garbage (so a
+// buffer used unzeroed shows), and engines built there from MASTER settings text.
+class EngineFolderTest : public TempFolderTest {
+protected:
+    void SetUp() override {
+        TempFolderTest::SetUp();
+        pool.allocator = [](size_t bytes) {
+            void* block = std::aligned_alloc(CorePool::iCalignment, bytes);
+            if (block) std::memset(block, 0xA5, bytes);
+            return block;
+        };
+        pool.release = [](void* block) { std::free(block); };
+    }
+
+    std::string folder() const { return root.string() + "/"; }
+    // settings: the elements inside MASTER; "0" reads the file beside the plug-in instead.
+    std::unique_ptr<CorePrcs> make(const std::string& settings, int32_t rate = 48000,
+                                   CoreFsys* store = nullptr, CoreBlnk* blink = nullptr) {
+        const std::string text = settings == "0" ? "0" : "<MASTER>" + settings + "</MASTER>";
+        return std::make_unique<CorePrcs>(&pool, CoreAnsx(folder().c_str()), rate, blink, CoreAnsx("0"),
+                                          false, false, store, CoreAnsx(text.c_str()), false, nullptr);
+    }
+
+    CorePool pool;
+};
