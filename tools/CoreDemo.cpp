@@ -42,7 +42,8 @@ void makeFolder(const fs::path& folder) {
 
 void writeDocument(const fs::path& path, const CoreXml_& document) {
     makeFolder(path.parent_path());
-    if (!document.settf(CoreAnsx(path.string().c_str()), true, false, false)) fail(path.string(), "cannot be written");
+    if (!document.settf(CoreAnsx(path.string().c_str()), true, false, false))
+        fail(path.string(), "cannot be written");
 }
 
 void writeXml(const fs::path& path, const std::string& text) {
@@ -159,9 +160,9 @@ Stereo input() {
         int32_t pan;    // 0 left .. 256 right
     };
     // A3, C#4, E4, A4, E4, C#4, A3, B4, A4: one every half second.
-    const Pluck plucks[] = {{0, 200, 64},       {22050, 159, 160},  {44100, 134, 96},
-                            {66150, 100, 192},  {88200, 134, 64},   {110250, 159, 160},
-                            {132300, 200, 128}, {154350, 89, 96},   {176400, 100, 192}};
+    const Pluck plucks[] = {{0, 200, 64},       {22050, 159, 160}, {44100, 134, 96},
+                            {66150, 100, 192},  {88200, 134, 64},  {110250, 159, 160},
+                            {132300, 200, 128}, {154350, 89, 96},  {176400, 100, 192}};
     constexpr int32_t frames = 6 * rate;
     constexpr int32_t end = 9 * rate / 2;
     constexpr int32_t fade = rate / 10;
@@ -202,11 +203,12 @@ std::string unitProgram(const std::string& name, const std::string& response, in
                         const std::string& extra = "", const std::string& control = "") {
     const int64_t lengthUs = (int64_t{std::max(frames, 1)} * 1000000 + rate - 1) / rate;
     const bool third = lengthUs > secondStageUs;
-    return "<PROGRAM><NAME>" + name + "</NAME><CATEGORY>Utility</CATEGORY><GAININ>0</GAININ><GAINOUT>0</GAINOUT>" +
-           extra + "<H1><ELEMENT><VECTOR><COMMON><OT1><LENGTH>" + std::to_string(secondStageUs) +
-           "</LENGTH></OT1><OT2><LENGTH>" + std::to_string(lengthUs) + "</LENGTH></OT2></COMMON><ELEMENT><FILENAME>" +
-           response + "</FILENAME></ELEMENT></VECTOR>" + control + "</ELEMENT>" +
-           (third ? "<FORCEOT2>1</FORCEOT2>" : "") + "</H1></PROGRAM>";
+    return "<PROGRAM><NAME>" + name +
+           "</NAME><CATEGORY>Utility</CATEGORY><GAININ>0</GAININ><GAINOUT>0</GAINOUT>" + extra +
+           "<H1><ELEMENT><VECTOR><COMMON><OT1><LENGTH>" + std::to_string(secondStageUs) +
+           "</LENGTH></OT1><OT2><LENGTH>" + std::to_string(lengthUs) +
+           "</LENGTH></OT2></COMMON><ELEMENT><FILENAME>" + response + "</FILENAME></ELEMENT></VECTOR>" +
+           control + "</ELEMENT>" + (third ? "<FORCEOT2>1</FORCEOT2>" : "") + "</H1></PROGRAM>";
 }
 
 // Two rooms on one vector, its position FUN1 = LFO1 / 4 + MIX1 / 2 (a 0.2 Hz sine around the front
@@ -325,6 +327,7 @@ void CoreDemo::writeRender(const std::string& folder, const std::string& setting
     if (upper(programPath.extension().string()) != ".Q7P") return;
     link(programPath, fs::path(folder) / name);
     for (const fs::directory_entry& entry : fs::directory_iterator(programPath.parent_path(), error))
-        if (upper(entry.path().extension().string()) == ".Q7V") link(entry.path(), fs::path(folder) / entry.path().filename());
+        if (upper(entry.path().extension().string()) == ".Q7V")
+            link(entry.path(), fs::path(folder) / entry.path().filename());
     if (error) fail(programPath.parent_path().string(), "cannot be listed (" + error.message() + ")");
 }
