@@ -137,7 +137,7 @@ Stereo secondHarmonic() {
     out.left[0] = peak;
     for (int32_t n = 1; n < taps; ++n) {
         envelope = envelope * decayH2 >> 30;
-        out.left[size_t(n)] = static_cast<int32_t>(noise(generator, 11) * envelope >> 30); // below peak / 2
+        out.left[size_t(n)] = static_cast<int32_t>(noise(generator, 11) * envelope >> 30); // below the peak
         sum += out.left[size_t(n)];
     }
     const int32_t share = sum / (taps - 1);
@@ -180,7 +180,8 @@ Stereo input() {
         for (int32_t n = p.start; n < end; ++n) {
             const int32_t v = line[at];
             const size_t next = (at + 1) % line.size();
-            line[at] = static_cast<int32_t>((int64_t{v} + line[next]) * lossQ16 / (2 << 16)); // to 0
+            // Divided, not shifted: truncation toward zero lets a string die out to 0 rather than -1.
+            line[at] = static_cast<int32_t>((int64_t{v} + line[next]) * lossQ16 / (2 << 16));
             at = next;
             out.left[size_t(n)] += v * (256 - p.pan) / 256;
             out.right[size_t(n)] += v * p.pan / 256;
