@@ -6,6 +6,7 @@
 #   ./build.sh test-thread       build and run every test under ThreadSanitizer
 #   ./build.sh coverage          build with GCC --coverage, run every test, print line coverage per folder
 #   ./build.sh stats             print test lines against production lines, per folder and in all
+#   ./build.sh test-host         build and load the plug-ins into a real host (installs Debian's ardour)
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -15,9 +16,9 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
 if [ ${#missing[@]} -gt 0 ]; then
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
 fi
@@ -63,6 +64,14 @@ case "${1:-test}" in
       fi
       lcov --summary "$info" 2>&1 | awk -v f="$folder" '/lines\.\.\./ { printf "%-12s %s %s\n", f, $2, substr($0, index($0, "(")) }'
     done ;;
+  test-host)
+    if ! dpkg-query -W -f='${Status}' ardour 2>/dev/null | grep -q 'install ok installed'; then
+      $sudo apt-get update -qq
+      DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends ardour
+    fi
+    configure build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    # Here a missing host fails instead of skipping.
+    ARDOUR_SMOKE_REQUIRED=1 ctest --test-dir build -R '^ArdourSmoke[.]' --no-tests=error --output-on-failure --timeout 600 ;;
   stats)
     count() { xargs -r cat 2>/dev/null | grep -cvE '^\s*(//.*)?$' || true; }
     code=0; tests=0
@@ -77,5 +86,5 @@ case "${1:-test}" in
     tests=$(git ls-files tests | grep -E '\.(h|hpp|cpp|cc|c)$' | count)
     printf '%-12s code %6d  tests %6d  ratio %.2f (tests/ in all, shared helpers included)\n' all "$code" "$tests" "$(awk -v t="$tests" -v c="$code" 'BEGIN{print t / c}')" ;;
   *)
-    echo "usage: $0 [test|test-sanitized|test-thread|bench|coverage|stats]" >&2; exit 2 ;;
+    echo "usage: $0 [test|test-sanitized|test-thread|bench|coverage|stats|test-host]" >&2; exit 2 ;;
 esac

@@ -1,0 +1,122 @@
+// The demo and render folders: the same bytes every time; settings and setups as the engine and the
+// program memory read them; every program read by the program reader's steps and its kernels prepared.
+#include "tools/CoreDemo.h"
+
+#include "base/CoreBlnk.h"
+#include "base/CoreXml_.h"
+#include "convolution/CoreCnvl.h"
+#include "filestore/CoreFsys.h"
+#include "processor/CoreMmry.h"
+#include "tests/processor/CorePrcsTestAccess.h"
+#include "tests/program/CoreProgTestAccess.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::map<std::string, std::string> contents(const fs::path& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+        if (entry.is_regular_file())
+            files[fs::relative(entry.path(), folder).string()] = readBytes(entry.path());
+    return files;
+}
+
+class CoreDemoTest : public TempFolderTest {
+protected:
+    std::string folder(const std::string& name) const { return (root / name).string() + "/"; }
+    CorePool pool;
+};
+
+TEST_F(CoreDemoTest, WritesTheSameFilesEveryTime) {
+    CoreDemo::write(folder("a"));
+    CoreDemo::write(folder("b"));
+    CoreDemo::write(folder("b")); // over its own files
+    const auto written = contents(root / "a");
+    EXPECT_EQ(written.size(), 12u);
+    EXPECT_EQ(written, contents(root / "b"));
+}
+
+TEST_F(CoreDemoTest, SettingsAndSetupsReadAsTheEngineAndTheMemoryReadThem) {
+    CoreDemo::write(folder("plugin"));
+    CoreDemo::writeUnit(folder("loose"), "loose.xml", "loose.wav", "Loose", 300);
+    writeBytes(root / "own.xml",
+               "<MASTER><DSPBUFFER>256</DSPBUFFER><DATAPATH>far/</DATAPATH><PROGRAMSUBPATH>p/"
+               "</PROGRAMSUBPATH><ALTERNATIVEDATAPATH>old/</ALTERNATIVEDATAPATH><DL>5</DL></MASTER>");
+    CoreDemo::writeRender(folder("render"), "Vorlan3.xml", (root / "own.xml").string(),
+                          folder("loose") + "loose.xml");
+    for (const char* name : {"P.q7p", "a.Q7V", "n.txt"}) writeBytes(root / "loose" / name, name);
+    CoreDemo::writeRender(folder("packed"), "Vorlan3.xml", "", folder("loose") + "P.q7p");
+    const std::string rows[][3] = {
+        {"plugin", "found", "10"}, // master found, no installer file
+        {"plugin", "datapath", folder("plugin") + "demo/"},
+        {"plugin", "DSPBUFFER", "512"},
+        {"plugin", "SCANBOOT", "0"},
+        {"plugin", "SETUPROMNAME", "setup.xml"},
+        {"render", "datapath", folder("render")},
+        {"render", "alternatives", folder("loose") + "|"},
+        {"render", "DSPBUFFER", "256"}, // kept from the own settings
+        {"render", "PROGRAMSUBPATH", ""},
+        {"render", "DL", "2"},
+        {"packed", "datapath", folder("packed")},
+    };
+    for (const auto& [plugin, probe, expected] : rows) {
+        SCOPED_TRACE(plugin + " " + probe);
+        CorePrcs engine(&pool, folder(plugin).c_str(), 44100, nullptr, "Vorlan3.so", false, true, nullptr,
+                        "0", false, nullptr);
+        EXPECT_EQ(CorePrcsTestAccess::probe(engine, probe), expected);
+    }
+    const std::string setups[][4] = {{folder("plugin") + "demo/", "setup.xml", "Init", "Demo Rooms"},
+                                     {folder("render"), "render/setup.xml", "Init", "Loose"}};
+    CoreAnsx alternative(folder("loose").c_str());
+    for (const auto& [data, setup, first, second] : setups) {
+        CoreMmry memory(&pool, data.c_str(), 1, &alternative, "", "", "", "", false, nullptr);
+        ASSERT_TRUE(memory.loads(setup.c_str(), 0, true));
+        EXPECT_EQ(std::string(memory.getnm(0).c_str()) + "|" + memory.getnm(1).c_str(), first + "|" + second);
+        EXPECT_EQ(memory.getpr(), 1); // marked LOAD
+    }
+
+    // A packed program and the vector containers beside it are linked in; a missing program is refused.
+    EXPECT_EQ(contents(root / "packed").size(), 6u); // settings, setup, unit program and response, two links
+    EXPECT_EQ(readBytes(root / "packed/P.q7p") + readBytes(root / "packed/a.Q7V"), "P.q7pa.Q7V");
+    EXPECT_THROW(CoreDemo::writeRender(folder("x"), "V.xml", "", folder("loose") + "none.xml"), CoreAnsx);
+}
+
+TEST_F(CoreDemoTest, EveryProgramReadsAndPreparesItsKernels) {
+    CoreDemo::write(folder("plugin"));
+    CoreDemo::writeRender(folder("render"), "Vorlan3.xml", "", folder("plugin") + "demo/init.xml");
+    // Harmonics loaded / elements read, "+3" with a third stage, "+S" with the side chain follower on.
+    const std::string rows[][3] = {
+        {"plugin/demo/", "init.xml", "1/1"},   {"plugin/demo/", "unit-long.xml", "1/1+3"},
+        {"plugin/demo/", "demo.xml", "2/3+3"}, {"plugin/demo/", "sidechain.xml", "1/1+S"},
+        {"render/", "render/unit.xml", "1/1"},
+    };
+    using Access = CoreProgTestAccess;
+    for (const auto& [data, file, expected] : rows) {
+        SCOPED_TRACE(file);
+        CoreFsys files(&pool, folder(data).c_str(), false);
+        CoreBlnk blink;
+        CoreProg program(&pool, &files, 3, "", 10000, 1000000, -1, 4800, 512, 8192, 512, &blink, nullptr);
+        CoreCnvl convolver(&pool, "H", 0, nullptr);
+        for (int h = 0; h <= 3; ++h) program.setcv(h, &convolver);
+        CoreXml_ document;
+        CoreNode* root = document.getff((folder(data) + file).c_str(), false);
+        CoreNode* element = root != nullptr ? root->getcd("PROGRAM") : nullptr;
+        ASSERT_NE(element, nullptr);
+        Access::loaded(program) = true;
+        EXPECT_NO_THROW({
+            for (auto step : {&Access::rdmod, &Access::rddsp, &Access::rdhrm, &Access::rdraw})
+                step(program, element);
+            program.start(false);
+        });
+        EXPECT_EQ(std::to_string(program.gethc(true)) + "/" + std::to_string(program.getsm()) +
+                      (program.getn3(0) ? "+3" : "") + (program.isqpr() ? "+S" : ""),
+                  expected);
+    }
+}
+
+} // namespace
