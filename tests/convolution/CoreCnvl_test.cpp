@@ -3,7 +3,6 @@
 // the vector mix checked against its step-by-step form bit for bit.
 #include "convolution/CoreCnvl.h"
 
-#include "base/CoreTime.h"
 #include "convolution/CoreOpti.h"
 #include "tests/common/CountingAllocator.h"
 #include "tests/convolution/ConvolverTestSupport.h"
@@ -28,11 +27,11 @@ struct Block {
     Signal inL, inR, mixL, mixR, dryL, dryR, convL, convR;
     explicit Block(int n, double in = 0.0)
         : inL(n, in), inR(n, in), mixL(n), mixR(n), dryL(n), dryR(n), convL(n), convR(n) {}
-    long play(CoreCnvl& c, bool replace, const Signal& kernel, Signal& fade, long& fadeIndex, int count,
-              CoreTime* a = nullptr, CoreTime* b = nullptr) {
+    long play(CoreCnvl& c, bool replace, const Signal& kernel, Signal& fade, long& fadeIndex, int count) {
         double* k = const_cast<double*>(kernel.data());
         return c.cnvsy(replace, inL.data(), inR.data(), mixL.data(), mixR.data(), k, k, dryL.data(),
-                       dryR.data(), convL.data(), convR.data(), fade.data(), fadeIndex, count, a, b);
+                       dryR.data(), convL.data(), convR.data(), fade.data(), fadeIndex, count, nullptr,
+                       nullptr);
     }
     // One vltry pass of the power chain over x = in, adding to (or replacing) mix.
     void power(CoreCnvl& c, bool first, bool replace, const Signal& kernel, Signal& work, int count) {
@@ -53,11 +52,11 @@ std::unique_ptr<CoreCnvl> planned(CorePool& pool, short mode, int n, int block =
 }
 
 // Row 17 replaced, to watch the convolver's calls.
-void installRow(CoreCnvl& c, bool untimed, LoadCallback load = nullptr, UnloadCallback unload = nullptr,
-                CommonLoadCallback lcom = nullptr, CommonUnloadCallback ucom = nullptr) {
-    c.setcd(17, nullptr, true, CoreOpti::cnvs0, 1, false, false, false, lcom != nullptr, false, untimed, 2,
-            load, unload, nullptr, lcom, ucom, CoreCnvl::szel1, CoreCnvl::nwel1, CoreCnvl::dlel1,
-            CoreCnvl::copy1, CoreCnvl::adj_1, CoreCnvl::fade1, CoreCnvl::vmix1);
+void installRow(CoreCnvl& c, LoadCallback load, UnloadCallback unload, CommonLoadCallback lcom,
+                CommonUnloadCallback ucom) {
+    c.setcd(17, nullptr, true, CoreOpti::cnvs0, 1, false, false, false, true, false, true, 2, load, unload,
+            nullptr, lcom, ucom, CoreCnvl::szel1, CoreCnvl::nwel1, CoreCnvl::dlel1, CoreCnvl::copy1,
+            CoreCnvl::adj_1, CoreCnvl::fade1, CoreCnvl::vmix1);
 }
 
 } // namespace
@@ -177,29 +176,6 @@ TEST(CoreCnvl, CrossfadeReadsTheFadeTableDownThenHoldsTheFirstStepEntries) {
     }
 }
 
-// After a call, counting one unit gives a positive mean unless nothing was measured.
-TEST(CoreCnvl, MetersBracketOnlyTimedModes) {
-    CorePool pool;
-    const int n = 512;
-    for (bool timed : {false, true}) {
-        SCOPED_TRACE(timed ? "timed" : "untimed");
-        CoreCnvl c(&pool, "meters", 0, nullptr, noBridge);
-        installRow(c, !timed);
-        c.set__(17, n, n, 0, 0, n);
-        ASSERT_TRUE(c.plan_());
-        Block b(n, 0.5);
-        Signal fade(1, 1.0);
-        long fadeIndex = 0;
-        CoreTime outside, inside;
-        outside.setmp(true);
-        b.play(c, true, randomSignal(n, 17), fade, fadeIndex, n, &outside, &inside);
-        b.play(c, true, randomSignal(n, 17), fade, fadeIndex, n); // null meters are skipped
-        inside.setms(1);
-        outside.setms(1);
-        EXPECT_EQ(std::pair(inside.getmp() > 0.0, outside.getmp() > 0.0), std::pair(timed, timed));
-    }
-}
-
 // All five running calls, with no mode, a mode never planned, a failed plan and freed rings.
 TEST(CoreCnvl, UnplannedOrFailedConvolverPlaysSilenceAndStillMixes) {
     CorePool pool;
@@ -291,7 +267,7 @@ TEST(CoreCnvl, DestructorReleasesOnlyThePlansStillHeld) {
         {
             CoreCnvl c(&pool, "plans", 0, nullptr, noBridge);
             installRow(
-                c, true, [](long, FFTSTRUCT* plan, FFTEXTENSION*, int, long&) { return plan->loaded = true; },
+                c, [](long, FFTSTRUCT* plan, FFTEXTENSION*, int, long&) { return plan->loaded = true; },
                 [](FFTSTRUCT* plan, FFTEXTENSION*) { unloadCalls += std::exchange(plan->loaded, false); },
                 [](FFTSTRUCT*, FFTEXTENSION*, void*, short, long) { return true; },
                 [](FFTSTRUCT*, FFTEXTENSION*) { ++commonUnloadCalls; });

@@ -80,17 +80,8 @@ TEST(CoreOpti, FlushStoresNegativeZeroAndDenormalsAsPositiveZero) {
     EXPECT_TRUE(std::signbit(values[5])); // past the count
 }
 
-TEST(CoreOpti, MixersAndFadeOutMatchHandComputedValues) {
-    double l[] = {1.0, -2.0, 4.0}, r[] = {0.5, 3.0, -1.0}, sl[] = {1.0, 2.0, 3.0}, sr[] = {-1.0, 0.5, 0.25};
-    double *pl = l, *pr = r, *psl = sl, *psr = sr;
-    mixr1(3, &pl, &pr, -2.0);
-    mixr2(3, &pl, &pr, &psl, &psr, 0.5);
-    EXPECT_EQ(Signal(l, l + 3), (Signal{-1.5, 5.0, -6.5}));
-    EXPECT_EQ(Signal(r, r + 3), (Signal{-1.5, -5.75, 2.125}));
-    mixr3(2, &pl, &pr, &psl, &psr, 2.0, 3.0, 5.0, 7.0); // dL += a sL + d sR; dR += b sL + c sR
-    EXPECT_EQ(Signal(l, l + 3), (Signal{-6.5, 12.5, -6.5}));
-    EXPECT_EQ(Signal(r, r + 3), (Signal{-3.5, 2.75, 2.125}));
-    // The fade-out acts on the last m of n values; m is clamped to 0..n.
+// The fade-out acts on the last m of n values; m is clamped to 0..n.
+TEST(CoreOpti, FadeOutActsOnTheLastValuesWithItsLengthClamped) {
     double guardL[] = {7, 1, 1, 1, 1, 7}, guardR[] = {7, 2, 2, 2, 2, 7};
     const double env[] = {0.5, 0.25, 0.125, 0.0625, 99.0};
     mkefo(4, 2, guardL + 1, guardR + 1, env);
@@ -100,15 +91,13 @@ TEST(CoreOpti, MixersAndFadeOutMatchHandComputedValues) {
     EXPECT_EQ(Signal(guardL, guardL + 6), (Signal{7, 0.5, 0.25, 0.5 * 0.125, 0.25 * 0.0625, 7}));
 }
 
+// F is the power of two that holds B + S - 1 values: 256 for 256, 512 for 257.
 TEST(CoreOpti, PartitionSizesFollowKernelPartitionAndBlock) {
     struct Row {
         int kernel, partition, block, partitions, fftSize, lastLength;
     };
-    const Row rows[] = {{512, 128, 128, 4, 256, 128},
-                        {513, 128, 128, 5, 256, 1},
-                        {100, 128, 128, 1, 256, 100},
-                        {128, 129, 128, 1, 256, 128},
-                        {128, 130, 128, 1, 512, 128}}; // B + S - 1 = 256, 257
+    const Row rows[] = {
+        {513, 128, 128, 5, 256, 1}, {128, 129, 128, 1, 256, 128}, {128, 130, 128, 1, 512, 128}};
     for (const Row& r : rows) {
         int partitions = 0, fftSize = 0;
         std::vector<int> lengths(r.partitions + 1, -1), want(r.partitions, r.partition);
@@ -171,21 +160,29 @@ TEST(CoreOpti, BlockLoadsSizeTheRingReplaceTheirPlanAndRefusalsAllocateNothing) 
     }
 }
 
-// Odd blocks go through cnvsc with a fade of 1: the same one routine call per block. After clear the
-// output is silent until the kernel flag rises again (mode 9 keeps its kernel spectra in the work
-// buffer, which clear zeroes too).
-TEST(CoreOpti, CpuBlockModesMatchNaiveConvolutionAndClearToSilence) {
+// CPU modes and, over the stand-in bridge, GPU modes (single precision). Odd blocks go through cnvsc
+// with a fade of 1: the same one routine call per block. After clear the output is silent until the
+// kernel flag rises again (mode 9 keeps its kernel spectra in the work buffer, which clear zeroes too).
+// A common mode's group leader gets the buffer the bridge makes.
+TEST(CoreOpti, BlockModesMatchNaiveConvolutionAndClearToSilence) {
     CorePool pool;
     std::mt19937 generator(7);
+    StandinBridge standin(STANDIN_NORMAL);
     const int block = 128, blocks = 12;
     for (int kernelLength : {100, 129, 700}) {
         const Stereo kernel{decayingKernel(generator, kernelLength), decayingKernel(generator, kernelLength)};
         const Stereo x = randomStereo(generator, size_t(blocks + 4) * block);
         const Stereo want{naiveConvolution(x.left, kernel.left), naiveConvolution(x.right, kernel.right)};
-        for (short mode : {9, 10, 11}) {
+        for (short mode : {9, 10, 11, 12, 13, 14, 15}) {
             SCOPED_TRACE(testing::Message() << "mode " << mode << " K " << kernelLength);
             bool changed = true;
-            auto c = blockConvolver(pool, mode, block, kernelLength, &changed, nullptr, 1024);
+            auto c = blockConvolver(pool, mode, block, kernelLength, &changed, &standin.bridge, 1024);
+            ASSERT_EQ(std::pair(c->selectedMode(), c->getbv()), std::pair(mode, CoreAnsx("stand-in 1.0")));
+            if (mode >= 14) {
+                c->set_c(nullptr, 0, 512);
+                EXPECT_TRUE(c->planc() && c->grplc() != nullptr);
+                c->delpc();
+            }
             const Stereo k =
                 mode == 9 ? Stereo{paddedTo(kernel.left, 1024), paddedTo(kernel.right, 1024)} : kernel;
             double *kL = const_cast<double*>(k.left.data()), *kR = const_cast<double*>(k.right.data());
@@ -201,16 +198,20 @@ TEST(CoreOpti, CpuBlockModesMatchNaiveConvolutionAndClearToSilence) {
                     c->cnvsc(true, inL, inR, mixL.data(), mixR.data(), kL, kR, &got.left[b * block],
                              &got.right[b * block], fade.data(), fadeIndex, nullptr, nullptr);
             }
+            const double relative = mode >= 12 ? 1e-5 : 1e-10;
             EXPECT_FALSE(changed); // lowered after the right channel
             EXPECT_EQ(mixL, Signal(&got.left[(blocks - 1) * block], &got.left[blocks * block]));
-            EXPECT_LE(largestDifference(got.left, want.left), bound(kernel.left, x.left));
-            EXPECT_LE(largestDifference(got.right, want.right), bound(kernel.right, x.right));
+            EXPECT_LE(largestDifference(got.left, want.left), bound(kernel.left, x.left, relative));
+            EXPECT_LE(largestDifference(got.right, want.right), bound(kernel.right, x.right, relative));
             c->clear();
             EXPECT_EQ(loudness(runBlocks(*c, x, k.left, k.right, block, blocks, 2)), 0.0);
             changed = true;
             EXPECT_GT(loudness(runBlocks(*c, x, k.left, k.right, block, blocks + 2, 2)), 1e-3);
+            c->delpl();
+            c->delpl();
         }
     }
+    EXPECT_EQ(pool.getma(), 0);
 }
 
 // Left down, an edit changes nothing. Raised at block t, from block t + P on the output is the new
@@ -405,40 +406,6 @@ TEST(CoreOpti, BlockPathAllocatesNothing) {
 
 // ---- GPU modes over the CPU stand-in bridge ----
 
-// The common modes' group leader gets the buffer the bridge makes.
-TEST(CoreOpti, GpuModesMatchTheCpuModeAndClearToSilence) {
-    CorePool pool;
-    std::mt19937 generator(67);
-    StandinBridge standin(STANDIN_NORMAL);
-    const int block = 128, blocks = 8, kernelLength = 300;
-    const Stereo kernel{decayingKernel(generator, kernelLength), decayingKernel(generator, kernelLength)};
-    const Stereo x = randomStereo(generator, size_t(blocks) * block);
-    bool referenceChanged = true;
-    const Stereo want = runBlocks(*blockConvolver(pool, 10, block, kernelLength, &referenceChanged), x,
-                                  kernel.left, kernel.right, block, 0, blocks);
-    for (short mode : {12, 13, 14, 15}) {
-        SCOPED_TRACE(testing::Message() << "mode " << mode);
-        bool changed = true;
-        auto c = blockConvolver(pool, mode, block, kernelLength, &changed, &standin.bridge);
-        ASSERT_EQ(std::pair(c->selectedMode(), c->length()), std::pair(mode, 256));
-        if (mode >= 14) {
-            c->set_c(nullptr, 0, 512);
-            EXPECT_TRUE(c->planc());
-            EXPECT_NE(c->grplc(), nullptr);
-            c->delpc();
-        }
-        const Stereo got = runBlocks(*c, x, kernel.left, kernel.right, block, 0, blocks);
-        EXPECT_FALSE(changed);
-        EXPECT_LE(largestDifference(got.left, want.left), bound(kernel.left, x.left, 1e-5));
-        EXPECT_LE(largestDifference(got.right, want.right), bound(kernel.right, x.right, 1e-5));
-        c->clear();
-        EXPECT_EQ(loudness(runBlocks(*c, x, kernel.left, kernel.right, block, 0, 2)), 0.0);
-        c->delpl();
-        c->delpl();
-    }
-    EXPECT_EQ(pool.getma(), 0);
-}
-
 // The stand-in fails its next mallc (1), plan_ (2) or op32p / af32p (3).
 TEST(CoreOpti, FailingBridgeCallsLeaveTheConvolverSilentAndNothingHeld) {
     CorePool pool;
@@ -458,44 +425,25 @@ TEST(CoreOpti, FailingBridgeCallsLeaveTheConvolverSilentAndNothingHeld) {
     }
 }
 
-TEST(CoreOpti, GpuRequestsFallBackWithoutTheBridgeAndRow16IsNeverSelected) {
-    CorePool pool;
-    CoreCubr::setfn("/nonexistent/VoCuBr03.so", "/nonexistent/VoCuBr01.so");
-    CoreCubr missing;
-    CoreCnvl without(&pool, "fallback", 0, &missing);
-    EXPECT_EQ(without.set__(13, 128, 256, 0, 128, 300), 128);
-    EXPECT_EQ(std::pair(without.selectedMode(), without.error()), std::pair(short(11), true));
-    StandinBridge standin(STANDIN_NORMAL);
-    CoreCnvl c(&pool, "row16", 0, &standin.bridge);
-    EXPECT_EQ(c.getbv(), CoreAnsx("stand-in 1.0"));
-    c.set__(16, 128, 256, 0, 128, 300);
-    EXPECT_EQ(std::pair(c.selectedMode(), c.error()), std::pair(short(11), true));
-    c.set__(13, 128, 256, 0, 128, 300);
-    EXPECT_EQ(c.selectedMode(), 13);
-}
-
 // Without a loaded bridge the operations do nothing.
 TEST(CoreOpti, GpuElementOperationsForwardToTheBridgeWhileItIsLoaded) {
     StandinBridge standin(STANDIN_NORMAL);
     VECEXTENSION extension{&standin.bridge};
     EXPECT_EQ(szel2(), 4);
-    float* left = static_cast<float*>(nwel2(&extension, nullptr, 6));
-    float* right = static_cast<float*>(nwel2(&extension, nullptr, 6));
+    float* element = static_cast<float*>(nwel2(&extension, nullptr, 6));
     const float values[4] = {1.0f, 2.0f, 3.0f, 4.0f};
-    copy2(&extension, left, values, 4, false, 2, false);
-    copy2(&extension, right, values, 4, false, 0, false);
-    adj_2(&extension, left, right, 6, 0.5);
-    EXPECT_EQ(std::vector<float>(left, left + 6), (std::vector<float>{0, 0, 0.5f, 1, 1.5f, 2}));
-    EXPECT_EQ(std::vector<float>(right, right + 6), (std::vector<float>{0.5f, 1, 1.5f, 2, 0, 0}));
-    VECTORMIXSTRUCT mix{1.0, 1.0, 1.0, 0.0, 0.0, 1.0, 1.0, 1.0, -1, -1};
-    void* sources[1] = {left};
+    copy2(&extension, element, values, 4, false, 2, false);
+    adj_2(&extension, element, element, 6, 0.5); // one element for both channels: halved twice
+    EXPECT_EQ(std::vector<float>(element, element + 6), (std::vector<float>{0, 0, 0.25f, 0.5f, 0.75f, 1}));
+    const VECTORMIXSTRUCT mix{1.0, 1.0, 1.0, 0.0, 0.0, 1.0, 1.0, 1.0, -1, -1};
+    void* sources[1] = {element};
     const int fades = standin.control("standin_count", 2), mixes = standin.control("standin_count", 3);
-    fade2(&extension, 6, left, right, 2, values, 2, values);
-    vmix2(&extension, false, false, false, &mix, 6, 1, left, right, sources, sources);
-    EXPECT_EQ(standin.control("standin_count", 2) + standin.control("standin_count", 3), fades + mixes + 2);
-    dlel2(&extension, nullptr, left); // no bridge entry: nothing happens
-    standin.bridge.entry.free_(left);
-    standin.bridge.entry.free_(right);
+    fade2(&extension, 6, element, element, 2, values, 2, values);
+    vmix2(&extension, false, false, false, &mix, 6, 1, element, element, sources, sources);
+    EXPECT_EQ(std::pair(standin.control("standin_count", 2), standin.control("standin_count", 3)),
+              std::pair(fades + 1, mixes + 1));
+    dlel2(&extension, nullptr, element); // no bridge entry: nothing happens
+    standin.bridge.entry.free_(element);
     standin.bridge.stop_();
     EXPECT_EQ(nwel2(&extension, nullptr, 8), nullptr);
     adj_2(&extension, nullptr, nullptr, 8, 0.5);
