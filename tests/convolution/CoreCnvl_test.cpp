@@ -144,38 +144,6 @@ TEST(CoreCnvl, PlanSizesZeroedRingsOnceAndModeOnlySelectionKeepsThem) {
     EXPECT_TRUE(logHolds(log, "player P1: 100:7:100<"));
 }
 
-// The outgoing convolver replaces the mix through the fade-out table, the incoming one adds through
-// the fade-in table; past the table both hold the entries of the first step.
-TEST(CoreCnvl, CrossfadeReadsTheFadeTableDownThenHoldsTheFirstStepEntries) {
-    CorePool pool;
-    const int count = 8, tableLength = 20; // two and a half blocks
-    const Signal kernel = unitImpulse(16);
-    Signal fadeOut(tableLength), fadeIn(tableLength);
-    for (int i = 0; i < tableLength; ++i) fadeOut[i] = 1.0 + i, fadeIn[i] = 1.0 / (2.0 + i);
-    std::mt19937 generator(9);
-    for (short mode : {short(0), short(2)}) {
-        SCOPED_TRACE(testing::Message() << "mode " << mode);
-        auto outgoing = planned(pool, mode, 16), incoming = planned(pool, mode, 16);
-        long fadeIndex = tableLength - 1;
-        for (int block = 0, played = 0; block < 3; ++block) {
-            Block a(count), b(count);
-            b.inL = a.inL = randomSignal(generator, count);
-            const long before = fadeIndex;
-            const long returned = a.play(*outgoing, true, kernel, fadeOut, fadeIndex, count);
-            EXPECT_EQ(fadeIndex, before); // replace returns where the adding call leaves the index
-            EXPECT_EQ(a.dryL, a.inL);
-            b.mixL = a.mixL;
-            EXPECT_EQ(b.play(*incoming, false, kernel, fadeIn, fadeIndex, count), returned);
-            EXPECT_EQ(fadeIndex, returned);
-            for (int j = 0; j < count; ++j, ++played) {
-                const int over = played - tableLength, step = mode == 2 ? 2 : 1;
-                const int i = over < 0 ? tableLength - 1 - played : step - 1 - over % step;
-                ASSERT_EQ(b.mixL[j], a.inL[j] * fadeOut[i] + a.inL[j] * fadeIn[i]) << played;
-            }
-        }
-    }
-}
-
 // All five running calls, with no mode, a mode never planned, a failed plan and freed rings.
 TEST(CoreCnvl, UnplannedOrFailedConvolverPlaysSilenceAndStillMixes) {
     CorePool pool;
@@ -331,26 +299,11 @@ TEST(CoreCnvl, ElementOperationsStayInsideTheirRangeAndFlush) {
     EXPECT_EQ(Signal(fadeR, fadeR + 7), (Signal{5, 0.0, 0.125, 4.0 * 9 * 9, 9.0 * 9, 0.5 * 9 * 9, 5}));
 }
 
-// Unindexed, dst x scale + gain x every element (L += gain (LL sL + RL sR), R += gain (LR sL + RR sR)
-// panned).
-TEST(CoreCnvl, VectorMixSumsEveryElementWithTheGainOrThePanMatrix) {
-    double s0L[] = {1.0, 2.0}, s0R[] = {10.0, 20.0}, s1L[] = {-1.0, 0.5}, s1R[] = {4.0, -8.0};
-    void* srcL[] = {s0L, s1L};
-    void* srcR[] = {s0R, s1R};
-    const VECTORMIXSTRUCT mix{2.0, 0.5, 1.0, 0.25, 0.125, 3.0, 10.0, 100.0, 1, 0};
-    for (bool panned : {false, true}) {
-        Signal l = {1.0, 2.0}, r = {3.0, 4.0};
-        CoreCnvl::vmix1(nullptr, false, false, panned, &mix, 2, 2, l.data(), r.data(), srcL, srcR);
-        EXPECT_EQ(l[0], panned ? 0.5 + 2.0 * (1.0 + 0.125 * 10.0) + 2.0 * (-1.0 + 0.125 * 4.0) : 0.5);
-        EXPECT_EQ(r[1], panned ? 2.0 + 2.0 * (0.25 * 2.0 + 3.0 * 20.0) + 2.0 * (0.25 * 0.5 + 3.0 * -8.0)
-                               : 2.0 + 2.0 * (20.0 - 8.0));
-    }
-}
-
-// The indexed mix runs in one pass per value. It must equal the step-by-step form (scale with mixr1,
-// add each element in range with mixr2 or mixr3, flush with kllad) bit for bit, on values a flush
-// must treat (zeros of both signs, denormals) and with indexes outside the sources.
-TEST(CoreCnvl, IndexedVectorMixEqualsTheStepByStepFormBitForBit) {
+// The indexed mix (elements A and B with their weights) runs in one pass per value. It must equal the
+// step-by-step form (scale with mixr1, add each element in range with mixr2 or mixr3, flush with
+// kllad) bit for bit, on values a flush must treat (zeros of both signs, denormals) and with indexes
+// outside the sources. Unindexed, every element is added with the gain.
+TEST(CoreCnvl, VectorMixEqualsTheStepByStepFormBitForBit) {
     std::mt19937 random(7);
     std::uniform_real_distribution<double> uniform(-1.0, 1.0);
     const double scales[] = {0.0, -0.0, 1e-310, DBL_MIN, 1.0, 1.0, 1.0, 1.0};
@@ -367,18 +320,19 @@ TEST(CoreCnvl, IndexedVectorMixEqualsTheStepByStepFormBitForBit) {
         for (int e = 0; e < count; ++e) left.push_back(awkward(n)), right.push_back(awkward(n));
         for (int e = 0; e < count; ++e)
             sourcesL.push_back(left[e].data()), sourcesR.push_back(right[e].data());
-        for (int form = 0; form < 4; ++form)
+        for (int form = 0; form < 8; ++form)
             for (const auto& pair : pairs) {
-                const bool skip = form & 1, panned = form & 2;
+                const bool skip = form & 1, panned = form & 2, indexed = form & 4;
                 SCOPED_TRACE(testing::Message() << n << " " << form << " " << pair[0] << pair[1]);
                 const VECTORMIXSTRUCT m{0.7, 0.5, 0.8, 0.6, 0.3, 1.0, 0.35, 0.4, pair[0], pair[1]};
+                std::vector<std::pair<int, double>> terms = {{pair[0], m.weightA}, {pair[1], m.weightB}};
+                if (!indexed) terms = {{0, m.gain}, {1, m.gain}, {2, m.gain}};
                 Signal wantL = awkward(n), wantR = awkward(n), gotL = wantL, gotR = wantR;
                 double *l = wantL.data(), *r = wantR.data();
                 if (!skip) mixr1(n, &l, &r, m.destinationScale);
-                for (int k = 0; k < 2 && !skip; ++k) {
-                    if (pair[k] < 0 || pair[k] >= count) continue;
-                    const double w = k == 0 ? m.weightA : m.weightB;
-                    double **sL = &sourcesL[pair[k]], **sR = &sourcesR[pair[k]];
+                for (const auto& [e, w] : terms) {
+                    if (skip || e < 0 || e >= count) continue;
+                    double **sL = &sourcesL[e], **sR = &sourcesR[e];
                     if (panned)
                         mixr3(n, &l, &r, sL, sR, m.leftToLeft * w, m.leftToRight * w, m.rightToRight * w,
                               m.rightToLeft * w);
@@ -387,7 +341,7 @@ TEST(CoreCnvl, IndexedVectorMixEqualsTheStepByStepFormBitForBit) {
                 }
                 kllad(n, &l);
                 kllad(n, &r);
-                CoreCnvl::vmix1(nullptr, skip, true, panned, &m, n, count, gotL.data(), gotR.data(),
+                CoreCnvl::vmix1(nullptr, skip, indexed, panned, &m, n, count, gotL.data(), gotR.data(),
                                 reinterpret_cast<void* const*>(sourcesL.data()),
                                 reinterpret_cast<void* const*>(sourcesR.data()));
                 ASSERT_EQ(std::memcmp(wantL.data(), gotL.data(), sizeof(double) * n), 0);

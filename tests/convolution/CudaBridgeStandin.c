@@ -2,9 +2,9 @@
 // tests. It gives host memory, batched single-precision real transforms in place over slots of
 // F + 2 floats (a plain DFT), block convolvers behind a handle (one direct convolution for every
 // block entry; a common buffer is made or taken but not summed into) and float elements. It leaves
-// out the two optional entries, check and cnm18. Built as four libraries: normal;
+// out the two optional entries, check and cnm18. Built as three libraries: normal;
 // STANDIN_FAILING_CHECK (cudav fails after filling its whole buffer without a terminator);
-// STANDIN_NO_DEVICE; STANDIN_WITHOUT_CNM17. Its own controls: standin_fail makes the next mallc
+// STANDIN_WITHOUT_CNM17. Its own controls: standin_fail makes the next mallc
 // (1), plan_ (2) or op32p/af32p (3) fail; standin_count gives how often init_ (0), stop_ (1), avfde
 // (2) and avvmx (3) ran. Written in C, which also checks that the bridge header is C.
 #include "platform/CudaBridgeAbi.h"
@@ -29,15 +29,10 @@ static int failing(int32_t which) {
 #else
 #define TEXT_OF_CUDAV (strcpy(*text, "CPU stand-in bridge, 1 device"), *text = ownText, 1)
 #endif
-#ifdef STANDIN_NO_DEVICE
-#define DEVICES 0
-#else
-#define DEVICES 1
-#endif
 // clang-format off
 int32_t standin_fail(int32_t which) { return failNext = which, 1; }
 int32_t standin_count(int32_t which) { return which >= 0 && which < 4 ? calls[which] : -1; }
-int32_t cudabridge_devcs(void) { return DEVICES; }
+int32_t cudabridge_devcs(void) { return 1; }
 int32_t cudabridge_init_(int32_t device) { return ++calls[0]; }
 int32_t cudabridge_stop_(void) { return ++calls[1]; }
 int32_t cudabridge_cudav(int32_t zero, char** text) { return TEXT_OF_CUDAV; }
