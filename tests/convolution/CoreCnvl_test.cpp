@@ -110,9 +110,9 @@ TEST(CoreCnvl, PlanSizesZeroedRingsOnceAndModeOnlySelectionKeepsThem) {
     CorePool pool;
     auto ringBytes = [](int n) { return 2 * (8LL * 3 * n + CorePool::iCoverhead); };
     auto ringsZero = [](const CoreCnvl& c) {
-        const Signal zeros(3 * c.length(), 0.0);
-        return Signal(c.ringL(), c.ringL() + zeros.size()) == zeros &&
-               Signal(c.ringR(), c.ringR() + zeros.size()) == zeros;
+        return largestMagnitude(Signal(c.ringL(), c.ringL() + 3 * c.length())) +
+                   largestMagnitude(Signal(c.ringR(), c.ringR() + 3 * c.length())) ==
+               0.0;
     };
     CoreCnvl c(&pool, "P1", 0, nullptr, noBridge);
     EXPECT_FALSE(c.plan_()); // nothing selected yet
@@ -180,8 +180,6 @@ TEST(CoreCnvl, UnplannedOrFailedConvolverPlaysSilenceAndStillMixes) {
     EXPECT_FALSE(c.plan_());
     EXPECT_EQ(c.ringL(), ring);
     expectSilence(c, "failed plan");
-    c.set__(0, 64, 8, 0, 0, 8);
-    ASSERT_TRUE(c.plan_());
     c.cleas();
     expectSilence(c, "rings freed");
     EXPECT_EQ(pool.getma(), 0);

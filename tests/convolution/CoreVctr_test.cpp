@@ -113,11 +113,10 @@ TEST_F(CoreVctrTest, PositionIsBracketedByTheNearestElementsWithLinearWeights) {
     };
     const Signal given = {0.5, -0.5, 0.0, 0.0}; // out of order; element 3 repeats element 2's position
     const Row rows[] = {
-        {given, false, -0.9, 0.0, 1.0, -1, 1},    {given, false, -0.5, 1.0, 0.0, 1, -1},
-        {given, false, 0.0, 1.0, 0.0, 2, -1},     {given, false, 0.125, 0.75, 0.25, 2, 0},
-        {given, false, 0.75, 1.0, 0.0, 0, -1},    {{0.0, 0.5}, true, 0.1, 1.0, 0.0, 0, 1},
-        {{0.0, 0.5}, true, 0.25, 0.0, 1.0, 0, 1}, {{0.3}, false, 0.9, 1.0, 0.0, 0, -1},
-        {{}, false, 0.2, 0.0, 0.0, -1, -1},
+        {given, false, -0.9, 0.0, 1.0, -1, 1},   {given, false, 0.0, 1.0, 0.0, 2, -1},
+        {given, false, 0.125, 0.75, 0.25, 2, 0}, {given, false, 0.75, 1.0, 0.0, 0, -1},
+        {{0.0, 0.5}, true, 0.1, 1.0, 0.0, 0, 1}, {{0.0, 0.5}, true, 0.25, 0.0, 1.0, 0, 1},
+        {{0.3}, false, 0.9, 1.0, 0.0, 0, -1},    {{}, false, 0.2, 0.0, 0.0, -1, -1},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(testing::Message() << r.positions.size() << " elements at x " << r.x);
