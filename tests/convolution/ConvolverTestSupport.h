@@ -1,5 +1,5 @@
-// Shared by the convolver, kernel-mode and bridge-loader tests: stereo test signals, the calls that
-// push them through a convolver, and the stand-in bridge opened with its own controls. Plain helpers;
+// Shared by the convolution tests: stereo test signals, the values of an element, the calls that push
+// signals through a convolver, and the stand-in bridge opened with its own controls. Plain helpers;
 // each test owns what it makes.
 #pragma once
 #include "base/CorePool.h"
@@ -18,6 +18,11 @@ using Signal = std::vector<double>;
 struct Stereo {
     Signal left, right;
 };
+
+// The first n values of an element of doubles.
+inline Signal valuesOf(const void* element, int n) {
+    return Signal(static_cast<const double*>(element), static_cast<const double*>(element) + n);
+}
 
 inline Stereo randomStereo(std::mt19937& generator, size_t n) {
     return {randomSignal(generator, n), randomSignal(generator, n)};

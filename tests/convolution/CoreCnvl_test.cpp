@@ -44,13 +44,6 @@ struct Block {
     }
 };
 
-std::unique_ptr<CoreCnvl> planned(CorePool& pool, short mode, int n, int block = 64) {
-    auto c = std::make_unique<CoreCnvl>(&pool, "test", n, nullptr, noBridge);
-    c->set__(mode, block, n, 0, block, n);
-    EXPECT_TRUE(c->plan_());
-    return c;
-}
-
 // Row 17 replaced, to watch the convolver's calls.
 void installRow(CoreCnvl& c, LoadCallback load, UnloadCallback unload, CommonLoadCallback lcom,
                 CommonUnloadCallback ucom) {
@@ -198,7 +191,7 @@ TEST(CoreCnvl, PartialStepRunsWholeStepsSilencesTheRestAndIsLoggedAtRelease) {
         SCOPED_TRACE(testing::Message() << "mode " << r.mode);
         LogCapture log(0);
         CorePool pool;
-        auto c = planned(pool, r.mode, 8, r.block);
+        auto c = blockConvolver(pool, r.mode, r.block, 8, nullptr);
         const std::string logBefore = log.text();
         Block b(r.block + 2);
         for (int j = 0; j < r.block + 2; ++j) b.inL[j] = b.inR[j] = j + 1;
@@ -217,7 +210,7 @@ TEST(CoreCnvl, PartialStepRunsWholeStepsSilencesTheRestAndIsLoggedAtRelease) {
             EXPECT_EQ(b.convL[j], j < r.whole ? j + 1 : j < r.count ? 0.0 : 55.0) << j;
         EXPECT_EQ(c->partialSteps(), 200);
         c->delpl();
-        EXPECT_TRUE(logHolds(log, "player test: 200 blocks were not a multiple of the step"));
+        EXPECT_TRUE(logHolds(log, "player block: 200 blocks were not a multiple of the step"));
         EXPECT_EQ(c->partialSteps(), 0);
     }
 }

@@ -5,8 +5,6 @@
 
 #include "tests/convolution/ConvolverTestSupport.h"
 
-#include <gtest/gtest.h>
-
 #include <dlfcn.h>
 
 #include <cstring>

@@ -2,21 +2,11 @@
 // registered, and freed once by their own vector.
 #include "convolution/CoreRvct.h"
 
-#include "base/CorePool.h"
 #include "convolution/CorePlel.h"
 #include "modulation/DataSrce.h"
-
-#include <gtest/gtest.h>
-
-#include <vector>
+#include "tests/convolution/ConvolverTestSupport.h"
 
 namespace {
-
-using Signal = std::vector<double>;
-
-Signal element(const void* values, int n) {
-    return Signal(static_cast<const double*>(values), static_cast<const double*>(values) + n);
-}
 
 class CoreRvctTest : public ::testing::Test {
 protected:
@@ -43,13 +33,13 @@ TEST_F(CoreRvctTest, ArraysAreCutOrPaddedWithTheirLastValueAndNeverRegistered) {
     for (int i = 0; i < 4; ++i) {
         void *l, *r;
         v->getip(i, l, r);
-        EXPECT_EQ(std::pair(element(l, 250), l), std::pair(want[i], r)) << i; // one array for both channels
+        EXPECT_EQ(std::pair(valuesOf(l, 250), l), std::pair(want[i], r)) << i; // one array for both channels
     }
     EXPECT_EQ(registry.count() + v->registryIds(), 0);
     EXPECT_EQ(v->setre(0, nullptr, nullptr), 4); // no data: each element still holds one value
     void *l, *r;
     v->getip(3, l, r);
-    EXPECT_EQ(element(l, 1), Signal{0.0});
+    EXPECT_EQ(valuesOf(l, 1), Signal{0.0});
 }
 
 } // namespace

@@ -1,27 +1,15 @@
-// CoreVctr: bracketing, gain, smoothing and pan against a reference mix, the position output, clean
-// outputs, shared and normalised kernels, output fades that never compound, and trees: links and
-// inherited values, the nested mix, no allocation while updating, every block returned.
+// CoreVctr: bracketing, smoothing that settles and restarts, pan, the position output, clean outputs,
+// shared and normalised kernels, output fades that never compound against a reference mix, and trees:
+// links and inherited values, no allocation while updating, every block returned.
 #include "convolution/CoreVctr.h"
 
-#include "base/CorePool.h"
-#include "convolution/CoreCnvl.h"
 #include "convolution/CorePlel.h"
 #include "modulation/CoreSrce.h"
 #include "modulation/DataSrce.h"
 #include "tests/common/CountingAllocator.h"
-#include "tests/common/SignalReference.h"
-
-#include <gtest/gtest.h>
-
-#include <memory>
+#include "tests/convolution/ConvolverTestSupport.h"
 
 namespace {
-
-using Signal = std::vector<double>;
-
-Signal values(const void* element, int n) {
-    return Signal(static_cast<const double*>(element), static_cast<const double*>(element) + n);
-}
 
 // Neither NaN, infinity, -0.0 nor a denormal.
 bool clean(double v) {
@@ -48,7 +36,7 @@ void mixStep(Signal& outL, Signal& outR, double liquid, const Kernels& k, const 
 }
 
 void expectNear(const Signal& want, const void* got, double relative, int step) {
-    const Signal actual = values(got, int(want.size()));
+    const Signal actual = valuesOf(got, int(want.size()));
     const double tolerance = relative * std::max(1.0, largestMagnitude(want));
     for (size_t i = 0; i < want.size(); ++i)
         ASSERT_NEAR(actual[i], want[i], tolerance) << i << " at step " << step;
@@ -125,7 +113,7 @@ TEST_F(CoreVctrTest, PositionIsBracketedByTheNearestElementsWithLinearWeights) {
         v->chnru(true);
         EXPECT_EQ(std::tuple(v->elementA(), v->effectiveWeightA(), v->elementB(), v->effectiveWeightB()),
                   std::tuple(r.a, r.wa, r.b, r.wb));
-        EXPECT_TRUE(!r.positions.empty() || largestMagnitude(values(v->getlc(), 8)) == 0.0);
+        EXPECT_TRUE(!r.positions.empty() || largestMagnitude(valuesOf(v->getlc(), 8)) == 0.0);
     }
 }
 
@@ -213,7 +201,7 @@ TEST_F(CoreVctrTest, OutputsNeverHoldNanNegativeZeroOrDenormals) {
     for (int step = 0; step < 200; ++step) {
         for (const char* key : {"BUS1", "BUS2", "BUS3", "BUS5"}) slot(key, u(rng));
         v->chnru(true);
-        Signal all = values(v->getlc(), length), right = values(v->getrc(), length);
+        Signal all = valuesOf(v->getlc(), length), right = valuesOf(v->getrc(), length);
         all.insert(all.end(), right.begin(), right.end());
         all.insert(all.end(),
                    {v->gain(), v->effectiveWeightA(), v->effectiveWeightB(), table.getsc("BUS6")->getvl()});
@@ -243,7 +231,7 @@ TEST_F(CoreVctrTest, KernelsAreSharedInASharingGroupAndScaledOnceAndRangesKeptIn
     second->getip(1, l2, r2);
     EXPECT_EQ(std::tuple(l1, r1, registry.refer(first->registryId(1))), std::tuple(l2, r2, 2));
     first.reset();
-    EXPECT_EQ(values(l2, length), Signal(length, 0.25));
+    EXPECT_EQ(valuesOf(l2, length), Signal(length, 0.25));
     long a = 7, b = 7;
     second->setrz(0, 5000000000L, -5000000000L);
     second->setrz(1, 100, 300);
@@ -254,15 +242,10 @@ TEST_F(CoreVctrTest, KernelsAreSharedInASharingGroupAndScaledOnceAndRangesKeptIn
     Signal source = {1.0, -0.0, 1e-310, 2.0};
     second->cpyip(0, source.data(), nullptr, 4);
     second->getip(0, l2, r2);
-    EXPECT_EQ(std::pair(values(l2, 4), values(r2, 4)), std::pair(Signal{1.0, 0.0, 0.0, 2.0}, Signal(4, 0.0)));
-    EXPECT_FALSE(std::signbit(values(l2, 4)[1]));
-    // One buffer for both channels is freed once; without a convolver nothing is registered.
-    const int64_t before = pool.getma();
-    void *l, *r;
-    second->newip(l, r, 4);
-    second->delip(l, l);
-    second->delip(r, r);
-    EXPECT_EQ(pool.getma(), before);
+    EXPECT_EQ(std::pair(valuesOf(l2, 4), valuesOf(r2, 4)),
+              std::pair(Signal{1.0, 0.0, 0.0, 2.0}, Signal(4, 0.0)));
+    EXPECT_FALSE(std::signbit(valuesOf(l2, 4)[1]));
+    // Without a convolver nothing is registered.
     Signal one = {0.0};
     CoreVctr unregistered(&pool, &registry, 0, nullptr, true, 1, nullptr, one.data(), nullptr, 0.0, 0.0,
                           nullptr, 0.0, 1.0, "", &table, 0.5, "1", 0, 0, nullptr, nullptr, false, -1, -1,
@@ -300,7 +283,7 @@ TEST_F(CoreVctrTest, NormalisationBlendsTheReferencePeakAndGuardsSilenceAndZeroL
         const int unscaled = zeroLevel == 0.0 ? 1 : 0;
         void *l, *r;
         u->getip(unscaled, l, r);
-        EXPECT_EQ(values(l, length), w.left[unscaled]);
+        EXPECT_EQ(valuesOf(l, length), w.left[unscaled]);
         EXPECT_EQ(zeroLevel == 0.0 ? u->normalisation() : 1.0, 1.0);
     }
 }
@@ -317,12 +300,12 @@ TEST_F(CoreVctrTest, OutputFadesActOncePerMixAndNeverCompound) {
         Kernels k;
         std::unique_ptr<CoreVctr> v(leaf({0.0, 1.0}, length, &k));
         if (twoPairs) v->setsc();
-        const Signal in = values(v->newfi(fadeIn), fadeIn), end = values(v->newfe(fadeOut), fadeOut);
+        const Signal in = valuesOf(v->newfi(fadeIn), fadeIn), end = valuesOf(v->newfe(fadeOut), fadeOut);
         void* out = v->newfo(fadeOut);
         v->setcr(out, fadeOut, length, fadeIn);
         Signal envelope(length, 1.0);
         for (int j = 0; j < fadeOut; ++j)
-            envelope[length - fadeOut + j] = endFade ? end[j] : values(out, fadeOut)[j];
+            envelope[length - fadeOut + j] = endFade ? end[j] : valuesOf(out, fadeOut)[j];
         for (int j = 0; j < fadeIn && !endFade; ++j) envelope[j] = in[j];
         Signal refL[2] = {Signal(length, 0.0), Signal(length, 0.0)}, refR[2] = {refL[0], refL[1]};
         slot("BUS1", 0.3);
@@ -355,11 +338,11 @@ TEST_F(CoreVctrTest, OutputFadesActOncePerMixAndNeverCompound) {
 
 TEST_F(CoreVctrTest, EnvelopesAreLinearRampsAndReplaceTheirPredecessor) {
     std::unique_ptr<CoreVctr> v(leaf({0.0}, 8));
-    EXPECT_EQ(values(v->newfi(5), 5), (Signal{0.0, 0.25, 0.5, 0.75, 1.0}));
-    EXPECT_EQ(values(v->newfo(5), 5), (Signal{1.0, 0.75, 0.5, 0.25, 0.0}));
+    EXPECT_EQ(valuesOf(v->newfi(5), 5), (Signal{0.0, 0.25, 0.5, 0.75, 1.0}));
+    EXPECT_EQ(valuesOf(v->newfo(5), 5), (Signal{1.0, 0.75, 0.5, 0.25, 0.0}));
     v->newfe(5);
     const int64_t held = pool.getma();
-    EXPECT_EQ(values(v->newfe(5), 5), (Signal{1.0, 0.75, 0.5, 0.25, 0.0}));
+    EXPECT_EQ(valuesOf(v->newfe(5), 5), (Signal{1.0, 0.75, 0.5, 0.25, 0.0}));
     EXPECT_EQ(pool.getma(), held);
     EXPECT_EQ(v->newfi(0), nullptr);
     Signal l(4, 2.0), r(4, 4.0), ramp = {0.0, 0.5, 1.0};
