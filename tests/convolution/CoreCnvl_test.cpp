@@ -1,6 +1,6 @@
-// CoreCnvl: mode selection and its fallbacks, ring planning, the running calls (fades, meters, power
-// chains, partial steps, silence without a plan), plan release, and the CPU element operations with
-// the vector mix checked against its step-by-step form bit for bit.
+// CoreCnvl: mode selection and its fallbacks, ring planning, silence without a plan, partial steps
+// counted and logged, plan release, and the CPU element operations with the vector mix checked
+// against its step-by-step form bit for bit.
 #include "convolution/CoreCnvl.h"
 
 #include "convolution/CoreOpti.h"

@@ -1,7 +1,6 @@
-// CoreOpti: the direct routines against a naive convolution across ring wraps, the mixers and the
-// flush by hand, and the block modes through a convolver (CPU FFT modes, GPU modes over the stand-in
-// bridge): sizes, refused loads, kernel edits, mono kernels, common groups, clear, failures, no
-// allocation on the block path.
+// CoreOpti: direct routines against a naive convolution across ring wraps, flush and fade-out by hand,
+// and block modes through a convolver (CPU FFT, and GPU over the stand-in bridge): sizes, refused loads,
+// kernel edits, mono kernels, common groups, clear, bridge failures, no allocation on the block path.
 #include "convolution/CoreOpti.h"
 
 #include "base/CoreTime.h"
