@@ -245,7 +245,13 @@ TEST_F(CoreVctrTest, KernelsAreSharedInASharingGroupAndScaledOnceAndRangesKeptIn
     EXPECT_EQ(std::pair(valuesOf(l2, 4), valuesOf(r2, 4)),
               std::pair(Signal{1.0, 0.0, 0.0, 2.0}, Signal(4, 0.0)));
     EXPECT_FALSE(std::signbit(valuesOf(l2, 4)[1]));
-    // Without a convolver nothing is registered.
+    // One buffer for both channels is freed once; without a convolver nothing is registered.
+    const int64_t before = pool.getma();
+    void *l, *r;
+    second->newip(l, r, 4);
+    second->delip(l, l);
+    second->delip(r, r);
+    EXPECT_EQ(pool.getma(), before);
     Signal one = {0.0};
     CoreVctr unregistered(&pool, &registry, 0, nullptr, true, 1, nullptr, one.data(), nullptr, 0.0, 0.0,
                           nullptr, 0.0, 1.0, "", &table, 0.5, "1", 0, 0, nullptr, nullptr, false, -1, -1,
