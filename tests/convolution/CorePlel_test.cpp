@@ -1,9 +1,13 @@
+// CorePlel: sharing only between owners of one sharing group with equal parameters, reference counts
+// that free each pair once, garbage collection, and the open group's lock: other threads wait, the
+// holding thread never does, and an exception inside the guard unlocks.
 #include "convolution/CorePlel.h"
 
 #include "base/CorePool.h"
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -22,22 +26,21 @@ void countingRelease(VECEXTENSION*, CorePool* pool, void* p) {
 
 class CorePlelTest : public ::testing::Test {
 protected:
-    // Registers a fresh pair (or `shared` as both channels) inside the open group, if any; the
-    // pair's buffers afterwards go to `pair`.
-    int add(const char* key, int* owner, long a = 1, int b = 2, long c = 3, long d = 4, short kind = 5,
-            Buffers* pair = nullptr, void* shared = nullptr) {
+    // Registers a fresh pair (or `shared` as both channels) with parameters a, b, c, d, kind; the
+    // buffers given and then those received go to `pair`.
+    int add(const char* key, int* owner, std::array<int, 5> p = {1, 2, 3, 4, 5}, Buffers* pair = nullptr,
+            void* shared = nullptr) {
         void* left = shared ? shared : pool.mallc(0, 16, "CNVL");
         void* right = shared ? shared : pool.mallc(0, 16, "CNVL");
         if (pair) *pair = {left, right};
-        const int id = registry.addel(countingRelease, nullptr, &left, &right, key, a, b, c, d, owner, kind);
+        const int id = registry.addel(countingRelease, nullptr, &left, &right, key, p[0], p[1], p[2], p[3],
+                                      owner, short(p[4]));
         if (pair) pair->insert(pair->end(), {left, right});
         return id;
     }
     int addIn(const char* group, const char* key, int* owner) {
-        registry.begin(group, true);
-        const int id = add(key, owner);
-        registry.end__();
-        return id;
+        CorePlel::GroupGuard guard(&registry, group, true);
+        return add(key, owner);
     }
 
     CorePool pool;
@@ -45,8 +48,8 @@ protected:
     int one = 1, two = 2;
 };
 
-// Runs `work` on this thread; if it has not finished within two seconds something waits for a lock
-// that will never come free, and the program stops rather than hang.
+// Runs `work` on this thread; if it has not finished within two seconds it waits for a lock that
+// will never come free, and the program stops rather than hang.
 template <typename Work>
 void finishesAtOnce(Work work) {
     std::atomic<bool> done{false};
@@ -62,56 +65,44 @@ void finishesAtOnce(Work work) {
     watchdog.join();
 }
 
-// Runs `work` on another thread: it must not finish while the group is open, and must once it closes.
-template <typename Work>
-void waitsForEnd(CorePlel& registry, Work work) {
-    std::atomic<bool> done{false};
-    std::thread other([&] { work(), done.store(true); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(60));
-    EXPECT_FALSE(done.load());
-    registry.end__();
-    other.join();
-    EXPECT_TRUE(done.load());
-}
-
+// The second registration against "k" by `one` in group "load"; on a match the caller's buffers are
+// freed, left first, and it receives the held ones.
 TEST_F(CorePlelTest, SharesOnlyBetweenOwnersOfOneSharingGroupWithEqualParameters) {
-    struct Case {
-        const char *what, *group, *key; // the second registration's; the first is "k" in "load"
-        bool share, shared;
+    struct Row {
+        const char *what, *group, *key;
+        bool share;
         int* owner;
-        long a, c, d;
-        int b;
-        short kind;
+        int changed; // index of the parameter that differs; -1 none
+        bool shared;
     };
-    const Case cases[] = {
-        {"equal, another owner", "load", "k", true, true, &two, 1, 3, 4, 2, 5},
-        {"the same owner", "load", "k", true, false, &one, 1, 3, 4, 2, 5},
-        {"outside any group", nullptr, "k", true, false, &two, 1, 3, 4, 2, 5},
-        {"group without sharing", "load", "k", false, false, &two, 1, 3, 4, 2, 5},
-        {"another group", "other", "k", true, false, &two, 1, 3, 4, 2, 5},
-        {"group name in another case", "LOAD", "k", true, false, &two, 1, 3, 4, 2, 5},
-        {"another key", "load", "K", true, false, &two, 1, 3, 4, 2, 5},
-        {"another a", "load", "k", true, false, &two, 9, 3, 4, 2, 5},
-        {"another b", "load", "k", true, false, &two, 1, 3, 4, 9, 5},
-        {"another c", "load", "k", true, false, &two, 1, 9, 4, 2, 5},
-        {"another d", "load", "k", true, false, &two, 1, 3, 9, 2, 5},
-        {"another kind", "load", "k", true, false, &two, 1, 3, 4, 2, 9},
+    const Row rows[] = {
+        {"equal, another owner", "load", "k", true, &two, -1, true},
+        {"the same owner", "load", "k", true, &one, -1, false},
+        {"outside any group", nullptr, "k", true, &two, -1, false},
+        {"group without sharing", "load", "k", false, &two, -1, false},
+        {"group name in another case", "LOAD", "k", true, &two, -1, false},
+        {"another key", "load", "K", true, &two, -1, false},
+        {"another a", "load", "k", true, &two, 0, false},
+        {"another b", "load", "k", true, &two, 1, false},
+        {"another c", "load", "k", true, &two, 2, false},
+        {"another d", "load", "k", true, &two, 3, false},
+        {"another kind", "load", "k", true, &two, 4, false},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
         Buffers held, mine;
         registry.begin("load", true);
-        const int id = add("k", &one, 1, 2, 3, 4, 5, &held);
+        const int id = add("k", &one, {1, 2, 3, 4, 5}, &held);
         registry.end__();
         freedBuffers.clear();
-        if (c.group) registry.begin(c.group, c.share);
-        const int second = add(c.key, c.owner, c.a, c.b, c.c, c.d, c.kind, &mine);
-        if (c.group) registry.end__();
-        EXPECT_EQ(second == id, c.shared);
-        EXPECT_EQ(registry.refer(id), c.shared ? 2 : 1);
-        // On a match the caller's buffers are freed, left first, and it receives the held ones.
-        const Buffers& kept = c.shared ? held : mine;
-        EXPECT_EQ(freedBuffers, c.shared ? Buffers(mine.begin(), mine.begin() + 2) : Buffers());
+        std::array<int, 5> parameters = {1, 2, 3, 4, 5};
+        if (r.changed >= 0) parameters[r.changed] = 9;
+        if (r.group) registry.begin(r.group, r.share);
+        const int second = add(r.key, r.owner, parameters, &mine);
+        if (r.group) registry.end__();
+        EXPECT_EQ(std::pair(second == id, registry.refer(id)), std::pair(r.shared, r.shared ? 2 : 1));
+        EXPECT_EQ(freedBuffers, r.shared ? Buffers(mine.begin(), mine.begin() + 2) : Buffers());
+        const Buffers& kept = r.shared ? held : mine;
         EXPECT_EQ(Buffers(mine.begin() + 2, mine.end()), Buffers(kept.begin(), kept.begin() + 2));
         registry.relel(id, true);
         registry.relel(second, true);
@@ -119,6 +110,7 @@ TEST_F(CorePlelTest, SharesOnlyBetweenOwnersOfOneSharingGroupWithEqualParameters
     EXPECT_EQ(pool.getma(), 0);
 }
 
+// One buffer for both channels is freed once, also when a match frees the caller's.
 TEST_F(CorePlelTest, LastReferenceFreesThePairOnceAndUnknownIdsChangeNothing) {
     const int id = addIn("load", "k", &one);
     EXPECT_EQ(addIn("load", "k", &two), id);
@@ -130,17 +122,11 @@ TEST_F(CorePlelTest, LastReferenceFreesThePairOnceAndUnknownIdsChangeNothing) {
     EXPECT_EQ(std::tuple(freedBuffers.size(), registry.refer(id), pool.getma()), std::tuple(0u, 1, held));
     registry.relel(id, false);
     EXPECT_EQ(std::tuple(freedBuffers.size(), registry.count(), pool.getma()), std::tuple(2u, 0, 0));
-    // One buffer for both channels is freed once, also when a match frees the caller's.
-    void* same = pool.mallc(0, 8, "RVCT");
-    freedBuffers.clear();
-    registry.relel(add("raw", nullptr, 0, 0, 0, 0, 0, nullptr, same), false);
-    EXPECT_EQ(freedBuffers, Buffers{same});
-    registry.begin("load", true);
+    CorePlel::GroupGuard guard(&registry, "load", true);
     add("k", &one);
-    same = pool.mallc(0, 16, "CNVL");
+    void* same = pool.mallc(0, 16, "CNVL");
     freedBuffers.clear();
-    add("k", &two, 1, 2, 3, 4, 5, nullptr, same);
-    registry.end__();
+    add("k", &two, {1, 2, 3, 4, 5}, nullptr, same);
     EXPECT_EQ(freedBuffers, Buffers{same});
 }
 
@@ -159,23 +145,32 @@ TEST_F(CorePlelTest, GarbageCollectionRemovesOnlyEmptyGroupsAndKeepsTheOpenOne) 
     EXPECT_EQ(registry.groups(), 3);
 }
 
+// Each action on another thread must not finish while the group is open, and must once it closes; an
+// add made then lies outside the group.
 TEST_F(CorePlelTest, AnOpenGroupMakesOtherThreadsWaitAndTheirAddsStayOutsideIt) {
     const int id = add("k", &one);
     for (int action = 0; action < 4; ++action) {
         registry.begin("load", true);
         const int held = action == 3 ? add("k", &one) : -1;
         int other = held;
-        waitsForEnd(registry, [&] {
+        std::atomic<bool> done{false};
+        std::thread waiting([&] {
             if (action == 0) registry.begin("other", true), registry.end__();
             if (action == 1) registry.garlk();
             if (action == 2) registry.relel(id, false);
-            if (action == 3) other = add("k", &two); // registered after the group closed: outside it
+            if (action == 3) other = add("k", &two);
+            done.store(true);
         });
+        std::this_thread::sleep_for(std::chrono::milliseconds(60));
+        EXPECT_FALSE(done.load());
+        registry.end__();
+        waiting.join();
         EXPECT_EQ(other == held, action != 3);
     }
     EXPECT_EQ(registry.refer(id), 0);
 }
 
+// The destructor force-releases what it holds.
 TEST_F(CorePlelTest, TheHoldingThreadReleasesCollectsAndDestroysWithoutWaiting) {
     registry.begin("load", true);
     const int id = add("k", &one);
@@ -189,10 +184,12 @@ TEST_F(CorePlelTest, TheHoldingThreadReleasesCollectsAndDestroysWithoutWaiting) 
     void* left = pool.mallc(0, 16, "CNVL");
     void* right = pool.mallc(0, 16, "CNVL");
     local->addel(countingRelease, nullptr, &left, &right, "k", 0, 0, 0, 0, &one, 0);
-    finishesAtOnce([&] { delete local; }); // force-releases what it holds
+    finishesAtOnce([&] { delete local; });
     EXPECT_EQ(Buffers(freedBuffers.end() - 2, freedBuffers.end()), (Buffers{left, right}));
 }
 
+// A group opened after the guard's close is not the guard's to end; end__ from another thread or with
+// no group open is ignored.
 TEST_F(CorePlelTest, GuardUnlocksOnExceptionAndEndFromElsewhereIsIgnored) {
     try {
         CorePlel::GroupGuard guard(&registry, "load", true);
@@ -206,12 +203,12 @@ TEST_F(CorePlelTest, GuardUnlocksOnExceptionAndEndFromElsewhereIsIgnored) {
         CorePlel::GroupGuard guard(&registry, "load", true);
         guard.close();
         guard.close();
-        registry.begin("next", false); // opened after close: not the guard's to end
+        registry.begin("next", false);
     }
     std::thread([&] { registry.end__(); }).join();
     EXPECT_TRUE(registry.ingrp());
     registry.end__();
-    registry.end__(); // with no group open
+    registry.end__();
     finishesAtOnce([&] { registry.begin("again", false), registry.end__(); });
 }
 
