@@ -1,3 +1,6 @@
+// Tests of the POSIX helpers: clocks against the system, whole-file copies that keep data and
+// permissions or leave the target whole, one-line files replaced whole or the failure logged, and
+// concurrent replacements that leave one whole line.
 #include "base/CoreXutl.h"
 #include "tests/common/LogCapture.h"
 
@@ -27,19 +30,6 @@ TEST(CoreXutl, ClocksAgreeWithTheSystemAndAdvanceAcrossASleep) {
     unsigned long other = 0;
     std::thread([&] { other = CoreXutl::getti(); }).join();
     EXPECT_NE(other, CoreXutl::getti());
-}
-
-TEST_F(CoreXutl_Files, FolderAndFileOperationsReportFailure) {
-    const std::string sub = path("sub"), inside = path("sub/inside");
-    EXPECT_EQ(CoreXutl::crdir(sub.c_str()), 0);
-    writeBytes(inside, "x");
-    EXPECT_EQ((std::vector<int>{CoreXutl::crdir(sub.c_str()), CoreXutl::delfl(inside.c_str()),
-                                CoreXutl::delfl(inside.c_str()), CoreXutl::delfl(sub.c_str()),
-                                CoreXutl::crdir(nullptr)}),
-              (std::vector<int>{-1, 0, -1, -1, -1})); // an existing folder stays; folders are not files
-    EXPECT_TRUE(CoreXutl::ispvl(sub.c_str()));
-    EXPECT_FALSE(CoreXutl::ispvl(path("missing").c_str()));
-    EXPECT_FALSE(CoreXutl::ispvl(nullptr));
 }
 
 TEST_F(CoreXutl_Files, CopyKeepsDataAndPermissionsAndAFailedCopyLeavesTheTargetWhole) {
