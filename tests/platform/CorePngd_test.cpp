@@ -1,4 +1,4 @@
-// Tests of the PNG decoder: colour types, 16-bit samples and interlacing into straight RGBA, a file
+// Tests of the PNG decoder: alpha, 16-bit samples and interlacing into straight RGBA, a file
 // written without libpng, and the refusal of other formats, damage and oversized headers before any
 // pixel memory is taken.
 #include "platform/CorePngd.h"
@@ -31,42 +31,26 @@ unsigned sample(int x, int y, int channel, bool deep) {
 
 } // namespace
 
-TEST(CorePngd, DecodesColourTypesDepthsAndInterlacingIntoStraightRgba) {
+TEST(CorePngd, DecodesAlphaDeepSamplesAndInterlacingIntoStraightRgba) {
     const int w = 13, h = 11; // odd sizes exercise every Adam7 pass
     // colour type, channels, bits, interlaced
-    const int rows[][4] = {{PNG_COLOR_TYPE_RGBA, 4, 8, 1},
-                           {PNG_COLOR_TYPE_GRAY_ALPHA, 2, 8, 0},
-                           {PNG_COLOR_TYPE_RGB, 3, 16, 0},
-                           {PNG_COLOR_TYPE_PALETTE, 1, 8, 0}};
+    const int rows[][4] = {{PNG_COLOR_TYPE_GRAY_ALPHA, 2, 8, 1}, {PNG_COLOR_TYPE_RGB, 3, 16, 0}};
     for (const auto& [colorType, channels, bits, interlaced] : rows) {
         SCOPED_TRACE(testing::Message() << "colour type " << colorType << ", " << bits << " bits");
         pngtest::Image image{w, h, colorType, bits, interlaced == 1, {}, {}, {}};
-        const bool palette = colorType == PNG_COLOR_TYPE_PALETTE;
-        if (palette) { // entries 6 .. 15 stay opaque
-            for (int i = 0; i < 16; ++i)
-                image.palette.push_back({png_byte(i * 16), png_byte(255 - i * 7), png_byte(i)});
-            image.transparent = {0, 40, 128, 200, 255, 7};
-        }
         std::vector<uint8_t> expected;
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x) {
                 unsigned v[4];
                 for (int c = 0; c < channels; ++c) {
-                    v[c] = palette ? (x + 3 * y) % 16 : sample(x, y, c, bits == 16);
+                    v[c] = sample(x, y, c, bits == 16);
                     if (bits == 16) image.rows.push_back(uint8_t(v[c] >> 8));
                     image.rows.push_back(uint8_t(v[c]));
                     if (bits == 16) v[c] = unsigned(std::lround(v[c] / 257.0)); // rounded to 8 bits
                 }
-                if (palette) {
-                    const png_color& p = image.palette[v[0]];
-                    expected.insert(expected.end(), {p.red, p.green, p.blue,
-                                                     v[0] < 6 ? image.transparent[v[0]] : uint8_t(255)});
-                } else {
-                    const bool colour = channels >= 3, alpha = channels % 2 == 0;
-                    expected.insert(expected.end(),
-                                    {uint8_t(v[0]), uint8_t(v[colour]), uint8_t(v[2 * colour]),
-                                     uint8_t(alpha ? v[channels - 1] : 255)});
-                }
+                const bool colour = channels >= 3, alpha = channels % 2 == 0;
+                expected.insert(expected.end(), {uint8_t(v[0]), uint8_t(v[colour]), uint8_t(v[2 * colour]),
+                                                 uint8_t(alpha ? v[channels - 1] : 255)});
             }
         const std::unique_ptr<CorePict> picture = decode(pngtest::write(image));
         ASSERT_NE(picture, nullptr);
