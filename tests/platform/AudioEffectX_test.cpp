@@ -36,13 +36,12 @@ public:
     ~Probe() override { ++destroyed; }
 
     static inline int destroyed = 0;
-    int throwing = 0;
+    int throwing = 0, processCalls = 0, resumes = 0, suspends = 0;
+    int32_t chunkAnswer = 1;
     bool answering = true;
     std::vector<std::pair<int32_t, float>> parameters;
     std::vector<VstMidiEvent> events;
     std::vector<int32_t> chunkSizes;
-    int processCalls = 0, resumes = 0, suspends = 0;
-    int32_t chunkAnswer = 1;
     void* chunkData = nullptr;
     std::vector<std::string> failures;
 
@@ -205,30 +204,22 @@ TEST(AudioEffectX, IgnoresNonFiniteParameterValuesAndClampsOthers) {
 }
 
 TEST(AudioEffectX, ProcessesNothingWithoutUsableBuffersOrFrames) {
-    struct Row {
-        bool inputs, outputs, allChannels;
-        int32_t frames;
-    };
-    const Row rows[] = {{true, true, true, 4},
-                        {false, true, true, 4},
-                        {true, false, true, 4},
-                        {true, true, false, 4},
-                        {true, true, true, 0}};
-    for (const Row& row : rows) {
+    // inputs, outputs, every channel, frames
+    const int rows[][4] = {{1, 1, 1, 4}, {0, 1, 1, 4}, {1, 0, 1, 4}, {1, 1, 0, 4}, {1, 1, 1, 0}};
+    for (const auto& [inputs, outputs, allChannels, frames] : rows) {
         Probe probe;
         AEffect* effect = probe.getAeffect();
         float buffers[4][4] = {};
         double doubles[4][4] = {};
-        float* in[] = {buffers[0], row.allChannels ? buffers[1] : nullptr};
+        float* in[] = {buffers[0], allChannels ? buffers[1] : nullptr};
         float* out[] = {buffers[2], buffers[3]};
         double* dIn[] = {doubles[0], doubles[1]};
-        double* dOut[] = {doubles[2], row.allChannels ? doubles[3] : nullptr};
-        effect->process(effect, row.inputs ? in : nullptr, row.outputs ? out : nullptr, row.frames);
-        effect->processReplacing(effect, row.inputs ? in : nullptr, row.outputs ? out : nullptr, row.frames);
-        effect->processDoubleReplacing(effect, row.inputs ? dIn : nullptr, row.outputs ? dOut : nullptr,
-                                       row.frames);
+        double* dOut[] = {doubles[2], allChannels ? doubles[3] : nullptr};
+        effect->process(effect, inputs ? in : nullptr, outputs ? out : nullptr, frames);
+        effect->processReplacing(effect, inputs ? in : nullptr, outputs ? out : nullptr, frames);
+        effect->processDoubleReplacing(effect, inputs ? dIn : nullptr, outputs ? dOut : nullptr, frames);
         effect->processReplacing(nullptr, in, out, 4); // no effect record
-        EXPECT_EQ(probe.processCalls, &row == rows ? 3 : 0) << &row - rows;
+        EXPECT_EQ(probe.processCalls, inputs && outputs && allChannels && frames ? 3 : 0);
     }
 }
 
@@ -262,18 +253,13 @@ TEST(AudioEffectX, ReadsOnlyWellFormedMidiEntriesWithFramesInsideTheBlock) {
 
 TEST(AudioEffectX, ChecksChunkPointersAndSizes) {
     char bytes[8] = {};
-    struct Row {
-        void* data;
-        VstIntPtr size, expected;
-        int32_t sizeSeen; // 0: the effect is not asked
-    };
-    const Row rows[] = {
+    // data, size, answer, the size the effect sees (0: not asked)
+    const std::tuple<void*, VstIntPtr, VstIntPtr, int32_t> rows[] = {
         {bytes, 8, 1, 8}, {nullptr, 8, 0, 0}, {bytes, 0, 0, 0}, {bytes, VstIntPtr(1) << 40, 1, INT32_MAX}};
-    for (const Row& row : rows) {
+    for (const auto& [data, size, expected, seen] : rows) {
         Probe probe;
-        EXPECT_EQ(dispatch(probe, effSetChunk, 0, row.size, row.data), row.expected) << row.size;
-        EXPECT_EQ(probe.chunkSizes,
-                  row.sizeSeen ? std::vector<int32_t>{row.sizeSeen} : std::vector<int32_t>{});
+        EXPECT_EQ(dispatch(probe, effSetChunk, 0, size, data), expected) << size;
+        EXPECT_EQ(probe.chunkSizes, seen ? std::vector<int32_t>{seen} : std::vector<int32_t>{});
     }
     const std::tuple<void*, int32_t, VstIntPtr> getRows[] = {{bytes, 8, 8}, {bytes, 0, 0}, {nullptr, 8, 0}};
     for (const auto& [data, size, expected] : getRows) {
