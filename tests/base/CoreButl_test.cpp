@@ -80,24 +80,21 @@ TEST(CoreButlText, SortGivesExactlyTheOrderOfTheExchangeSort) {
     }
 }
 
-TEST(CoreButlFileName, PartsAndVersionsOfShortAndVeryLongPaths) {
+TEST_F(CoreButlFiles, NamePartsVersionsAndUsablePathsKeepTheirRules) {
     const std::string dir = "/r/" + std::string(3900, 'd') + "/"; // no cut at any fixed length
-    // Only the last component has an extension, and a leading dot does not start one.
-    expectTexts({CoreButl::getvs((dir + "Name_041.wav").c_str(), 3), CoreButl::getfx("dir/.hidden"),
-                 CoreButl::setfx("my.folder/b", ".XML"), CoreButl::getfn("c:\\x\\b.wav", true),
-                 CoreButl::rnfle("a/b.wav", "_L", true), CoreButl::getvs("p/take.wav", 3),
-                 CoreButl::getvs("p/take_999.WAV", 3), CoreButl::getvs("p/take_9.wav", 0)},
-                {dir + "Name_042.wav", "", "my.folder/b.xml", "b", "b_L.wav", "p/take_001.wav",
-                 "p/take_000.wav", "p/take_0.wav"});
-}
-
-TEST_F(CoreButlFiles, UsablePathKeepsAnExistingFolderInItsOwnCaseAndOtherwiseTakesTheFallbacks) {
+    // Only the last component has an extension, and a leading dot does not start one. A usable path keeps
+    // an existing folder in its own case, and otherwise takes the fallbacks.
     fs::create_directories(root / "Data");
     const CoreAnsx fallback = at("fallback/default.wav");
-    expectTexts({CoreButl::getpv(at("DATA/song.wav"), fallback, ".XML"),
-                 CoreButl::getpv(at("gone/song.wav"), fallback, ".XML"),
-                 CoreButl::getpv("0", fallback, ".XML")},
-                {path("Data/song.xml"), path("fallback/song.xml"), path("fallback/default.xml")});
+    expectTexts(
+        {CoreButl::getvs((dir + "Name_041.wav").c_str(), 3), CoreButl::getfx("dir/.hidden"),
+         CoreButl::setfx("my.folder/b", ".XML"), CoreButl::getfn("c:\\x\\b.wav", true),
+         CoreButl::rnfle("a/b.wav", "_L", true), CoreButl::getvs("p/take.wav", 3),
+         CoreButl::getvs("p/take_999.WAV", 3), CoreButl::getvs("p/take_9.wav", 0),
+         CoreButl::getpv(at("DATA/song.wav"), fallback, ".XML"),
+         CoreButl::getpv(at("gone/song.wav"), fallback, ".XML"), CoreButl::getpv("0", fallback, ".XML")},
+        {dir + "Name_042.wav", "", "my.folder/b.xml", "b", "b_L.wav", "p/take_001.wav", "p/take_000.wav",
+         "p/take_0.wav", path("Data/song.xml"), path("fallback/song.xml"), path("fallback/default.xml")});
 }
 
 TEST_F(CoreButlFiles, ReadersFindANameWhateverItsCaseAndWritersKeepExistingSpellings) {
@@ -193,41 +190,32 @@ TEST_F(CoreButlFiles, AFailedWriteLeavesTheOldFileWholeAndIsLogged) {
     EXPECT_NE(log.text().find(path("folder")), std::string::npos) << log.text();
 }
 
-TEST(CoreButlNumbers, PowersBitsMultiplesLevelsAndTimes) {
-    EXPECT_EQ(
-        (std::vector<int64_t>{CoreButl::nrobn(0), CoreButl::nrobn(8), CoreButl::revbt(0b1101, 4),
-                              CoreButl::revbt(1, 40), int64_t(CoreButl::upftp(0, 7)),
-                              CoreButl::tpfup(192000, 30000000)}),
-        (std::vector<int64_t>{0, 3, 0b1011, int64_t{1} << 31, 7, 5760000})); // above 32 bits counts as 32
-    const int multiples[][3] = {
-        {10, 4, 12}, {12, 4, 12}, {-5, 4, -5}, {10, 1, 10}, {2000000001, 1000, 2000001000}};
-    for (const auto& m : multiples) EXPECT_EQ(CoreButl::setmn(m[0], m[1]), m[2]) << m[0] << " " << m[1];
-    EXPECT_EQ(CoreButl::lvldb(NAN), -192.64);
-}
-
-TEST(CoreButlNumbers, PeaksSignsGainsAndLogarithmicPlaces) {
+TEST(CoreButlNumbers, BitsMultiplesTimesPeaksSignsPlacesAndGains) {
+    // Revbt counts above 32 bits as 32; setmn stays exact in integers; tpfup works in 64 bits; lsswt
+    // guards its logarithms and saturates.
+    EXPECT_EQ((std::vector<int64_t>{
+                  CoreButl::nrobn(0), CoreButl::nrobn(8), CoreButl::revbt(0b1101, 4), CoreButl::revbt(1, 40),
+                  int64_t(CoreButl::upftp(0, 7)), CoreButl::tpfup(192000, 30000000), CoreButl::setmn(10, 4),
+                  CoreButl::setmn(-5, 4), CoreButl::setmn(2000000001, 1000), CoreButl::lsswt(1, 1000, 10, 10),
+                  CoreButl::lsswt(0, 10, 5, 100), CoreButl::lsswt(2, 2, 5, 100),
+                  CoreButl::lsswt(NAN, 10, 5, 100), CoreButl::lsswt(1, 1.0000001, 1e300, INT32_MAX),
+                  CoreButl::lsswt(1, 1.0000001, 1e-300, INT32_MAX)}),
+              (std::vector<int64_t>{0, 3, 0b1011, int64_t{1} << 31, 7, 5760000, 12, -5, 2000001000, 3, 0, 0,
+                                    0, INT32_MAX, INT32_MIN}));
+    // Peaks are the first of equal maxima, as buffer indices; the sign is the loudest sample's.
     const double samples[] = {0.1, -0.7, 0.3, 0.7, -0.2}, silence[] = {0.0, 0.0, 0.0};
-    double other[] = {0.0, 2.0};
-    double* channels[] = {const_cast<double*>(samples), other};
-    EXPECT_EQ(CoreButl::getgn(channels, 1, 0, 2), 2.0);
-    // The first of equal maxima, as an index into the buffer; the sign of the loudest.
     EXPECT_EQ((std::vector<int>{CoreButl::getpk(samples, 0, 5), CoreButl::getpk(samples, 2, 3),
                                 CoreButl::getpk(silence, 1, 2), CoreButl::getsg(samples, 5),
                                 CoreButl::getsg(samples + 2, 3), CoreButl::getsg(silence, 3)}),
               (std::vector<int>{1, 3, 0, -1, 1, 0}));
-    const double places[][5] = {{1, 1000, 10, 10, 3},
-                                {0, 10, 5, 100, 0},
-                                {2, 2, 5, 100, 0},
-                                {NAN, 10, 5, 100, 0},
-                                {1, 1.0000001, 1e300, INT32_MAX, INT32_MAX},
-                                {1, 1.0000001, 1e-300, INT32_MAX, INT32_MIN}};
-    for (const auto& p : places)
-        EXPECT_EQ(CoreButl::lsswt(p[0], p[1], p[2], int32_t(p[3])), p[4]) << p[0] << " " << p[2];
-    // The gain of a mix is unity where the reference is zero or subnormal.
-    const double gains[][4] = {{2, 4, 0.5, 1.5}, {0, 4, 0.5, 1}, {4.9e-324, 4, 0.5, 1}};
-    for (const auto& g : gains) EXPECT_DOUBLE_EQ(CoreButl::divmg(g[0], g[1], g[2]), g[3]) << g[0];
+    // The gain of a mix is unity where the reference is zero or subnormal; levels have a floor.
+    double other[] = {0.0, 2.0};
+    double* channels[] = {const_cast<double*>(samples), other};
     const Ipp64fc x[] = {{3.0, 4.0}}, y[] = {{0.0, 10.0}};
-    EXPECT_DOUBLE_EQ(CoreButl::divmg(x, y, 0, 0.5), 1.5);
+    EXPECT_EQ((std::vector<double>{CoreButl::divmg(2, 4, 0.5), CoreButl::divmg(0, 4, 0.5),
+                                   CoreButl::divmg(4.9e-324, 4, 0.5), CoreButl::divmg(x, y, 0, 0.5),
+                                   CoreButl::getgn(channels, 1, 0, 2), CoreButl::lvldb(NAN)}),
+              (std::vector<double>{1.5, 1.0, 1.0, 1.5, 2.0, -192.64}));
 }
 
 TEST(CoreButlSignal, CopiesPadAndShiftWithinBounds) {
