@@ -195,13 +195,14 @@ TEST(CoreButlNumbers, BitsMultiplesTimesPeaksSignsPlacesAndGains) {
     // guards its logarithms and saturates.
     EXPECT_EQ((std::vector<int64_t>{
                   CoreButl::nrobn(0), CoreButl::nrobn(8), CoreButl::revbt(0b1101, 4), CoreButl::revbt(1, 40),
-                  int64_t(CoreButl::upftp(0, 7)), CoreButl::tpfup(192000, 30000000), CoreButl::setmn(10, 4),
-                  CoreButl::setmn(-5, 4), CoreButl::setmn(2000000001, 1000), CoreButl::lsswt(1, 1000, 10, 10),
+                  int64_t(CoreButl::upftp(0, 7)), int64_t(CoreButl::upftp(48000, 48)),
+                  CoreButl::tpfup(192000, 30000000), CoreButl::setmn(10, 4), CoreButl::setmn(-5, 4),
+                  CoreButl::setmn(2000000001, 1000), CoreButl::lsswt(1, 1000, 10, 10),
                   CoreButl::lsswt(0, 10, 5, 100), CoreButl::lsswt(2, 2, 5, 100),
                   CoreButl::lsswt(NAN, 10, 5, 100), CoreButl::lsswt(1, 1.0000001, 1e300, INT32_MAX),
                   CoreButl::lsswt(1, 1.0000001, 1e-300, INT32_MAX)}),
-              (std::vector<int64_t>{0, 3, 0b1011, int64_t{1} << 31, 7, 5760000, 12, -5, 2000001000, 3, 0, 0,
-                                    0, INT32_MAX, INT32_MIN}));
+              (std::vector<int64_t>{0, 3, 0b1011, int64_t{1} << 31, 7, 1000, 5760000, 12, -5, 2000001000, 3,
+                                    0, 0, 0, INT32_MAX, INT32_MIN}));
     // Peaks are the first of equal maxima, as buffer indices; the sign is the loudest sample's.
     const double samples[] = {0.1, -0.7, 0.3, 0.7, -0.2}, silence[] = {0.0, 0.0, 0.0};
     EXPECT_EQ((std::vector<int>{CoreButl::getpk(samples, 0, 5), CoreButl::getpk(samples, 2, 3),

@@ -136,15 +136,16 @@ TEST(CoreNode, PathsCreateMissingLevelsAndMovesNeverEnterTheirOwnSubtree) {
     other.addcd(element("X", {valued("Y", "7")}));
     const CoreAnsx fromA[] = {"SRC", "A"}, toA[] = {"DST", "A"}, fromB[] = {"SRC", "B"},
                    under[] = {"NEW", "PLACE"};
-    const CoreAnsx fromOther[] = {"X", "Y"}, dst[] = {"DST"}, gone[] = {"Q", "Y"}, inner[] = {"A"};
+    const CoreAnsx fromOther[] = {"X", "Y"}, dst[] = {"DST"}, gone[] = {"Q", "Y"}, inner[] = {"A"},
+                   deep[] = {"P", "Q", "R"};
     EXPECT_EQ(root.pcore(fromA, 0, true, false), nullptr);
     EXPECT_TRUE(root.pmove(fromA, 2, &root, toA, 2, true));
     EXPECT_TRUE(root.pmove(fromB, 2, &root, under, 2, false)); // a missing destination is created
     EXPECT_TRUE(root.pmove(fromOther, 2, &other, dst, 1, false));
-    EXPECT_TRUE(root.pappd(gone, 2, new CoreNode("3"))); // the last level is created too
+    EXPECT_TRUE(root.pappd(deep, 3, new CoreNode("3"))); // every missing level is created
     const std::string moved =
         "> ROOT\n>> SRC\n>> DST\n>>> A\n>>>> 1\n>>> Y\n>>>> 7\n>> NEW\n>>> PLACE\n>>>> B\n>>>>> "
-        "2\n>> Q\n>>> Y\n>>>> 3\n";
+        "2\n>> P\n>>> Q\n>>>> R\n>>>>> 3\n";
     EXPECT_EQ(dump(&root), moved);
     EXPECT_FALSE(root.pmove(gone, 2, nullptr, dst, 1, false)); // no source tree, or a missing source: nothing
     EXPECT_FALSE(root.pmove(inner, 1, &other, dst, 1, false));

@@ -1,4 +1,4 @@
-// Tests of the system lock: a take succeeds only while free, a timed take gets the lock once released,
+// Tests of the system lock: a take succeeds only while free, waiting takes get the lock once released,
 // the timed take forces it (counted and logged) and a double release still admits one holder, eight
 // threads count exactly under it, and a taker of a shortly held lock spins instead of sleeping.
 #include "base/CoreSmph.h"
@@ -22,17 +22,24 @@ TEST(CoreSmph, ATakeSucceedsOnlyWhileFreeAndAFailedAttemptLeavesNoTrace) {
     EXPECT_EQ(lock.relse(), 1);
 }
 
-TEST(CoreSmph, TheTimedTakeWaitsForTheHolderThenForcesTheLockAndADoubleReleaseStillAdmitsOneHolder) {
+TEST(CoreSmph, WaitingTakesGetTheLockOnceReleasedAndTheTimedTakeForcesItAfterItsTime) {
     LogCapture log(1);
     CoreSmph lock;
-    ASSERT_TRUE(lock.locka());
-    std::thread holder([&] {
-        CoreXutl::sleep(20);
+    for (const bool timed : {false, true}) {
+        ASSERT_TRUE(lock.locka());
+        std::thread holder([&] {
+            CoreXutl::sleep(20);
+            lock.relse();
+        });
+        if (timed)
+            lock.locks(60000); // released long before the time runs out: no forced take
+        else
+            EXPECT_GT(lock.debgl(), 0); // it slept until the release
+        holder.join();
         lock.relse();
-    });
-    lock.locks(60000); // released long before the time runs out: no forced take
-    holder.join();
+    }
     EXPECT_EQ(lock.geter(), 0);
+    ASSERT_TRUE(lock.locka());
     const double before = CoreXutl::tmono(); // now held "elsewhere": the lock has no other owner
     lock.locks(50);
     EXPECT_GT(CoreXutl::tmono() - before, 50.0);
