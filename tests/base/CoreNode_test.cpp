@@ -142,6 +142,7 @@ TEST(CoreNode, PathsCreateMissingLevelsAndMovesNeverEnterTheirOwnSubtree) {
     EXPECT_TRUE(root.pmove(fromA, 2, &root, toA, 2, true));
     EXPECT_TRUE(root.pmove(fromB, 2, &root, under, 2, false)); // a missing destination is created
     EXPECT_TRUE(root.pmove(fromOther, 2, &other, dst, 1, false));
+    EXPECT_EQ(root.pfind(deep, 3), nullptr); // a missing end: the walk leaves its intermediate levels
     EXPECT_TRUE(root.pappd(deep, 3, new CoreNode("3"))); // every missing level is created
     const std::string moved =
         "> ROOT\n>> SRC\n>> DST\n>>> A\n>>>> 1\n>>> Y\n>>>> 7\n>> NEW\n>>> PLACE\n>>>> B\n>>>>> "
