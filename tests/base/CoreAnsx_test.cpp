@@ -1,3 +1,7 @@
+// Tests of the text class: printf-like number texts, growth that keeps the old text, positions counted
+// from one, writing at a position within a limit, self-assignment and self-append across reallocation,
+// byte-wise case and comparisons, saturating decimal parsing, one-conversion formats, and numbers
+// written with a point under a decimal-comma locale.
 #include "base/CoreAnsx.h"
 #include "tests/common/DecimalCommaLocale.h"
 
@@ -8,53 +12,32 @@
 #include <locale>
 #include <stdexcept>
 
-TEST(CoreAnsx, NumericConstructorsFormatLikeCPrintf) {
-    const std::pair<CoreAnsx, const char*> rows[] = {
-        {CoreAnsx(INT_MIN), "-2147483648"},
-        {CoreAnsx(4000000000u), "4000000000"},
-        {CoreAnsx(-9000000000L), "-9000000000"},
-        {CoreAnsx(18446744073709551615UL), "18446744073709551615"},
-        {CoreAnsx(44100.0), "44100"},
-        {CoreAnsx(1234567.0), "1.23457E+06"},
-        {CoreAnsx(DBL_MAX * 2), "INF"},
-        {CoreAnsx('\0'), ""},
-        {CoreAnsx(static_cast<const char*>(nullptr)), ""}};
+TEST(CoreAnsx, NumericConstructorsFormatLikeCPrintfAndGrowInEightByteSteps) {
+    const std::pair<CoreAnsx, const char*> rows[] = {{CoreAnsx(-9000000000L), "-9000000000"},
+                                                     {CoreAnsx(1234567.0), "1.23457E+06"},
+                                                     {CoreAnsx(DBL_MAX * 2), "INF"},
+                                                     {CoreAnsx('x'), "x"},
+                                                     {CoreAnsx(static_cast<const char*>(nullptr)), ""}};
     for (const auto& [value, text] : rows) EXPECT_STREQ(value.c_str(), text);
-}
-
-TEST(CoreAnsx, GrowsInEightByteStepsNeverShrinksAndAStringWithoutBufferReadsEmpty) {
-    EXPECT_EQ(CoreAnsx::alloc(7), 8);
-    EXPECT_EQ(CoreAnsx::alloc(8), 16);
     CoreAnsx s("abc");
     EXPECT_EQ(s.capacity(), 8);
     s += CoreAnsx("defgh");
-    EXPECT_STREQ(s.c_str(), "abcdefgh");
-    EXPECT_EQ(s.storedLength(), 9);
-    EXPECT_EQ(s.capacity(), 16);
+    EXPECT_TRUE(s.storedLength() == 9 && s.capacity() == 16);
     const CoreAnsx shorter("x");
-    s = shorter; // copied, not moved: a move would hand over the source's buffer
+    s = shorter; // copied into the buffer, which never shrinks (a move would hand over the source's)
     EXPECT_EQ(s.capacity(), 16);
-
     CoreAnsx none;
-    EXPECT_EQ(none.Length(), -1);
-    EXPECT_STREQ(none.c_str(), "");
-    EXPECT_TRUE(none == CoreAnsx(""));
-    EXPECT_EQ(CoreAnsx(none).Length(), 0); // a copy holds the empty text
-    EXPECT_EQ(none.SubString(1, 3).Length(), -1);
+    EXPECT_TRUE(none.Length() == -1 && CoreAnsx(none).Length() == 0 && none.SubString(1, 3).Length() == -1);
     none += CoreAnsx("tail"); // appending to nothing replaces
     EXPECT_STREQ(none.c_str(), "tail");
 }
 
 TEST(CoreAnsx, PositionsAndSubstringsCountFromOne) {
     const CoreAnsx hello("Hello");
-    EXPECT_EQ(hello.Pos("l"), 3);
-    EXPECT_EQ(hello.Pos("z"), 0);
-    EXPECT_EQ(hello.AnsiPos("lo"), 4);
-    EXPECT_EQ(hello.Pos(""), 1);
+    EXPECT_EQ(hello.Pos("l") + hello.Pos("z") + hello.Pos(""), 3 + 0 + 1);
     // pos, count, text (null: a string without buffer)
-    const std::tuple<int, int, const char*> rows[] = {{2, 3, "ell"},        {0, 2, "He"}, {4, 10, "lo"},
-                                                      {6, 1, nullptr},      {2, 0, ""},   {2, -5, ""},
-                                                      {1, INT_MAX, "Hello"}};
+    const std::tuple<int, int, const char*> rows[] = {
+        {0, 2, "He"}, {4, 10, "lo"}, {6, 1, nullptr}, {2, -5, ""}, {1, INT_MAX, "Hello"}};
     for (const auto& [pos, count, text] : rows) {
         const CoreAnsx sub = hello.SubString(pos, count);
         EXPECT_EQ(sub.Length(), text ? int(strlen(text)) : -1) << pos << " " << count;
@@ -65,11 +48,7 @@ TEST(CoreAnsx, PositionsAndSubstringsCountFromOne) {
 TEST(CoreAnsx, StartWritesAtAPositionWithinItsLimitAndATooLongTextKeepsTheOld) {
     // initial text, text written, position, limit, result
     const std::tuple<const char*, const char*, int, int, const char*> rows[] = {
-        {"xy", "abcdef", 3, 3, "xyab"},
-        {"keep", "abc", 0, 0, ""},
-        {"xyz", "abc", 3, 0, "xy"},
-        {"ab", "c", 6, -1, "ab   c"},
-        {nullptr, "z", 3, -1, "  z"}};
+        {"xy", "abcdef", 3, 3, "xyab"}, {"keep", "abc", 0, 0, ""}, {nullptr, "z", 3, -1, "  z"}};
     for (const auto& [initial, text, pos, limit, result] : rows) {
         CoreAnsx s = initial ? CoreAnsx(initial) : CoreAnsx();
         s.start(CoreAnsx(text), pos, limit);
@@ -78,8 +57,7 @@ TEST(CoreAnsx, StartWritesAtAPositionWithinItsLimitAndATooLongTextKeepsTheOld) {
     }
     CoreAnsx s("intact");
     EXPECT_THROW(s.start("abc", INT_MAX, -1), std::length_error);
-    EXPECT_STREQ(s.c_str(), "intact");
-    EXPECT_EQ(s.storedLength(), 7);
+    EXPECT_TRUE(s == CoreAnsx("intact") && s.storedLength() == 7);
 }
 
 TEST(CoreAnsx, AssignmentFromASourceWithoutSignatureDoesNothing) {
@@ -88,21 +66,17 @@ TEST(CoreAnsx, AssignmentFromASourceWithoutSignatureDoesNothing) {
     raw[1] = 12;
     target = source;
     EXPECT_STREQ(target.c_str(), "target");
-    raw[1] = 13;
-    target = source;
-    EXPECT_STREQ(target.c_str(), "source");
+    raw[1] = 13; // the signature back, for the destructor
 }
 
 TEST(CoreAnsx, SelfAssignmentAndSelfAppendSurviveReallocation) {
     CoreAnsx s("0123456"); // full capacity, so every self append moves the buffer
     s = s;
     s += s;
-    EXPECT_STREQ(s.c_str(), "01234560123456");
     s = s + s;
     EXPECT_STREQ(s.c_str(), "0123456012345601234560123456");
     CoreAnsx tail("abcdefg");
     tail.start(tail.c_str() + 2, 8, -1);
-    EXPECT_STREQ(tail.c_str(), "abcdefgcdefg");
     CoreAnsx moved(std::move(tail));
     CoreAnsx& alias = moved;
     moved = std::move(alias);
@@ -110,49 +84,35 @@ TEST(CoreAnsx, SelfAssignmentAndSelfAppendSurviveReallocation) {
 }
 
 TEST(CoreAnsx, TrimCaseAndComparisonsTreatBytesAsUnsignedAscii) {
-    const char* rows[][4] = {{"  a b \t", "a b", "  A B \t", "  a b \t"},
-                             {"   ", "", "   ", "   "},
-                             {"\xA0x\xA0", "\xA0x\xA0", "\xA0X\xA0", "\xA0x\xA0"},
-                             {"Mix\xC9z\xE9", "Mix\xC9z\xE9", "MIX\xC9Z\xE9", "mix\xC9z\xE9"}};
+    const char* rows[][4] = {
+        {"  a b \t", "a b", "  A B \t", "  a b \t"},
+        {"\xA0Mix\xC9z\xE9", "\xA0Mix\xC9z\xE9", "\xA0MIX\xC9Z\xE9", "\xA0mix\xC9z\xE9"}};
     for (const auto& r : rows) {
         EXPECT_STREQ(CoreAnsx(r[0]).Trim().c_str(), r[1]);
         EXPECT_STREQ(CoreAnsx(r[0]).UpperCase().c_str(), r[2]);
         EXPECT_STREQ(CoreAnsx(r[0]).LowerCase().c_str(), r[3]);
     }
-    EXPECT_TRUE(CoreAnsx("B") < CoreAnsx("a"));
-    EXPECT_TRUE(CoreAnsx("\xE9") > CoreAnsx("z"));
-    EXPECT_TRUE(CoreAnsx() <= CoreAnsx(""));
-    EXPECT_TRUE(CoreAnsx("ab") >= CoreAnsx("a"));
-    EXPECT_TRUE(CoreAnsx("ab") != CoreAnsx("aB"));
+    EXPECT_TRUE(CoreAnsx("B") < CoreAnsx("a") && CoreAnsx("\xE9") > CoreAnsx("z") &&
+                CoreAnsx() <= CoreAnsx(""));
+    EXPECT_TRUE(CoreAnsx("ab") >= CoreAnsx("a") && CoreAnsx("ab") != CoreAnsx("aB"));
 }
 
 TEST(CoreAnsx, NumbersParseFromDecimalTextOnlyAndSaturate) {
     // Only decimal text; a non-breaking space (\240) is not a blank in any locale here.
-    const std::pair<const char*, int> integers[] = {{" \t42abc", 42},
-                                                    {"-17", -17},
-                                                    {"+8", 8},
-                                                    {"2147483647", INT_MAX},
-                                                    {"9999999999", INT_MAX},
-                                                    {"-2147483649", INT_MIN},
-                                                    {"0x1A", 0},
-                                                    {"\2407", 0},
-                                                    {"1e9", 1}};
+    const std::pair<const char*, int> integers[] = {
+        {" \t42abc", 42}, {"9999999999", INT_MAX}, {"-2147483649", INT_MIN}, {"0x1A", 0}, {"\2407", 0}};
     for (const auto& [text, value] : integers) EXPECT_EQ(CoreAnsx(text).ToInt(), value) << text;
     const std::pair<const char*, double> doubles[] = {
-        {" -2.5e3x", -2500}, {".25", 0.25},      {"5.", 5},
-        {"1e", 1},           {"1e999", DBL_MAX}, {"-0.01e999", -DBL_MAX},
-        {"1e-999", 0},       {"0.0e9999", 0},    {"nan", 0},
-        {"-inf", 0},         {"0x1p3", 0},       {"\2407", 0}};
+        {" -2.5e3x", -2500}, {"1e999", DBL_MAX}, {"-0.01e999", -DBL_MAX},
+        {"1e-999", 0},       {"nan", 0},         {"0x1p3", 0}};
     for (const auto& [text, value] : doubles) EXPECT_EQ(CoreAnsx(text).ToDouble(), value) << text;
     EXPECT_EQ(CoreAnsx().ToInt(), 0);
 }
 
 TEST(CoreAnsx, FormatsWithOneDoubleConversionOfAnyLength) {
-    EXPECT_STREQ(CoreAnsx::_FloatToStrF(3.14159, 0, 0, 2).c_str(), "3.14");
     EXPECT_STREQ(CoreAnsx::_FloatToStrF(2.7, 0, 0, -4).c_str(), "3");
     CoreAnsx s("old");
     EXPECT_STREQ(s.sprintf("%%%8.3e", 1500.0).c_str(), "%1.500e+03");
-    EXPECT_STREQ(s.sprintf("%lf", 0.25).c_str(), "0.250000");
     EXPECT_EQ(s.sprintf("%.0f", 1e300).Length(), 301); // beyond any small fixed buffer
     for (const char* bad : {"%s", "%f %f", "%*f", "%Lf", "none"})
         EXPECT_THROW(s.sprintf(bad, 1.0), CoreAnsx) << bad;

@@ -1,3 +1,4 @@
+// Tests of the blinker: on during the first second of every two, read from a clock the test sets.
 #include "base/CoreBlnk.h"
 #include "base/CoreXutl.h"
 

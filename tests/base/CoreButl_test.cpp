@@ -1,10 +1,10 @@
-// Tests of CoreButl: texts, file names and files (with the case-insensitive name resolution),
-// numbers, signal helpers and tables, each checked against values or references written here.
+// Tests of CoreButl: texts and labels, file names, the case-insensitive name resolution and whole-file
+// writes (atomic for readers, a failure leaves the old file), numbers, signal helpers and tables, each
+// checked against values or references written here.
 #include "base/CoreButl.h"
-#include "base/RandomGenerator.h"
-#include "tests/common/DecimalCommaLocale.h"
 #include "tests/common/FileSizeLimit.h"
 #include "tests/common/LogCapture.h"
+#include "tests/common/SignalReference.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,6 @@
 #include <cmath>
 #include <complex>
 #include <cstring>
-#include <numeric>
 #include <random>
 #include <thread>
 
@@ -38,64 +37,36 @@ protected:
 TEST(CoreButlText, PadsLabelsAndSmallHelpersKeepTheirRules) {
     EXPECT_STREQ(earlyNull.c_str(), "NULL");
     // Padding: a text shorter than one character pads as a single space; the odd fill goes left.
-    expectTexts({CoreButl::lpad_("", 4, '.'), CoreButl::rpad_("", 4, '.'), CoreButl::cpad_("", 4, '.'),
-                 CoreButl::cpad_("a", 4, '.'), CoreButl::lpad_("ab", 4, '.'),
-                 CoreButl::rpad_("abcdef", 4, '.'), CoreButl::sbstr("abc", 0, 2),
-                 CoreButl::sbstr("abc", 4, 2)},
-                {"... ", " ...", ".. .", "..a.", "..ab", "abcd", "ab", " "});
-    // Labels: cut at the first space, vowels after the third character dropped, never wider than n.
-    expectTexts({CoreButl::getds("FREQUENCY", 6), CoreButl::getds("Lfo Rate", 8),
-                 CoreButl::getds("Release", 5), CoreButl::getds("AEIOUAEIOU", 4),
-                 CoreButl::getds("ATTACK TIME", 4), CoreButl::getds("X", -3)},
-                {"FREQNC", "Lfo ", "Relea", "AEI", "ATTC", ""});
+    // Labels: cut after the first space, vowels after the third character dropped, never wider than n.
     const char utf16[] = {'\xFF', '\xFE', 'A', 0, 'B', 0};
-    expectTexts({CoreButl::getnv("  "), CoreButl::getnv("0"), CoreButl::getnv(" a"),
-                 CoreButl::disps(CoreAnsx()), CoreButl::disps("00"), CoreButl::getcn(" ab ", 7),
-                 CoreButl::getcn("abcdef", 3), CoreButl::fndqp("P?X??", "P1X23"),
-                 CoreButl::fndqp("BANK??", "BAN"), CoreButl::fndqp("BANK", "BANK7"),
-                 CoreButl::getac(utf16, 3), CoreButl::getu8(CoreButl::getac(utf16, 6)),
-                 CoreButl::getu8("\376\377A"), CoreButl::rplce("a\\b", '\\', '/')},
-                {"NULL", "NULL", " a", "0 ", "00", "   ab ", "abcdef", "1", "", "",
-                 "\xFF\xFE"
-                 "A",
-                 "AB", "\376\377A", "a/b"});
-}
-
-TEST(CoreButlText, ReplacingRescansAfterEachReplacementAndAlwaysTerminates) {
-    const char* rows[][4] = {{"aaaab", "ab", "b", "b"},     {"x----y", "--", "-", "x-y"},
-                             {"abab", "ab", "ba", "bbaa"},  {"none", "zz", "y", "none"},
-                             {"abc", "", "x", "abc"},       {"a.a", "a", "aa", "aa.aa"},
-                             {"aaa", "aa", "xaax", "xaaxa"}};
+    expectTexts({CoreButl::lpad_("", 4, '.'), CoreButl::rpad_("abcdef", 4, '.'), CoreButl::cpad_("a", 4, '.'),
+                 CoreButl::sbstr("abc", 4, 2), CoreButl::getds("FREQUENCY", 6),
+                 CoreButl::getds("Lfo Rate", 8), CoreButl::getds("ATTACK TIME", 4), CoreButl::getds("X", -3),
+                 CoreButl::disps(CoreAnsx()), CoreButl::getcn(" ab ", 7), CoreButl::fndqp("P?X??", "P1X23"),
+                 CoreButl::fndqp("BANK??", "BAN"), CoreButl::getu8(CoreButl::getac(utf16, 6)),
+                 CoreButl::dotas(-0.0), CoreButl::dotas(-2.25)},
+                {"... ", "abcd", "..a.", " ", "FREQNC", "Lfo ", "ATTC", "", "0 ", "   ab ", "1", "", "AB",
+                 "0", "-2.25"});
+    // Replacing rescans after each replacement, and always ends.
+    const char* rows[][4] = {
+        {"aaaab", "ab", "b", "b"}, {"abc", "", "x", "abc"}, {"aaa", "aa", "xaax", "xaaxa"}};
     for (const auto& r : rows)
         EXPECT_STREQ(CoreButl::rplce(r[0], r[1], r[2]).c_str(), r[3]) << r[0] << " " << r[1];
-}
-
-TEST(CoreButlText, NumbersAreFormattedWithAPointInEveryLocale) {
-    DecimalCommaLocale comma;
-    if (!comma.active()) GTEST_SKIP() << "no decimal-comma locale available on this machine";
-    const std::pair<double, const char*> rows[] = {
-        {0.5, "0.5"}, {1234567.0, "1.23457E+06"}, {-0.0, "0"}, {-2.25, "-2.25"}};
-    for (const auto& [v, text] : rows) EXPECT_STREQ(CoreButl::dotas(v).c_str(), text);
-}
-
-TEST(CoreButlText, IndexLookupByTextAndByNearestNumber) {
-    const CoreAnsx names[] = {"LFO", "ENV"}, numbers[] = {"1", "5", "9"};
-    EXPECT_EQ(CoreButl::getci(" lfo ", 2, names, false, false), 0);
-    EXPECT_EQ(CoreButl::getci("x", 2, names, false, true), -1);
-    EXPECT_EQ(CoreButl::getci("x", 2, names, false, false), 0);
-    const std::pair<const char*, int> nearest[] = {{"7", 1}, {"8.5", 2}, {"-100", 0},
-                                                   {"5", 1}, {"1e9", 2}, {"x", 0}};
-    for (const auto& [text, index] : nearest)
-        EXPECT_EQ(CoreButl::getci(text, 3, numbers, true, true), index) << text;
-    EXPECT_EQ(CoreButl::getci("7", 0, numbers, true, true), -1);
+    const CoreAnsx names[] = {"LFO", "ENV"},
+                   numbers[] = {"1", "5", "9"}; // lookups by text and nearest number
+    EXPECT_EQ((std::vector<int>{CoreButl::getci(" lfo ", 2, names, false, false),
+                                CoreButl::getci("x", 2, names, false, true),
+                                CoreButl::getci("7", 3, numbers, true, true),
+                                CoreButl::getci("8.5", 3, numbers, true, true),
+                                CoreButl::getci("7", 0, numbers, true, true)}),
+              (std::vector<int>{0, -1, 1, 2, -1}));
 }
 
 TEST(CoreButlText, SortGivesExactlyTheOrderOfTheExchangeSort) {
     std::mt19937 random(12345);
-    const char* stems[] = {"kick", "Kick", " kick", "kick ",  "snare", "Snare ", "a",
-                           "",     " ",    "zeta",  "\tzeta", "10",    "9"};
-    for (int round = 0; round < 200; ++round) {
-        std::vector<CoreAnsx> names(random() % 301);
+    const char* stems[] = {"kick", "Kick", " kick", "snare", "Snare ", "", "\tzeta", "10", "9"};
+    for (int round = 0; round < 20; ++round) {
+        std::vector<CoreAnsx> names(random() % 101);
         for (CoreAnsx& name : names)
             name = CoreAnsx(stems[random() % std::size(stems)]) + CoreAnsx(int(random() % 3));
         std::vector<CoreAnsx> expected = names; // the exchange sort as written, keys made at each comparison
@@ -109,62 +80,39 @@ TEST(CoreButlText, SortGivesExactlyTheOrderOfTheExchangeSort) {
     }
 }
 
-TEST(CoreButlFileName, PartsAndVersionsOfShortAndVeryLongPaths) {
-    const std::string longFolder = "/r/" + std::string(3900, 'd') + "/";
-    for (const std::string& dir : {std::string("a/"), longFolder}) {
-        const CoreAnsx path((dir + "Name_041.wav").c_str());
-        expectTexts(
-            {CoreButl::getpt(path), CoreButl::getfn(path, false), CoreButl::getfx(path),
-             CoreButl::setfx(path, ".XML"), CoreButl::rnfle(path, "x", false), CoreButl::getvs(path, 3)},
-            {dir, "Name_041.wav", ".WAV", dir + "Name_041.xml", dir + "Name_041x.wav", dir + "Name_042.wav"});
-    }
-    // Only the last component has an extension, and a leading dot does not start one.
-    expectTexts({CoreButl::getfx("my.folder/b"), CoreButl::getfx("dir/.hidden"),
-                 CoreButl::setfx("my.folder/b", ".XML"), CoreButl::getfn("c:\\x\\b.wav", true),
-                 CoreButl::rnfle("a/b.wav", "_L", true), CoreButl::getvs("p/take.wav", 3),
-                 CoreButl::getvs("p/take_999.WAV", 3), CoreButl::getvs("p/take_9.wav", 0),
-                 CoreButl::getvs("x041.wav", 3), CoreButl::ffpen(CoreAnsx(std::string(4000, '\\').c_str()))},
-                {"", "", "my.folder/b.xml", "b", "b_L.wav", "p/take_001.wav", "p/take_000.wav",
-                 "p/take_0.wav", "x041_001.wav", std::string(4000, '/')});
-}
-
-TEST_F(CoreButlFiles, UsablePathKeepsAnExistingFolderInItsOwnCaseAndOtherwiseTakesTheFallbacks) {
+TEST_F(CoreButlFiles, NamePartsVersionsAndUsablePathsKeepTheirRules) {
+    const std::string dir = "/r/" + std::string(3900, 'd') + "/"; // no cut at any fixed length
+    // Only the last component has an extension, and a leading dot does not start one. A usable path keeps
+    // an existing folder in its own case, and otherwise takes the fallbacks.
     fs::create_directories(root / "Data");
     const CoreAnsx fallback = at("fallback/default.wav");
-    expectTexts({CoreButl::getpv(at("DATA/song.wav"), fallback, ".XML"),
-                 CoreButl::getpv(at("gone/song.wav"), fallback, ".XML"),
-                 CoreButl::getpv("0", fallback, ".XML"), CoreButl::getpv(at("gone/"), fallback, ".Q7P")},
-                {path("Data/song.xml"), path("fallback/song.xml"), path("fallback/default.xml"),
-                 path("fallback/default.q7p")});
+    expectTexts(
+        {CoreButl::getvs((dir + "Name_041.wav").c_str(), 3), CoreButl::getfx("dir/.hidden"),
+         CoreButl::setfx("my.folder/b", ".XML"), CoreButl::getfn("c:\\x\\b.wav", true),
+         CoreButl::rnfle("a/b.wav", "_L", true), CoreButl::getvs("p/take.wav", 3),
+         CoreButl::getvs("p/take_999.WAV", 3), CoreButl::getvs("p/take_9.wav", 0),
+         CoreButl::getpv(at("DATA/song.wav"), fallback, ".XML"),
+         CoreButl::getpv(at("gone/song.wav"), fallback, ".XML"), CoreButl::getpv("0", fallback, ".XML")},
+        {dir + "Name_042.wav", "", "my.folder/b.xml", "b", "b_L.wav", "p/take_001.wav", "p/take_000.wav",
+         "p/take_0.wav", path("Data/song.xml"), path("fallback/song.xml"), path("fallback/default.xml")});
 }
 
 TEST_F(CoreButlFiles, ReadersFindANameWhateverItsCaseAndWritersKeepExistingSpellings) {
     fs::create_directories(root / "Prog/Sub");
-    fs::create_directories(root / "Dir.wav");
     for (const char* name : {"Prog/My.q7p", "Prog/b.XML", "Prog/B.xml"}) writeBytes(root / name, "x");
     fs::create_symlink(root / "Prog/My.q7p", root / "Link.wav");
-    fs::create_symlink(root / "Dir.wav", root / "DirLink.wav");
     // Reading: an exact spelling wins, else the first in byte order; regular follows a final link.
-    const char* reading[][3] = {
-        {"PROG/MY.Q7P", "Prog/My.q7p", "1"},   {"prog/b.xml", "Prog/B.xml", "1"},
-        {"prog/b.XML", "Prog/b.XML", "1"},     {"LINK.WAV", "Link.wav", "1"},
-        {"DIR.WAV", "Dir.wav", "0"},           {"DIRLINK.WAV", "DirLink.wav", "0"},
-        {"PROG/NEW.XML", "PROG/NEW.XML", "0"}, {"PROG/SUB/../MY.Q7P", "Prog/Sub/../My.q7p", "1"}};
+    const char* reading[][3] = {{"prog/b.xml", "Prog/B.xml", "1"},
+                                {"prog/b.XML", "Prog/b.XML", "1"},
+                                {"LINK.WAV", "Link.wav", "1"},
+                                {"PROG/SUB", "Prog/Sub", "0"},
+                                {"PROG/NEW.XML", "PROG/NEW.XML", "0"}};
     for (const auto& r : reading) {
         bool regular = r[2][0] == '0';
         EXPECT_EQ(CoreButl::pcase(at(r[0]), regular).c_str(), path(r[1])) << r[0];
         EXPECT_EQ(regular, r[2][0] == '1') << r[0];
     }
-    const char* writing[][2] = {
-        {"PROG/MY.Q7P", "Prog/My.q7p"}, {"PROG/NEW.XML", "Prog/NEW.XML"},
-        {"prog/sub/", "Prog/Sub/"},     {"PROG/SUB/NEW/DEEP.XML", "Prog/Sub/NEW/DEEP.XML"},
-        {"OTHER/X.XML", "OTHER/X.XML"}, {"prog/SUB", "Prog/Sub"}};
-    for (const auto& w : writing) EXPECT_EQ(CoreButl::wcase(at(w[0])).c_str(), path(w[1])) << w[0];
-    const fs::path previous = fs::current_path(); // a relative path resolves against the working folder
-    fs::current_path(root);
-    EXPECT_STREQ(CoreButl::pcase("prog/SUB").c_str(), "Prog/Sub");
-    fs::current_path(previous);
-
+    EXPECT_EQ(CoreButl::wcase(at("PROG/SUB/NEW/DEEP.XML")).c_str(), path("Prog/Sub/NEW/DEEP.XML"));
     FILE* file = CoreButl::ffpen(at("prog/my.Q7P"), "rb");
     ASSERT_NE(file, nullptr);
     std::fclose(file);
@@ -172,7 +120,7 @@ TEST_F(CoreButlFiles, ReadersFindANameWhateverItsCaseAndWritersKeepExistingSpell
     EXPECT_EQ(CoreButl::ffpen(at("prog/none.wav"), "rb"), nullptr);
 }
 
-TEST_F(CoreButlFiles, ResolutionFollowsEveryChangeOfAFolderAndOutlivesItsListings) {
+TEST_F(CoreButlFiles, ResolutionFollowsEveryChangeOfAFolder) {
     const auto resolved = [&](const std::string& asked) {
         return std::string(CoreButl::pcase(at(asked)).c_str());
     };
@@ -187,14 +135,6 @@ TEST_F(CoreButlFiles, ResolutionFollowsEveryChangeOfAFolderAndOutlivesItsListing
     EXPECT_EQ(resolved("NEW.TXT"), path("NEW.TXT"));
     EXPECT_TRUE(CoreButl::setfc(at("own.txt"), "own")); // the system's own write
     EXPECT_EQ(resolved("OWN.TXT"), path("own.txt"));
-    for (int i = 0; i < 300; ++i) { // more folders than the listings hold
-        fs::create_directories(root / ("d" + std::to_string(i)));
-        writeBytes(root / ("d" + std::to_string(i)) / "Item.wav", "x");
-    }
-    for (int pass = 0; pass < 2; ++pass)
-        for (int i = 0; i < 300; ++i)
-            ASSERT_EQ(resolved("D" + std::to_string(i) + "/ITEM.WAV"),
-                      path("d" + std::to_string(i) + "/Item.wav"));
 }
 
 TEST_F(CoreButlFiles, ContentIsReadUpToTheFirstZeroByteAndWrittenExactly) {
@@ -210,38 +150,26 @@ TEST_F(CoreButlFiles, ContentIsReadUpToTheFirstZeroByteAndWrittenExactly) {
     EXPECT_TRUE(CoreButl::logas(at("log.txt"), "one", false));
     EXPECT_TRUE(CoreButl::logas(at("log.txt"), "two", true));
     EXPECT_EQ(readBytes(root / "log.txt"), "one\ntwo\n");
-    EXPECT_TRUE(CoreButl::logas(at("log.txt"), "three", false));
-    EXPECT_EQ(readBytes(root / "log.txt"), "three\n");
     EXPECT_FALSE(CoreButl::logas(at("missing/log.txt"), "x", true));
     EXPECT_EQ(std::distance(fs::directory_iterator(root), {}), 4); // no temporary file left behind
 }
 
 TEST_F(CoreButlFiles, ReplacingAFileIsAtomicForReaders) {
     const std::string first(1 << 20, 'a'), second(1 << 20, 'b');
-    const std::string header = std::string(CoreButl::sCxmlheader) + CoreButl::sCxmlgenerator;
-    for (const bool asXml : {false, true}) {
-        const CoreAnsx target = at(asXml ? "atomic.xml" : "atomic.bin");
-        const auto write = [&](const std::string& content) {
-            return asXml ? CoreButl::svatx(target, content.c_str(), false)
-                         : CoreButl::setfc(target, content.c_str());
-        };
-        const auto whole = [&](const std::string& content) {
-            return asXml ? header + content + "\n" : content;
-        };
-        ASSERT_TRUE(write(first));
-        std::atomic<bool> done{false};
-        std::atomic<int> torn{0};
-        std::thread reader([&] {
-            while (!done.load()) {
-                const std::string seen = CoreButl::getfc(target).c_str();
-                torn += seen != whole(first) && seen != whole(second);
-            }
-        });
-        for (int i = 0; i < 50; ++i) EXPECT_TRUE(write(i % 2 == 0 ? second : first));
-        done = true;
-        reader.join();
-        EXPECT_EQ(torn.load(), 0);
-    }
+    const CoreAnsx target = at("atomic.bin");
+    ASSERT_TRUE(CoreButl::setfc(target, first.c_str()));
+    std::atomic<bool> done{false};
+    std::atomic<int> torn{0};
+    std::thread reader([&] {
+        while (!done.load()) {
+            const std::string seen = CoreButl::getfc(target).c_str();
+            torn += seen != first && seen != second;
+        }
+    });
+    for (int i = 0; i < 50; ++i) EXPECT_TRUE(CoreButl::setfc(target, (i % 2 == 0 ? second : first).c_str()));
+    done = true;
+    reader.join();
+    EXPECT_EQ(torn.load(), 0);
 }
 
 TEST_F(CoreButlFiles, AFailedWriteLeavesTheOldFileWholeAndIsLogged) {
@@ -249,81 +177,46 @@ TEST_F(CoreButlFiles, AFailedWriteLeavesTheOldFileWholeAndIsLogged) {
     fs::create_directories(root / "folder");
     writeBytes(root / "keep.txt", std::string(2000, 'k'));
     const std::string big(1 << 16, 'n');
-    for (const bool asXml : {false, true}) {
-        const auto write = [&](const char* name, const std::string& content) {
-            return asXml ? CoreButl::svatx(at(name), content.c_str(), false)
-                         : CoreButl::setfc(at(name), content.c_str());
-        };
-        EXPECT_FALSE(write("missing/x.txt", "data"));
-        EXPECT_FALSE(write("folder", "data"));
-        // A write cut short by the file-size limit, in a child process so the limit stays there.
-        EXPECT_EQ(writeUnderFileSizeLimit(4096, [&] { return write("keep.txt", big); }), 0);
-        EXPECT_EQ(readBytes(root / "keep.txt"), std::string(2000, 'k'));
-    }
+    EXPECT_FALSE(CoreButl::setfc(at("missing/x.txt"), "data"));
+    EXPECT_FALSE(CoreButl::svatx(at("folder"), "data", false));
+    // A write cut short by the file-size limit, in a child process so the limit stays there.
+    EXPECT_EQ(writeUnderFileSizeLimit(4096, [&] { return CoreButl::setfc(at("keep.txt"), big.c_str()); }), 0);
+    EXPECT_EQ(
+        writeUnderFileSizeLimit(4096, [&] { return CoreButl::svatx(at("keep.txt"), big.c_str(), false); }),
+        0);
+    EXPECT_EQ(readBytes(root / "keep.txt"), std::string(2000, 'k'));
     EXPECT_TRUE(fs::is_directory(root / "folder"));
     EXPECT_NE(log.text().find(path("missing/x.txt")), std::string::npos) << log.text();
+    EXPECT_NE(log.text().find(path("folder")), std::string::npos) << log.text();
 }
 
-TEST(CoreButlNumbers, PowersBitsMultiplesLevelsAndTimes) {
-    const int powers[][2] = {{0, 1},       {1, 2},       {2, 2},  {3, 4},
-                             {1024, 1024}, {1025, 2048}, {-7, 1}, {1 << 30, 1 << 30}};
-    for (const auto& p : powers) EXPECT_EQ(CoreButl::getp2(p[0]), p[1]) << p[0];
-    for (int n = -3; n < 5000; ++n) ASSERT_EQ(1 << CoreButl::geto2(n), CoreButl::getp2(n)) << n;
-    EXPECT_EQ((std::vector<bool>{CoreButl::ispo2(0), CoreButl::ispo2(1), CoreButl::ispo2(2),
-                                 CoreButl::ispo2(6), CoreButl::ispo2(1u << 31)}),
-              (std::vector<bool>{false, false, true, false, true}));
-    EXPECT_EQ((std::vector<int>{CoreButl::nrobn(0), CoreButl::nrobn(6), CoreButl::nrobn(8),
-                                CoreButl::nrobn(1u << 31)}),
-              (std::vector<int>{0, 1, 3, 31}));
-    std::mt19937 random(7);
-    for (int round = 0; round < 1000; ++round) {
-        const unsigned x = random(), bits = random() % 40,
-                       width = std::min(bits, 32u); // above 32 counts as 32
-        unsigned expected = 0;
-        for (unsigned b = 0; b < width; ++b) expected |= ((x >> b) & 1u) << (width - 1 - b);
-        EXPECT_EQ(CoreButl::revbt(x, bits), expected);
-    }
-    const int multiples[][3] = {{10, 4, 12}, {12, 4, 12}, {0, 4, 0},
-                                {-5, 4, -5}, {10, 1, 10}, {2000000001, 1000, 2000001000}};
-    for (const auto& m : multiples) EXPECT_EQ(CoreButl::setmn(m[0], m[1]), m[2]) << m[0] << " " << m[1];
-    const double levels[][2] = {{1.0, 0.0},     {0.1, -20.0},    {10.0, 20.0},        {1e-12, -192.64},
-                                {0.0, -192.64}, {-1.0, -192.64}, {4.9e-324, -192.64}, {NAN, -192.64}};
-    for (const auto& l : levels) EXPECT_NEAR(CoreButl::lvldb(l[0]), l[1], 1e-12) << l[0];
-    const int64_t samples[][3] = {{44100, 1000, 44},           {44100, 0, 0},           {44100, -5, -5},
-                                  {192000, 30000000, 5760000}, {44100, 1999999, 88199}, {48000, 1, 0}};
-    for (const auto& t : samples)
-        EXPECT_EQ(CoreButl::tpfup(int32_t(t[0]), t[1]), t[2]) << t[0] << " " << t[1];
-    EXPECT_EQ((std::vector<double>{CoreButl::tpfud(44100, 1000), CoreButl::upftp(48000, 48),
-                                   CoreButl::upftp(0, 7), CoreButl::upftp(44100, 44100 * 3600)}),
-              (std::vector<double>{44.1, 1000.0, 7.0, 3600e6}));
-}
-
-TEST(CoreButlNumbers, PeaksSignsGainsAndLogarithmicPlaces) {
+TEST(CoreButlNumbers, BitsMultiplesTimesPeaksSignsPlacesAndGains) {
+    // Revbt counts above 32 bits as 32; setmn stays exact in integers; tpfup works in 64 bits; lsswt
+    // guards its logarithms and saturates.
+    EXPECT_EQ((std::vector<int64_t>{
+                  CoreButl::nrobn(0), CoreButl::nrobn(8), CoreButl::revbt(0b1101, 4), CoreButl::revbt(1, 40),
+                  int64_t(CoreButl::upftp(0, 7)), int64_t(CoreButl::upftp(48000, 48)),
+                  CoreButl::tpfup(192000, 30000000), CoreButl::setmn(10, 4), CoreButl::setmn(-5, 4),
+                  CoreButl::setmn(2000000001, 1000), CoreButl::lsswt(1, 1000, 10, 10),
+                  CoreButl::lsswt(0, 10, 5, 100), CoreButl::lsswt(2, 2, 5, 100),
+                  CoreButl::lsswt(NAN, 10, 5, 100), CoreButl::lsswt(1, 1.0000001, 1e300, INT32_MAX),
+                  CoreButl::lsswt(1, 1.0000001, 1e-300, INT32_MAX)}),
+              (std::vector<int64_t>{0, 3, 0b1011, int64_t{1} << 31, 7, 1000, 5760000, 12, -5, 2000001000, 3,
+                                    0, 0, 0, INT32_MAX, INT32_MIN}));
+    // Peaks are the first of equal maxima, as buffer indices; the sign is the loudest sample's.
     const double samples[] = {0.1, -0.7, 0.3, 0.7, -0.2}, silence[] = {0.0, 0.0, 0.0};
-    double other[] = {0.0, 2.0};
-    double* channels[] = {const_cast<double*>(samples), other};
-    EXPECT_EQ(CoreButl::getgn(samples, 2, -4), 0.0);
-    EXPECT_EQ(CoreButl::getgn(channels, 1, 0, 2), 2.0);
-    // The first of equal maxima, as an index into the buffer; the sign of the loudest.
     EXPECT_EQ((std::vector<int>{CoreButl::getpk(samples, 0, 5), CoreButl::getpk(samples, 2, 3),
                                 CoreButl::getpk(silence, 1, 2), CoreButl::getsg(samples, 5),
                                 CoreButl::getsg(samples + 2, 3), CoreButl::getsg(silence, 3)}),
               (std::vector<int>{1, 3, 0, -1, 1, 0}));
-    const double places[][5] = {{1, 1000, 10, 10, 3}, {100, 10, 50, 10, 3}, {0, 10, 5, 100, 0},
-                                {1, 0, 5, 100, 0},    {1, 10, 0, 100, 0},   {2, 2, 5, 100, 0},
-                                {NAN, 10, 5, 100, 0}};
-    for (const auto& p : places)
-        EXPECT_EQ(CoreButl::lsswt(p[0], p[1], p[2], int32_t(p[3])), p[4]) << p[0] << " " << p[2];
-    EXPECT_EQ(CoreButl::lsswt(1, 1.0000001, 1e300, INT32_MAX), INT32_MAX); // saturated
-    EXPECT_EQ(CoreButl::lsswt(1, 1.0000001, 1e-300, INT32_MAX), INT32_MIN);
-    // The gain of a mix is unity where the reference is zero or subnormal.
-    const double gains[][4] = {{2, 4, 0.5, 1.5}, {2, 4, 1, 2},      {2, 4, 0, 1},
-                               {0, 4, 0.5, 1},   {-0.0, 4, 0.5, 1}, {4.9e-324, 4, 0.5, 1}};
-    for (const auto& g : gains)
-        EXPECT_DOUBLE_EQ(CoreButl::divmg(g[0], g[1], g[2]), g[3]) << g[0] << " " << g[2];
-    const Ipp64fc x[] = {{3.0, 4.0}, {0.0, 0.0}}, y[] = {{0.0, 10.0}, {1.0, 1.0}};
-    EXPECT_DOUBLE_EQ(CoreButl::divmg(x, y, 0, 0.5), 1.5);
-    EXPECT_EQ(CoreButl::divmg(x, y, 1, 0.5), 1.0);
+    // The gain of a mix is unity where the reference is zero or subnormal; levels have a floor.
+    double other[] = {0.0, 2.0};
+    double* channels[] = {const_cast<double*>(samples), other};
+    const Ipp64fc x[] = {{3.0, 4.0}}, y[] = {{0.0, 10.0}};
+    EXPECT_EQ((std::vector<double>{CoreButl::divmg(2, 4, 0.5), CoreButl::divmg(0, 4, 0.5),
+                                   CoreButl::divmg(4.9e-324, 4, 0.5), CoreButl::divmg(x, y, 0, 0.5),
+                                   CoreButl::getgn(channels, 1, 0, 2), CoreButl::lvldb(NAN)}),
+              (std::vector<double>{1.5, 1.0, 1.0, 1.5, 2.0, -192.64}));
 }
 
 TEST(CoreButlSignal, CopiesPadAndShiftWithinBounds) {
@@ -333,98 +226,69 @@ TEST(CoreButlSignal, CopiesPadAndShiftWithinBounds) {
     CoreButl::movp0(2, 3, dst.data(), src); // never more than n values
     EXPECT_EQ(dst, (std::vector<double>{1, 2, 3, 0, 0}));
     const std::vector<double> wave = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
-    for (int srcpos = -12; srcpos <= 12; ++srcpos)
-        for (int dstpos = -8; dstpos <= 8; ++dstpos) {
-            std::vector<double> out(6, -1.0); // exactly dstlen: any write outside shows under ASan
-            CoreButl::mvwav(wave.data(), 10, srcpos, out.data(), 6, dstpos);
-            for (int t = 0, s = srcpos - dstpos; t < 6; ++t, ++s)
-                ASSERT_EQ(out[t], s >= 0 && s < 10 ? wave[s] : 0.0) << srcpos << " " << dstpos << " " << t;
-        }
+    for (const auto& [srcpos, dstpos] : {std::pair{-12, 3}, {4, -8}, {2, 2}, {12, 0}}) {
+        std::vector<double> out(6, -1.0); // exactly dstlen: any write outside shows under ASan
+        CoreButl::mvwav(wave.data(), 10, srcpos, out.data(), 6, dstpos);
+        for (int t = 0, s = srcpos - dstpos; t < 6; ++t, ++s)
+            ASSERT_EQ(out[t], s >= 0 && s < 10 ? wave[s] : 0.0) << srcpos << " " << dstpos << " " << t;
+    }
 }
 
 TEST(CoreButlSignal, WindowsAreTheirCosineSums) {
-    // w(k) = sum c_j cos(2 j pi k / (n + d)), evaluated as powers of e^(i pi k / (n + d)).
-    std::vector<long double> albrecht;
-    for (int j = 0; j < CoreButl::iCalbrecht; ++j)
-        albrecht.push_back((j % 2 ? -1.0L : 1.0L) * CoreButl::dCalbrecht[j]);
-    const std::pair<int, std::vector<long double>> sums[] = {
-        {-1, {0.5L, -0.5L}},
-        {1, {0.53836L, -0.46164L}},
-        {-1, {1.0L, -1.93L, 1.29L, -0.388L, 0.032L}},
-        {-1, {0.3635819L, -0.4891775L, 0.1365995L, -0.0106411L}},
-        {-1, albrecht}};
-    for (const int n : {5, 64, 65}) {
-        for (int16_t type = 0; type <= 4; ++type) {
-            const auto& [d, c] = sums[type];
-            std::vector<double> window(n, 1.0);
-            CoreButl::windw(window.data(), n, type);
-            for (int k = 0; k < n; ++k) {
-                long double w = 0;
-                for (size_t j = 0; j < c.size(); ++j)
-                    w += c[j] * std::real(std::pow(std::polar(1.0L, kPi * k / (n + d)), 2 * int(j)));
-                ASSERT_NEAR(window[k], double(w), 1e-15) << "type " << type << ", n " << n << ", k " << k;
-            }
+    // w(k) = sum c_j cos(2 j pi k / (n + d)), evaluated as powers of e^(i pi k / (n + d)); checked for the
+    // Hamming window (whose denominator differs) and the flat top, whose peak of 4.64 needs long double.
+    const std::pair<int, std::vector<long double>> sums[] = {{1, {0.53836L, -0.46164L}},
+                                                             {-1, {1.0L, -1.93L, 1.29L, -0.388L, 0.032L}}};
+    const int n = 65;
+    for (int16_t type : {1, 2, 5}) {
+        std::vector<double> window(n, 1.0);
+        CoreButl::windw(window.data(), n, type);
+        for (int k = 0; k < n; ++k) {
+            long double w = type == 5 ? 1.0L : 0.0L; // an unknown type leaves the buffer alone
+            for (size_t j = 0; type < 5 && j < sums[type - 1].second.size(); ++j)
+                w += sums[type - 1].second[j] *
+                     std::real(std::pow(std::polar(1.0L, kPi * k / (n + sums[type - 1].first)), 2 * int(j)));
+            ASSERT_NEAR(window[k], double(w), 1e-15) << "type " << type << ", k " << k;
         }
-    }
-    std::vector<double> flat(65, 1.0); // a landmark by hand: the flat top peaks at 4.64
-    CoreButl::windw(flat.data(), 65, 2);
-    EXPECT_NEAR(flat[32], 4.64, 1e-14);
-    for (const auto& [type, n] : {std::pair{-1, 8}, {5, 8}, {0, 1}, {4, 1}, {0, 0}}) {
-        std::vector<double> unchanged(8, 0.25);
-        CoreButl::windw(unchanged.data(), n, int16_t(type));
-        EXPECT_EQ(unchanged, std::vector<double>(8, 0.25)) << type << " " << n;
+        if (type == 2) {
+            EXPECT_NEAR(window[32], 4.64, 1e-14); // the flat top's peak, by hand
+        }
     }
 }
 
 TEST(CoreButlSignal, FftEqualsTheDirectTransformInAndOutOfPlace) {
-    std::mt19937 random(99);
-    std::uniform_real_distribution<double> value(-1.0, 1.0);
-    for (unsigned n = 2; n <= 512; n *= 2) {
-        for (const int inverse : {0, 1}) {
-            for (const bool withImaginary : {false, true}) {
-                std::vector<double> re(n), im(n, 0.0), reout(n), imout(n);
-                for (double& v : re) v = value(random);
-                for (double& v : im) v = withImaginary ? value(random) : 0.0;
-                ASSERT_TRUE(CoreButl::fftdb(n, inverse, re.data(), withImaginary ? im.data() : nullptr,
-                                            reout.data(), imout.data()));
-                std::vector<LongComplex> expected(n);
-                long double largest = 0;
-                for (unsigned k = 0; k < n; ++k) {
-                    for (unsigned t = 0; t < n; ++t)
-                        expected[k] += LongComplex(re[t], im[t]) *
-                                       std::polar(1.0L, (inverse ? 2 : -2) * kPi * ((t * k) % n) / n);
-                    expected[k] /= inverse ? n : 1;
-                    largest = std::max(largest, std::abs(expected[k]));
-                }
-                for (unsigned k = 0; k < n; ++k) {
-                    ASSERT_NEAR(reout[k], double(expected[k].real()), 1e-9 * double(largest))
-                        << n << " " << k;
-                    ASSERT_NEAR(imout[k], double(expected[k].imag()), 1e-9 * double(largest))
-                        << n << " " << k;
-                }
-                CoreButl::fftdb(n, inverse, re.data(), im.data(), re.data(), im.data());
-                ASSERT_EQ(re, reout);
-                ASSERT_EQ(im, imout);
-            }
+    for (const auto& [n, inverse, withImaginary] :
+         {std::tuple{2u, 0, false}, {64u, 1, true}, {512u, 0, true}}) {
+        std::vector<double> re = randomSignal(n, n), im(n, 0.0), reout(n), imout(n);
+        if (withImaginary) im = randomSignal(n, n + 1);
+        ASSERT_TRUE(CoreButl::fftdb(n, inverse, re.data(), withImaginary ? im.data() : nullptr, reout.data(),
+                                    imout.data()));
+        for (unsigned k = 0; k < n; ++k) {
+            LongComplex expected;
+            for (unsigned t = 0; t < n; ++t)
+                expected += LongComplex(re[t], im[t]) *
+                            std::polar(1.0L, (inverse ? 2 : -2) * kPi * ((t * k) % n) / n);
+            expected /= inverse ? n : 1;
+            ASSERT_NEAR(reout[k], double(expected.real()), 1e-9 * n) << n << " " << k;
+            ASSERT_NEAR(imout[k], double(expected.imag()), 1e-9 * n) << n << " " << k;
         }
+        CoreButl::fftdb(n, inverse, re.data(), im.data(), re.data(), im.data());
+        ASSERT_TRUE(re == reout && im == imout);
     }
     std::vector<double> x(16);
-    for (unsigned n : {0u, 1u, 6u, 12u})
-        EXPECT_THROW(CoreButl::fftdb(n, 0, x.data(), nullptr, x.data(), x.data()), CoreAnsx) << n;
-    EXPECT_THROW(CoreButl::fftdb(8, 0, nullptr, nullptr, x.data(), x.data()), CoreAnsx);
-    EXPECT_THROW(CoreButl::fftdb(8, 0, x.data(), nullptr, nullptr, x.data()), CoreAnsx);
+    for (unsigned n : {1u, 12u})
+        EXPECT_THROW(CoreButl::fftdb(n, 0, x.data(), nullptr, x.data(), x.data()), CoreAnsx);
     EXPECT_THROW(CoreButl::fftdb(8, 0, x.data(), nullptr, x.data(), nullptr), CoreAnsx);
 }
 
 TEST(CoreButlSignal, FadesFollowTheirCurves) {
     const double q = 0.0031622776601683794; // 10^(-50/20)
     // n, shape (-1: the plain ramp), rising, then the first five values (-1: not written).
-    const std::vector<double> rows[] = {
-        {3, -1, 1, 0, 0.5, 1, -1, -1},   {1, -1, 1, 0, -1, -1, -1, -1},
-        {-2, -1, 1, -1, -1, -1, -1, -1}, {3, 0, 1, 0, 0.5, 1, -1, -1},
-        {3, 2, 0, 1, 0.25, 0, -1, -1},   {5, 3, 1, 0, 1 / 64.0, 1 / 8.0, 27 / 64.0, 1},
-        {3, 20, 1, 1e-5, q, 1, -1, -1},  {3, 22, 0, 1, 1e-5, 1e-10, -1, -1},
-        {1, 20, 0, 1, -1, -1, -1, -1},   {1, 2, 1, 0, -1, -1, -1, -1}};
+    const std::vector<double> rows[] = {{3, -1, 1, 0, 0.5, 1, -1, -1},
+                                        {5, 3, 1, 0, 1 / 64.0, 1 / 8.0, 27 / 64.0, 1},
+                                        {3, 20, 1, 1e-5, q, 1, -1, -1},
+                                        {3, 22, 0, 1, 1e-5, 1e-10, -1, -1},
+                                        {-2, 2, 1, -1, -1, -1, -1, -1}};
     for (const auto& r : rows) {
         std::vector<double> out(5, -1.0);
         if (r[1] < 0)
@@ -433,66 +297,34 @@ TEST(CoreButlSignal, FadesFollowTheirCurves) {
             CoreButl::fdecc(int32_t(r[0]), out.data(), int16_t(r[1]), r[2] != 0);
         for (int i = 0; i < 5; ++i) EXPECT_NEAR(out[i], r[3 + i], 1e-15) << r[0] << " " << r[1] << " " << i;
     }
-    std::vector<double> ones = {1.0, 0.25, 0.0, -0.0};
-    CoreButl::cfdcc(4, ones.data());
-    EXPECT_EQ(ones, (std::vector<double>{0.0, 0.75, 1.0, 1.0}));
-    EXPECT_FALSE(std::signbit(ones[0]));
+    std::vector<double> ones = {1.0, 0.25};
+    CoreButl::cfdcc(2, ones.data());
+    EXPECT_TRUE(ones == (std::vector<double>{0.0, 0.75}) && !std::signbit(ones[0]));
 }
 
-TEST(CoreButlSignal, SamplesDecodeAndEncode) {
-    // Little-endian: 16 and 24 bits scaled by 32767 and 8388607, 8 bits unsigned around 128, 4 bytes a float.
-    const std::string bytes("\xFF\x7F\x00\x80\x00\x00\x80\xFF\xFF\xFF\x80\x00\x00\x00\x80\x3F", 16);
-    const std::tuple<int, int16_t, double> rows[] = {{0, 2, 1.0},
-                                                     {2, 2, -32768.0 / 32767.0},
-                                                     {4, 3, -8388608.0 / 8388607.0},
-                                                     {7, 3, -1.0 / 8388607.0},
-                                                     {10, 1, 0.0},
-                                                     {11, 1, -128.0 / 127.0},
-                                                     {12, 4, 1.0},
-                                                     {12, 5, 0.0}};
-    for (const auto& [offset, width, value] : rows)
-        EXPECT_EQ(CoreButl::dbfch(bytes.data(), offset, width), value) << offset;
+TEST(CoreButlSignal, SamplesEncodeAndShortCodesArePadded) {
     char buffer[16] = {};
-    const auto doubleAt = [&buffer](int offset) {
-        double value;
-        std::memcpy(&value, buffer + offset, 8);
-        return value;
-    };
-    CoreButl::chfdb(0.1, buffer, 3, true);
-    EXPECT_EQ(doubleAt(3), 0.1);
-    CoreButl::chffl(0.1f, buffer, 0, true);
-    EXPECT_EQ(doubleAt(0), double(0.1f));
-    CoreButl::chfdb(3.0e38, buffer, 1, false);
+    double wide = 0;
+    CoreButl::chffl(0.1f, buffer, 3, true);
+    std::memcpy(&wide, buffer + 3, 8);
+    EXPECT_EQ(wide, double(0.1f));
     CoreButl::chffl(0.1f, buffer, 7, false);
-    EXPECT_EQ(CoreButl::dbfch(buffer, 1, 4), double(3.0e38f));
     EXPECT_EQ(CoreButl::dbfch(buffer, 7, 4), double(0.1f));
-    CoreButl::wrfwv("ab", buffer + 11); // a short code is padded with spaces
+    EXPECT_EQ(CoreButl::dbfch(buffer, 7, 5), 0.0); // no sample is five bytes wide
+    CoreButl::wrfwv("ab", buffer + 11);
     EXPECT_EQ(std::string(buffer + 11, 5), std::string("ab  ") + char(0));
-}
-
-TEST(CoreButlSignal, WhiteNoiseStaysInRangeAroundZero) {
-    std::vector<double> noise(100001, 42.0);
-    RandomGenerator generator(1234);
-    CoreButl::whtns(noise.data(), 100000, 0.5, generator);
-    EXPECT_EQ(noise.back(), 42.0);
-    noise.pop_back();
-    const auto [low, high] = std::minmax_element(noise.begin(), noise.end());
-    EXPECT_NEAR(std::accumulate(noise.begin(), noise.end(), 0.0) / 100000, 0.0, 0.01);
-    EXPECT_TRUE(*low < -0.49 && *low >= -0.5001 && *high > 0.49 && *high <= 0.5001) << *low << " " << *high;
 }
 
 TEST(CoreButlTables, LinearReadInterpolatesAndGuardsItsIndex) {
     const double table[] = {10, 20, 40, 80, 160};
     // x, n, step, skip (entry 0 is not part of the curve), value, next.
-    const double rows[][6] = {
-        {2.5, 5, 1, 0, 60, 80},   {-1, 5, 1, 0, 10, 10},   {10, 5, 1, 0, 160, 160},
-        {0.5, 5, 0.5, 0, 20, 40}, {1.25, 5, 1, 1, 50, 80}, {-3, 5, 1, 1, 20, 20},
-        {NAN, 5, 1, 0, 10, 10},   {NAN, 5, 1, 1, 20, 20},  {1, 5, 0, 0, 160, 160},
-        {2, 1, 1, 0, 10, 10},     {2, 1, 1, 1, 10, 10},    {1e300, 5, 1e-300, 0, 160, 160}};
+    const double rows[][6] = {{2.5, 5, 1, 0, 60, 80},         {1.25, 5, 1, 1, 50, 80}, {-3, 5, 1, 1, 20, 20},
+                              {NAN, 5, 1, 0, 10, 10},         {10, 5, 1, 0, 160, 160}, {2, 1, 1, 1, 10, 10},
+                              {1e300, 5, 1e-300, 0, 160, 160}};
     for (const auto& r : rows) {
         double next = -1;
         EXPECT_EQ(CoreButl::envsv(r[0], int(r[1]), table, r[2], next, r[3] != 0), r[4])
-            << r[0] << " " << r[1] << " " << r[3];
+            << r[0] << " " << r[1];
         EXPECT_EQ(next, r[5]) << r[0] << " " << r[1] << " " << r[3];
     }
     double next = -1;
@@ -501,14 +333,12 @@ TEST(CoreButlTables, LinearReadInterpolatesAndGuardsItsIndex) {
 }
 
 TEST(CoreButlTables, InverseLookupsAgreeOnMonotonicTables) {
-    const double rising[] = {0, 1, 2, 3, 4, 5}, falling[] = {5, 4, 3, 2, 1, 0};
+    const double rising[] = {0, 1, 2, 3, 4, 5};
     EXPECT_DOUBLE_EQ(CoreButl::envst(2.5, 6, rising, 2.0, false), 5.0);
     EXPECT_DOUBLE_EQ(CoreButl::envst(4.5, 6, rising, 2.0, false), 12.0); // last segment: n x step
-    EXPECT_DOUBLE_EQ(CoreButl::envst(-1.0, 6, rising, 2.0, false), -2.0);
-    EXPECT_DOUBLE_EQ(CoreButl::envst(3.5, 6, falling, 1.0, true), 1.5);
     std::mt19937 random(2024);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
-    for (int round = 0; round < 1000; ++round) {
+    for (int round = 0; round < 200; ++round) {
         const bool fall = random() % 2 == 0;
         std::vector<double> table(random() % 201);
         double level = unit(random) * 10 - 5;
@@ -541,12 +371,10 @@ TEST(CoreButlTables, EndTaperBlendsTowardTheReferenceWithinTheCurve) {
     EXPECT_NEAR(mean[0], 0.1, 1e-14);
     // Whatever the taper and the reference index, nothing is written outside the curve (sized exactly for
     // ASan), a flat curve stays flat, and silent, subnormal or negative points give finite values.
-    for (const double x : {0.1, 0.5, 2.0, 3.0, 10.0}) {
-        for (const int m : {-1, 0, 10, 63, 64, 1000}) {
-            std::vector<double> constant(64, 0.37);
-            CoreButl::fixbd(constant.data(), 64, x, m);
-            for (double v : constant) ASSERT_NEAR(v, 0.37, 1e-13) << x << " " << m;
-        }
+    for (const auto& [x, m] : {std::pair{3.0, 64}, {10.0, -1}, {0.1, 1000}}) {
+        std::vector<double> constant(64, 0.37);
+        CoreButl::fixbd(constant.data(), 64, x, m);
+        for (double v : constant) ASSERT_NEAR(v, 0.37, 1e-13) << x << " " << m;
         std::vector<double> curve = {0.0, 4.9e-324, -1.0, 1e-18, 0.5, 1.0, 2.0, 0.0, 1e-300, 0.25};
         CoreButl::fixbd(curve.data(), 10, x, 80);
         for (double v : curve) EXPECT_TRUE(std::isfinite(v)) << x;
@@ -570,29 +398,21 @@ void walkInOrder(const CoreButl::VECTORELEMENT* node, std::vector<double>& posit
 
 TEST(CoreButlTree, BuildsABalancedSearchTreeOfDistinctPositions) {
     static_assert(sizeof(CoreButl::VECTORELEMENT) == 40);
-    std::vector<CoreButl::VECTORELEMENT> repeated = {{0.5, 0, 0, nullptr, nullptr},
-                                                     {0.9, 0, 1, nullptr, nullptr},
-                                                     {0.1, 0, 2, nullptr, nullptr},
-                                                     {0.5, 0, 3, nullptr, nullptr}};
+    std::vector<CoreButl::VECTORELEMENT> records(7);
+    for (int i = 0; i < 7; ++i) records[i] = {double((i * 5) % 7), double(i), i, nullptr, nullptr};
     std::vector<double> walked;
     int depth = 0;
-    walkInOrder(CoreButl::btini(repeated.data(), 4), walked, depth);
+    walkInOrder(CoreButl::btini(records.data(), 7), walked, depth);
+    EXPECT_EQ(walked, (std::vector<double>{0, 1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(depth, 3);
+    for (const auto& record : records) ASSERT_EQ(record.secondary, record.element); // whole records move
+    records[1].position = records[4].position = NAN; // NaN never counts as a repeat
+    walked.clear();
+    walkInOrder(CoreButl::btini(records.data(), 7), walked, depth);
+    EXPECT_EQ(walked.size(), 7u);
+    for (int i = 0; i < 4; ++i) records[i].position = std::vector<double>{0.5, 0.9, 0.1, 0.5}[i];
+    walked.clear();
+    walkInOrder(CoreButl::btini(records.data(), 4), walked, depth);
     EXPECT_EQ(walked, (std::vector<double>{0.1, 0.5})); // from the first repeat on, records stay out
-    EXPECT_EQ(CoreButl::btini(repeated.data(), 0), nullptr);
-    EXPECT_EQ(CoreButl::btpop(repeated.data(), 4, 2, 1), nullptr);
-
-    std::mt19937 random(11);
-    std::uniform_real_distribution<double> position(-1.0, 1.0);
-    std::vector<CoreButl::VECTORELEMENT> many(10000);
-    for (int i = 0; i < 10000; ++i) many[i] = {position(random), double(i), i, &many[0], &many[0]};
-    walked.clear();
-    walkInOrder(CoreButl::btini(many.data(), 10000), walked, depth = 0);
-    EXPECT_EQ(walked.size(), 10000u);
-    EXPECT_TRUE(std::is_sorted(walked.begin(), walked.end()));
-    EXPECT_LE(depth, 14);
-    for (const auto& record : many) ASSERT_EQ(record.secondary, record.element); // whole records move
-    for (int i = 0; i < 20; ++i) many[i].position = i % 4 == 0 ? NAN : i; // NaN never counts as a repeat
-    walked.clear();
-    walkInOrder(CoreButl::btini(many.data(), 20), walked, depth);
-    EXPECT_EQ(walked.size(), 20u);
+    EXPECT_EQ(CoreButl::btini(records.data(), 0), nullptr);
 }

@@ -1,3 +1,5 @@
+// Tests of the folder helpers: a relative path is created under the working folder, never the root,
+// and emptying a folder deletes files and links inside it only, never beside it or their targets.
 #include "base/CoreLutl.h"
 #include "tests/common/TempFolder.h"
 
@@ -9,19 +11,6 @@
 namespace fs = std::filesystem;
 
 class CoreLutl_Folders : public TempFolderTest {};
-
-TEST_F(CoreLutl_Folders, CreatesEveryFolderOfAPathButNotTheFileAndKeepsWhatExists) {
-    writeBytes(root / "kept.txt", "k");
-    std::string deep = root.string();
-    while (deep.size() < 3900) deep += "/abcdefghijklmnopqrstuvwxyz";
-    for (const std::string& path :
-         {(root / "x/y/z.wav").string(), (root / "x/y/w/v.wav").string(), deep + "/f.wav"})
-        CoreLutl::crtpt(CoreAnsx(path.c_str()));
-    EXPECT_TRUE(fs::is_directory(root / "x/y/w"));
-    EXPECT_TRUE(fs::is_directory(deep));
-    EXPECT_FALSE(fs::exists(root / "x/y/z.wav"));
-    EXPECT_TRUE(fs::exists(root / "kept.txt"));
-}
 
 TEST_F(CoreLutl_Folders, ARelativePathIsCreatedUnderTheWorkingFolderNotTheRoot) {
     const fs::path previous = fs::current_path();

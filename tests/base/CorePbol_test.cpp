@@ -1,3 +1,5 @@
+// Tests of the protected flag: concurrent readers and writers see only written values (the thread
+// sanitizer checks the locking itself).
 #include "base/CorePbol.h"
 
 #include <gtest/gtest.h>

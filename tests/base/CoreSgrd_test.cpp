@@ -1,3 +1,5 @@
+// Tests of the scope guard: it holds the lock for its scope, also when left by a throw, and a refused
+// take releases nothing.
 #include "base/CoreSgrd.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// Tests of the event: one signal is consumed by one wait whatever the constructor asked, signals do
+// not accumulate, a timed wait waits, and a signal from another thread wakes exactly one waiter.
 #include "base/CoreTevn.h"
 
 #include "base/CoreXutl.h"

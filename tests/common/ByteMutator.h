@@ -29,8 +29,6 @@ public:
         return bytes;
     }
 
-    std::mt19937& random() { return engine; }
-
 private:
     std::mt19937 engine;
 

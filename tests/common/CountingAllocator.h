@@ -1,6 +1,7 @@
 // Counting replacement of the global allocation functions, for tests showing that a path (a block,
 // a per-block step, an update) allocates nothing: read heapAllocations before and after.
 // Defines the replaceable operators, so include it in exactly one source file of a test program.
+// Every form is replaced, so that no allocation reaches another allocator than its release.
 #pragma once
 #include <atomic>
 #include <cstdlib>
@@ -9,38 +10,30 @@
 inline std::atomic<long> heapAllocations{0};
 
 namespace countingallocator {
-// Out of line so that the compiler does not pair an inlined malloc with a delete.
-[[gnu::noinline]] inline void* allocate(std::size_t size) {
+// Out of line so that the compiler does not pair an inlined malloc with a delete. Null when short.
+[[gnu::noinline]] inline void* allocate(std::size_t size) noexcept {
     ++heapAllocations;
-    if (void* p = std::malloc(size ? size : 1)) return p;
-    throw std::bad_alloc();
+    return std::malloc(size ? size : 1);
 }
-
-[[gnu::noinline]] inline void release(void* p) {
+[[gnu::noinline]] inline void release(void* p) noexcept {
     std::free(p);
 }
 } // namespace countingallocator
 
 void* operator new(std::size_t size) {
-    return countingallocator::allocate(size);
+    if (void* p = countingallocator::allocate(size)) return p;
+    throw std::bad_alloc();
 }
 void* operator new[](std::size_t size) {
-    return countingallocator::allocate(size);
+    if (void* p = countingallocator::allocate(size)) return p;
+    throw std::bad_alloc();
 }
 // The FFT layer allocates with nothrow new: it must reach the same allocator as delete.
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    try {
-        return countingallocator::allocate(size);
-    } catch (...) {
-        return nullptr;
-    }
+    return countingallocator::allocate(size);
 }
 void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-    try {
-        return countingallocator::allocate(size);
-    } catch (...) {
-        return nullptr;
-    }
+    return countingallocator::allocate(size);
 }
 void operator delete(void* p) noexcept {
     countingallocator::release(p);
