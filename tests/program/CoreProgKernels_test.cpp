@@ -23,15 +23,6 @@ namespace {
 
 using namespace progtest;
 
-// n samples: small decaying wiggles of the sign of peak, and peak itself at index at.
-std::vector<double> response(int n, int at, double peak = 1.0, double wiggle = 0.05) {
-    std::vector<double> x(size_t(n), 0.0);
-    for (int k = 0; k < n; ++k)
-        x[k] = std::copysign(wiggle * std::exp(-k / 50.0) * (1.5 + std::sin(0.7 * k)), peak);
-    if (at >= 0 && at < n) x[size_t(at)] = peak;
-    return x;
-}
-
 // A section of one leaf vector over the files (positions 0, 1, ...), with COMMON and CONTROL contents.
 std::string leaf(const std::string& tag, const std::vector<std::string>& files,
                  const std::string& common = "", const std::string& control = "") {
@@ -43,26 +34,11 @@ std::string leaf(const std::string& tag, const std::vector<std::string>& files,
 
 auto str = [](int64_t value) { return std::to_string(value); };
 
-class CoreProgKernels : public ReaderTest {
+class CoreProgKernels : public LoadTest {
 protected:
     void SetUp() override {
-        ReaderTest::SetUp();
+        LoadTest::SetUp();
         program->setrt(1000000);
-        convolver.set__(CoreCnvl::iCdefaultdir, 0, 0, 0, 0, 0);
-        std::filesystem::create_directories(root / "VECTORS");
-    }
-    // A WAV under the vector folder: float through CoreWavs (bits 32, 64), PCM by hand (16, 24).
-    void wav(const std::string& name, const std::vector<double>& left, const std::vector<double>& right = {},
-             int rate = 48000, int bits = 64) {
-        const int16_t channels = right.empty() ? 1 : 2;
-        CoreWavs image(&filePool, channels, rate, int32_t(left.size()), bits == 64);
-        image.setdt(int32_t(left.size()), left.data(), right.empty() ? nullptr : right.data());
-        std::string pcm;
-        for (size_t k = 0; bits < 32 && k < left.size(); ++k)
-            pcm += wavtest::le32(uint32_t(std::lround(left[k] * ((1 << (bits - 1)) - 1))))
-                       .substr(0, size_t(bits / 8));
-        if (bits < 32) write("VECTORS/" + name, wavtest::simple(1, 1, uint32_t(rate), uint16_t(bits), pcm));
-        EXPECT_TRUE(bits < 32 || image.write(at("VECTORS/" + name)));
     }
     // Reads the sections into p on the direct convolver (after init_), runs armed, then prepares the
     // kernels and the raw vectors; false when preparing throws (always the empty text).
@@ -72,7 +48,7 @@ protected:
         p = p != nullptr ? p : program.get();
         p->init_();
         Access::loaded(*p) = true;
-        for (int h = 0; h <= Access::capacity(*p); ++h) p->setcv(h, &convolver);
+        ready(*p);
         CoreNode* element = programElement(sections);
         Access::rdhrm(*p, element);
         Access::rdraw(*p, element);
@@ -130,7 +106,6 @@ protected:
         }
         return out;
     }
-    CoreCnvl convolver{&fixture.pool, "direct", 0, nullptr};
 };
 
 TEST(CoreProgSync, FindsEachElementsSyncIndex) {
