@@ -35,7 +35,6 @@ public:
     static bool peakMode(const CoreProg& p) { return p.bPeakmode; }
     static bool& forceHybrid(CoreProg& p) { return p.bForcehybrid; }
     static double& irGain(CoreProg& p) { return p.dIrgain; }
-    static int32_t firstSyncIndex(const CoreProg& p) { return p.iFirstsyncindex; }
     using Probe = void (*)(int16_t h, int leafVector);
     static Probe& registrationProbe(CoreProg& p) { return p.pRegistrationprobe; }
 

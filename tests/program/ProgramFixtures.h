@@ -32,6 +32,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <memory>
@@ -113,7 +114,8 @@ struct Fixture {
 
     // Three harmonic records (H1..H3) and the hybrid record; vector files under VECTORS/ of the store.
     // The stage bounds in microseconds.
-    std::unique_ptr<CoreProg> make(CoreFsys* files = nullptr, int32_t ltimed = 500000, int32_t lfreqd = 2000000) {
+    std::unique_ptr<CoreProg> make(CoreFsys* files = nullptr, int32_t ltimed = 500000,
+                                   int32_t lfreqd = 2000000) {
         return std::make_unique<CoreProg>(&pool, files, 3, CoreAnsx("VECTORS/"), ltimed, lfreqd, 1000, 4800,
                                           256, 8192, 4096, &blink, nullptr);
     }
@@ -149,26 +151,20 @@ inline CoreAnsx commit(CoreProg& p, CoreXml_& document, bool rateOn, int32_t rat
 
 // What a commit and a reload change on purpose, applied to the dump before: a dry or pad factor of 0.0
 // is stored as -192.64 dB; a feedback or dry control bound to nothing is stored bound to "OFF" (the
-// same value); '<' is stored as '('; an LFO source "NULL" comes back empty (both mean none); an edited
-// LFO without a shape key gets the key of the waveform it plays; a dynamics curve at -1 (the display's
-// "LINEAR") comes back at 0, which fades alike. A parameter never defined comes back defined, off and
-// hidden, which no getter tells apart. Numbers the writers print "%G" agree to the dump's six digits.
-inline void replaceAll(std::string& text, const std::string& from, const std::string& to) {
-    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-        text.replace(at, from.size(), to);
-}
-
+// same value); '<' is stored as '('; an LFO source "NULL" comes back empty (the dump shows both as
+// none); an edited LFO without a shape key gets the key of the waveform it plays; a dynamics curve at -1 (the
+// display's "LINEAR") comes back at 0, which fades alike. A parameter never defined comes back defined, off
+// and hidden, which no getter tells apart. Numbers the writers print "%G" agree to the dump's six digits.
 inline Dump afterRoundTrip(Dump d, CoreProg& p) {
     for (const char* factor : {"GAINPADIN", "GAINPADOUT", "GAINDRYFACTOR"})
         if (d[factor] == "0") d[factor] = CoreAnsx(std::pow(10.0, CoreButl::dCdbmin / 20.0)).c_str();
     for (const char* source : {"FEEDBACKSOURCE", "GAINDRYSOURCE"})
-        if (d[source] == "'' '' 0 1") d[source] = "'OFF' 'OFF' 0 1";
-    for (auto& entry : d) replaceAll(entry.second, "<", "(");
+        if (d[source].rfind("'' '' ", 0) == 0 && d[source] != "'' '' 1 1") d[source] = "'OFF' 'OFF' 0 1";
+    for (auto& entry : d) std::replace(entry.second.begin(), entry.second.end(), '<', '(');
     for (int16_t i = 0; i < CoreProg::iClfos; ++i) {
         const std::string key = "LFO" + std::to_string(i + 1);
-        replaceAll(d[key], "'NULL'", "''");
         const CoreAnsx shape = p.getlf(i)->getsh();
-        if (d[key] != "'' '' '' 0 0 0 0" && CoreButl::getnv(shape) == CoreAnsx(CoreButl::sCnull))
+        if (d[key] != "'NULL' 'NULL' 0 0 0 0" && CoreButl::getnv(shape) == CoreAnsx(CoreButl::sCnull))
             d[key + ".SHAPE"] = "'" + std::string(p.getgf()->getgf(0, shape)->getky().c_str()) + "'";
     }
     for (const char* curve : {"DNM1.RATIOCURVE", "DNM2.RATIOCURVE"})
@@ -376,6 +372,11 @@ protected:
     CoreXml_ document;
 };
 
+// A program of the given keys (compact) over the fixture's files; an H1 among the keys wins.
+inline std::string programText(const std::string& keys) {
+    return "<PROGRAM>" + xml("H1{ELEMENT{VECTOR{ELEMENT{FILENAME=H2.WAV}}}} " + keys) + "</PROGRAM>";
+}
+
 // Programs read whole by load_ on a direct convolver, over the files fixtureText names under VECTORS/.
 class LoadTest : public ReaderTest {
 protected:
@@ -383,17 +384,28 @@ protected:
         ReaderTest::SetUp();
         convolver.set__(CoreCnvl::iCdefaultdir, 0, 0, 0, 0, 0);
         ready(*program);
+        // Whatever a test's programs take from the pool, they give back when they go.
+        const int64_t withOne = fixture.pool.getma();
+        poolWithoutPrograms = 2 * withOne - (fresh(44100), fixture.pool.getma());
         wav("HALL_A.WAV", response(3000, 20), response(3000, 30, 0.8));
         wav("HALL_B.WAV", response(2500, 40, -1.0));
         wav("H2.WAV", response(2000, 10));
         wav("PLATES/PLATEA.WAV", response(1500, 5));
         wav("PLATES/PLATEB.WAV", response(1800, 8, 0.5));
         write("VECTORS/PLATES/PLATE.XML",
-              "<VECTOR>" + xml("COMMON{MAXVALUE=1 LENGTH=20000} ELEMENT{FILENAME=PLATEA.WAV} "
-                               "ELEMENT{FILENAME=PLATEB.WAV WEIGHT=1}") +
+              "<VECTOR>" +
+                  xml("COMMON{MAXVALUE=1 LENGTH=20000} ELEMENT{FILENAME=PLATEA.WAV} "
+                      "ELEMENT{FILENAME=PLATEB.WAV WEIGHT=1}") +
                   "</VECTOR>");
-        const std::vector<double> raw = response(64, 3);
-        write("VECTORS/RAWA.CSV", CoreRcsv::crtcn(raw.data(), int32_t(raw.size())).c_str());
+        for (const char* raw : {"RAWA", "RAWB"}) {
+            const std::vector<double> values = response(64, 3, raw[3] == 'A' ? 1.0 : -0.5);
+            write("VECTORS/" + std::string(raw) + ".CSV", CoreRcsv::crtcn(values.data(), 64).c_str());
+        }
+    }
+    void TearDown() override {
+        program.reset();
+        EXPECT_EQ(fixture.pool.getma(), poolWithoutPrograms);
+        ReaderTest::TearDown();
     }
     // What the processor gives a program before it loads one: a convolver for every record.
     CoreProg& ready(CoreProg& p) {
@@ -412,6 +424,7 @@ protected:
     }
 
     CoreCnvl convolver{&fixture.pool, "direct", 0, nullptr};
+    int64_t poolWithoutPrograms = 0;
 };
 
 } // namespace progtest
