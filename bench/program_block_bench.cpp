@@ -17,6 +17,9 @@
 #include "filestore/CoreRcsv.h"
 #include "filestore/CoreWavs.h"
 #include "program/CoreProg.h"
+#include "tests/common/CountingAllocator.h"
+
+#include "bench/DirectFir.h"
 
 #include <benchmark/benchmark.h>
 
@@ -33,32 +36,11 @@
 #include <vector>
 
 namespace {
-std::atomic<long> heapAllocations{0};
-} // namespace
-
-void* operator new(std::size_t size) {
-    heapAllocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size ? size : 1)) return p;
-    throw std::bad_alloc();
-}
-// These pair with the operator new above, which takes its blocks from malloc.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-#pragma GCC diagnostic pop
-
-namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr int frames = 64;
 constexpr int rate = 48000;
 constexpr double blockNanoseconds = 1e9 * frames / rate; // 1 333 333 ns
-constexpr int firTaps = 512;
 
 double since(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
@@ -191,31 +173,6 @@ struct Files {
     ~Files() {
         std::error_code ignored;
         std::filesystem::remove_all(folder, ignored);
-    }
-};
-
-// A plain direct FIR, per channel: y[n] = sum over k of h[k] x[n - k] (BM_ModulationBlock's baseline).
-struct DirectFir {
-    std::vector<double> kernel = std::vector<double>(firTaps);
-    std::vector<double> history[2];
-    double output[2][frames] = {};
-    DirectFir() {
-        for (int k = 0; k < firTaps; ++k) kernel[k] = std::exp(-k / 100.0) * std::cos(0.05 * k);
-        for (auto& h : history) h.assign(firTaps - 1 + frames, 0.0);
-    }
-    void block(const double* left, const double* right) {
-        const double* inputs[2] = {left, right};
-        for (int c = 0; c < 2; ++c) {
-            double* h = history[c].data();
-            for (int i = 0; i < firTaps - 1; ++i) h[i] = h[i + frames];
-            for (int n = 0; n < frames; ++n) h[firTaps - 1 + n] = inputs[c][n];
-            for (int n = 0; n < frames; ++n) {
-                double sum = 0.0;
-                const double* x = h + firTaps - 1 + n;
-                for (int k = 0; k < firTaps; ++k) sum += kernel[k] * x[-k];
-                output[c][n] = sum;
-            }
-        }
     }
 };
 

@@ -107,18 +107,15 @@ void CoreProg::rdprg(CoreNode* root) {
         *pads[k] = linearGain(p, *padTags[k]);
         trace(*padTags[k], text(*pads[k]));
     }
-    // A trim without a source stays fixed at the constant 1.0.
-    CoreParm* trims[2] = {pInputtrim, pOutputtrim};
-    const CoreAnsx* trimTags[2] = {&DataXml_::sCtaggpitrm, &DataXml_::sCtaggpotrm};
-    for (int k = 0; k < 2; ++k) {
-        if (!present(*trimTags[k])) {
-            trims[k]->setsr(CoreAnsx(""), 1.0, 1.0);
-            continue;
-        }
-        const CoreAnsx source = p->getls(*trimTags[k]);
-        trims[k]->setsr(source, 0.0, 1.0);
-        trace(*trimTags[k], source);
-    }
+    // A source key binds its control over 0..1; without one the control is fixed at the constant 1.0.
+    auto bind = [&](const CoreAnsx& tag, CoreParm* control) {
+        const CoreAnsx source = present(tag) ? p->getls(tag) : CoreAnsx("");
+        control->setsr(source, present(tag) ? 0.0 : 1.0, 1.0);
+        if (present(tag)) trace(tag, source);
+        return source;
+    };
+    bind(DataXml_::sCtaggpitrm, pInputtrim);
+    bind(DataXml_::sCtaggpotrm, pOutputtrim);
     dIrgain = linearGain(p, DataXml_::sCtaggainir);
     trace(DataXml_::sCtaggainir, text(dIrgain));
     iLookaheadus = CoreNode::gtnli(p, DataXml_::sCtaglookah, 0);
@@ -156,22 +153,12 @@ void CoreProg::rdprg(CoreNode* root) {
     if (present(DataXml_::sCtagfeedbk)) {
         dFeedback = p->getld(DataXml_::sCtagfeedbk) / 100.0; // percent
         trace(DataXml_::sCtagfeedbk, text(dFeedback));
-        if (present(DataXml_::sCtagfbsrce)) {
-            setfs(p->getls(DataXml_::sCtagfbsrce));
-            trace(DataXml_::sCtagfbsrce, sFeedbacksource);
-        } else {
-            pFeedbackcontrol->setsr(CoreAnsx(""), 1.0, 1.0);
-        }
+        sFeedbacksource = bind(DataXml_::sCtagfbsrce, pFeedbackcontrol);
     }
     if (present(DataXml_::sCtaggaindr)) {
         dDrygain = linearGain(p, DataXml_::sCtaggaindr);
         trace(DataXml_::sCtaggaindr, text(dDrygain));
-        if (present(DataXml_::sCtaggainds)) {
-            setys(p->getls(DataXml_::sCtaggainds));
-            trace(DataXml_::sCtaggainds, sDrysource);
-        } else {
-            pDrycontrol->setsr(CoreAnsx(""), 1.0, 1.0);
-        }
+        sDrysource = bind(DataXml_::sCtaggainds, pDrycontrol);
     }
     iSmooth = shortValue(p, DataXml_::sCtagsmooth, -1);
     if (present(DataXml_::sCtagsmooth)) trace(DataXml_::sCtagsmooth, text(int32_t{iSmooth}));
