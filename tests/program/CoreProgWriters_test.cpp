@@ -16,10 +16,6 @@ namespace {
 
 using namespace progtest;
 
-void commit(CoreProg& p, CoreXml_& document) {
-    progtest::commit(p, document, true, 3000);
-}
-
 // Tag texts of the children of a node, in order.
 std::vector<std::string> childTags(const CoreNode* node) {
     std::vector<std::string> tags;
@@ -46,7 +42,7 @@ protected:
     // writers store must come back, as the reloaded program's requests, fade-out, cut and flag for a
     // changed harmonic with an inline vector.
     CoreAnsx commitAndFind(CoreProg& written, CoreXml_& target) {
-        const CoreAnsx text = progtest::commit(written, target, true, 3000);
+        const CoreAnsx text = commit(written, target);
         auto reloaded = fresh(Access::programRate(written), INT32_MAX);
         EXPECT_TRUE(load(*reloaded, text.c_str()));
         Dump expected = afterRoundTrip(dump(written), written), found = dump(*reloaded);

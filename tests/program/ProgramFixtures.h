@@ -135,8 +135,8 @@ inline CoreNode* programOf(const CoreXml_& document) {
     return document.getrt() != nullptr ? document.getrt()->getcd(DataXml_::sCtagprogrm) : nullptr;
 }
 
-// The processor's commit: the writers in its order.
-inline CoreAnsx commit(CoreProg& p, CoreXml_& document, bool rateOn, int32_t rate) {
+// The processor's commit: the writers in its order (PROGRAMRATE on at 3000 us unless told otherwise).
+inline CoreAnsx commit(CoreProg& p, CoreXml_& document, bool rateOn = true, int32_t rate = 3000) {
     p.chgmx(&document);
     p.chggl(&document);
     p.chglf(&document);
