@@ -13,6 +13,8 @@
 #include "modulation/DataRgfn.h"
 #include "modulation/DataSrce.h"
 
+#include "bench/DirectFir.h"
+
 #include <benchmark/benchmark.h>
 
 #include <atomic>
@@ -48,7 +50,6 @@ constexpr int frames = 64;
 constexpr double sampleRate = 48000.0;
 constexpr double blockSeconds = frames / sampleRate;
 constexpr double blockNanoseconds = 1e9 * blockSeconds; // 1 333 333 ns
-constexpr int firTaps = 512;
 constexpr double bpm = 120.0;
 
 // The modulators of one program, all active, wired the way a busy program would wire them.
@@ -151,33 +152,6 @@ struct ModulationProgram {
         for (auto* e : envelopes) e->updte(frames);
         time += blockSeconds;
         for (auto* r : rawFunctions) r->updte(time);
-    }
-};
-
-// A plain direct FIR, per channel: y[n] = sum over k of h[k] x[n - k], with the previous 511 inputs
-// kept in front of the block.
-struct DirectFir {
-    std::vector<double> kernel = std::vector<double>(firTaps);
-    std::vector<double> history[2];
-    double output[2][frames] = {};
-
-    DirectFir() {
-        for (int k = 0; k < firTaps; ++k) kernel[k] = std::exp(-k / 100.0) * std::cos(0.05 * k);
-        for (auto& h : history) h.assign(firTaps - 1 + frames, 0.0);
-    }
-    void block(const double* left, const double* right) {
-        const double* inputs[2] = {left, right};
-        for (int c = 0; c < 2; ++c) {
-            double* h = history[c].data();
-            for (int i = 0; i < firTaps - 1; ++i) h[i] = h[i + frames];
-            for (int n = 0; n < frames; ++n) h[firTaps - 1 + n] = inputs[c][n];
-            for (int n = 0; n < frames; ++n) {
-                double sum = 0.0;
-                const double* x = h + firTaps - 1 + n;
-                for (int k = 0; k < firTaps; ++k) sum += kernel[k] * x[-k];
-                output[c][n] = sum;
-            }
-        }
     }
 };
 

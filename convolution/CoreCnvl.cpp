@@ -6,13 +6,10 @@
 #include "convolution/CoreCubr.h"
 #include "convolution/CoreOpti.h"
 
-#include <cfloat>
 #include <climits>
 #include <cstdint>
 #include <cstring>
 #include <memory>
-
-#include <emmintrin.h>
 
 namespace {
 
@@ -28,41 +25,6 @@ CoreAnsx bridgeVersion(CoreCubr* bridge) {
     bridge->entry.versn(&bufferCopy);
     buffer[CoreCubr::iCversionlength - 1] = '\0';
     return CoreAnsx(buffer.get());
-}
-
-// A mask of the pair's values whose magnitude is below the smallest normal (zeros included).
-inline __m128d belowNormal(__m128d v) {
-    const __m128d magnitude = _mm_and_pd(v, _mm_castsi128_pd(_mm_set1_epi64x(0x7FFFFFFFFFFFFFFFLL)));
-    return _mm_cmplt_pd(magnitude, _mm_set1_pd(DBL_MIN));
-}
-
-// A mask of the pair's values that kllad would change: -0.0 and denormals (+0.0 needs nothing).
-inline __m128d needsFlush(__m128d v) {
-    const __m128i zeroHalves = _mm_cmpeq_epi32(_mm_castpd_si128(v), _mm_setzero_si128());
-    const __m128i zero = _mm_and_si128(zeroHalves, _mm_shuffle_epi32(zeroHalves, 0xB1));
-    return _mm_andnot_pd(_mm_castsi128_pd(zero), belowNormal(v));
-}
-
-// kllad for a converged vector's skipped mix: its values were flushed when they were mixed, so
-// almost none needs a write. Eight values are tested at a time (first cheaply for anything below
-// the smallest normal, then exactly) and written only where one needs it; the result equals
-// kllad's.
-void flushScan(int n, double* values) {
-    int i = 0;
-    for (; i + 8 <= n; i += 8) {
-        const __m128d a = _mm_loadu_pd(values + i);
-        const __m128d b = _mm_loadu_pd(values + i + 2);
-        const __m128d c = _mm_loadu_pd(values + i + 4);
-        const __m128d d = _mm_loadu_pd(values + i + 6);
-        const __m128d small =
-            _mm_or_pd(_mm_or_pd(belowNormal(a), belowNormal(b)), _mm_or_pd(belowNormal(c), belowNormal(d)));
-        if (_mm_movemask_pd(small) == 0) continue;
-        const __m128d flush =
-            _mm_or_pd(_mm_or_pd(needsFlush(a), needsFlush(b)), _mm_or_pd(needsFlush(c), needsFlush(d)));
-        if (_mm_movemask_pd(flush) == 0) continue;
-        for (int k = 0; k < 8; ++k) values[i + k] = flushedValue(values[i + k]);
-    }
-    for (; i < n; ++i) values[i] = flushedValue(values[i]);
 }
 
 // One pass of the indexed vector mix over `Sources` weighted elements (see vmix1).
@@ -761,11 +723,9 @@ void CoreCnvl::vmix1(VECEXTENSION*, bool skip, bool indexed, bool panned, const 
     if (n < 1) return;
     double* l = static_cast<double*>(dstL);
     double* r = static_cast<double*>(dstR);
-    if (skip) {
-        flushScan(n, l);
-        flushScan(n, r);
-        return;
-    }
+    // A converged vector's pair was flushed by whatever wrote it last (a mix, a fade or its undoing,
+    // a copy, a new zeroed pair): nothing to do.
+    if (skip) return;
     if (indexed) {
         // The weighted elements A and B in one pass per destination value (scale, add A, add B,
         // flush: the operations and order of the step-by-step form below, so the values are the

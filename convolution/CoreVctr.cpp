@@ -300,7 +300,14 @@ void CoreVctr::setip(int i, double* L, double* R, CoreAnsx key, long a, int b, l
     void* right = R;
     bool received = false;
     if (pRegistry != nullptr && pConvolver != nullptr) {
-        const int id = pRegistry->addel(opDelete(), extension(), &left, &right, key, a, b, c, d, owner, kind);
+        int id = -1;
+        try {
+            id = pRegistry->addel(opDelete(), extension(), &left, &right, key, a, b, c, d, owner, kind);
+        } catch (...) {
+            // The registry took nothing; the pair must not be left to no one.
+            delip(L, R);
+            throw;
+        }
         if (!oIds.Add(reinterpret_cast<void*>(static_cast<intptr_t>(id)))) {
             pRegistry->relel(id, false);
             throw CoreAnsx("Vector ") + sName + CoreAnsx(": no memory for a registry id");

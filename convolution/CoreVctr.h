@@ -58,7 +58,7 @@ public:
     // to ones another owner holds in the open sharing group are replaced by the held buffers,
     // which setgn then leaves as they are). key, a, b, c, d and kind must name everything that
     // makes the kernel values (the program passes its length, rate, start and end): a held pair is
-    // never rescaled for another owner.
+    // never rescaled for another owner. When registering fails, the pair is freed before the throw.
     void setip(int i, double* L, double* R, CoreAnsx key, long a, int b, long c, long d, void* owner,
                short kind);
     void getip(int i, void*& L, void*& R) const;

@@ -123,6 +123,21 @@ public:
     void uloar(); // releases every raw record
     void init_(); // uload, then uloar
 
+    // ---- program reader and per-block update ----------------------------------------------------
+    // Empties the program and reads the document's PROGRAM (the last of that tag) into it, then prepares
+    // its kernels (keepRate as start takes it) and its raw vectors (program/CoreProgReader.cpp). True
+    // when all of it succeeded; after any failure, logged, the program is empty and the result false.
+    // Nothing is thrown once the program has been emptied. A null root (the parsed free-slot text "0")
+    // is a document without PROGRAM.
+    bool load_(CoreNode* root, bool keepRate);
+    // Once per sub-block on the audio path (advance true, dt its length in samples, level the last
+    // output sample), or as a refresh outside it (false, 0.0, 0.0, tempo): the modulators in their
+    // source order, then every tree; advance also fades the new kernels (program/CoreProgUpdate.cpp).
+    // This and the two feeds below allocate nothing, lock nothing, log nothing.
+    void updte(bool advance, double dt, double level, double tempo);
+    void setef(double a, double b, double c, double d); // one sample for EVF1..EVF4: inputs, outputs
+    void setes(double a, double b);                     // one side-chain sample for EVF5
+
     // ---- header -------------------------------------------------------------------------------
     CoreAnsx getnm() const { return sName; }
     void setnm(CoreAnsx name);   // also marks the name changed
@@ -329,6 +344,10 @@ private:
     // handler names when a step throws. rdmod: LFO, RAWFUN, FUN, EVF, DNM, ENV (an absent section
     // resets its modulator); rddsp: the user parameters under DISPLAY (left alone without DISPLAY);
     // rdhrm: the H sections and the hybrid record, throws when H1 is missing; rdraw: RAW1..RAW4.
+    // Steps 6 to 12 of the reader on the document node: PROGRAM's own keys around the steps below.
+    void rdprg(CoreNode* root);
+    // The end of every failure path of the reader: init_, no harmonic counted, empty groups dropped.
+    void abandon();
     void rdmod(CoreNode* program);
     void rddsp(CoreNode* program);
     void rdhrm(CoreNode* program);

@@ -1,5 +1,6 @@
 // Counting replacement of the global allocation functions, for tests showing that a path (a block,
-// a per-block step, an update) allocates nothing: read heapAllocations before and after.
+// a per-block step, an update) allocates nothing: read heapAllocations before and after; or that a
+// path survives any one allocation failing (failingAllocation).
 // Defines the replaceable operators, so include it in exactly one source file of a test program.
 // Every form is replaced, so that no allocation reaches another allocator than its release.
 #pragma once
@@ -8,11 +9,14 @@
 #include <new>
 
 inline std::atomic<long> heapAllocations{0};
+// Set to n above 0, the n-th allocation from then on fails (bad_alloc; null for the nothrow forms).
+inline std::atomic<long> failingAllocation{0};
 
 namespace countingallocator {
 // Out of line so that the compiler does not pair an inlined malloc with a delete. Null when short.
 [[gnu::noinline]] inline void* allocate(std::size_t size) noexcept {
     ++heapAllocations;
+    if (failingAllocation.load() > 0 && --failingAllocation == 0) return nullptr;
     return std::malloc(size ? size : 1);
 }
 [[gnu::noinline]] inline void release(void* p) noexcept {

@@ -330,8 +330,8 @@ TEST(CoreCnvl, VectorMixEqualsTheStepByStepFormBitForBit) {
                     else
                         mixr2(n, &l, &r, sL, sR, w);
                 }
-                kllad(n, &l);
-                kllad(n, &r);
+                if (!skip) kllad(n, &l);
+                if (!skip) kllad(n, &r);
                 CoreCnvl::vmix1(nullptr, skip, indexed, panned, &m, n, count, gotL.data(), gotR.data(),
                                 reinterpret_cast<void* const*>(sourcesL.data()),
                                 reinterpret_cast<void* const*>(sourcesR.data()));

@@ -134,18 +134,4 @@ TEST_F(CoreProgSections, ModulatorAndParameterSectionsFollowTheReadingRules) {
     EXPECT_EQ(log().find(">--EVF5<"), std::string::npos);
 }
 
-TEST_F(CoreProgSections, ModulatorStepsLeaveEveryModulatorAsTheOracleReadsIt) {
-    for (const std::string& document : {std::string(fixtureText), readFile(goldenPath())}) {
-        auto oracle = fixture.make();
-        oracle->setrt(48000);
-        program->setrt(48000);
-        readBack(CoreAnsx(document.c_str()), 48000, *oracle);
-        CoreXml_ parsed;
-        parsed.getfc(CoreAnsx(document.c_str()));
-        Access::rdmod(*program, programOf(parsed));
-        Access::rddsp(*program, programOf(parsed));
-        expectModulatorsFound(*oracle, *program);
-    }
-}
-
 } // namespace

@@ -31,9 +31,10 @@ public:
     static int32_t& alignOffset(CoreProg& p) { return p.iAlignoffsetus; }
     static double& alignBalance(CoreProg& p) { return p.dAlignbalance; }
     static bool& trainMode(CoreProg& p) { return p.bTrainmode; }
+    static bool jitterMode(const CoreProg& p) { return p.bJittermode; }
+    static bool peakMode(const CoreProg& p) { return p.bPeakmode; }
     static bool& forceHybrid(CoreProg& p) { return p.bForcehybrid; }
     static double& irGain(CoreProg& p) { return p.dIrgain; }
-    static int32_t firstSyncIndex(const CoreProg& p) { return p.iFirstsyncindex; }
     using Probe = void (*)(int16_t h, int leafVector);
     static Probe& registrationProbe(CoreProg& p) { return p.pRegistrationprobe; }
 

@@ -412,77 +412,6 @@ TEST(CoreProg, UnloadOfANeverLoadedProgramResetsOnlyTheHeader) {
     }
 }
 
-TEST(CoreProg, UnloadEmptiesFilledRecordsAndResetsTheParameters) {
-    Fixture f;
-    CoreCnvl convolver(&f.pool, CoreAnsx("TEST"), 0, nullptr, cpuOnly());
-    const int64_t baseline = f.pool.getma();
-    {
-        auto p = f.make(2);
-        const int64_t empty = f.pool.getma();
-        fillRecord(*p, f.pool, &convolver, 0);
-        fillRecord(*p, f.pool, &convolver, 2); // the hybrid record
-        Access::harmonicsLoaded(*p) = 1;
-        Access::loaded(*p) = true;
-        Access::prepared(*p) = true;
-        p->setnm(CoreAnsx("Plate"));
-        defineParameters(*p);
-        ASSERT_GT(f.pool.getma(), baseline);
-
-        p->uload();
-        for (int h : {0, 1, 2}) {
-            const CoreProg::HLOC& record = Access::record(*p, h);
-            EXPECT_FALSE(record.bValid) << h;
-            EXPECT_EQ(record.pRoot, nullptr) << h;
-            EXPECT_EQ(record.pLeafvectors->Count, 0) << h;
-            EXPECT_EQ(record.pCorevectors->Count, 0) << h;
-            EXPECT_EQ(record.iKernellength, 0) << h;
-            EXPECT_EQ(record.iSecondsize, 0) << h;
-            EXPECT_EQ(record.iThirdsize, 0) << h;
-            EXPECT_FALSE(record.bChanged) << h;
-            EXPECT_FALSE(record.bFadesbuilt) << h;
-            EXPECT_EQ(record.pCurrentleft, nullptr) << h;
-            EXPECT_EQ(record.pCurrentright, nullptr) << h;
-            EXPECT_EQ(record.pEnvelopeinuse, nullptr) << h;
-            EXPECT_EQ(record.pFadeinenvelope, nullptr) << h; // pointed into the deleted root
-        }
-        for (int16_t i = 0; i < CoreProg::iCparameters; ++i) {
-            EXPECT_FALSE(p->getpm(i)->isdis()) << i;
-            EXPECT_EQ(p->getpm(i)->getlb(), CoreAnsx("")) << i;
-        }
-        EXPECT_FALSE(Access::loaded(*p));
-        EXPECT_FALSE(Access::prepared(*p));
-        EXPECT_FALSE(p->getnc());
-        EXPECT_EQ(p->getnm(), CoreAnsx("Plate"));
-        EXPECT_EQ(f.pool.getma(), empty); // every tree and kernel released
-        p->uload();
-    }
-    EXPECT_EQ(f.pool.getma(), baseline);
-}
-
-TEST(CoreProg, RawRecordsAreReleasedByUloarAndInit) {
-    Fixture f;
-    CoreCnvl convolver(&f.pool, CoreAnsx("TEST"), 0, nullptr, cpuOnly());
-    auto p = f.make();
-    const int64_t baseline = f.pool.getma();
-    fillRaw(*p, f.pool, 0);
-    fillRaw(*p, f.pool, 3);
-    p->uloar();
-    for (int r = 0; r < CoreProg::iCraws; ++r) {
-        EXPECT_FALSE(Access::raw(*p, r).bActive) << r;
-        EXPECT_EQ(Access::raw(*p, r).pRoot, nullptr) << r;
-        EXPECT_EQ(Access::raw(*p, r).pLeafvectors->Count, 0) << r;
-    }
-    EXPECT_EQ(f.pool.getma(), baseline);
-
-    fillRaw(*p, f.pool, 1);
-    fillRecord(*p, f.pool, &convolver, 1);
-    Access::loaded(*p) = true;
-    p->init_();
-    EXPECT_FALSE(Access::raw(*p, 1).bActive);
-    EXPECT_FALSE(Access::record(*p, 1).bValid);
-    EXPECT_EQ(f.pool.getma(), baseline);
-}
-
 TEST(CoreProg, DestructionReleasesVectorsBeforeCollectingTheRegistry) {
     Fixture f;
     CoreCnvl convolver(&f.pool, CoreAnsx("TEST"), 0, nullptr, cpuOnly());
@@ -503,26 +432,6 @@ TEST(CoreProg, DestructionReleasesVectorsBeforeCollectingTheRegistry) {
         EXPECT_EQ(shared.groups(), 0) << loaded; // collected after its records were released
         EXPECT_EQ(f.pool.getma(), baseline) << loaded;
     }
-}
-
-TEST(CoreProg, ThousandFilledProgramsLeaveNoBlockHeld) {
-    CorePool pool;
-    CoreBlnk blink;
-    {
-        CoreCnvl convolver(&pool, CoreAnsx("TEST"), 0, nullptr, cpuOnly());
-        const int64_t baseline = pool.getma();
-        for (int cycle = 0; cycle < 1000; ++cycle) {
-            CoreProg p(&pool, nullptr, 1, CoreAnsx("V/"), 500000, 2000000, 0, 4800, 0, 0, 4096, &blink,
-                       nullptr);
-            fillRecord(p, pool, &convolver, cycle % 2);
-            fillRaw(p, pool, cycle % CoreProg::iCraws);
-            Access::loaded(p) = true;
-            Access::prepared(p) = (cycle % 3) == 0;
-            defineParameters(p);
-        }
-        EXPECT_EQ(pool.getma(), baseline);
-    }
-    EXPECT_EQ(pool.getma(), 0);
 }
 
 TEST(CoreProg, ConstructorThatFailsPartWayReleasesWhatItBuilt) {

@@ -1,0 +1,240 @@
+// The program reader's entry: PROGRAM's own keys with their defaults and what a second load keeps, its
+// log, failures that leave an empty program whatever failed (any one allocation included), and the
+// round trip of every fixture through the processor's commit and back.
+#include "ProgramFixtures.h"
+#include "base/CorePmsg.h"
+#include "convolution/CorePlel.h"
+#include "tests/common/CountingAllocator.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace progtest;
+
+class CoreProgReader : public LoadTest {
+protected:
+    // load_, the display's edits, the processor's commit, the compact text and a pretty file each read
+    // by load_: the same dump but for the differences made on purpose (afterRoundTrip), and a commit of
+    // the reloaded program changes no byte.
+    void roundTrip(const std::string& source, int32_t rate = 48000,
+                   const std::function<void(CoreProg&)>& edit = nullptr) {
+        SCOPED_TRACE(source);
+        auto first = fresh(rate), second = fresh(rate), third = fresh(rate);
+        ASSERT_TRUE(load(*first, source));
+        const Dump unedited = dump(*first);
+        if (edit) edit(*first);
+        auto written = parse(CoreAnsx(source.c_str()));
+        const bool rateOn = first->getpr() != -1;
+        const CoreAnsx committed = commit(*first, *written, rateOn, first->getpr());
+        written->settf(at("pretty.xml"), true, false, false);
+        ASSERT_TRUE(load(*second, committed.c_str()));
+        ASSERT_TRUE(load(*third, readBytes(root / "pretty.xml")));
+        Dump expected = afterRoundTrip(dump(*first), *first), found = dump(*second), pretty = dump(*third);
+        if (edit) {
+            // Stage edits live in the record: the kernels keep their prepared length and the root its
+            // stage times until a reload; the written sizes come back as the requests. The changed flags
+            // and the stage in use are the processor's; a vector file keeps its own stage sizes.
+            for (Dump* d : {&expected, &found, &pretty})
+                std::erase_if(*d, [](const auto& e) {
+                    return e.first.find("kernel") != std::string::npos || e.first.ends_with(".changed") ||
+                           e.first.ends_with(".use") || e.first.ends_with(".tree");
+                });
+            for (auto& [key, value] : expected) {
+                if (key.ends_with(".requests")) value = expected[key.substr(0, key.find('.')) + ".sizes"];
+                if (key.rfind("H3.", 0) == 0 && unedited.count(key)) value = unedited.at(key);
+            }
+        }
+        EXPECT_EQ(differences(expected, found), "");
+        EXPECT_EQ(differences(found, pretty), "");
+        // Into the same document, the reloaded program writes what the first wrote; after edits, into the
+        // one it was read from (its harmonics are no longer marked changed).
+        auto again = parse(edit ? committed : CoreAnsx(source.c_str()));
+        EXPECT_EQ(text(commit(*second, *again, rateOn, second->getpr())), text(committed));
+    }
+
+    // What every failure leaves: an empty program, and the pool and the registry as before any load.
+    void expectEmpty(int64_t poolBefore) {
+        EXPECT_FALSE(Access::loaded(*program) || Access::prepared(*program) || program->getnc());
+        EXPECT_EQ(program->gethc(true), 0);
+        for (int h = 0; h <= Access::capacity(*program); ++h) {
+            const CoreProg::HLOC& r = Access::record(*program, h);
+            EXPECT_TRUE(!r.bValid && !r.pRoot && !r.pCurrentleft && !r.pLeafvectors->Count &&
+                        !r.pCorevectors->Count && !r.iKernellength && !r.iSecondsize && !r.iThirdsize &&
+                        !r.bChanged && !r.pFadeinenvelope && !r.pEnvelopeinuse)
+                << h;
+        }
+        for (int i = 0; i < CoreProg::iCraws; ++i) {
+            const CoreProg::RAWLOC& r = Access::raw(*program, i);
+            EXPECT_TRUE(!r.bActive && !r.pRoot && !r.pLeafvectors->Count && !r.pCorevectors->Count) << i;
+        }
+        const Dump unset = dump(*fresh(44100)), now = dump(*program);
+        for (int i = 1; i <= CoreProg::iCparameters; ++i)
+            EXPECT_EQ(now.at("PRM" + std::to_string(i)), unset.at("PRM" + std::to_string(i))) << i;
+        EXPECT_EQ(fixture.pool.getma(), poolBefore);
+        EXPECT_EQ(Access::registry(*program)->count(), 0);
+    }
+};
+
+TEST_F(CoreProgReader, ReadsProgramKeysWithTheirDefaultsAndKeepsWhatTheyLeaveAlone) {
+    wav("K.WAV", response(441, 10), {}, 44100);
+    program->setrc(1000000);
+    struct Row {
+        const char* keys; // loaded in turn into one program
+        bool keepRate;
+        const char* probe; // dump entries, or "log"
+        const char* expected;
+    };
+    const char* gains = "MIX1 MIX2 GAINOUT GAININ FEEDBACKFACTOR FEEDBACKSOURCE GAINDRYFACTOR GAINDRYSOURCE "
+                        "GAINPADINTRIMSOURCE GAINPADOUTTRIMSOURCE";
+    const Row rows[] = {
+        {"MIX1=0.5 GAINOUT=-6 GAININ=6 FEEDBACKFACTOR=50 FEEDBACKSOURCE=LFO1 GAINDRYFACTOR=-6 "
+         "GAINDRYSOURCE=LFO2 "
+         "GAINPADINTRIMSOURCE=LFO3",
+         false, gains,
+         "1 0.5|0 -1|1 0.250594|1 0.997631|0.5|'LFO1' 'LFO1' 0 1|0.501187|'LFO2' 'LFO2' 0 1|'LFO3' 0 1|'' 1 "
+         "1"},
+        // MIX always, the gains not; the controls keep their bindings, the texts go.
+        {"", false, gains, "0 -1|0 -1|1 0.250594|1 0.997631|0|'' 'LFO1' 0 1|0|'' 'LFO2' 0 1|'' 1 1|'' 1 1"},
+        {"GAINOUT=0", false, "GAINOUT", "1 0.250594"}, // unframed: absent
+        {"GAINOUT=_0_", false, "GAINOUT", "1 0.5"},
+        {"FEEDBACKSOURCE=LFO4", false, "FEEDBACKFACTOR FEEDBACKSOURCE", "0|'' 'LFO1' 0 1"},
+        {"FEEDBACKFACTOR=50", false, "FEEDBACKFACTOR FEEDBACKSOURCE", "0.5|'' '' 1 1"},
+        {"", false, "GAINIR GAINPADIN GAINPADOUT GAINDRYFACTOR LOOKAHEAD PROGRAMRATE FLAGS",
+         "1|1|1|0|0 'ON' 'ON' 0 1|-1|0 0 0 0 0 -1"},
+        {"SMOOTH=0", false, "FLAGS", "0 0 0 0 0 -1"},
+        {"SMOOTH=_0_", false, "FLAGS", "0 0 0 0 0 0"},
+        {"HDIM=2.9 LOOKAHEAD=-1.5 FORCEMONO=-1 TRAINMODE=0,5 PROGRAMRATE=5000.9", false,
+         "FLAGS LOOKAHEAD ALIGN PROGRAMRATE", "0 0 0 0 2 -1|-1 'ON' 'ON' 0 1|0 0 0 1 0 0|5000"},
+        {"HDIM=65538 LOOKAHEAD=1e12 PROGRAMRATE=-1e12 ALIGNOFFSET=3e9 SYNCVERSION=2.7", false,
+         "FLAGS LOOKAHEAD PROGRAMRATE ALIGN",
+         "0 0 0 0 2 -1|2147483647 'ON' 'ON' 0 1|-2147483648|0 2147483647 2 0 0 0"},
+        {"", false, "log",
+         ">-load_ starts<|>--GAINIR:1<|>--LOOKAHEADSOURCE:ON<|>--ALIGNBALANCE:0<|>-load_ ends<"},
+        // A 44.1 kHz response at 48 kHz: converted unless the rate is kept.
+        {"H1{ELEMENT{VECTOR{ELEMENT{FILENAME=K.WAV}}}}", false, "state", "1 1 1 44100 48000 1 3840 1"},
+        {"H1{ELEMENT{VECTOR{ELEMENT{FILENAME=K.WAV}}}}", true, "state", "1 1 1 44100 44100 1 3528 1"},
+    };
+    program->setrt(48000);
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.keys);
+        std::filesystem::remove(root / "reader.log");
+        ASSERT_TRUE(load(*program, programText(r.keys), r.keepRate));
+        std::istringstream probes(r.probe), expected(r.expected);
+        const Dump d = dump(*program);
+        std::string probe, want, found;
+        if (std::string(r.probe) == "log") {
+            while (std::getline(expected, want, '|')) EXPECT_NE(log().find(want), std::string::npos) << want;
+        } else {
+            for (std::string sep; probes >> probe; sep = "|") found += sep + d.at(probe);
+            EXPECT_EQ(found, r.expected);
+        }
+        roundTrip(programText(r.keys));
+    }
+    EXPECT_EQ(Access::irGain(*program), 1.0); // absent: exactly
+    EXPECT_EQ(program->getpi(), 1.0);
+
+    // The table's lines at level 3 only; the status board shows the reader at work.
+    CorePmsg board(2, 40);
+    program->setsb(&board);
+    CoreLog_::setdb(2, false);
+    std::filesystem::remove(root / "reader.log");
+    ASSERT_TRUE(load(*program, programText("")));
+    EXPECT_EQ(log().find("GAINIR"), std::string::npos);
+    EXPECT_NE(log().find("load_ ends"), std::string::npos);
+    EXPECT_EQ(text(board.getrw(0)), "Parsing");
+}
+
+TEST_F(CoreProgReader, FailuresLeaveAnEmptyProgramAndTheNextLoadWorks) {
+    const int64_t poolBefore = fixture.pool.getma();
+    const char* h1 = "H1{ELEMENT{VECTOR{ELEMENT{FILENAME=H2.WAV}}}}";
+    const struct {
+        std::string text;
+        const char* error; // the last error line
+    } rows[] = {
+        {"0", "Error in tag PROGRAM"}, // a free slot's text: a null document node
+        {"<PROGRAM>0</PROGRAM>", "Error in tag PROGRAM"},
+        {"<OTHER>" + xml(h1) + "</OTHER>", "Error in tag PROGRAM"},
+        {"<PROGRAM><NAME>x</NAME></PROGRAM>", "Error in tag H1"},
+        {programText("H1{ELEMENT{FILENAME=NONE.XML CONTROL{SOURCE=LFO1}}}"), "Error in tag ELEMENT"},
+        {programText("NAME=Broken H1{ELEMENT{VECTOR{ELEMENT{FILENAME=MISSING.WAV}}}}"), " start Broken"},
+        {programText("NAME=Raw RAW2{ELEMENT{VECTOR{ELEMENT{FILENAME=NONE.CSV}}}}"), " starr Raw"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.text);
+        ASSERT_TRUE(load(*program, fixtureText)); // a whole program to lose
+        EXPECT_FALSE(load(*program, r.text));
+        const std::string lines = log(), marker = CoreLog_::sCerrorprm;
+        EXPECT_EQ(lines.rfind(marker), lines.rfind(marker + r.error)); // the handler's line comes last
+        expectEmpty(poolBefore);
+    }
+
+    // Every allocation through operator new fails in turn (pool books, lists, tree and kernel
+    // preparation; the text class reallocates on its own): each is handled and leaves nothing behind.
+    CoreXml_ parsed;
+    CoreNode* top = parsed.getfc(
+        CoreAnsx(programText("EVF1{EXP=2} H1{ELEMENT{VECTOR{ELEMENT{VECTOR{ELEMENT{FILENAME=H2.WAV}}}}}} "
+                             "RAW1{ELEMENT{VECTOR{ELEMENT{FILENAME=RAWA.CSV}}}}")
+                     .c_str()));
+    std::filesystem::remove(root / "reader.log");
+    for (long n = 1;; ++n) {
+        failingAllocation = n;
+        const bool loaded = program->load_(top, false);
+        if (failingAllocation.exchange(0) != 0) {
+            EXPECT_TRUE(loaded);
+            break;
+        }
+        if (loaded) continue; // a reader that could do without (a header probe) logged it
+        expectEmpty(poolBefore);
+    }
+    for (const char* handler : {"Error in tag ELEMENT", " start ", " starr "})
+        EXPECT_NE(log().find(CoreLog_::sCerrorprm + std::string(handler)), std::string::npos) << handler;
+}
+
+TEST_F(CoreProgReader, EveryFixtureSurvivesTheRoundTrip) {
+    roundTrip(fixtureText);
+    roundTrip(readFile(goldenPath()));
+    // "0" unframed in every section a writer rewrites: absent on reading, written framed. (A "0" no
+    // writer rewrites is framed by the first save and read as present from then on: the format's rule.)
+    roundTrip(programText(
+        "NAME=0 CATEGORY=0 DESCRIPTION=0 VECTORFILENAME=0 MIX1=0 GAINOUT=0 GAININ=0 "
+        "GAINPADOUT=0 GAINPADIN=0 GAINIR=0 LOOKAHEAD=0 LOOKAHEADSOURCE=0 PROGRAMRATE=0 "
+        "ALIGNBALANCE=0 TRAINMODE=0 SYNCVERSION=0 ALIGNOFFSET=0 FORCEOT2=0 HDIM=0 "
+        "FEEDBACKFACTOR=0 FEEDBACKSOURCE=0 GAINDRYFACTOR=0 GAINDRYSOURCE=0 SMOOTH=0 "
+        "LFO1{MINRATE=0 MAXRATE=1 SOURCE=0 SHAPE=0 PHASEFACTOR=0 PHASESOURCE=0 RATEQUANTIZE=0} "
+        "FUN1{A=0 B=0 FUN=0} EVF1{EXP=0 MINATTACK=0 ATTACKSOURCE=0 ENABLEEATERT=0 FILTERSOURCE=0} "
+        "DNM1{RATIOCOMSOURCE=0 INPUTSOURCE=0 RATIOCURVE=0 RANGELIMIT=0 GAINPADFACTOR=0} "
+        "ENV1{CONTROL{ACTIVSOURCE=0} LEVEL{START=0 COMMON{MODFACTOR=0}} TIME{ATTACK=0} "
+        "CURVE{ATTACK=0}} DISPLAY{PRM1{LABEL=0 VISIBLE=0 MINVALUE=0 A=0 FUN=0}} "
+        "H1{ELEMENT{VECTOR{ELEMENT{FILENAME=H2.WAV WEIGHT=0}}} FORCEOT2=0} "
+        "RAW1{ELEMENT{VECTOR{ELEMENT{FILENAME=RAWA.CSV WEIGHT=0}}}}"));
+}
+
+TEST_F(CoreProgReader, DisplayEditsSurviveCommitAndReloadAtEveryProgramRate) {
+    for (int32_t rate : {44100, 48000, 96000})
+        roundTrip(fixtureText, rate, [](CoreProg& p) {
+            for (int16_t h : {0, 1, 2})
+                for (int16_t stage : {0, 1})
+                    p.setod(h, stage, (p.getib(h, stage, false) + 2 * p.getib(h, stage, true)) / 3);
+            p.setco(0, p.getco(0) / 2, true);
+            p.setnm("Edited <Hall>");
+            p.setct("Rooms", 1);
+            p.setds("Longer");
+            p.getif(2)->setvl(0.25, true);
+            p.getif(8)->setvl(0.3, true);
+            p.getlf(3)->setvl(0.5, 2.0, 0.0, "", "", 0.0, ""); // played as the first waveform
+            p.getdy(1)->setst(0);
+            p.getdy(1)->setrc(0); // the display's "LINEAR"
+            p.getdy(1)->rfrvl();
+            p.geten(1)->setvl("LFO1", "OFF", std::vector<double>{0, 1, 0.5, 0.5}.data(),
+                              std::vector<int32_t>{480, 960, 1440, 1920}.data(),
+                              std::vector<int16_t>{1, 0, 2, 0}.data(), 1.0, "ON", 1.0, "ON");
+            p.getpm(4)->setvl(true, "MIX1", "", "a", "Depth", "", "%", "", "", 0.0, 100.0, 0.0, 100.0);
+        });
+}
+
+} // namespace
