@@ -1,6 +1,5 @@
 // CoreRtcv: every stage type equal to the direct form of its designed filter, paths and rows passed
-// through, the plan cache, allocation-free second channels, degenerate lengths, tone level and
-// frequency kept with aliases rejected, and the window routine.
+// through, the plan cache, allocation-free second channels, and degenerate lengths.
 #include "filestore/CoreRtcv.h"
 
 #include "base/CorePool.h"
@@ -197,56 +196,6 @@ TEST(CoreRtcv, DegenerateLengthsGiveNoOutputOrAShortCorrectOne) {
     }
     EXPECT_EQ(converter.mkclc(2, 44100, 2, 3, 1), -1);
     EXPECT_EQ(converter.apply(-1, x.data()), nullptr);
-}
-
-TEST(CoreRtcv, KeepsToneFrequencyAndLevelAndRejectsAliases) {
-    CorePool pool;
-    DataRtcv table(&pool);
-    const long n = 65536;
-    struct Path { int16_t row; double from, to, hz, levelDb; };
-    // A 1 kHz tone keeps frequency and level; 26 kHz above the new Nyquist frequency is gone.
-    for (const Path& path : {Path{9, 44100, 48000, 1000, 0}, Path{65, 88200, 44100, 1000, 0},
-                             Path{65, 88200, 44100, 26000, -80}}) {
-        SCOPED_TRACE(testing::Message() << path.row << " at " << path.hz);
-        CoreRtcv converter(&pool, &table);
-        std::vector<double> x(n);
-        for (long i = 0; i < n; ++i) x[i] = 0.5 * std::sin(2 * kPi * path.hz * i / path.from);
-        int32_t outN = 0;
-        double outRate = 0;
-        const double* y = converter.cnvrt(x.data(), static_cast<int32_t>(n), outN, path.from, outRate, path.row);
-        EXPECT_DOUBLE_EQ(outRate, path.to);
-        // Over the middle half: the level from the RMS, the frequency from upward zero crossings.
-        double energy = 0, first = -1, last = -1;
-        long cycles = -1;
-        for (long i = outN / 4; i < 3 * outN / 4; ++i) {
-            energy += y[i] * y[i];
-            if (y[i] < 0 && y[i + 1] >= 0) {
-                last = i + y[i] / (y[i] - y[i + 1]);
-                if (first < 0) first = last;
-                ++cycles;
-            }
-        }
-        const double levelDb = 20 * std::log10(std::sqrt(energy / (outN / 2)) / (0.5 / std::sqrt(2.0)));
-        if (path.levelDb < 0) {
-            EXPECT_LT(levelDb, path.levelDb);
-            continue;
-        }
-        EXPECT_LT(std::fabs(levelDb), 0.05);
-        EXPECT_LT(std::fabs(cycles / (last - first) * outRate / path.hz - 1.0), 1e-4);
-    }
-}
-
-TEST(CoreRtcv, WindowRoutineRaisesTheBlackmanValueToOneMoreThanItsPower) {
-    const int n = 9;
-    struct Power { double power; int exponent; bool half; };
-    for (const Power& p : {Power{0, 1, false}, Power{0.5, 2, true}, Power{10, 11, false}}) {
-        std::vector<double> h(n, 3.0);
-        CoreRtcv::flblk(n, h.data(), p.power, p.half);
-        for (int i = 0; i < n; ++i) {
-            const double t = kPi * i / (n - 1), w = 0.42 - 0.5 * std::cos(2 * t) + 0.08 * std::cos(4 * t);
-            EXPECT_NEAR(h[i], !p.half || i <= n / 2 ? 3.0 * std::pow(w, p.exponent) : 3.0, 1e-15) << p.power << " " << i;
-        }
-    }
 }
 
 } // namespace
