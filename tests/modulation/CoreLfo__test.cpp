@@ -21,7 +21,7 @@ using namespace modtest;
 struct LfoFixture : ::testing::Test {
     PresetSources sources;
     DataGfun functions;
-    CoreLfo_ lfo{CoreAnsx("LFO1"), &functions, &sources, sources.getis(DataSrce::iCrowlfo1),
+    CoreLfo_ lfo{"LFO1", &functions, &sources, sources.getis(DataSrce::iCrowlfo1),
                  sources.getis(DataSrce::iCrowratelfo1)};
 
     double out() const { return sources.getis(DataSrce::iCrowlfo1)->getvl(); }
@@ -29,7 +29,7 @@ struct LfoFixture : ::testing::Test {
     // Equal minimum and maximum give a fixed rate.
     void fixedRate(double hz, const char* shape, double phase = 0.0, double factor = 0.0,
                    const char* phaseSource = "OFF") {
-        lfo.setvl(hz, hz, factor, CoreAnsx("OFF"), CoreAnsx(shape), phase, CoreAnsx(phaseSource));
+        lfo.setvl(hz, hz, factor, "OFF", shape, phase, phaseSource);
     }
 };
 
@@ -49,8 +49,7 @@ TEST_F(LfoFixture, AdvancesByTheRateQuantisesToTheTempoAndReportsTheRate) {
     sources.getis(3)->setvl(0.0);
     for (const Row& r : rows) {
         SCOPED_TRACE(testing::Message() << r.shape << " " << r.minimum << " Hz for " << r.dt << " at " << r.bpm);
-        lfo.setvl(r.minimum, r.maximum, r.factor, CoreAnsx("LFO3"), CoreAnsx(r.shape), r.phase,
-                  CoreAnsx("OFF"));
+        lfo.setvl(r.minimum, r.maximum, r.factor, "LFO3", r.shape, r.phase, "OFF");
         if (r.dt > 0.5) lfo.updte(0.5, r.bpm); // in two steps
         lfo.updte(r.dt > 0.5 ? r.dt - 0.5 : r.dt, r.bpm);
         EXPECT_NEAR(out(), r.out, 1e-12);
@@ -74,16 +73,15 @@ TEST_F(LfoFixture, ActivePhaseControlMovesThePhaseWithoutJumps) {
 }
 
 TEST_F(LfoFixture, RateLimitsPushEachOtherAndEverySetterRestartsThePhase) {
-    lfo.setvl(0.0, 24.0, 0.0, CoreAnsx("OFF"), CoreAnsx("Sine"), 0.0, CoreAnsx("OFF"));
+    lfo.setvl(0.0, 24.0, 0.0, "OFF", "Sine", 0.0, "OFF");
     lfo.setmn(30.0);
     EXPECT_EQ(lfo.getrt()->getsu(), 30.0);
     lfo.setmx(2.0);
     EXPECT_EQ(lfo.getrt()->getsl(), 2.0);
 
     const std::vector<std::function<void()>> setters = {
-        [&] { lfo.setrt(CoreAnsx("OFF")); }, [&] { lfo.setps(CoreAnsx("OFF")); },
-        [&] { lfo.setsh(CoreAnsx("Rise S")); }, [&] { lfo.setph(0.0); },
-        [&] { lfo.setqt(0.0); }, [&] { lfo.setmx(1.0); }, [&] { lfo.setmn(1.0); }};
+        [&] { lfo.setrt("OFF"); }, [&] { lfo.setps("OFF"); }, [&] { lfo.setsh("Rise S"); }, [&] { lfo.setph(0.0); },
+        [&] { lfo.setqt(0.0); },   [&] { lfo.setmx(1.0); },   [&] { lfo.setmn(1.0); }};
     for (size_t i = 0; i < setters.size(); i++) {
         fixedRate(1.0, "Rise S");
         lfo.updte(0.5, 120.0);
@@ -111,20 +109,18 @@ TEST(ModulatorSteps, AllocateNothing) {
     PresetSources sources;
     DataGfun functions;
     DataRgfn raws;
-    CoreLfo_ lfo(CoreAnsx("LFO1"), &functions, &sources, sources.getis(1), sources.getis(60));
-    lfo.setvl(0.5, 8.0, 1.0, CoreAnsx("ENV1"), CoreAnsx("12 Ran"), 90.0, CoreAnsx("LFO2"));
-    CoreFun_ fun(CoreAnsx("FUN1"), &functions, &sources, sources.getis(5));
-    fun.setvl(CoreAnsx("LFO1"), CoreAnsx("0.25"), CoreAnsx("gainpad+"));
-    CoreRfun raw(CoreAnsx("RAWFUN1"), &raws, &sources, sources.getis(66));
+    CoreLfo_ lfo("LFO1", &functions, &sources, sources.getis(1), sources.getis(60));
+    lfo.setvl(0.5, 8.0, 1.0, "ENV1", "12 Ran", 90.0, "LFO2");
+    CoreFun_ fun("FUN1", &functions, &sources, sources.getis(5));
+    fun.setvl("LFO1", "0.25", "gainpad+");
+    CoreRfun raw("RAWFUN1", &raws, &sources, sources.getis(66));
     double values[4] = {0.0, 0.5, 1.0, 0.25};
-    raw.setvl(CoreAnsx("FUN1"), CoreAnsx("-0.99999"), CoreAnsx("C"), CoreAnsx("D"), CoreAnsx("RMULTI"), 44100,
-              -1.0);
+    raw.setvl("FUN1", "-0.99999", "C", "D", "RMULTI", 44100, -1.0);
     raw.setvl(0, values, 4);
     raw.setvl(1, values, 4);
     raw.chckv();
-    CorePrm_ prm(CoreAnsx("PRM1"), &functions, &sources, sources.getis(36));
-    prm.setvl(true, CoreAnsx("LFO1"), CoreAnsx("FUN1"), CoreAnsx("a*b"), CoreAnsx("P"), CoreAnsx(""),
-              CoreAnsx(""), CoreAnsx(""), CoreAnsx(""), 0.0, 1.0, 0.0, 1.0);
+    CorePrm_ prm("PRM1", &functions, &sources, sources.getis(36));
+    prm.setvl(true, "LFO1", "FUN1", "a*b", "P", "", "", "", "", 0.0, 1.0, 0.0, 1.0);
 
     const long probe = heapAllocations.load();
     { std::vector<double> heapBuffer(64); }
