@@ -102,7 +102,7 @@ TEST(CoreEleq, DegenerateSignalsGiveFiniteSpectra) {
         {"silent A", std::vector<double>(500, 0.0), randomSignal(500, 6), Call{}, true},
         {"silent B", randomSignal(500, 7), std::vector<double>(500, 0.0), Call{}, true},
         {"band fraction 0", randomSignal(300, 8), randomSignal(300, 9), Call{.bandFraction = 0.0}, true},
-        {"tapered", randomSignal(300, 8), randomSignal(300, 9), Call{.taperReference = 0.1, .taperFrequency = 20000}, true},
+        {"tapered", randomSignal(300, 8), randomSignal(300, 9), Call{.windowA = true, .taperReference = 0.1, .taperFrequency = 20000}, true},
         {"tiny A", std::vector<double>(64, 1e-300), randomSignal(64, 12), Call{}, true},
         // Half the sample rate is 1 Hz: the logarithmic scale is empty and no band holds a bin.
         {"no band holds bins", randomSignal(64, 13), randomSignal(64, 14), Call{.rate = 3}, false}};
@@ -142,7 +142,7 @@ TEST(CoreEleq, EqualisingAppliesTheCorrectionAtTheSignalsOwnScale) {
     const double peak = largestMagnitude(original);
     std::vector<double> x = original, doubled = original;
     for (double& v : doubled) v *= 2.0;
-    CoreEleq::eqcaf(&pool, 1000, x.data(), 1000, doubled.data(), kRate, 0.005, true, 3, 0.0, 0.0); // mix 0
+    CoreEleq::eqcaf(&pool, 1000, x.data(), 1000, doubled.data(), kRate, 0.005, false, 3, 0.0, 0.0); // mix 0
     for (int i = 0; i < 1000; ++i) EXPECT_NEAR(x[i], original[i], 1e-9 * peak) << i;
     CoreEleq::eqcaf(&pool, 1000, x.data(), 1000, doubled.data(), kRate, 0.005, false, 3, 1.0, 0.0);
     for (int i = 0; i < 1000; ++i) EXPECT_NEAR(x[i], 2.0 * original[i], 1e-3 * peak) << i;

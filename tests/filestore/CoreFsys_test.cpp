@@ -1,8 +1,7 @@
-// CoreFsys: records and the lookup rule, in-memory contents, the stream operations over memory and
-// disk items, names found whatever their case, writing back whole files, and the item containers
-// (layout, appnd, loada, untrusted and mutated containers, single-document helpers).
+// CoreFsys: records and the lookup rule, blocks copied and freed, whole files loaded and bad ones
+// refused, stream operations over memory and disk items, names found whatever their case, whole-file
+// writes, and the item containers (layout, appnd, loada, untrusted and mutated ones, documents).
 #include "base/CoreButl.h"
-#include "base/CoreNode.h"
 #include "base/CoreXml_.h"
 #include "filestore/CoreFsys.h"
 #include "tests/common/ByteMutator.h"
@@ -11,61 +10,41 @@
 
 #include <cstring>
 #include <memory>
-#include <string>
-#include <vector>
 
 using namespace fsystest;
-
-namespace {
-
 using Items = std::map<std::string, std::string>;
 
 // A container of the items, written to file.
-void writeContainer(CorePool& pool, const CoreAnsx& file, const Items& items) {
+static void writeContainer(CorePool& pool, const CoreAnsx& file, const Items& items) {
     CoreFsys writer(&pool);
     for (const auto& [name, bytes] : items) put(writer, name, bytes);
     ASSERT_TRUE(writer.savea(file));
 }
 
-} // namespace
-
 TEST_F(FsysFiles, RecordsGetRisingIdsAndTheLookupRuleFindsContainerItemsBehindAnotherFolder) {
     CoreFsys store(&pool);
-    EXPECT_EQ(store.crtit("a.wav"), 0);
-    EXPECT_EQ(store.crtit(" A.WAV "), 0);
+    EXPECT_EQ(store.crtit(" a.wav "), 0);
+    EXPECT_EQ(store.crtit("A.WAV"), 0);
     EXPECT_EQ(store.crtit("b.wav"), 1);
     store.delct(1);
     EXPECT_EQ(store.crtit("b.wav"), 2); // a deleted id is not handed out again
-    EXPECT_EQ(store.crtit("a.wav", true), 3);
     EXPECT_EQ(store.crtit("   "), -1);
-    int32_t id = -2;
-    EXPECT_EQ(str(store.llvel(0, id)), "A.WAV");
-    EXPECT_EQ(id, 0);
-    EXPECT_EQ(str(store.llvel(9, id)), "");
-    EXPECT_EQ(id, -1);
-
     for (const char* name : {"KICK.WAV", "A/B.WAV"}) store.crtit(name);
     writeContainer(pool, at("data.q7p"), {{"DATA.WAV", "data"}, {"SUB/X.WAV", "x"}});
     ASSERT_TRUE(store.loada(at("data.q7p"), "0", false, nullptr));
-    struct Row { const char* query; const char* found; };
-    const Row rows[] = {{"KICK.WAV", "KICK.WAV"},  {"1.WAV", nullptr},  // a separator must precede
-                        {"A\\B.WAV", "A/B.WAV"},   {"SUB/KICK.WAV", nullptr}, // loose files match exactly
-                        {"X/DATA.WAV", "DATA.WAV"}, {"x.wav", "SUB/X.WAV"}, {"UB/X.WAV", nullptr}};
+    struct Row { const char *query, *found; };
+    const Row rows[] = {{"1.WAV", nullptr}, {"UB/X.WAV", nullptr}, // a separator must precede
+                        {"A\\B.WAV", "A/B.WAV"}, {"SUB/KICK.WAV", nullptr},   // loose files match exactly
+                        {"X/DATA.WAV", "DATA.WAV"}, {"x.wav", "SUB/X.WAV"}}; // container items by the end
     for (const Row& r : rows) {
         const int32_t found = store.getit(r.query);
         int index = 0;
-        EXPECT_EQ(found < 0 ? "(none)" : str(store.gtiit(found, index)->name), r.found ? r.found : "(none)")
-            << r.query;
+        EXPECT_EQ(found < 0 ? "-" : str(store.gtiit(found, index)->name), r.found ? r.found : "-") << r.query;
     }
     EXPECT_EQ(itemBytes(store, store.crtit("x.wav")), "x"); // crtit finds by the same rule
-
-    // Accessors outside the list give failure values.
-    int index = 7;
-    void* data = &index;
-    EXPECT_EQ(store.gtiit(99, index), nullptr);
-    EXPECT_EQ(index, -1);
-    EXPECT_TRUE(!store.isvld(0) && !store.isvld(-1) && store.getco(42, &data) == 0 && data == &index);
-    store.delct(42);
+    int index = 7; // accessors outside the list give failure values
+    int32_t id = 5;
+    EXPECT_TRUE(store.gtiit(99, index) == nullptr && index == -1 && str(store.llvel(9, id)).empty() && id == -1);
 }
 
 TEST_F(FsysFiles, SetitCopiesBeforeItFreesAndEveryBlockGoesWithTheStore) {
@@ -78,31 +57,22 @@ TEST_F(FsysFiles, SetitCopiesBeforeItFreesAndEveryBlockGoesWithTheStore) {
         EXPECT_TRUE(store.setit(id, static_cast<char*>(own) + 1, 4, CoreAnsx("x"), true, true));
         EXPECT_EQ(itemBytes(store, id), "bcde");
         EXPECT_EQ(str(store.gtsit("SELF.BIN")->container), "C.Q7P"); // keepMeta
-        EXPECT_FALSE(store.setit(id, "zz", -1, CoreAnsx("y"), true, false) ||
-                     store.setit(77, "zz", 2, CoreAnsx("y"), true, false));
-        EXPECT_EQ(itemBytes(store, id), "bcde");
-        // loada over records already in memory frees their old blocks.
-        writeContainer(pool, at("data.q7p"), {{"SELF.BIN", "data"}});
-        EXPECT_TRUE(store.loada(at("data.q7p"), "0", false, nullptr));
+        EXPECT_FALSE(store.setit(id, "zz", -1, "y", true, false) || store.setit(77, "zz", 2, "y", true, false));
+        writeContainer(pool, at("data.q7p"), {{"SELF.BIN", "data"}}); // loada frees the blocks it replaces
         EXPECT_TRUE(store.loada(at("data.q7p"), "0", false, nullptr));
     }
     EXPECT_EQ(pool.getma(), 0);
 }
 
-TEST_F(FsysFiles, LoadcReadsWholeFilesUloadAndRloadDropAndRestoreByExtension) {
-    fs::create_directories(root / "vectors");
+TEST_F(FsysFiles, LoadcReadsWholeFilesAndRefusesWhatCannotBeAnItem) {
+    fs::create_directories(root / "vectors/FOLDER.WAV");
     writeBytes(root / "vectors/Kick.wav", "kick!");
-    fs::create_directories(root / "FOLDER.WAV");
     CoreFsys store(&pool, folder(), false);
     const int32_t kick = store.crtit("VECTORS/KICK.WAV");
     ASSERT_TRUE(store.loadc(kick, false));
-    writeBytes(root / "vectors/Kick.wav", "other");
     EXPECT_FALSE(store.loadc(kick, true)); // already loaded
-    EXPECT_EQ(itemBytes(store, kick), "kick!");
-    for (const char* name : {"MISSING.WAV", "FOLDER.WAV"}) {
-        const int32_t missing = store.crtit(name);
-        EXPECT_FALSE(store.loadc(missing, false) || store.isvld(missing)) << name;
-    }
+    for (const char* name : {"VECTORS/MISSING.WAV", "VECTORS/FOLDER.WAV"})
+        EXPECT_FALSE(store.loadc(store.crtit(name), false)) << name;
     // A sparse file of 2^31 bytes cannot be an item: refused, the old data stays.
     std::error_code sparse;
     fs::resize_file(root / "vectors/Kick.wav", uint64_t{1} << 31, sparse);
@@ -111,7 +81,7 @@ TEST_F(FsysFiles, LoadcReadsWholeFilesUloadAndRloadDropAndRestoreByExtension) {
         EXPECT_EQ(itemBytes(store, kick), "kick!");
         EXPECT_FALSE(store.wopen(store.crtit("VECTORS/KICK.WAV", true), "rb"));
     }
-
+    // Data dropped by extension comes back from its container; loose data does not.
     writeContainer(pool, at("bank.q7v"), {{"ONE.WAV", "one"}, {"DOC.XML", "<A> 1 </A>"}});
     CoreFsys bank(&pool);
     ASSERT_TRUE(bank.loada(at("BANK.Q7V"), "0", false, nullptr));
@@ -120,25 +90,20 @@ TEST_F(FsysFiles, LoadcReadsWholeFilesUloadAndRloadDropAndRestoreByExtension) {
     EXPECT_EQ(contents(bank), (Items{{"DOC.XML", "<A> 1 </A>"}}));
     bank.rload(".WAV");
     EXPECT_EQ(contents(bank), (Items{{"DOC.XML", "<A> 1 </A>"}, {"ONE.WAV", "one"}}));
+    EXPECT_EQ(str(bank.ct2as(bank.getit("DOC.XML")) + bank.ct2as(-3)), "<A> 1 </A>");
 }
 
-TEST_F(FsysFiles, Ct2asSkipsZeroBytesAndGetffReportsBadDocuments) {
+TEST_F(FsysFiles, GetffLeavesTheDocumentEmptyAndLogsWhenTheXmlIsBad) {
     CoreFsys store(&pool, folder(), false);
-    put(store, "Z.BIN", std::string("ab\0c", 4));
-    EXPECT_EQ(str(store.ct2as(store.getit("Z.BIN")) + store.ct2as(-3)), "abc");
-    CoreXml_ doc;
     writeBytes(root / "Bad.xml", "<A> 1 </A></B></C>");
+    writeBytes(root / "good.XML", "<A> 1 </A>");
+    CoreXml_ doc;
     doc.getfc("<OLD> 1 </OLD>");
     EXPECT_EQ(store.getff(&doc, "bad.xml", false), nullptr);
     EXPECT_EQ(doc.getrt(), nullptr);
     EXPECT_NE(log().find("bad.xml"), std::string::npos) << log();
-    writeBytes(root / "good.XML", "<A> 1 </A>");
-    CoreNode* good = store.getff(&doc, "GOOD.XML", false);
-    ASSERT_NE(good, nullptr);
-    EXPECT_EQ(good->getcd("A")->getcd()->gettx().Trim(), CoreAnsx("1"));
+    ASSERT_NE(store.getff(&doc, "GOOD.XML", false), nullptr);
 }
-
-// ---- stream operations: one suite over a memory item, a disk item and a disk item reopened per call ---
 
 enum class ItemKind { Memory, Disk, Reopen };
 
@@ -156,18 +121,15 @@ protected:
     std::unique_ptr<CoreFsys> store;
 };
 
-// fread's counting, seeks within the item, end of item at its size (also when reopened per call),
-// failure values for missing ids, and wclse keeping the record.
+// One suite over a memory item, a disk item and a disk item reopened per call: fread's counting,
+// seeks within the item, the end of the item at its size, failure values for missing ids, and
+// wclse keeping the record.
 TEST_P(FsysStream, ReadsSeeksAndEndsLikeAFileWithinTheItem) {
-    struct Read { int32_t size, count, read; const char* buffer; };
-    for (const Read& r : {Read{2, 4, 2, "12345.."}, Read{0, 4, 0, ".."}, Read{-1, 2, 0, ".."}}) {
-        const int32_t id = open("12345"); // a partial element is copied
-        char buffer[16];
-        std::memset(buffer, '.', sizeof buffer);
-        EXPECT_EQ(store->wread(id, buffer, r.size, r.count), r.read) << r.size;
-        EXPECT_EQ(std::string(buffer, std::strlen(r.buffer)), r.buffer) << r.size;
-    }
-    const int32_t id = open(std::string(100, 'x') + "y");
+    int32_t id = open("12345");
+    char buffer[8] = "......";
+    EXPECT_EQ(store->wread(id, buffer, 2, 3) + store->wread(id, buffer, 0, 4) + store->wread(id, buffer, -1, 2), 2);
+    EXPECT_EQ(std::string(buffer), "12345."); // the partial element is copied
+    id = open(std::string(100, 'x') + "y");
     struct Seek { int32_t offset; int whence, result; int32_t position; };
     const Seek seeks[] = {{-1, 2, 0, 100}, {10, 0, 0, 10}, {5, 1, 0, 15}, {-16, 1, -1, 15},
                           {102, 0, -1, 15}, {1, 2, -1, 15}, {0, 3, -1, 15}};
@@ -175,30 +137,20 @@ TEST_P(FsysStream, ReadsSeeksAndEndsLikeAFileWithinTheItem) {
         EXPECT_EQ(store->wseek(id, r.offset, r.whence), r.result) << r.offset << " from " << r.whence;
         EXPECT_EQ(store->wtell(id), r.position) << r.offset << " from " << r.whence;
     }
-    const int32_t small = open("abc");
+    id = open("abc");
     std::string seen;
     char byte = 0;
-    for (int guard = 0; !store->weof_(small) && guard < 100; ++guard)
-        if (store->wread(small, &byte, 1, 1) == 1) seen += byte;
+    for (int guard = 0; !store->weof_(id) && guard < 100; ++guard)
+        if (store->wread(id, &byte, 1, 1) == 1) seen += byte;
     EXPECT_EQ(seen, "abc");
-    EXPECT_EQ(store->wread(small, &byte, 1, 1), 0); // at the end
-    EXPECT_FALSE(store->wopen(99, "rb"));
-    EXPECT_EQ(store->wread(99, &byte, 1, 1), 0);
-    EXPECT_EQ(store->wseek(99, 0, 0) + store->wtell(99) + store->weof_(99), -3);
-    store->wclse(99);
-    store->wclse(small);
-    EXPECT_EQ(store->isvld(small), GetParam() == ItemKind::Memory);
-    EXPECT_TRUE(store->wopen(small, "rb") && store->wread(small, &byte, 1, 1) == 1 && byte == 'a');
+    EXPECT_EQ(store->wread(id, &byte, 1, 1) + store->wread(99, &byte, 1, 1), 0);
+    EXPECT_EQ(store->wseek(99, 0, 0) + store->wtell(99) + store->weof_(99) - store->wopen(99, "rb"), -3);
+    store->wclse(id);
+    EXPECT_EQ(store->isvld(id), GetParam() == ItemKind::Memory);
+    EXPECT_TRUE(store->wopen(id, "rb") && store->wread(id, &byte, 1, 1) == 1 && byte == 'a');
 }
 
-const char* const itemKindNames[] = {"Memory", "Disk", "Reopen"};
-INSTANTIATE_TEST_SUITE_P(AllItemKinds, FsysStream,
-                         ::testing::Values(ItemKind::Memory, ItemKind::Disk, ItemKind::Reopen),
-                         [](const ::testing::TestParamInfo<ItemKind>& info) {
-                             return itemKindNames[static_cast<int>(info.param)];
-                         });
-
-// ---- disk tests and writing back --------------------------------------------------------------------------
+INSTANTIATE_TEST_SUITE_P(AllItemKinds, FsysStream, ::testing::Values(ItemKind::Memory, ItemKind::Disk, ItemKind::Reopen));
 
 TEST_F(FsysFiles, DiskAccessFindsNamesWhateverTheirCase) {
     fs::create_directories(root / "vectors/Dir.wav");
@@ -209,28 +161,20 @@ TEST_F(FsysFiles, DiskAccessFindsNamesWhateverTheirCase) {
         // The exact spelling wins, else the first in byte order, every time.
         for (const char* name : {"VECTORS/KICK.WAV", "VECTORS/SNARE.WAV", "VECTORS/SNARE.WAV"}) {
             const int32_t id = store.crtit(name);
-            ASSERT_TRUE(store.wopen(id, "rb"));
             char bytes[8] = {};
-            store.wread(id, bytes, 1, 8);
+            ASSERT_TRUE(store.wopen(id, "rb") && store.wread(id, bytes, 1, 8) > 0);
             EXPECT_EQ(std::string(bytes), std::string(name) == "VECTORS/KICK.WAV" ? "KICK" : "Snare");
         }
-        EXPECT_FALSE(store.wopen(store.crtit("VECTORS/DIR.WAV"), "rb"));
+        EXPECT_FALSE(store.wopen(store.crtit("VECTORS/DIR.WAV"), "rb") || store.exstf("VECTORS/DIR.WAV"));
+        put(store, "MEMORY.BIN", "m");
+        EXPECT_TRUE(store.exstf("vectors/snare.wav") && store.exstf("memory.bin"));
     }
-    CoreFsys store(&pool, folder(), false);
-    EXPECT_TRUE(store.exstf("VECTORS/snare.wav"));
-    EXPECT_FALSE(store.exstf("VECTORS/DIR.WAV") || store.exstf("VECTORS/NONE.BIN"));
-    put(store, "MEMORY.BIN", "m");
-    EXPECT_TRUE(store.exstf("memory.bin"));
-
-    for (const char* name : {"first", "Second", "THIRD"}) fs::create_directories(root / name);
-    writeBytes(root / "THIRD/Item.XML", "3");
-    const CoreAnsx alternatives[2] = {at("second/"), at("third/")};
+    const CoreAnsx alternatives[2] = {at("vectors/dir.wav/"), at("Vectors/")};
     CoreAnsx found("stale");
-    EXPECT_TRUE(CoreFsys::exstf(at("first/"), 2, alternatives, "item.xml", found));
-    EXPECT_EQ(str(found), str(at("third/")));
-    EXPECT_FALSE(CoreFsys::exstf(at("first/"), 2, alternatives, "NONE.XML", found));
+    EXPECT_TRUE(CoreFsys::exstf(at("none/"), 2, alternatives, "kick.WAV", found));
+    EXPECT_EQ(str(found), str(at("Vectors/")));
+    EXPECT_FALSE(CoreFsys::exstf(at("none/"), 2, alternatives, "NONE.WAV", found));
     EXPECT_EQ(str(found), "");
-    EXPECT_TRUE(CoreFsys::exstf(at("Third/"), "ITEM.xml"));
 }
 
 TEST_F(FsysFiles, SaveaWritesItemsIntoExistingFilesOfAnyCaseAndRefusesEscapingNames) {
@@ -238,18 +182,16 @@ TEST_F(FsysFiles, SaveaWritesItemsIntoExistingFilesOfAnyCaseAndRefusesEscapingNa
     writeBytes(root / "sub/x.xml", "old");
     CoreFsys store(&pool, folder(), false);
     put(store, "SUB/X.XML", "<DOC><A> 1 </A></DOC>");
-    put(store, "NEW/FRESH.BIN", std::string("\0\1", 2));
     put(store, "BROKEN.XML", "<A> 1 </A></B>");
+    put(store, "NEW/FRESH.BIN", "fresh");
     for (const char* escaping : {"/ABS.BIN", "../UP.BIN", "C:\\DRIVE.BIN"}) put(store, escaping, "e");
     store.crtit("NOTLOADED.BIN");
     EXPECT_FALSE(store.savea());
-
     const std::string header = std::string(CoreButl::sCxmlheader) + CoreButl::sCxmlgenerator;
     EXPECT_EQ(readBytes(root / "sub/x.xml"), header + "\n<DOC>\n  <A> 1 </A>\n</DOC>\n\n");
-    EXPECT_EQ(readBytes(root / "NEW/FRESH.BIN"), std::string("\0\1", 2));
     EXPECT_EQ(readBytes(root / "BROKEN.XML"), "<A> 1 </A></B>"); // malformed XML goes out unchanged
-    for (const fs::path& absent :
-         {root / "SUB", root / "NOTLOADED.BIN", root.parent_path() / "UP.BIN", fs::path("/ABS.BIN")})
+    EXPECT_EQ(readBytes(root / "NEW/FRESH.BIN"), "fresh");
+    for (const fs::path& absent : {root / "SUB", root / "NOTLOADED.BIN", root.parent_path() / "UP.BIN"})
         EXPECT_FALSE(fs::exists(absent)) << absent;
     for (const char* logged : {"BROKEN.XML", "../UP.BIN", "/ABS.BIN", "DRIVE.BIN"})
         EXPECT_NE(log().find(logged), std::string::npos) << logged << "\n" << log();
@@ -257,43 +199,34 @@ TEST_F(FsysFiles, SaveaWritesItemsIntoExistingFilesOfAnyCaseAndRefusesEscapingNa
 
 TEST_F(FsysFiles, WrfleReplacesWholeFilesAndKeepsTheOldOneWhenAWriteFails) {
     fs::create_directories(root / "Prog");
-    writeBytes(root / "Prog/My.q7p", std::string(3000, 'k'));
-    const std::string bytes("new\0bytes", 9);
+    const std::string bytes("new\0bytes", 9), big(1 << 16, 'n');
     EXPECT_TRUE(CoreFsys::wrfle(at("PROG/MY.Q7P"), bytes.data(), 9));
-    EXPECT_EQ(readBytes(root / "Prog/My.q7p"), bytes);
-    EXPECT_FALSE(CoreFsys::wrfle(at("nowhere/x.bin"), "x", 1));
-    EXPECT_FALSE(CoreFsys::wrfle(at("prog/x.bin"), "x", -1) || CoreFsys::wrfle(at("prog/x.bin"), nullptr, 1));
+    EXPECT_EQ(readBytes(root / "Prog/MY.Q7P"), bytes);
+    EXPECT_FALSE(CoreFsys::wrfle(at("nowhere/x.bin"), "x", 1) || CoreFsys::wrfle(at("prog/x.bin"), "x", -1) ||
+                 CoreFsys::wrfle(at("prog/x.bin"), nullptr, 1));
     EXPECT_NE(log().find("nowhere/x.bin"), std::string::npos);
-    const std::string big(1 << 16, 'n'); // a write cut short by the file-size limit
-    const auto writeBig = [&] { return CoreFsys::wrfle(at("PROG/MY.Q7P"), big.data(), int64_t{1} << 16); };
+    const auto writeBig = [&] { return CoreFsys::wrfle(at("prog/my.q7p"), big.data(), int64_t{1} << 16); };
     EXPECT_EQ(writeUnderFileSizeLimit(4096, writeBig), 0) << "the cut write reported success";
-    EXPECT_EQ(readBytes(root / "Prog/My.q7p"), bytes);
+    EXPECT_EQ(readBytes(root / "Prog/MY.Q7P"), bytes);
     EXPECT_EQ(entries(root / "Prog"), 1); // no temporary file stays behind
 }
-
-// ---- item containers -------------------------------------------------------------------------------------
 
 TEST_F(FsysFiles, SaveaWritesTheHeaderTheBlocksAndTheCompactTable) {
     CoreFsys store(&pool);
     put(store, "a", "abc");
     store.crtit("b");
     put(store, "c", "CDEFG");
-    const std::string expected = std::string("Vorlan2 1.3.502") + std::string(25, '\0') +
-                                 std::string("\x08\x00\x00\x00", 4) + "abc" + "CDEFG" + "<TOC>" +
-                                 tocItem("A", "0", "3") + tocItem("C", "3", "5") + "</TOC>";
-    // A container of the same name in another case is replaced, not joined by a second file; the
-    // name is upper-cased otherwise.
+    // A container of the same name in another case is replaced, not joined by a second file.
     fs::create_directories(root / "prog");
     writeBytes(root / "prog/My.q7p", "old");
-    ASSERT_TRUE(store.savea(at("prog/my.q7p")) && store.savea(at("example.q7p")));
-    EXPECT_EQ(readBytes(root / "prog/My.q7p"), expected);
-    EXPECT_EQ(readBytes(root / "EXAMPLE.Q7P"), expected);
+    ASSERT_TRUE(store.savea(at("prog/my.q7p")));
+    EXPECT_EQ(readBytes(root / "prog/My.q7p"), std::string("Vorlan2 1.3.502") + std::string(25, '\0') + le32(8) +
+                                                   "abcCDEFG<TOC>" + tocItem("A", "0", "3") + tocItem("C", "3", "5") +
+                                                   "</TOC>");
     EXPECT_EQ(entries(root / "prog"), 1);
-    EXPECT_FALSE(fs::exists(root / "example.q7p"));
-
     CoreFsys empty(&pool); // no item in memory: an empty table that reads back
-    ASSERT_TRUE(empty.savea(at("EMPTY.Q7P")));
-    EXPECT_EQ(readBytes(root / "EMPTY.Q7P"), title() + le32(0) + " TOC ");
+    ASSERT_TRUE(empty.savea(at("empty.q7p")));
+    EXPECT_EQ(readBytes(root / "EMPTY.Q7P"), title() + le32(0) + " TOC "); // the path upper-cased
     EXPECT_TRUE(empty.loada(at("EMPTY.Q7P"), "0", false, nullptr));
     EXPECT_FALSE(empty.savea(at("missing/folder/X.Q7P")));
     EXPECT_NE(log().find("MISSING/FOLDER/X.Q7P"), std::string::npos) << log();
@@ -322,8 +255,7 @@ TEST_F(FsysFiles, AppndGrowsAContainerExactlyAsIfItHadBeenWrittenWithTheItem) {
     put(store, "B<AD.BIN", "x");
     for (const char* name : {"MISSING.BIN", "NOTLOADED.BIN", "B<AD.BIN"})
         EXPECT_FALSE(store.appnd(at("GROW.Q7P"), name));
-    EXPECT_FALSE(store.appnd(at("NONE.Q7P"), "A"));
-    EXPECT_FALSE(fs::exists(root / "NONE.Q7P"));
+    EXPECT_FALSE(store.appnd(at("NONE.Q7P"), "A") || fs::exists(root / "NONE.Q7P"));
     EXPECT_EQ(readBytes(root / "GROW.Q7P"), grown);
     // A wrong title, a total beyond the file, a table that is not XML.
     for (const std::string& bytes : {"Vorlan3 " + grown.substr(8), grown.substr(0, 40) + le32(99) + "abc",
@@ -335,37 +267,28 @@ TEST_F(FsysFiles, AppndGrowsAContainerExactlyAsIfItHadBeenWrittenWithTheItem) {
 }
 
 TEST_F(FsysFiles, LoadaFiltersEntriesKeepsLoadedRecordsOnRequestAndReadsThroughAReaderStore) {
-    const Items all = {{"DATA.WAV", "data"}, {"SUB/X.WAV", "x"}, {"PROG.XML", "<P> 1 </P>"}};
+    const Items all = {{"DATA.WAV", "data"}, {"SUB/X.WAV", "x"}};
     writeContainer(pool, at("bank.q7p"), all);
-    struct Row { const char* filter; Items loaded; };
-    for (const Row& r : {Row{"0", all}, Row{"bank/sub/x.wav.bak", {{"SUB/X.WAV", "x"}}}}) {
-        CoreFsys store(&pool);
-        ASSERT_TRUE(store.loada(at("BANK.Q7P"), r.filter, false, nullptr));
-        EXPECT_EQ(contents(store), r.loaded) << r.filter;
-        EXPECT_EQ(str(store.gtsit(r.loaded.begin()->first.c_str())->container), str(at("BANK.Q7P")));
-    }
+    CoreFsys filtered(&pool);
+    ASSERT_TRUE(filtered.loada(at("BANK.Q7P"), "bank/sub/x.wav.bak", false, nullptr));
+    EXPECT_EQ(contents(filtered), (Items{{"SUB/X.WAV", "x"}}));
+    EXPECT_EQ(str(filtered.gtsit("SUB/X.WAV")->container), str(at("BANK.Q7P")));
     CoreFsys kept(&pool);
     put(kept, "DATA.WAV", "mine");
     const int32_t other = kept.crtit("OTHER/DATA.WAV");
     ASSERT_TRUE(kept.loada(at("BANK.Q7P"), "0", true, nullptr));
     EXPECT_EQ(itemBytes(kept, kept.getit("DATA.WAV")), "mine");
     EXPECT_FALSE(kept.isvld(other)); // found by exact key only
-
     std::string versioned = readBytes(root / "BANK.Q7P"); // only the first 8 bytes are the mark
     versioned.replace(8, 7, "9.9.999");
     put(kept, "PACKED/V.Q7P", versioned);
-    CoreFsys fromMemory(&pool);
+    CoreFsys fromMemory(&pool), onDiskReader(&pool, folder(), true), reopened(&pool);
     ASSERT_TRUE(fromMemory.loada("PACKED/V.Q7P", "0", false, &kept));
-    EXPECT_EQ(contents(fromMemory), all);
-    CoreFsys onDiskReader(&pool, folder(), true);
-    CoreFsys reopened(&pool);
     ASSERT_TRUE(reopened.loada("bank.q7p", "0", false, &onDiskReader));
-    EXPECT_EQ(contents(reopened), all);
-
+    EXPECT_TRUE(contents(fromMemory) == all && contents(reopened) == all);
     // A store reading from itself never overwrites the container it reads.
     CoreFsys self(&pool);
-    put(self, "SELF.Q7P",
-        container(1, "s", "<TOC>" + tocItem("SELF.Q7P", "0", "1") + tocItem("Y", "0", "1") + "</TOC>"));
+    put(self, "SELF.Q7P", container(1, "s", "<TOC>" + tocItem("SELF.Q7P", "0", "1") + tocItem("Y", "0", "1") + "</TOC>"));
     ASSERT_TRUE(self.loada("SELF.Q7P", "0", false, &self));
     EXPECT_EQ(itemBytes(self, self.getit("Y")), "s");
     EXPECT_EQ(itemBytes(self, self.getit("SELF.Q7P")).substr(0, 8), "Vorlan2 ");
@@ -373,9 +296,7 @@ TEST_F(FsysFiles, LoadaFiltersEntriesKeepsLoadedRecordsOnRequestAndReadsThroughA
 
 TEST_F(FsysFiles, UntrustedContainersAreRefusedOrTheirBadItemsSkipped) {
     const std::string blocks = "goodbad!", good = tocItem("GOOD", "0", "4");
-    const auto table = [&](const std::string& items) {
-        return container(8, blocks, "<TOC>" + good + items + "</TOC>");
-    };
+    const auto table = [&](const std::string& items) { return container(8, blocks, "<TOC>" + good + items + "</TOC>"); };
     const Items justGood = {{"GOOD", "good"}};
     struct Row { const char* what; std::string bytes; bool result; Items loaded; };
     const Row rows[] = {
@@ -395,103 +316,91 @@ TEST_F(FsysFiles, UntrustedContainersAreRefusedOrTheirBadItemsSkipped) {
         {"an entry repeats", table(tocItem("GOOD", "4", "4")), true, {{"GOOD", "bad!"}}}};
     for (const Row& r : rows) {
         writeBytes(root / "u.q7p", r.bytes);
-        CoreFsys store(&pool);
+        CoreFsys store(&pool), holder(&pool), fromMemory(&pool); // from a file and held by a reader store
         put(store, "BEFORE", "kept");
+        put(holder, "U.Q7P", r.bytes);
         EXPECT_EQ(store.loada(at("u.q7p"), "0", false, nullptr), r.result) << r.what;
+        EXPECT_EQ(fromMemory.loada("U.Q7P", "0", false, &holder), r.result) << r.what;
+        EXPECT_EQ(contents(fromMemory), r.loaded) << r.what;
         Items expected = r.loaded;
         expected["BEFORE"] = "kept";
         EXPECT_EQ(contents(store), expected) << r.what;
-        CoreFsys holder(&pool); // the same bytes held in memory by a reader store
-        put(holder, "U.Q7P", r.bytes);
-        CoreFsys fromMemory(&pool);
-        EXPECT_EQ(fromMemory.loada("U.Q7P", "0", false, &holder), r.result) << r.what;
-        EXPECT_EQ(contents(fromMemory), r.loaded) << r.what;
     }
     EXPECT_NE(log().find("appears again"), std::string::npos);
     CoreFsys store(&pool);
     fs::create_directories(root / "FOLDER.Q7P");
-    EXPECT_FALSE(store.loada(at("folder.q7p"), "0", false, nullptr) ||
-                 store.loada(at("none.q7p"), "0", false, nullptr));
+    EXPECT_FALSE(store.loada(at("folder.q7p"), "0", false, nullptr) || store.loada(at("none.q7p"), "0", false, nullptr));
 }
 
 TEST_F(FsysFiles, SingleDocumentContainersRoundTrip) {
-    CoreXml_ doc, back;
-    ASSERT_NE(doc.getfc("<PROGRAM><NAME> Warm </NAME><H1><V> 1 </V></H1></PROGRAM>"), nullptr);
-    ASSERT_TRUE(CoreFsys::svq7x(&pool, &doc, at("doc.q7x")));
-    ASSERT_TRUE(CoreFsys::ldq7x(&pool, &back, at("DOC.Q7X")));
-    EXPECT_EQ(str(back.settc(false, false)), str(doc.settc(false, false)));
-    EXPECT_FALSE(CoreFsys::ldq7x(&pool, &back, at("none.q7x")));
-    EXPECT_EQ(back.getrt(), nullptr);
-
     writeBytes(root / "Setup.xml", "<?xml version=\"1.0\"?>\n<SETUP>\n  <A> 1 </A>\n  <B> x y </B>\n</SETUP>\n");
     ASSERT_TRUE(CoreFsys::cvxml(&pool, at("Setup.xml")));
     fs::remove(root / "Setup.xml");
     ASSERT_TRUE(CoreFsys::cvq7x(&pool, at("SETUP.Q7X")));
-    CoreXml_ original, converted;
+    CoreXml_ original, converted, back;
     original.getfc("<SETUP><A> 1 </A><B> x y </B></SETUP>");
     ASSERT_NE(converted.getff(at("SETUP.xml"), false), nullptr);
     EXPECT_EQ(str(converted.settc(false, false)), str(original.settc(false, false)));
-    EXPECT_FALSE(CoreFsys::cvxml(&pool, at("missing.xml")));
+    ASSERT_TRUE(CoreFsys::svq7x(&pool, &original, at("doc.q7x")) && CoreFsys::ldq7x(&pool, &back, at("DOC.Q7X")));
+    EXPECT_EQ(str(back.settc(false, false)), str(original.settc(false, false)));
+    EXPECT_FALSE(CoreFsys::ldq7x(&pool, &back, at("none.q7x")) || CoreFsys::cvxml(&pool, at("missing.xml")));
+    EXPECT_EQ(back.getrt(), nullptr);
     EXPECT_EQ(pool.getma(), 0);
 }
 
-// Seeded mutants of three valid containers, read from memory (and now and then from a file): no
-// mutant crashes the reader, every item it reports is bytes of the mutant's blocks under an ENTRY of
-// its table, and every block goes back to the pool.
+// Seeded mutants of valid containers, read from memory and now and then from a file: no mutant
+// crashes the reader, every item it reports is bytes of the mutant's blocks under an ENTRY of its
+// table, both ways read alike, and every block goes back to the pool.
 TEST_F(FsysFiles, MutatedContainersNeverCrashTheReaderNorReportBytesTheyDoNotHold) {
     std::vector<std::string> originals;
     {
-        CoreFsys one(&pool), several(&pool);
-        put(one, "ONE.BIN", "only item");
-        ASSERT_TRUE(one.savea(at("one.q7p")));
+        CoreFsys several(&pool);
         put(several, "PROG.XML", "<PROGRAM><NAME> Warm </NAME><GAIN> 0.5 </GAIN></PROGRAM>");
-        std::string wave("RIFF\x24\x00\x00\x00WAVEfmt \x10\x00\x00\x00\x01\x00\x02\x00", 24);
-        for (int i = 0; i < 64; ++i) wave += static_cast<char>(i * 37);
-        put(several, "VECTORS/KICK.WAV", wave);
+        put(several, "VECTORS/KICK.WAV", std::string("RIFF\x24\x00\x00\x00WAVEfmt \x10\x00\x00\x00\x01\x00", 22));
         put(several, "EMPTY.BIN", "");
         ASSERT_TRUE(several.savea(at("several.q7v")));
         CoreXml_ doc;
         doc.getfc("<SETUP><A> 1 </A><B> two </B></SETUP>");
         ASSERT_TRUE(CoreFsys::svq7x(&pool, &doc, at("setup.q7x")));
-        for (const char* name : {"ONE.Q7P", "SEVERAL.Q7V", "SETUP.Q7X"}) originals.push_back(readBytes(root / name));
+        for (const char* name : {"SEVERAL.Q7V", "SETUP.Q7X"}) originals.push_back(readBytes(root / name));
     }
-    const auto readItems = [&](CoreFsys& reader, const std::string& mutant, int m) {
+    const auto readItems = [&](CoreFsys& reader, const std::string& mutant) {
         std::string seen;
         const std::string table = str(reader.gettc().UpperCase());
         for (const auto& [key, bytes] : contents(reader)) {
-            EXPECT_NE(table.find(key), std::string::npos) << "mutant " << m << " item " << key;
-            EXPECT_TRUE(bytes.empty() || mutant.find(bytes, 44) != std::string::npos) << "mutant " << m;
+            EXPECT_NE(table.find(key), std::string::npos) << key;
+            EXPECT_TRUE(bytes.empty() || mutant.find(bytes, 44) != std::string::npos) << key;
             seen += key + "=" + bytes + ";";
         }
         return seen;
     };
     int readable = 0; // mutants that still gave items: the check must have something to check
     for (size_t c = 0; c < originals.size(); ++c) {
-        const std::string& original = originals[c];
         ByteMutator::Hints hints;
         hints.offsets = {40};
-        hints.textStart = 44 + (static_cast<uint8_t>(original[40]) | static_cast<uint8_t>(original[41]) << 8);
+        hints.textStart = 44 + (static_cast<uint8_t>(originals[c][40]) | static_cast<uint8_t>(originals[c][41]) << 8);
         hints.tokens = {"-1", "2147483647", "99999999999", "<ITEM>", "</ITEM>", "<"};
         ByteMutator mutator(20240601u + static_cast<uint32_t>(c));
-        for (int m = 0; m < 1500; ++m) {
-            const std::string mutant = mutator.mutate(original, hints);
+        for (int m = 0; m < 2000; ++m) {
+            SCOPED_TRACE(testing::Message() << "container " << c << " mutant " << m);
+            const std::string mutant = mutator.mutate(originals[c], hints);
             std::string fromMemory;
             {
                 CoreFsys holder(&pool), reader(&pool);
                 put(holder, "MUTANT.Q7P", mutant);
                 reader.loada("MUTANT.Q7P", "0", false, &holder);
-                fromMemory = readItems(reader, mutant, m);
+                fromMemory = readItems(reader, mutant);
             }
             readable += !fromMemory.empty();
             if (m % 50 == 0) {
                 writeBytes(root / "mutant.q7p", mutant);
                 CoreFsys reader(&pool);
                 reader.loada(at("mutant.q7p"), "0", false, nullptr);
-                EXPECT_EQ(readItems(reader, mutant, m), fromMemory) << "mutant " << m;
+                EXPECT_EQ(readItems(reader, mutant), fromMemory);
             }
-            ASSERT_EQ(pool.getma(), 0) << "container " << c << " mutant " << m;
+            ASSERT_EQ(pool.getma(), 0);
             if (HasFailure()) return;
         }
     }
-    EXPECT_GT(readable, 1500);
+    EXPECT_GT(readable, 1000);
 }
