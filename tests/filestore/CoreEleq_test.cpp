@@ -1,5 +1,4 @@
-// CoreEleq: the FFT size, spectrum A against a direct DFT, a minimum-phase correction towards a
-// low-pass, finite spectra for degenerate signals, refused arguments leaving both spectra untouched,
+// CoreEleq: finite spectra for degenerate signals, refused arguments leaving both spectra untouched,
 // and equalising at the signal's own scale (mix 0 and 1).
 #include "filestore/CoreEleq.h"
 
@@ -10,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <complex>
 #include <random>
 #include <vector>
 
@@ -38,61 +36,6 @@ bool run(CorePool& pool, std::vector<Ipp64fc>& a, std::vector<Ipp64fc>& b, std::
                            signalA.data(), static_cast<int>(signalB.size()), signalB.data(), call.rate,
                            call.bandFraction, call.windowA, call.degree, call.mix, call.taperReference,
                            call.splineFactor, call.taperFrequency);
-}
-
-double magnitude(const Ipp64fc& c) {
-    return std::hypot(c.re, c.im);
-}
-
-// Direct DFT of a real signal at bin k of an n-point transform.
-std::complex<double> dft(const std::vector<double>& x, int n, int k) {
-    std::complex<double> sum = 0.0;
-    for (size_t t = 0; t < x.size(); ++t)
-        sum += x[t] * std::polar(1.0, -2.0 * M_PI * static_cast<double>(t) * k / n);
-    return sum;
-}
-
-TEST(CoreEleq, SpectrumAIsTheUnscaledTransformOfSignalAInAnFftHoldingTheLongerSignal) {
-    EXPECT_EQ(CoreEleq::eqgts(1000, 3000), 4096);
-    EXPECT_EQ(CoreEleq::eqgts(5, 0), 8);
-    CorePool pool;
-    std::vector<double> x = randomSignal(100, 1), y = randomSignal(128, 2);
-    std::vector<Ipp64fc> a, b;
-    ASSERT_TRUE(run(pool, a, b, x, y, Call{.fftSize = 128}));
-    for (int k : {0, 17, 64, 127}) {
-        const std::complex<double> expected = dft(x, 128, k);
-        EXPECT_NEAR(a[k].re, expected.real(), 1e-12 * sumOfMagnitudes(x)) << k;
-        EXPECT_NEAR(a[k].im, expected.imag(), 1e-12 * sumOfMagnitudes(x)) << k;
-    }
-    EXPECT_EQ(pool.getma(), 0);
-}
-
-TEST(CoreEleq, CorrectsAnImpulseTowardsALowPassWithMinimumPhase) {
-    CorePool pool;
-    const int n = 1 << 14;
-    std::vector<double> impulse(1, 1.0), lowPass(200);
-    for (int t = 0; t < 200; ++t) lowPass[t] = 0.5 * std::pow(0.5, t); // pole 0.5, unity gain at DC
-    std::vector<Ipp64fc> a, b;
-    ASSERT_TRUE(run(pool, a, b, impulse, lowPass, Call{.fftSize = n}));
-    for (int k = 1; k <= n / 2; ++k) {
-        const double f = static_cast<double>(k) * kRate / n;
-        if (f < 100.0 || f > 10000.0) continue;
-        const double expected = 0.5 / std::abs(1.0 - 0.5 * std::polar(1.0, -2.0 * M_PI * k / n));
-        EXPECT_NEAR(20.0 * std::log10(magnitude(b[k]) / expected), 0.0, 0.5) << f << " Hz";
-    }
-    // The impulse response of a minimum-phase correction sits at its start.
-    std::vector<double> ccs(n + 2);
-    for (int k = 0; k <= n / 2; ++k) {
-        ccs[2 * k] = b[k].re;
-        ccs[2 * k + 1] = b[k].im;
-    }
-    IppsFFTSpec_R_64f* spec = nullptr;
-    ASSERT_EQ(ippsFFTInitAlloc_R_64f(&spec, 14, IPP_FFT_DIV_INV_BY_N, ippAlgHintNone), ippStsNoErr);
-    ASSERT_EQ(ippsFFTInv_CCSToR_64f_I(ccs.data(), spec, nullptr), ippStsNoErr);
-    ippsFFTFree_R_64f(spec);
-    double total = 0.0, lastQuarter = 0.0;
-    for (int t = 0; t < n; ++t) (t >= 3 * n / 4 ? lastQuarter : total) += ccs[t] * ccs[t];
-    EXPECT_LT(lastQuarter, 1e-3 * total);
 }
 
 TEST(CoreEleq, DegenerateSignalsGiveFiniteSpectra) {

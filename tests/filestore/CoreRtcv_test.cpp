@@ -1,5 +1,5 @@
 // CoreRtcv: every stage type equal to the direct form of its designed filter, paths and rows passed
-// through, the plan cache, allocation-free second channels, and degenerate lengths.
+// through, allocation-free second channels, and degenerate lengths.
 #include "filestore/CoreRtcv.h"
 
 #include "base/CorePool.h"
@@ -121,37 +121,6 @@ TEST(CoreRtcv, RunsPathsAndPassesUnconvertedRows) {
         EXPECT_EQ(outN, r.outN) << r.row;
         EXPECT_DOUBLE_EQ(outRate, r.outRate) << r.row;
     }
-}
-
-TEST(CoreRtcv, PlanCacheReusesAndReplacesInTurnWithoutChangingResults) {
-    struct Call { int16_t type; double rate; int32_t L, M, n; int16_t slot; };
-    const Call calls[] = {
-        {0, 44100, 2, 1, 500, 0}, {1, 44100, 1, 2, 500, 1},
-        {2, 44100, 3, 2, 500, 2}, {0, 44100, 2, 1, 500, 0}, // a hit: slot 1 is next
-        {0, 44100, 2, 1, 501, 1},                           // a fourth plan replaces slot 1
-        {2, 44100, 3, 2, 500, 2},                           // still cached
-        {1, 44100, 1, 2, 500, 0},                           // was replaced: rebuilt after slot 2
-        {0, 44100, 2, 7, 501, 1},                           // M is 1 for interpolation: the same plan
-        {0, 48000, 2, 1, 501, 2},                           // another rate is another plan
-    };
-    CorePool pool;
-    DataRtcv table(&pool);
-    CoreRtcv converter(&pool, &table);
-    for (const Call& c : calls)
-        EXPECT_EQ(converter.mkclc(c.type, c.rate, c.L, c.M, c.n), c.slot) << c.type << " " << c.n;
-
-    std::vector<double> x = randomSignal(3000, 4);
-    auto run = [&](CoreRtcv& busy, int16_t row, double rate) {
-        int32_t outN = 0;
-        double outRate = 0;
-        const double* y = busy.cnvrt(x.data(), 3000, outN, rate, outRate, row);
-        return std::vector<double>(y, y + outN);
-    };
-    CoreRtcv fresh(&pool, &table);
-    const std::vector<double> expected = run(fresh, 40, 48000);
-    run(converter, 40, 48000);
-    run(converter, 66, 88200); // three more plans replace those of row 40
-    EXPECT_EQ(run(converter, 40, 48000), expected);
 }
 
 TEST(CoreRtcv, SecondChannelOfTheSameLengthAllocatesNothing) {

@@ -1,5 +1,5 @@
-// CoreWave: zeroed channels and the channel getters, and copies and merges bounded by both buffers,
-// also within one buffer.
+// CoreWave: copies and merges bounded by both buffers, leaving other channels alone, also within
+// one buffer.
 #include "filestore/CoreWave.h"
 
 #include "base/CorePool.h"
@@ -18,23 +18,6 @@ void fill(CoreWave& wave, double base) {
 
 std::vector<double> channel(CoreWave& wave, int16_t c) {
     return std::vector<double>(wave.getwv(c), wave.getwv(c) + wave.getdm());
-}
-
-TEST(CoreWave, AllocatesZeroedChannelsAndAnswersOnlyForThem) {
-    CorePool pool;
-    {
-        CoreWave wave(&pool, 16, 3);
-        EXPECT_EQ(wave.getwv()[2], wave.getwv(2));
-        EXPECT_EQ(channel(wave, 0), std::vector<double>(16, 0.0));
-        EXPECT_TRUE(wave.getwv(3) == nullptr && wave.getwv(-1) == nullptr);
-        fill(wave, 1);
-        wave.reset();
-        EXPECT_EQ(channel(wave, 2), std::vector<double>(16, 0.0));
-        CoreWave empty(&pool, -4, -2); // negative sizes count as 0
-        EXPECT_EQ(empty.getdm() + empty.getch(), 0);
-        EXPECT_EQ(empty.getwv(0), nullptr);
-    }
-    EXPECT_EQ(pool.getma(), 0);
 }
 
 TEST(CoreWave, CopyAndMergeAreLimitedByBothBuffersAndLeaveOtherChannelsAlone) {

@@ -2,7 +2,6 @@
 // counts and sizes the format cannot hold, and whole-file writes.
 #include "filestore/CoreWavs.h"
 
-#include "FsysFixture.h"
 #include "WavBytes.h"
 #include "tests/common/FileSizeLimit.h"
 

@@ -3,7 +3,6 @@
 // read in pieces, files cut short while reading, and round trips through our writers.
 #include "filestore/CoreWvfr.h"
 
-#include "FsysFixture.h"
 #include "WavBytes.h"
 #include "base/CoreButl.h"
 #include "filestore/CoreFsys.h"

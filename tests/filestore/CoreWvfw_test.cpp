@@ -3,7 +3,6 @@
 // a header claiming bytes the file lacks.
 #include "filestore/CoreWvfw.h"
 
-#include "FsysFixture.h"
 #include "WavBytes.h"
 #include "tests/common/FileSizeLimit.h"
 

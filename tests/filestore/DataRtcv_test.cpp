@@ -1,5 +1,5 @@
 // DataRtcv: every conversion path realises its pair of rates through its factors, neutral values
-// outside the table, makec in both starting directions, and path choice only within one percent.
+// outside the table, and path choice only within one percent.
 #include "filestore/DataRtcv.h"
 
 #include "base/CorePool.h"
@@ -39,18 +39,6 @@ TEST(DataRtcv, EveryPathRealisesItsRatesThroughItsFactors) {
         EXPECT_TRUE(table.geter(row) == 0.0 && table.getcf(row) == 1.0);
     }
     EXPECT_EQ(table.getfc(9, 6), -1);
-}
-
-TEST(DataRtcv, MakecComputesTheRatioForBothStartingDirections) {
-    CorePool pool;
-    DataRtcv table(&pool);
-    DataRtcv::CONVERSIONSTEPSLOC row{0.0, 0.0, 0, false, nullptr, 0.0};
-    table.makec(&row, 1000, 3000, 2, false, 2, 6, 9, 9, 9, 9); // down 2, up 6
-    EXPECT_DOUBLE_EQ(row.cf, 3.0);
-    EXPECT_EQ(row.factors[2], -1);
-    table.makec(&row, 1000, 1000, 0, true, 2, 6, 9, 9, 9, 9);
-    EXPECT_EQ(row.cf, 1.0);
-    pool.free_(row.factors);
 }
 
 TEST(DataRtcv, ChoosesOnlyAPathWhoseRatesLieWithinOnePercent) {

@@ -10,11 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 
 namespace fsystest {
@@ -89,9 +86,7 @@ protected:
     CoreAnsx folder() const { return CoreAnsx((root.string() + "/").c_str()); }
     std::string log() const { return readBytes(root / "fsys.log"); }
     int entries(const fs::path& where) const {
-        int count = 0;
-        for ([[maybe_unused]] const auto& entry : fs::directory_iterator(where)) ++count;
-        return count;
+        return static_cast<int>(std::distance(fs::directory_iterator(where), fs::directory_iterator()));
     }
 
     CorePool pool;

@@ -1,21 +1,17 @@
 // Shared pieces of the WAV tests: WAV files built by hand chunk by chunk (any tag, width, chunk
 // order, pad byte or size field) and little-endian fields read back.
 #pragma once
-#include <cstdint>
+#include "tests/filestore/FsysFixture.h"
+
 #include <cstring>
-#include <string>
 #include <vector>
 
 namespace wavtest {
 
+using fsystest::le32;
+
 inline std::string le16(uint16_t v) {
     return std::string{static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)};
-}
-
-inline std::string le32(uint32_t v) {
-    std::string bytes(4, '\0');
-    for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
-    return bytes;
 }
 
 inline uint32_t get32(const std::string& s, size_t at) {

@@ -1,5 +1,5 @@
 // CoreDynm: the gain curve over the threshold excess (range limit, ratio curves, expansion), the
-// expander's finite gain at ratio 0, the program form with pending values, and the reset.
+// expander's finite gain at ratio 0, and the program form with pending values.
 #include "modulation/CoreDynm.h"
 
 #include <gtest/gtest.h>
@@ -75,18 +75,6 @@ TEST(CoreDynm, ProgramFormMapsTypeAndCurveAndPendingValuesWaitForRfrvl) {
     EXPECT_TRUE(rig.unit.getst() == 1 && rig.unit.getrc() == 3);
     EXPECT_EQ(rig.unit.getbd(3) + rig.unit.getbd(4) + rig.unit.getbd(5), 24.0);
     EXPECT_EQ(rig.unit.getbs(0) + rig.unit.getbs(1), CoreAnsx("LFO1"));
-}
-
-TEST(CoreDynm, AResetOrAConstantInputLeavesTheUnitWritingMinusOne) {
-    DynamicsRig rig;
-    rig.unit.setvl("BUS1", "BUS2", true, "BUS3", false, 0, 6.0, 0.0);
-    EXPECT_LT(rig.gain(-6.0, 0.0, 0.0), 1.0);
-    rig.unit.setvl();
-    rig.unit.updte();
-    EXPECT_EQ(rig.output->getvl(), -1.0);
-    rig.unit.setvl("BUS1", "0.5", true, "BUS3", false, 0, 6.0, 0.0); // a constant is not a source
-    rig.unit.updte();
-    EXPECT_EQ(rig.output->getvl(), -1.0);
 }
 
 } // namespace

@@ -1,6 +1,6 @@
-// CoreIfce: positions mapped onto the range and into the slot, the LED against the reference and
-// over time (steady, then blinking), wheel and drag steps, the alternate set, and the host writer
-// beside the display reader on two threads.
+// CoreIfce: positions mapped onto the range and into the slot with the LED against the reference,
+// wheel and drag steps, the alternate set, and the host writer beside the display reader on two
+// threads.
 #include "modulation/CoreIfce.h"
 
 #include "base/CoreXutl.h"
@@ -66,21 +66,6 @@ TEST_F(CoreIfceTest, PositionsMapOntoTheRangeFeedTheSlotAndLightTheLedAgainstThe
     gain.setiv(0.5, false, true);
     gain.setvl(0.9, true);
     EXPECT_EQ(gain.getiv(true), 0.5);
-}
-
-TEST_F(CoreIfceTest, LedIsSteadyForThreeSecondsAfterAChangeThenBlinks) {
-    struct Row { double seconds, position; int16_t led; };
-    const Row rows[] = {
-        {0.5, -1.0, 3}, {1.5, -1.0, 0}, // at rest: code 3 with the blink clock
-        {1.5, 0.9, 1},  {2.5, -1.0, 1}, // changed at 1.5 s: steady, also while the clock is dark
-        {5.5, -1.0, 0}, {6.5, -1.0, 1}, // then blinking
-        {7.5, 0.9, 0},                  // setting the same value is no change
-    };
-    for (const Row& r : rows) {
-        testDays = 20000.0 + r.seconds * secondInDays;
-        if (r.position >= 0.0) mix.setvl(r.position, true);
-        EXPECT_EQ(mix.getml(), r.led) << r.seconds;
-    }
 }
 
 TEST_F(CoreIfceTest, WheelAndDragSteps) {

@@ -1,5 +1,5 @@
-// CoreLfo_: rate, quantisation to the tempo (and its absence), shapes, the phase control, the rate
-// limits and setters, the slots one step writes, and modulator steps that allocate nothing.
+// CoreLfo_: rate, quantisation to the tempo (and its absence), shapes, the rate limits and the
+// setters restarting the phase, and modulator steps that allocate nothing.
 #include "modulation/CoreLfo_.h"
 
 #include "modulation/CoreFun_.h"
@@ -58,20 +58,6 @@ TEST_F(LfoFixture, AdvancesByTheRateQuantisesToTheTempoAndReportsTheRate) {
     }
 }
 
-TEST_F(LfoFixture, ActivePhaseControlMovesThePhaseWithoutJumps) {
-    CoreSrce* control = sources.getis(2); // "LFO2"
-    fixedRate(0.0, "Rise S", 180.0, 0.0, "LFO2");
-    const double controls[] = {1.0, -1.0, 0.0}, outs[] = {1.0, 0.0, 0.5}; // the whole, none, half the phase
-    for (int i = 0; i < 3; i++) {
-        control->setvl(controls[i]);
-        lfo.updte(0.1, 120.0);
-        EXPECT_DOUBLE_EQ(out(), outs[i]) << controls[i];
-    }
-    fixedRate(0.0, "Rise S", 180.0, 0.0, "-1"); // a constant phase source is not active
-    lfo.updte(0.1, 120.0);
-    EXPECT_DOUBLE_EQ(out(), 1.0);
-}
-
 TEST_F(LfoFixture, RateLimitsPushEachOtherAndEverySetterRestartsThePhase) {
     lfo.setvl(0.0, 24.0, 0.0, "OFF", "Sine", 0.0, "OFF");
     lfo.setmn(30.0);
@@ -88,20 +74,6 @@ TEST_F(LfoFixture, RateLimitsPushEachOtherAndEverySetterRestartsThePhase) {
         setters[i]();
         lfo.updte(0.25, 120.0);
         EXPECT_DOUBLE_EQ(out(), 0.5) << "setter " << i;
-    }
-}
-
-TEST_F(LfoFixture, OneStepWritesOnlyItsTwoSlotsAndARandomShapeHoldsWithinAStep) {
-    for (int i = 0; i < DataSrce::iCcount; i++) sources.getis(i)->setvl(0.37);
-    fixedRate(1.0, "3 Rand"); // 12 values per second
-    lfo.updte(0.001, 120.0);
-    const double first = out();
-    for (int i = 0; i < 50; i++) lfo.updte(0.001, 120.0);
-    EXPECT_EQ(out(), first);
-    EXPECT_TRUE(first >= -1.0 && first <= 1.0);
-    for (int i = 0; i < DataSrce::iCcount; i++) {
-        const bool written = i == DataSrce::iCrowlfo1 || i == DataSrce::iCrowratelfo1;
-        EXPECT_TRUE(written || sources.getis(i)->getvl() == 0.37) << i;
     }
 }
 

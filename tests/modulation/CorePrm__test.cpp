@@ -1,5 +1,5 @@
-// CorePrm_: the reset (defined only when asked), a definition driving the slot, the value and the bar
-// (inverted, empty and clamped bars, zero bar ranges), showing and hiding, and the setters.
+// CorePrm_: a definition driving the slot, the value and the bar (inverted, empty and clamped bars,
+// zero bar ranges).
 #include "modulation/CorePrm_.h"
 
 #include "tests/modulation/ModulationFixture.h"
@@ -28,23 +28,6 @@ struct PrmFixture : ::testing::Test {
     }
 };
 
-TEST_F(PrmFixture, ResetLeavesEmptyInputsTextsAndBoundsDefinedOnlyWhenAsked) {
-    for (bool definedReset : {false, true}) {
-        define(1.0, 100.0, 2.0, 90.0);
-        prm.setfn("ON", "ON", "a*b");
-        prm.setvl(definedReset);
-        EXPECT_EQ(text(prm.getfa()->getsc() + prm.getfb()->getsc() + prm.getfn() + prm.getlb()), "a");
-        EXPECT_EQ(prm.getbd(1) + prm.getbd(3), 0.0);
-        EXPECT_FALSE(prm.isdis());
-        EXPECT_EQ(updateWrites(), definedReset);
-    }
-    EXPECT_EQ(slot->getvl(), -1.0); // "a" of "OFF"
-    prm.setmn(2.0); // defined but not displayed: it has a value, and the reset bar 0..0 has scale 1
-    prm.setmx(4.0);
-    EXPECT_EQ(prm.getvl(), 2.0);
-    EXPECT_EQ(prm.getbf(), 1.0);
-}
-
 TEST_F(PrmFixture, DefinitionDrivesTheSlotTheValueAndTheBar) {
     prm.setvl(true, "0.5", "LFO1", "a+b", "Depth", "Pre", "%", "pu", "ou", 0.0, 100.0, 10.0, 90.0);
     EXPECT_EQ(text(prm.getpl() + prm.getun() + prm.getpu() + prm.getou()), "Pre%puou");
@@ -72,24 +55,6 @@ TEST_F(PrmFixture, DefinitionDrivesTheSlotTheValueAndTheBar) {
     define(0.0, 10.0, 0.0, 10.0, ""); // no label: defined, but disabled
     EXPECT_EQ(prm.getvl() + prm.getbf(), 0.0);
     EXPECT_TRUE(updateWrites());
-}
-
-TEST_F(PrmFixture, ShowingDefinesAnUndefinedParameterAndLabelsItNull) {
-    prm.setds(false);
-    EXPECT_FALSE(updateWrites());
-    prm.setds(true);
-    EXPECT_TRUE(prm.isdis() && updateWrites());
-    EXPECT_EQ(text(prm.getlb()), "NULL");
-    prm.setds(false);
-    EXPECT_EQ(prm.getvl(), 0.0); // hiding also disables
-    prm.setlb("0");              // a "0" label counts as none
-    prm.setds(true);
-    EXPECT_EQ(text(prm.getlb()), "NULL");
-    prm.setsa("0.2");
-    prm.setsb("ON");
-    prm.setfn("a*b");
-    prm.updte();
-    EXPECT_DOUBLE_EQ(slot->getvl(), 0.2);
 }
 
 } // namespace

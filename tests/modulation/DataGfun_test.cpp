@@ -1,6 +1,6 @@
 // DataGfun: every row's key, label and values at two points (hand-computed from the formulas), the
-// lookup fallbacks, folding and non-finite inputs, finite bipolar results for any input, when random
-// steps draw, and random draws that agree per seed across threads and follow the uniform distribution.
+// lookup fallbacks, folding and non-finite inputs, finite bipolar results for any input, and random
+// draws that agree per seed across threads and follow the uniform distribution.
 #include "modulation/DataGfun.h"
 
 #include "base/CoreButl.h"
@@ -135,30 +135,6 @@ TEST(DataGfun, EveryRowGivesAFiniteBipolarValueForAnyInput) {
     }
 }
 
-// Random steps: the tests check when values are drawn and their range, never a sequence. The value
-// after 4k draws of the seeded sequence tells how many one cycle of the phase made (two per step of
-// k per half cycle); a phase within the step of the previous one gives the previous output and
-// draws nothing.
-TEST(DataGfun, OneCycleOfThePhaseDrawsTwoKValuesAndAStepHoldsItsValue) {
-    DataGfun table;
-    for (const auto& [key, k] : {std::pair{"3 Rand", 3}, {"4 Rand", 4}, {"5 Rand", 5}, {"8 Rand", 8},
-                                 {"10 Ran", 10}, {"12 Ran", 12}}) {
-        RandomGenerator counted(1234);
-        for (int i = 0; i < 4 * k; i++) counted.next();
-        CoreGfun* row = table.getgf(0, key);
-        CoreGfun::FUNEXTENSION state{0.0, 0.0, RandomGenerator(1234)};
-        for (int i = 0; i < 2000; i++) {
-            const double phase = -1.0 + i / 1000.0;
-            state.dPrevoutput = row->xtfun(phase, 0.0, &state);
-            state.dPrevphase = phase;
-        }
-        EXPECT_EQ(state.oRandom.next(), counted.next()) << key;
-    }
-    CoreGfun::FUNEXTENSION held{-0.95, 0.123, RandomGenerator(7)};
-    RandomGenerator untouched(7);
-    EXPECT_EQ(table.getgf(0, "3 Rand")->xtfun(-0.9, 0.0, &held), 0.123); // floor(-0.9 * 6) = floor(-0.95 * 6)
-    EXPECT_EQ(held.oRandom.next(), untouched.next());
-}
 // The two users of random numbers, each drawing one value from the generator of its object.
 struct Drawer {
     const char* name;

@@ -1,5 +1,5 @@
-// DataSrce and CoreSrce: the 84 rows with their keys, labels and order, texts classified as slots or
-// constants, stored values guarded against zeros, denormals and non-finite numbers, and the label.
+// DataSrce and CoreSrce: the 84 rows with their keys, labels and order, and stored values guarded
+// against zeros, denormals and non-finite numbers.
 #include "modulation/DataSrce.h"
 
 #include "tests/modulation/ModulationFixture.h"
@@ -57,20 +57,6 @@ TEST(DataSrce, RowsHoldTheirKeysLabelsAndNamedNumbersInOrder) {
         EXPECT_EQ(table.getsc(CoreAnsx(keys[i].c_str())), row);
     }
     for (int outside : {-1, 84, 1 << 30}) EXPECT_EQ(table.getis(outside), nullptr) << outside;
-}
-
-TEST(DataSrce, ClassifiesTextsAsSlotsOrConstants) {
-    struct Row { const char* text; int row; bool active; bool slotName; };
-    const Row rows[] = {{"", 0, false, true},      {"ON", 83, true, true},    {"PRM13", 70, true, true},
-                        {"LFO9", 0, false, false}, {"lfo1", 0, false, false}, // keys are case-sensitive
-                        {"NULL", 0, false, false}};
-    DataSrce table;
-    for (const Row& r : rows) {
-        SCOPED_TRACE(r.text);
-        EXPECT_EQ(table.getsc(CoreAnsx(r.text)), table.getis(r.row));
-        EXPECT_EQ(table.isact(CoreAnsx(r.text)), r.active);
-        EXPECT_EQ(table.isils(CoreAnsx(r.text)), r.slotName);
-    }
 }
 
 TEST(CoreSrce, StoresFiniteValuesAndGuardsZerosDenormalsAndNonFinite) {
