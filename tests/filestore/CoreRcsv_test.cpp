@@ -38,19 +38,6 @@ protected:
     }
 };
 
-TEST_F(CoreRcsvFiles, ReadsEveryValueTerminatedBySemicolon) {
-    struct Case { std::string text; std::vector<double> expected; };
-    const Case cases[] = {{"1;2;3", {1, 2}}, // the trailing 3 has no terminator
-                          {"1\n2;\r\n;", {12, 0}}, // a line feed is no separator
-                          {std::string("1\0;2\0\0;", 7), {1, 2}},
-                          {"  -0.5e1;+2.25;.5;7.;", {-5, 2.25, 0.5, 7}},
-                          {"abc;3x;--1;1e+;", {0, 3, 0, 1}},
-                          {"0.1234567890123456;1e-300;", {0.1234567890123456, 1e-300}},
-                          {"12345", {}}};
-    for (const Case& c : cases) EXPECT_EQ(readText(c.text), c.expected) << "text: " << c.text;
-    EXPECT_EQ(pool.getma(), 0);
-}
-
 TEST_F(CoreRcsvFiles, NonFiniteValuesReadAsZeroAndAreLoggedOnce) {
     const std::vector<double> values = readText("nan;-INFINITY;1e999;-1e999;1e-400;5;");
     EXPECT_EQ(values, (std::vector<double>{0, 0, 0, 0, 0, 5}));
@@ -78,26 +65,6 @@ TEST_F(CoreRcsvFiles, CountDescribesTheItemOnceAndEachOpenStartsAfresh) {
     EXPECT_EQ(values, (std::vector<double>{7, 8, 0}));
     EXPECT_FALSE(csv.open_("missing.csv"));
     EXPECT_EQ(csv.getdr() + csv.getdt(values.data(), false), 0);
-}
-
-TEST(CoreRcsv, WriterUsesSixteenFixedDigitsRoundedToNearestAndALineFeed) {
-    struct Row { double value; const char* text; };
-    const Row rows[] = {{0.25, "0.2500000000000000;\n"},
-                        {-0.0, "-0.0000000000000000;\n"},
-                        {1e-17, "0.0000000000000000;\n"},
-                        {1.0 / 3.0, "0.3333333333333333;\n"},
-                        {2.5e-16, "0.0000000000000003;\n"},
-                        {1e22, "10000000000000000000000.0000000000000000;\n"}};
-    std::vector<double> values;
-    std::string expected;
-    for (const Row& r : rows) {
-        values.push_back(r.value);
-        expected += r.text;
-    }
-    EXPECT_EQ(str(CoreRcsv::crtcn(values.data(), int32_t(values.size()))), expected);
-    EXPECT_EQ(str(CoreRcsv::crtcn(values.data(), 0)) + str(CoreRcsv::crtcn(nullptr, 3)), "");
-    const double huge[] = {-1.7976931348623157e308};
-    EXPECT_EQ(str(CoreRcsv::crtcn(huge, 1)).size(), 1 + 309 + 1 + 16 + 2u);
 }
 
 TEST_F(CoreRcsvFiles, ReadingAndWritingIgnoreADecimalCommaLocale) {

@@ -165,37 +165,25 @@ TEST(CoreWvfr, QueriesFollowTheOpenItem) {
     EXPECT_EQ(wav.store.getit("X.WAV"), -1);
 }
 
-// Conversion along a path, with the gain correction (1/2 for 2x) unless raw was asked when the
-// converter was made; the file's own rate and samples without a fitting row or with the converter
-// off; and a short request while converting down met from the reader's own buffers.
-TEST(CoreWvfr, ConvertsAlongAPathWithTheGainCorrectionAndNeverWritesPastTheFramesAsked) {
-    std::vector<int16_t> values(2 * 1500);
-    std::mt19937 generator(5);
-    for (int16_t& v : values) v = static_cast<int16_t>(generator() & 0x3FFF);
-    const std::string bytes = wavtest::simple(1, 2, 44100, 16, wavtest::bytesOf(values));
-    MemoryWav plain(bytes);
-    const Samples input = readAll(plain.reader);
-    std::vector<double> right = input.right;
+// Converting, the reader scales by the inverse of the ratio (1/2 for 2x), and converting down a short
+// request is met from its own buffers without writing past the frames asked.
+TEST(CoreWvfr, ConvertsWithTheGainCorrectionAndNeverWritesPastTheFramesAsked) {
+    std::vector<int16_t> values(1500);
+    for (int i = 0; i < 1500; ++i) values[i] = static_cast<int16_t>(i * 13 % 16384);
+    const std::string bytes = wavtest::simple(1, 1, 44100, 16, wavtest::bytesOf(values));
+    MemoryWav plain(bytes), wav(bytes);
+    std::vector<double> input = readAll(plain.reader).left;
     CorePool pool;
     DataRtcv table(&pool);
     CoreRtcv converter(&pool, &table);
     int32_t outN = 0;
     double outRate = 0;
-    const double* converted = converter.cnvrt(right.data(), 1500, outN, 44100, outRate, 14);
-    const std::vector<double> expected(converted, converted + outN);
-    for (bool raw : {false, true}) {
-        MemoryWav wav(bytes);
-        wav.reader.setfr(88200, raw);
-        wav.reader.setfr(88200, !raw);
-        const Samples s = readAll(wav.reader);
-        ASSERT_EQ(s.right.size(), 3000u);
-        for (int i = 0; i < 3000; ++i) ASSERT_EQ(s.right[i], expected[i] * (raw ? 1.0 : 0.5)) << i;
-    }
-    for (int32_t rate : {50000, 0}) {
-        MemoryWav wav(bytes);
-        wav.reader.setfr(rate, false);
-        EXPECT_EQ(readAll(wav.reader), input) << rate;
-    }
+    const double* converted = converter.cnvrt(input.data(), 1500, outN, 44100, outRate, 14);
+    wav.reader.setfr(88200, false);
+    const Samples s = readAll(wav.reader);
+    ASSERT_EQ(s.left.size(), 3000u);
+    for (int i = 0; i < 3000; ++i) ASSERT_EQ(s.left[i], converted[i] * 0.5) << i;
+
     MemoryWav down(wavtest::simple(1, 1, 88200, 16, wavtest::bytesOf(std::vector<int16_t>(4001, 1000))));
     down.reader.setfr(44100, false);
     down.reader.open_("X.WAV");
