@@ -6,10 +6,8 @@
 #include "WavBytes.h"
 #include "base/CoreButl.h"
 #include "filestore/CoreFsys.h"
-#include "filestore/CoreRtcv.h"
 #include "filestore/CoreWavs.h"
 #include "filestore/CoreWvfw.h"
-#include "filestore/DataRtcv.h"
 #include "tests/common/ByteMutator.h"
 #include "tests/common/SignalReference.h"
 
@@ -35,9 +33,10 @@ constexpr int32_t kPiece = 64 * 1024; // bytes the reader takes from a disk item
 
 // A reader over an in-memory item "X.WAV" holding the given bytes.
 struct MemoryWav {
-    explicit MemoryWav(const std::string& bytes) : store(&pool), reader(&pool, &store, false) {
+    explicit MemoryWav(const std::string& file) : bytes(file), store(&pool), reader(&pool, &store, false) {
         store.setit(store.crtit("X.WAV"), bytes.data(), static_cast<int32_t>(bytes.size()), "", true, false);
     }
+    std::string bytes;
     CorePool pool;
     CoreFsys store;
     CoreWvfr reader;
@@ -97,7 +96,7 @@ std::string pcmOf(const std::vector<int64_t>& codes, int bytes) {
     std::string data;
     for (int64_t code : codes)
         for (int i = 0; i < bytes; ++i)
-            data += static_cast<char>((static_cast<uint32_t>(bytes == 1 ? code + 128 : code) >> (8 * i)) & 0xFF);
+            data += static_cast<char>(static_cast<uint32_t>(bytes == 1 ? code + 128 : code) >> (8 * i));
     return data;
 }
 
@@ -113,7 +112,7 @@ TEST(CoreWvfr, IntegerCodesEqualTheSharedDecoderBitForBit) {
             for (int64_t code = -half; code < half; ++code) codes.push_back(code);
         else
             for (int64_t i = 0; i < (int64_t{1} << 20); ++i)
-                codes.push_back(bytes == 3 ? i * 16 + ((i * 7) & 15) - half : static_cast<int32_t>(generator()));
+                codes.push_back(bytes == 3 ? i * 16 + ((i * 7) & 15) - half : int32_t(generator()));
         codes.resize((codes.size() + 5) / 6 * 6, 0); // whole frames in every layout
         const std::string data = pcmOf(codes, bytes);
         for (int channels : {1, 2, 3}) {
@@ -131,15 +130,13 @@ TEST(CoreWvfr, ChunkLayoutsAndIdCasesAreRead) {
     const std::string fmt = fmtBody(1, 2, 44100, 16);
     const std::vector<std::vector<Chunk>> layouts = {
         {{"FMT ", fmt}, {"DATA", data}},
-        {{"fmt ", fmt}, {"LIST", "INFOabc"}, {"data", data}},        // odd, padded
-        {{"fmt ", fmt}, {"LIST", "INFOabc", false}, {"data", data}}, // odd, pad forgotten
-        {{"JUNK", "12345"}, {"fmt ", fmt}, {"fact", le32(2)}, {"data", data}},
-        {{"fmt ", fmtBody(1, 2, 44100, 16, 40)}, {"data", data}},
+        {{"JUNK", "12345"}, {"fmt ", fmt}, {"LIST", "INFOabc", false}, {"data", data}}, // odd, pad forgotten
+        {{"fmt ", fmtBody(1, 2, 44100, 16, 40)}, {"LIST", "INFOabc"}, {"data", data}},  // odd, padded
     };
+    const Samples expected{{100 / 32767.0, 300 / 32767.0}, {-200 / 32767.0, -400 / 32767.0}};
     for (size_t i = 0; i < layouts.size(); ++i) {
         MemoryWav wav(riff(layouts[i], i % 2 ? "riff" : "RIFF", i % 2 ? "wave" : "WAVE"));
-        EXPECT_EQ(readAll(wav.reader), (Samples{{100 / 32767.0, 300 / 32767.0}, {-200 / 32767.0, -400 / 32767.0}}))
-            << i;
+        EXPECT_EQ(readAll(wav.reader), expected);
     }
 }
 
@@ -149,40 +146,34 @@ TEST(CoreWvfr, QueriesFollowTheOpenItem) {
     MemoryWav wav(wavtest::simple(1, 2, 48000, 16, wavtest::bytesOf(values)));
     CoreWvfr& r = wav.reader;
     const auto queries = [&] {
-        return std::vector<int32_t>{r.getca(), r.getrr(), r.getrt(), r.getdr(true), r.getdr(false), r.getdw()};
+        return std::vector{r.getca(), r.getrr(), r.getrt(), r.getdr(true), r.getdr(false), r.getdw()};
     };
     double left[1000], right[1000];
     EXPECT_EQ(queries(), (std::vector<int32_t>{-1, -1, -1, -1, -1, -1})); // nothing open
     EXPECT_EQ(r.getdt(10, left, right) + r.getdt(10), 0);
     r.open_("x.wav");
     EXPECT_EQ(queries(), (std::vector<int32_t>{2, 48000, 48000, 1000, 1000, 1000}));
-    EXPECT_EQ(r.getdt(300), 300); // skipping
-    EXPECT_EQ(r.getdt(5, left, right), 5);
-    EXPECT_EQ(right[4], 609 * 7 / 32767.0);
+    EXPECT_TRUE(r.getdt(300) == 300 && r.getdt(5, left, right) == 5 && right[4] == 609 * 7 / 32767.0);
     EXPECT_EQ(r.imprt("X.WAV", left, right), 1000);
     EXPECT_EQ(r.getdw(), -1); // imprt closes
     r.clefs();
     EXPECT_EQ(wav.store.getit("X.WAV"), -1);
 }
 
-// Converting, the reader scales by the inverse of the ratio (1/2 for 2x), and converting down a short
-// request is met from its own buffers without writing past the frames asked.
+// Converting, the reader scales by the inverse of the ratio (1/2 for 2x) unless raw was asked when
+// its converter was made, and converting down a short request is met from its own buffers without
+// writing past the frames asked.
 TEST(CoreWvfr, ConvertsWithTheGainCorrectionAndNeverWritesPastTheFramesAsked) {
     std::vector<int16_t> values(1500);
     for (int i = 0; i < 1500; ++i) values[i] = static_cast<int16_t>(i * 13 % 16384);
-    const std::string bytes = wavtest::simple(1, 1, 44100, 16, wavtest::bytesOf(values));
-    MemoryWav plain(bytes), wav(bytes);
-    std::vector<double> input = readAll(plain.reader).left;
-    CorePool pool;
-    DataRtcv table(&pool);
-    CoreRtcv converter(&pool, &table);
-    int32_t outN = 0;
-    double outRate = 0;
-    const double* converted = converter.cnvrt(input.data(), 1500, outN, 44100, outRate, 14);
-    wav.reader.setfr(88200, false);
-    const Samples s = readAll(wav.reader);
+    MemoryWav raw(wavtest::simple(1, 1, 44100, 16, wavtest::bytesOf(values))), scaled(raw.bytes);
+    raw.reader.setfr(88200, true);
+    raw.reader.setfr(88200, false); // the first call decides
+    scaled.reader.setfr(88200, false);
+    const Samples r = readAll(raw.reader), s = readAll(scaled.reader);
     ASSERT_EQ(s.left.size(), 3000u);
-    for (int i = 0; i < 3000; ++i) ASSERT_EQ(s.left[i], converted[i] * 0.5) << i;
+    for (int i = 0; i < 3000; ++i) ASSERT_EQ(s.left[i], r.left[i] * 0.5) << i;
+    EXPECT_GT(largestMagnitude(r.left), 0.4);
 
     MemoryWav down(wavtest::simple(1, 1, 88200, 16, wavtest::bytesOf(std::vector<int16_t>(4001, 1000))));
     down.reader.setfr(44100, false);
@@ -195,7 +186,7 @@ TEST(CoreWvfr, ConvertsWithTheGainCorrectionAndNeverWritesPastTheFramesAsked) {
 TEST_F(CoreWvfrFiles, BadFilesThrowNamingTheItemAndLeaveItClosed) {
     const std::string data = wavtest::bytesOf(std::vector<int16_t>{1, 2, 3, 4});
     const std::string fmt = fmtBody(1, 2, 44100, 16);
-    const auto withFormat = [&](const std::string& format) { return riff({{"fmt ", format}, {"data", data}}); };
+    const auto withFormat = [&](const std::string& body) { return riff({{"fmt ", body}, {"data", data}}); };
     struct BadFile { const char* reason; std::string bytes; };
     const BadFile files[] = {
         {"eleven bytes", std::string("RIFF\0\0\0\0WAV", 11)},
@@ -207,7 +198,7 @@ TEST_F(CoreWvfrFiles, BadFilesThrowNamingTheItemAndLeaveItClosed) {
         {"bits 4", withFormat(fmtBody(1, 2, 44100, 4))},
         {"bits 40", riff({{"fmt ", fmtBody(1, 1, 44100, 40)}, {"data", data + data}})},
         {"float 24", riff({{"fmt ", fmtBody(3, 1, 44100, 24)}, {"data", data.substr(0, 6)}})},
-        {"frame of 65538 bytes", riff({{"fmt ", fmtBody(1, 32769, 44100, 16)}, {"data", std::string(65538, 'a')}})},
+        {"65538-byte frame", riff({{"fmt ", fmtBody(1, 32769, 8000, 16)}, {"data", std::string(65538, 1)}})},
         {"rate 2^31", withFormat(fmtBody(1, 2, 0x80000000u, 16))},
         {"chunk size 0xFFFFFFF8", riff({{"fmt ", fmt}, {"LIST", "", true, 0xFFFFFFF8}, {"data", data}})},
         {"data size 0", riff({{"fmt ", fmt}, {"data", ""}})},
@@ -220,7 +211,6 @@ TEST_F(CoreWvfrFiles, BadFilesThrowNamingTheItemAndLeaveItClosed) {
             wav.reader.open_("X.WAV");
             ADD_FAILURE() << "opened";
         } catch (const CoreAnsx& error) {
-            EXPECT_GT(str(error).size(), std::string("WAV X.WAV: ").size());
             EXPECT_NE(log().find(str(error)), std::string::npos) << str(error);
         }
         EXPECT_EQ(wav.reader.getca(), -1);
@@ -233,16 +223,17 @@ TEST_F(CoreWvfrFiles, BadFilesThrowNamingTheItemAndLeaveItClosed) {
 TEST_F(CoreWvfrFiles, WritersRoundTripThroughTheReader) {
     std::vector<double> left = randomSignal(700, 9), right = randomSignal(700, 10);
     CoreFsys disk(&pool, folder(), false);
+    const CoreAnsx file = at("RT.WAV");
     for (int kind = 0; kind < 8; ++kind) { // streamed or whole image, 64 or 32 bits, 1 or 2 channels
         const bool streamed = kind & 1, double64 = kind & 2;
         const int16_t channels = kind & 4 ? 2 : 1;
         SCOPED_TRACE(kind);
         if (streamed) {
-            ASSERT_TRUE(CoreWvfw::exprt(&pool, at("RT.WAV"), channels, 96000, 700, left.data(), right.data(), double64));
+            ASSERT_TRUE(CoreWvfw::exprt(&pool, file, channels, 96000, 700, &left[0], &right[0], double64));
         } else {
             CoreWavs image(&pool, channels, 44100, 700, double64);
             image.setdt(700, left.data(), right.data());
-            ASSERT_TRUE(image.write(at("RT.WAV")));
+            ASSERT_TRUE(image.write(file));
         }
         disk.init_();
         CoreWvfr reader(&pool, &disk, false);
@@ -262,8 +253,8 @@ TEST_F(CoreWvfrFiles, WritersRoundTripThroughTheReader) {
 // the expected samples bit for bit and the non-finite samples planted at piece edges are counted.
 TEST_F(CoreWvfrFiles, LongAndWideLooseFilesReadInPiecesEqualTheExpectedSamples) {
     struct Format { uint16_t tag, channels, bits; bool single; };
-    const Format formats[] = {{1, 2, 16, false}, {1, 5, 24, false}, {3, 1, 32, false}, {3, 2, 64, false},
-                              {3, 1, 64, false}, {3, 1, 64, true},  {1, 720, 24, false}, {3, 16384, 32, false}};
+    const Format formats[] = {{1, 2, 16, false}, {1, 5, 24, false}, {3, 1, 32, false},   {3, 2, 64, false},
+                              {3, 1, 64, false}, {3, 1, 64, true}, {1, 720, 24, false}, {3, 16384, 32, 0}};
     std::mt19937 generator(23);
     for (const Format& f : formats) {
         const int width = f.bits / 8, frame = width * f.channels;
@@ -272,9 +263,10 @@ TEST_F(CoreWvfrFiles, LongAndWideLooseFilesReadInPiecesEqualTheExpectedSamples) 
         for (char& c : data) c = static_cast<char>(generator() & 0xFF); // random floats, NaN among them
         if (f.tag == 3) // and exact non-finite values on the piece edges
             for (int32_t at : {kPiece, 2 * kPiece - width, static_cast<int32_t>(data.size()) - width})
-                std::memcpy(&data[at], width == 8 ? "\x00\x00\x00\x00\x00\x00\xF0\x7F" : "\x00\x00\x80\xFF", width);
+                std::memcpy(&data[at], width == 8 ? "\0\0\0\0\0\0\xF0\x7F" : "\0\0\x80\xFF", width);
         const std::string name = "LONG_" + std::to_string(f.tag) + "_" + std::to_string(f.channels) + ".wav";
-        writeBytes(root / name, wavtest::simple(f.tag, f.channels, 44100, f.bits, data, f.channels > 2 ? 40 : 16));
+        const int fmtSize = f.channels < 3 ? 16 : 40;
+        writeBytes(root / name, wavtest::simple(f.tag, f.channels, 8000, f.bits, data, fmtSize));
         const Samples expected = expectedFrames(data, f.channels, f.tag == 3, width, f.single);
         for (int mode = 0; mode < 3; ++mode) {
             SCOPED_TRACE(testing::Message() << name << (f.single ? " single" : "") << " mode " << mode);
@@ -293,14 +285,16 @@ TEST_F(CoreWvfrFiles, LongAndWideLooseFilesReadInPiecesEqualTheExpectedSamples) 
             const int32_t calls[] = {1, 4093, kPiece + 1, 7};
             int32_t got = skip;
             for (int call = 0; got < frames; ++call) {
-                const int32_t n = reader.getdt(calls[call % 4], parts.left.data() + got, parts.right.data() + got);
+                const int32_t n = reader.getdt(calls[call % 4], &parts.left[got], &parts.right[got]);
                 ASSERT_GT(n, 0);
                 got += n;
             }
             reader.close();
-            EXPECT_TRUE(std::equal(expected.left.begin() + skip, expected.left.end(), parts.left.begin() + skip));
-            EXPECT_TRUE(std::equal(expected.right.begin() + skip, expected.right.end(), parts.right.begin() + skip));
             EXPECT_EQ(parts.left[skip - 1], kCanary);
+            Samples want = expected; // from the skip on
+            for (Samples* s : {&parts, &want}) s->left.erase(s->left.begin(), s->left.begin() + skip);
+            for (Samples* s : {&parts, &want}) s->right.erase(s->right.begin(), s->right.begin() + skip);
+            EXPECT_TRUE(parts == want);
         }
     }
 }
@@ -311,7 +305,7 @@ TEST_F(CoreWvfrFiles, ALooseFileCutShortWhileReadingThrowsAndLeavesNoRawBytes) {
     for (uint16_t channels : {1, 2}) {
         const int32_t frames = 4 * kPiece / (8 * channels);
         const std::string bytes =
-            wavtest::simple(3, channels, 44100, 64, std::string(static_cast<size_t>(frames) * 8 * channels, '\xFF'));
+            wavtest::simple(3, channels, 44100, 64, std::string(size_t(frames) * 8 * channels, '\xFF'));
         for (bool reopen : {false, true}) {
             SCOPED_TRACE(testing::Message() << channels << " channels" << (reopen ? " reopened" : ""));
             writeBytes(root / "CUT.WAV", bytes);
@@ -327,7 +321,7 @@ TEST_F(CoreWvfrFiles, ALooseFileCutShortWhileReadingThrowsAndLeavesNoRawBytes) {
                 EXPECT_NE(str(error).find("CUT.WAV"), std::string::npos) << str(error);
             }
             EXPECT_EQ(reader.getca(), -1);
-            for (int32_t i = 0; i < frames; ++i) ASSERT_TRUE(std::isfinite(left[i]) && std::isfinite(right[i])) << i;
+            for (int32_t i = 0; i < frames; ++i) ASSERT_TRUE(std::isfinite(left[i] + right[i])) << i;
         }
     }
 }
@@ -349,7 +343,7 @@ TEST(CoreWvfr, MutantsThrowOrDeliverWithinTheirBounds) {
         ByteMutator mutator(seed++);
         ByteMutator::Hints hints; // every chunk's size field and the format fields
         hints.offsets = {4, 20 + 2, 20 + 4, 20 + 14};
-        for (size_t at = 12; at + 8 <= bytes.size(); at += 8 + wavtest::get32(bytes, at + 4) + (wavtest::get32(bytes, at + 4) & 1))
+        for (size_t at = 12; at + 8 <= bytes.size(); at += 8 + (wavtest::get32(bytes, at + 4) + 1) / 2 * 2)
             hints.offsets.push_back(at + 4);
         hints.textStart = 12;
         hints.tokens = {"fmt ", "data", "DATA", "LIST", "fact", "RIFF", "WAVE"};
@@ -361,8 +355,9 @@ TEST(CoreWvfr, MutantsThrowOrDeliverWithinTheirBounds) {
             const int32_t id = store.crtit("M.WAV");
             int opened = 0;
             for (int i = 0; i <= 1000; ++i) {
-                const std::string mutant = i == 0 ? bytes : mutator.mutate(bytes, hints); // first the valid file
-                store.setit(id, mutant.data(), static_cast<int32_t>(mutant.size()), CoreAnsx(""), true, false);
+                // The original first.
+                const std::string mutant = i == 0 ? bytes : mutator.mutate(bytes, hints);
+                store.setit(id, mutant.data(), static_cast<int32_t>(mutant.size()), "", true, false);
                 try {
                     reader.open_("M.WAV");
                 } catch (const CoreAnsx&) {
@@ -372,14 +367,14 @@ TEST(CoreWvfr, MutantsThrowOrDeliverWithinTheirBounds) {
                 }
                 ++opened;
                 const int32_t room = reader.getdw();
-                ASSERT_TRUE(room >= 0 && room <= 2 * static_cast<int32_t>(mutant.size()) + 1); // ratio below 2
+                ASSERT_TRUE(room >= 0 && room <= 2 * int32_t(mutant.size()) + 1); // the ratio is below 2
                 std::vector<double> left(room + 8, kCanary), right(room + 8, kCanary);
                 try {
                     const int32_t got = reader.getdt(room, left.data(), right.data());
                     EXPECT_TRUE(got >= 0 && got <= room) << got;
                 } catch (const CoreAnsx&) {
                 }
-                for (int k = room; k < room + 8; ++k) ASSERT_TRUE(left[k] == kCanary && right[k] == kCanary) << i;
+                for (int k = room; k < room + 8; ++k) ASSERT_TRUE(left[k] == kCanary && right[k] == kCanary);
                 reader.close();
             }
             EXPECT_GT(opened, 100); // the mutants are not all rejected at the door
