@@ -1,16 +1,14 @@
 // CoreEleq: finite spectra for degenerate signals, refused arguments leaving both spectra untouched,
 // and equalising at the signal's own scale (mix 0 and 1).
 #include "filestore/CoreEleq.h"
-
 #include "base/CorePool.h"
+
 #include "platform/IppLayer.h"
 #include "tests/common/SignalReference.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <random>
-#include <vector>
 
 namespace {
 

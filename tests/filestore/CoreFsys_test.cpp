@@ -3,7 +3,6 @@
 // writes, and the item containers (layout, appnd, loada, untrusted and mutated ones, documents).
 #include "base/CoreButl.h"
 #include "base/CoreXml_.h"
-#include "filestore/CoreFsys.h"
 #include "tests/common/ByteMutator.h"
 #include "tests/common/FileSizeLimit.h"
 #include "tests/filestore/FsysFixture.h"
@@ -300,7 +299,7 @@ TEST_F(FsysFiles, LoadaFiltersEntriesKeepsLoadedRecordsOnRequestAndReadsThroughA
 
 TEST_F(FsysFiles, UntrustedContainersAreRefusedOrTheirBadItemsSkipped) {
     const std::string blocks = "goodbad!", good = tocItem("GOOD", "0", "4");
-    auto table = [&](const std::string& bad) { return container(8, "goodbad!", "<TOC>" + good + bad + "</TOC>"); };
+    auto table = [&](std::string bad) { return container(8, "goodbad!", "<TOC>" + good + bad + "</TOC>"); };
     const Items justGood = {{"GOOD", "good"}};
     struct Row { const char* what; std::string bytes; bool result; Items loaded; };
     const Row rows[] = {

@@ -3,11 +3,6 @@
 #include "filestore/CoreHdco.h"
 
 #include "FsysFixture.h"
-#include "filestore/CoreFsys.h"
-
-#include <gtest/gtest.h>
-
-#include <string>
 
 namespace {
 

@@ -3,15 +3,11 @@
 #include "filestore/CoreHfsy.h"
 
 #include "FsysFixture.h"
-#include "filestore/CoreFsys.h"
 #include "platform/CorePict.h"
 #include "tests/common/ByteMutator.h"
 #include "tests/common/PngWriter.h"
 
-#include <gtest/gtest.h>
-
 #include <memory>
-#include <string>
 
 namespace {
 

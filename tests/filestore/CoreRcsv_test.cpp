@@ -4,17 +4,11 @@
 #include "filestore/CoreRcsv.h"
 
 #include "FsysFixture.h"
-#include "base/CoreButl.h"
-#include "filestore/CoreFsys.h"
 #include "tests/common/ByteMutator.h"
 #include "tests/common/DecimalCommaLocale.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cmath>
-#include <string>
-#include <vector>
 
 namespace {
 

@@ -1,8 +1,8 @@
 // CoreRtcv: every stage type equal to the direct form of its designed filter, allocation-free second
 // channels, and degenerate lengths and rows.
 #include "filestore/CoreRtcv.h"
-
 #include "base/CorePool.h"
+
 #include "filestore/DataRtcv.h"
 #include "tests/common/SignalReference.h"
 
@@ -10,9 +10,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
-#include <random>
-#include <vector>
 
 namespace {
 

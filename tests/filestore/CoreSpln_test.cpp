@@ -4,9 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <random>
-#include <vector>
 
 namespace {
 

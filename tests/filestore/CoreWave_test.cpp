@@ -1,12 +1,9 @@
 // CoreWave: copies and merges bounded by both buffers, leaving other channels alone, also within
 // one buffer.
 #include "filestore/CoreWave.h"
-
 #include "base/CorePool.h"
 
 #include <gtest/gtest.h>
-
-#include <vector>
 
 namespace {
 

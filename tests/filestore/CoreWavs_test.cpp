@@ -5,10 +5,6 @@
 #include "WavBytes.h"
 #include "tests/common/FileSizeLimit.h"
 
-#include <gtest/gtest.h>
-
-#include <vector>
-
 namespace {
 
 using namespace fsystest;

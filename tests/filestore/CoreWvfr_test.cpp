@@ -5,20 +5,13 @@
 
 #include "WavBytes.h"
 #include "base/CoreButl.h"
-#include "filestore/CoreFsys.h"
 #include "filestore/CoreWavs.h"
 #include "filestore/CoreWvfw.h"
 #include "tests/common/ByteMutator.h"
 #include "tests/common/SignalReference.h"
 
-#include <gtest/gtest.h>
-
-#include <cfloat>
 #include <cmath>
-#include <cstring>
-#include <limits>
 #include <random>
-#include <vector>
 
 namespace {
 

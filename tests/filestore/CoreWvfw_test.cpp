@@ -6,10 +6,6 @@
 #include "WavBytes.h"
 #include "tests/common/FileSizeLimit.h"
 
-#include <gtest/gtest.h>
-
-#include <vector>
-
 namespace {
 
 using namespace fsystest;

@@ -1,7 +1,6 @@
 // DataRtcv: every conversion path realises its pair of rates through its factors, neutral values
 // outside the table, and path choice only within one percent.
 #include "filestore/DataRtcv.h"
-
 #include "base/CorePool.h"
 
 #include <gtest/gtest.h>

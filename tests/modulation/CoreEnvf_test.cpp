@@ -3,8 +3,6 @@
 // diverge, rfrvl, and samples at the limits of the doubles.
 #include "modulation/CoreEnvf.h"
 
-#include "base/CorePool.h"
-
 #include <gtest/gtest.h>
 
 #include <cfloat>

@@ -4,8 +4,6 @@
 
 #include "tests/modulation/ModulationFixture.h"
 
-#include <gtest/gtest.h>
-
 namespace {
 
 using namespace modtest;

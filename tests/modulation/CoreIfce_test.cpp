@@ -2,9 +2,9 @@
 // wheel and drag steps, the alternate set, and the host writer beside the display reader on two
 // threads.
 #include "modulation/CoreIfce.h"
+#include "modulation/DataSrce.h"
 
 #include "base/CoreXutl.h"
-#include "modulation/DataSrce.h"
 
 #include <gtest/gtest.h>
 

@@ -10,9 +10,6 @@
 
 #include <cmath>
 #include <functional>
-#include <gtest/gtest.h>
-#include <string>
-#include <vector>
 
 namespace {
 

@@ -7,7 +7,6 @@
 #include "tests/modulation/ModulationFixture.h"
 
 #include <cmath>
-#include <gtest/gtest.h>
 
 namespace {
 

@@ -6,8 +6,6 @@
 #include "tests/modulation/ModulationFixture.h"
 
 #include <cmath>
-#include <gtest/gtest.h>
-#include <string>
 
 namespace {
 

@@ -8,13 +8,10 @@
 
 #include <atomic>
 #include <cmath>
-#include <cstdlib>
 #include <functional>
-#include <gtest/gtest.h>
 #include <limits>
 #include <map>
 #include <thread>
-#include <vector>
 
 namespace {
 

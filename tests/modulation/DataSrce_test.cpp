@@ -5,10 +5,7 @@
 #include "tests/modulation/ModulationFixture.h"
 
 #include <cmath>
-#include <gtest/gtest.h>
 #include <limits>
-#include <string>
-#include <vector>
 
 namespace {
 
