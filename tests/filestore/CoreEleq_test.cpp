@@ -43,7 +43,8 @@ TEST(CoreEleq, DegenerateSignalsGiveFiniteSpectra) {
         {"silent A", std::vector<double>(500, 0.0), randomSignal(500, 6), Call{}, true},
         {"silent B", randomSignal(500, 7), std::vector<double>(500, 0.0), Call{}, true},
         {"band fraction 0", randomSignal(300, 8), randomSignal(300, 9), Call{.bandFraction = 0.0}, true},
-        {"tapered", randomSignal(300, 8), randomSignal(300, 9), Call{.windowA = true, .taperReference = 0.1, .taperFrequency = 20000}, true},
+        {"windowed, tapered", randomSignal(300, 8), randomSignal(300, 9),
+         Call{.windowA = true, .taperReference = 0.1, .taperFrequency = 20000}, true},
         {"tiny A", std::vector<double>(64, 1e-300), randomSignal(64, 12), Call{}, true},
         // Half the sample rate is 1 Hz: the logarithmic scale is empty and no band holds a bin.
         {"no band holds bins", randomSignal(64, 13), randomSignal(64, 14), Call{.rate = 3}, false}};
@@ -61,7 +62,7 @@ TEST(CoreEleq, InvalidArgumentsLeaveBothSpectraUntouched) {
     CorePool pool;
     std::vector<double> x = randomSignal(256, 17), y = randomSignal(256, 18);
     const Ipp64fc sentinel{-123.0, 456.0};
-    struct Case { const char* what; int fftSize, lengthB; double* signalB; short degree; double bandFraction; };
+    struct Case { const char* what; int fftSize, lengthB; double* signalB; short degree; double fraction; };
     const Case cases[] = {{"fft size not a power of two", 96, 64, y.data(), 3, 0.005},
                           {"length B above fft size", 64, 65, y.data(), 3, 0.005},
                           {"no signal B", 128, 64, nullptr, 3, 0.005},
@@ -69,8 +70,8 @@ TEST(CoreEleq, InvalidArgumentsLeaveBothSpectraUntouched) {
                           {"band fraction NaN", 128, 64, y.data(), 3, NAN}};
     for (const Case& c : cases) {
         std::vector<Ipp64fc> a(256, sentinel), b(256, sentinel);
-        EXPECT_FALSE(CoreEleq::eqcal(&pool, a.data(), b.data(), c.fftSize, 64, x.data(), c.lengthB, c.signalB, kRate,
-                                     c.bandFraction, false, c.degree, 1.0, 0.0, 2, -1))
+        EXPECT_FALSE(CoreEleq::eqcal(&pool, a.data(), b.data(), c.fftSize, 64, x.data(), c.lengthB, c.signalB,
+                                     kRate, c.fraction, false, c.degree, 1.0, 0.0, 2, -1))
             << c.what;
         for (int i = 0; i < 256; ++i) ASSERT_TRUE(a[i].re == sentinel.re && b[i].im == sentinel.im) << c.what;
     }

@@ -18,7 +18,7 @@ pngtest::Image gradient(int width, int height, int colorType, int bitDepth, bool
     pngtest::Image image{width, height, colorType, bitDepth, interlaced, {}, {}, {}};
     const int channels = colorType == PNG_COLOR_TYPE_RGBA ? 4 : colorType == PNG_COLOR_TYPE_RGB ? 3 : 1;
     for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width * channels * bitDepth / 8; ++x) image.rows.push_back(uint8_t(x * 7 + y * 29));
+        for (int x = 0; x < width * channels * bitDepth / 8; ++x) image.rows.push_back(uint8_t(x * 7 + y));
     for (int i = 0; colorType == PNG_COLOR_TYPE_PALETTE && i < 256; ++i)
         image.palette.push_back(png_color{png_byte(i), png_byte(255 - i), png_byte(i * 5)});
     if (colorType == PNG_COLOR_TYPE_PALETTE) image.transparent = {0, 64, 128, 192};

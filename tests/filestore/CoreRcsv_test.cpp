@@ -111,7 +111,7 @@ TEST_F(CoreRcsvFiles, MutatedTextsGiveOneFiniteValuePerSemicolon) {
         // Chains of mutations, restarted now and then, reach texts far from the seed.
         text = (i % 8 == 0) ? mutator.mutate(seedText, hints) : mutator.mutate(text, hints);
         if (text.size() > 4096) text.resize(4096);
-        ASSERT_TRUE(store.setit(id, text.data(), static_cast<int32_t>(text.size()), CoreAnsx(""), true, false));
+        ASSERT_TRUE(store.setit(id, text.data(), static_cast<int32_t>(text.size()), "", true, false));
         CoreRcsv csv(&pool, &store);
         ASSERT_TRUE(csv.open_("M.CSV"));
         const int32_t n = csv.getdr();

@@ -77,7 +77,8 @@ double bestMatch(const std::vector<double>& x, int type, int L, int M, long outN
     const std::vector<double> h = referenceFilter(type, L, M, static_cast<int>(x.size()));
     const long c = static_cast<long>(h.size()) / 2 - 1, P = type == 1 ? M : L;
     double best = 1e300;
-    for (long d = c - P; d <= c + P; ++d) best = std::min(best, relativeRms(directForm(x, h, L, M, d, outN), y));
+    for (long d = c - P; d <= c + P; ++d)
+        best = std::min(best, relativeRms(directForm(x, h, L, M, d, outN), y));
     return best;
 }
 

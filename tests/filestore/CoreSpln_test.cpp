@@ -24,7 +24,8 @@ TEST(CoreSpln, OrderTwoOrFewerPointsThanTheOrderDrawThePolylineAndACountBelowTwo
         CoreSpln spline(r.order);
         std::vector<Point> out(r.y.size(), Point{-7, -7, -7});
         spline.splne(r.lastIndex, r.control.data(), r.count, out.data());
-        for (size_t i = 0; i < out.size(); ++i) EXPECT_NEAR(out[i].y, r.y[i], 1e-12) << r.order << " " << r.count << " " << i;
+        for (size_t i = 0; i < out.size(); ++i)
+            EXPECT_NEAR(out[i].y, r.y[i], 1e-12) << r.order << " " << r.count << " " << i;
     }
 }
 
@@ -57,7 +58,8 @@ TEST(CoreSpln, MapFillsGapsWithEqualStepsAndLetsTheNearestPointWinACell) {
     Point grid[7];
     CoreSpln::map__(2, line, 7, grid);
     const double expected[7] = {1.0, 3.0, 5.0, 7.0, 9.0, 9.0, 9.0}; // the tail holds the last value
-    for (int i = 0; i < 7; ++i) EXPECT_TRUE(grid[i].x == i && grid[i].y == expected[i] && grid[i].distance == 0.0) << i;
+    for (int i = 0; i < 7; ++i)
+        EXPECT_TRUE(grid[i].x == i && grid[i].y == expected[i] && grid[i].distance == 0.0) << i;
 
     // 1.3 and 0.8 both round to cell 1; 0.8 is nearer. A later point at equal distance replaces; a
     // point outside the grid is skipped; the leading empty cell is filled from 0 towards cell 1.

@@ -28,7 +28,8 @@ TEST(CoreWave, CopyAndMergeAreLimitedByBothBuffersAndLeaveOtherChannelsAlone) {
     // Target 6 x 2 channels holding 1 + 100 c + i; the source holds 1000 + 100 c + i.
     const Row rows[] = {
         {6, 2, 4, 10, 3, true, {1, 2, 3, 4, 1008, 1010}, {101, 102, 103, 104, 1208, 1210}}, // the target ends
-        {4, 2, 0, 10, 2, false, {1002, 1003, 3, 4, 5, 6}, {1102, 1103, 103, 104, 105, 106}}, // the source ends
+        // The source ends:
+        {4, 2, 0, 10, 2, false, {1002, 1003, 3, 4, 5, 6}, {1102, 1103, 103, 104, 105, 106}},
         {6, 1, 0, 6, 0, false, {1000, 1001, 1002, 1003, 1004, 1005}, {101, 102, 103, 104, 105, 106}},
         {6, 2, -1, 4, 0, true, {1, 2, 3, 4, 5, 6}, {101, 102, 103, 104, 105, 106}}, // negatives do nothing
         {4, 2, 0, 4, 4, false, {1, 2, 3, 4, 5, 6}, {101, 102, 103, 104, 105, 106}}, // nothing left

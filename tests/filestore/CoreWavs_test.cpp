@@ -47,7 +47,7 @@ TEST(CoreWavs, StoresFramesUntilTheBlockIsFullWithFurtherChannelsSilent) {
 TEST(CoreWavs, RefusesChannelCountsAndSizesTheFormatCannotHold) {
     struct Row { int16_t channels; int32_t frames; bool double64, refused; };
     const Row rows[] = {{0, 10, false, true},   {257, 10, false, true}, {129, 10, true, true},
-                        {128, 10, true, false}, {2, 270000000, true, true}}; // past 4 GiB: refused before allocating
+                        {128, 10, true, false}, {2, 270000000, true, true}}; // past 4 GiB: refused at once
     CorePool pool;
     for (const Row& r : rows) {
         bool refused = false;

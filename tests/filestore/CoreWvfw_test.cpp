@@ -37,10 +37,12 @@ TEST_F(FsysFiles, OneCallWritersAndWideFramesGiveWholeFramesAndFiles) {
     EXPECT_EQ(readBytes(root / "one.wav"),
               wavtest::simple(3, 1, 44100, 32, wavtest::bytesOf(std::vector<float>{0.25f, -0.5f, 0.125f})));
     ASSERT_TRUE(CoreWvfw::exprt(&pool, at("two.wav"), 2, 48000, 3, samples, right, true));
-    EXPECT_EQ(readBytes(root / "two.wav").substr(44), wavtest::bytesOf(std::vector<double>{0.25, 1, -0.5, 2, 0.125, 3}));
+    EXPECT_EQ(readBytes(root / "two.wav").substr(44),
+              wavtest::bytesOf(std::vector{0.25, 1.0, -0.5, 2.0, 0.125, 3.0}));
 
     std::vector<float> left(200), second(200), expected;
-    for (int i = 0; i < 200; ++i) expected.insert(expected.end(), {left[i] = i * 0.5f, second[i] = -i * 0.25f, 0});
+    for (int i = 0; i < 200; ++i)
+        expected.insert(expected.end(), {left[i] = i * 0.5f, second[i] = -i * 2.0f, 0});
     {
         CoreWvfw writer(&pool, at("three.wav"), 3, 44100, false); // 12-byte frames: 85 per piece
         writer.setdt(200, left.data(), second.data());

@@ -27,7 +27,7 @@ TEST(DataRtcv, EveryPathRealisesItsRatesThroughItsFactors) {
             double ratio = 1.0;
             int stages = 0;
             for (int16_t k = 0; k < 6 && table.getfc(row, k) > 0; ++k, ++stages)
-                ratio = (k % 2 == 0) == table.getfi(row) ? ratio * table.getfc(row, k) : ratio / table.getfc(row, k);
+                ratio *= (k % 2 == 0) == table.getfi(row) ? table.getfc(row, k) : 1.0 / table.getfc(row, k);
             EXPECT_EQ(table.getst(row), stages);
             EXPECT_NEAR(table.getcf(row), ratio, 1e-12 * ratio);
             EXPECT_NEAR(ratio, to / from, 0.0025 * to / from); // 352800 stands for 352000 in some rows

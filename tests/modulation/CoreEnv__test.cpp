@@ -70,7 +70,8 @@ TEST(CoreEnv_, ResetApplyAndPendingValues) {
     rig.envelope.setas("BUS3");
     EXPECT_EQ(rig.envelope.gettm()[3], 0);
     rig.envelope.rfrvl();
-    EXPECT_TRUE(rig.envelope.getlv()[3] == 0.75 && rig.envelope.gettm()[3] == 30 && rig.envelope.getcv()[3] == 3);
+    EXPECT_TRUE(rig.envelope.getlv()[3] == 0.75 && rig.envelope.gettm()[3] == 30);
+    EXPECT_EQ(rig.envelope.getcv()[3], 3);
     EXPECT_EQ(rig.envelope.getpr(0)->getsc(), CoreAnsx("BUS3"));
 }
 

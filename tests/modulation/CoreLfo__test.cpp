@@ -45,7 +45,7 @@ TEST_F(LfoFixture, AdvancesByTheRateQuantisesToTheTempoAndReportsTheRate) {
     };
     sources.getis(3)->setvl(0.0);
     for (const Row& r : rows) {
-        SCOPED_TRACE(testing::Message() << r.shape << " " << r.minimum << " Hz for " << r.dt << " at " << r.bpm);
+        SCOPED_TRACE(testing::Message() << r.shape << " " << r.minimum << " Hz " << r.dt << " s " << r.bpm);
         lfo.setvl(r.minimum, r.maximum, r.factor, "LFO3", r.shape, r.phase, "OFF");
         if (r.dt > 0.5) lfo.updte(0.5, r.bpm); // in two steps
         lfo.updte(r.dt > 0.5 ? r.dt - 0.5 : r.dt, r.bpm);
@@ -63,8 +63,9 @@ TEST_F(LfoFixture, RateLimitsPushEachOtherAndEverySetterRestartsThePhase) {
     EXPECT_EQ(lfo.getrt()->getsl(), 2.0);
 
     const std::vector<std::function<void()>> setters = {
-        [&] { lfo.setrt("OFF"); }, [&] { lfo.setps("OFF"); }, [&] { lfo.setsh("Rise S"); }, [&] { lfo.setph(0.0); },
-        [&] { lfo.setqt(0.0); },   [&] { lfo.setmx(1.0); },   [&] { lfo.setmn(1.0); }};
+        [&] { lfo.setrt("OFF"); }, [&] { lfo.setps("OFF"); }, [&] { lfo.setsh("Rise S"); },
+        [&] { lfo.setph(0.0); },   [&] { lfo.setqt(0.0); },   [&] { lfo.setmx(1.0); },
+        [&] { lfo.setmn(1.0); }};
     for (size_t i = 0; i < setters.size(); i++) {
         fixedRate(1.0, "Rise S");
         lfo.updte(0.5, 120.0);
