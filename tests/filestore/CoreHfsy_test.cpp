@@ -9,8 +9,6 @@
 
 #include <memory>
 
-namespace {
-
 using namespace fsystest;
 
 // A picture whose bytes run as a gradient; palette pictures get 256 colours and some transparency.
@@ -87,4 +85,3 @@ TEST_F(CoreHfsyFiles, MutatedPngsGiveNullOrAConsistentPicture) {
     EXPECT_EQ(pool.getma(), 0);
 }
 
-} // namespace

@@ -10,8 +10,6 @@
 #include <algorithm>
 #include <cmath>
 
-namespace {
-
 using namespace fsystest;
 
 class CoreRcsvFiles : public FsysFiles {
@@ -33,8 +31,8 @@ protected:
 };
 
 TEST_F(CoreRcsvFiles, NonFiniteValuesReadAsZeroAndAreLoggedOnce) {
-    const std::vector<double> values = readText("nan;-INFINITY;1e999;-1e999;1e-400;5;");
-    EXPECT_EQ(values, (std::vector<double>{0, 0, 0, 0, 0, 5}));
+    const std::vector<double> values = readText("nan;-INFINITY;1e999;-1e999;1e-400;5;1\n2;");
+    EXPECT_EQ(values, (std::vector<double>{0, 0, 0, 0, 0, 5, 12})); // a line feed is no separator
     for (double v : values) EXPECT_FALSE(std::signbit(v));
     const std::string text = log();
     const size_t first = text.find("not finite");
@@ -124,4 +122,3 @@ TEST_F(CoreRcsvFiles, MutatedTextsGiveOneFiniteValuePerSemicolon) {
     EXPECT_EQ(pool.getma(), 0);
 }
 
-} // namespace

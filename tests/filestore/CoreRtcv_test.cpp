@@ -11,8 +11,6 @@
 #include <algorithm>
 #include <cmath>
 
-namespace {
-
 constexpr double kPi = 3.14159265358979323846;
 
 // The prototype filter of a stage written out from its design: sinc
@@ -146,4 +144,3 @@ TEST(CoreRtcv, DegenerateLengthsGiveNoOutputOrAShortCorrectOne) {
     EXPECT_EQ(converter.apply(-1, x.data()), nullptr);
 }
 
-} // namespace

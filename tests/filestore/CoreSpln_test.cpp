@@ -1,12 +1,10 @@
-// CoreSpln: polylines for short or low-order curves, points equal to the full basis sum, mapping
-// onto a grid and drawing lines.
+// CoreSpln: polylines for short or low-order curves, points equal to the full basis sum, and lines
+// drawn over half-open ranges.
 #include "filestore/CoreSpln.h"
 
 #include <gtest/gtest.h>
 
 #include <random>
-
-namespace {
 
 using Point = CoreSpln::POINT;
 
@@ -53,22 +51,6 @@ TEST(CoreSpln, PointEqualsTheSumOverEveryBasisFunction) {
     }
 }
 
-TEST(CoreSpln, MapFillsGapsWithEqualStepsAndLetsTheNearestPointWinACell) {
-    const Point line[2] = {{0.0, 1.0, 0.0}, {4.0, 9.0, 0.0}};
-    Point grid[7];
-    CoreSpln::map__(2, line, 7, grid);
-    const double expected[7] = {1.0, 3.0, 5.0, 7.0, 9.0, 9.0, 9.0}; // the tail holds the last value
-    for (int i = 0; i < 7; ++i)
-        EXPECT_TRUE(grid[i].x == i && grid[i].y == expected[i] && grid[i].distance == 0.0) << i;
-
-    // 1.3 and 0.8 both round to cell 1; 0.8 is nearer. A later point at equal distance replaces; a
-    // point outside the grid is skipped; the leading empty cell is filled from 0 towards cell 1.
-    const Point points[5] = {{1.3, 5.0, 0}, {0.8, 7.0, 0}, {2.2, 1.0, 0}, {1.8, 3.0, 0}, {-3.0, 100.0, 0}};
-    CoreSpln::map__(5, points, 3, grid);
-    EXPECT_EQ(grid[0].y + grid[1].y + grid[2].y, 3.5 + 7.0 + 3.0);
-    EXPECT_NEAR(grid[1].distance, 0.2, 1e-12);
-}
-
 TEST(CoreSpln, DrawLineFillsHalfOpenRangeAndIgnoresReversedEnds) {
     double grid[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
     CoreSpln::drwln({1.2, 2.0, 0}, {4.6, 8.0, 0}, grid); // cells 1 .. 4 on the way to 5
@@ -80,5 +62,3 @@ TEST(CoreSpln, DrawLineFillsHalfOpenRangeAndIgnoresReversedEnds) {
     EXPECT_EQ(grid[5], -1.0);
     EXPECT_EQ(grid[2], 3.5);
 }
-
-} // namespace

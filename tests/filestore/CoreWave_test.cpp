@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-namespace {
-
 // Fills channel c with base + 100 c + i.
 void fill(CoreWave& wave, double base) {
     for (int16_t c = 0; c < wave.getch(); ++c)
@@ -56,4 +54,3 @@ TEST(CoreWave, CopyAndMergeAreLimitedByBothBuffersAndLeaveOtherChannelsAlone) {
     EXPECT_EQ(channel(self, 0), (std::vector<double>{3, 5, 7, 9, 11, 6}));
 }
 
-} // namespace

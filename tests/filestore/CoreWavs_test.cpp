@@ -5,8 +5,6 @@
 #include "WavBytes.h"
 #include "tests/common/FileSizeLimit.h"
 
-namespace {
-
 using namespace fsystest;
 using wavtest::le16;
 using wavtest::le32;
@@ -79,4 +77,3 @@ TEST_F(FsysFiles, ImageWriteReplacesTheFileWholeOrNotAtAll) {
     EXPECT_EQ(readBytes(root / "big.wav"), "previous");
 }
 
-} // namespace

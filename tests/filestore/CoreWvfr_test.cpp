@@ -13,8 +13,6 @@
 #include <cmath>
 #include <random>
 
-namespace {
-
 using namespace fsystest;
 using wavtest::Chunk;
 using wavtest::fmtBody;
@@ -116,7 +114,7 @@ TEST(CoreWvfr, IntegerCodesEqualTheSharedDecoderBitForBit) {
     }
 }
 
-class CoreWvfrFiles : public FsysFiles {};
+using CoreWvfrFiles = FsysFiles;
 
 TEST(CoreWvfr, ChunkLayoutsAndIdCasesAreRead) {
     const std::string data = wavtest::bytesOf(std::vector<int16_t>{100, -200, 300, -400});
@@ -376,4 +374,3 @@ TEST(CoreWvfr, MutantsThrowOrDeliverWithinTheirBounds) {
     EXPECT_EQ(pool.getma(), 0);
 }
 
-} // namespace

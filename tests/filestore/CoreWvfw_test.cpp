@@ -6,8 +6,6 @@
 #include "WavBytes.h"
 #include "tests/common/FileSizeLimit.h"
 
-namespace {
-
 using namespace fsystest;
 using wavtest::get32;
 
@@ -75,4 +73,3 @@ TEST_F(FsysFiles, FailuresAreRecordedAndStopTheWriting) {
     EXPECT_LE(get32(bytes, 40), bytes.size() - 44);
 }
 
-} // namespace

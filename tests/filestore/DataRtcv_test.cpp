@@ -8,8 +8,6 @@
 #include <cmath>
 #include <set>
 
-namespace {
-
 TEST(DataRtcv, EveryPathRealisesItsRatesThroughItsFactors) {
     CorePool pool;
     DataRtcv table(&pool);
@@ -51,4 +49,3 @@ TEST(DataRtcv, ChoosesOnlyAPathWhoseRatesLieWithinOnePercent) {
     for (const Row& r : rows) EXPECT_EQ(table.getpt(r.from, r.to), r.row) << r.from << " -> " << r.to;
 }
 
-} // namespace

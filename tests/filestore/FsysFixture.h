@@ -23,16 +23,13 @@ inline std::string str(const CoreAnsx& s) {
 }
 
 inline std::string le32(uint32_t value) {
-    std::string bytes(4, '\0');
-    for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
-    return bytes;
+    return {char(value), char(value >> 8), char(value >> 16), char(value >> 24)};
 }
 
 // The 40-byte title field as the writer fills it.
 inline std::string title() {
-    std::string field = std::string("Vorlan2 ") + CoreLog_::sCversion_;
-    field.resize(40, '\0');
-    return field;
+    const std::string field = std::string("Vorlan2 ") + CoreLog_::sCversion_;
+    return field + std::string(40 - field.size(), '\0');
 }
 
 inline std::string tocItem(const std::string& entry, const std::string& address, const std::string& dim) {

@@ -15,9 +15,8 @@ inline std::string le16(uint16_t v) {
 }
 
 inline uint32_t get32(const std::string& s, size_t at) {
-    uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(s[at + i]);
-    return v;
+    return uint32_t(uint8_t(s[at])) | uint32_t(uint8_t(s[at + 1])) << 8 | uint32_t(uint8_t(s[at + 2])) << 16 |
+           uint32_t(uint8_t(s[at + 3])) << 24;
 }
 
 // A "fmt " body of 16 bytes, 18 (cbSize 0) or 40 (WAVE_FORMAT_EXTENSIBLE with
@@ -36,8 +35,7 @@ inline std::string fmtBody(uint16_t tag, uint16_t channels, uint32_t rate, uint1
 }
 
 struct Chunk {
-    std::string id;
-    std::string body;
+    std::string id, body;
     bool pad = true;       // odd bodies get their pad byte
     int64_t declared = -1; // size field; -1: the body's size
 };
@@ -60,9 +58,7 @@ inline std::string simple(uint16_t tag, uint16_t channels, uint32_t rate, uint16
 
 template <typename T>
 inline std::string bytesOf(const std::vector<T>& values) {
-    std::string s(values.size() * sizeof(T), '\0');
-    std::memcpy(s.data(), values.data(), s.size());
-    return s;
+    return std::string(reinterpret_cast<const char*>(values.data()), values.size() * sizeof(T));
 }
 
 } // namespace wavtest

@@ -7,8 +7,6 @@
 #include <algorithm>
 #include <cmath>
 
-namespace {
-
 // A dynamics unit on DNM1 with threshold, input and ratio on BUS1, BUS2, BUS3.
 struct DynamicsRig {
     DataSrce table;
@@ -77,4 +75,3 @@ TEST(CoreDynm, ProgramFormMapsTypeAndCurveAndPendingValuesWaitForRfrvl) {
     EXPECT_EQ(rig.unit.getbs(0) + rig.unit.getbs(1), CoreAnsx("LFO1"));
 }
 
-} // namespace

@@ -7,8 +7,6 @@
 #include <cmath>
 #include <vector>
 
-namespace {
-
 // An envelope on ENV1 gated by BUS1 (activation) and BUS2 (deactivation), level and time controls on
 // constants: attack 0 -> 1, decay -> 0.5, slope -> 0.25 and release, each over 4 samples.
 const double levels[] = {0.0, 1.0, 0.5, 0.25};
@@ -96,4 +94,3 @@ TEST(CoreEnv_, RunsEveryStageAndReleasesAfterASustainBeyondTwoToTheThirtyOneSamp
     EXPECT_EQ(rig.output->getvl(), -1.0);
 }
 
-} // namespace

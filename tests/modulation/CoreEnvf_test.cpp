@@ -8,8 +8,6 @@
 #include <cfloat>
 #include <cmath>
 
-namespace {
-
 constexpr double rate = 48000.0;
 
 // Every argument of the full setvl, with the plain setting as default (designated initialisers).
@@ -191,4 +189,3 @@ TEST(CoreEnvf, SamplesAtTheLimitsOfTheDoublesKeepReadingsFinite) {
     }
 }
 
-} // namespace

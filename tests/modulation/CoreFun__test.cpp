@@ -4,8 +4,6 @@
 
 #include "tests/modulation/ModulationFixture.h"
 
-namespace {
-
 using namespace modtest;
 
 TEST(CoreFun_, InputsFollowTheirSlotsEveryStepAndOnlyItsSlotIsWritten) {
@@ -37,4 +35,3 @@ TEST(CoreFun_, InputsFollowTheirSlotsEveryStepAndOnlyItsSlotIsWritten) {
     }
 }
 
-} // namespace

@@ -13,8 +13,6 @@
 #include <cmath>
 #include <thread>
 
-namespace {
-
 // The day clock the tests drive, in days since the epoch.
 std::atomic<double> testDays{20000.0};
 double testClock() {
@@ -39,8 +37,6 @@ protected:
     CoreBlnk blink; // lit during the first second of every two from now
     CoreIfce mix{"MIX1", -1.0, 1.0, "Mix 1", "", mixSlot, 0.0, true, &blink};
 };
-
-} // namespace
 
 TEST_F(CoreIfceTest, PositionsMapOntoTheRangeFeedTheSlotAndLightTheLedAgainstTheReference) {
     struct Row { double position, value; int16_t led; };

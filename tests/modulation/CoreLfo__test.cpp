@@ -11,8 +11,6 @@
 #include <cmath>
 #include <functional>
 
-namespace {
-
 using namespace modtest;
 
 struct LfoFixture : ::testing::Test {
@@ -40,8 +38,6 @@ TEST_F(LfoFixture, AdvancesByTheRateQuantisesToTheTempoAndReportsTheRate) {
         {3.3, 3.3, -2.0, "Rise S", 0.0, 0.1, 120.0, 0.66, 3.3},           // a negative factor is none
         {3.3, 3.3, 1.0, "Rise S", 0.0, 0.1, 0.0, 0.66, 3.3},              // so is a stopped tempo
         {3.3, 3.3, 1.0, "Rise S", 0.0, 0.1, std::nan(""), 0.66, 3.3},     // or an unknown one
-        {2.0, 6.0, 0.0, "Rise S", 0.0, 0.05, 120.0, 0.4, 4.0},            // "LFO3" at 0: the middle, 4 Hz
-        {0.0, 0.0, 0.0, "Wobble", 45.0, 0.1, 120.0, std::sqrt(0.5), 0.0}, // unknown shapes are "Sine"
     };
     sources.getis(3)->setvl(0.0);
     for (const Row& r : rows) {
@@ -109,4 +105,3 @@ TEST(ModulatorSteps, AllocateNothing) {
     EXPECT_TRUE(std::isfinite(sum));
 }
 
-} // namespace

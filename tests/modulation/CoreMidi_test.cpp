@@ -9,8 +9,6 @@
 #include <thread>
 #include <vector>
 
-namespace {
-
 struct SlotState { bool learn; int status, controller, channelPlusOne, value; };
 
 SlotState slotOf(const CoreMidi& midi, int16_t slot) {
@@ -18,8 +16,6 @@ SlotState slotOf(const CoreMidi& midi, int16_t slot) {
     midi.getms(slot, s.learn, s.status, s.controller, s.channelPlusOne, s.value);
     return s;
 }
-
-} // namespace
 
 TEST(CoreMidi, MessagesSetEverySlotBoundToTheirControllerWithTheValueByteClamped) {
     CoreMidi midi;

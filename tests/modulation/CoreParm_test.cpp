@@ -8,8 +8,6 @@
 
 #include <cmath>
 
-namespace {
-
 using namespace modtest;
 
 TEST(CoreParm, MapsItsSourceOrConstantOntoTheScale) {
@@ -53,4 +51,3 @@ TEST(CoreParm, ConstantsIgnoreADecimalCommaLocale) {
     EXPECT_EQ(text(parm.getsa()), "0.5000000000");
 }
 
-} // namespace

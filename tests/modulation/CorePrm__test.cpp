@@ -4,8 +4,6 @@
 
 #include "tests/modulation/ModulationFixture.h"
 
-namespace {
-
 using namespace modtest;
 
 struct PrmFixture : ::testing::Test {
@@ -55,4 +53,3 @@ TEST_F(PrmFixture, DefinitionDrivesTheSlotTheValueAndTheBar) {
     EXPECT_TRUE(updateWrites());
 }
 
-} // namespace

@@ -7,8 +7,6 @@
 
 #include <cmath>
 
-namespace {
-
 using namespace modtest;
 
 struct RawFixture : ::testing::Test {
@@ -74,4 +72,3 @@ TEST_F(RawFixture, ActiveOnlyWithBothArraysAndHoldsItsStartValueWithout) {
     }
 }
 
-} // namespace

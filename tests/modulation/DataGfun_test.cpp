@@ -1,19 +1,15 @@
 // DataGfun: every row's key, label and values at two points (hand-computed from the formulas), the
 // lookup fallbacks, folding and non-finite inputs, finite bipolar results for any input, and random
-// draws that agree per seed across threads and follow the uniform distribution.
+// steps that agree per seed across threads and follow the uniform distribution.
 #include "modulation/DataGfun.h"
 
-#include "base/CoreButl.h"
 #include "tests/modulation/ModulationFixture.h"
 
 #include <atomic>
 #include <cmath>
-#include <functional>
 #include <limits>
 #include <map>
 #include <thread>
-
-namespace {
 
 using namespace modtest;
 
@@ -135,62 +131,38 @@ TEST(DataGfun, EveryRowGivesAFiniteBipolarValueForAnyInput) {
     }
 }
 
-// The two users of random numbers, each drawing one value from the generator of its object.
-struct Drawer {
-    const char* name;
-    double mean, variance; // of the uniform distribution each should draw from
-    std::function<double(RandomGenerator&)> draw;
-};
-
-std::vector<Drawer> drawers(const DataGfun& table) {
-    const CoreGfun* steps = table.getgf(0, CoreAnsx("3 Rand"));
-    const double noiseSpan = 6.0 * 10923.0 / 32767.0; // whtns scales [0, 1) onto about -1 .. +1
-    return {{"random step", 0.0, 1.0 / 3.0,
-             [steps](RandomGenerator& generator) { // a new step on every call
-                 CoreGfun::FUNEXTENSION state{0.5, 0.0, generator};
-                 const double value = steps->xtfun(-0.5, 0.0, &state);
-                 generator = state.oRandom;
-                 return value;
-             }},
-            {"white noise", 3.0 / 32767.0, noiseSpan * noiseSpan / 12.0, [](RandomGenerator& generator) {
-                 double value = 0.0;
-                 CoreButl::whtns(&value, 1, 1.0, generator);
-                 return value;
-             }}};
-}
-
-// Objects seeded alike draw alike whatever another thread draws meanwhile, and their draws have the
-// mean and variance of the uniform distribution (to about 7 standard errors).
-TEST(RandomDraws, ObjectsWithOneSeedAgreeWhateverAnotherThreadDrawsAndFollowTheUniformDistribution) {
+// Random steps drawn from objects seeded alike agree whatever another thread draws meanwhile (each
+// object owns its generator), and have the mean and variance of the uniform distribution (to about 7
+// standard errors).
+TEST(DataGfun, RandomStepsAgreePerSeedWhateverAnotherThreadDrawsAndFollowTheUniformDistribution) {
     DataGfun table;
-    for (const Drawer& d : drawers(table)) {
-        SCOPED_TRACE(d.name);
-        std::atomic<bool> stop(false);
-        std::thread other([&] {
-            RandomGenerator own(99);
-            while (!stop.load()) {
-                d.draw(own);
-                (void)std::rand();
-            }
-        });
-        const int n = 200000;
-        RandomGenerator first(42), second(42), third(43);
-        bool alike = true;
-        double sum = 0.0, squares = 0.0;
-        for (int i = 0; i < n; ++i) {
-            const double x = d.draw(first);
-            alike = alike && x == d.draw(second);
-            sum += x;
-            squares += x * x;
-        }
-        stop.store(true);
-        other.join();
-        EXPECT_TRUE(alike);
-        EXPECT_NE(d.draw(third), d.draw(first));
-        const double mean = sum / n, variance = squares / n - mean * mean;
-        EXPECT_NEAR(mean, d.mean, 0.01);
-        EXPECT_NEAR(variance, d.variance, 0.01 * d.variance);
+    const CoreGfun* steps = table.getgf(0, "3 Rand");
+    const auto draw = [steps](RandomGenerator& generator) { // a new step on every call
+        CoreGfun::FUNEXTENSION state{0.5, 0.0, generator};
+        const double value = steps->xtfun(-0.5, 0.0, &state);
+        generator = state.oRandom;
+        return value;
+    };
+    std::atomic<bool> stop(false);
+    std::thread other([&] {
+        RandomGenerator own(99);
+        while (!stop.load()) draw(own), (void)std::rand();
+    });
+    const int n = 200000;
+    RandomGenerator first(42), second(42), third(43);
+    bool alike = true;
+    double sum = 0.0, squares = 0.0;
+    for (int i = 0; i < n; ++i) {
+        const double x = draw(first);
+        alike = alike && x == draw(second);
+        sum += x;
+        squares += x * x;
     }
+    stop.store(true);
+    other.join();
+    EXPECT_TRUE(alike);
+    EXPECT_NE(draw(third), draw(first));
+    EXPECT_NEAR(sum / n, 0.0, 0.01);
+    EXPECT_NEAR(squares / n - (sum / n) * (sum / n), 1.0 / 3.0, 0.01 / 3.0);
 }
 
-} // namespace

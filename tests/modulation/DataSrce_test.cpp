@@ -7,27 +7,25 @@
 #include <cmath>
 #include <limits>
 
-namespace {
-
 using namespace modtest;
 
 TEST(DataSrce, RowsHoldTheirKeysLabelsAndNamedNumbersInOrder) {
     // Each range starts at its named row and numbers its keys from `first`; count 0 is a single key.
     struct Range { int row; const char* key; int first; int count; };
     const Range ranges[] = {
-        {DataSrce::iCrowoff, "OFF", 0, 0},         {DataSrce::iCrowlfo1, "LFO", 1, 4},
-        {DataSrce::iCrowfun1, "FUN", 1, 8},        {DataSrce::iCrowenv1, "ENV", 1, 4},
-        {DataSrce::iCrowamc1, "AMC", 1, 2},        {DataSrce::iCrowmix1, "MIX", 1, 8},
-        {DataSrce::iCrowlsto, "LSTO", 0, 0},       {DataSrce::iCrowgainin, "GAININ", 0, 0},
+        {DataSrce::iCrowoff, "OFF", 0, 0}, {DataSrce::iCrowlfo1, "LFO", 1, 4},
+        {DataSrce::iCrowfun1, "FUN", 1, 8}, {DataSrce::iCrowenv1, "ENV", 1, 4},
+        {DataSrce::iCrowamc1, "AMC", 1, 2}, {DataSrce::iCrowmix1, "MIX", 1, 8},
+        {DataSrce::iCrowlsto, "LSTO", 0, 0}, {DataSrce::iCrowgainin, "GAININ", 0, 0},
         {DataSrce::iCrowgainout, "GAINOUT", 0, 0}, {DataSrce::iCrowevf1, "EVF", 1, 4},
-        {DataSrce::iCrowdnm1, "DNM", 1, 2},        {DataSrce::iCrowprm1, "PRM", 1, 12},
-        {DataSrce::iCrowinl, "IN_L", 0, 0},        {DataSrce::iCrowinr, "IN_R", 0, 0},
-        {DataSrce::iCrowoutl, "OUTL", 0, 0},       {DataSrce::iCrowoutr, "OUTR", 0, 0},
-        {DataSrce::iCrowbus1, "BUS", 1, 8},        {DataSrce::iCrowratelfo1, "RATELFO", 1, 4},
-        {DataSrce::iCrowinp, "IN_P", 0, 0},        {DataSrce::iCrowoutp, "OUTP", 0, 0},
-        {DataSrce::iCrowrawfun1, "RAWFUN", 1, 4},  {DataSrce::iCrowprm13, "PRM", 13, 4},
-        {DataSrce::iCroweat1, "EAT", 1, 4},        {DataSrce::iCrowert1, "ERT", 1, 4},
-        {DataSrce::iCrowevf5, "EVF5", 0, 0},       {DataSrce::iCrowon, "ON", 0, 0},
+        {DataSrce::iCrowdnm1, "DNM", 1, 2}, {DataSrce::iCrowprm1, "PRM", 1, 12},
+        {DataSrce::iCrowinl, "IN_L", 0, 0}, {DataSrce::iCrowinr, "IN_R", 0, 0},
+        {DataSrce::iCrowoutl, "OUTL", 0, 0}, {DataSrce::iCrowoutr, "OUTR", 0, 0},
+        {DataSrce::iCrowbus1, "BUS", 1, 8}, {DataSrce::iCrowratelfo1, "RATELFO", 1, 4},
+        {DataSrce::iCrowinp, "IN_P", 0, 0}, {DataSrce::iCrowoutp, "OUTP", 0, 0},
+        {DataSrce::iCrowrawfun1, "RAWFUN", 1, 4}, {DataSrce::iCrowprm13, "PRM", 13, 4},
+        {DataSrce::iCroweat1, "EAT", 1, 4}, {DataSrce::iCrowert1, "ERT", 1, 4},
+        {DataSrce::iCrowevf5, "EVF5", 0, 0}, {DataSrce::iCrowon, "ON", 0, 0},
     };
     std::vector<std::string> keys;
     for (const Range& r : ranges) {
@@ -72,4 +70,3 @@ TEST(CoreSrce, StoresFiniteValuesAndGuardsZerosDenormalsAndNonFinite) {
     EXPECT_EQ(text(slot.getlb()), "K"); // a label "0" falls back to the key
 }
 
-} // namespace
