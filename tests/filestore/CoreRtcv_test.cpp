@@ -100,11 +100,7 @@ TEST(CoreRtcv, EveryStageTypeEqualsTheDirectForm) {
 TEST(CoreRtcv, SecondChannelOfTheSameLengthAllocatesNothing) {
     CorePool pool;
     int allocations = 0;
-    auto plain = pool.allocator;
-    pool.allocator = [&](size_t bytes) {
-        ++allocations;
-        return plain(bytes);
-    };
+    pool.allocator = [&allocations, plain = pool.allocator](size_t n) { return ++allocations, plain(n); };
     DataRtcv table(&pool);
     CoreRtcv converter(&pool, &table);
     std::vector<double> left = randomSignal(5000, 2), right = randomSignal(5000, 3);

@@ -145,8 +145,7 @@ TEST(CoreWvfr, QueriesFollowTheOpenItem) {
     r.open_("x.wav");
     EXPECT_EQ(queries(), (std::vector<int32_t>{2, 48000, 48000, 1000, 1000, 1000}));
     EXPECT_TRUE(r.getdt(300) == 300 && r.getdt(5, left, right) == 5 && right[4] == 609 * 7 / 32767.0);
-    EXPECT_EQ(r.imprt("X.WAV", left, right), 1000);
-    EXPECT_EQ(r.getdw(), -1); // imprt closes
+    EXPECT_TRUE(r.imprt("X.WAV", left, right) == 1000 && r.getdw() == -1); // imprt closes
     r.clefs();
     EXPECT_EQ(wav.store.getit("X.WAV"), -1);
 }
@@ -229,7 +228,7 @@ TEST_F(CoreWvfrFiles, WritersRoundTripThroughTheReader) {
         disk.init_();
         CoreWvfr reader(&pool, &disk, false);
         reader.open_("RT.WAV");
-        EXPECT_EQ(reader.getrr(), streamed ? 96000 : 44100);
+        EXPECT_TRUE(reader.getrr() == (streamed ? 96000 : 44100) && reader.getdb() == double64);
         Samples expected;
         for (int i = 0; i < 700; ++i) {
             expected.left.push_back(double64 ? left[i] : double(float(left[i])));
@@ -244,7 +243,7 @@ TEST_F(CoreWvfrFiles, WritersRoundTripThroughTheReader) {
 // the expected samples bit for bit and the non-finite samples planted at piece edges are counted.
 TEST_F(CoreWvfrFiles, LongAndWideLooseFilesReadInPiecesEqualTheExpectedSamples) {
     struct Format { uint16_t tag, channels, bits; bool single; };
-    const Format formats[] = {{1, 2, 16, false}, {1, 5, 24, false}, {3, 1, 32, false},   {3, 2, 64, false},
+    const Format formats[] = {{1, 2, 16, false}, {1, 5, 24, false},  {3, 1, 32, false},    {3, 2, 64, true},
                               {3, 1, 64, false}, {3, 1, 64, true}, {1, 720, 24, false}, {3, 16384, 32, 0}};
     std::mt19937 generator(23);
     for (const Format& f : formats) {

@@ -64,7 +64,7 @@ TEST(CoreEnvf, AnUnknownModeIsOffAndTimesAreCorrectedAndReadingsBounded) {
     EXPECT_EQ(rig.follower.getex(), 9);
     apply(rig.follower, {.mode = -3});
     EXPECT_EQ(rig.block(0.9, 100), 0.0);
-    EXPECT_EQ(rig.level->getvl(), -1.0);
+    EXPECT_TRUE(rig.level->getvl() == -1.0 && rig.follower.getbl() == -1.0);
     EXPECT_EQ(rig.follower.getdb(), -192.64);
     apply(rig.follower, {.minAttack = 0, .maxAttack = 0, .minRelease = 40, .maxRelease = 20});
     EXPECT_EQ(rig.follower.getat()->getsl(), 1.0);  // below one sample: one sample
@@ -160,9 +160,11 @@ TEST(CoreEnvf, RfrvlReappliesEverySettingAndOffSwitchesPartsOff) {
 TEST(CoreEnvf, SamplesAtTheLimitsOfTheDoublesKeepReadingsFinite) {
     struct Row { int16_t mode; bool highPass; double huge, heard; };
     const Row rows[] = {{4, false, -1.4e154, -std::sqrt(DBL_MAX)}, // squared, with a factor
-                        {6, false, DBL_MAX, DBL_MAX},               // plain, with a factor
                         {8, false, DBL_MAX, std::sqrt(DBL_MAX)},    // true RMS
-                        {0, true, DBL_MAX, 0.0}};                   // 0: as if never fed
+                        {2, false, DBL_MAX, DBL_MAX},               // peak
+                        {3, false, DBL_MAX, DBL_MAX}, {6, false, DBL_MAX, DBL_MAX}, // factors above 1
+                        {7, false, DBL_MAX, DBL_MAX},
+                        {0, true, DBL_MAX, 0.0}}; // 0: as if never fed
     for (const Row& r : rows) {
         SCOPED_TRACE(testing::Message() << "mode " << r.mode << " sample " << r.huge);
         CorePool pool;

@@ -27,6 +27,8 @@ struct PrmFixture : ::testing::Test {
 TEST_F(PrmFixture, DefinitionDrivesTheSlotTheValueAndTheBar) {
     prm.setvl(true, "0.5", "LFO1", "a+b", "Depth", "Pre", "%", "pu", "ou", 0.0, 100.0, 10.0, 90.0);
     EXPECT_EQ(text(prm.getpl() + prm.getun() + prm.getpu() + prm.getou()), "Pre%puou");
+    const double bounds[] = {0.0, 100.0, 10.0, 90.0, 0.0};
+    for (short id = 0; id < 5; id++) EXPECT_EQ(prm.getbd(id), bounds[id]) << id;
     sources.getis(DataSrce::iCrowlfo1)->setvl(0.25);
     prm.updte();
     EXPECT_DOUBLE_EQ(slot->getvl(), 0.75);
