@@ -1,106 +1,53 @@
-// Tests of CoreFsys: records and the lookup rule, in-memory contents, the stream operations over
-// memory and disk items, the disk tests, writing items back and the item containers (layout, appnd,
-// loada, untrusted and mutated containers, single-document helpers).
+// CoreFsys: records and the lookup rule, blocks copied and freed, whole files loaded and bad files or
+// documents refused, stream operations over memory and disk items, names found whatever their case,
+// whole-file writes, and the item containers (layout, appnd, loada, untrusted and mutated ones).
 #include "base/CoreButl.h"
-#include "base/CoreNode.h"
 #include "base/CoreXml_.h"
-#include "filestore/CoreFsys.h"
 #include "tests/common/ByteMutator.h"
 #include "tests/common/FileSizeLimit.h"
 #include "tests/filestore/FsysFixture.h"
 
 #include <cstring>
 #include <memory>
-#include <string>
-#include <vector>
 
 using namespace fsystest;
-
-namespace {
-
 using Items = std::map<std::string, std::string>;
 
 // A container of the items, written to file.
-void writeContainer(CorePool& pool, const CoreAnsx& file, const Items& items) {
+static void writeContainer(CorePool& pool, const CoreAnsx& file, const Items& items) {
     CoreFsys writer(&pool);
     for (const auto& [name, bytes] : items) put(writer, name, bytes);
     ASSERT_TRUE(writer.savea(file));
 }
 
-const Items dataItems = {{"DATA.WAV", "data"}, {"SUB/X.WAV", "x"}};
-
-} // namespace
-
-// ---- records and lookup ---------------------------------------------------------------------------------
-
-TEST_F(FsysFiles, CrtitFormsKeysAndHandsOutRisingIdsThatAreNeverReused) {
+TEST_F(FsysFiles, RecordsGetRisingIdsAndTheLookupRuleFindsContainerItemsBehindAnotherFolder) {
     CoreFsys store(&pool);
-    EXPECT_EQ(store.crtit("a.wav"), 0);
-    EXPECT_EQ(store.crtit(" A.WAV "), 0);
+    EXPECT_EQ(store.crtit(" a.wav "), 0);
+    EXPECT_EQ(store.crtit("A.WAV"), 0);
     EXPECT_EQ(store.crtit("b.wav"), 1);
     store.delct(1);
     EXPECT_EQ(store.crtit("b.wav"), 2); // a deleted id is not handed out again
-    EXPECT_EQ(store.crtit("a.wav", true), 3);
-    EXPECT_EQ(store.crtit("a.wav", false, true), 4);
     EXPECT_EQ(store.crtit("   "), -1);
-    EXPECT_EQ(store.crtit(""), -1);
-    EXPECT_EQ(store.getkn(), 4);
-    int32_t id = -2;
-    EXPECT_EQ(str(store.llvel(0, id)), "A.WAV");
-    EXPECT_EQ(id, 0);
-    EXPECT_EQ(store.getit("a.wav"), 0); // the first record of that key in list order
-}
-
-TEST_F(FsysFiles, LookupFindsExactKeysAndContainerItemsBehindAnotherFolderOnly) {
-    CoreFsys store(&pool);
-    for (const char* name : {"BIGKICK.WAV", "KICK.WAV", "11.WAV", "A/B.WAV"}) store.crtit(name);
-    writeContainer(pool, at("data.q7p"), dataItems);
+    for (const char* name : {"KICK.WAV", "A/B.WAV"}) store.crtit(name);
+    writeContainer(pool, at("data.q7p"), {{"DATA.WAV", "data"}, {"SUB/X.WAV", "x"}});
     ASSERT_TRUE(store.loada(at("data.q7p"), "0", false, nullptr));
-    struct Row { const char* query; const char* found; };
-    const Row rows[] = {{"KICK.WAV", "KICK.WAV"},
-                        {"1.WAV", nullptr},
-                        {"A\\B.WAV", "A/B.WAV"},   // '\' counts as '/'
-                        {"SUB/KICK.WAV", nullptr}, // a loose file matches only exactly
-                        {"X/DATA.WAV", "DATA.WAV"},
-                        {"x.wav", "SUB/X.WAV"},
-                        {"PROG/SUB/X.WAV", "SUB/X.WAV"},
-                        {"A.WAV", nullptr},
-                        {"DATA", nullptr},
-                        {"UB/X.WAV", nullptr}, // a separator must precede
-                        {"", nullptr}};
+    struct Row { const char *query, *found; };
+    const Row rows[] = {{"1.WAV", nullptr}, {"UB/X.WAV", nullptr}, // a separator must precede
+                        {"A\\B.WAV", "A/B.WAV"}, {"SUB/KICK.WAV", nullptr},   // loose files match exactly
+                        {"X/DATA.WAV", "DATA.WAV"}, {"x.wav", "SUB/X.WAV"}}; // container items by the end
     for (const Row& r : rows) {
-        const int32_t id = store.getit(r.query);
+        const int32_t found = store.getit(r.query);
         int index = 0;
-        EXPECT_EQ(id < 0 ? "(none)" : str(store.gtiit(id, index)->name), r.found ? r.found : "(none)")
-            << r.query;
+        EXPECT_EQ(found < 0 ? "-" : str(store.gtiit(found, index)->name), r.found ? r.found : "-") << r.query;
     }
-    EXPECT_EQ(store.crtit("a\\b.wav"), store.getit("A/B.WAV"));
     EXPECT_EQ(itemBytes(store, store.crtit("x.wav")), "x"); // crtit finds by the same rule
-}
-
-TEST_F(FsysFiles, AccessorsGiveFailureValuesOutsideTheList) {
-    CoreFsys store(&pool);
-    store.crtit("ONE");
-    store.crtit("TWO");
-    put(store, "THREE", "3");
-    int index = 7;
+    std::vector<CoreAnsx> names(store.getkn());
+    store.getks(names.data());
+    EXPECT_EQ(str(names[0] + names[1]), "A.WAVB.WAV");
+    int index = 7; // accessors outside the list give failure values
     int32_t id = 5;
-    void* data = &index;
-    EXPECT_EQ(store.gtiit(99, index), nullptr);
-    EXPECT_EQ(index, -1);
-    EXPECT_EQ(str(store.llvel(-1, id) + store.llvel(3, id)), "");
-    EXPECT_EQ(id, -1);
-    EXPECT_TRUE(!store.isvld(0) && store.isvld(2) && !store.isvld(-1));
-    EXPECT_EQ(store.getco(0, &data) + store.getco(42, &data), 0);
-    EXPECT_EQ(data, &index);
-    store.getks(nullptr);
-    store.delct(42);
-    store.delct(1);
-    CoreAnsx names[2];
-    store.getks(names);
-    EXPECT_EQ(str(names[0] + names[1]), "ONETHREE");
-    EXPECT_EQ(store.gtiit(2, index), store.gtsit("THREE"));
-    EXPECT_EQ(index, 1);
+    EXPECT_TRUE(store.gtiit(99, index) == nullptr && index == -1);
+    EXPECT_TRUE(str(store.llvel(9, id)).empty() && id == -1);
 }
 
 TEST_F(FsysFiles, SetitCopiesBeforeItFreesAndEveryBlockGoesWithTheStore) {
@@ -113,84 +60,51 @@ TEST_F(FsysFiles, SetitCopiesBeforeItFreesAndEveryBlockGoesWithTheStore) {
         EXPECT_TRUE(store.setit(id, static_cast<char*>(own) + 1, 4, CoreAnsx("x"), true, true));
         EXPECT_EQ(itemBytes(store, id), "bcde");
         EXPECT_EQ(str(store.gtsit("SELF.BIN")->container), "C.Q7P"); // keepMeta
-        EXPECT_FALSE(store.setit(id, "zz", -1, CoreAnsx("y"), true, false));
-        EXPECT_FALSE(store.setit(77, "zz", 2, CoreAnsx("y"), true, false));
-        EXPECT_EQ(itemBytes(store, id), "bcde");
-        EXPECT_TRUE(store.setit(id, nullptr, 0, CoreAnsx("0"), true, false));
-        EXPECT_TRUE(store.isvld(id));
-
-        // loada over records already in memory frees their old blocks.
-        writeContainer(pool, at("data.q7p"), dataItems);
+        EXPECT_FALSE(store.setit(id, "z", -1, "y", true, false) || store.setit(77, "z", 1, "y", true, false));
+        writeContainer(pool, at("data.q7p"), {{"SELF.BIN", "data"}}); // loada frees the blocks it replaces
         EXPECT_TRUE(store.loada(at("data.q7p"), "0", false, nullptr));
-        EXPECT_TRUE(store.loada(at("data.q7p"), "0", false, nullptr));
-        store.crtit("LOOSE.BIN");
     }
     EXPECT_EQ(pool.getma(), 0);
 }
 
-TEST_F(FsysFiles, LoadcReadsWholeFilesAndLeavesRecordsAloneOnFailure) {
-    fs::create_directories(root / "vectors");
+TEST_F(FsysFiles, WholeFilesAreLoadedOrRefusedAndBadDocumentsReported) {
+    fs::create_directories(root / "vectors/FOLDER.WAV");
     writeBytes(root / "vectors/Kick.wav", "kick!");
-    fs::create_directories(root / "FOLDER.WAV");
     CoreFsys store(&pool, folder(), false);
-    EXPECT_FALSE(store.loadc(5, false));
     const int32_t kick = store.crtit("VECTORS/KICK.WAV");
     ASSERT_TRUE(store.loadc(kick, false));
-    writeBytes(root / "vectors/Kick.wav", "other");
     EXPECT_FALSE(store.loadc(kick, true)); // already loaded
-    EXPECT_EQ(itemBytes(store, kick), "kick!");
-    ASSERT_TRUE(store.loadc(kick, false));
-    EXPECT_EQ(itemBytes(store, kick), "other");
-    for (const char* name : {"MISSING.WAV", "FOLDER.WAV"}) {
-        const int32_t id = store.crtit(name);
-        EXPECT_FALSE(store.loadc(id, false) || store.isvld(id)) << name;
-    }
+    for (const char* name : {"VECTORS/MISSING.WAV", "VECTORS/FOLDER.WAV"})
+        EXPECT_FALSE(store.loadc(store.crtit(name), false)) << name;
     // A sparse file of 2^31 bytes cannot be an item: refused, the old data stays.
     std::error_code sparse;
     fs::resize_file(root / "vectors/Kick.wav", uint64_t{1} << 31, sparse);
     if (!sparse) {
         EXPECT_FALSE(store.loadc(kick, false));
-        EXPECT_EQ(itemBytes(store, kick), "other");
+        EXPECT_EQ(itemBytes(store, kick), "kick!");
         EXPECT_FALSE(store.wopen(store.crtit("VECTORS/KICK.WAV", true), "rb"));
     }
-}
+    // Data dropped by extension comes back from its container; loose data does not.
+    writeContainer(pool, at("bank.q7v"), {{"ONE.WAV", "one"}, {"DOC.XML", "<A> 1 </A>"}});
+    CoreFsys bank(&pool);
+    ASSERT_TRUE(bank.loada(at("BANK.Q7V"), "0", false, nullptr));
+    put(bank, "LOOSE.WAV", "l");
+    bank.uload(" .wav ");
+    EXPECT_EQ(contents(bank), (Items{{"DOC.XML", "<A> 1 </A>"}}));
+    bank.rload(".WAV");
+    EXPECT_EQ(contents(bank), (Items{{"DOC.XML", "<A> 1 </A>"}, {"ONE.WAV", "one"}}));
+    EXPECT_EQ(str(bank.ct2as(bank.getit("DOC.XML")) + bank.ct2as(-3)), "<A> 1 </A>");
 
-TEST_F(FsysFiles, UloadDropsDataByExtensionAndRloadBringsBackWhatCameFromContainers) {
-    writeContainer(pool, at("bank.q7v"), {{"ONE.WAV", "one"}, {"two.Wav", "two"}, {"DOC.XML", "<A> 1 </A>"}});
-    CoreFsys store(&pool);
-    ASSERT_TRUE(store.loada(at("BANK.Q7V"), "0", false, nullptr));
-    put(store, "LOOSE.WAV", "l");
-    store.setit(store.crtit("NULLED.WAV"), "n", 1, CoreAnsx("NULL"), false, false);
-    store.uload(" .wav ");
-    EXPECT_EQ(contents(store), (std::map<std::string, std::string>{{"DOC.XML", "<A> 1 </A>"}}));
-    EXPECT_EQ(store.getkn(), 5);
-    store.rload(".WAV");
-    EXPECT_EQ(contents(store), (std::map<std::string, std::string>{
-                                   {"DOC.XML", "<A> 1 </A>"}, {"ONE.WAV", "one"}, {"TWO.WAV", "two"}}));
-}
-
-TEST_F(FsysFiles, Ct2asSkipsZeroBytesAndGetffReportsBadDocuments) {
-    CoreFsys store(&pool, folder(), false);
-    put(store, "Z.BIN", std::string("ab\0c", 4));
-    EXPECT_EQ(str(store.ct2as(store.getit("Z.BIN"))), "abc");
-    EXPECT_EQ(str(store.ct2as(store.crtit("NOT.BIN")) + store.ct2as(-3)), "");
-
-    CoreXml_ doc;
-    doc.getfc("<OLD> 1 </OLD>");
-    EXPECT_EQ(store.getff(&doc, "MISSING.XML", false), nullptr);
-    EXPECT_EQ(doc.getrt(), nullptr);
+    // A document that is not well-formed leaves the target empty and is logged.
     writeBytes(root / "Bad.xml", "<A> 1 </A></B></C>");
+    writeBytes(root / "good.XML", "<A> 1 </A>");
+    CoreXml_ doc;
     doc.getfc("<OLD> 1 </OLD>");
     EXPECT_EQ(store.getff(&doc, "bad.xml", false), nullptr);
     EXPECT_EQ(doc.getrt(), nullptr);
     EXPECT_NE(log().find("bad.xml"), std::string::npos) << log();
-    writeBytes(root / "good.XML", "<A> 1 </A>");
-    CoreNode* good = store.getff(&doc, "GOOD.XML", false);
-    ASSERT_NE(good, nullptr);
-    EXPECT_EQ(good->getcd("A")->getcd()->gettx().Trim(), CoreAnsx("1"));
+    EXPECT_NE(store.getff(&doc, "GOOD.XML", false), nullptr);
 }
-
-// ---- stream operations: one suite over a memory item, a disk item and a disk item reopened per call ---
 
 enum class ItemKind { Memory, Disk, Reopen };
 
@@ -208,74 +122,38 @@ protected:
     std::unique_ptr<CoreFsys> store;
 };
 
-TEST_P(FsysStream, WreadCountsWholeElementsAndCopiesWhatLiesInsideLikeFread) {
-    struct Row { const char* bytes; int32_t size, count, read; const char* buffer; int32_t position; };
-    const Row rows[] = {
-        {"abcd", 2, 4, 2, "abcd..", 4},   {"12345", 2, 3, 2, "12345..", 5}, // a partial element is copied
-        {"abcdefgh", 3, 1, 1, "abc.", 3}, {"abcdefgh", 0, 4, 0, "..", 0},
-        {"abcdefgh", 4, 0, 0, "..", 0},   {"abcdefgh", -1, 2, 0, "..", 0}};
-    for (const Row& r : rows) {
-        const int32_t id = open(r.bytes);
-        char buffer[16];
-        std::memset(buffer, '.', sizeof buffer);
-        EXPECT_EQ(store->wread(id, buffer, r.size, r.count), r.read) << r.bytes << " " << r.size;
-        EXPECT_EQ(std::string(buffer, std::strlen(r.buffer)), r.buffer) << r.bytes << " " << r.size;
-        EXPECT_EQ(store->wtell(id), r.position) << r.bytes << " " << r.size;
-    }
-    const int32_t id = open("12345");
-    char byte = 0;
-    EXPECT_EQ(store->wread(id, nullptr, 1, 2), 0);
-    EXPECT_EQ(store->wseek(id, 0, 2), 0);
-    EXPECT_EQ(store->wread(id, &byte, 1, 1), 0); // at the end
-}
-
-TEST_P(FsysStream, WseekStaysWithinTheItemAndWeofTurnsTrueAtTheSize) {
-    const int32_t id = open(std::string(100, 'x') + "y");
-    struct Row { int32_t offset; int whence, result; int32_t position; };
-    const Row rows[] = {{0, 2, 0, 101},   {-1, 2, 0, 100},  {10, 0, 0, 10}, {5, 1, 0, 15},
-                        {-16, 1, -1, 15}, {102, 0, -1, 15}, {1, 2, -1, 15}, {-1, 0, -1, 15},
-                        {0, 3, -1, 15},   {101, 0, 0, 101}, {0, 0, 0, 0}};
-    for (const Row& r : rows) {
+// One suite over a memory item, a disk item and a disk item reopened per call: fread's counting,
+// seeks within the item, the end of the item at its size, failure values for missing ids, and
+// wclse keeping the record.
+TEST_P(FsysStream, ReadsSeeksAndEndsLikeAFileWithinTheItem) {
+    int32_t id = open("12345");
+    char buffer[8] = "......";
+    EXPECT_EQ(store->wread(id, buffer, 2, 3), 2);
+    EXPECT_EQ(store->wread(id, buffer, 0, 4) + store->wread(id, buffer, -1, 2), 0);
+    EXPECT_EQ(std::string(buffer), "12345."); // the partial element is copied
+    id = open(std::string(100, 'x') + "y");
+    struct Seek { int32_t offset; int whence, result; int32_t position; };
+    const Seek seeks[] = {{-1, 2, 0, 100}, {10, 0, 0, 10}, {5, 1, 0, 15}, {-16, 1, -1, 15},
+                          {102, 0, -1, 15}, {1, 2, -1, 15}, {0, 3, -1, 15}};
+    for (const Seek& r : seeks) {
         EXPECT_EQ(store->wseek(id, r.offset, r.whence), r.result) << r.offset << " from " << r.whence;
         EXPECT_EQ(store->wtell(id), r.position) << r.offset << " from " << r.whence;
     }
-    const int32_t small = open("abc");
+    id = open("abc");
     std::string seen;
     char byte = 0;
-    for (int guard = 0; !store->weof_(small) && guard < 100; ++guard)
-        if (store->wread(small, &byte, 1, 1) == 1) seen += byte;
+    for (int guard = 0; !store->weof_(id) && guard < 100; ++guard)
+        if (store->wread(id, &byte, 1, 1) == 1) seen += byte;
     EXPECT_EQ(seen, "abc");
-    EXPECT_NE(store->weof_(small), 0);
-    EXPECT_TRUE(GetParam() != ItemKind::Memory || store->weof_(small) == -1); // memory items say -1
-    EXPECT_EQ(store->wseek(small, 1, 0), 0);
-    EXPECT_EQ(store->weof_(small), 0);
-    EXPECT_EQ(store->wread(small, &byte, 1, 1), 1);
-    EXPECT_EQ(byte, 'b');
-}
-
-TEST_P(FsysStream, MissingIdsGiveFailureValuesAndWclseKeepsTheRecord) {
-    const int32_t id = open("abc");
-    char byte = 0;
-    EXPECT_FALSE(store->wopen(99, "rb"));
-    EXPECT_EQ(store->wread(99, &byte, 1, 1), 0);
-    EXPECT_EQ(store->wseek(99, 0, 0) + store->wtell(99) + store->weof_(99), -3);
-    store->wclse(99);
+    EXPECT_EQ(store->wread(id, &byte, 1, 1) + store->wread(99, &byte, 1, 1), 0);
+    EXPECT_EQ(store->wseek(99, 0, 0) + store->wtell(99) + store->weof_(99) - store->wopen(99, "rb"), -3);
     store->wclse(id);
-    EXPECT_EQ(store->getkn(), 1);
     EXPECT_EQ(store->isvld(id), GetParam() == ItemKind::Memory);
-    EXPECT_TRUE(store->wopen(id, "rb"));
-    EXPECT_EQ(store->wread(id, &byte, 1, 1), 1);
-    EXPECT_EQ(byte, 'a');
+    EXPECT_TRUE(store->wopen(id, "rb") && store->wread(id, &byte, 1, 1) == 1 && byte == 'a');
 }
 
-const char* const itemKindNames[] = {"Memory", "Disk", "Reopen"};
 INSTANTIATE_TEST_SUITE_P(AllItemKinds, FsysStream,
-                         ::testing::Values(ItemKind::Memory, ItemKind::Disk, ItemKind::Reopen),
-                         [](const ::testing::TestParamInfo<ItemKind>& info) {
-                             return itemKindNames[static_cast<int>(info.param)];
-                         });
-
-// ---- disk tests and writing back --------------------------------------------------------------------------
+                         ::testing::Values(ItemKind::Memory, ItemKind::Disk, ItemKind::Reopen));
 
 TEST_F(FsysFiles, DiskAccessFindsNamesWhateverTheirCase) {
     fs::create_directories(root / "vectors/Dir.wav");
@@ -286,119 +164,73 @@ TEST_F(FsysFiles, DiskAccessFindsNamesWhateverTheirCase) {
         // The exact spelling wins, else the first in byte order, every time.
         for (const char* name : {"VECTORS/KICK.WAV", "VECTORS/SNARE.WAV", "VECTORS/SNARE.WAV"}) {
             const int32_t id = store.crtit(name);
-            ASSERT_TRUE(store.wopen(id, "rb"));
             char bytes[8] = {};
-            store.wread(id, bytes, 1, 8);
+            ASSERT_TRUE(store.wopen(id, "rb") && store.wread(id, bytes, 1, 8) > 0);
             EXPECT_EQ(std::string(bytes), std::string(name) == "VECTORS/KICK.WAV" ? "KICK" : "Snare");
         }
-        EXPECT_FALSE(store.wopen(store.crtit("VECTORS/DIR.WAV"), "rb"));
-        EXPECT_FALSE(store.wopen(store.crtit("VECTORS/NONE.WAV"), "rb"));
+        EXPECT_FALSE(store.wopen(store.crtit("VECTORS/DIR.WAV"), "rb") || store.exstf("VECTORS/DIR.WAV"));
+        put(store, "MEMORY.BIN", "m");
+        EXPECT_TRUE(store.exstf("vectors/snare.wav") && store.exstf("memory.bin"));
     }
-    CoreFsys store(&pool, folder(), false);
-    fs::remove(root / "vectors/KICK.WAV");
-    fs::remove(root / "vectors/kick.wav");
-    writeBytes(root / "vectors/only.bin", "o");
-    EXPECT_TRUE(store.loadc(store.crtit("vectors/KICK.WAV"), false));
-    EXPECT_EQ(itemBytes(store, store.getit("VECTORS/KICK.WAV")), "Kick");
-    EXPECT_TRUE(store.exstf("VECTORS/ONLY.BIN"));
-    EXPECT_FALSE(store.exstf("VECTORS/DIR.WAV") || store.exstf("VECTORS/NONE.BIN"));
-    put(store, "MEMORY.BIN", "m");
-    EXPECT_TRUE(store.exstf("memory.bin"));
-
-    for (const char* name : {"first", "Second", "THIRD"}) fs::create_directories(root / name);
-    writeBytes(root / "Second/item.xml", "2");
-    writeBytes(root / "THIRD/Item.XML", "3");
-    const CoreAnsx alternatives[2] = {at("second/"), at("third/")};
+    const CoreAnsx alternatives[2] = {at("vectors/dir.wav/"), at("Vectors/")};
     CoreAnsx found("stale");
-    EXPECT_TRUE(CoreFsys::exstf(at("first/"), 2, alternatives, "ITEM.XML", found));
-    EXPECT_EQ(str(found), str(at("second/")));
-    EXPECT_TRUE(CoreFsys::exstf(at("first/"), 1, alternatives + 1, "item.xml", found));
-    EXPECT_EQ(str(found), str(at("third/")));
-    EXPECT_FALSE(CoreFsys::exstf(at("first/"), 2, alternatives, "NONE.XML", found));
+    EXPECT_TRUE(CoreFsys::exstf(at("none/"), 2, alternatives, "kick.WAV", found));
+    EXPECT_EQ(str(found), str(at("Vectors/")));
+    EXPECT_FALSE(CoreFsys::exstf(at("none/"), 2, alternatives, "NONE.WAV", found));
     EXPECT_EQ(str(found), "");
-    EXPECT_FALSE(CoreFsys::exstf(at("first/"), 0, nullptr, "ITEM.XML", found));
-    EXPECT_TRUE(CoreFsys::exstf(at("Second/"), "ITEM.xml"));
-    EXPECT_FALSE(CoreFsys::exstf(at(""), "Second"));
 }
 
 TEST_F(FsysFiles, SaveaWritesItemsIntoExistingFilesOfAnyCaseAndRefusesEscapingNames) {
     fs::create_directories(root / "sub");
     writeBytes(root / "sub/x.xml", "old");
-    writeBytes(root / "Data.bin", "old data");
     CoreFsys store(&pool, folder(), false);
-    put(store, "SUB/X.XML", "<DOC><A> 1 </A><B> two </B></DOC>");
-    put(store, "DATA.BIN", std::string("\0\1\2", 3));
-    put(store, "NEW/FRESH.BIN", "fresh");
+    put(store, "SUB/X.XML", "<DOC><A> 1 </A></DOC>");
     put(store, "BROKEN.XML", "<A> 1 </A></B>");
-    for (const char* escaping : {"/ABS.BIN", "../UP.BIN", "SUB/../../UP2.BIN", "C:\\DRIVE.BIN"})
-        put(store, escaping, "e");
+    put(store, "NEW/FRESH.BIN", "fresh");
+    for (const char* escaping : {"/ABS.BIN", "../UP.BIN", "C:\\DRIVE.BIN"}) put(store, escaping, "e");
     store.crtit("NOTLOADED.BIN");
     EXPECT_FALSE(store.savea());
-
     const std::string header = std::string(CoreButl::sCxmlheader) + CoreButl::sCxmlgenerator;
-    EXPECT_EQ(readBytes(root / "sub/x.xml"), header + "\n<DOC>\n  <A> 1 </A>\n  <B> two </B>\n</DOC>\n\n");
-    EXPECT_EQ(readBytes(root / "Data.bin"), std::string("\0\1\2", 3));
-    EXPECT_EQ(readBytes(root / "NEW/FRESH.BIN"), "fresh");
+    EXPECT_EQ(readBytes(root / "sub/x.xml"), header + "\n<DOC>\n  <A> 1 </A>\n</DOC>\n\n");
     EXPECT_EQ(readBytes(root / "BROKEN.XML"), "<A> 1 </A></B>"); // malformed XML goes out unchanged
-    for (const fs::path& absent :
-         {root / "SUB", root / "DATA.BIN", root / "NOTLOADED.BIN", root.parent_path() / "UP.BIN",
-          root.parent_path() / "UP2.BIN", fs::path("/ABS.BIN")})
+    EXPECT_EQ(readBytes(root / "NEW/FRESH.BIN"), "fresh");
+    for (const fs::path& absent : {root / "SUB", root / "NOTLOADED.BIN", root.parent_path() / "UP.BIN"})
         EXPECT_FALSE(fs::exists(absent)) << absent;
-    EXPECT_EQ(entries(root / "sub"), 1);
     for (const char* logged : {"BROKEN.XML", "../UP.BIN", "/ABS.BIN", "DRIVE.BIN"})
         EXPECT_NE(log().find(logged), std::string::npos) << logged << "\n" << log();
 }
 
 TEST_F(FsysFiles, WrfleReplacesWholeFilesAndKeepsTheOldOneWhenAWriteFails) {
     fs::create_directories(root / "Prog");
-    writeBytes(root / "Prog/My.q7p", std::string(3000, 'k'));
-    const std::string bytes("new\0bytes", 9);
+    const std::string bytes("new\0bytes", 9), big(1 << 16, 'n');
     EXPECT_TRUE(CoreFsys::wrfle(at("PROG/MY.Q7P"), bytes.data(), 9));
-    EXPECT_EQ(readBytes(root / "Prog/My.q7p"), bytes);
-    EXPECT_TRUE(CoreFsys::wrfle(at("prog/Empty.bin"), nullptr, 0));
-    EXPECT_EQ(readBytes(root / "Prog/Empty.bin"), "");
-    EXPECT_FALSE(CoreFsys::wrfle(at("nowhere/x.bin"), "x", 1));
-    EXPECT_FALSE(CoreFsys::wrfle(at("prog/x.bin"), "x", -1));
-    EXPECT_FALSE(CoreFsys::wrfle(at("prog/x.bin"), nullptr, 1));
+    EXPECT_EQ(readBytes(root / "Prog/MY.Q7P"), bytes);
+    EXPECT_FALSE(CoreFsys::wrfle(at("nowhere/x.bin"), "x", 1) || CoreFsys::wrfle(at("prog/x.bin"), "x", -1) ||
+                 CoreFsys::wrfle(at("prog/x.bin"), nullptr, 1));
     EXPECT_NE(log().find("nowhere/x.bin"), std::string::npos);
-    // A write cut short by the file-size limit.
-    const std::string big(1 << 16, 'n');
-    const auto writeBig = [&] { return CoreFsys::wrfle(at("PROG/MY.Q7P"), big.data(), int64_t{1} << 16); };
+    const auto writeBig = [&] { return CoreFsys::wrfle(at("prog/my.q7p"), big.data(), int64_t{1} << 16); };
     EXPECT_EQ(writeUnderFileSizeLimit(4096, writeBig), 0) << "the cut write reported success";
-    EXPECT_EQ(readBytes(root / "Prog/My.q7p"), bytes);
-    EXPECT_EQ(entries(root / "Prog"), 2); // no temporary file stays behind
+    EXPECT_EQ(readBytes(root / "Prog/MY.Q7P"), bytes);
+    EXPECT_EQ(entries(root / "Prog"), 1); // no temporary file stays behind
 }
-
-// ---- item containers -------------------------------------------------------------------------------------
 
 TEST_F(FsysFiles, SaveaWritesTheHeaderTheBlocksAndTheCompactTable) {
     CoreFsys store(&pool);
     put(store, "a", "abc");
     store.crtit("b");
     put(store, "c", "CDEFG");
-    ASSERT_TRUE(store.savea(at("example.q7p")));
-    const std::string expected = std::string("Vorlan2 1.3.502") + std::string(25, '\0') +
-                                 std::string("\x08\x00\x00\x00", 4) + "abc" + "CDEFG" + "<TOC>" +
-                                 tocItem("A", "0", "3") + tocItem("C", "3", "5") + "</TOC>";
-    EXPECT_EQ(readBytes(root / "EXAMPLE.Q7P"), expected);
-    EXPECT_FALSE(fs::exists(root / "example.q7p")); // the whole path is upper-cased
     // A container of the same name in another case is replaced, not joined by a second file.
     fs::create_directories(root / "prog");
     writeBytes(root / "prog/My.q7p", "old");
     ASSERT_TRUE(store.savea(at("prog/my.q7p")));
+    const std::string table = "<TOC>" + tocItem("A", "0", "3") + tocItem("C", "3", "5") + "</TOC>";
+    const std::string expected = "Vorlan2 1.3.502" + std::string(25, '\0') + le32(8) + "abcCDEFG" + table;
     EXPECT_EQ(readBytes(root / "prog/My.q7p"), expected);
     EXPECT_EQ(entries(root / "prog"), 1);
-
     CoreFsys empty(&pool); // no item in memory: an empty table that reads back
-    empty.crtit("NOT.IN.MEMORY");
-    ASSERT_TRUE(empty.savea(at("EMPTY.Q7P")));
-    EXPECT_EQ(readBytes(root / "EMPTY.Q7P"), title() + le32(0) + " TOC ");
-    writeBytes(root / "explicit.q7p", container(0, "", "<TOC></TOC>"));
-    for (const char* name : {"EMPTY.Q7P", "explicit.q7p"}) {
-        CoreFsys reader(&pool);
-        EXPECT_TRUE(reader.loada(at(name), "0", false, nullptr)) << name;
-        EXPECT_EQ(reader.getkn(), 0) << name;
-    }
+    ASSERT_TRUE(empty.savea(at("empty.q7p")));
+    EXPECT_EQ(readBytes(root / "EMPTY.Q7P"), title() + le32(0) + " TOC "); // the path upper-cased
+    EXPECT_TRUE(empty.loada(at("EMPTY.Q7P"), "0", false, nullptr));
     EXPECT_FALSE(empty.savea(at("missing/folder/X.Q7P")));
     EXPECT_NE(log().find("MISSING/FOLDER/X.Q7P"), std::string::npos) << log();
     writeBytes(root / "ANGLE.Q7P", "untouched"); // names holding '<' are never written
@@ -408,10 +240,9 @@ TEST_F(FsysFiles, SaveaWritesTheHeaderTheBlocksAndTheCompactTable) {
 }
 
 TEST_F(FsysFiles, AppndGrowsAContainerExactlyAsIfItHadBeenWrittenWithTheItem) {
-    for (const bool withItems : {true, false}) {
+    for (const bool withItems : {false, true}) {
         CoreFsys store(&pool);
         if (withItems) put(store, "a", "abc");
-        if (withItems) put(store, "c", "CDEFG");
         ASSERT_TRUE(store.savea(at("grow.q7p")));
         put(store, "NEW.BIN", "0123456789");
         ASSERT_TRUE(store.appnd(at("GROW.Q7P"), "new.bin"));
@@ -421,26 +252,17 @@ TEST_F(FsysFiles, AppndGrowsAContainerExactlyAsIfItHadBeenWrittenWithTheItem) {
         EXPECT_EQ(str(store.gettc()).find("NEW.BIN"), std::string::npos) << str(store.gettc());
     }
     const std::string grown = readBytes(root / "GROW.Q7P");
-    EXPECT_EQ(grown.substr(40, 4), le32(10));
-
-    const std::string before = grown;
     CoreFsys store(&pool);
+    put(store, "A", "a");
     store.crtit("NOTLOADED.BIN");
     put(store, "B<AD.BIN", "x");
-    put(store, "A", "a");
     for (const char* name : {"MISSING.BIN", "NOTLOADED.BIN", "B<AD.BIN"})
         EXPECT_FALSE(store.appnd(at("GROW.Q7P"), name));
-    EXPECT_FALSE(store.appnd(at("NONE.Q7P"), "A"));
-    EXPECT_FALSE(fs::exists(root / "NONE.Q7P"));
-    EXPECT_EQ(readBytes(root / "GROW.Q7P"), before);
-    const std::string broken[] = {
-        "Vorlan3 " + before.substr(8),                      // wrong title
-        before.substr(0, 44) + "abc" + "<TOC></TOC></TOC>", // table not XML
-        before.substr(0, 40) + le32(4) + "abc",             // total beyond the file
-        before.substr(0, 30),                               // shorter than a header
-        before.substr(0, 44) + "abc",                       // no table at all
-    };
-    for (const std::string& bytes : broken) {
+    EXPECT_FALSE(store.appnd(at("NONE.Q7P"), "A") || fs::exists(root / "NONE.Q7P"));
+    EXPECT_EQ(readBytes(root / "GROW.Q7P"), grown);
+    // A wrong title, a total beyond the file, a table that is not XML.
+    for (const std::string& bytes : {"Vorlan3 " + grown.substr(8), grown.substr(0, 40) + le32(99) + "abc",
+                                     grown.substr(0, 44) + "abc<TOC></TOC></TOC>"}) {
         writeBytes(root / "broken.q7p", bytes);
         EXPECT_FALSE(store.appnd(at("broken.q7p"), "A")) << bytes.size();
         EXPECT_EQ(readBytes(root / "broken.q7p"), bytes);
@@ -448,54 +270,39 @@ TEST_F(FsysFiles, AppndGrowsAContainerExactlyAsIfItHadBeenWrittenWithTheItem) {
 }
 
 TEST_F(FsysFiles, LoadaFiltersEntriesKeepsLoadedRecordsOnRequestAndReadsThroughAReaderStore) {
-    const Items all = {{"DATA.WAV", "data"}, {"SUB/X.WAV", "x"}, {"PROG.XML", "<P> 1 </P>"}};
+    const Items all = {{"DATA.WAV", "data"}, {"SUB/X.WAV", "x"}};
     writeContainer(pool, at("bank.q7p"), all);
-    struct Row { const char* filter; Items loaded; };
-    const Row rows[] = {
-        {"0", all}, {" data ", {{"DATA.WAV", "data"}}}, {"bank/sub/x.wav.bak", {{"SUB/X.WAV", "x"}}}};
-    for (const Row& r : rows) {
-        CoreFsys store(&pool);
-        ASSERT_TRUE(store.loada(at("BANK.Q7P"), r.filter, false, nullptr));
-        EXPECT_EQ(contents(store), r.loaded) << r.filter;
-        EXPECT_EQ(str(store.getll()), str(at("BANK.Q7P")));
-        EXPECT_EQ(str(store.gtsit(r.loaded.begin()->first.c_str())->container), str(at("BANK.Q7P")));
-    }
+    CoreFsys filtered(&pool);
+    ASSERT_TRUE(filtered.loada(at("BANK.Q7P"), "bank/sub/x.wav.bak", false, nullptr));
+    EXPECT_EQ(contents(filtered), (Items{{"SUB/X.WAV", "x"}}));
+    EXPECT_EQ(str(filtered.gtsit("SUB/X.WAV")->container), str(at("BANK.Q7P")));
     CoreFsys kept(&pool);
     put(kept, "DATA.WAV", "mine");
     const int32_t other = kept.crtit("OTHER/DATA.WAV");
     ASSERT_TRUE(kept.loada(at("BANK.Q7P"), "0", true, nullptr));
     EXPECT_EQ(itemBytes(kept, kept.getit("DATA.WAV")), "mine");
     EXPECT_FALSE(kept.isvld(other)); // found by exact key only
-    ASSERT_TRUE(kept.loada(at("BANK.Q7P"), "0", false, nullptr));
-    EXPECT_EQ(itemBytes(kept, kept.getit("DATA.WAV")), "data");
-
     std::string versioned = readBytes(root / "BANK.Q7P"); // only the first 8 bytes are the mark
     versioned.replace(8, 7, "9.9.999");
     put(kept, "PACKED/V.Q7P", versioned);
-    CoreFsys fromMemory(&pool);
+    CoreFsys fromMemory(&pool), onDiskReader(&pool, folder(), true), reopened(&pool);
     ASSERT_TRUE(fromMemory.loada("PACKED/V.Q7P", "0", false, &kept));
-    EXPECT_EQ(contents(fromMemory), all);
-    CoreFsys onDiskReader(&pool, folder(), true);
-    CoreFsys reopened(&pool);
     ASSERT_TRUE(reopened.loada("bank.q7p", "0", false, &onDiskReader));
-    EXPECT_EQ(contents(reopened), all);
-
+    EXPECT_TRUE(contents(fromMemory) == all && contents(reopened) == all);
     // A store reading from itself never overwrites the container it reads.
     CoreFsys self(&pool);
-    put(self, "SELF.Q7P",
-        container(1, "s", "<TOC>" + tocItem("SELF.Q7P", "0", "1") + tocItem("Y", "0", "1") + "</TOC>"));
+    const std::string table = "<TOC>" + tocItem("SELF.Q7P", "0", "1") + tocItem("Y", "0", "1") + "</TOC>";
+    put(self, "SELF.Q7P", container(1, "s", table));
     ASSERT_TRUE(self.loada("SELF.Q7P", "0", false, &self));
     EXPECT_EQ(itemBytes(self, self.getit("Y")), "s");
     EXPECT_EQ(itemBytes(self, self.getit("SELF.Q7P")).substr(0, 8), "Vorlan2 ");
 }
 
 TEST_F(FsysFiles, UntrustedContainersAreRefusedOrTheirBadItemsSkipped) {
-    struct Row { const char* what; std::string bytes; bool result; Items loaded; };
     const std::string blocks = "goodbad!", good = tocItem("GOOD", "0", "4");
-    const auto table = [&](const std::string& items) {
-        return container(8, blocks, "<TOC>" + good + items + "</TOC>");
-    };
+    auto table = [&](std::string bad) { return container(8, "goodbad!", "<TOC>" + good + bad + "</TOC>"); };
     const Items justGood = {{"GOOD", "good"}};
+    struct Row { const char* what; std::string bytes; bool result; Items loaded; };
     const Row rows[] = {
         {"shorter than a header", title().substr(0, 30), false, {}},
         {"wrong title", "Vorlan3 " + table("").substr(8), false, {}},
@@ -504,146 +311,102 @@ TEST_F(FsysFiles, UntrustedContainersAreRefusedOrTheirBadItemsSkipped) {
         {"total up to the end: empty table", container(8, blocks, ""), false, {}},
         {"table not XML", container(8, blocks, "<TOC></TOC></TOC>"), false, {}},
         {"table without TOC", container(8, blocks, "<LIST>" + good + "</LIST>"), false, {}},
-        {"table of plain text", container(8, blocks, "just text"), false, {}},
-        {"address missing", table("<ITEM><ENTRY> B </ENTRY><DIM> 4 </DIM></ITEM>"), true, justGood},
         {"dim missing", table("<ITEM><ENTRY> B </ENTRY><ADDRESS> 4 </ADDRESS></ITEM>"), true, justGood},
         {"negative address", table(tocItem("B", "-1", "4")), true, justGood},
-        {"negative dim", table(tocItem("B", "4", "-4")), true, justGood},
-        {"non-numeric", table(tocItem("B", "4x", "4") + tocItem("C", "4", "four")), true, justGood},
+        {"non-numeric", table(tocItem("B", "4x", "4")), true, justGood},
         {"beyond the total", table(tocItem("B", "5", "4")), true, justGood},
         {"huge dim", table(tocItem("B", "0", "99999999999")), true, justGood},
         {"empty entry", table(tocItem("", "4", "4")), true, justGood},
-        {"entry holding an element",
-         table("<ITEM><ENTRY><X> 1 </X></ENTRY><ADDRESS> 4 </ADDRESS><DIM> 4 </DIM></ITEM>"), true, justGood},
-        {"the last byte of the blocks",
-         table(tocItem("B", "4", "4")),
-         true,
-         {{"GOOD", "good"}, {"B", "bad!"}}},
-        {"an entry repeats", table(tocItem("GOOD", "4", "4")), true, {{"GOOD", "bad!"}}},
-        {"other elements", table("<NOTE> x </NOTE>"), true, justGood}};
+        {"an entry repeats", table(tocItem("GOOD", "4", "4")), true, {{"GOOD", "bad!"}}}};
     for (const Row& r : rows) {
         writeBytes(root / "u.q7p", r.bytes);
-        CoreFsys store(&pool);
+        CoreFsys store(&pool), holder(&pool), fromMemory(&pool); // from a file and held by a reader store
         put(store, "BEFORE", "kept");
+        put(holder, "U.Q7P", r.bytes);
         EXPECT_EQ(store.loada(at("u.q7p"), "0", false, nullptr), r.result) << r.what;
+        EXPECT_EQ(fromMemory.loada("U.Q7P", "0", false, &holder), r.result) << r.what;
+        EXPECT_EQ(contents(fromMemory), r.loaded) << r.what;
         Items expected = r.loaded;
         expected["BEFORE"] = "kept";
         EXPECT_EQ(contents(store), expected) << r.what;
-        CoreFsys holder(&pool); // the same bytes held in memory by a reader store
-        put(holder, "U.Q7P", r.bytes);
-        CoreFsys fromMemory(&pool);
-        EXPECT_EQ(fromMemory.loada("U.Q7P", "0", false, &holder), r.result) << r.what;
-        EXPECT_EQ(contents(fromMemory), r.loaded) << r.what;
     }
     EXPECT_NE(log().find("appears again"), std::string::npos);
-    EXPECT_NE(log().find("damaged"), std::string::npos);
     CoreFsys store(&pool);
-    EXPECT_FALSE(store.loada(at("none.q7p"), "0", false, nullptr));
     fs::create_directories(root / "FOLDER.Q7P");
     EXPECT_FALSE(store.loada(at("folder.q7p"), "0", false, nullptr));
+    EXPECT_FALSE(store.loada(at("none.q7p"), "0", false, nullptr));
 }
 
 TEST_F(FsysFiles, SingleDocumentContainersRoundTrip) {
-    CoreXml_ doc;
-    ASSERT_NE(doc.getfc("<PROGRAM><NAME> Warm </NAME><GAIN> 0.5 </GAIN><H1><V> 1 </V></H1></PROGRAM>"),
-              nullptr);
-    ASSERT_TRUE(CoreFsys::svq7x(&pool, &doc, at("doc.q7x")));
-    CoreXml_ back;
-    ASSERT_TRUE(CoreFsys::ldq7x(&pool, &back, at("DOC.Q7X")));
-    EXPECT_EQ(str(back.settc(false, false)), str(doc.settc(false, false)));
-    EXPECT_FALSE(CoreFsys::ldq7x(&pool, &back, at("none.q7x")));
-    EXPECT_EQ(back.getrt(), nullptr);
-
-    writeBytes(root / "Setup.xml",
-               "<?xml version=\"1.0\"?>\n<SETUP>\n  <A> 1 </A>\n  <B> x y </B>\n</SETUP>\n");
+    writeBytes(root / "Setup.xml", "<?xml version=\"1.0\"?>\n<SETUP>\n <A> 1 </A>\n <B> x </B>\n</SETUP>\n");
     ASSERT_TRUE(CoreFsys::cvxml(&pool, at("Setup.xml")));
     fs::remove(root / "Setup.xml");
     ASSERT_TRUE(CoreFsys::cvq7x(&pool, at("SETUP.Q7X")));
-    CoreXml_ original, converted;
-    original.getfc("<SETUP><A> 1 </A><B> x y </B></SETUP>");
+    CoreXml_ original, converted, back;
+    original.getfc("<SETUP><A> 1 </A><B> x </B></SETUP>");
     ASSERT_NE(converted.getff(at("SETUP.xml"), false), nullptr);
     EXPECT_EQ(str(converted.settc(false, false)), str(original.settc(false, false)));
-    EXPECT_EQ(readBytes(root / "SETUP.xml").substr(0, 5), "<?xml");
-    EXPECT_FALSE(CoreFsys::cvxml(&pool, at("missing.xml")));
+    ASSERT_TRUE(CoreFsys::svq7x(&pool, &original, at("doc.q7x")));
+    ASSERT_TRUE(CoreFsys::ldq7x(&pool, &back, at("DOC.Q7X")));
+    EXPECT_EQ(str(back.settc(false, false)), str(original.settc(false, false)));
+    EXPECT_FALSE(CoreFsys::ldq7x(&pool, &back, at("none.q7x")) || CoreFsys::cvxml(&pool, at("missing.xml")));
+    EXPECT_EQ(back.getrt(), nullptr);
     EXPECT_EQ(pool.getma(), 0);
 }
 
-// ---- mutation: thousands of seeded mutants of four valid containers, read from memory (and now and then
-// from a file). No mutant may crash the reader, every item it reports must be the bytes its table names,
-// and every block must go back to the pool.
-
-namespace {
-
-// Checks every in-memory item of store against the mutant: its key is an ENTRY of the table the store
-// read, and its bytes lie in the mutant's blocks. Returns the items as one text to compare the two ways
-// of reading.
-std::string checkItems(const CoreFsys& store, const std::string& mutant, int index) {
-    std::string seen;
-    const std::string table = str(store.gettc().UpperCase());
-    for (const auto& [key, bytes] : contents(store)) {
-        EXPECT_NE(table.find(key), std::string::npos) << "mutant " << index << " item " << key;
-        EXPECT_TRUE(bytes.empty() || mutant.find(bytes, 44) != std::string::npos)
-            << "mutant " << index << " item " << key;
-        seen += key + "=" + bytes + ";";
-    }
-    return seen;
-}
-
-} // namespace
-
+// Seeded mutants of valid containers, read from memory and now and then from a file: no mutant
+// crashes the reader, every item it reports is bytes of the mutant's blocks under an ENTRY of its
+// table, both ways read alike, and every block goes back to the pool.
 TEST_F(FsysFiles, MutatedContainersNeverCrashTheReaderNorReportBytesTheyDoNotHold) {
-    constexpr int mutantsPerContainer = 2000, fromFileEvery = 50;
     std::vector<std::string> originals;
     {
-        CoreFsys empty(&pool), one(&pool), several(&pool);
-        ASSERT_TRUE(empty.savea(at("empty.q7p")));
-        put(one, "ONE.BIN", "only item");
-        ASSERT_TRUE(one.savea(at("one.q7p")));
+        CoreFsys several(&pool);
         put(several, "PROG.XML", "<PROGRAM><NAME> Warm </NAME><GAIN> 0.5 </GAIN></PROGRAM>");
-        std::string wave("RIFF\x24\x00\x00\x00WAVEfmt \x10\x00\x00\x00\x01\x00\x02\x00", 24);
-        for (int i = 0; i < 64; ++i) wave += static_cast<char>(i * 37);
-        put(several, "VECTORS/KICK.WAV", wave);
-        put(several, "VECTORS/SNARE.WAV", wave.substr(0, 40));
+        put(several, "VECTORS/KICK.WAV", std::string("RIFF\x24\0\0\0WAVEfmt \x10\0\0\0\x01\0", 22));
         put(several, "EMPTY.BIN", "");
         ASSERT_TRUE(several.savea(at("several.q7v")));
         CoreXml_ doc;
         doc.getfc("<SETUP><A> 1 </A><B> two </B></SETUP>");
         ASSERT_TRUE(CoreFsys::svq7x(&pool, &doc, at("setup.q7x")));
-        for (const char* name : {"EMPTY.Q7P", "ONE.Q7P", "SEVERAL.Q7V", "SETUP.Q7X"})
-            originals.push_back(readBytes(root / name));
+        for (const char* name : {"SEVERAL.Q7V", "SETUP.Q7X"}) originals.push_back(readBytes(root / name));
     }
-    ASSERT_EQ(pool.getma(), 0);
-
+    const auto readItems = [&](CoreFsys& reader, const std::string& mutant) {
+        std::string seen;
+        const std::string table = str(reader.gettc().UpperCase());
+        for (const auto& [key, bytes] : contents(reader)) {
+            EXPECT_NE(table.find(key), std::string::npos) << key;
+            EXPECT_TRUE(bytes.empty() || mutant.find(bytes, 44) != std::string::npos) << key;
+            seen += key + "=" + bytes + ";";
+        }
+        return seen;
+    };
     int readable = 0; // mutants that still gave items: the check must have something to check
     for (size_t c = 0; c < originals.size(); ++c) {
-        const std::string& original = originals[c];
         ByteMutator::Hints hints;
         hints.offsets = {40};
-        hints.textStart = 44 + (static_cast<uint8_t>(original[40]) | static_cast<uint8_t>(original[41]) << 8 |
-                                static_cast<uint8_t>(original[42]) << 16 |
-                                static_cast<uint32_t>(static_cast<uint8_t>(original[43])) << 24);
+        hints.textStart = 44 + (uint8_t(originals[c][40]) | uint8_t(originals[c][41]) << 8);
         hints.tokens = {"-1", "2147483647", "99999999999", "<ITEM>", "</ITEM>", "<"};
         ByteMutator mutator(20240601u + static_cast<uint32_t>(c));
-        for (int m = 0; m < mutantsPerContainer; ++m) {
-            const std::string mutant = mutator.mutate(original, hints);
+        for (int m = 0; m < 2000; ++m) {
+            SCOPED_TRACE(testing::Message() << "container " << c << " mutant " << m);
+            const std::string mutant = mutator.mutate(originals[c], hints);
             std::string fromMemory;
             {
-                CoreFsys holder(&pool);
+                CoreFsys holder(&pool), reader(&pool);
                 put(holder, "MUTANT.Q7P", mutant);
-                CoreFsys reader(&pool);
                 reader.loada("MUTANT.Q7P", "0", false, &holder);
-                fromMemory = checkItems(reader, mutant, m);
+                fromMemory = readItems(reader, mutant);
             }
-            if (!fromMemory.empty()) ++readable;
-            if (m % fromFileEvery == 0) {
+            readable += !fromMemory.empty();
+            if (m % 50 == 0) {
                 writeBytes(root / "mutant.q7p", mutant);
                 CoreFsys reader(&pool);
                 reader.loada(at("mutant.q7p"), "0", false, nullptr);
-                EXPECT_EQ(checkItems(reader, mutant, m), fromMemory) << "mutant " << m;
+                EXPECT_EQ(readItems(reader, mutant), fromMemory);
             }
-            ASSERT_EQ(pool.getma(), 0) << "container " << c << " mutant " << m;
+            ASSERT_EQ(pool.getma(), 0);
             if (HasFailure()) return;
         }
     }
-    EXPECT_GT(readable, mutantsPerContainer);
+    EXPECT_GT(readable, 1000);
 }

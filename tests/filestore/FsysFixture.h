@@ -10,11 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 
 namespace fsystest {
@@ -26,16 +23,13 @@ inline std::string str(const CoreAnsx& s) {
 }
 
 inline std::string le32(uint32_t value) {
-    std::string bytes(4, '\0');
-    for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
-    return bytes;
+    return {char(value), char(value >> 8), char(value >> 16), char(value >> 24)};
 }
 
 // The 40-byte title field as the writer fills it.
 inline std::string title() {
-    std::string field = std::string("Vorlan2 ") + CoreLog_::sCversion_;
-    field.resize(40, '\0');
-    return field;
+    const std::string field = std::string("Vorlan2 ") + CoreLog_::sCversion_;
+    return field + std::string(40 - field.size(), '\0');
 }
 
 inline std::string tocItem(const std::string& entry, const std::string& address, const std::string& dim) {
@@ -89,9 +83,7 @@ protected:
     CoreAnsx folder() const { return CoreAnsx((root.string() + "/").c_str()); }
     std::string log() const { return readBytes(root / "fsys.log"); }
     int entries(const fs::path& where) const {
-        int count = 0;
-        for ([[maybe_unused]] const auto& entry : fs::directory_iterator(where)) ++count;
-        return count;
+        return static_cast<int>(std::distance(fs::directory_iterator(where), fs::directory_iterator()));
     }
 
     CorePool pool;

@@ -1,33 +1,22 @@
-// Shared pieces of the WAV tests: WAV files built by hand chunk by chunk (any
-// tag, width, chunk order, pad byte or size field) and a plain parser of the
-// 44-byte header our writers produce.
+// Shared pieces of the WAV tests: WAV files built by hand chunk by chunk (any tag, width, chunk
+// order, pad byte or size field) and little-endian fields read back.
 #pragma once
-#include <cstdint>
+#include "tests/filestore/FsysFixture.h"
+
 #include <cstring>
-#include <string>
 #include <vector>
 
 namespace wavtest {
+
+using fsystest::le32;
 
 inline std::string le16(uint16_t v) {
     return std::string{static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)};
 }
 
-inline std::string le32(uint32_t v) {
-    std::string bytes(4, '\0');
-    for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
-    return bytes;
-}
-
-inline uint16_t get16(const std::string& s, size_t at) {
-    return static_cast<uint16_t>(static_cast<unsigned char>(s[at]) | static_cast<unsigned char>(s[at + 1])
-                                                                         << 8);
-}
-
 inline uint32_t get32(const std::string& s, size_t at) {
-    uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(s[at + i]);
-    return v;
+    return uint32_t(uint8_t(s[at])) | uint32_t(uint8_t(s[at + 1])) << 8 | uint32_t(uint8_t(s[at + 2])) << 16 |
+           uint32_t(uint8_t(s[at + 3])) << 24;
 }
 
 // A "fmt " body of 16 bytes, 18 (cbSize 0) or 40 (WAVE_FORMAT_EXTENSIBLE with
@@ -46,8 +35,7 @@ inline std::string fmtBody(uint16_t tag, uint16_t channels, uint32_t rate, uint1
 }
 
 struct Chunk {
-    std::string id;
-    std::string body;
+    std::string id, body;
     bool pad = true;       // odd bodies get their pad byte
     int64_t declared = -1; // size field; -1: the body's size
 };
@@ -68,36 +56,9 @@ inline std::string simple(uint16_t tag, uint16_t channels, uint32_t rate, uint16
     return riff({{"fmt ", fmtBody(tag, channels, rate, bits, fmtSize, tag)}, {"data", data}});
 }
 
-struct Header {
-    std::string riff, wave, fmt, dataId;
-    uint32_t riffSize = 0, fmtSize = 0, rate = 0, byteRate = 0, dataSize = 0;
-    uint16_t tag = 0, channels = 0, blockAlign = 0, bits = 0;
-};
-
-inline Header parse(const std::string& s) {
-    Header h;
-    if (s.size() < 44) return h;
-    h.riff = s.substr(0, 4);
-    h.riffSize = get32(s, 4);
-    h.wave = s.substr(8, 4);
-    h.fmt = s.substr(12, 4);
-    h.fmtSize = get32(s, 16);
-    h.tag = get16(s, 20);
-    h.channels = get16(s, 22);
-    h.rate = get32(s, 24);
-    h.byteRate = get32(s, 28);
-    h.blockAlign = get16(s, 32);
-    h.bits = get16(s, 34);
-    h.dataId = s.substr(36, 4);
-    h.dataSize = get32(s, 40);
-    return h;
-}
-
 template <typename T>
 inline std::string bytesOf(const std::vector<T>& values) {
-    std::string s(values.size() * sizeof(T), '\0');
-    std::memcpy(s.data(), values.data(), s.size());
-    return s;
+    return std::string(reinterpret_cast<const char*>(values.data()), values.size() * sizeof(T));
 }
 
 } // namespace wavtest

@@ -1,61 +1,37 @@
+// CoreFun_: unknown operation keys select "a", inputs read from their slots on every step ("NULL"
+// as "OFF", constants as constants), and a step writing only the function's own slot.
 #include "modulation/CoreFun_.h"
 
 #include "tests/modulation/ModulationFixture.h"
 
-#include <gtest/gtest.h>
-#include <string>
-
-namespace {
-
 using namespace modtest;
 
-struct FunFixture : ::testing::Test {
+TEST(CoreFun_, InputsFollowTheirSlotsEveryStepAndOnlyItsSlotIsWritten) {
     PresetSources sources;
     DataGfun functions;
-    CoreFun_ fun{CoreAnsx("FUN1"), &functions, &sources, sources.getis(DataSrce::iCrowfun1)};
-
-    double out() const { return sources.getis(DataSrce::iCrowfun1)->getvl(); }
-};
-
-TEST_F(FunFixture, UnknownOperationSelectsAndStoresA) {
-    fun.setfn(CoreAnsx("a+b"));
-    fun.setfn(CoreAnsx("a plus b"));
-    EXPECT_EQ(text(fun.getfn()), "a");
-    fun.setvl(CoreAnsx("0.3"), CoreAnsx("0.9"), CoreAnsx(""));
-    EXPECT_EQ(text(fun.getfn()), "a");
-    fun.updte();
-    EXPECT_DOUBLE_EQ(out(), 0.3);
-    fun.setfn(CoreAnsx("a+b")); // 0.3 + 0.9 clamps
-    fun.updte();
-    EXPECT_EQ(out(), 1.0);
-}
-
-TEST_F(FunFixture, InputsFollowTheirSlotsEveryStepAndOnlyItsSlotIsWritten) {
-    for (int i = 0; i < DataSrce::iCcount; i++)
-        if (i != DataSrce::iCrowoff && i != DataSrce::iCrowon) sources.getis(i)->setvl(0.37);
-    fun.setvl(CoreAnsx("LFO1"), CoreAnsx("ENV1"), CoreAnsx("a*b"));
-    struct Step { double lfo1, env1; const char* sourceB; const char* operation; double out; };
+    CoreFun_ fun("FUN1", &functions, &sources, sources.getis(DataSrce::iCrowfun1));
+    for (int i = 1; i < DataSrce::iCrowon; i++) sources.getis(i)->setvl(0.37);
+    fun.setvl("LFO1", "ENV1", "a plus b");
+    EXPECT_EQ(text(fun.getfn()), "a"); // an unknown key selects "a"
+    fun.setfn("a*b");
+    sources.getis(DataSrce::iCrowenv1)->setvl(-0.25);
+    struct Step { double lfo1; const char *sourceA, *sourceB, *operation; double out; };
     const Step steps[] = {
-        {0.5, -0.25, nullptr, nullptr, -0.125},
-        {-1.0, -0.25, nullptr, nullptr, 0.25},
-        {-1.0, -0.25, "ON", nullptr, -1.0},
-        {-1.0, -0.25, "NULL", "a-b", 0.0}, // "NULL" follows "OFF"
+        {0.5, nullptr, nullptr, nullptr, -0.125},
+        {-1.0, nullptr, "NULL", "a-b", 0.0}, // "NULL" follows "OFF"
+        {-1.0, "0.5", nullptr, nullptr, 1.0}, // a constant; 0.5 - (-1) clamps
     };
     for (const Step& s : steps) {
         sources.getis(DataSrce::iCrowlfo1)->setvl(s.lfo1);
-        sources.getis(DataSrce::iCrowenv1)->setvl(s.env1);
-        if (s.sourceB) fun.setib(CoreAnsx(s.sourceB));
-        if (s.operation) fun.setfn(CoreAnsx(s.operation));
+        if (s.sourceA) fun.setia(s.sourceA);
+        if (s.sourceB) fun.setib(s.sourceB);
+        if (s.operation) fun.setfn(s.operation);
         fun.updte();
-        EXPECT_DOUBLE_EQ(out(), s.out);
+        EXPECT_DOUBLE_EQ(sources.getis(DataSrce::iCrowfun1)->getvl(), s.out);
     }
-    fun.setia(CoreAnsx("0.5"));
-    fun.updte();
-    EXPECT_DOUBLE_EQ(out(), 1.0); // 0.5 - (-1) clamps
     for (int i = 1; i < DataSrce::iCrowon; i++) {
         const bool written = i == DataSrce::iCrowfun1 || i == DataSrce::iCrowlfo1 || i == DataSrce::iCrowenv1;
         EXPECT_TRUE(written || sources.getis(i)->getvl() == 0.37) << i;
     }
 }
 
-} // namespace

@@ -1,257 +1,168 @@
+// DataGfun: every row's key, label and values at two points (hand-computed from the formulas), the
+// lookup fallbacks, folding and non-finite inputs, finite bipolar results for any input, and random
+// steps that agree per seed across threads and follow the uniform distribution.
 #include "modulation/DataGfun.h"
 
 #include "tests/modulation/ModulationFixture.h"
 
+#include <atomic>
 #include <cmath>
-#include <cstdlib>
-#include <gtest/gtest.h>
 #include <limits>
-#include <string>
-#include <vector>
-
-namespace {
+#include <map>
+#include <thread>
 
 using namespace modtest;
 
-// The notation the formulas are written in, independent of the code under test.
-struct Ref {
-    static constexpr double dbMin = -192.64;
-    static constexpr double pi = 3.141592653589793;
-    static double F(double x) { return std::fabs(x) < 2.2250738585072014e-308 ? 0.0 : x; } // flush
-    static double U(double x) { return F((x + 1.0) / 2.0); }
-    static double B(double u) { return F(u) == 0.0 ? -1.0 : F(2.0 * u - 1.0); }
-    static double D(double u) { return u > 0.0 ? std::max(dbMin, 20.0 * std::log10(u)) : dbMin; }
-    static double N(double d) { return (d - dbMin) / 192.64; }
-    static double T(double s) { return s > 0.5 ? 2.0 * (1.0 - s) : (s < -0.5 ? -2.0 * (s + 1.0) : 2.0 * s); }
-    static double dbLevel(double x) { return B(N(D(U(x)))); }
-    static double clamp(double y) { return std::isnan(y) ? 0.0 : F(std::min(1.0, std::max(-1.0, y))); }
-    static double warp(double a, double b) {
-        const double m = std::fabs(a);
-        return b > m ? (b - 1.0) / (m - 1.0) : (b < -m ? (b + 1.0) / (m - 1.0) : b / m);
-    }
-    static double gainpadPlus(double a, double b) {
-        const double d = -D(U(b));
-        const double p1 = std::pow(10.0, d / 20.0), p2 = std::pow(10.0, F(U(a) * d) / 20.0);
-        return B((1.0 - p2) / (p1 == 1.0 ? 1.0 : 1.0 - p1));
-    }
-    static double gainpadMinus(double a, double b) {
-        const double u = U(b), p = std::pow(10.0, F(D(u) * U(a)) / 20.0);
-        return B((1.0 - p) / (u == 1.0 ? 1.0 : 1.0 - u));
-    }
-    template <int n>
-    static double step(double a, double) {
-        return std::floor(a * n * 0.5) * 2.0 / n;
-    }
-    template <int n>
-    static double positiveStep(double a, double) {
-        return (step<n>(a, 0.0) + 1.0) / 2.0;
-    }
-};
+// Every row in table order with its value at a first and a second point: the waveforms (group 0) at
+// phases 0.3 and -0.55, the operations (group 1) at (a, b) = (0.375, -0.625) and (0.01, 0.02).
+// Random steps are `drawn`: only their range is known.
+constexpr double drawn = 9.0;
+struct Row { const char* key; double first, second; };
+const Row rows[] = {
+    {"Sine", 0.809016994375, -0.987688340595}, {"+Sine", 0.904508497187, 0.00615582970243}, {"Square", 1, -1},
+    {"+Squar", 1, 0}, {"Triang", 0.6, -0.9}, {"+Trian", 0.8, 0.05}, {"Rise S", 0.3, -0.55},
+    {"+Rise", 0.65, 0.225}, {"Fall S", -0.3, 0.55}, {"+Fall", 0.35, 0.775}, {"3 Step", 0, -0.666666666667},
+    {"+3 Ste", 0.5, 0.166666666667}, {"4 Step", 0, -1}, {"+4 Ste", 0.5, 0}, {"5 Step", 0, -0.8},
+    {"+5 Ste", 0.5, 0.1}, {"6 Step", 0, -0.666666666667}, {"+6 Ste", 0.5, 0.166666666667},
+    {"7 Step", 0.285714285714, -0.571428571429}, {"+7 Ste", 0.642857142857, 0.214285714286},
+    {"8 Step", 0.25, -0.75}, {"+8 Ste", 0.625, 0.125}, {"10 Ste", 0.2, -0.6}, {"+10 St", 0.6, 0.2},
+    {"12 Ste", 0.166666666667, -0.666666666667}, {"+12 St", 0.583333333333, 0.166666666667},
+    {"Ramp", 0.3, -0.55}, {"3 Rand", drawn, drawn}, {"4 Rand", drawn, drawn}, {"5 Rand", drawn, drawn},
+    {"8 Rand", drawn, drawn}, {"10 Ran", drawn, drawn}, {"12 Ran", drawn, drawn}, {"a", 0.375, 0.01},
+    {"Db(a)-Db(b)", 0.117165994692, -0.000888454729916}, {"ScaleDb a to b", -0.992831884481, -0.990778779743},
+    {"a+b", -0.25, 0.03}, {"a-b", 1, -0.01}, {"(a+b)/2", -0.125, 0.015}, {"a/2+b", -0.4375, 0.025},
+    {"a/4+b/2", -0.21875, 0.0125}, {"(a+2b)/3", -0.291666666667, 0.0166666666667}, {"a*b", -0.234375, 0.0002},
+    {"-a*b", 0.234375, -0.0002}, {"a*10^b", 0.0889265139623, 0.0104712854805}, {"|a+b|", 0.25, 0.03},
+    {"|a-b|", 1, 0.01}, {"min(a,b)", -0.625, 0.01}, {"max(a,b)", 0.375, 0.02},
+    {"Quantize b to a", -0.666666666667, 0}, {"b/(1-a)", -1, 0.020202020202}, {"(a+b)^2", 0.0625, 0.0009},
+    {"sin(a+b)", -0.707106781187, 0.0941083133185}, {"cos(a+b)", 0.707106781187, 0.995561964603},
+    {"tri(a+b)", -0.5, 0.06}, {"warp(a,b)", -0.6, 0.989898989899}, {"a AND b", 0, 1}, {"a OR b", 1, 1},
+    {"ramp(f=a+b)", -1, 0.75}, {"ramp(f=a-b)", 1, -0.25}, {"ramp(f=(a+b)/4)", -1, 0.1875},
+    {"ramp(f=a*b)", -1, 0.005}, {"ramp(f=-a*b)", 1, -0.005}, {"ramp(f=a*10^b)", 1, 0.261782137013},
+    {"Diode(a-b)", 1, 0}, {"Diode(a-b+.5)", 1, 0.49}, {"Diode(a-b-.5)", 0.5, 0}, {"Diode(a-b+.25)", 1, 0.24},
+    {"a(*unipolar)b", -0.7421875, -0.4849}, {"a(/unipolar)b", 1, 0.980392156863},
+    {"Db(a)", 0.966211109324, 0.938391066885}, {"gainpad+", -0.00265861938328, -0.156933813434},
+    {"gainpad-", 0.682793946927, 0.17656096045}, {"ScaleDb(a,b)", -0.367270081878, 0.423485129379},
+    {"exp(a,1/b)", -0.728886542438, -0.47610001727}, {"a*unipolar(b)", 0.0703125, 0.0051},
+    {"ZelkII", 0.375, 0.01}, {"StoreBipolarDb", -0.999942765945, -0.999969242269}};
+constexpr int waveformCount = 33;
+const std::map<std::string, std::string> waveformLabels = {
+    {"+Sine", "Positive Sine"}, {"+Squar", "Positive Square"}, {"Triang", "Triangle"},
+    {"+Trian", "Positive Triangle"}, {"Rise S", "Rising Sawtooth"}, {"+Rise", "Positive Rising Sawtooth"},
+    {"Fall S", "Falling Sawtooth"}, {"+Fall", "Positive Falling Sawtooth"}, {"+3 Ste", "Positive 3 Step"},
+    {"+4 Ste", "Positive 4 Step"}, {"+5 Ste", "Positive 5 Step"}, {"+6 Ste", "Positive 6 Step"},
+    {"+7 Ste", "Positive 7 Step"}, {"+8 Ste", "Positive 8 Step"}, {"10 Ste", "10 Step"},
+    {"+10 St", "Positive 10 Step"}, {"12 Ste", "12 Step"}, {"+12 St", "Positive 12 Step"}};
 
-// One row of the table: its reference (null for a random step, which draws `draws` values per cycle)
-// and its label when that differs from the key.
-struct Function {
-    const char* key;
-    double (*reference)(double a, double b);
-    const char* label = nullptr;
-    int draws = 0;
-};
-#define REF(expression) [](double a, [[maybe_unused]] double b) { return double(expression); }
-
-// clang-format off
-const std::vector<Function> waveforms = {
-    {"Sine", REF(std::sin(Ref::pi * a))},
-    {"+Sine", REF((std::sin(Ref::pi * a) + 1.0) / 2.0), "Positive Sine"},
-    {"Square", REF(a > 0 ? 1.0 : (a < 0 ? -1.0 : 0.0))},
-    {"+Squar", REF(a > 0 ? 1.0 : (a < 0 ? 0.0 : 0.5)), "Positive Square"},
-    {"Triang", REF(Ref::T(a)), "Triangle"}, {"+Trian", REF((Ref::T(a) + 1.0) / 2.0), "Positive Triangle"},
-    {"Rise S", REF(a), "Rising Sawtooth"}, {"+Rise", REF((a + 1.0) / 2.0), "Positive Rising Sawtooth"},
-    {"Fall S", REF(-a), "Falling Sawtooth"}, {"+Fall", REF((1.0 - a) / 2.0), "Positive Falling Sawtooth"},
-    {"3 Step", Ref::step<3>}, {"+3 Ste", Ref::positiveStep<3>, "Positive 3 Step"},
-    {"4 Step", Ref::step<4>}, {"+4 Ste", Ref::positiveStep<4>, "Positive 4 Step"},
-    {"5 Step", Ref::step<5>}, {"+5 Ste", Ref::positiveStep<5>, "Positive 5 Step"},
-    {"6 Step", Ref::step<6>}, {"+6 Ste", Ref::positiveStep<6>, "Positive 6 Step"},
-    {"7 Step", Ref::step<7>}, {"+7 Ste", Ref::positiveStep<7>, "Positive 7 Step"},
-    {"8 Step", Ref::step<8>}, {"+8 Ste", Ref::positiveStep<8>, "Positive 8 Step"},
-    {"10 Ste", Ref::step<10>, "10 Step"}, {"+10 St", Ref::positiveStep<10>, "Positive 10 Step"},
-    {"12 Ste", Ref::step<12>, "12 Step"}, {"+12 St", Ref::positiveStep<12>, "Positive 12 Step"},
-    {"Ramp", REF(a)}, {"3 Rand", nullptr, nullptr, 12}, {"4 Rand", nullptr, nullptr, 16},
-    {"5 Rand", nullptr, nullptr, 20}, {"8 Rand", nullptr, nullptr, 32}, {"10 Ran", nullptr, nullptr, 40},
-    {"12 Ran", nullptr, nullptr, 48}};
-
-const std::vector<Function> operations = {
-    {"a", REF(a)}, {"Db(a)-Db(b)", REF(Ref::dbLevel(a) - Ref::dbLevel(b))},
-    {"ScaleDb a to b",
-     REF(Ref::B(std::pow(10.0, Ref::F(Ref::dbMin * (1.0 - Ref::U(b)) * (1.0 - Ref::U(a))) / 20.0)))},
-    {"a+b", REF(a + b)}, {"a-b", REF(a - b)}, {"(a+b)/2", REF((a + b) / 2.0)}, {"a/2+b", REF(a / 2.0 + b)},
-    {"a/4+b/2", REF(a / 4.0 + b / 2.0)}, {"(a+2b)/3", REF((a + 2.0 * b) / 3.0)}, {"a*b", REF(a * b)},
-    {"-a*b", REF(-(a * b))}, {"a*10^b", REF(a * std::pow(10.0, b))}, {"|a+b|", REF(std::fabs(a + b))},
-    {"|a-b|", REF(std::fabs(a - b))}, {"min(a,b)", REF(std::min(a, b))}, {"max(a,b)", REF(std::max(a, b))},
-    {"Quantize b to a", REF(Ref::B(std::floor(Ref::U(b) * std::floor(16.0 * a)) / std::floor(16.0 * a)))},
-    {"b/(1-a)", REF(b / (1.0 - a))}, {"(a+b)^2", REF(std::pow(a + b, 2.0))},
-    {"sin(a+b)", REF(std::sin(Ref::pi * (a + b)))}, {"cos(a+b)", REF(std::cos(Ref::pi * (a + b)))},
-    {"tri(a+b)", REF(Ref::T(a + b))}, {"warp(a,b)", Ref::warp}, {"a AND b", REF(a > 0 && b > 0)},
-    {"a OR b", REF(a > 0 || b > 0)}, {"ramp(f=a+b)", REF(25.0 * (a + b))},
-    {"ramp(f=a-b)", REF(25.0 * (a - b))},
-    {"ramp(f=(a+b)/4)", REF(25.0 * (a + b) / 4.0)}, {"ramp(f=a*b)", REF(25.0 * a * b)},
-    {"ramp(f=-a*b)", REF(-25.0 * a * b)}, {"ramp(f=a*10^b)", REF(25.0 * a * std::pow(10.0, b))},
-    {"Diode(a-b)", REF(std::max(0.0, a - b))}, {"Diode(a-b+.5)", REF(std::max(0.0, a - b + 0.5))},
-    {"Diode(a-b-.5)", REF(std::max(0.0, a - b - 0.5))}, {"Diode(a-b+.25)", REF(std::max(0.0, a - b + 0.25))},
-    {"a(*unipolar)b", REF(Ref::B(Ref::U(a) * Ref::U(b)))},
-    {"a(/unipolar)b", REF(Ref::B(Ref::U(a) / Ref::U(b)))},
-    {"Db(a)", REF(Ref::dbLevel(a))}, {"gainpad+", Ref::gainpadPlus}, {"gainpad-", Ref::gainpadMinus},
-    {"ScaleDb(a,b)", REF(Ref::B(std::pow(10.0, Ref::F(Ref::D(Ref::U(b)) * Ref::U(a)) / 20.0)))},
-    {"exp(a,1/b)", REF(Ref::B(std::pow(Ref::U(a), 1.0 / Ref::U(b))))}, {"a*unipolar(b)", REF(a * Ref::U(b))},
-    {"ZelkII", REF(a)},
-    {"StoreBipolarDb",
-     REF(Ref::B(std::pow(10.0, Ref::F(-Ref::D(Ref::U(b)) * a) / 20.0) * std::pow(10.0, -96.32 / 20.0)))}};
-// clang-format on
-
-std::vector<double> grid() {
-    std::vector<double> values;
-    for (int i = -8; i <= 8; i++) values.push_back(i / 8.0);
-    return values;
-}
-
-// The keys of a group as getgs lists them.
-std::vector<CoreAnsx> keysOf(const DataGfun& table, int group, std::vector<CoreAnsx>* labels = nullptr) {
-    std::vector<CoreAnsx> keys(45), ownLabels(45);
-    CoreAnsx* keyArray = keys.data();
-    CoreAnsx* labelArray = (labels ? *labels : ownLabels).data();
-    table.getgs(group, &labelArray, &keyArray);
-    keys.resize(table.getnm(group));
-    return keys;
-}
-
-TEST(DataGfun, EveryRowHasItsKeyLabelAndFormulaInTableOrder) {
+TEST(DataGfun, EveryRowHasItsKeyLabelAndValuesInTableOrder) {
     DataGfun table;
+    ASSERT_EQ(table.getnm(0), waveformCount);
+    ASSERT_EQ(table.getnm(0) + table.getnm(1), int(std::size(rows)));
+    std::vector<CoreAnsx> keys(std::size(rows)), labels(std::size(rows));
     for (int group = 0; group < 2; group++) {
-        const std::vector<Function>& expected = group == 0 ? waveforms : operations;
-        ASSERT_EQ(table.getnm(group), group == 0 ? 33 : 45);
-        ASSERT_EQ(size_t(table.getnm(group)), expected.size());
-        std::vector<CoreAnsx> labels(45);
-        const std::vector<CoreAnsx> keys = keysOf(table, group, &labels);
-        for (size_t i = 0; i < expected.size(); i++) {
-            const Function& f = expected[i];
-            SCOPED_TRACE(f.key);
-            EXPECT_EQ(text(keys[i]), f.key);
-            EXPECT_EQ(text(labels[i]), f.label ? f.label : f.key);
-            CoreGfun* row = table.getgf(group, CoreAnsx(f.key));
-            ASSERT_EQ(text(row->getky()), f.key);
-            if (f.reference == nullptr) continue;
-            for (double a : grid())
-                for (double b : grid())
-                    EXPECT_NEAR(row->xtfun(a, b, nullptr), Ref::clamp(f.reference(a, b)), 1e-12)
-                        << "a=" << a << " b=" << b;
+        CoreAnsx* keyArray = keys.data() + group * waveformCount;
+        CoreAnsx* labelArray = labels.data() + group * waveformCount;
+        table.getgs(group, &labelArray, &keyArray);
+    }
+    for (size_t i = 0; i < std::size(rows); i++) {
+        const Row& r = rows[i];
+        SCOPED_TRACE(r.key);
+        const int group = i < waveformCount ? 0 : 1;
+        const auto label = waveformLabels.find(r.key);
+        EXPECT_EQ(text(keys[i]), r.key);
+        EXPECT_EQ(text(labels[i]), label == waveformLabels.end() ? r.key : label->second);
+        CoreGfun* row = table.getgf(group, r.key);
+        ASSERT_EQ(text(row->getky()), r.key);
+        const double first = group == 0 ? row->xtfun(0.3, 0.0, nullptr) : row->xtfun(0.375, -0.625, nullptr);
+        const double second = group == 0 ? row->xtfun(-0.55, 0.0, nullptr) : row->xtfun(0.01, 0.02, nullptr);
+        if (r.first == drawn) { // a draw without a state
+            EXPECT_TRUE(std::fabs(first) <= 1.0 && std::fabs(second) <= 1.0);
+            continue;
         }
+        EXPECT_NEAR(first, r.first, 1e-11);
+        EXPECT_NEAR(second, r.second, 1e-11);
     }
 }
 
 TEST(DataGfun, LookupFallsBackToRowZeroAndABadGroupGivesNothing) {
-    struct Row { int group; const char* key; const char* found; };
-    const Row rows[] = {{0, "triangle", "Sine"}, {0, "SINE", "Sine"},   {1, "", "a"},
-                        {1, "A+B", "a"},         {1, "|a-b|", "|a-b|"}, {-1, "Sine", nullptr},
-                        {2, "a", nullptr},       {100, "a", nullptr}};
     DataGfun table;
-    for (const Row& r : rows) {
-        SCOPED_TRACE(std::to_string(r.group) + " " + r.key);
-        CoreGfun* row = table.getgf(r.group, CoreAnsx(r.key));
-        EXPECT_EQ(row ? text(row->getky()) : "(null)", r.found ? r.found : "(null)");
-        if (r.found) continue;
-        EXPECT_EQ(table.getnm(r.group), 0);
+    EXPECT_EQ(text(table.getgf(0, "triangle")->getky()), "Sine"); // keys are case-sensitive
+    for (int group : {-1, 2}) {
+        EXPECT_EQ(table.getgf(group, "a"), nullptr);
+        EXPECT_EQ(table.getnm(group), 0);
         CoreAnsx kept[1] = {CoreAnsx("keep")};
         CoreAnsx* array = kept;
-        table.getgs(r.group, &array, &array);
+        table.getgs(group, &array, &array);
         EXPECT_EQ(text(kept[0]), "keep");
     }
 }
 
-TEST(DataGfun, FoldsInputsGuardsNonFiniteOnesAndMatchesHandComputedValues) {
+TEST(DataGfun, FoldsInputsAndGuardsNonFiniteOnes) {
     const double inf = std::numeric_limits<double>::infinity();
-    struct Row { int group; const char* key; double a, b, expected, tolerance; };
-    const Row rows[] = {
-        {0, "Sine", 1.5, 0.0, -1.0, 1e-15}, // phases fold with period 2
-        {0, "Rise S", 3.0, 0.0, -1.0, 0.0},
-        {0, "Rise S", -2.5, 0.0, -0.5, 1e-15},
-        {0, "3 Step", 0.9, 0.0, 2.0 / 3.0, 0.0},
-        {1, "a", inf, 0.0, 1.0, 0.0}, // infinities count as +-1, NaN as 0
-        {1, "a", -inf, 0.0, -1.0, 0.0},
-        {1, "a", std::nan(""), 0.0, 0.0, 0.0},
-        {1, "a*unipolar(b)", 0.5, inf, 0.5, 0.0},
-        {1, "a*unipolar(b)", 0.5, -inf, 0.0, 0.0},
-        {1, "Quantize b to a", 0.0624, -0.7, 0.0, 0.0},    // a step below 1/16 is zero: 0, not NaN
-        {1, "Quantize b to a", 0.5, 0.3, 0.25, 1e-12},     // q = 8: floor(5.2) / 8
-        {1, "Db(a)", 0.0, 0.0, 0.9374937716644558, 1e-12}, // U = 0.5 is -6.02 dB
-        {1, "ScaleDb(a,b)", 0.0, 0.0, std::sqrt(2.0) - 1.0, 1e-12},
-        {1, "exp(a,1/b)", 0.0, 0.0, -0.5, 1e-12}, // 0.5^2 = 0.25
-        {1, "warp(a,b)", 0.5, 0.75, 0.5, 1e-12},
-        {1, "gainpad+", 0.5, 0.0, 0.363585661014858, 1e-12},
-        {1, "gainpad-", 0.5, 0.0, 0.621585769994558, 1e-12},
-        {1, "StoreBipolarDb", 0.5, 0.0, -0.9999567939072603, 1e-12},
-        {1, "StoreBipolarDb", 0.0, 0.0, 2 * 1.5275660582380732e-05 - 1.0, 1e-15}};
+    struct Case { int group; const char* key; double a, b, expected; };
+    const Case cases[] = {
+        {0, "Sine", 1.5, 0.0, -1.0}, // phases fold with period 2
+        {0, "Rise S", -2.5, 0.0, -0.5},
+        {1, "a", inf, 0.0, 1.0}, // infinities count as +-1, NaN as 0
+        {1, "a", std::nan(""), 0.0, 0.0},
+        {1, "a*unipolar(b)", 0.5, -inf, 0.0},
+        {1, "Quantize b to a", 0.0624, -0.7, 0.0}}; // a step below 1/16 is zero: 0, not NaN
     DataGfun table;
-    for (const Row& r : rows) {
-        SCOPED_TRACE(std::string(r.key) + " a=" + std::to_string(r.a) + " b=" + std::to_string(r.b));
-        EXPECT_NEAR(table.getgf(r.group, CoreAnsx(r.key))->xtfun(r.a, r.b, nullptr), r.expected, r.tolerance);
-    }
+    for (const Case& c : cases)
+        EXPECT_NEAR(table.getgf(c.group, c.key)->xtfun(c.a, c.b, nullptr), c.expected, 1e-15) << c.key << c.a;
 }
 
 TEST(DataGfun, EveryRowGivesAFiniteBipolarValueForAnyInput) {
     const double inf = std::numeric_limits<double>::infinity();
-    std::vector<double> inputs = {inf,    -inf,    std::nan(""), -0.0,   1.0 / 32, -1.0 / 32,
-                                  1e-320, -1e-320, 1e300,        -1e300, 2.0,      -3.0};
-    for (double g : grid()) inputs.push_back(g);
+    const double inputs[] = {inf,  -inf, NAN,  -0.0, 1.0 / 32, -1e-320, 1e300,
+                             -3.0, -1.0, -0.5, 0.25, 0.75,     1.0};
     DataGfun table;
     CoreGfun::FUNEXTENSION state{0.0, 0.0};
-    for (int group = 0; group < 2; group++)
-        for (const CoreAnsx& key : keysOf(table, group)) {
-            CoreGfun* function = table.getgf(group, key);
-            for (double a : inputs)
-                for (double b : inputs) {
-                    const double y = function->xtfun(a, b, &state);
-                    ASSERT_TRUE(std::isfinite(y) && y >= -1.0 && y <= 1.0)
-                        << text(key) << " a=" << a << " b=" << b << " gives " << y;
-                    ASSERT_TRUE(y == 0.0 ? !std::signbit(y) : std::fabs(y) >= 2.2250738585072014e-308);
-                    state = {a, y};
-                }
-        }
-}
-
-// Random steps: the tests check when values are drawn and their range, never a sequence.
-TEST(DataGfun, RandomStepHoldsWithinAStepAndDrawsInRangeOnANewOne) {
-    DataGfun table;
-    CoreGfun* row = table.getgf(0, CoreAnsx("3 Rand"));
-    CoreGfun::FUNEXTENSION held{-0.95, 0.123, RandomGenerator(7)};
-    RandomGenerator untouched(7);
-    // floor(-0.9 * 6) = floor(-0.95 * 6): the previous output, and no draw.
-    EXPECT_EQ(row->xtfun(-0.9, 0.0, &held), 0.123);
-    EXPECT_EQ(held.oRandom.next(), untouched.next());
-    for (int i = 0; i < 200; i++) {
-        CoreGfun::FUNEXTENSION state{-0.95, 5.0}; // a held value no draw gives
-        const double drawn = row->xtfun(-0.5, 0.0, &state);
-        const double stateless = row->xtfun(-0.9, 0.0, nullptr);
-        ASSERT_TRUE(drawn != 5.0 && drawn >= -1.0 && drawn <= 1.0) << drawn;
-        ASSERT_TRUE(stateless >= -1.0 && stateless <= 1.0) << stateless;
+    for (const Row& r : rows) {
+        CoreGfun* function = table.getgf(&r - rows < waveformCount ? 0 : 1, r.key);
+        for (double a : inputs)
+            for (double b : inputs) {
+                const double y = function->xtfun(a, b, &state);
+                ASSERT_TRUE(std::isfinite(y) && y >= -1.0 && y <= 1.0)
+                    << r.key << " " << a << " " << b << ": " << y;
+                ASSERT_TRUE(y == 0.0 ? !std::signbit(y) : std::fabs(y) >= 2.2250738585072014e-308) << r.key;
+                state = {a, y};
+            }
     }
 }
 
-TEST(DataGfun, OneCycleOfThePhaseDrawsTwoKValues) {
+// Random steps drawn from objects seeded alike agree whatever another thread draws meanwhile (each
+// object owns its generator), and have the mean and variance of the uniform distribution (to about 7
+// standard errors).
+TEST(DataGfun, RandomStepsAgreePerSeedWhateverAnotherThreadDrawsAndFollowTheUniformDistribution) {
     DataGfun table;
-    for (const Function& f : waveforms) {
-        if (f.draws == 0) continue;
-        // The value after `draws` draws of the seeded sequence tells how many the cycle made.
-        RandomGenerator counted(1234);
-        for (int i = 0; i < f.draws; i++) counted.next();
-        const uint64_t expectedNext = counted.next();
-        CoreGfun* row = table.getgf(0, CoreAnsx(f.key));
-        CoreGfun::FUNEXTENSION state{0.0, 0.0, RandomGenerator(1234)};
-        for (int i = 0; i < 2000; i++) {
-            const double phase = -1.0 + i / 1000.0;
-            state.dPrevoutput = row->xtfun(phase, 0.0, &state);
-            state.dPrevphase = phase;
-        }
-        EXPECT_EQ(state.oRandom.next(), expectedNext) << f.key;
+    const CoreGfun* steps = table.getgf(0, "3 Rand");
+    const auto draw = [steps](RandomGenerator& generator) { // a new step on every call
+        CoreGfun::FUNEXTENSION state{0.5, 0.0, generator};
+        const double value = steps->xtfun(-0.5, 0.0, &state);
+        generator = state.oRandom;
+        return value;
+    };
+    std::atomic<bool> stop(false);
+    std::thread other([&] {
+        RandomGenerator own(99);
+        while (!stop.load()) draw(own), (void)std::rand();
+    });
+    const int n = 200000;
+    RandomGenerator first(42), second(42), third(43);
+    bool alike = true;
+    double sum = 0.0, squares = 0.0;
+    for (int i = 0; i < n; ++i) {
+        const double x = draw(first);
+        alike = alike && x == draw(second);
+        sum += x;
+        squares += x * x;
     }
+    stop.store(true);
+    other.join();
+    EXPECT_TRUE(alike);
+    EXPECT_NE(draw(third), draw(first));
+    EXPECT_NEAR(sum / n, 0.0, 0.01);
+    EXPECT_NEAR(squares / n - (sum / n) * (sum / n), 1.0 / 3.0, 0.01 / 3.0);
 }
 
-} // namespace

@@ -3,6 +3,7 @@
 #pragma once
 #include "base/CoreAnsx.h"
 #include "modulation/DataSrce.h"
+#include <gtest/gtest.h>
 
 #include <string>
 
