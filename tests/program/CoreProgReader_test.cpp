@@ -197,7 +197,7 @@ TEST_F(CoreProgReader, FailuresLeaveAnEmptyProgramAndTheNextLoadWorks) {
 
 TEST_F(CoreProgReader, EveryFixtureSurvivesTheRoundTrip) {
     roundTrip(fixtureText);
-    roundTrip(readFile(goldenPath()));
+    roundTrip(readBytes(goldenPath()));
     // "0" unframed in every section a writer rewrites: absent on reading, written framed. (A "0" no
     // writer rewrites is framed by the first save and read as present from then on: the format's rule.)
     roundTrip(programText(

@@ -7,7 +7,6 @@
 #include "CoreProgTestAccess.h"
 #include "ProgramDump.h"
 #include "base/CoreBlnk.h"
-#include "base/CoreButl.h"
 #include "base/CoreLog_.h"
 #include "base/CoreNode.h"
 #include "base/CorePool.h"
@@ -16,25 +15,15 @@
 #include "filestore/CoreFsys.h"
 #include "filestore/CoreRcsv.h"
 #include "filestore/CoreWavs.h"
-#include "modulation/CoreDynm.h"
-#include "modulation/CoreEnv_.h"
-#include "modulation/CoreEnvf.h"
-#include "modulation/CoreFun_.h"
 #include "modulation/CoreGfun.h"
-#include "modulation/CoreIfce.h"
-#include "modulation/CoreLfo_.h"
-#include "modulation/CoreParm.h"
-#include "modulation/CorePrm_.h"
 #include "modulation/DataGfun.h"
 #include "program/DataXml_.h"
 #include "tests/common/TempFolder.h"
-#include "tests/filestore/WavBytes.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -97,13 +86,6 @@ inline const char* const fixtureText = R"(<PROGRAM>
 inline std::string goldenPath() {
     const std::string source = __FILE__;
     return source.substr(0, source.find_last_of('/') + 1) + "CoreProgWriters_golden.txt";
-}
-
-inline std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
 }
 
 // ---- programs and documents ---------------------------------------------------------------------
@@ -309,8 +291,15 @@ inline std::vector<double> response(int n, int at, double peak = 1.0, double wig
     return x;
 }
 
-// A program over a file store rooted in a fresh folder, logging at level 3 into that folder.
-class ReaderTest : public TempFolderTest {
+// A program of the given keys (compact) over the fixture's files; an H1 among the keys wins.
+inline std::string programText(const std::string& keys) {
+    return "<PROGRAM>" + xml("H1{ELEMENT{VECTOR{ELEMENT{FILENAME=H2.WAV}}}} " + keys) + "</PROGRAM>";
+}
+
+// Programs over a file store rooted in a fresh folder that holds the files fixtureText names under
+// VECTORS/, on a direct convolver, logging at level 3 into that folder. Whatever a test's programs
+// take from the pool, they give back when they go.
+class LoadTest : public TempFolderTest {
 protected:
     void SetUp() override {
         TempFolderTest::SetUp();
@@ -318,73 +307,10 @@ protected:
         CoreLog_::setfn("reader.log");
         CoreLog_::setdb(3, false);
         files = std::make_unique<CoreFsys>(&filePool, base(), false);
-        program = fixture.make(files.get());
-        Access::loaded(*program) = true; // as the reader's entry sets it, so that init_ empties the records
-    }
-    void TearDown() override {
-        program.reset();
-        files.reset();
-        CoreLog_::setpt("");
-        TempFolderTest::TearDown();
-    }
-    CoreAnsx base() const { return CoreAnsx((root.string() + "/").c_str()); }
-    // The PROGRAM element of a document of the given children (compact); it lives until the next call.
-    CoreNode* programElement(const std::string& children) {
-        document.getfc(CoreAnsx(("<PROGRAM>" + xml(children) + "</PROGRAM>").c_str()));
-        return programOf(document);
-    }
-    void write(const std::string& relative, const std::string& text) {
-        std::filesystem::create_directories((root / relative).parent_path());
-        writeBytes(root / relative, text);
-    }
-    // A WAV under the vector folder: float through CoreWavs (bits 32, 64), PCM by hand (16, 24).
-    void wav(const std::string& name, const std::vector<double>& left, const std::vector<double>& right = {},
-             int rate = 48000, int bits = 64) {
-        const int16_t channels = right.empty() ? 1 : 2;
-        CoreWavs image(&filePool, channels, rate, int32_t(left.size()), bits == 64);
-        image.setdt(int32_t(left.size()), left.data(), right.empty() ? nullptr : right.data());
-        std::string pcm;
-        for (size_t k = 0; bits < 32 && k < left.size(); ++k)
-            pcm += wavtest::le32(uint32_t(std::lround(left[k] * ((1 << (bits - 1)) - 1))))
-                       .substr(0, size_t(bits / 8));
-        std::filesystem::create_directories((root / ("VECTORS/" + name)).parent_path());
-        if (bits < 32) write("VECTORS/" + name, wavtest::simple(1, 1, uint32_t(rate), uint16_t(bits), pcm));
-        EXPECT_TRUE(bits < 32 || image.write(at("VECTORS/" + name)));
-    }
-    std::string log() const { return readBytes(root / "reader.log"); }
-    // The "Error in ..." lines of the log without those words, in order and joined by '|'; the log starts
-    // afresh.
-    std::string errors() {
-        std::string found;
-        std::istringstream lines(log());
-        const std::string marker = std::string(CoreLog_::sCerrorprm) + "Error in ";
-        for (std::string line; std::getline(lines, line);)
-            if (line.find(marker) != std::string::npos)
-                found += "|" + line.substr(line.find(marker) + marker.size());
-        std::filesystem::remove(root / "reader.log");
-        return found;
-    }
-
-    Fixture fixture;
-    CorePool filePool; // the store's cache of vector files stays apart from what the program holds
-    std::unique_ptr<CoreFsys> files;
-    std::unique_ptr<CoreProg> program;
-    CoreXml_ document;
-};
-
-// A program of the given keys (compact) over the fixture's files; an H1 among the keys wins.
-inline std::string programText(const std::string& keys) {
-    return "<PROGRAM>" + xml("H1{ELEMENT{VECTOR{ELEMENT{FILENAME=H2.WAV}}}} " + keys) + "</PROGRAM>";
-}
-
-// Programs read whole by load_ on a direct convolver, over the files fixtureText names under VECTORS/.
-class LoadTest : public ReaderTest {
-protected:
-    void SetUp() override {
-        ReaderTest::SetUp();
         convolver.set__(CoreCnvl::iCdefaultdir, 0, 0, 0, 0, 0);
+        program = fixture.make(files.get());
         ready(*program);
-        // Whatever a test's programs take from the pool, they give back when they go.
+        Access::loaded(*program) = true; // as the reader's entry sets it, so that init_ empties the records
         const int64_t withOne = fixture.pool.getma();
         poolWithoutPrograms = 2 * withOne - (fresh(44100), fixture.pool.getma());
         wav("HALL_A.WAV", response(3000, 20), response(3000, 30, 0.8));
@@ -393,10 +319,8 @@ protected:
         wav("PLATES/PLATEA.WAV", response(1500, 5));
         wav("PLATES/PLATEB.WAV", response(1800, 8, 0.5));
         write("VECTORS/PLATES/PLATE.XML",
-              "<VECTOR>" +
-                  xml("COMMON{MAXVALUE=1 LENGTH=20000} ELEMENT{FILENAME=PLATEA.WAV} "
-                      "ELEMENT{FILENAME=PLATEB.WAV WEIGHT=1}") +
-                  "</VECTOR>");
+              xml("VECTOR{COMMON{MAXVALUE=1 LENGTH=20000} ELEMENT{FILENAME=PLATEA.WAV} "
+                  "ELEMENT{FILENAME=PLATEB.WAV WEIGHT=1}}"));
         for (const char* raw : {"RAWA", "RAWB"}) {
             const std::vector<double> values = response(64, 3, raw[3] == 'A' ? 1.0 : -0.5);
             write("VECTORS/" + std::string(raw) + ".CSV", CoreRcsv::crtcn(values.data(), 64).c_str());
@@ -405,8 +329,11 @@ protected:
     void TearDown() override {
         program.reset();
         EXPECT_EQ(fixture.pool.getma(), poolWithoutPrograms);
-        ReaderTest::TearDown();
+        files.reset();
+        CoreLog_::setpt("");
+        TempFolderTest::TearDown();
     }
+    CoreAnsx base() const { return CoreAnsx((root.string() + "/").c_str()); }
     // What the processor gives a program before it loads one: a convolver for every record.
     CoreProg& ready(CoreProg& p) {
         for (int h = 0; h <= Access::capacity(p); ++h) p.setcv(h, &convolver);
@@ -422,9 +349,32 @@ protected:
         CoreXml_ parsed;
         return p.load_(parsed.getfc(CoreAnsx(text.c_str())), keepRate);
     }
+    // The PROGRAM element of a document of the given children (compact); it lives until the next call.
+    CoreNode* programElement(const std::string& children) {
+        document.getfc(CoreAnsx(("<PROGRAM>" + xml(children) + "</PROGRAM>").c_str()));
+        return programOf(document);
+    }
+    void write(const std::string& relative, const std::string& text) {
+        std::filesystem::create_directories((root / relative).parent_path());
+        writeBytes(root / relative, text);
+    }
+    // A float WAV under the vector folder.
+    void wav(const std::string& name, const std::vector<double>& left, const std::vector<double>& right = {},
+             int rate = 48000) {
+        CoreWavs image(&filePool, right.empty() ? 1 : 2, rate, int32_t(left.size()), true);
+        image.setdt(int32_t(left.size()), left.data(), right.empty() ? nullptr : right.data());
+        std::filesystem::create_directories((root / ("VECTORS/" + name)).parent_path());
+        EXPECT_TRUE(image.write(at("VECTORS/" + name)));
+    }
+    std::string log() const { return readBytes(root / "reader.log"); }
 
+    Fixture fixture;
+    CorePool filePool; // the store's cache of vector files stays apart from what the program holds
+    std::unique_ptr<CoreFsys> files;
     CoreCnvl convolver{&fixture.pool, "direct", 0, nullptr};
+    std::unique_ptr<CoreProg> program;
     int64_t poolWithoutPrograms = 0;
+    CoreXml_ document;
 };
 
 } // namespace progtest
