@@ -2,11 +2,6 @@
 // read in turn into one program (so absent sections meet what earlier rows set), checked through the
 // modulators' getters.
 #include "ProgramFixtures.h"
-#include "modulation/CoreRfun.h"
-
-#include <gtest/gtest.h>
-
-#include <string>
 
 namespace {
 

@@ -1,15 +1,6 @@
 // The harmonic and raw sections with their vector trees: shapes and names, the values every node
 // receives, vector files read through the file store, and failures that must leave nothing behind.
 #include "ProgramFixtures.h"
-#include "base/CoreTlst.h"
-#include "convolution/CoreRvct.h"
-#include "convolution/CoreVctr.h"
-
-#include <gtest/gtest.h>
-
-#include <set>
-#include <string>
-#include <vector>
 
 namespace {
 

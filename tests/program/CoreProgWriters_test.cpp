@@ -5,12 +5,6 @@
 #include "ProgramFixtures.h"
 #include "tests/common/DecimalCommaLocale.h"
 
-#include <gtest/gtest.h>
-
-#include <functional>
-#include <string>
-#include <vector>
-
 namespace {
 
 using namespace progtest;

@@ -2,15 +2,7 @@
 // rows, gains through their controls, the per-harmonic accessors and every index check, unloading and
 // destruction with real trees; and the header of a packed program, read and rewritten in its container.
 #include "ProgramFixtures.h"
-#include "convolution/CorePlel.h"
 #include "tests/filestore/FsysFixture.h"
-
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <map>
-#include <string>
-#include <vector>
 
 namespace {
 

@@ -9,9 +9,11 @@
 #include "base/CoreBlnk.h"
 #include "base/CoreLog_.h"
 #include "base/CoreNode.h"
+#include "base/CorePmsg.h"
 #include "base/CorePool.h"
 #include "base/CoreXml_.h"
 #include "convolution/CoreCnvl.h"
+#include "convolution/CorePlel.h"
 #include "filestore/CoreFsys.h"
 #include "filestore/CoreRcsv.h"
 #include "filestore/CoreWavs.h"
@@ -24,7 +26,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
