@@ -33,29 +33,6 @@ TEST(CoreProg, ConstructionRefusesANegativeCapacityAndReleasesWhatAFailedOneBuil
     }
 }
 
-TEST(CoreProg, FrontPanelControlsWriteTheirRowsOverTheirRanges) {
-    Fixture f;
-    auto p = f.make();
-    const struct {
-        int slot;
-        const char *key, *text;
-        double min;
-        bool led;
-    } rows[] = {{0, "MIX1", "'Mix 1' '' 0", -1.0, true},
-                {7, "MIX8", "'Mix 8' '' 0", -1.0, true},
-                {9, "GAINOUT", "'Gain out' 'dB' 1", 0.0, false}};
-    for (const auto& r : rows) {
-        CoreIfce* control = p->getif(r.slot);
-        EXPECT_EQ(line(control->getlb(), control->getun(), control->getiv(true)), r.text);
-        control->setvl(0.0, true);
-        EXPECT_EQ(p->getsc(r.key), r.min) << r.key;
-        control->setvl(1.0, true);
-        EXPECT_EQ(p->getsc(r.key), 1.0) << r.key;
-        EXPECT_EQ(control->getml() != 0, r.led) << r.key; // after a change the LED is steady, never dark
-    }
-    EXPECT_EQ(p->getmx(7), p->getif(7));
-}
-
 TEST(CoreProg, FifthFollowerLeavesOffAtMinusOne) {
     Fixture f;
     auto p = f.make();
@@ -290,7 +267,7 @@ protected:
     }
 };
 
-TEST_F(CoreProgPacked, ReadsTheHeaderOfTheProgramItemWithDefaultsForAbsentValues) {
+TEST_F(CoreProgPacked, ReadsAndRewritesTheHeaderOfTheProgramItem) {
     const struct {
         std::string program, item, file, header;
         bool fromElementFile;
@@ -304,9 +281,7 @@ TEST_F(CoreProgPacked, ReadsTheHeaderOfTheProgramItemWithDefaultsForAbsentValues
         const auto [element, program] = pack(r.program, r.item);
         EXPECT_EQ(header(r.file), r.header + std::to_string(r.fromElementFile ? element : program));
     }
-}
-
-TEST_F(CoreProgPacked, SetThenGetGivesTheNewHeaderAndKeepsTheOtherItems) {
+    // Set, then get: the new header, and every other item and leaf as it was.
     const int32_t id = pack(kProgram).second;
     fs::rename(root / "MYPROG.Q7P", root / "MyProg.q7p"); // rewritten whatever the case of its name
     CoreFsys before(&pool), after(&pool);

@@ -113,10 +113,6 @@ inline std::unique_ptr<CoreXml_> parse(const CoreAnsx& text) {
     return document;
 }
 
-inline CoreAnsx compact(const CoreXml_& document) {
-    return document.settc(false, false);
-}
-
 inline CoreNode* programOf(const CoreXml_& document) {
     return document.getrt() != nullptr ? document.getrt()->getcd(DataXml_::sCtagprogrm) : nullptr;
 }
@@ -132,7 +128,7 @@ inline CoreAnsx commit(CoreProg& p, CoreXml_& document, bool rateOn = true, int3
     p.chgen(&document);
     p.chgdy(&document);
     p.chgpt(&document);
-    return compact(document);
+    return document.settc(false, false);
 }
 
 // What a commit and a reload change on purpose, applied to the dump before: a dry or pad factor of 0.0
