@@ -101,29 +101,18 @@ protected:
     CoreNode* vector = nullptr;
 };
 
-TEST_F(CoreEnvuFiles, OpenReadsCsvInAnyCaseAndWavByItsSecondChannelAndLoadsNothingElse) {
+// (CSV and the second channel of a stereo WAV: the raw vectors' tests, which load through open_.)
+TEST_F(CoreEnvuFiles, OpenReadsCsvInAnyCaseAndReleasesTheLastResponseWhenNothingLoads) {
     writeBytes(root / "resp.csv", "0.5;-0.25;1;");
     writeBytes(root / "mixed.Csv", "4;");
     writeBytes(root / "empty.csv", "no values here");
     writeBytes(root / "bad.wav", "RIFF....WAVEjunk");
-    ASSERT_TRUE(CoreWvfw::exprt(&pool, at("stereo.wav"), 2, kRate, 2, std::vector<double>{0.1, 0.2}.data(),
-                                std::vector<double>{-0.5, -0.6}.data(), true));
-    const std::pair<const char*, std::vector<double>> rows[] = {{"mixed.Csv", {4}},
-                                                                {"stereo.wav", {-0.5, -0.6}},
-                                                                {"missing.csv", {}},
-                                                                {"empty.csv", {}},
-                                                                {"bad.wav", {}}};
     {
         CoreEnvu toolkit(&pool, store.get());
-        for (const auto& [path, loaded] : rows) {
-            ASSERT_EQ(toolkit.open_("resp.csv"), 3); // a failed open also releases the previous response
-            ASSERT_EQ(toolkit.open_(path), int32_t(loaded.size())) << path;
-            CoreWave* response = toolkit.getim();
-            ASSERT_EQ(response != nullptr, !loaded.empty()) << path;
-            if (response) {
-                EXPECT_EQ(std::vector<double>(response->getwv(0), response->getwv(0) + response->getdm()),
-                          loaded);
-            }
+        for (auto [path, first] : {std::pair{"mixed.Csv", 4.0}, {"empty.csv", 0.0}, {"bad.wav", 0.0}}) {
+            ASSERT_EQ(toolkit.open_("resp.csv"), 3);
+            EXPECT_EQ(toolkit.open_(path), first > 0.0 ? 1 : 0) << path;
+            EXPECT_EQ(toolkit.getim() ? toolkit.getim()->getwv(0)[0] : 0.0, first) << path;
         }
         EXPECT_EQ(CoreEnvu(&pool, nullptr).open_("resp.csv"), 0);
     }
