@@ -13,6 +13,7 @@ public:
     static bool& prepared(CoreProg& p) { return p.bPrepared; }
     static CoreAnsx vectorFileName(const CoreProg& p) { return p.sVectorfilename; }
     static int32_t programRate(const CoreProg& p) { return p.iProgramratehz; }
+    static int32_t rateConversion(const CoreProg& p) { return p.iRateconversionus; }
     static CoreParm* inputTrim(CoreProg& p) { return p.pInputtrim; }
     static CoreParm* outputTrim(CoreProg& p) { return p.pOutputtrim; }
     static CoreParm* feedbackControl(CoreProg& p) { return p.pFeedbackcontrol; }

@@ -37,6 +37,40 @@ namespace progtest {
 
 using Access = CoreProgTestAccess;
 
+// Documents written compactly: "A{B=1 C{D=x}}" is <A><B>1</B><C><D>x</D></C></A>. A value runs to the
+// next blank or brace and may be empty; '_' in it stands for a blank, so "B=_0_" is the framed " 0 ".
+inline std::string xml(const std::string& compact) {
+    std::string out, word, tag;
+    std::vector<std::string> open;
+    bool value = false;
+    auto flush = [&] {
+        if (value) out += "<" + tag + ">" + word + "</" + tag + ">";
+        value = false;
+        word.clear();
+    };
+    for (char c : compact) {
+        if (c == '{') {
+            out += "<" + word + ">";
+            open.push_back(word);
+            word.clear();
+        } else if (c == ' ') {
+            flush();
+        } else if (c == '}') {
+            flush();
+            out += "</" + open.back() + ">";
+            open.pop_back();
+        } else if (c == '=' && !value) {
+            tag = word;
+            word.clear();
+            value = true;
+        } else {
+            word += c == '_' ? ' ' : c;
+        }
+    }
+    flush();
+    return out;
+}
+
 // ---- the fixture document ------------------------------------------------------------------------
 
 // Every kind of section: header, globals, MIX values, two harmonics with inline vectors (H1 in the
@@ -44,48 +78,41 @@ using Access = CoreProgTestAccess;
 // RAW and RAWFUN sections, the modulator sections, DISPLAY with a ZELKIIPRM section, and an element
 // no writer knows. TRAINTHRESHOLD stands under ELEMENT in H1 and under Hn in H2, as both kinds of
 // file exist.
-inline const char* const fixtureText = R"(<PROGRAM>
-<NAME>Fixture Hall</NAME>
-<CATEGORY>Reverb</CATEGORY>
-<SUBCATEGORY1>Halls</SUBCATEGORY1>
-<SUBCATEGORY2>Large</SUBCATEGORY2>
-<DESCRIPTION>Written by hand</DESCRIPTION>
-<VECTORFILENAME>HALLS.XML</VECTORFILENAME>
-<SYNCVERSION>2</SYNCVERSION>
-<MIX1>0.5</MIX1><MIX2>-0.5</MIX2><MIX3>0.25</MIX3><MIX5>1</MIX5>
-<GAINOUT>-6</GAINOUT><GAININ>3</GAININ>
-<GAINPADOUT>-3</GAINPADOUT><GAINPADIN>-1</GAINPADIN>
-<GAINPADINTRIMSOURCE>LFO1</GAINPADINTRIMSOURCE><GAINPADOUTTRIMSOURCE>ENV1</GAINPADOUTTRIMSOURCE>
-<GAINIR>-1.5</GAINIR>
-<LOOKAHEAD>500</LOOKAHEAD><LOOKAHEADSOURCE>ON</LOOKAHEADSOURCE>
-<PROGRAMRATE>5000</PROGRAMRATE>
-<ALIGNBALANCE>0.5</ALIGNBALANCE><TRAINMODE>1</TRAINMODE>
-<FORCEOT2>1</FORCEOT2><INVISIBLETHREAD>0</INVISIBLETHREAD><FORCEHYBRID>0</FORCEHYBRID><FORCEMONO>0</FORCEMONO>
-<HDIM>3</HDIM>
-<FEEDBACKFACTOR>10</FEEDBACKFACTOR><FEEDBACKSOURCE>LFO2</FEEDBACKSOURCE>
-<GAINDRYFACTOR>-12</GAINDRYFACTOR><GAINDRYSOURCE>ON</GAINDRYSOURCE>
-<SMOOTH>1</SMOOTH>
-<LFO1><MINRATE>0.5</MINRATE><MAXRATE>2</MAXRATE><SOURCE>ENV1</SOURCE><SHAPE>Sine</SHAPE><PHASEFACTOR>0</PHASEFACTOR><RATEQUANTIZE>0</RATEQUANTIZE></LFO1>
-<LFO2><MINRATE>1</MINRATE><MAXRATE>4</MAXRATE><SOURCE>NULL</SOURCE><SHAPE>Triang</SHAPE><PHASEFACTOR>45</PHASEFACTOR><PHASESOURCE>MIX1</PHASESOURCE><RATEQUANTIZE>0.25</RATEQUANTIZE></LFO2>
-<LFO3><MINRATE>0</MINRATE><MAXRATE>0</MAXRATE><SOURCE>NULL</SOURCE><SHAPE>NULL</SHAPE><PHASEFACTOR>0</PHASEFACTOR><RATEQUANTIZE>0</RATEQUANTIZE></LFO3>
-<RAWFUN1><A>LFO1</A><B>ON</B><FUN>RSINGLE</FUN><C>RAWA</C><D>RAWB</D></RAWFUN1>
-<FUN1><A>LFO1</A><B>0.5000000000</B><FUN>a*b</FUN></FUN1>
-<FUN2><A>ENV1</A><B>OFF</B><FUN>a</FUN></FUN2>
-<EVF1><EXP>1</EXP><OUTPUTBALANCE>0.5</OUTPUTBALANCE><BUSBALANCESOURCE>MIX3</BUSBALANCESOURCE><ENABLEEATERT>1</ENABLEEATERT><MINATTACK>1000</MINATTACK><MAXATTACK>20000</MAXATTACK><ATTACKSOURCE>MIX1</ATTACKSOURCE><MINRELEASE>10000</MINRELEASE><MAXRELEASE>500000</MAXRELEASE><RELEASESOURCE>MIX2</RELEASESOURCE></EVF1>
-<EVF2><EXP>2</EXP><OUTPUTBALANCE>0</OUTPUTBALANCE><ENABLEEATERT>0</ENABLEEATERT><MINATTACK>100</MINATTACK><MAXATTACK>100</MAXATTACK><ATTACKSOURCE></ATTACKSOURCE><MINRELEASE>100</MINRELEASE><MAXRELEASE>100</MAXRELEASE><RELEASESOURCE></RELEASESOURCE></EVF2>
-<DNM1><RATIOCOMSOURCE>LFO1</RATIOCOMSOURCE><THRESHOLDSOURCE>MIX2</THRESHOLDSOURCE><INPUTSOURCE>EVF1</INPUTSOURCE><RATIOCURVE>1</RATIOCURVE><RANGELIMIT>24</RANGELIMIT><GAINPADFACTOR>3</GAINPADFACTOR></DNM1>
-<ENV1><CONTROL><ACTIVSOURCE>EVF1</ACTIVSOURCE><DEACTIVSOURCE>OFF</DEACTIVSOURCE></CONTROL><LEVEL><START>0</START><ATTACK>1</ATTACK><BREAK>0.5</BREAK><SUSTAIN>0.25</SUSTAIN><COMMON><MODFACTOR>1</MODFACTOR><MODSOURCE>ON</MODSOURCE></COMMON></LEVEL><TIME><ATTACK>10000</ATTACK><DECAY>20000</DECAY><SLOPE>30000</SLOPE><RELEASE>40000</RELEASE><COMMON><MODFACTOR>1</MODFACTOR><MODSOURCE>ON</MODSOURCE></COMMON></TIME><CURVE><ATTACK>1</ATTACK><DECAY>2</DECAY><SLOPE>1</SLOPE><RELEASE>3</RELEASE></CURVE></ENV1>
-<DISPLAY>
-<PRM1><PRELABEL>Room</PRELABEL><LABEL>Size</LABEL><PREUNIT></PREUNIT><POSTUNIT></POSTUNIT><UNIT>m</UNIT><MINVALUE>1</MINVALUE><MAXVALUE>10</MAXVALUE><A>MIX1</A><B>OFF</B><FUN>a</FUN></PRM1>
-<ZELKIIPRM3><LABEL>Tone</LABEL><MINVALUE>-1</MINVALUE><MAXVALUE>1</MAXVALUE><A>MIX2</A><B>OFF</B><FUN>a</FUN></ZELKIIPRM3>
-<PRM3><LABEL>Ignored</LABEL><A>MIX4</A></PRM3>
-</DISPLAY>
-<H1><ELEMENT><VECTOR><COMMON><MINVALUE>0</MINVALUE><MAXVALUE>1</MAXVALUE><LENGTH>50000</LENGTH><FADEOUT>10000</FADEOUT><LIQUIDSOURCE>ON</LIQUIDSOURCE></COMMON><ELEMENT><FILENAME>HALL_A.WAV</FILENAME><WEIGHT>0</WEIGHT></ELEMENT><ELEMENT><FILENAME>HALL_B.WAV</FILENAME><WEIGHT>1</WEIGHT></ELEMENT></VECTOR><TRAINTHRESHOLD>-6</TRAINTHRESHOLD></ELEMENT><FORCEOT2>1</FORCEOT2></H1>
-<H2><ELEMENT><VECTOR><COMMON><MINVALUE>0</MINVALUE><MAXVALUE>1</MAXVALUE><OT1><LENGTH>20000</LENGTH><FADEOUT>2000</FADEOUT></OT1><OT2><LENGTH>400000</LENGTH><FADEOUT>40000</FADEOUT></OT2></COMMON><ELEMENT><FILENAME>H2.WAV</FILENAME><WEIGHT>0.5</WEIGHT></ELEMENT></VECTOR></ELEMENT><TRAINTHRESHOLD>-12</TRAINTHRESHOLD></H2>
-<H3><ELEMENT><FILENAME>PLATE.XML</FILENAME><FILEPATH>PLATES/</FILEPATH><CONTROL><SOURCE>LFO1</SOURCE><GAINPADFACTOR>-3</GAINPADFACTOR></CONTROL></ELEMENT><FORCEOT2>1</FORCEOT2></H3>
-<RAW1><ELEMENT><VECTOR><COMMON><MINVALUE>0</MINVALUE><MAXVALUE>1</MAXVALUE></COMMON><ELEMENT><FILENAME>RAWA.CSV</FILENAME><WEIGHT>0</WEIGHT></ELEMENT></VECTOR></ELEMENT></RAW1>
-<CUSTOMNOTE>kept as it is</CUSTOMNOTE>
-</PROGRAM>)";
+// HALL_A.WAV and HALL_B.WAV keep their '_', which the compact notation reads as a blank.
+inline const std::string fixtureText = [] {
+    std::string text =
+        "<PROGRAM>" +
+        xml("NAME=Fixture_Hall CATEGORY=Reverb SUBCATEGORY1=Halls SUBCATEGORY2=Large "
+            "DESCRIPTION=Written_by_hand VECTORFILENAME=HALLS.XML SYNCVERSION=2 MIX1=0.5 MIX2=-0.5 MIX3=0.25 "
+            "MIX5=1 GAINOUT=-6 GAININ=3 GAINPADOUT=-3 GAINPADIN=-1 GAINPADINTRIMSOURCE=LFO1 "
+            "GAINPADOUTTRIMSOURCE=ENV1 GAINIR=-1.5 LOOKAHEAD=500 LOOKAHEADSOURCE=ON PROGRAMRATE=5000 "
+            "ALIGNBALANCE=0.5 TRAINMODE=1 FORCEOT2=1 INVISIBLETHREAD=0 FORCEHYBRID=0 FORCEMONO=0 HDIM=3 "
+            "FEEDBACKFACTOR=10 FEEDBACKSOURCE=LFO2 GAINDRYFACTOR=-12 GAINDRYSOURCE=ON SMOOTH=1 "
+            "LFO1{MINRATE=0.5 MAXRATE=2 SOURCE=ENV1 SHAPE=Sine PHASEFACTOR=0 RATEQUANTIZE=0} LFO2{MINRATE=1 "
+            "MAXRATE=4 SOURCE=NULL SHAPE=Triang PHASEFACTOR=45 PHASESOURCE=MIX1 RATEQUANTIZE=0.25} "
+            "LFO3{MINRATE=0 MAXRATE=0 SOURCE=NULL SHAPE=NULL PHASEFACTOR=0 RATEQUANTIZE=0} RAWFUN1{A=LFO1 "
+            "B=ON FUN=RSINGLE C=RAWA D=RAWB} FUN1{A=LFO1 B=0.5000000000 FUN=a*b} FUN2{A=ENV1 B=OFF FUN=a} "
+            "EVF1{EXP=1 OUTPUTBALANCE=0.5 BUSBALANCESOURCE=MIX3 ENABLEEATERT=1 MINATTACK=1000 "
+            "MAXATTACK=20000 ATTACKSOURCE=MIX1 MINRELEASE=10000 MAXRELEASE=500000 RELEASESOURCE=MIX2} "
+            "EVF2{EXP=2 OUTPUTBALANCE=0 ENABLEEATERT=0 MINATTACK=100 MAXATTACK=100 ATTACKSOURCE= "
+            "MINRELEASE=100 MAXRELEASE=100 RELEASESOURCE=} DNM1{RATIOCOMSOURCE=LFO1 THRESHOLDSOURCE=MIX2 "
+            "INPUTSOURCE=EVF1 RATIOCURVE=1 RANGELIMIT=24 GAINPADFACTOR=3} ENV1{CONTROL{ACTIVSOURCE=EVF1 "
+            "DEACTIVSOURCE=OFF} LEVEL{START=0 ATTACK=1 BREAK=0.5 SUSTAIN=0.25 COMMON{MODFACTOR=1 "
+            "MODSOURCE=ON}} TIME{ATTACK=10000 DECAY=20000 SLOPE=30000 RELEASE=40000 COMMON{MODFACTOR=1 "
+            "MODSOURCE=ON}} CURVE{ATTACK=1 DECAY=2 SLOPE=1 RELEASE=3}} DISPLAY{PRM1{PRELABEL=Room LABEL=Size "
+            "PREUNIT= POSTUNIT= UNIT=m MINVALUE=1 MAXVALUE=10 A=MIX1 B=OFF FUN=a} ZELKIIPRM3{LABEL=Tone "
+            "MINVALUE=-1 MAXVALUE=1 A=MIX2 B=OFF FUN=a} PRM3{LABEL=Ignored A=MIX4}} "
+            "H1{ELEMENT{VECTOR{COMMON{MINVALUE=0 MAXVALUE=1 LENGTH=50000 FADEOUT=10000 LIQUIDSOURCE=ON} "
+            "ELEMENT{FILENAME=HALL_A.WAV WEIGHT=0} ELEMENT{FILENAME=HALL_B.WAV WEIGHT=1}} TRAINTHRESHOLD=-6} "
+            "FORCEOT2=1} H2{ELEMENT{VECTOR{COMMON{MINVALUE=0 MAXVALUE=1 OT1{LENGTH=20000 FADEOUT=2000} "
+            "OT2{LENGTH=400000 FADEOUT=40000}} ELEMENT{FILENAME=H2.WAV WEIGHT=0.5}}} TRAINTHRESHOLD=-12} "
+            "H3{ELEMENT{FILENAME=PLATE.XML FILEPATH=PLATES/ CONTROL{SOURCE=LFO1 GAINPADFACTOR=-3}} "
+            "FORCEOT2=1} RAW1{ELEMENT{VECTOR{COMMON{MINVALUE=0 MAXVALUE=1} ELEMENT{FILENAME=RAWA.CSV "
+            "WEIGHT=0}}}} CUSTOMNOTE=kept_as_it_is ") +
+        "</PROGRAM>";
+    for (size_t at = 0; (at = text.find("HALL ", at)) != std::string::npos;) text[at + 4] = '_';
+    return text;
+}();
 
 inline std::string goldenPath() {
     const std::string source = __FILE__;
@@ -107,9 +134,9 @@ struct Fixture {
     }
 };
 
-inline std::unique_ptr<CoreXml_> parse(const CoreAnsx& text) {
+inline std::unique_ptr<CoreXml_> parse(const std::string& text) {
     auto document = std::make_unique<CoreXml_>();
-    document->getfc(text);
+    document->getfc(CoreAnsx(text.c_str()));
     return document;
 }
 
@@ -246,40 +273,6 @@ inline std::string text(const CoreAnsx& value) {
 }
 inline std::string num(double value) { // "%G"
     return CoreAnsx(value).c_str();
-}
-
-// Documents written compactly: "A{B=1 C{D=x}}" is <A><B>1</B><C><D>x</D></C></A>. A value runs to the
-// next blank or brace and may be empty; '_' in it stands for a blank, so "B=_0_" is the framed " 0 ".
-inline std::string xml(const std::string& compact) {
-    std::string out, word, tag;
-    std::vector<std::string> open;
-    bool value = false;
-    auto flush = [&] {
-        if (value) out += "<" + tag + ">" + word + "</" + tag + ">";
-        value = false;
-        word.clear();
-    };
-    for (char c : compact) {
-        if (c == '{') {
-            out += "<" + word + ">";
-            open.push_back(word);
-            word.clear();
-        } else if (c == ' ') {
-            flush();
-        } else if (c == '}') {
-            flush();
-            out += "</" + open.back() + ">";
-            open.pop_back();
-        } else if (c == '=' && !value) {
-            tag = word;
-            word.clear();
-            value = true;
-        } else {
-            word += c == '_' ? ' ' : c;
-        }
-    }
-    flush();
-    return out;
 }
 
 // n samples: small decaying wiggles of the sign of peak, and peak itself at index at.
