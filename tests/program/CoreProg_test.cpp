@@ -201,8 +201,7 @@ class CoreProgLoaded : public LoadTest {};
 TEST_F(CoreProgLoaded, DestructionReleasesEveryTreeBeforeCollectingTheSharedRegistry) {
     CorePlel shared(&fixture.pool);
     for (bool marked : {true, false}) {
-        auto p = std::make_unique<CoreProg>(&fixture.pool, files.get(), 3, "VECTORS/", 500000, 2000000, 1000,
-                                            4800, 256, 8192, 4096, &fixture.blink, &shared);
+        auto p = fixture.make(files.get(), 500000, 2000000, &shared);
         ASSERT_TRUE(load(ready(*p), fixtureText));
         ASSERT_GT(shared.count(), 0);
         // Not marked in use, not loaded: the trees the reader left behind are released all the same.

@@ -128,9 +128,9 @@ struct Fixture {
     // Three harmonic records (H1..H3) and the hybrid record; vector files under VECTORS/ of the store.
     // The stage bounds in microseconds.
     std::unique_ptr<CoreProg> make(CoreFsys* files = nullptr, int32_t ltimed = 500000,
-                                   int32_t lfreqd = 2000000) {
+                                   int32_t lfreqd = 2000000, CorePlel* registry = nullptr) {
         return std::make_unique<CoreProg>(&pool, files, 3, CoreAnsx("VECTORS/"), ltimed, lfreqd, 1000, 4800,
-                                          256, 8192, 4096, &blink, nullptr);
+                                          256, 8192, 4096, &blink, registry);
     }
 };
 
