@@ -178,30 +178,21 @@ TEST_F(CoreProgKernels, PreparesAlignedCutAndSizedKernels) {
     }
 }
 
-TEST_F(CoreProgKernels, LogsEachStepAndShowsProgress) {
+TEST_F(CoreProgKernels, LogsItsStepsAndShowsProgress) {
     wav("A.WAV", response(200, 10));
     CorePmsg board(4, 40);
     program->setsb(&board);
     CoreLog_::setdb(5, false);
     ASSERT_TRUE(prepare(leaf("H1", {"A.WAV", "A.WAV"}, "OFFSET=40")));
-    std::istringstream steps("starting wave reader|starting H1|iVleafvectors:1|iVtoffset:40|"
-                             "opened \"VECTORS/A.WAV\":200|opened \"VECTORS/A.WAV\":200|peaks detected|"
-                             "iVirn2dim:44|irs synchronized and saved|fades completed|vectors completed|"
-                             "end H1|starting raw reader");
     size_t at = 0;
-    for (std::string step; std::getline(steps, step, '|');)
-        EXPECT_NE(at = log().find(step + "<", at + 1), std::string::npos) << step;
+    for (const char* step : {"starting H1<", "opened \"VECTORS/A.WAV\":200<", "iVirn2dim:44<", "end H1<"})
+        EXPECT_NE(at = log().find(step, at + 1), std::string::npos) << step;
     EXPECT_EQ(text(board.getrw(0)) + "|" + text(board.getrw(1)) + "|" + text(board.getrw(2)),
               "Parsing|Executing H1: 0%|Executing H1: 50%");
 }
 
-TEST_F(CoreProgKernels, AFailedPreparationLeavesNothingBehind) {
+TEST_F(CoreProgKernels, AThrowInsideTheRegistryGroupLeavesNothingBehind) {
     wav("A.WAV", response(200, 10));
-    EXPECT_FALSE(prepare(leaf("H1", {"A.WAV", "MISSING.WAV"})));
-    const std::string lines = log();
-    const size_t name = lines.find("Error in file \"VECTORS/MISSING.WAV\""), end = lines.find("end H1<");
-    EXPECT_TRUE(lines.find("WAV VECTORS/MISSING.WAV") < name && name < end && end != std::string::npos);
-
     // A throw inside the registry group: after init_ the pool and the registry are as before, and free
     // for other instances. (Every allocation of a load failing in turn: CoreProgReader's tests.)
     CorePlel* registry = Access::registry(*program);

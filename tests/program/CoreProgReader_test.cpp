@@ -68,7 +68,7 @@ protected:
         for (int i = 1; i <= CoreProg::iCparameters; ++i)
             EXPECT_EQ(now.at("PRM" + std::to_string(i)), unset.at("PRM" + std::to_string(i))) << i;
         EXPECT_EQ(fixture.pool.getma(), poolBefore);
-        EXPECT_EQ(Access::registry(*program)->count(), 0);
+        EXPECT_EQ(line(Access::registry(*program)->count(), Access::registry(*program)->groups()), "0 0");
     }
 };
 

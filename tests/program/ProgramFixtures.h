@@ -198,21 +198,21 @@ inline void setRecord(CoreProg& p, int h, bool changed, int32_t second, int32_t 
 // The program as the user left it after editing the fixture's program at 48 kHz.
 inline void fillModel(CoreProg& p) {
     p.setrt(48000);
-    p.setnm(CoreAnsx("Fixture Hall (edited)"));
-    p.setct(CoreAnsx("Reverb"), 0);
-    p.setct(CoreAnsx("Halls"), 1);
-    p.setct(CoreAnsx("Large"), 2);
-    p.setds(CoreAnsx("Two inline harmonics and a plate file"));
-    p.setvf(CoreAnsx("0"));
+    p.setnm("Fixture Hall (edited)");
+    p.setct("Reverb", 0);
+    p.setct("Halls", 1);
+    p.setct("Large", 2);
+    p.setds("Two inline harmonics and a plate file");
+    p.setvf("0");
     p.setpi(1.0);
     p.setpo(0.5);
     p.setua(1000);
-    p.setar(CoreAnsx("ON"));
+    p.setar("ON");
     p.setff(0.25);
-    p.setfs(CoreAnsx("LFO2"));
+    p.setfs("LFO2");
     p.setdr(0.5);
     // Read without a dry source: the control stays fixed at 1.0.
-    Access::dryControl(p)->setsr(CoreAnsx(""), 1.0, 1.0);
+    Access::dryControl(p)->setsr("", 1.0, 1.0);
     p.setst(2);
     p.setf2(false);
     p.setfi(true);
@@ -224,41 +224,34 @@ inline void fillModel(CoreProg& p) {
     p.getif(8)->setiv(0.5, true, true);
     p.getif(9)->setiv(0.25, true, true);
 
-    p.getlf(0)->setvl(0.5, 2.0, 0.0, CoreAnsx("ENV1"), CoreAnsx("Sine"), 90.0, CoreAnsx(""));
-    p.getlf(1)->setvl(1.0, 4.0, 0.25, CoreAnsx(""), CoreAnsx("Triang"), 45.0, CoreAnsx("MIX1"));
+    p.getlf(0)->setvl(0.5, 2.0, 0.0, "ENV1", "Sine", 90.0, "");
+    p.getlf(1)->setvl(1.0, 4.0, 0.25, "", "Triang", 45.0, "MIX1");
     // Shape never chosen, rate edited on the display: written with the waveform it plays.
-    p.getlf(2)->setvl(1.0, 1.0, 0.0, CoreAnsx("NULL"), CoreAnsx("NULL"), 0.0, CoreAnsx("NULL"));
-    p.getlf(3)->setvl(0.0, 0.0, 0.0, CoreAnsx(""), CoreAnsx(""), 0.0, CoreAnsx(""));
+    p.getlf(2)->setvl(1.0, 1.0, 0.0, "NULL", "NULL", 0.0, "NULL");
+    p.getlf(3)->setvl(0.0, 0.0, 0.0, "", "", 0.0, "");
 
-    p.getfn(0)->setvl(CoreAnsx("LFO1"), CoreAnsx("0.0"), CoreAnsx("a*b"));
-    p.getfn(1)->setvl(CoreAnsx("ENV1"), CoreAnsx("OFF"), CoreAnsx("a+b"));
-    for (int16_t i = 2; i < CoreProg::iCfuns; ++i)
-        p.getfn(i)->setvl(CoreAnsx(""), CoreAnsx(""), CoreAnsx(""));
+    p.getfn(0)->setvl("LFO1", "0.0", "a*b");
+    p.getfn(1)->setvl("ENV1", "OFF", "a+b");
+    for (int16_t i = 2; i < CoreProg::iCfuns; ++i) p.getfn(i)->setvl("", "", "");
 
-    p.getef(0)->setvl(48, 960, CoreAnsx("MIX1"), 480, 24000, CoreAnsx("MIX2"), 0.5, 1, true, CoreAnsx("MIX3"),
-                      true, CoreAnsx("LFO1"), CoreAnsx("LFO2"), true, 48000.0, true, CoreAnsx("ENV1"),
-                      CoreAnsx("ENV2"), true, 0.125, 4, CoreAnsx("MIX4"));
-    p.getef(1)->setvl(5, 5, CoreAnsx(""), 5, 5, CoreAnsx(""), 0.0, 2, false, CoreAnsx("OFF"), false,
-                      CoreAnsx("OFF"), CoreAnsx("OFF"), false, 48000.0, false, CoreAnsx("OFF"),
-                      CoreAnsx("OFF"), false, 0.0, 1, CoreAnsx("OFF"));
+    p.getef(0)->setvl(48, 960, "MIX1", 480, 24000, "MIX2", 0.5, 1, true, "MIX3", true, "LFO1", "LFO2", true,
+                      48000.0, true, "ENV1", "ENV2", true, 0.125, 4, "MIX4");
+    p.getef(1)->setvl(5, 5, "", 5, 5, "", 0.0, 2, false, "OFF", false, "OFF", "OFF", false, 48000.0, false,
+                      "OFF", "OFF", false, 0.0, 1, "OFF");
     for (int16_t i = 2; i < CoreProg::iCfollowers; ++i) p.getef(i)->setvl();
 
-    p.getdy(0)->setvl(CoreAnsx("MIX2"), CoreAnsx("EVF1"), false, CoreAnsx("LFO1"), true, 3, 24.0, 3.0);
-    p.getdy(1)->setvl(CoreAnsx(""), CoreAnsx("EVF2"), true, CoreAnsx("MIX5"), false, -1, 12.5, 0.0);
+    p.getdy(0)->setvl("MIX2", "EVF1", false, "LFO1", true, 3, 24.0, 3.0);
+    p.getdy(1)->setvl("", "EVF2", true, "MIX5", false, -1, 12.5, 0.0);
 
     const double levels[4] = {0.0, 1.0, 0.5, 0.25};
     const int32_t times[4] = {480, 960, 1440, 48000};
     const int16_t curves[4] = {1, 2, 0, 3};
-    p.geten(0)->setvl(CoreAnsx("EVF1"), CoreAnsx("OFF"), levels, times, curves, 0.5, CoreAnsx("MIX6"), 2.0,
-                      CoreAnsx("MIX7"));
+    p.geten(0)->setvl("EVF1", "OFF", levels, times, curves, 0.5, "MIX6", 2.0, "MIX7");
     p.geten(1)->setvl();
 
-    p.getpm(0)->setvl(true, CoreAnsx("MIX1"), CoreAnsx("OFF"), CoreAnsx("a"), CoreAnsx("Size"),
-                      CoreAnsx("Room"), CoreAnsx("m"), CoreAnsx(""), CoreAnsx(""), 1.0, 20.0, 1.0, 20.0);
-    p.getpm(1)->setvl(false, CoreAnsx("0.5"), CoreAnsx("LFO1"), CoreAnsx("a*b"), CoreAnsx("Depth"),
-                      CoreAnsx(""), CoreAnsx("%"), CoreAnsx("~"), CoreAnsx("!"), 0.0, 100.0, 100.0, 0.0);
-    p.getpm(2)->setvl(true, CoreAnsx("MIX2"), CoreAnsx("OFF"), CoreAnsx("a"), CoreAnsx("Tone"), CoreAnsx(""),
-                      CoreAnsx("dB"), CoreAnsx(""), CoreAnsx(""), -6.0, 6.0, -6.0, 6.0);
+    p.getpm(0)->setvl(true, "MIX1", "OFF", "a", "Size", "Room", "m", "", "", 1.0, 20.0, 1.0, 20.0);
+    p.getpm(1)->setvl(false, "0.5", "LFO1", "a*b", "Depth", "", "%", "~", "!", 0.0, 100.0, 100.0, 0.0);
+    p.getpm(2)->setvl(true, "MIX2", "OFF", "a", "Tone", "", "dB", "", "", -6.0, 6.0, -6.0, 6.0);
     for (int16_t i = 3; i < CoreProg::iCparameters; ++i) p.getpm(i)->setvl(false);
 
     setRecord(p, 0, true, 2400, 480, 48000, 4800, true);
