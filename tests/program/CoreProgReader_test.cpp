@@ -2,15 +2,7 @@
 // log, failures that leave an empty program whatever failed (any one allocation included), and the
 // round trip of every fixture through the processor's commit and back.
 #include "ProgramFixtures.h"
-#include "base/CorePmsg.h"
-#include "convolution/CorePlel.h"
 #include "tests/common/CountingAllocator.h"
-
-#include <gtest/gtest.h>
-
-#include <functional>
-#include <string>
-#include <vector>
 
 namespace {
 
@@ -28,7 +20,7 @@ protected:
         ASSERT_TRUE(load(*first, source));
         const Dump unedited = dump(*first);
         if (edit) edit(*first);
-        auto written = parse(CoreAnsx(source.c_str()));
+        auto written = parse(source);
         const bool rateOn = first->getpr() != -1;
         const CoreAnsx committed = commit(*first, *written, rateOn, first->getpr());
         written->settf(at("pretty.xml"), true, false, false);
@@ -53,7 +45,7 @@ protected:
         EXPECT_EQ(differences(found, pretty), "");
         // Into the same document, the reloaded program writes what the first wrote; after edits, into the
         // one it was read from (its harmonics are no longer marked changed).
-        auto again = parse(edit ? committed : CoreAnsx(source.c_str()));
+        auto again = parse(edit ? text(committed) : source);
         EXPECT_EQ(text(commit(*second, *again, rateOn, second->getpr())), text(committed));
     }
 
@@ -76,7 +68,7 @@ protected:
         for (int i = 1; i <= CoreProg::iCparameters; ++i)
             EXPECT_EQ(now.at("PRM" + std::to_string(i)), unset.at("PRM" + std::to_string(i))) << i;
         EXPECT_EQ(fixture.pool.getma(), poolBefore);
-        EXPECT_EQ(Access::registry(*program)->count(), 0);
+        EXPECT_EQ(line(Access::registry(*program)->count(), Access::registry(*program)->groups()), "0 0");
     }
 };
 
@@ -100,14 +92,11 @@ TEST_F(CoreProgReader, ReadsProgramKeysWithTheirDefaultsAndKeepsWhatTheyLeaveAlo
          "1"},
         // MIX always, the gains not; the controls keep their bindings, the texts go.
         {"", false, gains, "0 -1|0 -1|1 0.250594|1 0.997631|0|'' 'LFO1' 0 1|0|'' 'LFO2' 0 1|'' 1 1|'' 1 1"},
-        {"GAINOUT=0", false, "GAINOUT", "1 0.250594"}, // unframed: absent
         {"GAINOUT=_0_", false, "GAINOUT", "1 0.5"},
         {"FEEDBACKSOURCE=LFO4", false, "FEEDBACKFACTOR FEEDBACKSOURCE", "0|'' 'LFO1' 0 1"},
         {"FEEDBACKFACTOR=50", false, "FEEDBACKFACTOR FEEDBACKSOURCE", "0.5|'' '' 1 1"},
         {"", false, "GAINIR GAINPADIN GAINPADOUT GAINDRYFACTOR LOOKAHEAD PROGRAMRATE FLAGS",
          "1|1|1|0|0 'ON' 'ON' 0 1|-1|0 0 0 0 0 -1"},
-        {"SMOOTH=0", false, "FLAGS", "0 0 0 0 0 -1"},
-        {"SMOOTH=_0_", false, "FLAGS", "0 0 0 0 0 0"},
         {"HDIM=2.9 LOOKAHEAD=-1.5 FORCEMONO=-1 TRAINMODE=0,5 PROGRAMRATE=5000.9", false,
          "FLAGS LOOKAHEAD ALIGN PROGRAMRATE", "0 0 0 0 2 -1|-1 'ON' 'ON' 0 1|0 0 0 1 0 0|5000"},
         {"HDIM=65538 LOOKAHEAD=1e12 PROGRAMRATE=-1e12 ALIGNOFFSET=3e9 SYNCVERSION=2.7", false,
@@ -138,27 +127,21 @@ TEST_F(CoreProgReader, ReadsProgramKeysWithTheirDefaultsAndKeepsWhatTheyLeaveAlo
     EXPECT_EQ(Access::irGain(*program), 1.0); // absent: exactly
     EXPECT_EQ(program->getpi(), 1.0);
 
-    // The table's lines at level 3 only; the status board shows the reader at work.
-    CorePmsg board(2, 40);
-    program->setsb(&board);
+    // The table's lines at level 3 only.
     CoreLog_::setdb(2, false);
     std::filesystem::remove(root / "reader.log");
     ASSERT_TRUE(load(*program, programText("")));
     EXPECT_EQ(log().find("GAINIR"), std::string::npos);
     EXPECT_NE(log().find("load_ ends"), std::string::npos);
-    EXPECT_EQ(text(board.getrw(0)), "Parsing");
 }
 
 TEST_F(CoreProgReader, FailuresLeaveAnEmptyProgramAndTheNextLoadWorks) {
     const int64_t poolBefore = fixture.pool.getma();
-    const char* h1 = "H1{ELEMENT{VECTOR{ELEMENT{FILENAME=H2.WAV}}}}";
     const struct {
         std::string text;
         const char* error; // the last error line
     } rows[] = {
         {"0", "Error in tag PROGRAM"}, // a free slot's text: a null document node
-        {"<PROGRAM>0</PROGRAM>", "Error in tag PROGRAM"},
-        {"<OTHER>" + xml(h1) + "</OTHER>", "Error in tag PROGRAM"},
         {"<PROGRAM><NAME>x</NAME></PROGRAM>", "Error in tag H1"},
         {programText("H1{ELEMENT{FILENAME=NONE.XML CONTROL{SOURCE=LFO1}}}"), "Error in tag ELEMENT"},
         {programText("NAME=Broken H1{ELEMENT{VECTOR{ELEMENT{FILENAME=MISSING.WAV}}}}"), " start Broken"},
@@ -197,7 +180,7 @@ TEST_F(CoreProgReader, FailuresLeaveAnEmptyProgramAndTheNextLoadWorks) {
 
 TEST_F(CoreProgReader, EveryFixtureSurvivesTheRoundTrip) {
     roundTrip(fixtureText);
-    roundTrip(readFile(goldenPath()));
+    roundTrip(readBytes(goldenPath()));
     // "0" unframed in every section a writer rewrites: absent on reading, written framed. (A "0" no
     // writer rewrites is framed by the first save and read as present from then on: the format's rule.)
     roundTrip(programText(
@@ -215,25 +198,18 @@ TEST_F(CoreProgReader, EveryFixtureSurvivesTheRoundTrip) {
 }
 
 TEST_F(CoreProgReader, DisplayEditsSurviveCommitAndReloadAtEveryProgramRate) {
-    for (int32_t rate : {44100, 48000, 96000})
+    // (Edits of every other value: the writers' golden commit of an edited model.)
+    for (int32_t rate : {44100, 96000})
         roundTrip(fixtureText, rate, [](CoreProg& p) {
             for (int16_t h : {0, 1, 2})
                 for (int16_t stage : {0, 1})
                     p.setod(h, stage, (p.getib(h, stage, false) + 2 * p.getib(h, stage, true)) / 3);
             p.setco(0, p.getco(0) / 2, true);
             p.setnm("Edited <Hall>");
-            p.setct("Rooms", 1);
-            p.setds("Longer");
-            p.getif(2)->setvl(0.25, true);
-            p.getif(8)->setvl(0.3, true);
             p.getlf(3)->setvl(0.5, 2.0, 0.0, "", "", 0.0, ""); // played as the first waveform
             p.getdy(1)->setst(0);
             p.getdy(1)->setrc(0); // the display's "LINEAR"
             p.getdy(1)->rfrvl();
-            p.geten(1)->setvl("LFO1", "OFF", std::vector<double>{0, 1, 0.5, 0.5}.data(),
-                              std::vector<int32_t>{480, 960, 1440, 1920}.data(),
-                              std::vector<int16_t>{1, 0, 2, 0}.data(), 1.0, "ON", 1.0, "ON");
-            p.getpm(4)->setvl(true, "MIX1", "", "a", "Depth", "", "%", "", "", 0.0, 100.0, 0.0, 100.0);
         });
 }
 

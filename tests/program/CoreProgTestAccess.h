@@ -11,12 +11,8 @@ public:
     static int16_t& harmonicsLoaded(CoreProg& p) { return p.iHarmonicsloaded; }
     static bool& loaded(CoreProg& p) { return p.bLoaded; }
     static bool& prepared(CoreProg& p) { return p.bPrepared; }
-    static bool vr(const CoreProg& p) { return p.bVr; }
     static CoreAnsx vectorFileName(const CoreProg& p) { return p.sVectorfilename; }
-    static CoreAnsx vectorFolder(const CoreProg& p) { return p.sVectorfolder; }
     static int32_t programRate(const CoreProg& p) { return p.iProgramratehz; }
-    static int32_t minimumBlock(const CoreProg& p) { return p.iMinimumblock; }
-    static int32_t blockCap(const CoreProg& p) { return p.iBlockcap; }
     static int32_t rateConversion(const CoreProg& p) { return p.iRateconversionus; }
     static CoreParm* inputTrim(CoreProg& p) { return p.pInputtrim; }
     static CoreParm* outputTrim(CoreProg& p) { return p.pOutputtrim; }
@@ -25,15 +21,13 @@ public:
     static CoreParm* lookaheadControl(CoreProg& p) { return p.pLookaheadcontrol; }
     static CoreRfun* rawFunction(CoreProg& p, int i) { return p.pRawfuns[i]; }
     static CorePlel* registry(CoreProg& p) { return p.pRegistry; }
-    static bool sharedRegistry(const CoreProg& p) { return p.bSharedregistry; }
-    // Program-wide values the reader's entry reads, set by tests before kernels are prepared.
-    static int32_t& syncVersion(CoreProg& p) { return p.iSyncversion; }
+    // Program-wide values the reader's entry reads.
+    static int32_t syncVersion(CoreProg& p) { return p.iSyncversion; }
     static int32_t& alignOffset(CoreProg& p) { return p.iAlignoffsetus; }
     static double& alignBalance(CoreProg& p) { return p.dAlignbalance; }
     static bool& trainMode(CoreProg& p) { return p.bTrainmode; }
     static bool jitterMode(const CoreProg& p) { return p.bJittermode; }
     static bool peakMode(const CoreProg& p) { return p.bPeakmode; }
-    static bool& forceHybrid(CoreProg& p) { return p.bForcehybrid; }
     static double& irGain(CoreProg& p) { return p.dIrgain; }
     using Probe = void (*)(int16_t h, int leafVector);
     static Probe& registrationProbe(CoreProg& p) { return p.pRegistrationprobe; }

@@ -36,6 +36,7 @@ struct Line {
     template <typename T>
     requires std::is_integral_v<T> Line& operator<<(T v) { return add(std::to_string(v)); }
     Line& operator<<(const CoreAnsx& v) { return add("'" + std::string(v.c_str()) + "'"); }
+    Line& operator<<(const std::string& v) { return add(v); } // as it is
     Line& operator<<(const CoreParm* c) { return *this << c->getsc() << c->getsl() << c->getsu(); }
     Line& add(const std::string& v) { return text += (text.empty() ? "" : " ") + v, *this; }
 };

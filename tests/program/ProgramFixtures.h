@@ -7,35 +7,28 @@
 #include "CoreProgTestAccess.h"
 #include "ProgramDump.h"
 #include "base/CoreBlnk.h"
-#include "base/CoreButl.h"
 #include "base/CoreLog_.h"
 #include "base/CoreNode.h"
+#include "base/CorePmsg.h"
 #include "base/CorePool.h"
 #include "base/CoreXml_.h"
 #include "convolution/CoreCnvl.h"
+#include "convolution/CorePlel.h"
 #include "filestore/CoreFsys.h"
 #include "filestore/CoreRcsv.h"
 #include "filestore/CoreWavs.h"
-#include "modulation/CoreDynm.h"
-#include "modulation/CoreEnv_.h"
-#include "modulation/CoreEnvf.h"
-#include "modulation/CoreFun_.h"
 #include "modulation/CoreGfun.h"
-#include "modulation/CoreIfce.h"
-#include "modulation/CoreLfo_.h"
-#include "modulation/CoreParm.h"
-#include "modulation/CorePrm_.h"
 #include "modulation/DataGfun.h"
 #include "program/DataXml_.h"
 #include "tests/common/TempFolder.h"
-#include "tests/filestore/WavBytes.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
+#include <functional>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -44,6 +37,40 @@ namespace progtest {
 
 using Access = CoreProgTestAccess;
 
+// Documents written compactly: "A{B=1 C{D=x}}" is <A><B>1</B><C><D>x</D></C></A>. A value runs to the
+// next blank or brace and may be empty; '_' in it stands for a blank, so "B=_0_" is the framed " 0 ".
+inline std::string xml(const std::string& compact) {
+    std::string out, word, tag;
+    std::vector<std::string> open;
+    bool value = false;
+    auto flush = [&] {
+        if (value) out += "<" + tag + ">" + word + "</" + tag + ">";
+        value = false;
+        word.clear();
+    };
+    for (char c : compact) {
+        if (c == '{') {
+            out += "<" + word + ">";
+            open.push_back(word);
+            word.clear();
+        } else if (c == ' ') {
+            flush();
+        } else if (c == '}') {
+            flush();
+            out += "</" + open.back() + ">";
+            open.pop_back();
+        } else if (c == '=' && !value) {
+            tag = word;
+            word.clear();
+            value = true;
+        } else {
+            word += c == '_' ? ' ' : c;
+        }
+    }
+    flush();
+    return out;
+}
+
 // ---- the fixture document ------------------------------------------------------------------------
 
 // Every kind of section: header, globals, MIX values, two harmonics with inline vectors (H1 in the
@@ -51,59 +78,45 @@ using Access = CoreProgTestAccess;
 // RAW and RAWFUN sections, the modulator sections, DISPLAY with a ZELKIIPRM section, and an element
 // no writer knows. TRAINTHRESHOLD stands under ELEMENT in H1 and under Hn in H2, as both kinds of
 // file exist.
-inline const char* const fixtureText = R"(<PROGRAM>
-<NAME>Fixture Hall</NAME>
-<CATEGORY>Reverb</CATEGORY>
-<SUBCATEGORY1>Halls</SUBCATEGORY1>
-<SUBCATEGORY2>Large</SUBCATEGORY2>
-<DESCRIPTION>Written by hand</DESCRIPTION>
-<VECTORFILENAME>HALLS.XML</VECTORFILENAME>
-<SYNCVERSION>2</SYNCVERSION>
-<MIX1>0.5</MIX1><MIX2>-0.5</MIX2><MIX3>0.25</MIX3><MIX5>1</MIX5>
-<GAINOUT>-6</GAINOUT><GAININ>3</GAININ>
-<GAINPADOUT>-3</GAINPADOUT><GAINPADIN>-1</GAINPADIN>
-<GAINPADINTRIMSOURCE>LFO1</GAINPADINTRIMSOURCE><GAINPADOUTTRIMSOURCE>ENV1</GAINPADOUTTRIMSOURCE>
-<GAINIR>-1.5</GAINIR>
-<LOOKAHEAD>500</LOOKAHEAD><LOOKAHEADSOURCE>ON</LOOKAHEADSOURCE>
-<PROGRAMRATE>5000</PROGRAMRATE>
-<ALIGNBALANCE>0.5</ALIGNBALANCE><TRAINMODE>1</TRAINMODE>
-<FORCEOT2>1</FORCEOT2><INVISIBLETHREAD>0</INVISIBLETHREAD><FORCEHYBRID>0</FORCEHYBRID><FORCEMONO>0</FORCEMONO>
-<HDIM>3</HDIM>
-<FEEDBACKFACTOR>10</FEEDBACKFACTOR><FEEDBACKSOURCE>LFO2</FEEDBACKSOURCE>
-<GAINDRYFACTOR>-12</GAINDRYFACTOR><GAINDRYSOURCE>ON</GAINDRYSOURCE>
-<SMOOTH>1</SMOOTH>
-<LFO1><MINRATE>0.5</MINRATE><MAXRATE>2</MAXRATE><SOURCE>ENV1</SOURCE><SHAPE>Sine</SHAPE><PHASEFACTOR>0</PHASEFACTOR><RATEQUANTIZE>0</RATEQUANTIZE></LFO1>
-<LFO2><MINRATE>1</MINRATE><MAXRATE>4</MAXRATE><SOURCE>NULL</SOURCE><SHAPE>Triang</SHAPE><PHASEFACTOR>45</PHASEFACTOR><PHASESOURCE>MIX1</PHASESOURCE><RATEQUANTIZE>0.25</RATEQUANTIZE></LFO2>
-<LFO3><MINRATE>0</MINRATE><MAXRATE>0</MAXRATE><SOURCE>NULL</SOURCE><SHAPE>NULL</SHAPE><PHASEFACTOR>0</PHASEFACTOR><RATEQUANTIZE>0</RATEQUANTIZE></LFO3>
-<RAWFUN1><A>LFO1</A><B>ON</B><FUN>RSINGLE</FUN><C>RAWA</C><D>RAWB</D></RAWFUN1>
-<FUN1><A>LFO1</A><B>0.5000000000</B><FUN>a*b</FUN></FUN1>
-<FUN2><A>ENV1</A><B>OFF</B><FUN>a</FUN></FUN2>
-<EVF1><EXP>1</EXP><OUTPUTBALANCE>0.5</OUTPUTBALANCE><BUSBALANCESOURCE>MIX3</BUSBALANCESOURCE><ENABLEEATERT>1</ENABLEEATERT><MINATTACK>1000</MINATTACK><MAXATTACK>20000</MAXATTACK><ATTACKSOURCE>MIX1</ATTACKSOURCE><MINRELEASE>10000</MINRELEASE><MAXRELEASE>500000</MAXRELEASE><RELEASESOURCE>MIX2</RELEASESOURCE></EVF1>
-<EVF2><EXP>2</EXP><OUTPUTBALANCE>0</OUTPUTBALANCE><ENABLEEATERT>0</ENABLEEATERT><MINATTACK>100</MINATTACK><MAXATTACK>100</MAXATTACK><ATTACKSOURCE></ATTACKSOURCE><MINRELEASE>100</MINRELEASE><MAXRELEASE>100</MAXRELEASE><RELEASESOURCE></RELEASESOURCE></EVF2>
-<DNM1><RATIOCOMSOURCE>LFO1</RATIOCOMSOURCE><THRESHOLDSOURCE>MIX2</THRESHOLDSOURCE><INPUTSOURCE>EVF1</INPUTSOURCE><RATIOCURVE>1</RATIOCURVE><RANGELIMIT>24</RANGELIMIT><GAINPADFACTOR>3</GAINPADFACTOR></DNM1>
-<ENV1><CONTROL><ACTIVSOURCE>EVF1</ACTIVSOURCE><DEACTIVSOURCE>OFF</DEACTIVSOURCE></CONTROL><LEVEL><START>0</START><ATTACK>1</ATTACK><BREAK>0.5</BREAK><SUSTAIN>0.25</SUSTAIN><COMMON><MODFACTOR>1</MODFACTOR><MODSOURCE>ON</MODSOURCE></COMMON></LEVEL><TIME><ATTACK>10000</ATTACK><DECAY>20000</DECAY><SLOPE>30000</SLOPE><RELEASE>40000</RELEASE><COMMON><MODFACTOR>1</MODFACTOR><MODSOURCE>ON</MODSOURCE></COMMON></TIME><CURVE><ATTACK>1</ATTACK><DECAY>2</DECAY><SLOPE>1</SLOPE><RELEASE>3</RELEASE></CURVE></ENV1>
-<DISPLAY>
-<PRM1><PRELABEL>Room</PRELABEL><LABEL>Size</LABEL><PREUNIT></PREUNIT><POSTUNIT></POSTUNIT><UNIT>m</UNIT><MINVALUE>1</MINVALUE><MAXVALUE>10</MAXVALUE><A>MIX1</A><B>OFF</B><FUN>a</FUN></PRM1>
-<ZELKIIPRM3><LABEL>Tone</LABEL><MINVALUE>-1</MINVALUE><MAXVALUE>1</MAXVALUE><A>MIX2</A><B>OFF</B><FUN>a</FUN></ZELKIIPRM3>
-<PRM3><LABEL>Ignored</LABEL><A>MIX4</A></PRM3>
-</DISPLAY>
-<H1><ELEMENT><VECTOR><COMMON><MINVALUE>0</MINVALUE><MAXVALUE>1</MAXVALUE><LENGTH>50000</LENGTH><FADEOUT>10000</FADEOUT><LIQUIDSOURCE>ON</LIQUIDSOURCE></COMMON><ELEMENT><FILENAME>HALL_A.WAV</FILENAME><WEIGHT>0</WEIGHT></ELEMENT><ELEMENT><FILENAME>HALL_B.WAV</FILENAME><WEIGHT>1</WEIGHT></ELEMENT></VECTOR><TRAINTHRESHOLD>-6</TRAINTHRESHOLD></ELEMENT><FORCEOT2>1</FORCEOT2></H1>
-<H2><ELEMENT><VECTOR><COMMON><MINVALUE>0</MINVALUE><MAXVALUE>1</MAXVALUE><OT1><LENGTH>20000</LENGTH><FADEOUT>2000</FADEOUT></OT1><OT2><LENGTH>400000</LENGTH><FADEOUT>40000</FADEOUT></OT2></COMMON><ELEMENT><FILENAME>H2.WAV</FILENAME><WEIGHT>0.5</WEIGHT></ELEMENT></VECTOR></ELEMENT><TRAINTHRESHOLD>-12</TRAINTHRESHOLD></H2>
-<H3><ELEMENT><FILENAME>PLATE.XML</FILENAME><FILEPATH>PLATES/</FILEPATH><CONTROL><SOURCE>LFO1</SOURCE><GAINPADFACTOR>-3</GAINPADFACTOR></CONTROL></ELEMENT><FORCEOT2>1</FORCEOT2></H3>
-<RAW1><ELEMENT><VECTOR><COMMON><MINVALUE>0</MINVALUE><MAXVALUE>1</MAXVALUE></COMMON><ELEMENT><FILENAME>RAWA.CSV</FILENAME><WEIGHT>0</WEIGHT></ELEMENT></VECTOR></ELEMENT></RAW1>
-<CUSTOMNOTE>kept as it is</CUSTOMNOTE>
-</PROGRAM>)";
+// HALL_A.WAV and HALL_B.WAV keep their '_', which the compact notation reads as a blank.
+inline const std::string fixtureText = [] {
+    std::string text =
+        "<PROGRAM>" +
+        xml("NAME=Fixture_Hall CATEGORY=Reverb SUBCATEGORY1=Halls SUBCATEGORY2=Large "
+            "DESCRIPTION=Written_by_hand VECTORFILENAME=HALLS.XML SYNCVERSION=2 MIX1=0.5 MIX2=-0.5 MIX3=0.25 "
+            "MIX5=1 GAINOUT=-6 GAININ=3 GAINPADOUT=-3 GAINPADIN=-1 GAINPADINTRIMSOURCE=LFO1 "
+            "GAINPADOUTTRIMSOURCE=ENV1 GAINIR=-1.5 LOOKAHEAD=500 LOOKAHEADSOURCE=ON PROGRAMRATE=5000 "
+            "ALIGNBALANCE=0.5 TRAINMODE=1 FORCEOT2=1 INVISIBLETHREAD=0 FORCEHYBRID=0 FORCEMONO=0 HDIM=3 "
+            "FEEDBACKFACTOR=10 FEEDBACKSOURCE=LFO2 GAINDRYFACTOR=-12 GAINDRYSOURCE=ON SMOOTH=1 "
+            "LFO1{MINRATE=0.5 MAXRATE=2 SOURCE=ENV1 SHAPE=Sine PHASEFACTOR=0 RATEQUANTIZE=0} LFO2{MINRATE=1 "
+            "MAXRATE=4 SOURCE=NULL SHAPE=Triang PHASEFACTOR=45 PHASESOURCE=MIX1 RATEQUANTIZE=0.25} "
+            "LFO3{MINRATE=0 MAXRATE=0 SOURCE=NULL SHAPE=NULL PHASEFACTOR=0 RATEQUANTIZE=0} RAWFUN1{A=LFO1 "
+            "B=ON FUN=RSINGLE C=RAWA D=RAWB} FUN1{A=LFO1 B=0.5000000000 FUN=a*b} FUN2{A=ENV1 B=OFF FUN=a} "
+            "EVF1{EXP=1 OUTPUTBALANCE=0.5 BUSBALANCESOURCE=MIX3 ENABLEEATERT=1 MINATTACK=1000 "
+            "MAXATTACK=20000 ATTACKSOURCE=MIX1 MINRELEASE=10000 MAXRELEASE=500000 RELEASESOURCE=MIX2} "
+            "EVF2{EXP=2 OUTPUTBALANCE=0 ENABLEEATERT=0 MINATTACK=100 MAXATTACK=100 ATTACKSOURCE= "
+            "MINRELEASE=100 MAXRELEASE=100 RELEASESOURCE=} DNM1{RATIOCOMSOURCE=LFO1 THRESHOLDSOURCE=MIX2 "
+            "INPUTSOURCE=EVF1 RATIOCURVE=1 RANGELIMIT=24 GAINPADFACTOR=3} ENV1{CONTROL{ACTIVSOURCE=EVF1 "
+            "DEACTIVSOURCE=OFF} LEVEL{START=0 ATTACK=1 BREAK=0.5 SUSTAIN=0.25 COMMON{MODFACTOR=1 "
+            "MODSOURCE=ON}} TIME{ATTACK=10000 DECAY=20000 SLOPE=30000 RELEASE=40000 COMMON{MODFACTOR=1 "
+            "MODSOURCE=ON}} CURVE{ATTACK=1 DECAY=2 SLOPE=1 RELEASE=3}} DISPLAY{PRM1{PRELABEL=Room LABEL=Size "
+            "PREUNIT= POSTUNIT= UNIT=m MINVALUE=1 MAXVALUE=10 A=MIX1 B=OFF FUN=a} ZELKIIPRM3{LABEL=Tone "
+            "MINVALUE=-1 MAXVALUE=1 A=MIX2 B=OFF FUN=a} PRM3{LABEL=Ignored A=MIX4}} "
+            "H1{ELEMENT{VECTOR{COMMON{MINVALUE=0 MAXVALUE=1 LENGTH=50000 FADEOUT=10000 LIQUIDSOURCE=ON} "
+            "ELEMENT{FILENAME=HALL_A.WAV WEIGHT=0} ELEMENT{FILENAME=HALL_B.WAV WEIGHT=1}} TRAINTHRESHOLD=-6} "
+            "FORCEOT2=1} H2{ELEMENT{VECTOR{COMMON{MINVALUE=0 MAXVALUE=1 OT1{LENGTH=20000 FADEOUT=2000} "
+            "OT2{LENGTH=400000 FADEOUT=40000}} ELEMENT{FILENAME=H2.WAV WEIGHT=0.5}}} TRAINTHRESHOLD=-12} "
+            "H3{ELEMENT{FILENAME=PLATE.XML FILEPATH=PLATES/ CONTROL{SOURCE=LFO1 GAINPADFACTOR=-3}} "
+            "FORCEOT2=1} RAW1{ELEMENT{VECTOR{COMMON{MINVALUE=0 MAXVALUE=1} ELEMENT{FILENAME=RAWA.CSV "
+            "WEIGHT=0}}}} CUSTOMNOTE=kept_as_it_is ") +
+        "</PROGRAM>";
+    for (size_t at = 0; (at = text.find("HALL ", at)) != std::string::npos;) text[at + 4] = '_';
+    return text;
+}();
 
 inline std::string goldenPath() {
     const std::string source = __FILE__;
     return source.substr(0, source.find_last_of('/') + 1) + "CoreProgWriters_golden.txt";
-}
-
-inline std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
 }
 
 // ---- programs and documents ---------------------------------------------------------------------
@@ -115,20 +128,16 @@ struct Fixture {
     // Three harmonic records (H1..H3) and the hybrid record; vector files under VECTORS/ of the store.
     // The stage bounds in microseconds.
     std::unique_ptr<CoreProg> make(CoreFsys* files = nullptr, int32_t ltimed = 500000,
-                                   int32_t lfreqd = 2000000) {
+                                   int32_t lfreqd = 2000000, CorePlel* registry = nullptr) {
         return std::make_unique<CoreProg>(&pool, files, 3, CoreAnsx("VECTORS/"), ltimed, lfreqd, 1000, 4800,
-                                          256, 8192, 4096, &blink, nullptr);
+                                          256, 8192, 4096, &blink, registry);
     }
 };
 
-inline std::unique_ptr<CoreXml_> parse(const CoreAnsx& text) {
+inline std::unique_ptr<CoreXml_> parse(const std::string& text) {
     auto document = std::make_unique<CoreXml_>();
-    document->getfc(text);
+    document->getfc(CoreAnsx(text.c_str()));
     return document;
-}
-
-inline CoreAnsx compact(const CoreXml_& document) {
-    return document.settc(false, false);
 }
 
 inline CoreNode* programOf(const CoreXml_& document) {
@@ -146,7 +155,7 @@ inline CoreAnsx commit(CoreProg& p, CoreXml_& document, bool rateOn = true, int3
     p.chgen(&document);
     p.chgdy(&document);
     p.chgpt(&document);
-    return compact(document);
+    return document.settc(false, false);
 }
 
 // What a commit and a reload change on purpose, applied to the dump before: a dry or pad factor of 0.0
@@ -189,21 +198,21 @@ inline void setRecord(CoreProg& p, int h, bool changed, int32_t second, int32_t 
 // The program as the user left it after editing the fixture's program at 48 kHz.
 inline void fillModel(CoreProg& p) {
     p.setrt(48000);
-    p.setnm(CoreAnsx("Fixture Hall (edited)"));
-    p.setct(CoreAnsx("Reverb"), 0);
-    p.setct(CoreAnsx("Halls"), 1);
-    p.setct(CoreAnsx("Large"), 2);
-    p.setds(CoreAnsx("Two inline harmonics and a plate file"));
-    p.setvf(CoreAnsx("0"));
+    p.setnm("Fixture Hall (edited)");
+    p.setct("Reverb", 0);
+    p.setct("Halls", 1);
+    p.setct("Large", 2);
+    p.setds("Two inline harmonics and a plate file");
+    p.setvf("0");
     p.setpi(1.0);
     p.setpo(0.5);
     p.setua(1000);
-    p.setar(CoreAnsx("ON"));
+    p.setar("ON");
     p.setff(0.25);
-    p.setfs(CoreAnsx("LFO2"));
+    p.setfs("LFO2");
     p.setdr(0.5);
     // Read without a dry source: the control stays fixed at 1.0.
-    Access::dryControl(p)->setsr(CoreAnsx(""), 1.0, 1.0);
+    Access::dryControl(p)->setsr("", 1.0, 1.0);
     p.setst(2);
     p.setf2(false);
     p.setfi(true);
@@ -215,41 +224,34 @@ inline void fillModel(CoreProg& p) {
     p.getif(8)->setiv(0.5, true, true);
     p.getif(9)->setiv(0.25, true, true);
 
-    p.getlf(0)->setvl(0.5, 2.0, 0.0, CoreAnsx("ENV1"), CoreAnsx("Sine"), 90.0, CoreAnsx(""));
-    p.getlf(1)->setvl(1.0, 4.0, 0.25, CoreAnsx(""), CoreAnsx("Triang"), 45.0, CoreAnsx("MIX1"));
+    p.getlf(0)->setvl(0.5, 2.0, 0.0, "ENV1", "Sine", 90.0, "");
+    p.getlf(1)->setvl(1.0, 4.0, 0.25, "", "Triang", 45.0, "MIX1");
     // Shape never chosen, rate edited on the display: written with the waveform it plays.
-    p.getlf(2)->setvl(1.0, 1.0, 0.0, CoreAnsx("NULL"), CoreAnsx("NULL"), 0.0, CoreAnsx("NULL"));
-    p.getlf(3)->setvl(0.0, 0.0, 0.0, CoreAnsx(""), CoreAnsx(""), 0.0, CoreAnsx(""));
+    p.getlf(2)->setvl(1.0, 1.0, 0.0, "NULL", "NULL", 0.0, "NULL");
+    p.getlf(3)->setvl(0.0, 0.0, 0.0, "", "", 0.0, "");
 
-    p.getfn(0)->setvl(CoreAnsx("LFO1"), CoreAnsx("0.0"), CoreAnsx("a*b"));
-    p.getfn(1)->setvl(CoreAnsx("ENV1"), CoreAnsx("OFF"), CoreAnsx("a+b"));
-    for (int16_t i = 2; i < CoreProg::iCfuns; ++i)
-        p.getfn(i)->setvl(CoreAnsx(""), CoreAnsx(""), CoreAnsx(""));
+    p.getfn(0)->setvl("LFO1", "0.0", "a*b");
+    p.getfn(1)->setvl("ENV1", "OFF", "a+b");
+    for (int16_t i = 2; i < CoreProg::iCfuns; ++i) p.getfn(i)->setvl("", "", "");
 
-    p.getef(0)->setvl(48, 960, CoreAnsx("MIX1"), 480, 24000, CoreAnsx("MIX2"), 0.5, 1, true, CoreAnsx("MIX3"),
-                      true, CoreAnsx("LFO1"), CoreAnsx("LFO2"), true, 48000.0, true, CoreAnsx("ENV1"),
-                      CoreAnsx("ENV2"), true, 0.125, 4, CoreAnsx("MIX4"));
-    p.getef(1)->setvl(5, 5, CoreAnsx(""), 5, 5, CoreAnsx(""), 0.0, 2, false, CoreAnsx("OFF"), false,
-                      CoreAnsx("OFF"), CoreAnsx("OFF"), false, 48000.0, false, CoreAnsx("OFF"),
-                      CoreAnsx("OFF"), false, 0.0, 1, CoreAnsx("OFF"));
+    p.getef(0)->setvl(48, 960, "MIX1", 480, 24000, "MIX2", 0.5, 1, true, "MIX3", true, "LFO1", "LFO2", true,
+                      48000.0, true, "ENV1", "ENV2", true, 0.125, 4, "MIX4");
+    p.getef(1)->setvl(5, 5, "", 5, 5, "", 0.0, 2, false, "OFF", false, "OFF", "OFF", false, 48000.0, false,
+                      "OFF", "OFF", false, 0.0, 1, "OFF");
     for (int16_t i = 2; i < CoreProg::iCfollowers; ++i) p.getef(i)->setvl();
 
-    p.getdy(0)->setvl(CoreAnsx("MIX2"), CoreAnsx("EVF1"), false, CoreAnsx("LFO1"), true, 3, 24.0, 3.0);
-    p.getdy(1)->setvl(CoreAnsx(""), CoreAnsx("EVF2"), true, CoreAnsx("MIX5"), false, -1, 12.5, 0.0);
+    p.getdy(0)->setvl("MIX2", "EVF1", false, "LFO1", true, 3, 24.0, 3.0);
+    p.getdy(1)->setvl("", "EVF2", true, "MIX5", false, -1, 12.5, 0.0);
 
     const double levels[4] = {0.0, 1.0, 0.5, 0.25};
     const int32_t times[4] = {480, 960, 1440, 48000};
     const int16_t curves[4] = {1, 2, 0, 3};
-    p.geten(0)->setvl(CoreAnsx("EVF1"), CoreAnsx("OFF"), levels, times, curves, 0.5, CoreAnsx("MIX6"), 2.0,
-                      CoreAnsx("MIX7"));
+    p.geten(0)->setvl("EVF1", "OFF", levels, times, curves, 0.5, "MIX6", 2.0, "MIX7");
     p.geten(1)->setvl();
 
-    p.getpm(0)->setvl(true, CoreAnsx("MIX1"), CoreAnsx("OFF"), CoreAnsx("a"), CoreAnsx("Size"),
-                      CoreAnsx("Room"), CoreAnsx("m"), CoreAnsx(""), CoreAnsx(""), 1.0, 20.0, 1.0, 20.0);
-    p.getpm(1)->setvl(false, CoreAnsx("0.5"), CoreAnsx("LFO1"), CoreAnsx("a*b"), CoreAnsx("Depth"),
-                      CoreAnsx(""), CoreAnsx("%"), CoreAnsx("~"), CoreAnsx("!"), 0.0, 100.0, 100.0, 0.0);
-    p.getpm(2)->setvl(true, CoreAnsx("MIX2"), CoreAnsx("OFF"), CoreAnsx("a"), CoreAnsx("Tone"), CoreAnsx(""),
-                      CoreAnsx("dB"), CoreAnsx(""), CoreAnsx(""), -6.0, 6.0, -6.0, 6.0);
+    p.getpm(0)->setvl(true, "MIX1", "OFF", "a", "Size", "Room", "m", "", "", 1.0, 20.0, 1.0, 20.0);
+    p.getpm(1)->setvl(false, "0.5", "LFO1", "a*b", "Depth", "", "%", "~", "!", 0.0, 100.0, 100.0, 0.0);
+    p.getpm(2)->setvl(true, "MIX2", "OFF", "a", "Tone", "", "dB", "", "", -6.0, 6.0, -6.0, 6.0);
     for (int16_t i = 3; i < CoreProg::iCparameters; ++i) p.getpm(i)->setvl(false);
 
     setRecord(p, 0, true, 2400, 480, 48000, 4800, true);
@@ -266,40 +268,6 @@ inline std::string num(double value) { // "%G"
     return CoreAnsx(value).c_str();
 }
 
-// Documents written compactly: "A{B=1 C{D=x}}" is <A><B>1</B><C><D>x</D></C></A>. A value runs to the
-// next blank or brace and may be empty; '_' in it stands for a blank, so "B=_0_" is the framed " 0 ".
-inline std::string xml(const std::string& compact) {
-    std::string out, word, tag;
-    std::vector<std::string> open;
-    bool value = false;
-    auto flush = [&] {
-        if (value) out += "<" + tag + ">" + word + "</" + tag + ">";
-        value = false;
-        word.clear();
-    };
-    for (char c : compact) {
-        if (c == '{') {
-            out += "<" + word + ">";
-            open.push_back(word);
-            word.clear();
-        } else if (c == ' ') {
-            flush();
-        } else if (c == '}') {
-            flush();
-            out += "</" + open.back() + ">";
-            open.pop_back();
-        } else if (c == '=' && !value) {
-            tag = word;
-            word.clear();
-            value = true;
-        } else {
-            word += c == '_' ? ' ' : c;
-        }
-    }
-    flush();
-    return out;
-}
-
 // n samples: small decaying wiggles of the sign of peak, and peak itself at index at.
 inline std::vector<double> response(int n, int at, double peak = 1.0, double wiggle = 0.05) {
     std::vector<double> x(size_t(n), 0.0);
@@ -309,8 +277,15 @@ inline std::vector<double> response(int n, int at, double peak = 1.0, double wig
     return x;
 }
 
-// A program over a file store rooted in a fresh folder, logging at level 3 into that folder.
-class ReaderTest : public TempFolderTest {
+// A program of the given keys (compact) over the fixture's files; an H1 among the keys wins.
+inline std::string programText(const std::string& keys) {
+    return "<PROGRAM>" + xml("H1{ELEMENT{VECTOR{ELEMENT{FILENAME=H2.WAV}}}} " + keys) + "</PROGRAM>";
+}
+
+// Programs over a file store rooted in a fresh folder that holds the files fixtureText names under
+// VECTORS/, on a direct convolver, logging at level 3 into that folder. Whatever a test's programs
+// take from the pool, they give back when they go.
+class LoadTest : public TempFolderTest {
 protected:
     void SetUp() override {
         TempFolderTest::SetUp();
@@ -318,73 +293,10 @@ protected:
         CoreLog_::setfn("reader.log");
         CoreLog_::setdb(3, false);
         files = std::make_unique<CoreFsys>(&filePool, base(), false);
-        program = fixture.make(files.get());
-        Access::loaded(*program) = true; // as the reader's entry sets it, so that init_ empties the records
-    }
-    void TearDown() override {
-        program.reset();
-        files.reset();
-        CoreLog_::setpt("");
-        TempFolderTest::TearDown();
-    }
-    CoreAnsx base() const { return CoreAnsx((root.string() + "/").c_str()); }
-    // The PROGRAM element of a document of the given children (compact); it lives until the next call.
-    CoreNode* programElement(const std::string& children) {
-        document.getfc(CoreAnsx(("<PROGRAM>" + xml(children) + "</PROGRAM>").c_str()));
-        return programOf(document);
-    }
-    void write(const std::string& relative, const std::string& text) {
-        std::filesystem::create_directories((root / relative).parent_path());
-        writeBytes(root / relative, text);
-    }
-    // A WAV under the vector folder: float through CoreWavs (bits 32, 64), PCM by hand (16, 24).
-    void wav(const std::string& name, const std::vector<double>& left, const std::vector<double>& right = {},
-             int rate = 48000, int bits = 64) {
-        const int16_t channels = right.empty() ? 1 : 2;
-        CoreWavs image(&filePool, channels, rate, int32_t(left.size()), bits == 64);
-        image.setdt(int32_t(left.size()), left.data(), right.empty() ? nullptr : right.data());
-        std::string pcm;
-        for (size_t k = 0; bits < 32 && k < left.size(); ++k)
-            pcm += wavtest::le32(uint32_t(std::lround(left[k] * ((1 << (bits - 1)) - 1))))
-                       .substr(0, size_t(bits / 8));
-        std::filesystem::create_directories((root / ("VECTORS/" + name)).parent_path());
-        if (bits < 32) write("VECTORS/" + name, wavtest::simple(1, 1, uint32_t(rate), uint16_t(bits), pcm));
-        EXPECT_TRUE(bits < 32 || image.write(at("VECTORS/" + name)));
-    }
-    std::string log() const { return readBytes(root / "reader.log"); }
-    // The "Error in ..." lines of the log without those words, in order and joined by '|'; the log starts
-    // afresh.
-    std::string errors() {
-        std::string found;
-        std::istringstream lines(log());
-        const std::string marker = std::string(CoreLog_::sCerrorprm) + "Error in ";
-        for (std::string line; std::getline(lines, line);)
-            if (line.find(marker) != std::string::npos)
-                found += "|" + line.substr(line.find(marker) + marker.size());
-        std::filesystem::remove(root / "reader.log");
-        return found;
-    }
-
-    Fixture fixture;
-    CorePool filePool; // the store's cache of vector files stays apart from what the program holds
-    std::unique_ptr<CoreFsys> files;
-    std::unique_ptr<CoreProg> program;
-    CoreXml_ document;
-};
-
-// A program of the given keys (compact) over the fixture's files; an H1 among the keys wins.
-inline std::string programText(const std::string& keys) {
-    return "<PROGRAM>" + xml("H1{ELEMENT{VECTOR{ELEMENT{FILENAME=H2.WAV}}}} " + keys) + "</PROGRAM>";
-}
-
-// Programs read whole by load_ on a direct convolver, over the files fixtureText names under VECTORS/.
-class LoadTest : public ReaderTest {
-protected:
-    void SetUp() override {
-        ReaderTest::SetUp();
         convolver.set__(CoreCnvl::iCdefaultdir, 0, 0, 0, 0, 0);
+        program = fixture.make(files.get());
         ready(*program);
-        // Whatever a test's programs take from the pool, they give back when they go.
+        Access::loaded(*program) = true; // as the reader's entry sets it, so that init_ empties the records
         const int64_t withOne = fixture.pool.getma();
         poolWithoutPrograms = 2 * withOne - (fresh(44100), fixture.pool.getma());
         wav("HALL_A.WAV", response(3000, 20), response(3000, 30, 0.8));
@@ -393,10 +305,8 @@ protected:
         wav("PLATES/PLATEA.WAV", response(1500, 5));
         wav("PLATES/PLATEB.WAV", response(1800, 8, 0.5));
         write("VECTORS/PLATES/PLATE.XML",
-              "<VECTOR>" +
-                  xml("COMMON{MAXVALUE=1 LENGTH=20000} ELEMENT{FILENAME=PLATEA.WAV} "
-                      "ELEMENT{FILENAME=PLATEB.WAV WEIGHT=1}") +
-                  "</VECTOR>");
+              xml("VECTOR{COMMON{MAXVALUE=1 LENGTH=20000} ELEMENT{FILENAME=PLATEA.WAV} "
+                  "ELEMENT{FILENAME=PLATEB.WAV WEIGHT=1}}"));
         for (const char* raw : {"RAWA", "RAWB"}) {
             const std::vector<double> values = response(64, 3, raw[3] == 'A' ? 1.0 : -0.5);
             write("VECTORS/" + std::string(raw) + ".CSV", CoreRcsv::crtcn(values.data(), 64).c_str());
@@ -405,8 +315,11 @@ protected:
     void TearDown() override {
         program.reset();
         EXPECT_EQ(fixture.pool.getma(), poolWithoutPrograms);
-        ReaderTest::TearDown();
+        files.reset();
+        CoreLog_::setpt("");
+        TempFolderTest::TearDown();
     }
+    CoreAnsx base() const { return CoreAnsx((root.string() + "/").c_str()); }
     // What the processor gives a program before it loads one: a convolver for every record.
     CoreProg& ready(CoreProg& p) {
         for (int h = 0; h <= Access::capacity(p); ++h) p.setcv(h, &convolver);
@@ -422,9 +335,32 @@ protected:
         CoreXml_ parsed;
         return p.load_(parsed.getfc(CoreAnsx(text.c_str())), keepRate);
     }
+    // The PROGRAM element of a document of the given children (compact); it lives until the next call.
+    CoreNode* programElement(const std::string& children) {
+        document.getfc(CoreAnsx(("<PROGRAM>" + xml(children) + "</PROGRAM>").c_str()));
+        return programOf(document);
+    }
+    void write(const std::string& relative, const std::string& text) {
+        std::filesystem::create_directories((root / relative).parent_path());
+        writeBytes(root / relative, text);
+    }
+    // A float WAV under the vector folder.
+    void wav(const std::string& name, const std::vector<double>& left, const std::vector<double>& right = {},
+             int rate = 48000) {
+        CoreWavs image(&filePool, right.empty() ? 1 : 2, rate, int32_t(left.size()), true);
+        image.setdt(int32_t(left.size()), left.data(), right.empty() ? nullptr : right.data());
+        std::filesystem::create_directories((root / ("VECTORS/" + name)).parent_path());
+        EXPECT_TRUE(image.write(at("VECTORS/" + name)));
+    }
+    std::string log() const { return readBytes(root / "reader.log"); }
 
+    Fixture fixture;
+    CorePool filePool; // the store's cache of vector files stays apart from what the program holds
+    std::unique_ptr<CoreFsys> files;
     CoreCnvl convolver{&fixture.pool, "direct", 0, nullptr};
+    std::unique_ptr<CoreProg> program;
     int64_t poolWithoutPrograms = 0;
+    CoreXml_ document;
 };
 
 } // namespace progtest

@@ -1,5 +1,5 @@
 // The demo and render folders: the same bytes every time; settings and setups as the engine and the
-// program memory read them; every program read by the program reader's steps and its kernels prepared.
+// program memory read them; every program loaded with its kernels prepared.
 #include "tools/CoreDemo.h"
 
 #include "base/CoreBlnk.h"
@@ -7,8 +7,8 @@
 #include "convolution/CoreCnvl.h"
 #include "filestore/CoreFsys.h"
 #include "processor/CoreMmry.h"
+#include "program/CoreProg.h"
 #include "tests/processor/CorePrcsTestAccess.h"
-#include "tests/program/CoreProgTestAccess.h"
 
 #include <gtest/gtest.h>
 
@@ -55,12 +55,9 @@ TEST_F(CoreDemoTest, SettingsAndSetupsReadAsTheEngineAndTheMemoryReadThem) {
         {"plugin", "found", "10"}, // master found, no installer file
         {"plugin", "datapath", folder("plugin") + "demo/"},
         {"plugin", "DSPBUFFER", "512"},
-        {"plugin", "SCANBOOT", "0"},
-        {"plugin", "SETUPROMNAME", "setup.xml"},
         {"render", "datapath", folder("render")},
         {"render", "alternatives", folder("loose") + "|"},
         {"render", "DSPBUFFER", "256"}, // kept from the own settings
-        {"render", "PROGRAMSUBPATH", ""},
         {"render", "DL", "2"},
         {"packed", "datapath", folder("packed")},
     };
@@ -95,7 +92,6 @@ TEST_F(CoreDemoTest, EveryProgramReadsAndPreparesItsKernels) {
         {"plugin/demo/", "demo.xml", "2/3+3"}, {"plugin/demo/", "sidechain.xml", "1/1+S"},
         {"render/", "render/unit.xml", "1/1"},
     };
-    using Access = CoreProgTestAccess;
     for (const auto& [data, file, expected] : rows) {
         SCOPED_TRACE(file);
         CoreFsys files(&pool, folder(data).c_str(), false);
@@ -104,15 +100,7 @@ TEST_F(CoreDemoTest, EveryProgramReadsAndPreparesItsKernels) {
         CoreCnvl convolver(&pool, "H", 0, nullptr);
         for (int h = 0; h <= 3; ++h) program.setcv(h, &convolver);
         CoreXml_ document;
-        CoreNode* root = document.getff((folder(data) + file).c_str(), false);
-        CoreNode* element = root != nullptr ? root->getcd("PROGRAM") : nullptr;
-        ASSERT_NE(element, nullptr);
-        Access::loaded(program) = true;
-        EXPECT_NO_THROW({
-            for (auto step : {&Access::rdmod, &Access::rddsp, &Access::rdhrm, &Access::rdraw})
-                step(program, element);
-            program.start(false);
-        });
+        EXPECT_TRUE(program.load_(document.getff((folder(data) + file).c_str(), false), false));
         EXPECT_EQ(std::to_string(program.gethc(true)) + "/" + std::to_string(program.getsm()) +
                       (program.getn3(0) ? "+3" : "") + (program.isqpr() ? "+S" : ""),
                   expected);

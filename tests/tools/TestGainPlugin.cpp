@@ -37,10 +37,7 @@ public:
     }
     void setParameter(int32_t, float value) override { gain = value; }
     float getParameter(int32_t) override { return gain; }
-    bool getEffectName(std::string& text) override {
-        text = "TestGain";
-        return true;
-    }
+    bool getEffectName(std::string& text) override { return text = "TestGain", true; }
     void processMidiEvent(const VstMidiEvent& event) override {
         if ((event.midiData[0] & 0xF0) == 0xB0 && event.midiData[1] == 7)
             setParameterAutomated(0, static_cast<float>(event.midiData[2]) / 127.0f);
