@@ -182,8 +182,13 @@ void CoreEnvf::setvl(int32_t minAttack, int32_t maxAttack, const CoreAnsx& attac
     bBusbalance = busBalanceOn;
     sBusbalancesource = busBalanceSource;
     pBusbalancerow = nullptr;
+    // Rows this follower writes are taken only for keys that name a source: an unknown key would
+    // resolve to the OFF row, which every control bound to OFF reads.
+    const auto writtenRow = [this](const CoreAnsx& key) {
+        return pSources && pSources->isact(key) ? pSources->getsc(key) : nullptr;
+    };
     if (busBalanceOn) {
-        if (pSources) pBusbalancerow = pSources->getsc(busBalanceSource);
+        pBusbalancerow = writtenRow(busBalanceSource);
         dLastinputmagnitude = 0.0;
     }
     bDynamic = dynamicOn;
@@ -202,10 +207,8 @@ void CoreEnvf::setvl(int32_t minAttack, int32_t maxAttack, const CoreAnsx& attac
     pOutputattackrow = nullptr;
     pOutputreleaserow = nullptr;
     if (outputSourcesOn) {
-        if (pSources) {
-            pOutputattackrow = pSources->getsc(outputAttackSource);
-            pOutputreleaserow = pSources->getsc(outputReleaseSource);
-        }
+        pOutputattackrow = writtenRow(outputAttackSource);
+        pOutputreleaserow = writtenRow(outputReleaseSource);
         bRising = true;
         bPreviousrising = true;
         dLastdetectorinput = 0.0;

@@ -84,6 +84,12 @@ TEST(CoreEnvf, BusBalanceOfAnEmptyBatchReadsNoSampleBeforeTheBuffer) {
     for (int i = 0; i < 64; ++i) rig.follower.setei(i == 63 ? -0.4 : 0.5);
     rig.follower.updte();
     EXPECT_NEAR(rig.bus(1)->getvl(), 2.0 * 0.4 - 1.0, 1e-15);
+    // Keys naming no source write nowhere; they would otherwise land on the OFF row.
+    apply(rig.follower, {.mode = 1, .busBalanceOn = true, .busBalance = "off", .timingOn = true,
+                         .outputSourcesOn = true, .outputAttack = "", .outputRelease = "nonsense"});
+    const double off = rig.table.getis(0)->getvl();
+    EXPECT_GT(rig.block(0.9), 0.0);
+    EXPECT_EQ(rig.table.getis(0)->getvl(), off);
 }
 
 TEST(CoreEnvf, RunsWithoutControlsOrWithoutTimingRowsTouchingNoRowItLacks) {
