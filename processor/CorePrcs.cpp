@@ -195,6 +195,7 @@ void CorePrcs::lockw(CoreSmph& lock, int32_t ms, const char* name) {
 
 CorePrcs::EngineGuard::EngineGuard(CorePrcs& engine) : oEngine(engine.enginelock) {
     oBlock.emplace(engine.blocklock);
+    engine.stallPoint();
 }
 
 CorePrcs::EngineGuard::EngineGuard(CorePrcs& engine, CoreSgrd::TRYONCE)

@@ -1,21 +1,27 @@
 // CorePrcsTestAccess: the engine's one friend for tests. Reads fields no accessor offers, puts an
 // engine into the booted state, and builds the engines the tests share in a temporary plug-in
 // folder. Tests only.
+// Without GoogleTest (the benchmarks), define CORE_PRCS_ACCESS_ONLY first: the fixture base is left out.
 #pragma once
 #include "base/CorePool.h"
 #include "processor/CorePrcs.h"
+#ifndef CORE_PRCS_ACCESS_ONLY
 #include "tests/common/TempFolder.h"
+#endif
 
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <string>
 
 class CorePrcsTestAccess {
 public:
+    struct AudioRoad; // tests/processor/AudioRoadScaffold.h: installs programs until the loader lands
+
     // As the boot's last step leaves it: gate open, no pass-through.
     static void boot(CorePrcs& e) {
         e.busy.setvl(false);
-        e.passthru.setvl(false);
+        e.setPassThrough(false);
     }
 
     // What construction left, as text: a settings key's value through the reader's own key table
@@ -79,6 +85,53 @@ public:
     static int32_t workBlock(const CorePrcs& e) { return e.activedim; }
     static int32_t hostBlock(const CorePrcs& e) { return e.hostdim; }
 
+    static int32_t reportedLatency(const CorePrcs& e) { return e.iReportedlatency; }
+    static int32_t delayCompensation(const CorePrcs& e) { return e.iDelaycompensation; }
+    static int16_t& smooth(CorePrcs& e) { return e.iSmooth; }
+    static int16_t& hdim(CorePrcs& e) { return e.iHdim; }
+    static int16_t harmonicsInUse(const CorePrcs& e) { return e.hdimused; }
+    static bool& programReady(CorePrcs& e) { return e.bProgramready; }
+    static bool& secondKernels(CorePrcs& e) { return e.bSecondkernels; }
+    static bool& hybrid(CorePrcs& e) { return e.bHybrid; }
+    static int16_t stepIndex(const CorePrcs& e) { return e.iStepindex; }
+    static bool mainFadeIsA(const CorePrcs& e) { return e.pMainfade == e.pFadeA && e.pAlternatefade == e.pFadeB; }
+    static const double* fadeA(const CorePrcs& e) { return e.pFadeA; }
+    static int32_t fadeCapacity(const CorePrcs& e) { return e.iFadecapacity; }
+    // Periods in samples: current, normal, offline; the effective and requested periods in µs.
+    struct Periods {
+        int32_t current, normal, offline, effective, requested;
+        bool operator==(const Periods&) const = default;
+    };
+    static Periods periods(const CorePrcs& e) {
+        return {e.iPeriod, e.iNormalperiod, e.iOfflineperiod, e.activerate, e.iRequestedperiod};
+    }
+    static bool& rateChanged(CorePrcs& e) { return e.bRatechanged; }
+    static int16_t& lastLevel(CorePrcs& e) { return e.iLastlevel; }
+    static int32_t& exportQuality(CorePrcs& e) { return e.iExportaudioquality; }
+    static int32_t sampleRate(const CorePrcs& e) { return e.samplerate; }
+    static double& protectionLevel(CorePrcs& e) { return e.dProtectionlevel; }
+    static bool clipPause(const CorePrcs& e) { return e.bClippause; }
+    static bool& feedbackOn(CorePrcs& e) { return e.bFeedbackon; }
+    static bool& dryOn(CorePrcs& e) { return e.bDryon; }
+    static double& dryGain(CorePrcs& e) { return e.dDrygain; }
+    static int32_t& dryDelay(CorePrcs& e) { return e.iDrydelay; }
+    static int32_t& lookaheadOffset(CorePrcs& e) { return e.iLookaheadoffset; }
+    static CoreSmph& passLock(CorePrcs& e) { return e.passlock; }
+    static double passGain(const CorePrcs& e) { return e.dPassgain; }
+    static bool busyMirror(const CorePrcs& e) { return e.oBusymirror.getvl(); }
+    // Every sample of the rings and the feedback memory is a normal number or zero.
+    static bool noSubnormals(const CorePrcs& e) {
+        for (int c = 0; c < 2; ++c) {
+            for (const double* ring : {e.inring[c], e.outring[c], e.passring[c]})
+                for (int32_t i = 0; i < e.workdim; ++i)
+                    if (std::fpclassify(ring[i]) == FP_SUBNORMAL) return false;
+            for (int32_t i = 0; i < e.dspdim; ++i)
+                if (std::fpclassify(e.feedbackbuf[c][i]) == FP_SUBNORMAL) return false;
+        }
+        return true;
+    }
+    static double inputRing(const CorePrcs& e, int c, int32_t i) { return e.inring[c][i & e.worklast]; }
+    static int32_t inputWrite(const CorePrcs& e) { return e.inpos; }
     static CoreDcry* dictionary(const CorePrcs& e) { return e.pDictionary; }
     static CorePrcs::CONVOLVERLOC* records(const CorePrcs& e) { return e.convtab; }
     static CoreProg& program(const CorePrcs& e) { return *e.program; }
@@ -122,6 +175,7 @@ public:
     }
 };
 
+#ifndef CORE_PRCS_ACCESS_ONLY
 // Fixture base: a temporary plug-in folder per test, a pool whose fresh blocks hold garbage (so a
 // buffer used unzeroed shows), and engines built there from MASTER settings text.
 class EngineFolderTest : public TempFolderTest {
@@ -147,3 +201,4 @@ protected:
 
     CorePool pool;
 };
+#endif
