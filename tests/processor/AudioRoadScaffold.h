@@ -100,7 +100,7 @@ struct CorePrcsTestAccess::AudioRoad {
             const std::string common = tag("MINVALUE", " 0 ") + tag("MAXVALUE", "1");
             const std::string elements =
                 tag("ELEMENT", tag("FILENAME", "U.WAV") + tag("WEIGHT", " 0 ") +
-                                   tag("CONTROL", tag("GAINFACTOR", "-12.0411998265592"))) +
+                                   tag("CONTROL", tag("GAINPADFACTOR", "-12.0411998265592"))) +
                 tag("ELEMENT", tag("FILENAME", "U.WAV") + tag("WEIGHT", "1"));
             body = tag("H1", tag("ELEMENT", tag("VECTOR", tag("COMMON", common) + elements) +
                                                 tag("CONTROL", tag("SOURCE", "MIX1"))));

@@ -2,9 +2,7 @@
 // path and the process level.
 #include "processor/CorePrcs.h"
 
-#include "AudioRoadScaffold.h"
-#include "CorePrcsTestAccess.h"
-#include "HostBlocks.h"
+#include "AudioRoadTest.h"
 #include "modulation/CoreIfce.h"
 #include "program/CoreProg.h"
 #include "tests/common/LogCapture.h"
@@ -19,30 +17,11 @@
 
 namespace {
 
-using Access = CorePrcsTestAccess;
-using Road = CorePrcsTestAccess::AudioRoad;
 using namespace hostblocks;
 
 constexpr int32_t warmUp = 8192; // the kernels of a fresh program converge over the first updates
 
-class HostEntryTest : public EngineFolderTest {
-protected:
-    std::unique_ptr<CorePrcs> engine(const std::string& settings, int32_t rate = 48000) {
-        const auto data = root / "data";
-        std::filesystem::create_directories(data);
-        Road::writeKernels(pool, data, rate);
-        auto e = make("<DATAPATH>" + data.string() + "/</DATAPATH>" + settings, rate);
-        Access::boot(*e);
-        return e;
-    }
-    static Stereo noise(size_t n, unsigned seed, double amplitude = 0.5) {
-        Stereo s;
-        std::mt19937 generator(seed);
-        s.left = randomSignal(generator, n, amplitude);
-        s.right = randomSignal(generator, n, amplitude);
-        return s;
-    }
-};
+class HostEntryTest : public AudioRoadTest {};
 
 TEST_F(HostEntryTest, AnImpulseLeavesAtTheReportedLatencyInEveryOutputMode) {
     struct Setting {

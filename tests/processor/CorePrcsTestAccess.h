@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <vector>
 #include <string>
 
 class CorePrcsTestAccess {
@@ -132,6 +133,25 @@ public:
     }
     static double inputRing(const CorePrcs& e, int c, int32_t i) { return e.inring[c][i & e.worklast]; }
     static int32_t inputWrite(const CorePrcs& e) { return e.inpos; }
+    // The next unprocessed input sample at offset i, as the host entry would have stored it.
+    static void writeInput(CorePrcs& e, int32_t i, double left, double right) {
+        e.inring[0][(e.readpos + i) & e.worklast] = left;
+        e.inring[1][(e.readpos + i) & e.worklast] = right;
+    }
+    // One block request of count samples from the block position, as the host entry hands it over;
+    // returns the output the block processor left there.
+    static std::vector<double> runBlock(CorePrcs& e, int32_t count, double outputGain, double controlGain) {
+        e.oRequest = {e.outpos, count, e.iPeriod, outputGain, controlGain, e.iDrydelay, e.bRatechanged};
+        const int32_t start = e.outpos;
+        e.readpos = (e.readpos + count) & e.worklast;
+        e.prcss();
+        std::vector<double> out;
+        for (int32_t i = 0; i < count; ++i) {
+            out.push_back(e.outring[0][(start + i) & e.worklast]);
+            out.push_back(e.outring[1][(start + i) & e.worklast]);
+        }
+        return out;
+    }
     static CoreDcry* dictionary(const CorePrcs& e) { return e.pDictionary; }
     static CorePrcs::CONVOLVERLOC* records(const CorePrcs& e) { return e.convtab; }
     static CoreProg& program(const CorePrcs& e) { return *e.program; }
