@@ -72,7 +72,96 @@ TEST_F(CorePrcsLoad, EverySlotLoadsOrFallsBackToSlotZero) {
         EXPECT_TRUE(Access::programReady(*e));
         EXPECT_TRUE(locksFree(*e));
         EXPECT_FALSE(e->getby());
+        EXPECT_EQ(Access::loadFallback(*e), r.fallback);
+        EXPECT_EQ(Access::quadRing(*e)[0], nullptr); // no program here uses the side chain
+        EXPECT_EQ(Access::updatePeriod(*e), 3000);   // the master PROGRAMRATE
+        EXPECT_FALSE(Access::ownRate(*e));
     }
+}
+
+TEST_F(CorePrcsLoad, HarmonicsInUseFollowHdimAndAnEmptySlotZeroFails) {
+    auto e = loaded("<HDIM> 0 </HDIM>");
+    ASSERT_TRUE(e->ldpdm(kThree, false));
+    EXPECT_EQ(Access::harmonicsInUse(*e), 0);
+    EXPECT_LT(Access::smooth(*e), 0);
+    e->getmm()->clrpr(kInit);
+    EXPECT_FALSE(e->ldpdm(kEmpty, false));
+    EXPECT_TRUE(Access::loadFallback(*e));
+    EXPECT_TRUE(locksFree(*e));
+}
+
+TEST_F(CorePrcsLoad, ControlsBindToTheFirstDisplayedParameterOfTheirNumber) {
+    auto e = loaded();
+    const std::string prm = [] {
+        std::string all;
+        // PRM1 and PRM3 both labelled 2 (the first wins), PRM2 labelled 1, PRM4 labelled 9 (no control).
+        const char* labels[] = {"2", "1", "2", "9"};
+        for (int p = 0; p < 4; ++p)
+            all += tag("PRM" + std::to_string(p + 1), tag("LABEL", "P") + tag("PRELABEL", labels[p]));
+        // PRM5 labelled 3 but hidden: control 2 stays unbound.
+        all += tag("PRM5", tag("LABEL", "P") + tag("PRELABEL", "3") + tag("VISIBLE", " 0 "));
+        return tag("DISPLAY", all);
+    }();
+    writeText(data() / "progs/THREE.XML", program("Bound", tag("H1", leaf("IMP.WAV")) + prm));
+    ASSERT_TRUE(e->getmm()->loads(CoreAnsx("fixture.xml"), 0, true));
+    ASSERT_TRUE(e->ldpdm(kThree, false));
+    const int16_t expected[10] = {1, 0, -1, -1, -1, -1, -1, -1, -1, -1};
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(Access::program(*e).getif(i)->getcp(), expected[i]) << i;
+}
+
+TEST_F(CorePrcsLoad, FailuresLeaveLocksFreeAndNeverPlayFreedKernels) {
+    auto e = loaded();
+    ASSERT_TRUE(e->ldpdm(kThree, false));
+    // A slot-0 container cut short: the error leaves ldpdm, the locks and the pass-through state stay as
+    // they were.
+    pack(data() / "progs/CUT.Q7P", {{"CUT.XML", program("Cut", tag("H1", leaf("IMP.WAV")))}});
+    const std::string whole = bytesOf(data() / "progs/CUT.Q7P");
+    writeText(data() / "progs/CUT.Q7V", bytesOf(data() / "progs/BESIDE.Q7V"));
+    writeText(data() / "setups/cut.xml", tag("SETUP", tag("PROGRAM", tag("SEQUENCE", " 0 ") + tag("FILENAME", "CUT.Q7P"))));
+    ASSERT_TRUE(e->getmm()->loads(CoreAnsx("cut.xml"), 0, true));
+    writeText(data() / "progs/CUT.Q7P", whole.substr(0, whole.size() / 2));
+    EXPECT_THROW(e->ldpdm(kEmpty, false), CoreAnsx);
+    EXPECT_TRUE(locksFree(*e));
+    EXPECT_FALSE(e->getby());
+    hostCall(*e, 512, 0.5f);
+    e->getmm()->loads(CoreAnsx("fixture.xml"), 0, true);
+
+    // Every plan refused: the load fails, program ready stays clear and the host path plays silence.
+    e->setPlanFaultForTest([](int16_t) { return true; });
+    EXPECT_FALSE(e->ldpdm(kThree, false));
+    EXPECT_FALSE(Access::programReady(*e));
+    EXPECT_TRUE(locksFree(*e));
+    for (int call = 0; call < 6; ++call)
+        for (float v : hostCall(*e, 512, 0.5f)) ASSERT_EQ(v, 0.0f);
+
+    // The next good load plays again: the unit impulse passes the input through.
+    e->setPlanFaultForTest(nullptr);
+    ASSERT_TRUE(e->ldpdm(kInit, false));
+    std::vector<float> out;
+    for (int call = 0; call < 12; ++call) out = hostCall(*e, 512, 0.5f);
+    EXPECT_NEAR(out.back(), 0.5f, 1e-6);
+}
+
+TEST_F(CorePrcsLoad, TheAudioThreadPlaysThroughWhileALoadHoldsTheEngineLock) {
+    auto e = loaded();
+    ASSERT_TRUE(e->ldpdm(kInit, false));
+    std::atomic<int> calls{0};
+    bool stalled = false;
+    e->setStallHookForTest([&] {
+        if (stalled) return;
+        stalled = true;
+        std::thread host([&] {
+            for (int k = 0; k < 50; ++k) {
+                const float value = 0.01f * static_cast<float>(k + 1);
+                for (float v : hostCall(*e, 256, value)) ASSERT_EQ(v, value);
+                calls.fetch_add(1);
+            }
+        });
+        host.join();
+    });
+    EXPECT_TRUE(e->ldpdm(kThree, false));
+    EXPECT_EQ(calls.load(), 50);
+    EXPECT_TRUE(locksFree(*e));
 }
 
 } // namespace
