@@ -274,6 +274,26 @@ TEST_F(BlockProcessorTest, BadAudioNeverReachesTheHost) {
         }
 }
 
+// The kernel-changed flag rises only where a kernel was written: raising every flag before each
+// block (every kernel transformed afresh) changes no output bit.
+TEST_F(BlockProcessorTest, RaisingEveryKernelFlagChangesNoOutputBit) {
+    const Stereo input = noise(200 * 512, 9, 0.7);
+    for (char program : {'U', 'M', 'Y'})
+        for (int16_t mode : {3, 11}) {
+            SCOPED_TRACE(std::string(1, program) + " mode " + std::to_string(mode));
+            Stereo outputs[2];
+            for (bool raise : {false, true}) {
+                auto e = engine("<DSPBUFFER>512</DSPBUFFER><HDIM>3</HDIM>");
+                ASSERT_TRUE(Road::install(*e, Road::program(program, program == 'M' ? 5 : -1), mode));
+                outputs[raise] = run(*e, input, [&] {
+                    if (raise) Access::raiseKernelFlags(*e);
+                    return 512;
+                });
+            }
+            EXPECT_TRUE(outputs[0].left == outputs[1].left && outputs[0].right == outputs[1].right);
+        }
+}
+
 TEST_F(BlockProcessorTest, NoSubnormalsAndTheCallersFloatingPointModesStay) {
     for (bool callerFlushes : {false, true}) {
         _MM_SET_FLUSH_ZERO_MODE(callerFlushes ? _MM_FLUSH_ZERO_ON : _MM_FLUSH_ZERO_OFF);

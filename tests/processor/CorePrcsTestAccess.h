@@ -5,6 +5,7 @@
 #pragma once
 #include "base/CorePool.h"
 #include "processor/CorePrcs.h"
+#include "program/CoreProg.h"
 #ifndef CORE_PRCS_ACCESS_ONLY
 #include "tests/common/TempFolder.h"
 #endif
@@ -151,6 +152,12 @@ public:
             out.push_back(e.outring[1][(start + i) & e.worklast]);
         }
         return out;
+    }
+    // Raises the kernel-changed flag of every record, as a write of every pair would.
+    static void raiseKernelFlags(CorePrcs& e) {
+        for (int16_t h = 0; h <= e.hdimmax; ++h)
+            if (bool* changed = e.program->getui(h)) *changed = true;
+        if (bool* changed = e.program->getus()) *changed = true;
     }
     static CoreDcry* dictionary(const CorePrcs& e) { return e.pDictionary; }
     static CorePrcs::CONVOLVERLOC* records(const CorePrcs& e) { return e.convtab; }
