@@ -58,7 +58,7 @@ TEST_F(CoreProgSections, ModulatorAndParameterSectionsFollowTheReadingRules) {
          "LFO1{MAXRATE=3 SHAPE=Sine} FUN1{FUN=a*b} EVF1{EXP=2 MINATTACK=1000} DNM1{INPUTSOURCE=LFO1} "
          "ENV1{CONTROL{ACTIVSOURCE=LFO1}}",
          "'Sine' 'a*b' 2on 9off 44 'LFO1' 'LFO1'"},
-        {"STEPS", "", "'' 'a' 9off 9off 44 '' ''"},
+        {"STEPS", "", "'' 'a' 9off 9off 0 '' ''"},
     };
     const std::string wrappers[][3] = {
         {"ENV", "ENV2{X=1 ", "}"}, {"DNM", "DNM1{X=1 ", "}"}, {"EVF", "EVF2{X=1 ", "}"}};
@@ -75,6 +75,62 @@ TEST_F(CoreProgSections, ModulatorAndParameterSectionsFollowTheReadingRules) {
     }
     EXPECT_NE(log().find(">---CURVE:2:-1:2:0<"), std::string::npos);
     EXPECT_EQ(log().find(">--EVF5<"), std::string::npos);
+}
+
+// "<TAGn>...</TAGn>" of a serialised document, empty when it holds no such section.
+std::string sectionText(const std::string& document, const std::string& tag) {
+    const size_t start = document.find("<" + tag + ">");
+    if (start == std::string::npos) return "";
+    const std::string close = "</" + tag + ">";
+    return document.substr(start, document.find(close, start) + close.size() - start);
+}
+
+// Every committed section and dump entry of one modulator kind (LFO1..., LFO1.SHAPE ...).
+std::string modulatorState(CoreProg& p, const std::string& kind) {
+    auto target = parse(programText(""));
+    const std::string committed = commit(p, *target).c_str();
+    std::string state;
+    for (int n = 1; n <= 9; ++n) state += sectionText(committed, kind + std::to_string(n));
+    for (const auto& [key, value] : dump(p))
+        if (key.rfind(kind, 0) == 0 && std::isdigit(static_cast<unsigned char>(key[kind.size()])))
+            state += "\n" + key + ": " + value;
+    return state;
+}
+
+TEST_F(CoreProgSections, AProgramWithoutASectionHoldsWhatAFreshProgramHolds) {
+    const struct {
+        const char *kind, *section;
+    } rows[] = {
+        {"LFO", "LFO2{MINRATE=0.5 MAXRATE=2 SOURCE=ENV1 SHAPE=Sine PHASEFACTOR=45 PHASESOURCE=MIX1 "
+                "RATEQUANTIZE=0.25}"},
+        {"FUN", "FUN3{A=LFO1 B=0.5 FUN=a*b}"},
+        {"RAWFUN", "RAWFUN1{A=LFO1 B=ON FUN=RSINGLE C=RAW1 D=RAW1} "
+                   "RAW1{ELEMENT{VECTOR{ELEMENT{FILENAME=RAWA.CSV}}}}"},
+        // EVF1 is also borrowed by the side chain's EVF5.
+        {"EVF", "EVF1{EXP=2 OUTPUTBALANCE=0.7 BUSBALANCESOURCE=MIX3 ENABLEEATERT=1 MINATTACK=1000 "
+                "MAXATTACK=20000 ATTACKSOURCE=MIX1 MINRELEASE=10000 MAXRELEASE=500000 RELEASESOURCE=MIX2 "
+                "DATTACKSOURCE=LFO1 DRELEASESOURCE=LFO2 OATTACKSOURCE=ENV1 ORELEASESOURCE=ENV2 "
+                "FILTERSOURCE=MIX4 FILTERFREQUENCY=0.5 FILTERORDER=4}"},
+        {"DNM", "DNM2{RATIOCOMSOURCE=LFO1 THRESHOLDSOURCE=MIX2 INPUTSOURCE=EVF1 RATIOCURVE=3 RANGELIMIT=24 "
+                "GAINPADFACTOR=3}"},
+        {"ENV", "ENV2{CONTROL{ACTIVSOURCE=EVF1 DEACTIVSOURCE=LFO1} LEVEL{START=0.1 ATTACK=1 BREAK=0.5 "
+                "SUSTAIN=0.25 COMMON{MODFACTOR=0.5 MODSOURCE=MIX6}} TIME{ATTACK=10000 DECAY=20000 "
+                "SLOPE=30000 RELEASE=40000 COMMON{MODFACTOR=2 MODSOURCE=MIX7}} CURVE{ATTACK=1 DECAY=2 "
+                "SLOPE=1 RELEASE=3}}"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.section);
+        ASSERT_TRUE(load(*program, programText(row.section)));
+        const std::string loaded = modulatorState(*program, row.kind);
+        ASSERT_TRUE(load(*program, programText("")));
+        auto reference = fresh(Access::programRate(*program));
+        EXPECT_NE(loaded, modulatorState(*reference, row.kind)); // the row reached the program
+        EXPECT_EQ(modulatorState(*program, row.kind), modulatorState(*reference, row.kind));
+        // Re-applying the stored settings (a display edit) brings back nothing of the first program.
+        for (CoreProg* p : {program.get(), reference.get()})
+            for (int16_t i = 0; i < CoreProg::iCfollowers; ++i) p->getef(i)->rfrvl();
+        EXPECT_EQ(modulatorState(*program, row.kind), modulatorState(*reference, row.kind));
+    }
 }
 
 } // namespace
