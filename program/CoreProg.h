@@ -55,7 +55,8 @@ public:
     // One harmonic order (records 0 .. capacity - 1 are H1 .. Hn; record `capacity` is the hybrid
     // record, used only under FORCEHYBRID: harmonic 0's elements with the head removed). Lengths
     // are in samples at the program rate. The envelopes and kernels point into the root vector,
-    // which owns them; the lists never own the vectors they hold (the root owns the tree).
+    // which owns them (element kernels that no registry holds are freed by the program with the
+    // tree); the lists never own the vectors they hold (the root owns the tree).
     struct HLOC {
         bool bValid;            // the record holds a vector tree
         CoreVctr* pRoot;        // owned
@@ -271,7 +272,8 @@ public:
     // registers the element kernels. keepRate: every file at its own rate; false: converted to the
     // program rate where the rules allow. Logs the cause of a failure and throws an empty CoreAnsx;
     // whatever the failed harmonic made that its tree does not own is released, the rest goes with
-    // init_. Every record prepared needs its convolver (setcv): kernels register only through one.
+    // init_. Kernels register only through the record's convolver (setcv); a record without one
+    // gets kernels of the CPU element operations that no registry holds, freed with its tree.
     void start(bool keepRate);
     // Prepares record h with the reader (offset < 0: the record computes its own). Throws as start.
     void streh(int16_t h, CoreWvfr* reader, int32_t offset, bool keepRate);

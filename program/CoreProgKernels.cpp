@@ -240,7 +240,6 @@ void CoreProg::prepareRecord(int16_t h, CoreWvfr* reader, int32_t offset, bool k
     if (!hasTree(h)) throw CoreAnsx("no vector tree");
     if (reader == nullptr || pFiles == nullptr) throw CoreAnsx("no file store");
     HLOC& record = pHarmonics[h];
-    if (record.pConvolver == nullptr) throw CoreAnsx("no convolver, so its kernels could not be registered");
     CoreVctr* root = record.pRoot;
     record.bFadesbuilt = false;
     logValue("iVleafvectors:", record.pLeafvectors->Count);
@@ -439,7 +438,10 @@ void CoreProg::registerKernels(Preparation& work) {
     const int32_t length = record.iKernellength;
     // The hybrid record's kernels are rewritten in place (trsir, cpyir): they are never shared.
     const bool share = bSharedregistry && work.h != iCapacity;
-    CorePlel::GroupGuard group(pRegistry, CoreButl::getfn(pFiles->getll(), false), share);
+    // Without a convolver the vectors register nothing (their kernels stay the program's), so no
+    // group is opened either.
+    CorePlel* registry = record.pConvolver != nullptr ? pRegistry : nullptr;
+    CorePlel::GroupGuard group(registry, CoreButl::getfn(pFiles->getll(), false), share);
     size_t next = 0;
     for (int j = 0; j < record.pLeafvectors->Count; ++j) {
         CoreVctr* leaf = vectorAt(record.pLeafvectors, j);

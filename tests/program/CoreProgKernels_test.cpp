@@ -3,6 +3,8 @@
 // hand-written sections over files made in a temporary folder. At 1 MHz a microsecond is a sample.
 #include "ProgramFixtures.h"
 
+#include "tests/convolution/ConvolverTestSupport.h"
+
 #include <thread>
 
 namespace {
@@ -366,6 +368,50 @@ TEST_F(CoreProgKernels, ControlsReshapeAPreparedHarmonic) {
     p.setot(0, 0);
     EXPECT_EQ(first.iFadelengthinuse, 10);
     EXPECT_NE(log().find("not copied"), std::string::npos);
+}
+
+TEST_F(CoreProgKernels, ARecordWithoutAConvolverPlaysCpuKernelsThatNoRegistryHolds) {
+    // A short response; H2 has no convolver, so its kernels come from the CPU element operations.
+    wav("S.WAV", response(48, 5));
+    CorePlel* registry = Access::registry(*program);
+    program->init_();
+    const int64_t baseline = fixture.pool.getma();
+    program->setcv(1, nullptr);
+    const std::string stages = "OFFSET=10 OT1{LENGTH=40} OT2{LENGTH=40}";
+    ASSERT_TRUE(prepare(leaf("H1", {"S.WAV"}, stages) + leaf("H2", {"S.WAV"}, stages)));
+    EXPECT_EQ(registry->count(), 1);
+    EXPECT_EQ(leafOf(*program, 0, 0)->registryIds(), 1);
+    EXPECT_EQ(leafOf(*program, 1, 0)->registryIds(), 0);
+    // Updates until the played kernels have converged on the elements' mix.
+    for (int i = 0; i < 100 && !*Access::record(*program, 1).pRoot->getca(); ++i)
+        program->updte(true, 64.0, 0.25, 120.0);
+
+    // Seeded noise through a direct CPU convolver with each record's played kernels, against a direct
+    // convolution of H2's element kernels.
+    const int n = Access::record(*program, 1).iThirdsize;
+    const Stereo noise{randomSignal(300, 48), randomSignal(300, 49)};
+    auto render = [&](int16_t h) {
+        CorePool pool;
+        CoreCnvl player(&pool, "render", 0, nullptr);
+        player.set__(CoreCnvl::iCdefaultdir, 1, n, 0, 0, n);
+        EXPECT_TRUE(player.plan_());
+        return runBlocks(player, noise, valuesOf(program->getli(h), n), valuesOf(program->getri(h), n), 1, 0,
+                         300);
+    };
+    const Stereo played = render(1), withConvolver = render(0);
+    for (bool right : {false, true}) {
+        Signal element = kernel(*program, 1, 0, 0, right);
+        element.resize(size_t(n));
+        const Signal& x = right ? noise.right : noise.left;
+        EXPECT_LE(largestDifference(right ? played.right : played.left, naiveConvolution(x, element)),
+                  1e-12 * sumOfMagnitudes(element) * largestMagnitude(x))
+            << right;
+    }
+    EXPECT_EQ(std::pair(played.left, played.right), std::pair(withConvolver.left, withConvolver.right));
+
+    program->init_();
+    EXPECT_EQ(fixture.pool.getma(), baseline);
+    EXPECT_EQ(registry->count(), 0);
 }
 
 } // namespace

@@ -135,6 +135,18 @@ TEST_F(CoreProgReader, ReadsProgramKeysWithTheirDefaultsAndKeepsWhatTheyLeaveAlo
     EXPECT_NE(log().find("load_ ends"), std::string::npos);
 }
 
+TEST_F(CoreProgReader, LogsAFlagByItsTagAloneAndAValueKeyWithItsValue) {
+    // A present flag logs its tag, also when it is off (-1 is present); other keys log tag:value.
+    ASSERT_TRUE(
+        load(*program, programText("TRAINMODE=1 JITTERMODE=1 HRTFMODE=-1 FORCEOT2=1 INVISIBLETHREAD=1 "
+                                   "FORCEHYBRID=-1 FORCEMONO=1 GAINOUT=-6 SYNCVERSION=2 HDIM=3 "
+                                   "GAINPADINTRIMSOURCE=LFO1")));
+    for (const char* line :
+         {"TRAINMODE", "JITTERMODE", "HRTFMODE", "FORCEOT2", "INVISIBLETHREAD", "FORCEHYBRID", "FORCEMONO",
+          "GAINOUT:0.501187", "SYNCVERSION:2", "HDIM:3", "GAINPADINTRIMSOURCE:LFO1"})
+        EXPECT_NE(log().find(">--" + std::string(line) + "<"), std::string::npos) << line;
+}
+
 TEST_F(CoreProgReader, FailuresLeaveAnEmptyProgramAndTheNextLoadWorks) {
     const int64_t poolBefore = fixture.pool.getma();
     const struct {
