@@ -193,8 +193,7 @@ TEST_F(CoreProgReader, FailuresLeaveAnEmptyProgramAndTheNextLoadWorks) {
 TEST_F(CoreProgReader, EveryFixtureSurvivesTheRoundTrip) {
     roundTrip(fixtureText);
     roundTrip(readBytes(goldenPath()));
-    // "0" unframed in every section a writer rewrites: absent on reading, written framed. (A "0" no
-    // writer rewrites is framed by the first save and read as present from then on: the format's rule.)
+    // "0" unframed in every section a writer rewrites: absent on reading, written framed.
     roundTrip(programText(
         "NAME=0 CATEGORY=0 DESCRIPTION=0 VECTORFILENAME=0 MIX1=0 GAINOUT=0 GAININ=0 "
         "GAINPADOUT=0 GAINPADIN=0 GAINIR=0 LOOKAHEAD=0 LOOKAHEADSOURCE=0 PROGRAMRATE=0 "
@@ -207,6 +206,26 @@ TEST_F(CoreProgReader, EveryFixtureSurvivesTheRoundTrip) {
         "CURVE{ATTACK=0}} DISPLAY{PRM1{LABEL=0 VISIBLE=0 MINVALUE=0 A=0 FUN=0}} "
         "H1{ELEMENT{VECTOR{ELEMENT{FILENAME=H2.WAV WEIGHT=0}}} FORCEOT2=0} "
         "RAW1{ELEMENT{VECTOR{ELEMENT{FILENAME=RAWA.CSV WEIGHT=0}}}}"));
+}
+
+TEST_F(CoreProgReader, AnUnframedZeroNoWriterRewritesStaysAbsentAfterASave) {
+    // Each "0" here reads as absent, and absent differs from a present 0: written back framed, it would
+    // move a sync point, a stage length, a control, a source or a shape on the next load.
+    const char* rows[] = {
+        "TRAINMODE=1 H1{ELEMENT{VECTOR{ELEMENT{FILENAME=H2.WAV}} TRAINTHRESHOLD=0}}",
+        "TRAINMODE=1 H1{ELEMENT{VECTOR{ELEMENT{FILENAME=H2.WAV}}} TRAINTHRESHOLD=0}",
+        "H1{ELEMENT{VECTOR{COMMON{LENGTH=0} ELEMENT{FILENAME=H2.WAV}}}}",
+        "MIX1=0.5 MIX1=0",
+        "GAINPADINTRIMSOURCE=0 GAINPADOUTTRIMSOURCE=0",
+        "LFO1{SHAPE=0 PHASESOURCE=0}", // an LFO no one edited keeps its section as read
+        "RAWFUN1{A=LFO1 B=0 FUN=RSINGLE C=RAWA D=0} RAW1{ELEMENT{VECTOR{ELEMENT{FILENAME=RAWA.CSV}}}}",
+        "H1{ELEMENT{VECTOR{COMMON{MAXVALUE=1 LIQUIDSOURCE=0 OT2{LENGTH=0}} ELEMENT{FILENAME=H2.WAV}} "
+        "CONTROL{SOURCE=LFO1 GAINPADSOURCE=0}}}",
+        "H1{ELEMENT{FILENAME=PLATE.XML FILEPATH=PLATES/ CONTROL{SOURCE=MIX1 GAINPADSOURCE=0}}}",
+        "RAW1{ELEMENT{VECTOR{COMMON{MAXVALUE=1 LIQUIDSOURCE=0} ELEMENT{FILENAME=RAWA.CSV}} "
+        "CONTROL{SOURCE=0}}}",
+    };
+    for (const char* keys : rows) roundTrip(programText(keys));
 }
 
 TEST_F(CoreProgReader, DisplayEditsSurviveCommitAndReloadAtEveryProgramRate) {
