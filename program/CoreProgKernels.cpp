@@ -256,6 +256,21 @@ void CoreProg::prepareRecord(int16_t h, CoreWvfr* reader, int32_t offset, bool k
             maxOffset = std::max(maxOffset, vectorOffset);
             maxFadeIn = std::max(maxFadeIn, vectorFadeIn);
         }
+    // The times that size the kernels stay within the longest stage the engine plays: a few digits
+    // in a file must not ask for gigabytes. The lengths need no bound, the stage bounds cap them.
+    const int64_t longestStage = std::max(iSecondstageus, iThirdstageus);
+    const struct {
+        const char* key;
+        int64_t us;
+    } times[] = {{"OFFSET", offset >= 0 ? 0 : maxOffset}, // later harmonics take harmonic 0's
+                 {"FADEIN", maxFadeIn},
+                 {"FADEOUT", root->chnfo(0)},
+                 {"OT2 FADEOUT", root->chnfo(1)}};
+    for (const auto& time : times)
+        if (time.us > longestStage)
+            throw CoreAnsx(time.key) + CoreAnsx(" ") + CoreAnsx(static_cast<long>(time.us)) +
+                CoreAnsx(" us of program \"") + sName + CoreAnsx("\" is beyond the longest stage, ") +
+                CoreAnsx(static_cast<long>(longestStage)) + CoreAnsx(" us");
     auto samples = [this](int64_t us) { return clampSize(CoreButl::tpfup(iProgramratehz, us)); };
     // OFFSET has no lower bound, and tpfup passes values below 1 through: every length below 1 is 1.
     record.iOffset = atLeastOne(offset >= 0 ? offset : samples(maxOffset));

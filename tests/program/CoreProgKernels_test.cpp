@@ -180,6 +180,49 @@ TEST_F(CoreProgKernels, PreparesAlignedCutAndSizedKernels) {
     }
 }
 
+// Bound: the longer stage time (LFREQD 20000 us). Every row on a pool of its own: whatever the program
+// reads, loading never takes a mebibyte; a refused program names key and value and holds nothing.
+TEST_F(CoreProgKernels, TimesThatSizeKernelsStayWithinTheLongestStage) {
+    CoreLog_::setdb(1, false);
+    wav("A.WAV", response(40, 10));
+    const int64_t bound = 20000;
+    auto h1 = [](const std::string& common) { return leaf("H1", {"A.WAV"}, common); };
+    const struct {
+        const char* logged; // empty: the key never refuses
+        std::string sections;
+    } keys[] = {
+        {"OFFSET", h1("OFFSET=#")},
+        {"FADEIN", h1("") + leaf("H2", {"A.WAV"}, "OFFSET=# FADEIN=#")}, // H1's offset serves H2
+        {"FADEOUT", h1("FADEOUT=#")},
+        {"FADEOUT", h1("OT1{FADEOUT=#}")},
+        {"OT2 FADEOUT", h1("OT2{FADEOUT=#}")},
+        {"", h1("LENGTH=#")}, // the stage bounds cap the lengths
+        {"", h1("OT1{LENGTH=#}")},
+        {"", h1("OT2{LENGTH=#}")},
+    };
+    for (const auto& key : keys)
+        for (const int64_t value : {int64_t{0}, bound, bound + 1, int64_t{2000000000}, int64_t{INT32_MAX}}) {
+            std::string sections = key.sections;
+            for (size_t at; (at = sections.find('#')) != std::string::npos;)
+                sections.replace(at, 1, str(value));
+            SCOPED_TRACE(sections);
+            CorePool pool;
+            CoreProg p(&pool, files.get(), 3, CoreAnsx("VECTORS/"), bound / 4, bound, -1, 4800, 256, 8192,
+                       4096, &fixture.blink, nullptr);
+            p.setrt(48000);
+            ready(p);
+            const int64_t held = pool.getma();
+            pool.setal(held + (int64_t{64} << 20)); // past this a regression allocates no more
+            const bool refused = *key.logged && value > bound;
+            EXPECT_EQ(prepare("NAME=Long " + sections, &p), !refused);
+            EXPECT_LT(pool.getxa() - held, int64_t{1} << 20);
+            if (!refused) continue;
+            EXPECT_EQ(pool.getma(), held);
+            EXPECT_NE(log().find(std::string(key.logged) + " " + str(value) + " us of program \"Long\""),
+                      std::string::npos);
+        }
+}
+
 TEST_F(CoreProgKernels, LogsItsStepsAndShowsProgress) {
     wav("A.WAV", response(200, 10));
     CorePmsg board(4, 40);
