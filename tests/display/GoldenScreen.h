@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -88,9 +87,8 @@ public:
                 symbols += symbol(grid, *grid.cell(column, row));
                 attributes += attribute(*grid.cell(column, row));
             }
-            char number[8];
-            std::snprintf(number, sizeof number, "%02d", row);
-            out << number << '|' << symbols << '|' << attributes << "|\n";
+            out << static_cast<char>('0' + row / 10 % 10) << static_cast<char>('0' + row % 10);
+            out << '|' << symbols << '|' << attributes << "|\n";
         }
         for (const auto& [name, lines] : sections) {
             out << "-- " << name << '\n';
