@@ -11,7 +11,12 @@ public:
 
     explicit CoreDsch(const CoreBlnk* clock);
 
-    void setvl(char character, short font, bool blink);
+    // Inline: the grid sets whole rows of cells on every renderer pass.
+    void setvl(char character, short font, bool blink) {
+        iFont = font;
+        cCharacter = character;
+        bBlink = blink;
+    }
     char getch() const { return cCharacter; }
     short getfn() const { return iFont; }
     bool getbl() const { return bBlink; }
