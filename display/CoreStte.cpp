@@ -8,8 +8,8 @@ struct DisplayRow {
     int32_t to;
 };
 
-// The compact set (17 compact list, 18 compact program, 19 compact master, 23 compact batch)
-// first, so that its rows win over the rows for any state.
+// Rows from one state first, so that they win over the rows for any state: the boot page's moves
+// and the compact set (17 list, 18 program, 19 master, 23 batch) leading to compact pages again.
 constexpr DisplayRow displayRows[] = {
     {20, "ERRR", 21},
     {20, "BOOT", 0},
