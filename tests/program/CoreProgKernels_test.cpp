@@ -162,6 +162,10 @@ TEST_F(CoreProgKernels, PreparesAlignedCutAndSizedKernels) {
         {"the block cap beats the minimum", leaf("H1", {"L.WAV"}, stages),
          [](CoreProg& p) { return p.setmp(8192), true; },
          "48000>48000 o40 9600/1 H1:8192 800/1000/4096/8192 o40 f1,1,1 i1200 VECTOR0 0-1200@40="},
+        // Third stage 1000: block 256, padded 2048; the negative second request gives the head's 42 as 44.
+        {"a third stage of 1000, a negative second request",
+         leaf("H1", {"L.WAV"}, "OFFSET=40 OT1{LENGTH=-5} OT2{LENGTH=1000}"), nullptr,
+         "48000>48000 o40 9600/1 H1:2048 44/1000/256/2048 o40 f1,1,1 i1200 VECTOR0 0-1200@40="},
         {"keepRate", leaf("H1", {"K.WAV"}), rate(1000000, true),
          "44100>44100 o1 35280/1 H1:4400 4/4/2/8 o1 f1,1,1 i4410 VECTOR0 9-4408@1="},
         {"above RATECONVERSION", leaf("H1", {"K.WAV"}), rate(50000, false),

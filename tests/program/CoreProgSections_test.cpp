@@ -3,6 +3,8 @@
 // missing groups and sections. Rows are read in turn into one program, so absent sections meet what
 // earlier rows set. (That every key written is read back: the writers' golden commit.)
 #include "ProgramFixtures.h"
+#include "modulation/CoreSrce.h"
+#include "modulation/DataSrce.h"
 
 namespace {
 
@@ -19,6 +21,20 @@ std::string state(CoreProg& p, const std::string& probe) {
     const CoreEnvf* evf = p.getef(1);
     if (probe == "PRM")
         return line(p.getpm(0)->isdis(), p.getpm(0)->getlb(), p.getpm(1)->getlb(), p.getpm(2)->getlb());
+    if (probe == "PRMA") {
+        CoreParm* a = p.getpm(0)->getfa();
+        return line(a->getsc(), a->iscst(), a->getvl());
+    }
+    if (probe == "RAWFUN") {
+        // Both arrays one value long: RSINGLE gives exp(-1 / (v k)) - 0.5 with k the program rate,
+        // RMULTI the value itself (input A on OFF reads position 0); the slot holds twice that less 1.
+        CoreRfun* raw = Access::rawFunction(p, 0);
+        double values[2] = {0.001, 0.002};
+        raw->setvl(0, &values[0], 1);
+        raw->setvl(1, &values[1], 1);
+        raw->updte(0.0);
+        return line(raw->getfr(0), raw->getfr(1), p.getsr()->getsc(CoreAnsx("RAWFUN1"))->getvl());
+    }
     if (probe == "ENV")
         return line(env->getpr(0)->getsc(), env->getlv()[1], env->gettm()[0], env->getcv()[0],
                     env->getcv()[1], env->getcv()[2]);
@@ -39,6 +55,10 @@ TEST_F(CoreProgSections, ModulatorAndParameterSectionsFollowTheReadingRules) {
     } rows[] = {
         {"PRM", "DISPLAY{PRM1{LABEL=x VISIBLE=0}}", "1 'x' '' ''"}, // unframed: absent
         {"PRM", "DISPLAY{PRM1{LABEL=x VISIBLE=nan}}", "0 'x' '' ''"},
+        {"PRM", "DISPLAY{PRM1{LABEL=x VISIBLE=_0_}}", "0 'x' '' ''"}, // framed: present, hides
+        {"PRM", "DISPLAY{PRM1{LABEL=x VISIBLE=0.0}}", "0 'x' '' ''"},
+        {"PRMA", "DISPLAY{PRM1{LABEL=x A=0}}", "'' 0 -1"}, // absent: OFF
+        {"PRMA", "DISPLAY{PRM1{LABEL=x A=0.0}}", "'0.0' 1 0"}, // the constant 0.0
         {"PRM", "DISPLAY{PRM1{LABEL=p} ZELKIIPRM1{LABEL=z} PRM2{LABEL=two}}", "1 'z' 'two' ''"},
         {"PRM", "", "1 'z' 'two' ''"}, // without DISPLAY the parameters stay
         {"ENV", "CURVE{ATTACK=2.9 DECAY=-1.5 SLOPE=65538}", "'' 0 0 2 -1 2"},
@@ -59,6 +79,9 @@ TEST_F(CoreProgSections, ModulatorAndParameterSectionsFollowTheReadingRules) {
          "ENV1{CONTROL{ACTIVSOURCE=LFO1}}",
          "'Sine' 'a*b' 2on 9off 44 'LFO1' 'LFO1'"},
         {"STEPS", "", "'' 'a' 9off 9off 0 '' ''"},
+        // C and D come before FUN in the call, which also hands over the program rate (44100 Hz here).
+        {"RAWFUN", "RAWFUN1{FUN=RSINGLE C=RAWX D=RAWY}", "'RAWX' 'RAWY' -0.0448411"},
+        {"RAWFUN", "RAWFUN1{FUN=RMULTI C=RAWY D=RAWX}", "'RAWY' 'RAWX' -0.998"},
     };
     const std::string wrappers[][3] = {
         {"ENV", "ENV2{X=1 ", "}"}, {"DNM", "DNM1{X=1 ", "}"}, {"EVF", "EVF2{X=1 ", "}"}};
@@ -73,7 +96,12 @@ TEST_F(CoreProgSections, ModulatorAndParameterSectionsFollowTheReadingRules) {
         Access::rddsp(*program, element);
         EXPECT_EQ(state(*program, row.probe), row.expected);
     }
-    EXPECT_NE(log().find(">---CURVE:2:-1:2:0<"), std::string::npos);
+    // One debug line per reader: the parameter's section tag; the envelope's curves, the dynamics' and
+    // the follower's keys as read, joined by ':'.
+    for (const char* debugLine : {">--ZELKIIPRM1<", ">---CURVE:2:-1:2:0<", ">---::E:LFO2:0:-1:0<",
+                                  ">---1000:-200::0:0::0:0:OFF:OFF:OFF:OFF:OFF:OFF:0:<",
+                                  ">---0:0::0:0::0:0:off::x:ENABLEEATERT:OFF:OFF:OFF:0:<"})
+        EXPECT_NE(log().find(debugLine), std::string::npos) << debugLine;
     EXPECT_EQ(log().find(">--EVF5<"), std::string::npos);
 }
 

@@ -1,6 +1,9 @@
 // The harmonic and raw sections with their vector trees: shapes and names, the values every node
 // receives, vector files read through the file store, and failures that must leave nothing behind.
 #include "ProgramFixtures.h"
+#include "program/CoreEnvu.h"
+
+#include <utility>
 
 namespace {
 
@@ -78,6 +81,16 @@ protected:
 
 TEST_F(CoreProgTrees, SectionsFillTheirRecordsWithEveryNodeListedOnceAlongTheStickyPath) {
     write("VECTORS/PLATES/PLATE.XML", xml("VECTOR{ELEMENT{FILENAME=X} ELEMENT{FILEPATH=R/ FILENAME=Y}}"));
+    // The sampling toolkit's response sets: one level is written without COMMON, two with it.
+    for (const auto& [name, levels] : {std::pair{"ONE", 1}, std::pair{"TWO", 2}}) {
+        CoreFsys store(&filePool, base() + "VECTORS/", false);
+        CoreEnvu toolkit(&filePool, &store);
+        const CoreAnsx recording = CoreAnsx(name) + ".wav";
+        toolkit.ctone(recording, 0, 8000, false, 10000, 0.1, 0.0, 0.05, levels, 6.0, 0.0);
+        CoreAnsx report;
+        toolkit.build(recording, CoreAnsx(name) + ".WAV", false, 1000, 0.1, 0.0, 0.05, 6.0, 0.0, false, "0",
+                      nullptr, report, false, false);
+    }
     const std::string leaf = "ELEMENT{FILENAME=Z}";
     auto section = [](int n, const std::string& extra, const std::string& inElement = "") {
         return "H" + num(n) + "{ELEMENT{VECTOR{ELEMENT{FILENAME=A} ELEMENT{FILEPATH=P/ FILENAME=B}} " +
@@ -105,6 +118,10 @@ TEST_F(CoreProgTrees, SectionsFillTheirRecordsWithEveryNodeListedOnceAlongTheSti
         {section(1, "TRAINTHRESHOLD=-12", "TRAINTHRESHOLD=0") +
              section(2, "TRAINTHRESHOLD=-12", "TRAINTHRESHOLD=-6") + "RAW3{ELEMENT{VECTOR=}}",
          "2 H1@0.251189 VECTORS/A,VECTORS/P/B /; H2@0.501187 VECTORS/A,VECTORS/P/B /; RAW3  /;"},
+        {"H1{ELEMENT{FILENAME=ONE.XML FILEPATH=ONE/ CONTROL{X=1}}} "
+         "H2{ELEMENT{FILENAME=TWO.XML FILEPATH=TWO/ CONTROL{X=1}}}",
+         "2 H1@0 VECTORS/ONE/ONE (0.00 dB).WAV /; "
+         "H2@0 VECTORS/TWO/TWO (0.00 dB).WAV,VECTORS/TWO/TWO (-6.00 dB).WAV /;"},
     };
     for (const auto& [sections, expected] : rows) {
         SCOPED_TRACE(sections);
@@ -190,7 +207,10 @@ TEST_F(CoreProgTrees, FailuresReportTheirChainAndLeaveNothingBehind) {
         {file("novec.xml"), "|file VECTORS/novec.xml|tag VECTOR"},
         {file("self.xml"), "|file VECTORS/SELF.XML|tag |tag ELEMENT|file VECTORS/self.xml|tag VECTOR"},
         {"H1{ELEMENT{VECTOR{ELEMENT{WEIGHT=1}}}}", "|tag FILENAME|tag ELEMENT|tag "},
+        {"H1{ELEMENT{VECTOR{ELEMENT{WEIGHT=1 CONTROL{X=1}}}}}", "|tag FILENAME|tag ELEMENT|tag "},
         {"H1{ELEMENT{WEIGHT=1}}", "|tag ELEMENT"},
+        {"H1{ELEMENT{CONTROL{X=1}}}", "|tag ELEMENT"},
+        {"H1{ELEMENT{FILENAME=A}}", "|tag ELEMENT"}, // a top-level leaf
         {"H1{FORCEOT2=1}", "|tag ELEMENT"},
         {good + "RAW1{X=1}", "|tag ELEMENT"},
     };
