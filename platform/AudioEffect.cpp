@@ -59,6 +59,11 @@ void AudioEffect::programsAreChunks(bool state) {
     setFlag(effFlagsProgramChunks, state);
 }
 
+void AudioEffect::setEditor(AEffEditor* editor) {
+    pEditor = editor;
+    setFlag(effFlagsHasEditor, editor != nullptr);
+}
+
 void AudioEffect::setFlag(int32_t flag, bool state) {
     cEffect.flags = state ? (cEffect.flags | flag) : (cEffect.flags & ~flag);
 }

@@ -6,6 +6,8 @@
 #pragma once
 #include "platform/VstAbi.h"
 
+class AEffEditor;
+
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -31,6 +33,10 @@ public:
     void canProcessReplacing(bool state = true);
     void canDoubleReplacing(bool state = true);
     void programsAreChunks(bool state = true);
+    // The effect's editor, not owned (its creator deletes it); null clears it. Sets the host's
+    // has-editor flag while one is set.
+    void setEditor(AEffEditor* editor);
+    AEffEditor* getEditor() const { return pEditor; }
 
     float getSampleRate() const { return sampleRate.load(std::memory_order_relaxed); }
     int32_t getBlockSize() const { return blockSize.load(std::memory_order_relaxed); }
@@ -95,6 +101,7 @@ protected:
 private:
     AEffect cEffect{};
     audioMasterCallback audioMaster;
+    AEffEditor* pEditor = nullptr;
     std::atomic<float> sampleRate{44100.0f};
     std::atomic<int32_t> blockSize{1024};
 
