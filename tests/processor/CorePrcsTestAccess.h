@@ -10,6 +10,7 @@
 #include "tests/common/TempFolder.h"
 #endif
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -166,6 +167,13 @@ public:
     static CoreEnvf& follower(const CorePrcs& e, int i) { return *e.followers[i]; }
     static CoreSmph& engineLock(CorePrcs& e) { return e.enginelock; }
     static CoreSmph& blockLock(CorePrcs& e) { return e.blocklock; }
+    // What the host entry does first on its normal path, under the engine lock it holds.
+    static bool startBlock(CorePrcs& e) {
+        CoreSgrd engine(e.enginelock);
+        return e.clearDeferred();
+    }
+    static bool clearPending(const CorePrcs& e) { return e.clearPending; }
+    static constexpr int64_t ringClearBudget = CorePrcs::ringClearBudget;
     static CorePbol& busy(CorePrcs& e) { return e.busy; }
     static CorePbol& clip(CorePrcs& e) { return e.clipflag; }
     static std::atomic<double>& clipTime(CorePrcs& e) { return e.cliptime; }
@@ -194,6 +202,14 @@ public:
                     if (buffer[i] != value) return false;
         }
         return true;
+    }
+    // Samples of the input, output and pass-through rings that differ from value.
+    static int64_t ringSamplesOtherThan(const CorePrcs& e, double value) {
+        int64_t count = 0;
+        for (int c = 0; c < 2; ++c)
+            for (const double* ring : {e.inring[c], e.outring[c], e.passring[c]})
+                count += e.workdim - std::count(ring, ring + e.workdim, value);
+        return count;
     }
     static void fillRings(CorePrcs& e, double value) {
         for (int c = 0; c < 2; ++c)
