@@ -23,7 +23,10 @@ public:
     CoreNode* getcd() const;                      // first child or null
     bool leaf_() const;
     CoreAnsx gettx() const { return sText; }
-    void settx(const CoreAnsx& text) { sText = text; }
+    void settx(const CoreAnsx& text) {
+        sText = text;
+        bAsread = false;
+    }
     bool addcd(CoreNode* node); // takes ownership; a null node is refused (false)
 
     // Lookups among the children. Unless stated otherwise, names compare upper-cased and trimmed on
@@ -77,6 +80,9 @@ private:
     friend class CoreXml_;
     CoreAnsx sText;
     CoreTlst* pChildren;
+    // The text is a value exactly as the document reader found it; set only by CoreXml_, cleared by
+    // settx. The writer needs it to put a bare "0" (absent) back bare.
+    bool bAsread = false;
 
     const CoreAnsx& text() const { return sText; }
     int count() const { return pChildren ? pChildren->Count : 0; }

@@ -79,7 +79,13 @@ void appendName(std::string& out, const CoreAnsx& name, bool logChange) {
         CoreLog_::loger(CoreAnsx("XML: element name '") + name + "' written as '" + written.c_str() + "'", 1);
 }
 
-void appendValue(std::string& out, const CoreAnsx& value, const CoreAnsx& element) {
+void appendValue(std::string& out, const CoreAnsx& value, bool asRead, const CoreAnsx& element) {
+    // A value read as the bare "0" counts as absent; framed it would read as present on the next load,
+    // so it goes back as it was read. A "0" that a writer set is meant as present and is framed.
+    if (asRead && textLength(value) == 1 && value.c_str()[0] == '0') {
+        out += '0';
+        return;
+    }
     const char* data = value.c_str();
     size_t begin = 0, end = textLength(value);
     while (begin < end && isBlank(data[begin])) ++begin;
@@ -195,6 +201,7 @@ CoreNode* CoreXml_::parse(const char* text, const CoreAnsx& source) {
                 // Only character data that a closing tag ends right after its opening tag is a value.
                 if (pending) {
                     std::unique_ptr<CoreNode> leaf(new CoreNode(CoreAnsx(collected.c_str())));
+                    leaf->bAsread = true;
                     if (!open.back()->addcd(leaf.get())) throw CoreAnsx("out of memory");
                     leaf.release();
                     pending = false;
@@ -270,7 +277,7 @@ CoreAnsx CoreXml_::settc(bool pretty, bool topnewline) const {
         }
         const CoreNode* child = frame.node->child(frame.next++);
         if (child->count() == 0) {
-            appendValue(out, child->text(), frame.node->text());
+            appendValue(out, child->text(), child->bAsread, frame.node->text());
             frame.wasleaf = true;
             continue;
         }

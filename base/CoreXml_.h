@@ -41,7 +41,8 @@ public:
     // found whatever its case.
     static CoreAnsx getas(const CoreAnsx& path);
 
-    // The top-level elements as text (without the file header): values framed by one space each,
+    // The top-level elements as text (without the file header): values trimmed and framed by one space
+    // each, except a value read as the bare "0", which stays bare so that it still reads as absent;
     // pretty adds line breaks and two spaces of indentation per level.
     CoreAnsx settc(bool pretty, bool topnewline) const;
     // Writes the header and settc(pretty, topnewline) to path through a temporary file renamed over

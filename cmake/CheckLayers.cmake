@@ -1,7 +1,8 @@
 # Fails when a file includes a header of a folder above its own in the library order.
 # Run by CTest: cmake -DSOURCE_DIR=<repo> -DLAYERS=<folder;folder;...> -P CheckLayers.cmake
 # A folder's sources may include its own folder and those before it in LAYERS; tests/<folder> may
-# include the same, plus test helpers (tests/...).
+# include the same, plus test helpers (tests/...). The GUI layer (platform/gui/, tested in
+# tests/gui/) belongs to platform.
 if(NOT SOURCE_DIR OR NOT LAYERS)
   message(FATAL_ERROR "CheckLayers: SOURCE_DIR and LAYERS are required")
 endif()
@@ -13,6 +14,15 @@ foreach(root IN ITEMS "" "tests/")
     list(FIND LAYERS ${folder} level)
     file(GLOB files ${SOURCE_DIR}/${root}${folder}/*.h ${SOURCE_DIR}/${root}${folder}/*.cpp
          ${SOURCE_DIR}/${root}${folder}/*.c)
+    if(folder STREQUAL "platform")
+      if(root STREQUAL "")
+        set(gui ${SOURCE_DIR}/platform/gui)
+      else()
+        set(gui ${SOURCE_DIR}/tests/gui)
+      endif()
+      file(GLOB guiFiles ${gui}/*.h ${gui}/*.cpp)
+      list(APPEND files ${guiFiles})
+    endif()
     foreach(path IN LISTS files)
       math(EXPR checked "${checked} + 1")
       file(STRINGS ${path} lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"[^\"/]+/")

@@ -36,6 +36,8 @@ CoreEnv_::CoreEnv_(const CoreAnsx& name, DataSrce* sources, CoreSrce* output)
     pDeactiv = new CoreParm("Deactiv Control", "Deactiv Control", "", -1.0, 1.0, sources);
     pLevel = new CoreParm("Level Control", "Level Control", "", -1.0, 1.0, sources);
     pTime = new CoreParm("Source Control", "Source Control", "", -1.0, 1.0, sources);
+    // A new envelope holds the reset state, which is also what a section without keys applies.
+    setvl();
 }
 
 CoreEnv_::~CoreEnv_() {

@@ -11,6 +11,7 @@
 
 class CoreEnv_ {
 public:
+    // Starts in the reset state.
     CoreEnv_(const CoreAnsx& name, DataSrce* sources, CoreSrce* output);
     ~CoreEnv_();
     CoreEnv_(const CoreEnv_&) = delete;

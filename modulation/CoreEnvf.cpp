@@ -91,23 +91,44 @@ CoreEnvf::~CoreEnvf() {
 }
 
 void CoreEnvf::setvl() {
+    // Every value a section can set goes back to what a new follower holds, so that a program
+    // without this follower's section neither plays nor saves what an earlier program set.
     bActive = false;
+    iMinattack = 0;
+    iMaxattack = 0;
+    iMinrelease = 0;
+    iMaxrelease = 0;
+    dAttacklow = 1.0;
+    dAttackhigh = 1.0;
+    dReleaselow = 1.0;
+    dReleasehigh = 1.0;
+    sAttacksource = CoreAnsx("");
+    sReleasesource = CoreAnsx("");
     if (pAttack) pAttack->setsr("", pAttack->getbl(), pAttack->getbl());
     if (pRelease) pRelease->setsr("", pRelease->getbl(), pRelease->getbl());
+    dBalance = 0.0;
+    dOutputweight = 0.0;
+    dInputweight = 0.0;
+    iMode = iCmodeoff;
     bBusbalance = false;
+    sBusbalancesource = CoreAnsx("");
     pBusbalancerow = nullptr;
     bDynamic = false;
+    sDynamicattacksource = CoreAnsx("");
+    sDynamicreleasesource = CoreAnsx("");
     pDynamicattackrow = nullptr;
     pDynamicreleaserow = nullptr;
     bOutputsources = false;
+    sOutputattacksource = CoreAnsx("");
+    sOutputreleasesource = CoreAnsx("");
     pOutputattackrow = nullptr;
     pOutputreleaserow = nullptr;
     bTimingoutputs = false;
     bHighpass = false;
+    sHighpasssource = CoreAnsx("");
+    dHighpassfactor = 0.0;
+    iHighpassorder = 0;
     pHighpassrow = nullptr;
-    dOutputweight = 0.0;
-    dInputweight = 0.0;
-    iMode = iCmodeoff;
     dOutput = 0.0;
     iCount = 0;
 }

@@ -35,7 +35,8 @@ public:
     CoreEnvf(const CoreEnvf&) = delete;
     CoreEnvf& operator=(const CoreEnvf&) = delete;
 
-    // Reset: inactive, mode 9, output 0, every optional source off.
+    // Reset to what a new follower holds: inactive, mode 9, output 0, times, balance and high-pass 0,
+    // every source text empty and every optional group unlinked. The sample rate stays.
     void setvl();
     // Apply a full set. Times in samples; balance b >= 0 weights outputs by b/2 and inputs by
     // (1 - b)/2, b < 0 weights both by 1. A mode outside 0..9 is taken as 9 (off).

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <exception>
 #include <limits>
+#include <type_traits>
 
 AudioEffect::AudioEffect(audioMasterCallback audioMaster, int32_t numPrograms, int32_t numParams)
     : audioMaster(audioMaster) {
@@ -23,16 +24,19 @@ AudioEffect::AudioEffect(audioMasterCallback audioMaster, int32_t numPrograms, i
     cEffect.flags = effFlagsCanReplacing;
     cEffect.object = this;
     cEffect.version = 1;
+    sizeStandIns();
 }
 
 AudioEffect::~AudioEffect() = default;
 
 void AudioEffect::setNumInputs(int32_t inputs) {
     cEffect.numInputs = std::max(inputs, 0);
+    sizeStandIns();
 }
 
 void AudioEffect::setNumOutputs(int32_t outputs) {
     cEffect.numOutputs = std::max(outputs, 0);
+    sizeStandIns();
 }
 
 void AudioEffect::setUniqueID(int32_t id) {
@@ -53,6 +57,11 @@ void AudioEffect::canDoubleReplacing(bool state) {
 
 void AudioEffect::programsAreChunks(bool state) {
     setFlag(effFlagsProgramChunks, state);
+}
+
+void AudioEffect::setEditor(AEffEditor* editor) {
+    pEditor = editor;
+    setFlag(effFlagsHasEditor, editor != nullptr);
 }
 
 void AudioEffect::setFlag(int32_t flag, bool state) {
@@ -237,12 +246,18 @@ VstIntPtr AudioEffect::dispatchEntry(AEffect* effect, VstInt32 opcode, VstInt32 
 }
 
 template <class Sample>
-bool AudioEffect::buffersUsable(Sample** inputs, Sample** outputs, int32_t frames) const {
-    if (frames < 1 || !inputs || !outputs) return false;
-    for (int32_t channel = 0; channel < cEffect.numInputs; ++channel)
-        if (!inputs[channel]) return false;
+bool AudioEffect::outputsUsable(Sample** outputs, int32_t frames) const {
+    if (frames < 1 || !outputs) return false;
     for (int32_t channel = 0; channel < cEffect.numOutputs; ++channel)
         if (!outputs[channel]) return false;
+    return true;
+}
+
+template <class Sample>
+bool AudioEffect::inputsComplete(Sample** inputs) const {
+    if (!inputs) return false;
+    for (int32_t channel = 0; channel < cEffect.numInputs; ++channel)
+        if (!inputs[channel]) return false;
     return true;
 }
 
@@ -252,26 +267,64 @@ void AudioEffect::silence(Sample** outputs, int32_t frames) const {
         std::fill(outputs[channel], outputs[channel] + frames, Sample(0));
 }
 
+void AudioEffect::sizeStandIns() {
+    const auto inputs = size_t(std::max(cEffect.numInputs, 1)),
+               outputs = size_t(std::max(cEffect.numOutputs, 1));
+    floatStandIn.inputs.resize(inputs);
+    floatStandIn.outputs.resize(outputs);
+    doubleStandIn.inputs.resize(inputs);
+    doubleStandIn.outputs.resize(outputs);
+}
+
+template <class Sample>
+void AudioEffect::replacingEntry(const char* entry, void (AudioEffect::*call)(Sample**, Sample**, int32_t),
+                                 Sample** inputs, Sample** outputs, int32_t frames) {
+    if (!outputsUsable(outputs, frames)) return;
+    if (inputsComplete(inputs)) {
+        if (!guarded(entry, [&] { (this->*call)(inputs, outputs, frames); })) silence(outputs, frames);
+        return;
+    }
+    // A missing input channel (an unconnected input, for some hosts) reads as silence: the virtual
+    // gets stand-in channel lists, in pieces no longer than the silent buffer. The buffer is cleared
+    // before every piece in case the effect wrote to its inputs.
+    StandIn<Sample>& lists = [this]() -> StandIn<Sample>& {
+        if constexpr (std::is_same_v<Sample, float>)
+            return floatStandIn;
+        else
+            return doubleStandIn;
+    }();
+    for (int32_t done = 0; done < frames;) {
+        const int32_t piece = std::min(frames - done, silentFrames);
+        std::fill_n(lists.silent.begin(), piece, Sample(0));
+        for (int32_t channel = 0; channel < cEffect.numInputs; ++channel)
+            lists.inputs[size_t(channel)] =
+                inputs && inputs[channel] ? inputs[channel] + done : lists.silent.data();
+        for (int32_t channel = 0; channel < cEffect.numOutputs; ++channel)
+            lists.outputs[size_t(channel)] = outputs[channel] + done;
+        if (!guarded(entry, [&] { (this->*call)(lists.inputs.data(), lists.outputs.data(), piece); })) {
+            silence(outputs, frames);
+            return;
+        }
+        done += piece;
+    }
+}
+
 void AudioEffect::processEntry(AEffect* effect, float** inputs, float** outputs, VstInt32 frames) {
     AudioEffect* self = owner(effect);
-    if (!self || !self->buffersUsable(inputs, outputs, frames)) return;
+    if (!self || !self->outputsUsable(outputs, frames) || !self->inputsComplete(inputs)) return;
     self->guarded("process", [&] { self->process(inputs, outputs, frames); });
 }
 
 void AudioEffect::processReplacingEntry(AEffect* effect, float** inputs, float** outputs, VstInt32 frames) {
-    AudioEffect* self = owner(effect);
-    if (!self || !self->buffersUsable(inputs, outputs, frames)) return;
-    if (!self->guarded("processReplacing", [&] { self->processReplacing(inputs, outputs, frames); }))
-        self->silence(outputs, frames);
+    if (AudioEffect* self = owner(effect))
+        self->replacingEntry("processReplacing", &AudioEffect::processReplacing, inputs, outputs, frames);
 }
 
 void AudioEffect::processDoubleReplacingEntry(AEffect* effect, double** inputs, double** outputs,
                                               VstInt32 frames) {
-    AudioEffect* self = owner(effect);
-    if (!self || !self->buffersUsable(inputs, outputs, frames)) return;
-    if (!self->guarded("processDoubleReplacing",
-                       [&] { self->processDoubleReplacing(inputs, outputs, frames); }))
-        self->silence(outputs, frames);
+    if (AudioEffect* self = owner(effect))
+        self->replacingEntry("processDoubleReplacing", &AudioEffect::processDoubleReplacing, inputs, outputs,
+                             frames);
 }
 
 void AudioEffect::setParameterEntry(AEffect* effect, VstInt32 index, float value) {

@@ -6,10 +6,13 @@
 #pragma once
 #include "platform/VstAbi.h"
 
+class AEffEditor;
+
 #include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class AudioEffect {
 public:
@@ -30,6 +33,10 @@ public:
     void canProcessReplacing(bool state = true);
     void canDoubleReplacing(bool state = true);
     void programsAreChunks(bool state = true);
+    // The effect's editor, not owned (its creator deletes it); null clears it. Sets the host's
+    // has-editor flag while one is set.
+    void setEditor(AEffEditor* editor);
+    AEffEditor* getEditor() const { return pEditor; }
 
     float getSampleRate() const { return sampleRate.load(std::memory_order_relaxed); }
     int32_t getBlockSize() const { return blockSize.load(std::memory_order_relaxed); }
@@ -46,7 +53,7 @@ public:
     virtual void setSampleRate(float rate);  // stores it; only finite rates above 0 arrive
     virtual void setBlockSize(int32_t size); // stores it, whatever its value
     // Audio: frames ≥ 1 and every declared input and output buffer present. process adds to the
-    // outputs; the replacing calls overwrite them.
+    // outputs; the replacing calls overwrite them, and get silence for an input the host left out.
     virtual void process(float** inputs, float** outputs, int32_t frames);
     virtual void processReplacing(float** inputs, float** outputs, int32_t frames);
     virtual void processDoubleReplacing(double** inputs, double** outputs, int32_t frames);
@@ -94,6 +101,7 @@ protected:
 private:
     AEffect cEffect{};
     audioMasterCallback audioMaster;
+    AEffEditor* pEditor = nullptr;
     std::atomic<float> sampleRate{44100.0f};
     std::atomic<int32_t> blockSize{1024};
 
@@ -107,10 +115,30 @@ private:
     static void setParameterEntry(AEffect* effect, VstInt32 index, float value);
     static float getParameterEntry(AEffect* effect, VstInt32 index);
 
+    // The channel lists a replacing call gets when the host left an input channel out, and the
+    // silence read in its place: sized with the channel counts, never on the audio path. Blocks
+    // longer than the silence go to the effect in pieces.
+    static constexpr int32_t silentFrames = 4096;
     template <class Sample>
-    bool buffersUsable(Sample** inputs, Sample** outputs, int32_t frames) const;
+    struct StandIn {
+        std::vector<Sample> silent = std::vector<Sample>(size_t(silentFrames));
+        std::vector<Sample*> inputs, outputs;
+    };
+    StandIn<float> floatStandIn;
+    StandIn<double> doubleStandIn;
+    void sizeStandIns();
+
+    template <class Sample>
+    bool outputsUsable(Sample** outputs, int32_t frames) const; // frames ≥ 1, every output present
+    template <class Sample>
+    bool inputsComplete(Sample** inputs) const; // every input present
     template <class Sample>
     void silence(Sample** outputs, int32_t frames) const;
+    // Usable outputs are always written: by call, with silence for a missing input, or silenced
+    // when call throws.
+    template <class Sample>
+    void replacingEntry(const char* entry, void (AudioEffect::*call)(Sample**, Sample**, int32_t),
+                        Sample** inputs, Sample** outputs, int32_t frames);
     // Runs call; on an exception reports it through entryFailed and returns false.
     template <class Call>
     bool guarded(const char* entry, Call&& call) noexcept;

@@ -101,7 +101,8 @@ enum {
     effCanDo = 51, /* ptr: text; 1 yes, -1 no, 0 don't know */
     effGetTailSize = 52,
     effGetVstVersion = 58,
-    effEditKeyDown = 59,
+    effEditKeyDown = 59, /* index: character, value: virtual key, opt: modifiers */
+    effEditKeyUp = 60,
     effGetNumMidiInputChannels = 78,
     effGetNumMidiOutputChannels = 79
 };
@@ -192,6 +193,29 @@ enum {
     kSpeakerArr40Music = 11 /* four channels */
 };
 
+/* The editor's rectangle in the host's window, in pixels. */
+typedef struct ERect {
+    int16_t top;
+    int16_t left;
+    int16_t bottom;
+    int16_t right;
+} ERect;
+
+/* One key the host hands to the editor: a character, or a virtual key (VKEY_... below) for keys
+ * without one, and the modifier keys held. */
+typedef struct VstKeyCode {
+    VstInt32 character;
+    unsigned char virt;
+    unsigned char modifier;
+} VstKeyCode;
+
+enum {
+    VKEY_BACK = 1, VKEY_TAB = 2, VKEY_RETURN = 4, VKEY_ESCAPE = 6, VKEY_SPACE = 7, VKEY_END = 9,
+    VKEY_HOME = 10, VKEY_LEFT = 11, VKEY_UP = 12, VKEY_RIGHT = 13, VKEY_DOWN = 14, VKEY_PAGEUP = 15,
+    VKEY_PAGEDOWN = 16, VKEY_ENTER = 19, VKEY_INSERT = 21, VKEY_DELETE = 22, VKEY_F1 = 40, VKEY_F12 = 51,
+    VKEY_SHIFT = 54, VKEY_CONTROL = 55, VKEY_ALT = 56
+};
+
 /* Host text buffers, the terminating NUL included. */
 enum {
     kVstMaxProgNameLen = 24,
@@ -250,6 +274,11 @@ VST_ABI_CHECK(offsetof(VstTimeInfo, smpteOffset) == 72);
 VST_ABI_CHECK(offsetof(VstTimeInfo, smpteFrameRate) == 76);
 VST_ABI_CHECK(offsetof(VstTimeInfo, samplesToNextClock) == 80);
 VST_ABI_CHECK(offsetof(VstTimeInfo, flags) == 84);
+
+VST_ABI_CHECK(sizeof(ERect) == 8);
+VST_ABI_CHECK(offsetof(ERect, left) == 2 && offsetof(ERect, bottom) == 4 && offsetof(ERect, right) == 6);
+VST_ABI_CHECK(sizeof(VstKeyCode) == 8);
+VST_ABI_CHECK(offsetof(VstKeyCode, virt) == 4 && offsetof(VstKeyCode, modifier) == 5);
 
 VST_ABI_CHECK(sizeof(VstEvent) == 32);
 VST_ABI_CHECK(offsetof(VstEvent, deltaFrames) == 8);

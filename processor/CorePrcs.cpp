@@ -203,10 +203,13 @@ CorePrcs::EngineGuard::EngineGuard(CorePrcs& engine, CoreSgrd::TRYONCE)
     if (oEngine.taken()) oBlock.emplace(engine.blocklock, CoreSgrd::cConce);
 }
 
+// No holder state: the locks alone keep a second caller out, so nothing is shared between callers.
 void CorePrcs::lockp() {
-    oHeld.emplace(*this);
+    enginelock.locks();
+    blocklock.locks();
 }
 
 void CorePrcs::rlsep() {
-    oHeld.reset();
+    blocklock.relse();
+    enginelock.relse();
 }

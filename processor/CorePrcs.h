@@ -112,8 +112,10 @@ public:
     void setvr();
     void setrc(int32_t us); // below 0: applies the stored limit again
     bool isbev(int16_t mode) const;
-    void lockp(); // enginelock, then blocklock, waiting as long as needed
-    void rlsep(); // releases what lockp took, in reverse
+    // lockp takes enginelock, then blocklock, waiting as long as needed; rlsep releases both in
+    // reverse. Each lockp is paired with one rlsep by its caller; a second caller waits in lockp.
+    void lockp();
+    void rlsep();
 
     // ---- state -------------------------------------------------------------------------------------
     void adjml();
@@ -127,7 +129,11 @@ public:
     void dealq();
     void delsf();
     void cleby();
-    void clepr(bool convolvers); // the caller holds enginelock and blocklock
+    void clepr(bool convolvers); // the caller holds enginelock and blocklock; true also ends a left clear
+    // Never waits, as the host's audio thread calls it too: with both engine locks free at the first try
+    // it clears the rings and the convolvers, but only the first ringClearBudget doubles of the rings
+    // when they hold more, and nothing while the pass-through lock is busy; the rest is left to the
+    // next blocks (clearDeferred).
     void clean();
     CoreAnsx getnp() const;
     void setpf(const CoreAnsx& path);
@@ -270,6 +276,19 @@ private:
     static void lockw(CoreSmph& lock, int32_t ms, const char* name);
     bool booted() const { return !busy.getvl(); }
 
+    // ---- a clear left to the blocks (processor/CorePrcsState.cpp) ------------------------------------
+    // Doubles zeroed per call on the audio path: 2 MiB, a small part of a 64-frame block's time at
+    // 48 kHz. Rings of the default size fit in one call.
+    static constexpr int64_t ringClearBudget = int64_t{1} << 18;
+    // The host entry calls this at the start of every normal-path call, with enginelock held and no
+    // block handed out yet. With a clear left by clean() it tries blocklock and passlock once and zeroes
+    // the next ringClearBudget doubles of the rings, clearing the convolvers with the last part. False
+    // while part of the clear remains: that call leaves rings and convolvers alone and plays silence.
+    bool clearDeferred();
+    bool continueClear();   // the caller holds both engine locks; as clearDeferred from there on
+    bool clearRingsPart();  // the next part of the rings; true once all of them are zero
+    void clearConvolvers(); // every convolver's state; ends a clear left to the blocks
+
     // ---- constructor arguments --------------------------------------------------------------------
     CorePool* pool;
     CoreAnsx sPluginfolder;
@@ -354,6 +373,8 @@ private:
     std::atomic<bool> statechanged{false};  // "chunk-changed flag": the first real change of state
     bool loadfallback = true;               // "fallback": the last load fell back to slot 0
     std::atomic<bool> paramsupdated{false}; // "updated flag": updpm ran (read-and-clear by a bean)
+    std::atomic<bool> clearPending{false};  // clean() left a clear, or the rest of one, to the blocks
+    int64_t clearProgress = 0;              // doubles of that clear zeroed so far; under the engine locks
     bool bLastloadok = false;
 
     // ---- rates and sizes (samples unless stated) ---------------------------------------------------
@@ -505,7 +526,6 @@ private:
     CorePbol passthru{true};  // dry pass-through while loading, "busy flag"
     CorePbol clipflag{false}; // "overflow indicator"
     CorePbol oBusymirror{true};
-    std::optional<EngineGuard> oHeld; // what lockp took
 
     // ---- audio road state (processor/CorePrcsHost.cpp, CorePrcsBlock.cpp, CorePrcsRates.cpp) ----------
     // Set by the host entry before it reads the pass-through state, cleared when it leaves the normal

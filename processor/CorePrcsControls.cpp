@@ -49,6 +49,8 @@ void CorePrcs::updpm() {
     if (isfailed() || !booted()) return;
     EngineGuard hold(*this, CoreSgrd::cConce);
     if (!hold.taken()) return; // a block or a load runs; the next request does the work
+    // The sources first, without time passing, so that the parameters read the controls' new values.
+    program->updte(false, 0.0, 0.0, tempo);
     paramsupdated.store(true);
     for (int16_t k = 0; k < CoreProg::iCparameters; ++k) {
         if (CorePrm_* parameter = program->getpm(k)) parameter->updte();

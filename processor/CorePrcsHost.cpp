@@ -163,7 +163,14 @@ void CorePrcs::passThroughPath(void** in, void** out, int32_t frames, bool repla
 void CorePrcs::prcsn(void** in, void** out, int32_t frames, bool replacing, int16_t level, bool doublePrecision,
                      int16_t channels) {
     CoreDnrm guard;
-    // Hook: a ring clear that clean() deferred from the audio path runs here, before the block.
+    // A ring clear that clean() left to the blocks goes on first; until it is done this call touches
+    // neither rings nor convolvers and plays silence.
+    if (!clearDeferred()) {
+        if (replacing)
+            for (int c = 0; c < 2; ++c)
+                for (int32_t i = 0; i < frames; ++i) storeSample(out[c], replacing, doublePrecision, i, 0.0);
+        return;
+    }
 
     if (pBlink) {
         const bool blink = pBlink->getvl();

@@ -203,16 +203,77 @@ void CorePrcs::clepr(bool convolvers) {
         if (quadactive) zero(quadring[c], workdim);
     }
     cleby();
-    if (convolvers && convtab) {
+    if (convolvers) clearConvolvers();
+}
+
+void CorePrcs::clearConvolvers() {
+    if (convtab) {
         for (int h = 0; h < hdimmax + CoreProg::iChworkdim; ++h) convtab[h].convolver->clear();
+        // Cleared convolvers transform their kernels afresh.
+        if (program) {
+            for (int16_t h = 0; h <= hdimmax; ++h)
+                if (bool* changed = program->getui(h)) *changed = true;
+            if (bool* changed = program->getus()) *changed = true;
+        }
     }
+    clearPending.store(false);
+    clearProgress = 0;
 }
 
 void CorePrcs::clean() {
     if (isfailed() || !booted() || passthru.getvl()) return;
-    // Called on the host's audio thread too: a held lock means a load or a block is running.
+    // A held engine lock means a load or a block is running.
     EngineGuard hold(*this, CoreSgrd::cConce);
-    if (hold.taken()) clepr(true);
+    if (!hold.taken()) return;
+    clearPending.store(true);
+    continueClear();
+}
+
+bool CorePrcs::clearDeferred() {
+    if (!clearPending.load()) return true;
+    CoreSgrd block(blocklock, CoreSgrd::cConce); // the worker may still run the last block
+    return block.taken() && continueClear();
+}
+
+bool CorePrcs::continueClear() {
+    if (!clearPending.load()) return true;
+    CoreSgrd pass(passlock, CoreSgrd::cConce);
+    if (!pass.taken() || !clearRingsPart()) return false;
+    clearConvolvers();
+    return true;
+}
+
+bool CorePrcs::clearRingsPart() {
+    // One sequence over the rings, the side chain last: a load that adds or drops it moves no part
+    // already counted. clearProgress is the position in that sequence.
+    const struct {
+        double* block;
+        int32_t length;
+    } parts[] = {{outring[0], workdim},
+                 {outring[1], workdim},
+                 {inring[0], workdim},
+                 {inring[1], workdim},
+                 {passring[0], workdim},
+                 {passring[1], workdim},
+                 {blockbuf[0], dspdim},
+                 {blockbuf[1], dspdim},
+                 {quadactive ? quadring[0] : nullptr, workdim},
+                 {quadactive ? quadring[1] : nullptr, workdim}};
+    int64_t budget = ringClearBudget;
+    int64_t start = 0; // of the current part within the sequence
+    for (const auto& part : parts) {
+        const int64_t length = part.block ? part.length : 0;
+        const int64_t from = clearProgress - start;
+        if (from < length) {
+            const int64_t count = std::min(length - from, budget);
+            std::memset(part.block + from, 0, sizeof(double) * static_cast<size_t>(count));
+            clearProgress += count;
+            budget -= count;
+            if (from + count < length) return false; // the budget ran out inside this part
+        }
+        start += length;
+    }
+    return true;
 }
 
 CoreAnsx CorePrcs::getnp() const {

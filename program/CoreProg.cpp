@@ -42,6 +42,23 @@ CoreTlst* newList(int reserve) {
     return list;
 }
 
+// Frees the element kernels of the leaves that went to no registry (a record prepared without a
+// convolver): a vector leaves those to whoever filled it. Each leaf registers its elements in
+// order, one id each, so the elements from registryIds() on are unregistered; an element whose
+// registration failed holds no kernels (setip freed them).
+void freeUnregisteredKernels(CoreTlst* leaves) {
+    if (leaves == nullptr) return;
+    for (int j = 0; j < leaves->Count; ++j) {
+        CoreVctr* leaf = static_cast<CoreVctr*>(leaves->Items[j]);
+        for (int k = leaf->registryIds(); k < leaf->getne(); ++k) {
+            void* left = nullptr;
+            void* right = nullptr;
+            leaf->getip(k, left, right);
+            leaf->delip(left, right);
+        }
+    }
+}
+
 void deleteList(CoreTlst*& list) {
     if (list == nullptr) return;
     list->Clear();
@@ -279,6 +296,7 @@ void CoreProg::release() {
 // kernels belong to the root).
 void CoreProg::releaseRoot(HLOC& record) {
     if (record.pRoot != nullptr) {
+        freeUnregisteredKernels(record.pLeafvectors);
         delete record.pRoot;
         record.pRoot = nullptr;
     }

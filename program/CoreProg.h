@@ -36,6 +36,10 @@ class CoreProg {
 public:
     static constexpr int32_t iCleafvectors = 10000; // initial reserve of a record's leaf-vector list
     static constexpr int32_t iCcorevectors = 10000; // initial reserve of a record's core-vector list
+    // What the tree readers may build and read for one program, every tree together: vector files
+    // that name each other repeatedly would otherwise multiply a tree beyond any memory.
+    static constexpr int32_t iCtreevectors = 32768; // vector nodes
+    static constexpr int32_t iCtreefiles = 8192;    // vector files read (each naming counts)
     static constexpr int16_t iChworkdim = 1;        // records beyond the harmonic capacity: the hybrid one
     static constexpr int16_t iClfos = 4;
     static constexpr int16_t iCfuns = 8;
@@ -55,7 +59,8 @@ public:
     // One harmonic order (records 0 .. capacity - 1 are H1 .. Hn; record `capacity` is the hybrid
     // record, used only under FORCEHYBRID: harmonic 0's elements with the head removed). Lengths
     // are in samples at the program rate. The envelopes and kernels point into the root vector,
-    // which owns them; the lists never own the vectors they hold (the root owns the tree).
+    // which owns them (element kernels that no registry holds are freed by the program with the
+    // tree); the lists never own the vectors they hold (the root owns the tree).
     struct HLOC {
         bool bValid;            // the record holds a vector tree
         CoreVctr* pRoot;        // owned
@@ -271,7 +276,8 @@ public:
     // registers the element kernels. keepRate: every file at its own rate; false: converted to the
     // program rate where the rules allow. Logs the cause of a failure and throws an empty CoreAnsx;
     // whatever the failed harmonic made that its tree does not own is released, the rest goes with
-    // init_. Every record prepared needs its convolver (setcv): kernels register only through one.
+    // init_. Kernels register only through the record's convolver (setcv); a record without one
+    // gets kernels of the CPU element operations that no registry holds, freed with its tree.
     void start(bool keepRate);
     // Prepares record h with the reader (offset < 0: the record computes its own). Throws as start.
     void streh(int16_t h, CoreWvfr* reader, int32_t offset, bool keepRate);
@@ -369,6 +375,8 @@ private:
     // (or raws[r]), so the lists free a tree that failed half-way (dlvct). A level that fails logs
     // "Error in tag" with the key it was on and throws that key; a vector file that fails adds
     // "Error in file" with its name. The top-level forms throw "ELEMENT" when they get no vector.
+    // A walk past iCtreevectors nodes or iCtreefiles vector files fails the same way, after a log
+    // line; rdhrm and rdraw count over every tree of the program, the static forms over their own.
     static CoreVctr* elmnt(CorePool* pool, CorePlel* registry, CoreFsys* files, HLOC* records,
                            DataSrce* sources, int16_t h, CoreNode* element, bool& leaf, CoreAnsx& name,
                            double& weight, double& busWeight, int32_t& depth, CoreAnsx& path, CoreAnsx folder,
@@ -396,8 +404,10 @@ private:
                                  double& weight, double& busWeight, int32_t& depth, CoreAnsx& path);
     static CoreVctr* readVector(const TreeWalk& walk, CoreNode* vector, int32_t& depth, CoreAnsx& path);
     static CoreVctr* readRoot(const TreeWalk& walk, CoreNode* element, int32_t& depth, CoreAnsx& path);
-    // The bytes of the file-store item name without zero bytes, or "0" when it cannot be opened. The
-    // text stays in the store as the item's data (also the "0"), so a name is read from disk once.
+    // The bytes of the file-store item name without zero bytes, or "0" when it cannot be opened or
+    // is no XML document. A document's text (and the "0" of a name that cannot be opened) stays in the
+    // store as the item's data, so a name is read from disk once; any other file is left as the store
+    // holds it, so that a WAV named where a vector file belongs still reads as a WAV.
     static CoreAnsx getas(CorePool* pool, CoreFsys* files, CoreAnsx name);
 
     // Reading rules shared by the steps. A number the program keeps whole is truncated toward zero and
@@ -443,6 +453,9 @@ private:
     int32_t iFileratehz;      // rate of the impulse-response files as stored (last file opened)
     int32_t iConvertedratehz; // rate they were converted to while reading
     int32_t iDepth;           // nesting depth of the vector-tree readers (log indentation)
+    // Vector nodes begun and vector files read by this program's tree readers since rdhrm began.
+    int32_t iTreevectors = 0;
+    int32_t iTreefiles = 0;
     int32_t iElementsread;
     int32_t iBlockcap;     // DSPBUFFER: largest third-stage block
     int32_t iMinimumblock; // smallest third-stage block; 0 until setmp

@@ -240,7 +240,6 @@ void CoreProg::prepareRecord(int16_t h, CoreWvfr* reader, int32_t offset, bool k
     if (!hasTree(h)) throw CoreAnsx("no vector tree");
     if (reader == nullptr || pFiles == nullptr) throw CoreAnsx("no file store");
     HLOC& record = pHarmonics[h];
-    if (record.pConvolver == nullptr) throw CoreAnsx("no convolver, so its kernels could not be registered");
     CoreVctr* root = record.pRoot;
     record.bFadesbuilt = false;
     logValue("iVleafvectors:", record.pLeafvectors->Count);
@@ -257,6 +256,21 @@ void CoreProg::prepareRecord(int16_t h, CoreWvfr* reader, int32_t offset, bool k
             maxOffset = std::max(maxOffset, vectorOffset);
             maxFadeIn = std::max(maxFadeIn, vectorFadeIn);
         }
+    // The times that size the kernels stay within the longest stage the engine plays: a few digits
+    // in a file must not ask for gigabytes. The lengths need no bound, the stage bounds cap them.
+    const int64_t longestStage = std::max(iSecondstageus, iThirdstageus);
+    const struct {
+        const char* key;
+        int64_t us;
+    } times[] = {{"OFFSET", offset >= 0 ? 0 : maxOffset}, // later harmonics take harmonic 0's
+                 {"FADEIN", maxFadeIn},
+                 {"FADEOUT", root->chnfo(0)},
+                 {"OT2 FADEOUT", root->chnfo(1)}};
+    for (const auto& time : times)
+        if (time.us > longestStage)
+            throw CoreAnsx(time.key) + CoreAnsx(" ") + CoreAnsx(static_cast<long>(time.us)) +
+                CoreAnsx(" us of program \"") + sName + CoreAnsx("\" is beyond the longest stage, ") +
+                CoreAnsx(static_cast<long>(longestStage)) + CoreAnsx(" us");
     auto samples = [this](int64_t us) { return clampSize(CoreButl::tpfup(iProgramratehz, us)); };
     // OFFSET has no lower bound, and tpfup passes values below 1 through: every length below 1 is 1.
     record.iOffset = atLeastOne(offset >= 0 ? offset : samples(maxOffset));
@@ -439,7 +453,10 @@ void CoreProg::registerKernels(Preparation& work) {
     const int32_t length = record.iKernellength;
     // The hybrid record's kernels are rewritten in place (trsir, cpyir): they are never shared.
     const bool share = bSharedregistry && work.h != iCapacity;
-    CorePlel::GroupGuard group(pRegistry, CoreButl::getfn(pFiles->getll(), false), share);
+    // Without a convolver the vectors register nothing (their kernels stay the program's), so no
+    // group is opened either.
+    CorePlel* registry = record.pConvolver != nullptr ? pRegistry : nullptr;
+    CorePlel::GroupGuard group(registry, CoreButl::getfn(pFiles->getll(), false), share);
     size_t next = 0;
     for (int j = 0; j < record.pLeafvectors->Count; ++j) {
         CoreVctr* leaf = vectorAt(record.pLeafvectors, j);

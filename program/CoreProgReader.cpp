@@ -21,6 +21,11 @@ void trace(const CoreAnsx& tag, const CoreAnsx& value) {
     if (CoreLog_::getdb() >= 3) CoreLog_::debug(tag + CoreAnsx(":") + value, 2, 3);
 }
 
+// A flag's line: the tag alone.
+void trace(const CoreAnsx& tag) {
+    if (CoreLog_::getdb() >= 3) CoreLog_::debug(tag, 2, 3);
+}
+
 CoreAnsx text(double value) {
     return CoreAnsx(value);
 }
@@ -129,7 +134,7 @@ void CoreProg::rdprg(CoreNode* root) {
     // Flags are on for a value above 0; each present one is logged by its tag alone.
     auto flag = [&](const CoreAnsx& tag, bool& field) {
         field = p->getld(tag) > 0.0;
-        if (present(tag)) trace(tag, CoreAnsx(""));
+        if (present(tag)) trace(tag);
     };
     flag(DataXml_::sCtagtrainm, bTrainmode);
     flag(DataXml_::sCtagjittrm, bJittermode);

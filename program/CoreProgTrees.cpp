@@ -70,6 +70,19 @@ void unlinkListed(CoreTlst* list) {
     for (int i = 0; list != nullptr && i < list->Count; ++i) static_cast<CoreVctr*>(list->Items[i])->ulink();
 }
 
+// Text whose first character, past blanks and byte-order marks, opens a tag. (Zero bytes are
+// already gone, so the marks of UTF-16 text are two single bytes.)
+bool isDocument(const std::string& bytes) {
+    for (const char c : bytes) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u == ' ' || u == '\t' || u == '\r' || u == '\n' || u == 0xEF || u == 0xBB || u == 0xBF ||
+            u == 0xFE || u == 0xFF)
+            continue;
+        return c == '<';
+    }
+    return false;
+}
+
 void deleteListed(CoreTlst* list) {
     if (list == nullptr) return;
     for (int i = 0; i < list->Count; ++i) delete static_cast<CoreVctr*>(list->Items[i]);
@@ -108,12 +121,36 @@ struct CoreProg::TreeWalk {
     // The vector files being read, outermost first (upper-cased, as the store keys them): a file that
     // names itself, directly or through others, would be read without end.
     mutable std::vector<std::string> openFiles;
+    // Vector nodes begun and vector files read against the program's budget: the program's counts
+    // when it reads all its trees, else this walk's own.
+    mutable int32_t ownVectors = 0;
+    mutable int32_t ownFiles = 0;
+    int32_t* vectorsBegun = &ownVectors;
+    int32_t* filesRead = &ownFiles;
+
+    TreeWalk(const TreeWalk&) = delete; // the counters may point into the walk itself
+    TreeWalk& operator=(const TreeWalk&) = delete;
+    TreeWalk& countingIn(int32_t& vectors, int32_t& files) {
+        vectorsBegun = &vectors;
+        filesRead = &files;
+        return *this;
+    }
+    // One more unit of what counter counts; past limit the walk fails with a log line naming it.
+    void spend(int32_t* counter, int32_t limit, const char* what) const {
+        if (++*counter <= limit) return;
+        const CoreAnsx cause =
+            CoreAnsx("Vector trees of one program need more than ") + CoreAnsx(limit) + CoreAnsx(what);
+        CoreLog_::loger(cause, 1);
+        throw cause;
+    }
 };
 
 // ---- harmonic and raw sections ------------------------------------------------------------------------
 
 void CoreProg::rdhrm(CoreNode* program) {
     iHarmonicsloaded = 0;
+    iTreevectors = 0; // the budget of the program's trees, the raw ones included
+    iTreefiles = 0;
     for (int h = 0; h < iCapacity; ++h) {
         const CoreAnsx tag = numbered(DataXml_::sCtagrooth_, h + 1);
         sCurrenttag = tag;
@@ -128,8 +165,10 @@ void CoreProg::rdhrm(CoreNode* program) {
         iDepth = 1;
         sFilepath = CoreAnsx("");
         record.bValid = true;
-        record.pRoot = elmnt(pPool, pRegistry, pFiles, pHarmonics, pSources, static_cast<int16_t>(h), element,
-                             iDepth, sFilepath, sVectorfolder, iForcedoffsetus, iCapacity);
+        record.pRoot = readRoot(TreeWalk(pPool, pRegistry, pFiles, pHarmonics, pSources,
+                                         static_cast<int16_t>(h), sVectorfolder, iForcedoffsetus, iCapacity)
+                                    .countingIn(iTreevectors, iTreefiles),
+                                element, iDepth, sFilepath);
         record.bThirdon = false;
         HLOC* hybrid = nullptr;
         if (bForcehybrid && h == 0) {
@@ -139,8 +178,10 @@ void CoreProg::rdhrm(CoreNode* program) {
             iDepth = 1;
             sFilepath = CoreAnsx("");
             hybrid->bValid = true;
-            hybrid->pRoot = elmnt(pPool, pRegistry, pFiles, pHarmonics, pSources, iCapacity, element, iDepth,
-                                  sFilepath, sVectorfolder, iForcedoffsetus, iCapacity);
+            hybrid->pRoot = readRoot(TreeWalk(pPool, pRegistry, pFiles, pHarmonics, pSources, iCapacity,
+                                              sVectorfolder, iForcedoffsetus, iCapacity)
+                                         .countingIn(iTreevectors, iTreefiles),
+                                     element, iDepth, sFilepath);
         } else if (section->exslc(DataXml_::sCtagfrcot2)) {
             record.bThirdon = section->getld(DataXml_::sCtagfrcot2) > 0.0;
             CoreLog_::debug(DataXml_::sCtagfrcot2, 3, 3);
@@ -178,8 +219,10 @@ void CoreProg::rdraw(CoreNode* program) {
         iDepth = 1;
         sFilepath = CoreAnsx("");
         pRaws[r].bActive = true;
-        pRaws[r].pRoot = relmn(pPool, pRegistry, pFiles, pRaws, pSources, static_cast<int16_t>(r), element,
-                               iDepth, sFilepath, sVectorfolder);
+        pRaws[r].pRoot = static_cast<CoreRvct*>(readRoot(
+            TreeWalk(pPool, pRegistry, pFiles, pRaws, pSources, static_cast<int16_t>(r), sVectorfolder)
+                .countingIn(iTreevectors, iTreefiles),
+            element, iDepth, sFilepath));
     }
 }
 
@@ -291,6 +334,7 @@ CoreVctr* CoreProg::readElement(const TreeWalk& walk, CoreNode* element, bool& l
                     const std::string key = full.UpperCase().c_str();
                     for (const std::string& open : walk.openFiles)
                         if (open == key) throw CoreAnsx("");
+                    walk.spend(walk.filesRead, iCtreefiles, " vector file readings");
                     const CoreAnsx text = getas(walk.pool, walk.files, full);
                     if (text == CoreAnsx("0")) throw CoreAnsx("");
                     CoreXml_ document;
@@ -380,6 +424,7 @@ CoreVctr* CoreProg::readVector(const TreeWalk& walk, CoreNode* vector, int32_t& 
     // One document nests at most that deep; a chain of vector files may not go deeper either, so that
     // no file set can exhaust the stack of the loading thread.
     if (depth > CoreXml_::iCmaxdepth) throw CoreAnsx("Vector tree nested too deep");
+    walk.spend(walk.vectorsBegun, iCtreevectors, " vectors");
     // Fade-out and length of the short (0) and the long (1) stage kernel.
     const PoolBlock fadeOutBlock(walk.pool, poolInts, walk.raw ? 0 : 2);
     const PoolBlock lengthBlock(walk.pool, poolInts, walk.raw ? 0 : 2);
@@ -527,6 +572,11 @@ CoreAnsx CoreProg::getas(CorePool*, CoreFsys* files, CoreAnsx name) {
                 if (chunk[i] != 0) bytes += chunk[i];
         }
         files->wclse(id);
+    }
+    // Anything but a document stays as the store holds it, for the reader it belongs to.
+    if (opened && !isDocument(bytes)) {
+        CoreLog_::logfl(name + CoreAnsx(": not an XML document"), 1);
+        return unreadable;
     }
     // Kept in memory, a failure too: later references to the name fail the same way at once.
     const CoreAnsx text = opened ? CoreAnsx(bytes.c_str()) : unreadable;

@@ -4,10 +4,12 @@
 #include "base/CoreNode.h"
 #include "base/CorePool.h"
 #include "base/CoreXml_.h"
+#include "base/CoreXutl.h"
 #include "base/RandomGenerator.h"
 #include "filestore/CoreWavs.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <filesystem>
 #include <string>
@@ -246,13 +248,43 @@ std::string upper(std::string text) {
     return text;
 }
 
-// A symbolic link to target, or a copy where the file system has none.
+// A symbolic link to target, or a copy where the file system has none. Either is made beside `at`
+// under a name no other writer picks and renamed over it, so what `at` held stays until the new
+// entry is whole.
 void link(const fs::path& target, const fs::path& at) {
+    static std::atomic<unsigned> counter{0};
     std::error_code error;
-    fs::remove(at, error);
-    fs::create_symlink(target, at, error);
-    if (error) fs::copy_file(target, at, fs::copy_options::overwrite_existing, error);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const fs::path temporary = at.string() + ".tmp" + std::to_string(CoreXutl::getpi()) + "-" +
+                                   std::to_string(counter.fetch_add(1));
+        fs::create_symlink(target, temporary, error);
+        if (error == std::errc::file_exists) continue;
+        if (!error) {
+            fs::rename(temporary, at, error);
+            std::error_code ignored;
+            if (error) fs::remove(temporary, ignored);
+        }
+        break;
+    }
+    if (error && CoreXutl::cpyfl(target.c_str(), at.c_str(), false)) return;
     if (error) fail(at.string(), "cannot be linked to " + target.string() + " (" + error.message() + ")");
+}
+
+// Refuses, before anything is written, a destination that would replace one of the files the render
+// reads: the same file as a source (a document is written over whatever the path resolves to), or a
+// folder. A link replaces a symbolic link at its destination, never the file the link names, so an
+// earlier render's links may stay where they are.
+void checkDestination(const fs::path& destination, bool isLink, const std::vector<fs::path>& sources) {
+    std::error_code error;
+    const fs::file_status entry = fs::symlink_status(destination, error);
+    if (!fs::exists(entry)) return;
+    if (fs::is_directory(fs::status(destination, error)))
+        fail(destination.string(), "is a folder; the render folder was not written");
+    if (isLink && fs::is_symlink(entry)) return;
+    for (const fs::path& source : sources)
+        if (fs::equivalent(destination, source, error))
+            fail(destination.string(),
+                 "is the file " + source.string() + " the render reads; the render folder was not written");
 }
 
 } // namespace
@@ -319,16 +351,35 @@ void CoreDemo::writeRender(const std::string& folder, const std::string& setting
         master->delcn(key);
         master->addcd(element(key, value));
     }
-    writeDocument(fs::path(folder) / settingsName, document);
-
-    writeUnit(folder, "render/unit.xml", "render/unit.wav", "Init", 64);
+    // Everything that is read, and everything that will be written, is known before the first write.
+    const fs::path into(folder);
     const std::string name = programPath.filename().string();
-    writeSetup(fs::path(folder) / "render/setup.xml", {"render/unit.xml", name});
     // The memory reads packed programs from its own folder only.
-    if (upper(programPath.extension().string()) != ".Q7P") return;
-    link(programPath, fs::path(folder) / name);
-    for (const fs::directory_entry& entry : fs::directory_iterator(programPath.parent_path(), error))
-        if (upper(entry.path().extension().string()) == ".Q7V")
-            link(entry.path(), fs::path(folder) / entry.path().filename());
-    if (error) fail(programPath.parent_path().string(), "cannot be listed (" + error.message() + ")");
+    const bool packed = upper(programPath.extension().string()) == ".Q7P";
+    std::vector<fs::path> sources{programPath}, linked;
+    if (!ownSettings.empty() && fs::exists(ownSettings, error)) sources.emplace_back(ownSettings);
+    if (packed) {
+        linked.push_back(programPath);
+        for (const fs::directory_entry& entry : fs::directory_iterator(programPath.parent_path(), error))
+            if (upper(entry.path().extension().string()) == ".Q7V") linked.push_back(entry.path());
+        if (error) fail(programPath.parent_path().string(), "cannot be listed (" + error.message() + ")");
+        sources.insert(sources.end(), linked.begin() + 1, linked.end());
+    }
+    for (const fs::path& needed : {into, into / "render"})
+        if (fs::exists(needed, error) && !fs::is_directory(needed, error))
+            fail(needed.string(), "is not a folder; the render folder was not written");
+    for (const fs::path& written :
+         {into / settingsName, into / "render/unit.xml", into / "render/unit.wav", into / "render/setup.xml"})
+        checkDestination(written, false, sources);
+    for (const fs::path& source : linked) checkDestination(into / source.filename(), true, sources);
+
+    writeDocument(into / settingsName, document);
+    writeUnit(folder, "render/unit.xml", "render/unit.wav", "Init", 64);
+    writeSetup(into / "render/setup.xml", {"render/unit.xml", name});
+    // Links name the file itself, not a link to it, so replacing a link here never loops back.
+    for (const fs::path& source : linked) {
+        const fs::path target = fs::canonical(source, error);
+        if (error) fail(source.string(), "cannot be resolved (" + error.message() + ")");
+        link(target, into / source.filename());
+    }
 }

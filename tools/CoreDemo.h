@@ -29,8 +29,11 @@ public:
     // puts the unit program (render/unit.xml) into slot 0 and the program file into slot 1 marked
     // LOAD, and the program file's folder is the alternative data path, so a loose program reads its
     // files from there. A packed program (.q7p) and the vector containers (.q7v) beside it are linked
-    // into the folder. Throws a CoreAnsx naming the file and the reason when the program file is
-    // missing, the own settings do not read, or a file cannot be written.
+    // into the folder (a link or a copy, renamed over what was there). Throws a CoreAnsx naming the
+    // file and the reason when the program file is missing, the own settings do not read, or a file
+    // cannot be written; and, having written nothing, when a file to write is a folder or the same
+    // file as one the render reads (the program, the own settings, the containers beside a packed
+    // program). An earlier render's links are replaced, not followed.
     static void writeRender(const std::string& folder, const std::string& settingsName,
                             const std::string& ownSettings, const std::string& program);
 };

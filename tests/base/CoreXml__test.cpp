@@ -78,6 +78,32 @@ TEST(CoreXml_, WriterFramesValuesIndentsLevelsAndTreatsEveryChildlessNodeAsAValu
     EXPECT_EQ(text(doc, true), " TOC <M> v   <I> 1 </I>\n</M>\n");
 }
 
+TEST(CoreXml_, AValueReadAsTheBareZeroIsWrittenBareSoThatItStillReadsAbsent) {
+    // A "0" that a program sets is a present value and is framed like every other.
+    const auto setToZero = [](CoreXml_& doc) { doc.getrt()->getcd("A")->getcd()->settx("0"); };
+    const auto addZero = [](CoreXml_& doc) { doc.getrt()->addcd(valued("A", "0")); };
+    const struct {
+        const char* read;
+        std::function<void(CoreXml_&)> edit;
+        const char* written;
+        bool present;
+    } rows[] = {
+        {"<A>0</A>", nullptr, "<A>0</A>", false},
+        {"<A> 0 </A>", nullptr, "<A> 0 </A>", true},
+        {"<A>0\n</A>", nullptr, "<A> 0 </A>", true},
+        {"<A>0</A>", setToZero, "<A> 0 </A>", true},
+        {"<B>1</B>", addZero, "<B> 1 </B><A> 0 </A>", true},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.read);
+        CoreXml_ doc, back;
+        doc.getfc(r.read);
+        if (r.edit) r.edit(doc);
+        EXPECT_EQ(text(doc), r.written);
+        EXPECT_EQ(back.getfc(text(doc, true).c_str())->exslc("A"), r.present);
+    }
+}
+
 TEST(CoreXml_, SanitisesNamesAndValuesThatWouldBreakTheFileAndLogsEachChange) {
     LogCapture log(1);
     CoreXml_ doc, back;

@@ -177,7 +177,7 @@ TEST_F(CoreWvfrFiles, BadFilesThrowNamingTheItemAndLeaveItClosed) {
     const std::string data = wavtest::bytesOf(std::vector<int16_t>{1, 2, 3, 4});
     const std::string fmt = fmtBody(1, 2, 44100, 16);
     const auto withFormat = [&](const std::string& body) { return riff({{"fmt ", body}, {"data", data}}); };
-    struct BadFile { const char* reason; std::string bytes; };
+    struct BadFile { const char* reason; std::string bytes; const char* message = ""; };
     const BadFile files[] = {
         {"eleven bytes", std::string("RIFF\0\0\0\0WAV", 11)},
         {"WAVE missing", riff({{"fmt ", fmt}, {"data", data}}, "RIFF", "AVI ")},
@@ -188,7 +188,8 @@ TEST_F(CoreWvfrFiles, BadFilesThrowNamingTheItemAndLeaveItClosed) {
         {"bits 4", withFormat(fmtBody(1, 2, 44100, 4))},
         {"bits 40", riff({{"fmt ", fmtBody(1, 1, 44100, 40)}, {"data", data + data}})},
         {"float 24", riff({{"fmt ", fmtBody(3, 1, 44100, 24)}, {"data", data.substr(0, 6)}})},
-        {"65538-byte frame", riff({{"fmt ", fmtBody(1, 32769, 8000, 16)}, {"data", std::string(65538, 1)}})},
+        {"65538-byte frame", riff({{"fmt ", fmtBody(1, 32769, 8000, 16)}, {"data", std::string(65538, 1)}}),
+         "frame of 65538 bytes is too wide"},
         {"rate 2^31", withFormat(fmtBody(1, 2, 0x80000000u, 16))},
         {"chunk size 0xFFFFFFF8", riff({{"fmt ", fmt}, {"LIST", "", true, 0xFFFFFFF8}, {"data", data}})},
         {"data size 0", riff({{"fmt ", fmt}, {"data", ""}})},
@@ -202,6 +203,7 @@ TEST_F(CoreWvfrFiles, BadFilesThrowNamingTheItemAndLeaveItClosed) {
             ADD_FAILURE() << "opened";
         } catch (const CoreAnsx& error) {
             EXPECT_NE(log().find(str(error)), std::string::npos) << str(error);
+            EXPECT_NE(str(error).find(bad.message), std::string::npos) << str(error);
         }
         EXPECT_EQ(wav.reader.getca(), -1);
     }
@@ -243,8 +245,10 @@ TEST_F(CoreWvfrFiles, WritersRoundTripThroughTheReader) {
 // the expected samples bit for bit and the non-finite samples planted at piece edges are counted.
 TEST_F(CoreWvfrFiles, LongAndWideLooseFilesReadInPiecesEqualTheExpectedSamples) {
     struct Format { uint16_t tag, channels, bits; bool single; };
-    const Format formats[] = {{1, 2, 16, false}, {1, 5, 24, false},  {3, 1, 32, false},    {3, 2, 64, true},
-                              {3, 1, 64, false}, {3, 1, 64, true}, {1, 720, 24, false}, {3, 16384, 32, 0}};
+    const Format formats[] = {{1, 2, 16, false},   {1, 5, 24, false},   {3, 1, 32, false},
+                              {3, 2, 64, true},    {3, 1, 64, false},   {3, 1, 64, true},
+                              {1, 257, 24, false}, {3, 257, 32, false}, {1, 720, 24, false},
+                              {3, 720, 32, false}, {3, 16384, 32, false}}; // wide: channels 1 and 2
     std::mt19937 generator(23);
     for (const Format& f : formats) {
         const int width = f.bits / 8, frame = width * f.channels;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 
@@ -161,39 +162,41 @@ TEST(CoreEnvf, RfrvlReappliesEverySettingAndOffSwitchesPartsOff) {
     EXPECT_TRUE(rig.follower.bbsrc() && rig.follower.enabt() && rig.follower.osrc_());
 }
 
-// A sample at the limits of the doubles never leaves a reading infinite or NaN: meters read the
-// largest sample their mode can square, block by block, and a high-passed follower recovers fully.
+// A sample at the limits of the doubles never leaves a reading infinite or NaN: over one release time
+// every mode reads as if fed the sample clipped to the largest one it can square (squaring modes) or
+// the sample itself, block by block, and a high-passed follower recovers fully.
 TEST(CoreEnvf, SamplesAtTheLimitsOfTheDoublesKeepReadingsFinite) {
-    struct Row { int16_t mode; bool highPass; double huge, heard; };
-    const Row rows[] = {{4, false, -1.4e154, -std::sqrt(DBL_MAX)}, // squared, with a factor
-                        {8, false, DBL_MAX, std::sqrt(DBL_MAX)},    // true RMS
-                        {2, false, DBL_MAX, DBL_MAX},               // peak
-                        {3, false, DBL_MAX, DBL_MAX}, {6, false, DBL_MAX, DBL_MAX}, // factors above 1
-                        {7, false, DBL_MAX, DBL_MAX},
-                        {0, true, DBL_MAX, 0.0}}; // 0: as if never fed
-    for (const Row& r : rows) {
-        SCOPED_TRACE(testing::Message() << "mode " << r.mode << " sample " << r.huge);
-        CorePool pool;
-        DataSrce table; // BUS1 at 0: the high-pass at half its factor, 1000 Hz
-        CoreEnvf hit(&pool, "", r.highPass, &table, nullptr, nullptr, nullptr);
-        CoreEnvf reference(&pool, "", r.highPass, &table, nullptr, nullptr, nullptr);
-        // A long release: the meters still remember the sample at the end.
-        const int32_t release = r.highPass ? 10 : 200;
-        for (CoreEnvf* follower : {&hit, &reference})
-            apply(*follower, {.minRelease = release, .maxRelease = release, .mode = r.mode,
-                              .highPassOn = r.highPass, .highPassFactor = 2000.0, .highPass = "BUS1"});
-        for (int n = 0; n < (r.highPass ? 200 : 4) * 64; ++n) {
-            const double x = 0.5 * testSignal(n);
-            hit.setei(n == 70 ? r.huge : n == 71 && r.highPass ? -r.huge : x);
-            reference.setei(n == 70 && !r.highPass ? r.heard : x);
-            if ((n + 1) % 64 != 0) continue;
-            hit.updte();
-            reference.updte();
-            ASSERT_TRUE(std::isfinite(hit.getou())) << n;
-            ASSERT_TRUE(r.highPass || hit.getou() == reference.getou()) << n;
+    struct Row { int16_t mode; bool highPass; };
+    const Row rows[] = {{0, false}, {1, false}, {2, false}, {3, false}, {4, false}, {5, false},
+                        {6, false}, {7, false}, {8, false}, {0, true}}; // high-passed: as if never fed
+    const double largestSquarable = std::sqrt(DBL_MAX);
+    for (const Row& r : rows)
+        for (const double huge : {1e154, -1.4e154, 1e300, DBL_MAX}) {
+            SCOPED_TRACE(testing::Message() << "mode " << r.mode << (r.highPass ? " high-passed" : "")
+                                            << " sample " << huge);
+            const bool squares = r.mode == 1 || r.mode == 4 || r.mode == 8;
+            const double heard =
+                squares ? std::copysign(std::min(std::fabs(huge), largestSquarable), huge) : huge;
+            CorePool pool;
+            DataSrce table; // BUS1 at 0: the high-pass at half its factor, 1000 Hz
+            CoreEnvf hit(&pool, "", r.highPass, &table, nullptr, nullptr, nullptr);
+            CoreEnvf reference(&pool, "", r.highPass, &table, nullptr, nullptr, nullptr);
+            // Meters: a release of 200 samples, read until the sample is one release time old.
+            const int32_t release = r.highPass ? 10 : 200;
+            for (CoreEnvf* follower : {&hit, &reference})
+                apply(*follower, {.minRelease = release, .maxRelease = release, .mode = r.mode,
+                                  .highPassOn = r.highPass, .highPassFactor = 2000.0, .highPass = "BUS1"});
+            for (int n = 0; n < (r.highPass ? 200 : 5) * 64; ++n) {
+                const double x = 0.5 * testSignal(n);
+                hit.setei(n == 70 ? huge : n == 71 && r.highPass ? -huge : x);
+                reference.setei(n == 70 && !r.highPass ? heard : x);
+                if ((n + 1) % 64 != 0) continue;
+                hit.updte();
+                reference.updte();
+                ASSERT_TRUE(std::isfinite(hit.getou())) << n;
+                ASSERT_TRUE(r.highPass || hit.getou() == reference.getou()) << n;
+            }
+            EXPECT_GT(reference.getou(), r.highPass ? 0.005 : 1.0);
+            EXPECT_NEAR(hit.getou(), reference.getou(), 1e-12);
         }
-        EXPECT_GT(reference.getou(), r.highPass ? 0.005 : 1.0);
-        EXPECT_NEAR(hit.getou(), reference.getou(), 1e-12);
-    }
 }
-

@@ -50,8 +50,8 @@ public:
     void resume() override { check(), ++resumes; }
     void suspend() override { check(), ++suspends; }
     void process(float**, float**, int32_t) override { check(), ++processCalls; }
-    void processReplacing(float**, float**, int32_t) override { check(), ++processCalls; }
-    void processDoubleReplacing(double**, double**, int32_t) override { check(), ++processCalls; }
+    void processReplacing(float** in, float** out, int32_t frames) override { mix(in, out, frames); }
+    void processDoubleReplacing(double** in, double** out, int32_t frames) override { mix(in, out, frames); }
     void setParameter(int32_t index, float value) override { check(), parameters.emplace_back(index, value); }
     float getParameter(int32_t) override { return check(), 0.75f; }
     bool getProgramName(std::string& text) override { return give(text); }
@@ -87,6 +87,16 @@ private:
         if (throwing == 2) throw 7;
     }
     bool give(std::string& text) { return check(), text = std::string(300, 'n'), answering; }
+    // The replacing calls mix the inputs and add a constant: no output equals a silent input's.
+    template <class Sample>
+    void mix(Sample** in, Sample** out, int32_t frames) {
+        check(), ++processCalls;
+        for (int32_t i = 0; i < frames; ++i) {
+            const Sample left = in[0][i], right = in[1][i];
+            out[0][i] = left / 2 + right / 4 + Sample(0.125);
+            out[1][i] = left / 4 - right / 2 - Sample(0.125);
+        }
+    }
 };
 
 VstIntPtr dispatch(AudioEffect& effect, int32_t opcode, int32_t index = 0, VstIntPtr value = 0,
@@ -203,10 +213,12 @@ TEST(AudioEffectX, IgnoresNonFiniteParameterValuesAndClampsOthers) {
     EXPECT_EQ(effect->getParameter(effect, 2), 0.75f);
 }
 
-TEST(AudioEffectX, ProcessesNothingWithoutUsableBuffersOrFrames) {
-    // inputs, outputs, every channel, frames
-    const int rows[][4] = {{1, 1, 1, 4}, {0, 1, 1, 4}, {1, 0, 1, 4}, {1, 1, 0, 4}, {1, 1, 1, 0}};
-    for (const auto& [inputs, outputs, allChannels, frames] : rows) {
+TEST(AudioEffectX, ProcessesNothingWithoutUsableOutputsOrFrames) {
+    // inputs, outputs, every channel, frames, calls: a replacing call without (every) input reads
+    // silence, the accumulating one is left out
+    const int rows[][5] = {
+        {1, 1, 1, 4, 3}, {0, 1, 1, 4, 2}, {1, 0, 1, 4, 0}, {1, 1, 0, 4, 1}, {1, 1, 1, 0, 0}};
+    for (const auto& [inputs, outputs, allChannels, frames, calls] : rows) {
         Probe probe;
         AEffect* effect = probe.getAeffect();
         float buffers[4][4] = {};
@@ -219,8 +231,35 @@ TEST(AudioEffectX, ProcessesNothingWithoutUsableBuffersOrFrames) {
         effect->processReplacing(effect, inputs ? in : nullptr, outputs ? out : nullptr, frames);
         effect->processDoubleReplacing(effect, inputs ? dIn : nullptr, outputs ? dOut : nullptr, frames);
         effect->processReplacing(nullptr, in, out, 4); // no effect record
-        EXPECT_EQ(probe.processCalls, inputs && outputs && allChannels && frames ? 3 : 0);
+        EXPECT_EQ(probe.processCalls, calls);
     }
+}
+
+template <class Sample>
+void checkMissingInputReadsAsSilence(void (*entry)(AEffect*, Sample**, Sample**, VstInt32)) {
+    // missing: 0 left, 1 right, 2 the whole list; frames beyond 4096 reach the effect in pieces
+    const int rows[][2] = {{0, 3}, {1, 3}, {2, 3}, {0, 5000}, {1, 9000}};
+    for (const auto& [missing, frames] : rows) {
+        SCOPED_TRACE(std::to_string(missing) + " missing, " + std::to_string(frames) + " frames");
+        Probe probe;
+        const auto count = size_t(frames);
+        std::vector<Sample> left(count), right(count), silent(count, Sample(0));
+        for (size_t i = 0; i < count; ++i) left[i] = Sample(i % 97) / 97, right[i] = Sample(i % 89) / -89;
+        Sample* given[] = {missing != 1 ? nullptr : left.data(), missing == 0 ? right.data() : nullptr};
+        Sample* silenced[] = {given[0] ? given[0] : silent.data(), given[1] ? given[1] : silent.data()};
+        std::vector<Sample> outLeft(count, Sample(0.7)), outRight(count, Sample(0.7)), wantLeft(count),
+            wantRight(count);
+        Sample *outputs[] = {outLeft.data(), outRight.data()},
+               *wanted[] = {wantLeft.data(), wantRight.data()};
+        entry(probe.getAeffect(), silenced, wanted, frames);
+        entry(probe.getAeffect(), missing == 2 ? nullptr : given, outputs, frames);
+        EXPECT_TRUE(outLeft == wantLeft && outRight == wantRight); // none left at 0.7
+    }
+}
+
+TEST(AudioEffectX, ReplacingCallsReadAMissingInputChannelAsSilence) {
+    checkMissingInputReadsAsSilence<float>(Probe().getAeffect()->processReplacing);
+    checkMissingInputReadsAsSilence<double>(Probe().getAeffect()->processDoubleReplacing);
 }
 
 TEST(AudioEffectX, ReadsOnlyWellFormedMidiEntriesWithFramesInsideTheBlock) {

@@ -61,8 +61,10 @@ struct CorePrcsTestAccess::AudioRoad {
     // 0.25 and 1.0 positioned by MIX1; Q = U with EVF5 (side chain) active.
     static std::string program(char name, int smooth) {
         const std::string smoothTag = tag("SMOOTH", smooth == 0 ? " 0 " : std::to_string(smooth));
-        const auto leaf = [](const std::string& file) {
-            const std::string common = tag("MINVALUE", " 0 ") + tag("MAXVALUE", "1");
+        // Stage lengths (µs) that keep every kernel whole: 10 ms, 480 samples at 48 kHz.
+        const std::string lengths = tag("OT1", tag("LENGTH", "10000")) + tag("OT2", tag("LENGTH", "10000"));
+        const auto leaf = [&lengths](const std::string& file) {
+            const std::string common = tag("MINVALUE", " 0 ") + tag("MAXVALUE", "1") + lengths;
             return tag("ELEMENT", tag("VECTOR", tag("COMMON", common) +
                                                     tag("ELEMENT", tag("FILENAME", file) + tag("WEIGHT", " 0 "))));
         };
@@ -83,7 +85,7 @@ struct CorePrcsTestAccess::AudioRoad {
             if (name == 'Y') body += tag("FORCEHYBRID", "1");
             break;
         case 'M': {
-            const std::string common = tag("MINVALUE", "-1") + tag("MAXVALUE", "1");
+            const std::string common = tag("MINVALUE", "-1") + tag("MAXVALUE", "1") + lengths;
             const std::string elements = tag("ELEMENT", tag("FILENAME", "M1.WAV") + tag("WEIGHT", "-1")) +
                                          tag("ELEMENT", tag("FILENAME", "M2.WAV") + tag("WEIGHT", "1"));
             body = tag("H1", tag("ELEMENT", tag("VECTOR", tag("COMMON", common) + elements) +
@@ -97,7 +99,7 @@ struct CorePrcsTestAccess::AudioRoad {
             break;
         }
         case 'G': {
-            const std::string common = tag("MINVALUE", " 0 ") + tag("MAXVALUE", "1");
+            const std::string common = tag("MINVALUE", " 0 ") + tag("MAXVALUE", "1") + lengths;
             const std::string elements =
                 tag("ELEMENT", tag("FILENAME", "U.WAV") + tag("WEIGHT", " 0 ") +
                                    tag("CONTROL", tag("GAINPADFACTOR", "-12.0411998265592"))) +

@@ -285,7 +285,7 @@ TEST_F(CoreMmryFiles, MovesCopiesRereadsAndHandsOutSlots) {
     const Text loaded = "Kick|||||kick.xml|kick.xml|~/progs/kick.xml|U", none = "||||||0||",
                lazy = "Packed|Pad||||both.q7p|v.q7v|~/progs/both.q7p|ULP",
                lost = "Lost|||||gone.xml|gone.xml||U", dest = "Dest|||||Dest.xml|0||UD";
-    const CoreAnsx kick("<PROGRAM><NAME> Kick </NAME><SUBCATEGORY1> 0 </SUBCATEGORY1>");
+    const CoreAnsx kick("<PROGRAM><NAME> Kick </NAME><SUBCATEGORY1>0</SUBCATEGORY1>");
     // Slot 1 loaded, 2 lazy and packed, 3 used without document (its file gone), 4 free, 10 used.
     struct Row {
         int32_t from, to;

@@ -84,25 +84,39 @@ TEST_F(CoreMmryTest, NumbersOutsideTheArraysReadAsFreeAndChangeNothing) {
     Access::put(*m, 0, "First", "kit");
     Access::put(*m, 9999, "Last", "kit");
     const std::string first = Access::state(*m, 0), last = Access::state(*m, 9999);
-    for (int32_t bad : {-1, 10000, INT_MIN, INT_MAX}) {
-        EXPECT_EQ(Access::state(*m, bad), Access::freeState);
-        EXPECT_EQ(m->getcf(bad), -1);
-        EXPECT_FALSE(m->getca(bad, "First.xml"));
-        m->setnm(bad, "x");
-        m->setds(bad, "x");
-        m->setct(bad, "x", 0);
-        m->setfp(bad, "x");
-        m->setvl(bad, true, "x.q7p", "<PROGRAM></PROGRAM>");
-        m->setvl(bad, "<PROGRAM></PROGRAM>", true);
-        m->setca(bad);
-        m->invca(bad);
-        m->iclrp(bad);
-        m->clrpr(bad);
-        EXPECT_EQ(m->setmc(bad), -1); // as a bank
-        m->iclea(bad);
-        m->clear(bad);
-        m->setct(0, "x", bad); // as a level
-        EXPECT_EQ(std::string(m->getct(0, bad).c_str()), "0");
+    // Each number is tried wherever it is out of range: as a slot, a bank, a level (bank 100 and level
+    // 3 are the first past the ends, and valid slots).
+    struct Bad { int32_t value; bool slot, bank, level; };
+    const Bad rows[] = {{-1, true, true, true}, {10000, true, true, true}, {INT_MIN, true, true, true},
+                        {INT_MAX, true, true, true}, {100, false, true, false}, {3, false, false, true}};
+    for (const Bad& r : rows) {
+        SCOPED_TRACE(r.value);
+        const int32_t bad = r.value;
+        if (r.slot) {
+            EXPECT_EQ(Access::state(*m, bad), Access::freeState);
+            EXPECT_EQ(m->getcf(bad), -1);
+            EXPECT_FALSE(m->getca(bad, "First.xml"));
+            m->setnm(bad, "x");
+            m->setds(bad, "x");
+            m->setct(bad, "x", 0);
+            m->setfp(bad, "x");
+            m->setvl(bad, true, "x.q7p", "<PROGRAM></PROGRAM>");
+            m->setvl(bad, "<PROGRAM></PROGRAM>", true);
+            m->setca(bad);
+            m->invca(bad);
+            m->iclrp(bad);
+            m->clrpr(bad);
+        }
+        if (r.bank) {
+            EXPECT_EQ(m->setmc(bad), -1);
+            m->iclea(bad);
+            m->clear(bad);
+        }
+        if (r.level) {
+            m->setct(0, "x", bad);
+            m->setct(9999, "x", bad);
+            EXPECT_EQ(std::string(m->getct(0, bad).c_str()), "0");
+        }
     }
     EXPECT_EQ(Access::state(*m, 0) + Access::state(*m, 9999), first + last);
     EXPECT_EQ(m->getne(), 1); // the cursor never moved

@@ -203,9 +203,13 @@ TEST_F(BlockProcessorTest, PerSampleRulesForOverflowAndProtection) {
                 }
             }
         }
-        // The next request starts unmuted.
-        for (int32_t i = -offset; i < 64; ++i) Access::writeInput(*e, i, 0.5, 0.5);
-        const std::vector<double> next = Access::runBlock(*e, 64, 1.0, 1.0);
+        // A later request starts unmuted: the next one, or for a non-finite sample (written here
+        // past the entry, which stores it as 0) the first once it has left the 64-tap kernel.
+        std::vector<double> next;
+        for (int request = 0; request < (std::isfinite(r.value) ? 1 : 3); ++request) {
+            for (int32_t i = -offset; i < 64; ++i) Access::writeInput(*e, i, 0.5, 0.5);
+            next = Access::runBlock(*e, 64, 1.0, 1.0);
+        }
         EXPECT_EQ(next[2 * 63], 0.5);
     }
 }
@@ -271,6 +275,26 @@ TEST_F(BlockProcessorTest, BadAudioNeverReachesTheHost) {
                 for (size_t i = settled; i < out.size(); ++i)
                     ASSERT_TRUE(out.left[i] == expected.left[i] && out.right[i] == expected.right[i]) << i;
             }
+        }
+}
+
+// The kernel-changed flag rises only where a kernel was written: raising every flag before each
+// block (every kernel transformed afresh) changes no output bit.
+TEST_F(BlockProcessorTest, RaisingEveryKernelFlagChangesNoOutputBit) {
+    const Stereo input = noise(200 * 512, 9, 0.7);
+    for (char program : {'U', 'M', 'Y'})
+        for (int16_t mode : {3, 11}) {
+            SCOPED_TRACE(std::string(1, program) + " mode " + std::to_string(mode));
+            Stereo outputs[2];
+            for (bool raise : {false, true}) {
+                auto e = engine("<DSPBUFFER>512</DSPBUFFER><HDIM>3</HDIM>");
+                ASSERT_TRUE(Road::install(*e, Road::program(program, program == 'M' ? 5 : -1), mode));
+                outputs[raise] = run(*e, input, [&] {
+                    if (raise) Access::raiseKernelFlags(*e);
+                    return 512;
+                });
+            }
+            EXPECT_TRUE(outputs[0].left == outputs[1].left && outputs[0].right == outputs[1].right);
         }
 }
 

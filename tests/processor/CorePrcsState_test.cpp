@@ -1,14 +1,17 @@
 // The engine's state, meters and control values on a booted engine: the worker rule, the
 // ring layout, the side-chain ring, readers that never wait, meter ballistics and indicators, control
-// values from the host, the display and MIDI, and those threads together.
+// values from the host, the display and MIDI, and those threads together; the parameter refresh, the
+// engine lock pair and clearing the rings without waiting.
 #include "processor/CorePrcs.h"
 
 #include "CorePrcsTestAccess.h"
 #include "base/CoreBlnk.h"
+#include "base/CoreXml_.h"
 #include "base/CoreXutl.h"
 #include "base/RandomGenerator.h"
 #include "modulation/CoreEnvf.h"
 #include "modulation/CoreIfce.h"
+#include "modulation/CorePrm_.h"
 #include "processor/CoreMmry.h"
 #include "program/CoreProg.h"
 #include "tests/program/CoreProgTestAccess.h"
@@ -333,6 +336,114 @@ TEST_F(CorePrcsStateTest, MidiControlAndDisplayThreadsShareTheEngine) {
     stop = true;
     for (std::thread& t : threads) t.join();
     EXPECT_TRUE(Access::stateChanged(*e));
+}
+
+TEST_F(CorePrcsStateTest, ParameterRefreshCarriesTheControlsThroughTheModulation) {
+    // FUN1 follows MIX1 and PRM1 shows FUN1 between 0 and 1: PRM1 reads what MIX1 was set to.
+    CoreXml_ document;
+    document.getfc(CoreAnsx("<PROGRAM><FUN1><A>MIX1</A><FUN>a</FUN></FUN1><DISPLAY><PRM1><LABEL>Size</LABEL>"
+                            "<A>FUN1</A><FUN>a</FUN><MINVALUE>0</MINVALUE><MAXVALUE>1</MAXVALUE></PRM1>"
+                            "</DISPLAY></PROGRAM>"));
+    CoreNode* program = document.getrt()->getcd(CoreAnsx("PROGRAM"));
+    CoreProgTestAccess::rdmod(Access::program(*e), program);
+    CoreProgTestAccess::rddsp(Access::program(*e), program);
+    for (double mix : {0.2, 0.9}) {
+        e->setiv(0, mix, true);
+        e->updpm();
+        EXPECT_NEAR(e->getpm(0)->getvl(), mix, 1e-12) << mix;
+        EXPECT_NEAR(e->getsc("PRM1"), 2.0 * mix - 1.0, 1e-12) << mix;
+    }
+}
+
+TEST_F(CorePrcsStateTest, LockpKeepsEveryOtherCallerOutUntilRlsep) {
+    using Clock = std::chrono::steady_clock;
+    e->lockp();
+    std::atomic<bool> released{false}, enteredAfterRelease{false};
+    const Clock::time_point start = Clock::now();
+    Clock::duration waited{};
+    std::thread second([&] {
+        e->lockp();
+        waited = Clock::now() - start;
+        enteredAfterRelease = released.load();
+        e->rlsep();
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    released = true;
+    e->rlsep();
+    second.join();
+    EXPECT_TRUE(enteredAfterRelease.load());
+    EXPECT_GE(waited, std::chrono::milliseconds(200));
+
+    constexpr int rounds = 10000; // no update lost, and nothing for ThreadSanitizer to report
+    int32_t& shared = Access::currentSlot(*e);
+    shared = 0;
+    const auto hammer = [&] {
+        for (int n = 0; n < rounds; ++n) {
+            e->lockp();
+            const int32_t before = shared;
+            std::this_thread::yield(); // lets the other thread in, were it not kept out
+            shared = before + 1;
+            e->rlsep();
+        }
+    };
+    std::thread first(hammer), other(hammer);
+    first.join();
+    other.join();
+    EXPECT_EQ(shared, 2 * rounds);
+    EXPECT_EQ(std::make_pair(Access::engineLock(*e).counter(), Access::blockLock(*e).counter()),
+              std::make_pair(1, 1)); // both free again
+}
+
+TEST_F(CorePrcsStateTest, CleaningNeverWaitsForThePassLockAndTheNextBlockFinishesIt) {
+    Access::fillRings(*e, 1.0);
+    std::atomic<bool> cleaned{false}, releasedBeforeReturn{false}, held{false};
+    std::thread holder([&] { // a loader entering pass-through
+        CoreSgrd pass(Access::passLock(*e));
+        held = true;
+        // The bound only ends a test whose clean() waits for this lock.
+        for (int ms = 0; !cleaned && ms < 2000; ++ms)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        releasedBeforeReturn = !cleaned;
+    });
+    while (!held) std::this_thread::yield();
+    e->clean();
+    cleaned = true;
+    holder.join();
+    EXPECT_FALSE(releasedBeforeReturn.load());
+    EXPECT_EQ(Access::ringSamplesOtherThan(*e, 1.0), 0); // nothing cleared while the lock was held
+    EXPECT_TRUE(Access::startBlock(*e));
+    EXPECT_EQ(std::make_pair(Access::ringSamplesOtherThan(*e, 0.0), Access::clearPending(*e)),
+              std::make_pair(int64_t{0}, false));
+}
+
+TEST_F(CorePrcsStateTest, ALargeRingClearIsSpreadOverTheNextBlocks) {
+    // Six rings of 131072 samples take three budgets; the work buffers are left for a fourth.
+    auto large = make("<HDIMMAX>1</HDIMMAX><WORKBUFFER>131072</WORKBUFFER><DSPBUFFER>256</DSPBUFFER>");
+    Access::boot(*large);
+    const int64_t budget = Access::ringClearBudget, rings = 6 * 131072;
+    struct Row {
+        CoreSmph* held; // while the block starts: the part waits for the next block
+        bool finished;  // what the block reports
+        int64_t left;   // ring samples not yet zero
+    };
+    const Row rows[] = {{nullptr, false, rings - 2 * budget},
+                        {&Access::passLock(*large), false, rings - 2 * budget},
+                        {&Access::blockLock(*large), false, rings - 2 * budget},
+                        {nullptr, false, 0},
+                        {nullptr, true, 0},
+                        {nullptr, true, 0}};
+    Access::fillRings(*large, 1.0);
+    large->clean(); // the first part
+    EXPECT_EQ(Access::ringSamplesOtherThan(*large, 0.0), rings - budget);
+    for (const Row& r : rows) {
+        std::optional<CoreSgrd> hold;
+        if (r.held) hold.emplace(*r.held);
+        const bool finished = Access::startBlock(*large);
+        EXPECT_EQ(std::make_tuple(finished, Access::ringSamplesOtherThan(*large, 0.0),
+                                  Access::clearPending(*large)),
+                  std::make_tuple(r.finished, r.left, !r.finished))
+            << &r - rows;
+    }
 }
 
 } // namespace

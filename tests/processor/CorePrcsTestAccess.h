@@ -5,10 +5,12 @@
 #pragma once
 #include "base/CorePool.h"
 #include "processor/CorePrcs.h"
+#include "program/CoreProg.h"
 #ifndef CORE_PRCS_ACCESS_ONLY
 #include "tests/common/TempFolder.h"
 #endif
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -152,6 +154,12 @@ public:
         }
         return out;
     }
+    // Raises the kernel-changed flag of every record, as a write of every pair would.
+    static void raiseKernelFlags(CorePrcs& e) {
+        for (int16_t h = 0; h <= e.hdimmax; ++h)
+            if (bool* changed = e.program->getui(h)) *changed = true;
+        if (bool* changed = e.program->getus()) *changed = true;
+    }
     static CoreDcry* dictionary(const CorePrcs& e) { return e.pDictionary; }
     static CorePrcs::CONVOLVERLOC* records(const CorePrcs& e) { return e.convtab; }
     static CoreProg& program(const CorePrcs& e) { return *e.program; }
@@ -159,6 +167,13 @@ public:
     static CoreEnvf& follower(const CorePrcs& e, int i) { return *e.followers[i]; }
     static CoreSmph& engineLock(CorePrcs& e) { return e.enginelock; }
     static CoreSmph& blockLock(CorePrcs& e) { return e.blocklock; }
+    // What the host entry does first on its normal path, under the engine lock it holds.
+    static bool startBlock(CorePrcs& e) {
+        CoreSgrd engine(e.enginelock);
+        return e.clearDeferred();
+    }
+    static bool clearPending(const CorePrcs& e) { return e.clearPending; }
+    static constexpr int64_t ringClearBudget = CorePrcs::ringClearBudget;
     static CorePbol& busy(CorePrcs& e) { return e.busy; }
     static CorePbol& clip(CorePrcs& e) { return e.clipflag; }
     static std::atomic<double>& clipTime(CorePrcs& e) { return e.cliptime; }
@@ -199,6 +214,14 @@ public:
                     if (buffer[i] != value) return false;
         }
         return true;
+    }
+    // Samples of the input, output and pass-through rings that differ from value.
+    static int64_t ringSamplesOtherThan(const CorePrcs& e, double value) {
+        int64_t count = 0;
+        for (int c = 0; c < 2; ++c)
+            for (const double* ring : {e.inring[c], e.outring[c], e.passring[c]})
+                count += e.workdim - std::count(ring, ring + e.workdim, value);
+        return count;
     }
     static void fillRings(CorePrcs& e, double value) {
         for (int c = 0; c < 2; ++c)

@@ -3,6 +3,8 @@
 // hand-written sections over files made in a temporary folder. At 1 MHz a microsecond is a sample.
 #include "ProgramFixtures.h"
 
+#include "tests/convolution/ConvolverTestSupport.h"
+
 #include <thread>
 
 namespace {
@@ -160,6 +162,10 @@ TEST_F(CoreProgKernels, PreparesAlignedCutAndSizedKernels) {
         {"the block cap beats the minimum", leaf("H1", {"L.WAV"}, stages),
          [](CoreProg& p) { return p.setmp(8192), true; },
          "48000>48000 o40 9600/1 H1:8192 800/1000/4096/8192 o40 f1,1,1 i1200 VECTOR0 0-1200@40="},
+        // Third stage 1000: block 256, padded 2048; the negative second request gives the head's 42 as 44.
+        {"a third stage of 1000, a negative second request",
+         leaf("H1", {"L.WAV"}, "OFFSET=40 OT1{LENGTH=-5} OT2{LENGTH=1000}"), nullptr,
+         "48000>48000 o40 9600/1 H1:2048 44/1000/256/2048 o40 f1,1,1 i1200 VECTOR0 0-1200@40="},
         {"keepRate", leaf("H1", {"K.WAV"}), rate(1000000, true),
          "44100>44100 o1 35280/1 H1:4400 4/4/2/8 o1 f1,1,1 i4410 VECTOR0 9-4408@1="},
         {"above RATECONVERSION", leaf("H1", {"K.WAV"}), rate(50000, false),
@@ -176,6 +182,49 @@ TEST_F(CoreProgKernels, PreparesAlignedCutAndSizedKernels) {
         EXPECT_TRUE(prepare(r.sections, nullptr, r.setup ? r.setup(*program) : true)) << r.what;
         EXPECT_EQ(prepared(*program), r.expected) << r.what;
     }
+}
+
+// Bound: the longer stage time (LFREQD 20000 us). Every row on a pool of its own: whatever the program
+// reads, loading never takes a mebibyte; a refused program names key and value and holds nothing.
+TEST_F(CoreProgKernels, TimesThatSizeKernelsStayWithinTheLongestStage) {
+    CoreLog_::setdb(1, false);
+    wav("A.WAV", response(40, 10));
+    const int64_t bound = 20000;
+    auto h1 = [](const std::string& common) { return leaf("H1", {"A.WAV"}, common); };
+    const struct {
+        const char* logged; // empty: the key never refuses
+        std::string sections;
+    } keys[] = {
+        {"OFFSET", h1("OFFSET=#")},
+        {"FADEIN", h1("") + leaf("H2", {"A.WAV"}, "OFFSET=# FADEIN=#")}, // H1's offset serves H2
+        {"FADEOUT", h1("FADEOUT=#")},
+        {"FADEOUT", h1("OT1{FADEOUT=#}")},
+        {"OT2 FADEOUT", h1("OT2{FADEOUT=#}")},
+        {"", h1("LENGTH=#")}, // the stage bounds cap the lengths
+        {"", h1("OT1{LENGTH=#}")},
+        {"", h1("OT2{LENGTH=#}")},
+    };
+    for (const auto& key : keys)
+        for (const int64_t value : {int64_t{0}, bound, bound + 1, int64_t{2000000000}, int64_t{INT32_MAX}}) {
+            std::string sections = key.sections;
+            for (size_t at; (at = sections.find('#')) != std::string::npos;)
+                sections.replace(at, 1, str(value));
+            SCOPED_TRACE(sections);
+            CorePool pool;
+            CoreProg p(&pool, files.get(), 3, CoreAnsx("VECTORS/"), bound / 4, bound, -1, 4800, 256, 8192,
+                       4096, &fixture.blink, nullptr);
+            p.setrt(48000);
+            ready(p);
+            const int64_t held = pool.getma();
+            pool.setal(held + (int64_t{64} << 20)); // past this a regression allocates no more
+            const bool refused = *key.logged && value > bound;
+            EXPECT_EQ(prepare("NAME=Long " + sections, &p), !refused);
+            EXPECT_LT(pool.getxa() - held, int64_t{1} << 20);
+            if (!refused) continue;
+            EXPECT_EQ(pool.getma(), held);
+            EXPECT_NE(log().find(std::string(key.logged) + " " + str(value) + " us of program \"Long\""),
+                      std::string::npos);
+        }
 }
 
 TEST_F(CoreProgKernels, LogsItsStepsAndShowsProgress) {
@@ -366,6 +415,50 @@ TEST_F(CoreProgKernels, ControlsReshapeAPreparedHarmonic) {
     p.setot(0, 0);
     EXPECT_EQ(first.iFadelengthinuse, 10);
     EXPECT_NE(log().find("not copied"), std::string::npos);
+}
+
+TEST_F(CoreProgKernels, ARecordWithoutAConvolverPlaysCpuKernelsThatNoRegistryHolds) {
+    // A short response; H2 has no convolver, so its kernels come from the CPU element operations.
+    wav("S.WAV", response(48, 5));
+    CorePlel* registry = Access::registry(*program);
+    program->init_();
+    const int64_t baseline = fixture.pool.getma();
+    program->setcv(1, nullptr);
+    const std::string stages = "OFFSET=10 OT1{LENGTH=40} OT2{LENGTH=40}";
+    ASSERT_TRUE(prepare(leaf("H1", {"S.WAV"}, stages) + leaf("H2", {"S.WAV"}, stages)));
+    EXPECT_EQ(registry->count(), 1);
+    EXPECT_EQ(leafOf(*program, 0, 0)->registryIds(), 1);
+    EXPECT_EQ(leafOf(*program, 1, 0)->registryIds(), 0);
+    // Updates until the played kernels have converged on the elements' mix.
+    for (int i = 0; i < 100 && !*Access::record(*program, 1).pRoot->getca(); ++i)
+        program->updte(true, 64.0, 0.25, 120.0);
+
+    // Seeded noise through a direct CPU convolver with each record's played kernels, against a direct
+    // convolution of H2's element kernels.
+    const int n = Access::record(*program, 1).iThirdsize;
+    const Stereo noise{randomSignal(300, 48), randomSignal(300, 49)};
+    auto render = [&](int16_t h) {
+        CorePool pool;
+        CoreCnvl player(&pool, "render", 0, nullptr);
+        player.set__(CoreCnvl::iCdefaultdir, 1, n, 0, 0, n);
+        EXPECT_TRUE(player.plan_());
+        return runBlocks(player, noise, valuesOf(program->getli(h), n), valuesOf(program->getri(h), n), 1, 0,
+                         300);
+    };
+    const Stereo played = render(1), withConvolver = render(0);
+    for (bool right : {false, true}) {
+        Signal element = kernel(*program, 1, 0, 0, right);
+        element.resize(size_t(n));
+        const Signal& x = right ? noise.right : noise.left;
+        EXPECT_LE(largestDifference(right ? played.right : played.left, naiveConvolution(x, element)),
+                  1e-12 * sumOfMagnitudes(element) * largestMagnitude(x))
+            << right;
+    }
+    EXPECT_EQ(std::pair(played.left, played.right), std::pair(withConvolver.left, withConvolver.right));
+
+    program->init_();
+    EXPECT_EQ(fixture.pool.getma(), baseline);
+    EXPECT_EQ(registry->count(), 0);
 }
 
 } // namespace

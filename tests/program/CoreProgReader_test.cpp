@@ -135,16 +135,32 @@ TEST_F(CoreProgReader, ReadsProgramKeysWithTheirDefaultsAndKeepsWhatTheyLeaveAlo
     EXPECT_NE(log().find("load_ ends"), std::string::npos);
 }
 
+TEST_F(CoreProgReader, LogsAFlagByItsTagAloneAndAValueKeyWithItsValue) {
+    // A present flag logs its tag, also when it is off (-1 is present); other keys log tag:value.
+    ASSERT_TRUE(
+        load(*program, programText("TRAINMODE=1 JITTERMODE=1 HRTFMODE=-1 FORCEOT2=1 INVISIBLETHREAD=1 "
+                                   "FORCEHYBRID=-1 FORCEMONO=1 GAINOUT=-6 SYNCVERSION=2 HDIM=3 "
+                                   "GAINPADINTRIMSOURCE=LFO1")));
+    for (const char* line :
+         {"TRAINMODE", "JITTERMODE", "HRTFMODE", "FORCEOT2", "INVISIBLETHREAD", "FORCEHYBRID", "FORCEMONO",
+          "GAINOUT:0.501187", "SYNCVERSION:2", "HDIM:3", "GAINPADINTRIMSOURCE:LFO1"})
+        EXPECT_NE(log().find(">--" + std::string(line) + "<"), std::string::npos) << line;
+}
+
 TEST_F(CoreProgReader, FailuresLeaveAnEmptyProgramAndTheNextLoadWorks) {
     const int64_t poolBefore = fixture.pool.getma();
     const struct {
         std::string text;
-        const char* error; // the last error line
+        const char* error; // lines in their order, '|' between; the last is the last error line
     } rows[] = {
         {"0", "Error in tag PROGRAM"}, // a free slot's text: a null document node
+        {"<PROGRAMS><NAME>x</NAME></PROGRAMS>", "Error in tag PROGRAM"},
+        {"<PROGRAM>0</PROGRAM>", "Error in tag PROGRAM"},
         {"<PROGRAM><NAME>x</NAME></PROGRAM>", "Error in tag H1"},
         {programText("H1{ELEMENT{FILENAME=NONE.XML CONTROL{SOURCE=LFO1}}}"), "Error in tag ELEMENT"},
-        {programText("NAME=Broken H1{ELEMENT{VECTOR{ELEMENT{FILENAME=MISSING.WAV}}}}"), " start Broken"},
+        {programText("NAME=Broken H1{ELEMENT{VECTOR{ELEMENT{FILENAME=MISSING.WAV}}}}"),
+         "Error in file WAV VECTORS/MISSING.WAV: cannot be opened|Error in file \"VECTORS/MISSING.WAV\"|"
+         ">--end H1<| start Broken"},
         {programText("NAME=Raw RAW2{ELEMENT{VECTOR{ELEMENT{FILENAME=NONE.CSV}}}}"), " starr Raw"},
     };
     for (const auto& r : rows) {
@@ -152,7 +168,12 @@ TEST_F(CoreProgReader, FailuresLeaveAnEmptyProgramAndTheNextLoadWorks) {
         ASSERT_TRUE(load(*program, fixtureText)); // a whole program to lose
         EXPECT_FALSE(load(*program, r.text));
         const std::string lines = log(), marker = CoreLog_::sCerrorprm;
-        EXPECT_EQ(lines.rfind(marker), lines.rfind(marker + r.error)); // the handler's line comes last
+        std::istringstream chain(r.error);
+        size_t at = 0;
+        for (std::string step; std::getline(chain, step, '|');)
+            EXPECT_NE(at = lines.find(step, at), std::string::npos) << step;
+        const std::string last = std::string(r.error).substr(std::string(r.error).rfind('|') + 1);
+        EXPECT_EQ(lines.rfind(marker), lines.rfind(marker + last)); // the handler's line comes last
         expectEmpty(poolBefore);
     }
 
@@ -181,8 +202,32 @@ TEST_F(CoreProgReader, FailuresLeaveAnEmptyProgramAndTheNextLoadWorks) {
 TEST_F(CoreProgReader, EveryFixtureSurvivesTheRoundTrip) {
     roundTrip(fixtureText);
     roundTrip(readBytes(goldenPath()));
-    // "0" unframed in every section a writer rewrites: absent on reading, written framed. (A "0" no
-    // writer rewrites is framed by the first save and read as present from then on: the format's rule.)
+    // The reading rules of the section and tree tests, over the fixture's files.
+    roundTrip(programText(
+        "DISPLAY{PRM1{LABEL=x VISIBLE=_0_ A=0.0} ZELKIIPRM2{LABEL=z} PRM2{LABEL=two} PRM3{VISIBLE=0.0}} "
+        "ENV2{CURVE{ATTACK=2.9 DECAY=-1.5 SLOPE=65538} LEVEL{ATTACK=0,75} CONTROL{ACTIVSOURCE=EVF1}} "
+        "DNM1{RATIOCURVE=_0_ RATIOCOMSOURCE=0 RATIOEXPSOURCE=LFO2} DNM2{RATIOCURVE=12} "
+        "EVF1{EXP=2 MINATTACK=1000} EVF2{MINATTACK=1000 MAXATTACK=-200 BUSBALANCESOURCE=off DATTACKSOURCE= "
+        "DRELEASESOURCE=x ENABLEEATERT=1 EXP=12 FILTERFREQUENCY=2} "
+        "RAWFUN1{FUN=RSINGLE C=RAWA D=RAWB} RAW1{ELEMENT{VECTOR{ELEMENT{FILENAME=RAWA.CSV}}}} "
+        "RAW2{ELEMENT{VECTOR{COMMON{SWITCHMODE=1 OFFSET=50 LENGTH=30 FADEINCURVE=2} "
+        "ELEMENT{FILENAME=RAWB.CSV}} CONTROL{SOURCE=LFO1 GAINPADFACTOR=3 PANFACTOR=45}}}"));
+    for (const char* trees : {
+             "H1{ELEMENT{VECTOR{ELEMENT{VECTOR{ELEMENT{FILENAME=H2.WAV} ELEMENT{FILEPATH=PLATES/ "
+             "FILENAME=PLATEA.WAV}}} element{FILENAME=C FILEPATH=Q/ VECTOR{NOTE=1 "
+             "ELEMENT{FILENAME=PLATEB.WAV}}}} "
+             "CONTROL{PANFACTOR=45 PANSOURCE=LFO2 GAINPADSOURCE=MIX1 GAINSOURCE=LFO3}}} "
+             "H2{ELEMENT{FILENAME=PLATE.XML FILEPATH=PLATES/ CONTROL{SOURCE=LFO1 MINVALUE=0 MAXVALUE=5}}}",
+             "FORCEHYBRID=1 H1{ELEMENT{VECTOR{COMMON{OFFSET=5000 FADEIN=9000 LIQUIDFACTOR=50 "
+             "FADEINCURVE=3.7} "
+             "ELEMENT{FILENAME=H2.WAV} ELEMENT{FILEPATH=PLATES/ FILENAME=PLATEA.WAV}} TRAINTHRESHOLD=-6} "
+             "FORCEOT2=1}",
+             "TRAINMODE=1 H1{ELEMENT{VECTOR{COMMON{OT1{FADEOUT=10 LENGTH=20} FADEOUT=7} "
+             "ELEMENT{FILENAME=H2.WAV}} "
+             "TRAINTHRESHOLD=0} TRAINTHRESHOLD=-12} H2{ELEMENT{VECTOR{ELEMENT{FILENAME=H2.WAV}}} "
+             "TRAINTHRESHOLD=-12} H4{ELEMENT{VECTOR{ELEMENT{FILENAME=H2.WAV}}}}"})
+        roundTrip(programText(trees));
+    // "0" unframed in every section a writer rewrites: absent on reading, written framed.
     roundTrip(programText(
         "NAME=0 CATEGORY=0 DESCRIPTION=0 VECTORFILENAME=0 MIX1=0 GAINOUT=0 GAININ=0 "
         "GAINPADOUT=0 GAINPADIN=0 GAINIR=0 LOOKAHEAD=0 LOOKAHEADSOURCE=0 PROGRAMRATE=0 "
@@ -197,9 +242,29 @@ TEST_F(CoreProgReader, EveryFixtureSurvivesTheRoundTrip) {
         "RAW1{ELEMENT{VECTOR{ELEMENT{FILENAME=RAWA.CSV WEIGHT=0}}}}"));
 }
 
+TEST_F(CoreProgReader, AnUnframedZeroNoWriterRewritesStaysAbsentAfterASave) {
+    // Each "0" here reads as absent, and absent differs from a present 0: written back framed, it would
+    // move a sync point, a stage length, a control, a source or a shape on the next load.
+    const char* rows[] = {
+        "TRAINMODE=1 H1{ELEMENT{VECTOR{ELEMENT{FILENAME=H2.WAV}} TRAINTHRESHOLD=0}}",
+        "TRAINMODE=1 H1{ELEMENT{VECTOR{ELEMENT{FILENAME=H2.WAV}}} TRAINTHRESHOLD=0}",
+        "H1{ELEMENT{VECTOR{COMMON{LENGTH=0} ELEMENT{FILENAME=H2.WAV}}}}",
+        "MIX1=0.5 MIX1=0",
+        "GAINPADINTRIMSOURCE=0 GAINPADOUTTRIMSOURCE=0",
+        "LFO1{SHAPE=0 PHASESOURCE=0}", // an LFO no one edited keeps its section as read
+        "RAWFUN1{A=LFO1 B=0 FUN=RSINGLE C=RAWA D=0} RAW1{ELEMENT{VECTOR{ELEMENT{FILENAME=RAWA.CSV}}}}",
+        "H1{ELEMENT{VECTOR{COMMON{MAXVALUE=1 LIQUIDSOURCE=0 OT2{LENGTH=0}} ELEMENT{FILENAME=H2.WAV}} "
+        "CONTROL{SOURCE=LFO1 GAINPADSOURCE=0}}}",
+        "H1{ELEMENT{FILENAME=PLATE.XML FILEPATH=PLATES/ CONTROL{SOURCE=MIX1 GAINPADSOURCE=0}}}",
+        "RAW1{ELEMENT{VECTOR{COMMON{MAXVALUE=1 LIQUIDSOURCE=0} ELEMENT{FILENAME=RAWA.CSV}} "
+        "CONTROL{SOURCE=0}}}",
+    };
+    for (const char* keys : rows) roundTrip(programText(keys));
+}
+
 TEST_F(CoreProgReader, DisplayEditsSurviveCommitAndReloadAtEveryProgramRate) {
     // (Edits of every other value: the writers' golden commit of an edited model.)
-    for (int32_t rate : {44100, 96000})
+    for (int32_t rate : {44100, 48000, 96000})
         roundTrip(fixtureText, rate, [](CoreProg& p) {
             for (int16_t h : {0, 1, 2})
                 for (int16_t stage : {0, 1})

@@ -1,6 +1,9 @@
 // The harmonic and raw sections with their vector trees: shapes and names, the values every node
 // receives, vector files read through the file store, and failures that must leave nothing behind.
 #include "ProgramFixtures.h"
+#include "program/CoreEnvu.h"
+
+#include <utility>
 
 namespace {
 
@@ -78,6 +81,16 @@ protected:
 
 TEST_F(CoreProgTrees, SectionsFillTheirRecordsWithEveryNodeListedOnceAlongTheStickyPath) {
     write("VECTORS/PLATES/PLATE.XML", xml("VECTOR{ELEMENT{FILENAME=X} ELEMENT{FILEPATH=R/ FILENAME=Y}}"));
+    // The sampling toolkit's response sets: one level is written without COMMON, two with it.
+    for (const auto& [name, levels] : {std::pair{"ONE", 1}, std::pair{"TWO", 2}}) {
+        CoreFsys store(&filePool, base() + "VECTORS/", false);
+        CoreEnvu toolkit(&filePool, &store);
+        const CoreAnsx recording = CoreAnsx(name) + ".wav";
+        toolkit.ctone(recording, 0, 8000, false, 10000, 0.1, 0.0, 0.05, levels, 6.0, 0.0);
+        CoreAnsx report;
+        toolkit.build(recording, CoreAnsx(name) + ".WAV", false, 1000, 0.1, 0.0, 0.05, 6.0, 0.0, false, "0",
+                      nullptr, report, false, false);
+    }
     const std::string leaf = "ELEMENT{FILENAME=Z}";
     auto section = [](int n, const std::string& extra, const std::string& inElement = "") {
         return "H" + num(n) + "{ELEMENT{VECTOR{ELEMENT{FILENAME=A} ELEMENT{FILEPATH=P/ FILENAME=B}} " +
@@ -105,6 +118,10 @@ TEST_F(CoreProgTrees, SectionsFillTheirRecordsWithEveryNodeListedOnceAlongTheSti
         {section(1, "TRAINTHRESHOLD=-12", "TRAINTHRESHOLD=0") +
              section(2, "TRAINTHRESHOLD=-12", "TRAINTHRESHOLD=-6") + "RAW3{ELEMENT{VECTOR=}}",
          "2 H1@0.251189 VECTORS/A,VECTORS/P/B /; H2@0.501187 VECTORS/A,VECTORS/P/B /; RAW3  /;"},
+        {"H1{ELEMENT{FILENAME=ONE.XML FILEPATH=ONE/ CONTROL{X=1}}} "
+         "H2{ELEMENT{FILENAME=TWO.XML FILEPATH=TWO/ CONTROL{X=1}}}",
+         "2 H1@0 VECTORS/ONE/ONE (0.00 dB).WAV /; "
+         "H2@0 VECTORS/TWO/TWO (0.00 dB).WAV,VECTORS/TWO/TWO (-6.00 dB).WAV /;"},
     };
     for (const auto& [sections, expected] : rows) {
         SCOPED_TRACE(sections);
@@ -186,11 +203,14 @@ TEST_F(CoreProgTrees, FailuresReportTheirChainAndLeaveNothingBehind) {
          "|file VECTORS/sub.xml|tag |tag ELEMENT|tag "},
         {file("bad.xml"),
          "|file (text): XML closing tag without an open element at byte 2|file VECTORS/bad.xml|tag "},
-        {file("zero.xml"), "|file VECTORS/zero.xml|tag "},
+        {file("zero.xml"), "|file VECTORS/zero.xml: not an XML document|file VECTORS/zero.xml|tag "},
         {file("novec.xml"), "|file VECTORS/novec.xml|tag VECTOR"},
         {file("self.xml"), "|file VECTORS/SELF.XML|tag |tag ELEMENT|file VECTORS/self.xml|tag VECTOR"},
         {"H1{ELEMENT{VECTOR{ELEMENT{WEIGHT=1}}}}", "|tag FILENAME|tag ELEMENT|tag "},
+        {"H1{ELEMENT{VECTOR{ELEMENT{WEIGHT=1 CONTROL{X=1}}}}}", "|tag FILENAME|tag ELEMENT|tag "},
         {"H1{ELEMENT{WEIGHT=1}}", "|tag ELEMENT"},
+        {"H1{ELEMENT{CONTROL{X=1}}}", "|tag ELEMENT"},
+        {"H1{ELEMENT{FILENAME=A}}", "|tag ELEMENT"}, // a top-level leaf
         {"H1{FORCEOT2=1}", "|tag ELEMENT"},
         {good + "RAW1{X=1}", "|tag ELEMENT"},
     };
@@ -217,6 +237,68 @@ TEST_F(CoreProgTrees, RecordsHoldAnyNumberOfVectors) {
     read(many + "}}}");
     EXPECT_EQ(Access::record(*program, 0).pLeafvectors->Count, 10001);
     EXPECT_EQ(Access::record(*program, 0).pCorevectors->Count, 1);
+}
+
+// Files F1 .. F<depth>, each naming the next eight times, the last eight WAVs (or eight vectors of one
+// WAV each): eight to the depth leaf vectors. Nine files would ask for tens of millions of nodes;
+// the file readings or, where the vectors around the WAVs outnumber them, the vectors run out first.
+TEST_F(CoreProgTrees, FanOutChainsOfVectorFilesStopAtTheProgramsBudget) {
+    CoreLog_::setdb(1, false);
+    wav("T.WAV", response(16, 2));
+    const struct {
+        int depth;
+        bool wrapped;
+        std::string refusal; // empty: the program reads
+    } rows[] = {
+        {3, false, ""},
+        {9, false, std::to_string(CoreProg::iCtreefiles) + " vector file readings"},
+        {9, true, std::to_string(CoreProg::iCtreevectors) + " vectors"},
+    };
+    for (const auto& row : rows) {
+        const std::string prefix = "D" + num(row.depth) + (row.wrapped ? "W" : "F");
+        SCOPED_TRACE(prefix);
+        for (int n = 1; n <= row.depth; ++n) {
+            std::string elements;
+            for (int k = 0; k < 8; ++k)
+                elements += n < row.depth ? "ELEMENT{FILENAME=" + prefix + num(n + 1) + ".XML CONTROL{X=1}} "
+                            : row.wrapped ? "ELEMENT{VECTOR{ELEMENT{FILENAME=T.WAV}}} "
+                                          : "ELEMENT{FILENAME=T.WAV} ";
+            write("VECTORS/" + prefix + num(n) + ".XML", xml("VECTOR{" + elements + "}"));
+        }
+        program->init_();
+        const int64_t held = fixture.pool.getma();
+        fixture.pool.setal(held + (int64_t{256} << 20)); // past this a regression allocates no more
+        errors();
+        const bool reads = row.refusal.empty();
+        EXPECT_EQ(load(*program, "<PROGRAM>" + xml("H1{ELEMENT{FILENAME=" + prefix + "1.XML CONTROL{X=1}}}") +
+                                     "</PROGRAM>"),
+                  reads);
+        const CoreProg::HLOC& record = Access::record(*program, 0);
+        if (reads) {
+            EXPECT_EQ(record.pLeafvectors->Count, 64);
+            EXPECT_EQ(program->getsm(), 512);
+            continue;
+        }
+        EXPECT_NE(log().find("need more than " + row.refusal), std::string::npos);
+        EXPECT_TRUE(errors().ends_with("|tag ELEMENT"));
+        EXPECT_FALSE(record.bValid || record.pLeafvectors->Count || record.pCorevectors->Count);
+        EXPECT_EQ(fixture.pool.getma(), held);
+        EXPECT_LT(fixture.pool.getxa() - held, int64_t{64} << 20);
+    }
+}
+
+// A WAV named where a vector file belongs fails that program; the store keeps the WAV for the next.
+TEST_F(CoreProgTrees, AWavReadAsAVectorFileStaysAWavInTheStore) {
+    wav("A.WAV", response(300, 10));
+    for (int attempt = 0; attempt < 2; ++attempt)
+        EXPECT_FALSE(
+            load(*program, "<PROGRAM>" + xml("H1{ELEMENT{FILENAME=A.WAV CONTROL{X=1}}}") + "</PROGRAM>"));
+    const std::string chain = "|file VECTORS/A.WAV: not an XML document|file VECTORS/A.WAV|tag |tag ELEMENT";
+    EXPECT_EQ(errors(), chain + chain);
+    auto next = fresh(48000);
+    ASSERT_TRUE(
+        load(*next, "<PROGRAM>" + xml("H1{ELEMENT{VECTOR{ELEMENT{FILENAME=A.WAV}}}}") + "</PROGRAM>"));
+    EXPECT_EQ(Access::record(*next, 0).iLongestimpulse, 300);
 }
 
 } // namespace

@@ -157,7 +157,7 @@ TEST_F(CoreProgUpdate, BlocksAllocateNothingAndLogNothing) {
     const size_t logged = log().size();
     const long heap = heapAllocations.load();
     const int64_t held = fixture.pool.getma(), peak = fixture.pool.getxa();
-    for (int at = 0; at < 200; ++at) block(*p, true, at);
+    for (int at = 0; at < 1000; ++at) block(*p, true, at);
     EXPECT_EQ(heapAllocations.load(), heap);
     EXPECT_EQ(fixture.pool.getma(), held);
     EXPECT_EQ(fixture.pool.getxa(), peak);

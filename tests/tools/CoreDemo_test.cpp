@@ -83,6 +83,60 @@ TEST_F(CoreDemoTest, SettingsAndSetupsReadAsTheEngineAndTheMemoryReadThem) {
     EXPECT_THROW(CoreDemo::writeRender(folder("x"), "V.xml", "", folder("loose") + "none.xml"), CoreAnsx);
 }
 
+// Every entry under folder: a file's bytes, a link's target, "/" for a folder.
+std::map<std::string, std::string> tree(const fs::path& folder) {
+    std::map<std::string, std::string> entries;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        entries[entry.path().lexically_relative(folder).string()] =
+            entry.is_symlink()     ? "-> " + fs::read_symlink(entry.path()).string()
+            : entry.is_directory() ? "/"
+                                   : readBytes(entry.path());
+    }
+    return entries;
+}
+
+TEST_F(CoreDemoTest, RefusesToWriteOverWhatTheRenderReadsAndWritesNothing) {
+    CoreDemo::write(folder("plugin"));
+    CoreDemo::writeUnit(folder("loose"), "loose.xml", "loose.wav", "Loose", 300);
+    for (const char* name : {"P.q7p", "a.Q7V"}) writeBytes(root / "loose" / name, name);
+    fs::create_directories(root / "taken/Vorlan3.xml");
+    fs::create_directories(root / "occupied/a.Q7V");
+    fs::create_directory_symlink(root / "loose", root / "alias");
+    struct Row {
+        const char *into, *settingsName, *ownSettings, *program, *named;
+    };
+    const Row rows[] = {
+        {"loose", "Vorlan3.xml", "", "loose/P.q7p", "loose/P.q7p"}, // the private folder is the program's
+        {"alias", "Vorlan3.xml", "", "loose/P.q7p", "alias/P.q7p"}, // ... reached through a link
+        {"plugin", "Vorlan3.xml", "plugin/Vorlan3.xml", "loose/loose.xml", "plugin/Vorlan3.xml"},
+        {"plugin", "Vorlan3.xml", "plugin/demo/../Vorlan3.xml", "loose/loose.xml", "plugin/Vorlan3.xml"},
+        {"loose", "loose.xml", "", "loose/loose.xml", "loose/loose.xml"}, // settings over the program
+        {"taken", "Vorlan3.xml", "", "loose/loose.xml", "taken/Vorlan3.xml"},
+        {"occupied", "Vorlan3.xml", "", "loose/P.q7p", "occupied/a.Q7V"},
+    };
+    const auto before = tree(root);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.into) + " " + row.settingsName + " " + row.program);
+        const std::string own = *row.ownSettings ? (root / row.ownSettings).string() : "";
+        try {
+            CoreDemo::writeRender(folder(row.into), row.settingsName, own, (root / row.program).string());
+            ADD_FAILURE() << "not refused";
+        } catch (const CoreAnsx& error) {
+            EXPECT_EQ(std::string(error.c_str()).rfind((root / row.named).string() + ": ", 0), 0u)
+                << error.c_str();
+        }
+        EXPECT_EQ(tree(root), before);
+    }
+
+    // A render over an earlier render replaces its links, leaving no temporary beside them.
+    for (int pass = 0; pass < 2; ++pass)
+        CoreDemo::writeRender(folder("packed"), "Vorlan3.xml", "", folder("alias") + "P.q7p");
+    const auto packed = tree(root / "packed");
+    EXPECT_EQ(packed.size(), 7u); // settings, render/ and its three files, two links
+    EXPECT_EQ(packed.at("P.q7p"), "-> " + (fs::canonical(root) / "loose/P.q7p").string());
+    EXPECT_EQ(readBytes(root / "packed/P.q7p") + readBytes(root / "packed/a.Q7V"), "P.q7pa.Q7V");
+}
+
 TEST_F(CoreDemoTest, EveryProgramReadsAndPreparesItsKernels) {
     CoreDemo::write(folder("plugin"));
     CoreDemo::writeRender(folder("render"), "Vorlan3.xml", "", folder("plugin") + "demo/init.xml");
