@@ -12,16 +12,16 @@
 
 namespace {
 
-// The reader counts a bare "0" as absent, so zero is written framed by blanks, which it reads as
-// present; otherwise a 0 or false key would come back as its default.
+// The reader counts a bare "0" as absent, but the file's layout frames every value in blanks, and a
+// framed " 0 " reads as present: a 0 or false key comes back as written, not as its default.
 CoreAnsx integerText(int64_t value) {
-    return value == 0 ? CoreAnsx(" 0 ") : CoreAnsx(static_cast<long>(value));
+    return CoreAnsx(static_cast<long>(value));
 }
 
 // "%G" where that reads back as the same integer (1E+06), else the plain decimal (1234567).
 CoreAnsx decimalText(int64_t value) {
     const CoreAnsx exponent(static_cast<double>(value));
-    if (value != 0 && exponent.ToDouble() == static_cast<double>(value)) return exponent;
+    if (exponent.ToDouble() == static_cast<double>(value)) return exponent;
     return integerText(value);
 }
 
@@ -39,7 +39,7 @@ void CorePrcs::refreshSettings() {
         const CoreAnsx path[2] = {CoreAnsx("MASTER"), key};
         pSettingsdoc->pappr(path, 2, new CoreNode(text));
     };
-    const auto flag = [](bool on) { return CoreAnsx(on ? "1" : " 0 "); };
+    const auto flag = [](bool on) { return CoreAnsx(on ? "1" : "0"); };
     put("METERTYPE", integerText(metertype));
     put("OTIMED", integerText(iOtimed));
     put("OFREQD", integerText(iOfreqd));

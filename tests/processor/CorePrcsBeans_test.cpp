@@ -519,3 +519,62 @@ TEST_F(CorePrcsBeansTest, ExemptBeansNeverWaitForTheBeanAndEngineLocks) {
     EXPECT_EQ(e->getbd(156, &control), 0.5);
     EXPECT_FALSE(e->getbb(46, nullptr));
 }
+
+TEST_F(CorePrcsBeansTest, DisplayHostTickAndLoadsShareTheEngine) {
+    auto e = fixture();
+    ASSERT_FALSE(e->isfailed());
+    const std::vector<Case> all = cases();
+    std::atomic<bool> stop{false};
+    std::atomic<bool> finite{true};
+    std::thread audio([&] {
+        const hostblocks::Stereo input(256, 0.25);
+        while (!stop) {
+            const hostblocks::Stereo out = hostblocks::run(*e, input, [] { return 64; });
+            for (size_t i = 0; i < out.size(); ++i)
+                if (!std::isfinite(out.left[i]) || !std::isfinite(out.right[i])) finite = false;
+        }
+    });
+    std::thread host([&] {
+        for (int n = 0; !stop; ++n) {
+            BEAN control{n % 10, 0};
+            e->getbs(229 + n % 3, &control);
+            e->setbd(156, (n % 100) / 100.0, &control);
+        }
+    });
+    std::thread tick([&] {
+        BEAN slot{1, 0};
+        while (!stop) {
+            e->getbb(81, nullptr);
+            e->getbb(60, nullptr);
+            e->getbb(63, nullptr);
+            e->getbi(166, &slot);
+            e->getbb(46, nullptr);
+        }
+    });
+    // The display: every setter row with a value from a fixed sequence, between getters; loads and saves.
+    uint32_t seed = 12345;
+    const auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
+    for (int round = 0; round < 3; ++round) {
+        for (const Case& c : all) {
+            if (c.kind == 'g' && c.id == 14) continue; // re-plans the crossfade; covered elsewhere
+            if ((c.kind == 's' && (c.id == 44 || c.id == 50 || c.id == 51 || c.id == 54 || c.id == 55 || c.id == 161 ||
+                                   c.id == 236 || c.id == 84 || c.id == 66 || c.id == 78 || c.id == 53 || c.id == 258)) ||
+                (c.kind == 's' && c.type == 't' && (c.id == 62 || c.id == 87)))
+                continue; // rate, mode and layout changes and bypass: their own tests
+            const int32_t top = c.top == kHarmonicTop ? 1 : std::max(c.top, 0);
+            BEAN b{static_cast<int32_t>(next() % (top + 1)), c.subTop > 0 ? static_cast<int32_t>(next() % (c.subTop + 1)) : 0};
+            if (c.kind == 's' && c.type == 'i' && c.id == 88) continue;
+            call(*e, c.kind, c.type, c.id, &b);
+        }
+        BEAN none{0, 0};
+        e->setbi(88, round % 2 == 0 ? kPacked : kThree, &none);
+        e->setbv(79, nullptr);
+    }
+    stop = true;
+    audio.join();
+    host.join();
+    tick.join();
+    EXPECT_TRUE(finite.load());
+    EXPECT_EQ(Access::beanLock(*e).counter(), 1);
+    EXPECT_EQ(Access::engineLock(*e).counter(), 1);
+}
