@@ -47,6 +47,10 @@ void CorePrcs::fixcd() {
     program->chgen(programdoc);
     program->chgdy(programdoc);
     program->chgpt(programdoc);
+    // The writers re-append every section they rebuild but keep DISPLAY where it stands; moving it
+    // behind them gives every commit the same order, so that committing twice changes no byte.
+    const CoreAnsx display[2] = {DataXml_::sCtagprogrm, DataXml_::sCtagrootds};
+    programdoc->pmove(display, 2, programdoc, &DataXml_::sCtagprogrm, 1, false);
 }
 
 CoreAnsx CorePrcs::getdt() {

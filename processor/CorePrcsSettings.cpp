@@ -134,6 +134,7 @@ void CorePrcs::readSettings(const CoreAnsx& settingsText) {
             master = pSettingsdoc->getrt()->getcd("MASTER");
         }
         bMasterfound = true;
+        bSettingsfromfile = fromFile;
         readKeys(master);
     }
     resolveDataPath(master && master->exslc("DATAPATH"));
