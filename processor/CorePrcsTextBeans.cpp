@@ -76,7 +76,7 @@ CoreAnsx CorePrcs::getbsCase(int32_t id, int32_t index, int32_t subindex) {
     case 140:
     case 141:
     case 142: return program->geten(i)->getpr(static_cast<int16_t>(id - 139))->getsc();
-    case 145: return ""; // needs: the boot record's text (boot sequence)
+    case 145: return getbt().text;
     case 167: return memory->getnm(index);
     case 170: return memory->getbc(index);
     case 175: return memory->getct(index, subindex);
