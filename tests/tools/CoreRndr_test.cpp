@@ -86,8 +86,7 @@ TEST_F(CoreRndrTest, RendersTheDemo) {
     EXPECT_GT(peak, 1e-3f);
 }
 
-// Disabled until the engine plays the unit programs at unity (they come out at 4.0 after the boot).
-TEST_F(CoreRndrTest, DISABLED_PlaysAProgramFileAndGivesTheSameBytesForEveryBlockAndPrecision) {
+TEST_F(CoreRndrTest, PlaysAProgramFileAndGivesTheSameBytesForEveryBlockAndPrecision) {
     CoreDemo::writeUnit(folder.folder / "mine", "unit.xml", "ir/one.wav", "Mine", 64);
     const std::string input = folder.folder / "in.wav";
     writeWav(input, 2, noise(44100));
