@@ -115,7 +115,8 @@ bool CorePrcs::setck(void* data, int32_t length) {
     }
     logText("setck:", text);
     if (nothing) {
-        statechanged.store(true);
+        // After a boot whose selected program fell back to slot 0 the chunk stays empty (see the boot).
+        if (!loadfallback) statechanged.store(true);
         return true;
     }
     if (!complete(text)) {

@@ -396,7 +396,7 @@ TEST(Vorlan3, FollowsMidiControllersAndProgramChanges) {
     change.midiData[1] = 0;
     host->processEvents({change});
     EXPECT_TRUE(eventually(
-        [&] { return PluginFolder::chunkText(*host).find("<SEQUENCE>0</SEQUENCE>") != std::string::npos; },
+        [&] { return PluginFolder::chunkText(*host).find("<SEQUENCE> 0 </SEQUENCE>") != std::string::npos; },
         host.get()));
     const auto out = renderBlocks(*host, impulseAt(4096, 300), {512});
     EXPECT_NEAR(out.left[300 + size_t(host->effect()->initialDelay)], 1.0f, 1e-6);
