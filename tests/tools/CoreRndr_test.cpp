@@ -138,6 +138,8 @@ TEST_F(CoreRndrTest, RefusesWithOneLineNamingTheFileAndTheReason) {
         {plugin + "--frobnicate " + quoted(input) + " " + quoted(output), "--frobnicate"},
         {plugin + "--program " + quoted(folder.folder / "none.xml") + " " + quoted(input) + " " + quoted(output),
          "none.xml"},
+        {plugin + "--program " + quoted(folder.folder / "bad.xml") + " " + quoted(input) + " " + quoted(output),
+         "bad.xml"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.arguments);

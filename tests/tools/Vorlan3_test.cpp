@@ -1,6 +1,7 @@
 // The built plug-in through the test host, as a Linux host drives it: its exports and dispatcher
 // answers, its lifecycle, impulses at the reported latency, block and precision independence, chunks,
 // two instances, MIDI and bad folders. Every test plays in a plug-in folder of its own.
+#include "tests/common/CountingAllocator.h"
 #include "tests/tools/PluginFolder.h"
 
 #include "platform/DlLayer.h"
@@ -19,6 +20,7 @@
 #include <set>
 #include <sstream>
 #include <thread>
+#include <xmmintrin.h>
 
 namespace {
 
@@ -319,6 +321,83 @@ TEST(Vorlan3, KeepsTheHostsChunkInItsErrorState) {
     EXPECT_EQ(host.setChunk(saved.data(), VstIntPtr(saved.size())), 0);
     const std::vector<uint8_t> back = host.getChunk();
     EXPECT_EQ(std::string(back.begin(), back.end()), saved);
+}
+
+// The caller's floating-point control word survives every entry, and the audio calls allocate
+// nothing on the calling thread once the instance runs.
+TEST(Vorlan3, LeavesTheCallersControlWordAndHeapAlone) {
+    PluginFolder folder;
+    auto host = folder.start();
+    StereoSignal<float> in = demoInput(512), out(512);
+    StereoSignal<double> wideIn(512), wideOut(512);
+    for (int i = 0; i < 50; ++i) host->processReplacing(in.channels(), out.channels(), 512);
+    const unsigned original = _mm_getcsr();
+    constexpr unsigned flags = 0x3F; // the sticky exception flags may rise in any calculation
+    for (unsigned word : {0x1F80u, 0x9FC0u, 0x7F80u}) {
+        _mm_setcsr(word);
+        host->processReplacing(in.channels(), out.channels(), 512);
+        host->processDoubleReplacing(wideIn.channels(), wideOut.channels(), 512);
+        host->process(in.channels(), out.channels(), 512);
+        host->setParameter(1, 0.5f);
+        host->getChunk();
+        host->suspend();
+        host->resume();
+        EXPECT_EQ(_mm_getcsr() & ~flags, word & ~flags) << std::hex << word;
+    }
+    _mm_setcsr(original);
+    for (int i = 0; i < 50; ++i) host->processReplacing(in.channels(), out.channels(), 512);
+    const long before = threadAllocations;
+    for (int i = 0; i < 1000; ++i) host->processReplacing(in.channels(), out.channels(), 512);
+    EXPECT_EQ(threadAllocations - before, 0);
+}
+
+// Inputs 3 and 4 feed the side chain only where four inputs are declared; a host that declares two
+// hands over two channel pointers, and none beyond is read (ASan sees the heap array's end).
+TEST(Vorlan3, ReadsInputsThreeAndFourOnlyWhenDeclared) {
+    const auto started = [](PluginFolder& folder, bool legacy) {
+        folder.settings(PluginFolder::demoSettings(
+            "<GUIRATE>5000</GUIRATE>" + std::string(legacy ? "" : "<LEGACYSTEREOCHANNEL>0.0</LEGACYSTEREOCHANNEL>")));
+        folder.setup({"init.xml", "sidechain.xml"}, 1);
+        auto host = folder.start(44100.0, 512, false);
+        VstSpeakerArrangement four{}, stereo{};
+        four.type = 11;
+        stereo.type = 1;
+        host->setSpeakerArrangement(&four, &stereo);
+        EXPECT_EQ(host->setChunk(PluginFolder::sNochunk, sizeof PluginFolder::sNochunk), 1);
+        return host;
+    };
+    std::vector<float> noise(512), silence(512), left(512), right(512);
+    std::mt19937 generator(3);
+    std::uniform_real_distribution<float> sample(-0.5f, 0.5f);
+    for (float& v : noise) v = sample(generator);
+
+    {
+        PluginFolder folder;
+        auto host = started(folder, true);
+        EXPECT_EQ(host->effect()->numInputs, 2);
+        auto inputs = std::make_unique<float*[]>(2);
+        inputs[0] = inputs[1] = noise.data();
+        float* outputs[2] = {left.data(), right.data()};
+        // Long enough for several of the control thread's channel polls (a lower bound, not a timing).
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+        while (std::chrono::steady_clock::now() < until) host->processReplacing(inputs.get(), outputs, 512);
+        EXPECT_NE(std::count(left.begin(), left.end(), 0.0f), 512);
+    }
+
+    // Two instances, one with a loud side chain: they part once the poll has switched four channels on.
+    PluginFolder quiet("vorlan3-a"), loud("vorlan3-b");
+    auto a = started(quiet, false), b = started(loud, false);
+    EXPECT_EQ(a->effect()->numInputs, 4);
+    std::vector<float> leftB(512), rightB(512);
+    float* inA[4] = {noise.data(), noise.data(), silence.data(), silence.data()};
+    float* inB[4] = {noise.data(), noise.data(), noise.data(), noise.data()};
+    float* outA[2] = {left.data(), right.data()};
+    float* outB[2] = {leftB.data(), rightB.data()};
+    EXPECT_TRUE(eventually([&] {
+        a->processReplacing(inA, outA, 512);
+        b->processReplacing(inB, outB, 512);
+        return left != leftB;
+    }));
 }
 
 TEST(Vorlan3, TwoInstancesPlayApart) {
