@@ -174,6 +174,7 @@ TEST_F(CoreProgReader, FailuresLeaveAnEmptyProgramAndTheNextLoadWorks) {
             EXPECT_NE(at = lines.find(step, at), std::string::npos) << step;
         const std::string last = std::string(r.error).substr(std::string(r.error).rfind('|') + 1);
         EXPECT_EQ(lines.rfind(marker), lines.rfind(marker + last)); // the handler's line comes last
+        EXPECT_EQ(lines.find("release error"), std::string::npos);  // every block released is the pool's
         expectEmpty(poolBefore);
     }
 
