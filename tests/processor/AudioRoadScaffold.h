@@ -42,12 +42,14 @@ struct CorePrcsTestAccess::AudioRoad {
         return "<" + name + ">" + content + "</" + name + ">";
     }
 
-    // The kernel files the shared programs name: U.WAV (unit impulse, 64 taps), S1..S3.WAV (decaying
-    // noise of 300, 200 and 120 taps), G.WAV (unit impulse, 16 taps) and M1, M2.WAV (two noise kernels).
+    // The kernel files the shared programs name: U.WAV (unit impulse, 64 taps), G.WAV (the same impulse
+    // at 0.25), S1..S3.WAV (decaying noise of 300, 200 and 120 taps) and M1, M2.WAV (two noise kernels).
     static void writeKernels(CorePool& pool, const std::filesystem::path& folder, int32_t rate) {
         Signal impulse(64, 0.0);
         impulse[0] = 1.0;
         writeKernel(pool, folder / "U.WAV", impulse, impulse, rate);
+        impulse[0] = 0.25;
+        writeKernel(pool, folder / "G.WAV", impulse, impulse, rate);
         const size_t lengths[3] = {300, 200, 120};
         for (unsigned h = 0; h < 3; ++h)
             writeKernel(pool, folder / ("S" + std::to_string(h + 1) + ".WAV"), decayingNoise(lengths[h], 10 + h),
@@ -100,12 +102,13 @@ struct CorePrcsTestAccess::AudioRoad {
         }
         case 'G': {
             const std::string common = tag("MINVALUE", " 0 ") + tag("MAXVALUE", "1") + lengths;
-            const std::string elements =
-                tag("ELEMENT", tag("FILENAME", "U.WAV") + tag("WEIGHT", " 0 ") +
-                                   tag("CONTROL", tag("GAINPADFACTOR", "-12.0411998265592"))) +
-                tag("ELEMENT", tag("FILENAME", "U.WAV") + tag("WEIGHT", "1"));
+            // A leaf takes no gain of its own (an element with a CONTROL names a vector file): the
+            // 0.25 impulse is a kernel file of its own.
+            const std::string elements = tag("ELEMENT", tag("FILENAME", "G.WAV") + tag("WEIGHT", " 0 ")) +
+                                         tag("ELEMENT", tag("FILENAME", "U.WAV") + tag("WEIGHT", "1"));
             body = tag("H1", tag("ELEMENT", tag("VECTOR", tag("COMMON", common) + elements) +
-                                                tag("CONTROL", tag("SOURCE", "MIX1"))));
+                                                tag("CONTROL", tag("SOURCE", "MIX1")))) +
+                   tag("MIX1", " 0 "); // a control the program leaves out ignores every setting
             break;
         }
         default:

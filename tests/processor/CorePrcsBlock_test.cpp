@@ -118,6 +118,36 @@ TEST_F(BlockProcessorTest, CrossfadedOutputEqualsTheUnfadedOutput) {
         }
 }
 
+// G on DC: MIX1 moves the vector from the 0.25 impulse to the unit one; the crossfade carries the
+// output from 0.25 to 1.0 without a step larger than the fade table's own.
+TEST_F(BlockProcessorTest, AMovedMixFadesFromOneKernelToTheNext) {
+    for (int16_t mode : {3, 11}) {
+        SCOPED_TRACE(mode);
+        auto e = engine("<DSPBUFFER>512</DSPBUFFER>");
+        ASSERT_TRUE(Road::install(*e, Road::program('G', 1), mode));
+        e->setiv(0, 0.0, true);
+        const Stereo dc(48000, 1.0);
+        const Stereo settled = run(*e, dc, fixedBlocks(512));
+        EXPECT_NEAR(settled.left.back(), 0.25, 1e-12);
+        const int32_t period = Access::periods(*e).normal;
+        ASSERT_GT(period, 1);
+        const double* fade = Access::fadeA(*e);
+        double largestStep = 0.0;
+        for (int32_t i = 0; i < period; ++i) largestStep = std::max(largestStep, std::fabs(fade[i + 1] - fade[i]));
+        e->setiv(0, 1.0, true);
+        const Stereo moved = run(*e, dc, fixedBlocks(333));
+        for (const Signal* channel : {&moved.left, &moved.right}) {
+            EXPECT_NEAR(channel->front(), 0.25, 1e-12);
+            EXPECT_NEAR(channel->back(), 1.0, 1e-12);
+            double previous = settled.left.back();
+            for (size_t i = 0; i < channel->size(); ++i) {
+                ASSERT_LE(std::fabs((*channel)[i] - previous), 0.75 * largestStep + 1e-12) << i;
+                previous = (*channel)[i];
+            }
+        }
+    }
+}
+
 TEST_F(BlockProcessorTest, SmoothChangesFollowTheProgramState) {
     struct Row {
         const char* name;
