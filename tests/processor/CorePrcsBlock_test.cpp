@@ -244,21 +244,62 @@ TEST_F(BlockProcessorTest, PerSampleRulesForOverflowAndProtection) {
     }
 }
 
+// An overflow pauses the feedback path until the next update step: the request after an overflowing
+// one plays its input unchanged, where one after a clean request hears the fed-back output.
+TEST_F(BlockProcessorTest, TheClipPauseStopsFeedbackUntilTheNextUpdateStep) {
+    struct Row {
+        const char* name;
+        double peak;        // sample 10 of the first request
+        bool updateBetween; // an update step falls before the second request
+        bool fedBack;
+    };
+    const Row rows[] = {
+        {"clean request: feedback on", 0.5, false, true},
+        {"overflow: paused", 2.0, false, false},
+        {"overflow, then an update step: on again", 2.0, true, true},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        auto e = engine("<DSPBUFFER>64</DSPBUFFER>");
+        std::string text = Road::program('U', -1);
+        text.insert(text.rfind("</PROGRAM>"), "<FEEDBACKFACTOR>50</FEEDBACKFACTOR><FEEDBACKSOURCE>ON</FEEDBACKSOURCE>");
+        ASSERT_TRUE(Road::install(*e, text, 3));
+        run(*e, Stereo(8192), fixedBlocks(64));
+        ASSERT_TRUE(Access::feedbackOn(*e));
+        ASSERT_GT(Access::feedbackGain(*e), 0.0);
+        Access::countdown(*e) = 1 << 20; // no update step unless the row asks for one
+        const int32_t offset = Access::program(*e).getof();
+        for (int32_t i = -offset; i < 128; ++i) Access::writeInput(*e, i, 0.25, 0.25);
+        Access::writeInput(*e, 10 - offset, r.peak, 0.25);
+        Access::runBlock(*e, 64, 1.0, 1.0);
+        EXPECT_EQ(Access::clipPause(*e), r.peak > 1.0);
+        if (r.updateBetween) Access::countdown(*e) = 0;
+        const std::vector<double> out = Access::runBlock(*e, 64, 1.0, 1.0);
+        // The unit kernel plays the input unchanged unless the last request's output was fed back.
+        EXPECT_EQ(out[2 * 63 + 1] != 0.25, r.fedBack);
+    }
+}
+
 TEST_F(BlockProcessorTest, DryLookAheadAndSideChainFeeds) {
-    // Dry delay larger than the block position wraps to the end of the ring.
+    // A dry delay larger than the block position reads from the end of the ring, every sample.
     auto e = engine("<DSPBUFFER>64</DSPBUFFER>");
     ASSERT_TRUE(Road::install(*e, Road::program('U', -1), 3));
     run(*e, Stereo(8192), fixedBlocks(64));
     Access::dryOn(*e) = true;
     Access::dryGain(*e) = 0.5;
-    Access::dryDelay(*e) = 40000; // beyond every position: the index wraps
+    Access::countdown(*e) = 1 << 20; // no update step: it would read the program's dry gain
     const auto& rings = Access::rings(*e);
-    for (int32_t i = 0; i < 64; ++i) Access::writeInput(*e, i, 0.0, 0.0);
-    const int32_t dryAt = ((rings.readpos - 40000) % rings.work + rings.work) % rings.work;
-    Access::writeInput(*e, dryAt - rings.readpos, 0.75, 0.75);
-    Access::dryDelay(*e) = 40000 % rings.work;
+    const int32_t delay = Access::rings(*e).outpos + 100; // wraps for every sample of the request
+    ASSERT_LT(delay, rings.work);
+    for (int32_t i = -64; i < 64; ++i) Access::writeInput(*e, i, 0.0, 0.0);
+    for (int32_t i = 0; i < 64; ++i) {
+        const int32_t dryAt = ((Access::rings(*e).outpos + i - delay) % rings.work + rings.work) % rings.work;
+        Access::writeInput(*e, dryAt - rings.readpos, 0.01 * i, -0.01 * i);
+    }
+    Access::dryDelay(*e) = delay;
     const std::vector<double> out = Access::runBlock(*e, 64, 1.0, 1.0);
-    EXPECT_EQ(out[0], 0.375);
+    for (int32_t i = 0; i < 64; ++i)
+        ASSERT_EQ(std::pair(out[2 * i], out[2 * i + 1]), std::pair(0.005 * i, -0.005 * i)) << i;
 
     // Side chain: EVF5 hears channels 3 and 4 only with four channels.
     for (int16_t channels : {2, 4}) {
