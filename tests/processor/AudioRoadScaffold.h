@@ -120,18 +120,19 @@ struct CorePrcsTestAccess::AudioRoad {
     }
 
     // The engine stage of a load, in one kernel mode (3 direct, 11 partitioned FFT) for every record.
-    static bool install(CorePrcs& e, const std::string& text, int16_t mode) {
+    // laterMode, when not 0, is the kernel mode of every record after the first.
+    static bool install(CorePrcs& e, const std::string& text, int16_t mode, int16_t laterMode = 0) {
         e.smpby(true, 0, false, false);
         bool ok = false;
         {
             CorePrcs::EngineGuard hold(e);
-            ok = installLocked(e, text, mode);
+            ok = installLocked(e, text, mode, laterMode);
         }
         e.smpby(false, 0, true, false);
         return ok;
     }
 
-    static bool installLocked(CorePrcs& e, const std::string& text, int16_t mode) {
+    static bool installLocked(CorePrcs& e, const std::string& text, int16_t firstMode, int16_t laterMode = 0) {
         e.bProgramready = false;
         CoreProg& p = *e.program;
         if (!p.load_(e.programdoc->getfc(CoreAnsx(text.c_str())), true)) return false;
@@ -148,6 +149,7 @@ struct CorePrcsTestAccess::AudioRoad {
         const auto configure = [&](int16_t record, int32_t length, double* left, double* right, bool* changed) {
             CorePrcs::CONVOLVERLOC& r = e.convtab[record];
             CoreCnvl& c = *r.convolver;
+            const int16_t mode = record > 0 && record < e.hdimmax && laterMode != 0 ? laterMode : firstMode;
             c.delpc();
             c.delpl();
             const int32_t taps = std::max(length, 1);
