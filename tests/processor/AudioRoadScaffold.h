@@ -1,7 +1,7 @@
 // AudioRoadScaffold: small programs with float64 kernel files in a folder of their own, and their
-// installation into a constructed engine as the loader's engine stage leaves it (pass-through entered
-// through smpby, the scoped guard, the program read, one kernel mode for every record, periods, fades,
-// program ready, pass-through left with clearing). No third stage, no common plans. Without GoogleTest,
+// installation into a constructed engine as the loader's engine stage leaves it (a load phase,
+// pass-through entered through smpby, the scoped guard, the program read, one kernel mode for every
+// record, periods, fades, program ready, pass-through left with clearing). No third stage, no common plans. Without GoogleTest,
 // so that the benchmarks use it too. Tests and benchmarks only.
 #pragma once
 #include "CorePrcsTestAccess.h"
@@ -122,6 +122,7 @@ struct CorePrcsTestAccess::AudioRoad {
     // The engine stage of a load, in one kernel mode (3 direct, 11 partitioned FFT) for every record.
     // laterMode, when not 0, is the kernel mode of every record after the first.
     static bool install(CorePrcs& e, const std::string& text, int16_t mode, int16_t laterMode = 0) {
+        CorePrcs::LoadPhase phase(e);
         e.smpby(true, 0, false, false);
         bool ok = false;
         {
