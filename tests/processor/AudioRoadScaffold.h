@@ -60,8 +60,9 @@ struct CorePrcsTestAccess::AudioRoad {
 
     // Programs: U unit impulse; S power series of three kernels (HDIM 3); Y the hybrid S; M one
     // two-element vector moved by LFO1 with feedback, dry and look-ahead; G two unit impulses of gains
-    // 0.25 and 1.0 positioned by MIX1; Q = U with EVF5 (side chain) active.
-    static std::string program(char name, int smooth) {
+    // 0.25 and 1.0 positioned by MIX1; Q = U with EVF5 (side chain) active. sideChain adds that EVF5 to
+    // any of them.
+    static std::string program(char name, int smooth, bool sideChain = false) {
         const std::string smoothTag = tag("SMOOTH", smooth == 0 ? " 0 " : std::to_string(smooth));
         // Stage lengths (µs) that keep every kernel whole: 10 ms, 480 samples at 48 kHz.
         const std::string lengths = tag("OT1", tag("LENGTH", "10000")) + tag("OT2", tag("LENGTH", "10000"));
@@ -75,10 +76,7 @@ struct CorePrcsTestAccess::AudioRoad {
         case 'U':
         case 'Q':
             body = tag("H1", leaf("U.WAV"));
-            if (name == 'Q')
-                body += tag("EVF5", tag("EXP", "2") + tag("OUTPUTBALANCE", "0.5") + tag("MINATTACK", "100") +
-                                        tag("MAXATTACK", "100") + tag("MINRELEASE", "1000") +
-                                        tag("MAXRELEASE", "1000"));
+            sideChain = sideChain || name == 'Q';
             break;
         case 'S':
         case 'Y':
@@ -114,6 +112,9 @@ struct CorePrcsTestAccess::AudioRoad {
         default:
             break;
         }
+        if (sideChain)
+            body += tag("EVF5", tag("EXP", "2") + tag("OUTPUTBALANCE", "0.5") + tag("MINATTACK", "100") +
+                                    tag("MAXATTACK", "100") + tag("MINRELEASE", "1000") + tag("MAXRELEASE", "1000"));
         // Unity gains: an absent GAININ or GAINOUT would keep the previous program's.
         return tag("PROGRAM", tag("NAME", std::string(1, name)) + tag("GAININ", " 0 ") + tag("GAINOUT", " 0 ") +
                                   smoothTag + body);

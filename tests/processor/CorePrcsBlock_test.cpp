@@ -396,7 +396,8 @@ TEST_F(BlockProcessorTest, TheAudioPathAllocatesNothing) {
     const auto keptAllocator = pool.allocator;
     for (Output mode : {Output::floatReplace, Output::doubleReplace, Output::floatAccumulate}) {
         auto e = engine("<DSPBUFFER>512</DSPBUFFER><EXPORTAUDIOQUALITY>2</EXPORTAUDIOQUALITY>");
-        ASSERT_TRUE(Road::install(*e, Road::program('M', 5), 11));
+        ASSERT_TRUE(Road::install(*e, Road::program('M', 5, true), 11));
+        ASSERT_NE(Access::quadRing(*e)[0], nullptr); // the side chain is stored
         run(*e, noise(8192, 2), fixedBlocks(512), mode); // convergence and the first follower updates
         const Stereo input = noise(4096, 4, 2.0);       // overflows
         std::vector<double> buffers[6];

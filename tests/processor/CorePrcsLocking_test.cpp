@@ -10,6 +10,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
+#include <iostream>
 #include <thread>
 
 namespace {
@@ -123,6 +125,54 @@ TEST_F(LockingTest, TimedTakesLogAndKeepWaiting) {
         taker.join();
         EXPECT_TRUE(done.load());
     }
+}
+
+// About a second of an audio thread beside a loader installing M and S in turn and a thread of setters:
+// every sample finite (and, under ThreadSanitizer, no report).
+TEST_F(LockingTest, AudioLoaderAndSettersRunTogether) {
+    auto e = engine("<DSPBUFFER>256</DSPBUFFER>");
+    ASSERT_TRUE(Road::install(*e, Road::program('M', 5), 11));
+    std::atomic<bool> stop{false};
+    std::atomic<long> calls{0}, loads{0}, nonFinite{0};
+    std::thread audio([&] {
+        const Stereo input = noise(4096, 5);
+        std::vector<float> left(333), right(333);
+        void* in[2] = {left.data(), right.data()};
+        size_t at = 0;
+        while (!stop) {
+            for (size_t i = 0; i < left.size(); ++i, at = (at + 1) % input.size()) {
+                left[i] = static_cast<float>(input.left[at]);
+                right[i] = static_cast<float>(input.right[at]);
+            }
+            e->prcss(in, in, static_cast<int32_t>(left.size()), true, 1, 120.0, false, 2);
+            for (size_t i = 0; i < left.size(); ++i)
+                if (!std::isfinite(left[i]) || !std::isfinite(right[i])) ++nonFinite;
+            ++calls;
+        }
+    });
+    std::thread loader([&] {
+        for (bool m = false; !stop; m = !m) {
+            EXPECT_TRUE(Road::install(*e, Road::program(m ? 'M' : 'S', 5), 11));
+            ++loads;
+        }
+    });
+    std::thread setters([&] {
+        for (int round = 0; !stop; ++round) {
+            e->setst(static_cast<int16_t>(round % 3 == 0 ? -1 : 5));
+            e->setco(0, 1000.0 + round % 7);
+            e->updgu(48000);
+            e->irate(round % 2 ? 44100 : 48000);
+        }
+    });
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    while (std::chrono::steady_clock::now() < end || calls < 100 || loads < 2)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    stop = true;
+    audio.join();
+    loader.join();
+    setters.join();
+    EXPECT_EQ(nonFinite.load(), 0);
+    std::cout << calls << " calls, " << loads << " loads, " << e->lockMisses() << " lock misses\n";
 }
 
 // Offline (level 4) a short holder makes the host call wait instead of missing, and a loader that starts
