@@ -301,6 +301,30 @@ TEST_F(BlockProcessorTest, DryLookAheadAndSideChainFeeds) {
     for (int32_t i = 0; i < 64; ++i)
         ASSERT_EQ(std::pair(out[2 * i], out[2 * i + 1]), std::pair(0.005 * i, -0.005 * i)) << i;
 
+    // With look-ahead offset 0 a program follower hears the input samples the level followers hear:
+    // EVF1 on the inputs alone with the ballistics given to the mono input follower reaches its level
+    // bit for bit; another offset makes it hear other samples.
+    for (int32_t offset : {0, 32}) {
+        SCOPED_TRACE(offset);
+        auto f = engine("<DSPBUFFER>64</DSPBUFFER><LOOKAHEAD>2000</LOOKAHEAD>");
+        std::string text = Road::program('U', -1);
+        text.insert(text.rfind("</PROGRAM>"),
+                    Road::tag("EVF1", Road::tag("EXP", "4") + Road::tag("OUTPUTBALANCE", " 0 ") +
+                                          Road::tag("MINATTACK", "100") + Road::tag("MAXATTACK", "100") +
+                                          Road::tag("MINRELEASE", "100") + Road::tag("MAXRELEASE", "100")));
+        ASSERT_TRUE(Road::install(*f, text, 11));
+        CoreEnvf& evf = *Access::program(*f).getef(0);
+        const CoreAnsx none("");
+        Access::follower(*f, 4).setvl(evf.getma(), evf.getxa(), none, evf.getmr(), evf.getxr(), none, -1.0, 4, false,
+                                      none, false, none, none, false, 1.0, false, none, none, false, 0.0, 2, none);
+        Access::lookaheadOffset(*f) = offset;
+        run(*f, noise(4096, 9), fixedBlocks(64));
+        Access::follower(*f, 4).updte();
+        evf.updte();
+        EXPECT_GT(evf.getou(), 0.0);
+        EXPECT_EQ(evf.getou() == Access::follower(*f, 4).getou(), offset == 0);
+    }
+
     // Side chain: EVF5 hears channels 3 and 4 only with four channels.
     for (int16_t channels : {2, 4}) {
         auto q = engine("<DSPBUFFER>64</DSPBUFFER>");
