@@ -465,6 +465,7 @@ void CoreVctr::setcc(short k) {
         if (n > 0) {
             opCopy()(extension(), pOutL[k], pOutL[previous], n, false, 0, false);
             opCopy()(extension(), pOutR[k], pOutR[previous], n, false, 0, false);
+            bChanged[k] = true;
         }
         // The copy is as faded as its source: carry what the next mix must put back.
         PairFade& to = oFade[k];
@@ -596,6 +597,10 @@ void CoreVctr::setcr(void* fadeOutEnvelope, int fadeOutLength, int length, int f
     iFadeLength = length > 0 ? length : 0;
     iFadeInLength = fadeInLength > 0 ? fadeInLength : 0;
     sizeKept();
+    // New fade lengths or envelopes: the pairs get their unfaded values back, so that the next
+    // update plays the fades as they are now, also on a converged tree.
+    for (int k = 0; k < 2; ++k)
+        if (oFade[k].count > 0 && pOutL[k] != nullptr && pOutR[k] != nullptr) restoreFaded(k);
 }
 
 int CoreVctr::envelopeLength(const void* env) const {
@@ -668,6 +673,7 @@ void CoreVctr::restoreFaded(int k) {
     }
     fade.applied[0] = fade.applied[1] = false;
     fade.count = 0;
+    bChanged[k] = true;
 }
 
 void CoreVctr::setfd(void* L, void* R, int n, void* env) {
@@ -688,6 +694,7 @@ void CoreVctr::setfd(bool out, int n, int m) {
         opFade()(extension(), length, pOutL[k], pOutR[k], 0, nullptr, tail, pFadeEnv);
         fade.applied[1] = true;
         fade.order[fade.count++] = 1;
+        bChanged[k] = true;
         return;
     }
     if (fade.applied[0]) return;
@@ -705,6 +712,7 @@ void CoreVctr::setfd(bool out, int n, int m) {
     opFade()(extension(), length, pOutL[k], pOutR[k], head, pFadeInEnv, tail, pFadeOutEnv);
     fade.applied[0] = true;
     fade.order[fade.count++] = 0;
+    bChanged[k] = true;
 }
 
 void CoreVctr::setgn(double level) {
@@ -966,6 +974,7 @@ void CoreVctr::mixOutput(bool skip, const VECTORMIXSTRUCT& mix) {
     if (!skip && oFade[iSelected].count > 0) restoreFaded(iSelected);
     opMix()(extension(), skip, bVectorOn, bPanOn, &mix, n, iCount, pCurrentL, pCurrentR, pKernL, pKernR);
     if (!skip) {
+        *pSelectedChanged = true;
         iLastMixed = iSelected;
         oFade[iSelected].applied[0] = oFade[iSelected].applied[1] = false;
         oFade[iSelected].count = 0;
@@ -979,7 +988,8 @@ void CoreVctr::chnup(bool mix) {
     updte(mix);
 }
 
+// The kernel-changed flag rises only where a pair was written (a mix not skipped, a fade applied or
+// put back, a copy): a converged tree leaves the convolvers' transformed kernels alone.
 void CoreVctr::chnru(bool mix) {
     chnup(mix);
-    *pSelectedChanged = *pSelectedChanged || mix;
 }

@@ -16,6 +16,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -94,7 +95,10 @@ public:
     int32_t getrc() const { return activerate; }
     bool getpc() { return meterflag.exchange(false); }
     bool getby() const { return passthru.getvl(); }
-    void setby(bool on) { passthru.setvl(on); }
+    void setby(bool on) {
+        passthru.setvl(on);
+        passmirror.store(on);
+    }
     int32_t getfl(int16_t which) const; // 0 LTIMED, 1 LFREQD; other selectors read 0
     void setfl(int16_t which, int32_t value);
     static int16_t gettp(int16_t priority); // 0, 2, 3, 4 kept, anything else 1
@@ -146,6 +150,62 @@ public:
     void setms(int16_t slot, int32_t status, int32_t controller);
     void updpm();
     double getsc(const CoreAnsx& name) const;
+
+    // ---- audio road (processor/CorePrcsHost.cpp) ----------------------------------------------------
+    // The host's entry for every block: in and out are channel arrays of float or double samples (by
+    // doublePrecision), frames samples each; level is the host's process level (4 offline), tempo its
+    // tempo in BPM (not above 0: none), channels 4 when the side-chain inputs are connected. Below
+    // level 4 never waits for a loader: a busy engine lock makes the call play the pass-through path (a
+    // lock miss); offline it waits for the lock and for a LoadPhase.
+    void prcss(void** in, void** out, int32_t frames, bool replacing, int16_t level, double tempo,
+               bool doublePrecision, int16_t channels);
+    // Enters (on) or leaves the pass-through state; loaders enter it before they take the engine lock.
+    void smpby(bool on, int32_t timeout, bool clearPrograms, bool mute);
+    // Held by a loader from before it enters the pass-through state until after it has left it (also
+    // when it leaves the engine in pass-through). An offline host call (level 4) that finds the engine
+    // in pass-through while a loader holds one waits for the loader instead of playing the pass-through
+    // path, so an offline render never depends on when a load ran. Pass-through entered without one
+    // (bypass, boot, teardown) plays the pass-through path at every level.
+    class LoadPhase {
+    public:
+        explicit LoadPhase(CorePrcs& engine) : oEngine(engine) { oEngine.loadphases.fetch_add(1); }
+        ~LoadPhase() { oEngine.loadphases.fetch_sub(1); }
+        LoadPhase(const LoadPhase&) = delete;
+        LoadPhase& operator=(const LoadPhase&) = delete;
+
+    private:
+        CorePrcs& oEngine;
+    };
+    // enginelock, then blocklock; once timeout ms have passed logs one line and keeps waiting.
+    void lockp(int32_t timeout);
+    void unbts();
+    // Host calls that played the pass-through path because a short holder kept the engine lock.
+    uint64_t lockMisses() const { return lockmisses.load(); }
+    // Test seam: called on the taking thread wherever both engine locks have just been taken.
+    void setStallHookForTest(std::function<void()> hook) { stallhook = std::move(hook); }
+
+    // ---- block processor and crossfade (processor/CorePrcsBlock.cpp) -----------------------------------
+    void prcss(); // the current block request; the caller holds enginelock (or blocklock for the worker)
+    // Builds the fade pair for period samples; grows the tables first (pool; may throw, leaving tables
+    // and SMOOTH as they were).
+    void mkesf(int32_t period);
+    bool setst(int16_t smooth);
+    void setsp(int16_t step);
+    void adjhc();
+
+    // ---- update rates and kernel figures (processor/CorePrcsRates.cpp) ---------------------------------
+    void adjrt(int32_t us); // the caller holds the engine locks
+    void updrt(int32_t us);
+    void irate(int32_t rate);
+    void updgu(int32_t rate);
+    void adjot();
+    void setmc(int32_t control, int32_t steps);
+    double getmo(int16_t h);
+    double getco(int16_t h);
+    double getod(int16_t h, int16_t stage);
+    double getib(int16_t h, int16_t channel, bool flag);
+    bool getoe(int16_t h, int16_t which);
+    void setco(int16_t h, double us);
 
 private:
     friend class CorePrcsTestAccess;
@@ -451,4 +511,32 @@ private:
     CorePbol passthru{true};  // dry pass-through while loading, "busy flag"
     CorePbol clipflag{false}; // "overflow indicator"
     CorePbol oBusymirror{true};
+
+    // ---- audio road state (processor/CorePrcsHost.cpp, CorePrcsBlock.cpp, CorePrcsRates.cpp) ----------
+    // Set by the host entry before it reads the pass-through state, cleared when it leaves the normal
+    // path; smpby waits for it to read clear after storing the state.
+    std::atomic<bool> inflight{false};
+    std::atomic<bool> passmirror{true}; // passthru as the host entry reads it
+    std::atomic<uint64_t> lockmisses{0};
+    std::atomic<int32_t> loadphases{0}; // LoadPhase objects alive
+    std::atomic<int32_t> lockrate{0};   // the sample rate as the bounded take reads it, outside the lock
+    std::function<void()> stallhook; // null in production
+    int32_t iRequestedperiod = 0;    // µs, as last passed to adjrt
+    int16_t iProgramharmonics = 0;   // the program's harmonic count
+    int16_t iHarmonicsloaded = 0;
+
+    void prcsn(void** in, void** out, int32_t frames, bool replacing, int16_t level, bool doublePrecision,
+               int16_t channels);
+    void passThroughPath(void** in, void** out, int32_t frames, bool replacing, bool doublePrecision);
+    bool takeEngineLock(int32_t frames, int16_t level); // the audio thread's bounded take
+    void waitForLoaders();                              // offline calls only
+    void setPassThrough(bool on);
+    void stallPoint() {
+        if (stallhook) stallhook();
+    }
+    void fillFades(int32_t period); // refills the tables in place; never allocates
+    void resetFades();              // step 0: main fade A, alternate fade B
+    void convolve(int32_t position, int32_t count);
+    void updateStep(int32_t period, double outputControlGain);
+    void applyRate(int32_t rate, const char* caller);
 };

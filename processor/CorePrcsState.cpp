@@ -209,6 +209,12 @@ void CorePrcs::clepr(bool convolvers) {
 void CorePrcs::clearConvolvers() {
     if (convtab) {
         for (int h = 0; h < hdimmax + CoreProg::iChworkdim; ++h) convtab[h].convolver->clear();
+        // Cleared convolvers transform their kernels afresh.
+        if (program) {
+            for (int16_t h = 0; h <= hdimmax; ++h)
+                if (bool* changed = program->getui(h)) *changed = true;
+            if (bool* changed = program->getus()) *changed = true;
+        }
     }
     clearPending.store(false);
     clearProgress = 0;

@@ -1,22 +1,30 @@
 // CorePrcsTestAccess: the engine's one friend for tests. Reads fields no accessor offers, puts an
 // engine into the booted state, and builds the engines the tests share in a temporary plug-in
 // folder. Tests only.
+// Without GoogleTest (the benchmarks), define CORE_PRCS_ACCESS_ONLY first: the fixture base is left out.
 #pragma once
 #include "base/CorePool.h"
 #include "processor/CorePrcs.h"
+#include "program/CoreProg.h"
+#ifndef CORE_PRCS_ACCESS_ONLY
 #include "tests/common/TempFolder.h"
+#endif
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <memory>
+#include <vector>
 #include <string>
 
 class CorePrcsTestAccess {
 public:
+    struct AudioRoad; // tests/processor/AudioRoadScaffold.h: installs programs until the loader lands
+
     // As the boot's last step leaves it: gate open, no pass-through.
     static void boot(CorePrcs& e) {
         e.busy.setvl(false);
-        e.passthru.setvl(false);
+        e.setPassThrough(false);
     }
 
     // What construction left, as text: a settings key's value through the reader's own key table
@@ -80,6 +88,80 @@ public:
     static int32_t workBlock(const CorePrcs& e) { return e.activedim; }
     static int32_t hostBlock(const CorePrcs& e) { return e.hostdim; }
 
+    static int32_t reportedLatency(const CorePrcs& e) { return e.iReportedlatency; }
+    static int32_t delayCompensation(const CorePrcs& e) { return e.iDelaycompensation; }
+    static int16_t& smooth(CorePrcs& e) { return e.iSmooth; }
+    static int16_t& hdim(CorePrcs& e) { return e.iHdim; }
+    static int16_t harmonicsInUse(const CorePrcs& e) { return e.hdimused; }
+    static bool& programReady(CorePrcs& e) { return e.bProgramready; }
+    static bool& secondKernels(CorePrcs& e) { return e.bSecondkernels; }
+    static bool& hybrid(CorePrcs& e) { return e.bHybrid; }
+    static int16_t stepIndex(const CorePrcs& e) { return e.iStepindex; }
+    static bool mainFadeIsA(const CorePrcs& e) { return e.pMainfade == e.pFadeA && e.pAlternatefade == e.pFadeB; }
+    static const double* fadeA(const CorePrcs& e) { return e.pFadeA; }
+    static int32_t fadeCapacity(const CorePrcs& e) { return e.iFadecapacity; }
+    // Periods in samples: current, normal, offline; the effective and requested periods in µs.
+    struct Periods {
+        int32_t current, normal, offline, effective, requested;
+        bool operator==(const Periods&) const = default;
+    };
+    static Periods periods(const CorePrcs& e) {
+        return {e.iPeriod, e.iNormalperiod, e.iOfflineperiod, e.activerate, e.iRequestedperiod};
+    }
+    static bool& rateChanged(CorePrcs& e) { return e.bRatechanged; }
+    static int16_t& lastLevel(CorePrcs& e) { return e.iLastlevel; }
+    static int32_t& exportQuality(CorePrcs& e) { return e.iExportaudioquality; }
+    static int32_t sampleRate(const CorePrcs& e) { return e.samplerate; }
+    static double& protectionLevel(CorePrcs& e) { return e.dProtectionlevel; }
+    static bool clipPause(const CorePrcs& e) { return e.bClippause; }
+    static bool& feedbackOn(CorePrcs& e) { return e.bFeedbackon; }
+    static double& feedbackGain(CorePrcs& e) { return e.dFeedbackgain; }
+    static int32_t& countdown(CorePrcs& e) { return e.iCountdown; }
+    static bool& dryOn(CorePrcs& e) { return e.bDryon; }
+    static double& dryGain(CorePrcs& e) { return e.dDrygain; }
+    static int32_t& dryDelay(CorePrcs& e) { return e.iDrydelay; }
+    static int32_t& lookaheadOffset(CorePrcs& e) { return e.iLookaheadoffset; }
+    static CoreSmph& passLock(CorePrcs& e) { return e.passlock; }
+    static double passGain(const CorePrcs& e) { return e.dPassgain; }
+    static bool busyMirror(const CorePrcs& e) { return e.oBusymirror.getvl(); }
+    // Every sample of the rings and the feedback memory is a normal number or zero.
+    static bool noSubnormals(const CorePrcs& e) {
+        for (int c = 0; c < 2; ++c) {
+            for (const double* ring : {e.inring[c], e.outring[c], e.passring[c]})
+                for (int32_t i = 0; i < e.workdim; ++i)
+                    if (std::fpclassify(ring[i]) == FP_SUBNORMAL) return false;
+            for (int32_t i = 0; i < e.dspdim; ++i)
+                if (std::fpclassify(e.feedbackbuf[c][i]) == FP_SUBNORMAL) return false;
+        }
+        return true;
+    }
+    static double inputRing(const CorePrcs& e, int c, int32_t i) { return e.inring[c][i & e.worklast]; }
+    static int32_t inputWrite(const CorePrcs& e) { return e.inpos; }
+    // The next unprocessed input sample at offset i, as the host entry would have stored it.
+    static void writeInput(CorePrcs& e, int32_t i, double left, double right) {
+        e.inring[0][(e.readpos + i) & e.worklast] = left;
+        e.inring[1][(e.readpos + i) & e.worklast] = right;
+    }
+    // One block request of count samples from the block position, as the host entry hands it over;
+    // returns the output the block processor left there.
+    static std::vector<double> runBlock(CorePrcs& e, int32_t count, double outputGain, double controlGain) {
+        e.oRequest = {e.outpos, count, e.iPeriod, outputGain, controlGain, e.iDrydelay, e.bRatechanged};
+        const int32_t start = e.outpos;
+        e.readpos = (e.readpos + count) & e.worklast;
+        e.prcss();
+        std::vector<double> out;
+        for (int32_t i = 0; i < count; ++i) {
+            out.push_back(e.outring[0][(start + i) & e.worklast]);
+            out.push_back(e.outring[1][(start + i) & e.worklast]);
+        }
+        return out;
+    }
+    // Raises the kernel-changed flag of every record, as a write of every pair would.
+    static void raiseKernelFlags(CorePrcs& e) {
+        for (int16_t h = 0; h <= e.hdimmax; ++h)
+            if (bool* changed = e.program->getui(h)) *changed = true;
+        if (bool* changed = e.program->getus()) *changed = true;
+    }
     static CoreDcry* dictionary(const CorePrcs& e) { return e.pDictionary; }
     static CorePrcs::CONVOLVERLOC* records(const CorePrcs& e) { return e.convtab; }
     static CoreProg& program(const CorePrcs& e) { return *e.program; }
@@ -87,7 +169,6 @@ public:
     static CoreEnvf& follower(const CorePrcs& e, int i) { return *e.followers[i]; }
     static CoreSmph& engineLock(CorePrcs& e) { return e.enginelock; }
     static CoreSmph& blockLock(CorePrcs& e) { return e.blocklock; }
-    static CoreSmph& passLock(CorePrcs& e) { return e.passlock; }
     // What the host entry does first on its normal path, under the engine lock it holds.
     static bool startBlock(CorePrcs& e) {
         CoreSgrd engine(e.enginelock);
@@ -139,6 +220,7 @@ public:
     }
 };
 
+#ifndef CORE_PRCS_ACCESS_ONLY
 // Fixture base: a temporary plug-in folder per test, a pool whose fresh blocks hold garbage (so a
 // buffer used unzeroed shows), and engines built there from MASTER settings text.
 class EngineFolderTest : public TempFolderTest {
@@ -164,3 +246,4 @@ protected:
 
     CorePool pool;
 };
+#endif
