@@ -327,3 +327,66 @@ TEST_F(CorePrcsConfigure, TimingPicksTheFastestModeAndKeepsTheLowerOnATie) {
 }
 
 } // namespace
+
+namespace {
+
+// An impulse through unit-impulse programs with known offsets leaves at the reported latency while the
+// offset fits the room before the work block, and later by exactly the excess beyond it.
+TEST_F(CorePrcsConfigure, AnImpulseLeavesAtTheReportedLatencyUpToTheOffsetClamp) {
+    using namespace hostblocks;
+    bool clamped = false;
+    for (int16_t mode : {3, 11})
+        for (int i = 0; i < 4; ++i) {
+            auto e = loaded("<OTIMED>" + std::to_string(mode) + "</OTIMED>");
+            ASSERT_TRUE(e->ldpdm(kOffsets + i, false));
+            const int32_t offset = std::max(Access::program(*e).getof(), 0);
+            const int32_t room = std::max(0, Access::rings(*e).dsp - Access::blockStep(*e));
+            SCOPED_TRACE(::testing::Message() << "mode " << mode << " offset " << offset << " room " << room);
+            clamped = clamped || offset > room;
+            EXPECT_EQ(Access::offsetSlots(*e), std::min(offset, room));
+            const size_t at = 8192;
+            Stereo input(16384);
+            input.left[at] = input.right[at] = 0.5;
+            const Stereo out = run(*e, input, fixedBlocks(300));
+            const auto peak = std::max_element(out.left.begin(), out.left.end(),
+                                               [](double a, double b) { return std::fabs(a) < std::fabs(b); });
+            EXPECT_NEAR(*peak, 0.5, 1e-9);
+            EXPECT_EQ(static_cast<int32_t>(peak - out.left.begin() - at),
+                      Access::reportedLatency(*e) + std::max(0, offset - room));
+        }
+    EXPECT_TRUE(clamped); // the largest offset exceeds the room
+}
+
+TEST_F(CorePrcsConfigure, TimingLogsEachModeBetweenItsBracketsAndFreesEverything) {
+    auto e = loaded();
+    e->cnfop(); // record 0 stays planned for the last mode tried
+    const int64_t held = pool.getma();
+    {
+        LogCapture log(3);
+        e->cnfop();
+        const std::string text = log.text();
+        const size_t starts = text.find("diagnostic starts"), ends = text.find("diagnostic ends");
+        ASSERT_NE(starts, std::string::npos);
+        ASSERT_NE(ends, std::string::npos);
+        size_t at = starts;
+        for (int m = 1; m <= 5; ++m) {
+            at = text.find("testing optimization " + std::to_string(m), at);
+            ASSERT_NE(at, std::string::npos) << m;
+            at = text.find("result ", at);
+            ASSERT_LT(at, ends) << m;
+        }
+    }
+    EXPECT_EQ(pool.getma(), held);
+    // A pool limit makes the first buffer fail: the error leaves, the buffers and locks are given back.
+    pool.setal(pool.getma() + 16);
+    {
+        LogCapture log(3);
+        EXPECT_THROW(e->cnfop(), CoreAnsx);
+        EXPECT_NE(log.text().find("diagnostic starts"), std::string::npos);
+    }
+    pool.setal(0);
+    EXPECT_EQ(pool.getma(), held);
+    EXPECT_TRUE(locksFree(*e));
+}
+
+} // namespace
