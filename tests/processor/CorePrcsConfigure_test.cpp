@@ -377,16 +377,51 @@ TEST_F(CorePrcsConfigure, TimingLogsEachModeBetweenItsBracketsAndFreesEverything
         }
     }
     EXPECT_EQ(pool.getma(), held);
-    // A pool limit makes the first buffer fail: the error leaves, the buffers and locks are given back.
+    // A pool limit makes the first buffer fail: the timing is skipped with a line, the direct mode stays,
+    // the buffers and locks are given back.
+    const int16_t mode = Access::directMode(*e);
     pool.setal(pool.getma() + 16);
     {
         LogCapture log(3);
-        EXPECT_THROW(e->cnfop(), CoreAnsx);
-        EXPECT_NE(log.text().find("diagnostic starts"), std::string::npos);
+        EXPECT_NO_THROW(e->cnfop());
+        const std::string text = log.text();
+        EXPECT_NE(text.find("diagnostic starts"), std::string::npos);
+        EXPECT_NE(text.find("optimization timing skipped"), std::string::npos);
+        EXPECT_NE(text.find("diagnostic ends"), std::string::npos);
     }
     pool.setal(0);
+    EXPECT_EQ(Access::directMode(*e), mode);
     EXPECT_EQ(pool.getma(), held);
     EXPECT_TRUE(locksFree(*e));
+}
+
+// Allocation failures from the n-th request of the run on: a timing buffer (n < 5) or every plan's rings
+// (5: the left ring, 6: the right one). Nothing is timed, so the direct mode stays although the clock would
+// make mode 5 the fastest; every block goes back to the pool.
+TEST_F(CorePrcsConfigure, TimingKeepsTheDirectModeWhenItCannotAllocate) {
+    for (int failFrom : {0, 3, 4, 5, 6}) {
+        SCOPED_TRACE(failFrom);
+        auto e = loaded("<OTIMED>2</OTIMED>");
+        double now = 0.0, tick = 1.0;
+        e->setClockForTest([&] { return now += (tick *= 0.5); }); // every later mode looks faster
+        const int64_t held = pool.getma();
+        int requests = 0;
+        const auto allocate = pool.allocator;
+        pool.pause = [](int) {};
+        pool.allocator = [&](size_t bytes) { return requests++ >= failFrom ? nullptr : allocate(bytes); };
+        {
+            LogCapture log(3);
+            EXPECT_NO_THROW(e->cnfop());
+            EXPECT_NE(log.text().find("diagnostic ends"), std::string::npos);
+        }
+        pool.allocator = allocate;
+        EXPECT_EQ(Access::directMode(*e), 2);
+        EXPECT_EQ(pool.getma(), held);
+        EXPECT_TRUE(locksFree(*e));
+        // With memory back the timing runs and picks the mode the clock favours.
+        e->cnfop();
+        EXPECT_EQ(Access::directMode(*e), 5);
+    }
 }
 
 } // namespace
