@@ -5,6 +5,7 @@
 #include "HostBlocks.h"
 #include "ProgramFolder.h"
 #include "base/CoreSmph.h"
+#include "base/RandomGenerator.h"
 #include "convolution/CoreCnvl.h"
 #include "convolution/CoreCubr.h"
 #include "processor/CoreMmry.h"
@@ -422,6 +423,102 @@ TEST_F(CorePrcsConfigure, TimingKeepsTheDirectModeWhenItCannotAllocate) {
         e->cnfop();
         EXPECT_EQ(Access::directMode(*e), 5);
     }
+}
+
+} // namespace
+
+namespace {
+
+// Random settings, then a random run of loads, setop, setof, setod and host calls: after each the ring
+// layout keeps the core's invariants, the offset is clamped so the host never reads output no block has
+// written, and the dry and look-ahead delays stay within their bounds.
+TEST_F(CorePrcsConfigure, RingLayoutHoldsAfterEveryReconfiguration) {
+    using namespace hostblocks;
+    RandomGenerator random(26);
+    bool clampActed = false;
+    const auto draw = [&](int64_t n) { return static_cast<int32_t>(random.next() % static_cast<uint64_t>(n)); };
+    for (int trial = 0; trial < 24 && !HasFailure(); ++trial) {
+        const int32_t dsp = 128 << draw(4); // 128 .. 1024
+        const int32_t forceUs = draw(2) ? 1 + draw(30000) : 0;
+        const int32_t aheadUs = draw(20000);
+        const bool threads = draw(2) != 0;
+        std::string text = settings("<HDIM>3</HDIM><FORCEOFFSET>" + std::to_string(forceUs) +
+                                    "</FORCEOFFSET><AHEADLENGTH>" + std::to_string(aheadUs) + "</AHEADLENGTH>" +
+                                    (threads ? "<THREADS>1</THREADS>" : ""));
+        const std::string fixed = "<DSPBUFFER>512</DSPBUFFER>";
+        text.replace(text.find(fixed), fixed.size(), "<DSPBUFFER>" + std::to_string(dsp) + "</DSPBUFFER>");
+        if (!std::filesystem::exists(data() / "setups/fixture.xml")) writeFolder();
+        auto e = make(text, kRate);
+        ASSERT_FALSE(e->isfailed());
+        e->getmm()->loads(CoreAnsx("fixture.xml"), 0, true);
+        e->getmm()->clrpr(kEmpty);
+        Access::boot(*e);
+        const Access::Rings boot = Access::rings(*e);
+        const int32_t length = boot.work;
+        const int32_t forced = boot.reported - boot.latency - boot.room; // F in samples
+        const auto distance = [length](int64_t from, int64_t to) { return ((to - from) % length + length) % length; };
+        std::string history = "dsp " + std::to_string(dsp) + " force " + std::to_string(forceUs) + " ahead " +
+                              std::to_string(aheadUs) + " threads " + std::to_string(threads);
+        bool loadedOnce = false;
+        for (int op = 0; op < 10 && !HasFailure(); ++op) {
+            const int kind = loadedOnce ? draw(5) : 0;
+            if (kind == 0) {
+                const int32_t slots[] = {kInit, kThree, kPacked, kOffsets, kOffsets + 1, kOffsets + 2, kOffsets + 3};
+                const int32_t slot = slots[draw(7)];
+                history += " | ldpdm " + std::to_string(slot);
+                ASSERT_TRUE(e->ldpdm(slot, false));
+                loadedOnce = true;
+            } else if (kind == 1) {
+                const int16_t modes[] = {0, 1, 3, 5, 11};
+                const int16_t mode = modes[draw(5)];
+                history += " | setop " + std::to_string(mode);
+                EXPECT_TRUE(e->setop(mode));
+            } else if (kind == 2) {
+                history += " | setof 11";
+                EXPECT_TRUE(e->setof(11));
+            } else if (kind == 3) {
+                const auto h = static_cast<int16_t>(draw(3)), which = static_cast<int16_t>(draw(2));
+                const double us = 1000.0 + draw(80000);
+                history += " | setod " + std::to_string(h) + " " + std::to_string(which) + " " + std::to_string(us);
+                e->setod(h, which, us);
+            } else {
+                const int32_t frames = 1 + draw(3000);
+                history += " | host " + std::to_string(frames);
+                run(*e, Stereo(frames), fixedBlocks(1 + draw(frames)));
+            }
+            SCOPED_TRACE(history);
+            const Access::Rings r = Access::rings(*e);
+            const int32_t step = Access::blockStep(*e), work = Access::workBlock(*e);
+            ASSERT_GT(step, 0);
+            for (int32_t index : {r.inpos, r.readpos, r.outpos, r.outread}) EXPECT_TRUE(index >= 0 && index < length);
+            // Nothing moves what the host sees: sizes and the reported latency are those of the boot.
+            EXPECT_EQ(std::make_tuple(r.dsp, r.work, r.latency, r.room, r.reported),
+                      std::make_tuple(boot.dsp, boot.work, boot.latency, boot.room, boot.reported));
+            EXPECT_EQ(distance(r.readpos + r.pending + r.room, r.inpos), 0);
+            EXPECT_EQ(r.outpos, r.readpos);
+            EXPECT_EQ(r.readpos % step, 0); // blocks start on the grid of the largest step
+            // The offset C the rings hold, against the program's largest offset O.
+            const int32_t offset = std::max(Access::program(*e).getof(), 0);
+            const int32_t clamped = std::max(0, std::min(offset, forced + r.dsp - step));
+            EXPECT_EQ(r.forced, clamped);
+            clampActed = clampActed || clamped < offset;
+            if (forced > 0) { // the reader caps offsets at F: the clamp never acts
+                EXPECT_LE(offset, forced);
+            }
+            // The latency distance: the host reads output only once a whole work block has produced it.
+            const int32_t latencyDistance = distance(r.outread, r.inpos) - r.room;
+            EXPECT_EQ(latencyDistance, r.latency + forced - clamped);
+            EXPECT_GE(latencyDistance, work);
+            if (threads) {
+                EXPECT_GE(latencyDistance, r.dsp);
+            }
+            EXPECT_EQ(r.drydelay, std::min(offset, r.work - r.room - 3 * r.dsp));
+            EXPECT_GE(r.drydelay, 0);
+            EXPECT_TRUE(Access::lookaheadOffset(*e) >= 0 && Access::lookaheadOffset(*e) <= r.room);
+            EXPECT_TRUE(locksFree(*e));
+        }
+    }
+    EXPECT_TRUE(clampActed);
 }
 
 } // namespace
