@@ -207,6 +207,33 @@ public:
     bool getoe(int16_t h, int16_t which);
     void setco(int16_t h, double us);
 
+    // ---- convolver configuration (processor/CorePrcsConfigure.cpp) ---------------------------------
+    // The caller of setcf, setcd, setck and adjoc holds enginelock and blocklock; setop, setof and
+    // setod take them themselves, entering pass-through first and restoring its state on every exit.
+    void setcf(int16_t h);
+    int32_t setcf(int16_t h, int16_t mode, int32_t a, int32_t b, int32_t c, int32_t d, int32_t e);
+    void* setcd(int16_t h, void* common, int16_t role, int32_t length);
+    bool setck();
+    bool adjoc(int16_t mode, int32_t size);
+    bool adjop(int16_t mode);
+    bool setop(int16_t mode);
+    bool setof(int16_t mode);
+    void setod(int16_t h, int16_t which, double us);
+    // Times the direct kernel modes on record 0 and keeps the fastest; takes the engine locks itself.
+    void cnfop();
+    // Test seams: the clock cnfop reads (milliseconds), and a fault that makes a plan command of the
+    // given kernel mode fail as a refused plan would.
+    void setClockForTest(std::function<double()> clock) { clockhook = std::move(clock); }
+    void setPlanFaultForTest(std::function<bool(int16_t mode)> fault) { planfault = std::move(fault); }
+
+    // ---- program loading (processor/CorePrcsLoad.cpp) -------------------------------------------------
+    // Loads slot 0 .. 9999 (any other number reads as an empty slot), falling back to slot 0. An error
+    // reading slot 0 is thrown; every lock is free and the pass-through state restored on every exit.
+    bool ldpdm(int32_t slot, bool keepBusy);
+    int32_t setpg(int32_t slot, bool keepBusy);
+    void adjif();
+    int32_t getls() const { return loadedslot; } // -1 while a read runs or after a failed one
+
 private:
     friend class CorePrcsTestAccess;
 
@@ -216,12 +243,16 @@ private:
         CoreCnvl* convolver; // owned
         int16_t mode;        // kernel mode in use; -1 none
         bool shortkernel;
+        int32_t key;  // sharing key of its plan; -1 not shared
+        int32_t step; // block step reported with the key; 1 when not shared
+        int16_t group; // common-plan slot; -1 none
+        int16_t role;  // 0 leader, 1 member, 2 last member, 3 not shared
     };
-    // One plan record per convolver record.
+    // One common-plan slot per sharing group.
     struct PLANLOC {
         bool used;
-        void* plan;    // the common buffer the convolver set-up returned
-        int32_t ratio; // the record's block divided by its partition
+        void* plan;    // the common buffer the group leader's plan returned
+        int32_t ratio; // the length handed to every member's common plan
     };
     // What the host entry hands the block processor.
     struct BLOCKREQUEST {
@@ -539,4 +570,44 @@ private:
     void convolve(int32_t position, int32_t count);
     void updateStep(int32_t period, double outputControlGain);
     void applyRate(int32_t rate, const char* caller);
+
+    // ---- configuration and loading helpers --------------------------------------------------------------
+    // Plan commands: 1 plan_, 2 delpl, 3 delpc, 4 planc, 5 bridge stop, anything else nothing. 1 and 4
+    // set bPlanfailed from their result (a throw counts as a failure). runCommand carries one out for
+    // record index on the calling thread.
+    void doCommand(int16_t code, int16_t index);
+    void runCommand(int16_t code, int16_t index);
+    void resetFold();
+    bool fold(int16_t h, int32_t step, bool updateStep); // false when the record's plan failed
+    int32_t configure(int16_t h, int16_t mode, int16_t path, int32_t size);
+    void finishConfiguration();
+    int32_t clampedOffset() const;
+    bool readSlot(int32_t slot, const CoreAnsx& path);
+    bool readInit(const CoreAnsx& path);
+    bool readProgram(int32_t slot, const CoreAnsx& text, bool keepRate);
+    bool readContainers(CoreFsys* store, const CoreAnsx& folder, const CoreAnsx& path, int32_t slot);
+    int32_t currentPeriod() const;
+    void dropKernels();
+    bool ldpsm(int32_t slot);
+    bool engineStage(); // the rebuild after a program was read; the caller holds the engine locks
+    // Enters pass-through (unless told not to) before it takes enginelock and blocklock; on every exit
+    // restores the previous pass-through state under passlock, then releases the locks.
+    class PassThroughScope {
+    public:
+        PassThroughScope(CorePrcs& engine, bool enter);
+        ~PassThroughScope();
+        PassThroughScope(const PassThroughScope&) = delete;
+        PassThroughScope& operator=(const PassThroughScope&) = delete;
+
+    private:
+        CorePrcs& engine;
+        bool restore;
+        bool previous;
+        std::optional<EngineGuard> locks;
+    };
+
+    int32_t loadedslot = -1;      // slot whose program was read last; -1 while reading or after a failure
+    int32_t iLargestoffset = 0;   // largest IR offset O of the loaded program
+    std::function<double()> clockhook;          // null: CoreXutl::tmono
+    std::function<bool(int16_t)> planfault;     // null in production
 };

@@ -189,6 +189,18 @@ public:
     static std::atomic<int32_t>& lastTail(CorePrcs& e) { return e.iLasttail; }
     static int32_t bootHostSize(const CorePrcs& e) { return e.iBoothostdim; }
     static int32_t& currentSlot(CorePrcs& e) { return e.currentslot; }
+    static bool loadFallback(const CorePrcs& e) { return e.loadfallback; }
+    static int16_t directMode(const CorePrcs& e) { return e.iOtimed; }
+    static int16_t fftMode(const CorePrcs& e) { return e.iOfreqd; }
+    static int32_t largestGranule(const CorePrcs& e) { return e.iLargestgranule; }
+    static bool anyRefused(const CorePrcs& e) { return e.bAnyrefused; }
+    static bool allUntimed(const CorePrcs& e) { return e.bAlluntimed; }
+    static bool anyGpu(const CorePrcs& e) { return e.pinworker; }
+    static int32_t offsetSlots(const CorePrcs& e) { return e.offsetdim; }
+    static int32_t updatePeriod(const CorePrcs& e) { return e.iRequestedperiod; }
+    static CorePrcs::PLANLOC* planSlots(const CorePrcs& e) { return e.pPlans; }
+    static int16_t lastRecord(const CorePrcs& e) { return e.hdimmax; }
+    static bool ownRate(const CorePrcs& e) { return e.ownrate; }
     static bool& quadWanted(CorePrcs& e) { return e.quadwanted; }
     static double* const* quadRing(CorePrcs& e) { return e.quadring; }
 

@@ -1,0 +1,197 @@
+// Program loading: every kind of slot through ldpdm/setpg, the fall-back to slot 0, what a load
+// rebuilds, the control binding, failures that must leave every lock free and no freed kernel
+// playing, and the audio thread meanwhile.
+#include "processor/CorePrcs.h"
+
+#include "HostBlocks.h"
+#include "ProgramFolder.h"
+#include "base/CoreSmph.h"
+#include "convolution/CoreCnvl.h"
+#include "filestore/CoreFsys.h"
+#include "modulation/CoreIfce.h"
+#include "program/CoreProg.h"
+
+#include <gtest/gtest.h>
+
+#include "base/CoreLog_.h"
+#include <atomic>
+#include <cctype>
+#include <tuple>
+#include <thread>
+
+namespace {
+
+class CorePrcsLoad : public ProgramFolderTest {
+protected:
+    // Both engine locks and the pass-through lock can be taken at once (and are given back).
+    static bool locksFree(CorePrcs& e) {
+        for (CoreSmph* lock : {&Access::engineLock(e), &Access::blockLock(e), &Access::passLock(e)}) {
+            if (!lock->locka()) return false;
+            lock->relse();
+        }
+        return true;
+    }
+    // Records of the program store whose data is still in memory and names a WAV file (the INIT store
+    // keeps what slot 0 read, by design).
+    static int wavsInMemory(CorePrcs& e) {
+        int count = 0;
+        const CoreFsys& store = *e.getfs();
+        for (int i = 0; i < store.getkn(); ++i) {
+            int32_t id = -1;
+            std::string name = store.llvel(i, id).c_str();
+            for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            count += name.size() > 4 && name.compare(name.size() - 4, 4, ".WAV") == 0 && store.isvld(id);
+        }
+        return count;
+    }
+    // One host call of n frames of a constant; returns the left output.
+    static std::vector<float> hostCall(CorePrcs& e, int32_t n, float value) {
+        std::vector<float> inL(n, value), inR(n, value), outL(n, -9.0f), outR(n, -9.0f);
+        void* in[2] = {inL.data(), inR.data()};
+        void* out[2] = {outL.data(), outR.data()};
+        e.prcss(in, out, n, true, 1, 120.0, false, 2);
+        return outL;
+    }
+};
+
+TEST_F(CorePrcsLoad, EverySlotLoadsOrFallsBackToSlotZero) {
+    struct Row {
+        int32_t slot;
+        bool result, fallback;
+        int32_t current, loaded;
+        int16_t harmonics;
+        const char* name;
+    };
+    const Row rows[] = {
+        {kInit, true, false, kInit, kInit, 1, "Init"},
+        {kThree, true, false, kThree, kThree, 3, "Three"},
+        {kPacked, true, false, kPacked, kPacked, 3, "Packed"},
+        {kBeside, true, false, kBeside, kBeside, 1, "Beside"},
+        {kAlternative, true, false, kAlternative, kAlternative, 1, "Alt"},
+        {kMissing, true, true, kMissing, kInit, 1, "Init"},
+        {kEmpty, true, true, kEmpty, kInit, 1, "Init"},
+        {-1, true, true, 0, kInit, 1, "Init"},
+        {10000, true, true, 0, kInit, 1, "Init"},
+    };
+    auto e = loaded("<HDIM>3</HDIM>");
+    ASSERT_FALSE(e->isfailed());
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.slot);
+        Access::stateChanged(*e).store(false);
+        EXPECT_EQ(e->setpg(r.slot, false), r.slot);
+        EXPECT_EQ(e->getls(), r.loaded);
+        EXPECT_EQ(Access::currentSlot(*e), r.current);
+        EXPECT_TRUE(Access::stateChanged(*e).load());
+        EXPECT_EQ(std::string(Access::program(*e).getnm().c_str()), r.name);
+        EXPECT_EQ(Access::harmonicsInUse(*e), r.harmonics);
+        EXPECT_TRUE(Access::programReady(*e));
+        EXPECT_TRUE(locksFree(*e));
+        EXPECT_FALSE(e->getby());
+        EXPECT_EQ(Access::loadFallback(*e), r.fallback);
+        EXPECT_EQ(Access::quadRing(*e)[0], nullptr); // no program here uses the side chain
+        EXPECT_EQ(Access::updatePeriod(*e), 3000);   // the master PROGRAMRATE
+        EXPECT_FALSE(Access::ownRate(*e));
+        EXPECT_EQ(wavsInMemory(*e), 0);
+    }
+    // A program with its own PROGRAMRATE updates at that period; the next one without goes back to the master's.
+    writeText(data() / "progs/THREE.XML", program("Rated", tag("PROGRAMRATE", "2000") + tag("H1", leaf("H1.WAV"))));
+    ASSERT_TRUE(e->getmm()->loads(CoreAnsx("fixture.xml"), 0, true));
+    for (const auto& [slot, period, own] : {std::tuple{kThree, 2000, true}, {kInit, 3000, false}}) {
+        SCOPED_TRACE(slot);
+        ASSERT_TRUE(e->ldpdm(slot, false));
+        EXPECT_EQ(Access::updatePeriod(*e), period);
+        EXPECT_EQ(Access::ownRate(*e), own);
+        EXPECT_EQ(wavsInMemory(*e), 0);
+    }
+}
+
+TEST_F(CorePrcsLoad, HarmonicsInUseFollowHdimAndAnEmptySlotZeroFails) {
+    auto e = loaded("<HDIM> 0 </HDIM>");
+    ASSERT_TRUE(e->ldpdm(kThree, false));
+    EXPECT_EQ(Access::harmonicsInUse(*e), 0);
+    EXPECT_LT(Access::smooth(*e), 0);
+    e->getmm()->clrpr(kInit);
+    EXPECT_FALSE(e->ldpdm(kEmpty, false));
+    EXPECT_TRUE(Access::loadFallback(*e));
+    EXPECT_TRUE(locksFree(*e));
+}
+
+TEST_F(CorePrcsLoad, ControlsBindToTheFirstDisplayedParameterOfTheirNumber) {
+    auto e = loaded();
+    const std::string prm = [] {
+        std::string all;
+        // PRM1 and PRM3 both labelled 2 (the first wins), PRM2 labelled 1, PRM4 labelled 9 (no control).
+        const char* labels[] = {"2", "1", "2", "9"};
+        for (int p = 0; p < 4; ++p)
+            all += tag("PRM" + std::to_string(p + 1), tag("LABEL", "P") + tag("PRELABEL", labels[p]));
+        // PRM5 labelled 3 but hidden: control 2 stays unbound.
+        all += tag("PRM5", tag("LABEL", "P") + tag("PRELABEL", "3") + tag("VISIBLE", " 0 "));
+        return tag("DISPLAY", all);
+    }();
+    writeText(data() / "progs/THREE.XML", program("Bound", tag("H1", leaf("IMP.WAV")) + prm));
+    ASSERT_TRUE(e->getmm()->loads(CoreAnsx("fixture.xml"), 0, true));
+    ASSERT_TRUE(e->ldpdm(kThree, false));
+    const int16_t expected[10] = {1, 0, -1, -1, -1, -1, -1, -1, -1, -1};
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(Access::program(*e).getif(i)->getcp(), expected[i]) << i;
+}
+
+TEST_F(CorePrcsLoad, FailuresLeaveLocksFreeAndNeverPlayFreedKernels) {
+    auto e = loaded();
+    ASSERT_TRUE(e->ldpdm(kThree, false));
+    // A slot-0 container cut short: the error leaves ldpdm, the locks and the pass-through state stay as
+    // they were.
+    pack(data() / "progs/CUT.Q7P", {{"CUT.XML", program("Cut", tag("H1", leaf("IMP.WAV")))}});
+    const std::string whole = bytesOf(data() / "progs/CUT.Q7P");
+    writeText(data() / "progs/CUT.Q7V", bytesOf(data() / "progs/BESIDE.Q7V"));
+    writeText(data() / "setups/cut.xml", tag("SETUP", tag("PROGRAM", tag("SEQUENCE", " 0 ") + tag("FILENAME", "CUT.Q7P"))));
+    ASSERT_TRUE(e->getmm()->loads(CoreAnsx("cut.xml"), 0, true));
+    // Cut in its blocks, or by 12 bytes in its table of contents only.
+    for (const size_t kept : {whole.size() / 2, whole.size() - 12}) {
+        SCOPED_TRACE(kept);
+        writeText(data() / "progs/CUT.Q7P", whole.substr(0, kept));
+        EXPECT_THROW(e->ldpdm(kEmpty, false), CoreAnsx);
+        EXPECT_TRUE(locksFree(*e));
+        EXPECT_FALSE(e->getby());
+        hostCall(*e, 512, 0.5f);
+    }
+    e->getmm()->loads(CoreAnsx("fixture.xml"), 0, true);
+
+    // Every plan refused: the load fails, program ready stays clear and the host path plays silence.
+    e->setPlanFaultForTest([](int16_t) { return true; });
+    EXPECT_FALSE(e->ldpdm(kThree, false));
+    EXPECT_FALSE(Access::programReady(*e));
+    EXPECT_TRUE(locksFree(*e));
+    for (int call = 0; call < 6; ++call)
+        for (float v : hostCall(*e, 512, 0.5f)) ASSERT_EQ(v, 0.0f);
+
+    // The next good load plays again: the unit impulse passes the input through.
+    e->setPlanFaultForTest(nullptr);
+    ASSERT_TRUE(e->ldpdm(kInit, false));
+    std::vector<float> out;
+    for (int call = 0; call < 12; ++call) out = hostCall(*e, 512, 0.5f);
+    EXPECT_NEAR(out.back(), 0.5f, 1e-6);
+}
+
+TEST_F(CorePrcsLoad, TheAudioThreadPlaysThroughWhileALoadHoldsTheEngineLock) {
+    auto e = loaded();
+    ASSERT_TRUE(e->ldpdm(kInit, false));
+    std::atomic<int> calls{0};
+    bool stalled = false;
+    e->setStallHookForTest([&] {
+        if (stalled) return;
+        stalled = true;
+        std::thread host([&] {
+            for (int k = 0; k < 50; ++k) {
+                const float value = 0.01f * static_cast<float>(k + 1);
+                for (float v : hostCall(*e, 256, value)) ASSERT_EQ(v, value);
+                calls.fetch_add(1);
+            }
+        });
+        host.join();
+    });
+    EXPECT_TRUE(e->ldpdm(kThree, false));
+    EXPECT_EQ(calls.load(), 50);
+    EXPECT_TRUE(locksFree(*e));
+}
+
+} // namespace
