@@ -265,7 +265,10 @@ TEST_F(CorePrcsChunk, SavesRestoresAndAStepwiseBootRunTogether) {
         std::vector<double> inL(64, 0.1), inR(64, 0.1), outL(64), outR(64);
         void* in[2] = {inL.data(), inR.data()};
         void* out[2] = {outL.data(), outR.data()};
-        while (!stop) e->prcss(in, out, 64, true, 1, 120.0, true, 2);
+        while (!stop) {
+            e->prcss(in, out, 64, true, 1, 120.0, true, 2);
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
     });
     std::thread boot([&] {
         int32_t step = 0;
@@ -275,14 +278,14 @@ TEST_F(CorePrcsChunk, SavesRestoresAndAStepwiseBootRunTogether) {
     });
     std::thread alternate([&] {
         std::string last = "NOCHUNK";
-        for (int i = 0; i < 20; ++i) {
+        for (int i = 0; i < 6; ++i) {
             const Saved s = save(*e);
             if (s.text != "NOCHUNK") last = s.text;
             restore(*e, last);
         }
     });
     std::thread saver([&] {
-        for (int i = 0; i < 20; ++i) save(*e);
+        for (int i = 0; i < 6; ++i) save(*e);
     });
     boot.join();
     alternate.join();
