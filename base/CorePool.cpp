@@ -179,6 +179,9 @@ void* CorePool::mallc(int16_t type, int count, const char* label, const CoreAnsx
 }
 
 void CorePool::free_(void* p) {
+    // Owners release every block they may hold, allocated or not (unused converter slots, buffers a
+    // reader never needed), as free() allows: null is no error, and logging it would bury real ones.
+    if (p == nullptr) return;
     bool found = false;
     size_t left = 0;
     {
@@ -195,7 +198,7 @@ void CorePool::free_(void* p) {
     }
     if (found) {
         // Out of the records, the block is no longer reachable by any other thread.
-        if (p) release(p);
+        release(p);
     } else if (CoreLog_::aredb()) {
         CoreLog_::loger(
             CoreAnsx("memory release error (left ") + CoreAnsx(static_cast<unsigned long>(left)) + ")", 1);

@@ -28,7 +28,7 @@ public:
     // Throws a CoreAnsx "Memory request failed " + bytes (totals unchanged) when the count is
     // negative, the limit is exceeded or the allocation still fails after its retries.
     void* mallc(int16_t type, int count, const char* label, const CoreAnsx& site = CoreAnsx());
-    void free_(void* p);   // an address the pool does not hold (or null) changes nothing
+    void free_(void* p);   // null, or an address the pool does not hold (logged), changes nothing
     int64_t getma() const; // bytes held now
     int64_t getxa() const; // peak
     int64_t getxr() const; // largest single request

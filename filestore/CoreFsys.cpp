@@ -148,12 +148,32 @@ bool isEmptyTable(const CoreAnsx& text) {
     return text.Trim().UpperCase() == CoreAnsx(CoreFsys::sCtagfsysto);
 }
 
+// The table runs to the end of the file and the XML reader closes what a text leaves open, so a
+// container cut short would still parse: the text must end where the table element closes.
+bool closesTable(const CoreAnsx& text) {
+    const std::string t = textOf(text.Trim().UpperCase());
+    const std::string name = textOf(CoreFsys::sCtagfsysto);
+    if (t.empty() || t.back() != '>') return false;
+    const size_t open = t.rfind('<');
+    if (open == std::string::npos) return false;
+    std::string tag = t.substr(open + 1, t.size() - open - 2);
+    const bool closing = !tag.empty() && tag.front() == '/', empty = !tag.empty() && tag.back() == '/';
+    if (closing == empty) return false; // neither </TOC> nor <TOC/>
+    tag = closing ? tag.substr(1) : tag.substr(0, tag.size() - 1);
+    const size_t first = tag.find_first_not_of(" \t\r\n"), last = tag.find_last_not_of(" \t\r\n");
+    return first != std::string::npos && tag.substr(first, last - first + 1) == name;
+}
+
 // Parses a table text into doc; false (logged) when it is not a table of contents.
 bool parseTable(CoreXml_& doc, const CoreAnsx& text, const CoreAnsx& file) {
     if (isEmptyTable(text)) {
         doc.setrt(new CoreNode(CoreAnsx(CoreXml_::sCroot)));
         doc.getrt()->addcd(new CoreNode(CoreAnsx(CoreFsys::sCtagfsysto)));
         return true;
+    }
+    if (!closesTable(text)) {
+        CoreLog_::logfl(file + ": the table of contents is cut short", 1);
+        return false;
     }
     try {
         doc.getfc(text);

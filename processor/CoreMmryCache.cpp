@@ -46,6 +46,35 @@ double modified(const CoreAnsx& path, CoreAnsx& found) {
     return found == path ? 0.0 : CoreHutl::getst(found);
 }
 
+// A file at a cache file's name that holds another kind of document: with a cache folder that is also
+// a program folder, "Kick.xml" is both the program and its cache name, and the cache must never write
+// over it or delete it. Absent files, cache files and files that are no XML document (a stale or broken
+// cache file) may be replaced.
+bool holdsForeignDocument(const CoreAnsx& path) {
+    CoreAnsx found;
+    if (modified(path, found) == 0.0) return false;
+    CoreXml_ document;
+    const CoreNode* root = nullptr;
+    try {
+        root = document.getff(found, false);
+    } catch (const CoreAnsx&) {
+        return false;
+    }
+    const CoreTlst* tops = root ? root->getcn() : nullptr;
+    for (int i = 0; tops && i < tops->Count; ++i) {
+        const CoreNode* top = static_cast<const CoreNode*>(tops->Items[i]);
+        const bool element = top->getcn() && top->getcn()->Count > 0;
+        if (element && top->gettx().Trim().UpperCase() != CoreAnsx(DataXml_::sCtagcache_)) return true;
+    }
+    return false;
+}
+
+bool refusesForeign(const CoreAnsx& path) {
+    if (!holdsForeignDocument(path)) return false;
+    CoreLog_::loger(CoreAnsx("Program memory: ") + path + CoreAnsx(" is not a cache file and is left as it is"), 1);
+    return true;
+}
+
 } // namespace
 
 CoreNode* CoreMmry::element(const CoreAnsx& tag, const CoreAnsx& value) {
@@ -79,6 +108,7 @@ void CoreMmry::setca(int32_t n) {
         cache->addcd(element(DataXml_::sCtagdescrp, loc.description));
         cache->addcd(element(DataXml_::sCtagwaspac, CoreAnsx(loc.packed ? "1" : "0")));
         cache->addcd(element(DataXml_::sCtagcachef, loc.cachedfile));
+        if (refusesForeign(sCachefolder + name)) return;
         document.settf(CoreButl::wcase(sCachefolder + name), false, false, false);
     } catch (...) {
         CoreLog_::loger(CoreAnsx("Program memory: no cache file written for slot ") + CoreAnsx(n), 1);
@@ -130,6 +160,7 @@ void CoreMmry::invca(int32_t n) {
     const CoreAnsx name = cacheName(slot(n));
     if (name == CoreAnsx("") || !CoreFsys::exstf(sCachefolder, name)) return;
     const CoreAnsx path = CoreButl::pcase(sCachefolder + name);
+    if (refusesForeign(path)) return;
     CoreXutl::delfl(path.c_str());
     CoreButl::pcdrp(path);
 }

@@ -162,12 +162,28 @@ public:
     // ---- audio road (processor/CorePrcsHost.cpp) ----------------------------------------------------
     // The host's entry for every block: in and out are channel arrays of float or double samples (by
     // doublePrecision), frames samples each; level is the host's process level (4 offline), tempo its
-    // tempo in BPM (not above 0: none), channels 4 when the side-chain inputs are connected. Never
-    // waits for a loader: a busy engine lock makes the call play the pass-through path (a lock miss).
+    // tempo in BPM (not above 0: none), channels 4 when the side-chain inputs are connected. Below
+    // level 4 never waits for a loader: a busy engine lock makes the call play the pass-through path (a
+    // lock miss); offline it waits for the lock and for a LoadPhase.
     void prcss(void** in, void** out, int32_t frames, bool replacing, int16_t level, double tempo,
                bool doublePrecision, int16_t channels);
     // Enters (on) or leaves the pass-through state; loaders enter it before they take the engine lock.
     void smpby(bool on, int32_t timeout, bool clearPrograms, bool mute);
+    // Held by a loader from before it enters the pass-through state until after it has left it (also
+    // when it leaves the engine in pass-through). An offline host call (level 4) that finds the engine
+    // in pass-through while a loader holds one waits for the loader instead of playing the pass-through
+    // path, so an offline render never depends on when a load ran. Pass-through entered without one
+    // (bypass, boot, teardown) plays the pass-through path at every level.
+    class LoadPhase {
+    public:
+        explicit LoadPhase(CorePrcs& engine) : oEngine(engine) { oEngine.loadphases.fetch_add(1); }
+        ~LoadPhase() { oEngine.loadphases.fetch_sub(1); }
+        LoadPhase(const LoadPhase&) = delete;
+        LoadPhase& operator=(const LoadPhase&) = delete;
+
+    private:
+        CorePrcs& oEngine;
+    };
     // enginelock, then blocklock; once timeout ms have passed logs one line and keeps waiting.
     void lockp(int32_t timeout);
     void unbts();
@@ -599,6 +615,8 @@ private:
     std::atomic<bool> inflight{false};
     std::atomic<bool> passmirror{true}; // passthru as the host entry reads it
     std::atomic<uint64_t> lockmisses{0};
+    std::atomic<int32_t> loadphases{0}; // LoadPhase objects alive
+    std::atomic<int32_t> lockrate{0};   // the sample rate as the bounded take reads it, outside the lock
     std::function<void()> stallhook; // null in production
     int32_t iRequestedperiod = 0;    // µs, as last passed to adjrt
     int16_t iProgramharmonics = 0;   // the program's harmonic count
@@ -608,6 +626,7 @@ private:
                int16_t channels);
     void passThroughPath(void** in, void** out, int32_t frames, bool replacing, bool doublePrecision);
     bool takeEngineLock(int32_t frames, int16_t level); // the audio thread's bounded take
+    void waitForLoaders();                              // offline calls only
     void setPassThrough(bool on);
     void stallPoint() {
         if (stallhook) stallhook();

@@ -327,8 +327,16 @@ void CorePrcs::cnfop() {
             for (double*& b : block) engine.freeRing(b);
         }
     } buffers{*this};
-    for (int i = 0; i < 4; ++i) buffers.block[i] = ring(workdim);
-    double* kernel = buffers.block[4] = ring(taps);
+    try {
+        for (int i = 0; i < 4; ++i) buffers.block[i] = ring(workdim);
+        buffers.block[4] = ring(taps);
+    } catch (const CoreAnsx& message) {
+        // The boot goes on with the direct mode it has: timing is an optimisation, never a condition.
+        CoreLog_::loger(CoreAnsx("optimization timing skipped, mode ") + CoreAnsx(iOtimed) + " stays: " + message, 1);
+        CoreLog_::debug(CoreAnsx("diagnostic ends"), 0, 3);
+        return;
+    }
+    double* kernel = buffers.block[4];
     double* inL = buffers.block[0];
     double* inR = buffers.block[1];
     double* outL = buffers.block[2];

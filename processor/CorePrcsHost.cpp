@@ -1,7 +1,8 @@
 // CorePrcs: the host's block entry, its normal and pass-through paths, entering and leaving the
 // pass-through state, and the timed engine lock pair.
 // The audio thread never waits for a loader: outside offline rendering it tries the engine lock for
-// at most an eighth of the host block and otherwise plays the pass-through path.
+// at most an eighth of the host block and otherwise plays the pass-through path. Offline calls wait
+// for the engine lock and for a loader's phase, so that an offline render is deterministic.
 #include "processor/CorePrcs.h"
 
 #include "base/CoreBlnk.h"
@@ -73,11 +74,28 @@ void CorePrcs::prcss(void** in, void** out, int32_t frames, bool replacing, int1
     if (frames < 0 || !in || !out || !in[0] || !in[1] || !out[0] || !out[1]) return;
     if (std::isfinite(hostTempo) && hostTempo > 0.0) tempo = hostTempo;
 
-    inflight.store(true);
-    if (passmirror.load() || !takeEngineLock(frames, level)) {
+    const bool offline = level == offlineLevel;
+    for (;;) {
+        inflight.store(true);
+        if (passmirror.load()) {
+            inflight.store(false);
+            if (offline && loadphases.load() > 0) {
+                waitForLoaders();
+                continue;
+            }
+            passThroughPath(in, out, frames, replacing, doublePrecision);
+            return;
+        }
+        if (!takeEngineLock(frames, level)) {
+            inflight.store(false);
+            passThroughPath(in, out, frames, replacing, doublePrecision);
+            return;
+        }
+        // An offline call may have waited for the lock longer than smpby waits for the marker: a loader
+        // that entered meanwhile has run (or still runs) its load, so the state is read again.
+        if (!offline || !passmirror.load()) break;
+        enginelock.relse();
         inflight.store(false);
-        passThroughPath(in, out, frames, replacing, doublePrecision);
-        return;
     }
     // Teardown takes the engine lock before it frees anything and marks the engine failed under it.
     if (!isfailed()) prcsn(in, out, frames, replacing, level, doublePrecision, channels);
@@ -92,7 +110,8 @@ bool CorePrcs::takeEngineLock(int32_t frames, int16_t level) {
         enginelock.locks();
         return true;
     }
-    const double seconds = samplerate > 0 ? static_cast<double>(frames) / samplerate / 8.0 : 0.0;
+    const int32_t rate = lockrate.load(std::memory_order_relaxed);
+    const double seconds = rate > 0 ? static_cast<double>(frames) / rate / 8.0 : 0.0;
     const double budgetMs = 1000.0 * std::clamp(seconds, 20e-6, 1e-3);
     const double deadline = CoreXutl::tmono() + budgetMs;
     do {
@@ -101,6 +120,17 @@ bool CorePrcs::takeEngineLock(int32_t frames, int16_t level) {
     } while (CoreXutl::tmono() < deadline);
     lockmisses.fetch_add(1);
     return false;
+}
+
+// The waiting call plays nothing, so it stands for the acknowledge a muting loader waits for.
+void CorePrcs::waitForLoaders() {
+    oAcknowledge.SetEvent();
+    for (int spins = 0; loadphases.load() > 0; ++spins) {
+        if (spins < 64)
+            cpuPause();
+        else
+            CoreXutl::sleep(0);
+    }
 }
 
 void CorePrcs::passThroughPath(void** in, void** out, int32_t frames, bool replacing, bool doublePrecision) {

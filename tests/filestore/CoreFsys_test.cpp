@@ -410,3 +410,32 @@ TEST_F(FsysFiles, MutatedContainersNeverCrashTheReaderNorReportBytesTheyDoNotHol
     }
     EXPECT_GT(readable, 1000);
 }
+
+
+// A container cut anywhere in its table of contents is refused with a line naming it, even where the
+// lenient XML reader would close the open elements itself; trailing blanks after the table are harmless.
+TEST_F(FsysFiles, AContainerCutShortInItsTableIsRefused) {
+    CoreFsys writer(&pool);
+    put(writer, "A.XML", "<PROGRAM>x</PROGRAM>");
+    put(writer, "B.WAV", std::string(100, 'w'));
+    ASSERT_TRUE(writer.savea(at("w.q7p")));
+    const std::string whole = readBytes(root / "W.Q7P");
+    const size_t table = whole.size() - (44 + 20 + 100);
+    const Items both = {{"A.XML", "<PROGRAM>x</PROGRAM>"}, {"B.WAV", std::string(100, 'w')}};
+    for (const auto& [bytes, loads] : {std::pair{whole, true}, {whole + " \r\n", true}}) {
+        writeBytes(root / "c.q7p", bytes);
+        CoreFsys store(&pool);
+        EXPECT_EQ(store.loada(at("c.q7p"), "0", false, nullptr), loads);
+        EXPECT_EQ(contents(store), both);
+    }
+    for (size_t cut = 1; cut < table; ++cut) {
+        writeBytes(root / "c.q7p", whole.substr(0, whole.size() - cut));
+        CoreFsys store(&pool);
+        put(store, "BEFORE", "kept");
+        EXPECT_FALSE(store.loada(at("c.q7p"), "0", false, nullptr)) << cut;
+        EXPECT_EQ(contents(store), (Items{{"BEFORE", "kept"}})) << cut;
+    }
+    EXPECT_NE(log().find("c.q7p: the table of contents is cut short"), std::string::npos);
+    writer.init_();
+    EXPECT_EQ(pool.getma(), 0);
+}

@@ -1,7 +1,7 @@
 // AudioRoadScaffold: small programs with float64 kernel files in a folder of their own, and their
-// installation into a constructed engine as the loader's engine stage leaves it (pass-through entered
-// through smpby, the scoped guard, the program read, one kernel mode for every record, periods, fades,
-// program ready, pass-through left with clearing). No third stage, no common plans. Without GoogleTest,
+// installation into a constructed engine as the loader's engine stage leaves it (a load phase,
+// pass-through entered through smpby, the scoped guard, the program read, one kernel mode for every
+// record, periods, fades, program ready, pass-through left with clearing). No third stage, no common plans. Without GoogleTest,
 // so that the benchmarks use it too. Tests and benchmarks only.
 #pragma once
 #include "CorePrcsTestAccess.h"
@@ -42,12 +42,14 @@ struct CorePrcsTestAccess::AudioRoad {
         return "<" + name + ">" + content + "</" + name + ">";
     }
 
-    // The kernel files the shared programs name: U.WAV (unit impulse, 64 taps), S1..S3.WAV (decaying
-    // noise of 300, 200 and 120 taps), G.WAV (unit impulse, 16 taps) and M1, M2.WAV (two noise kernels).
+    // The kernel files the shared programs name: U.WAV (unit impulse, 64 taps), G.WAV (the same impulse
+    // at 0.25), S1..S3.WAV (decaying noise of 300, 200 and 120 taps) and M1, M2.WAV (two noise kernels).
     static void writeKernels(CorePool& pool, const std::filesystem::path& folder, int32_t rate) {
         Signal impulse(64, 0.0);
         impulse[0] = 1.0;
         writeKernel(pool, folder / "U.WAV", impulse, impulse, rate);
+        impulse[0] = 0.25;
+        writeKernel(pool, folder / "G.WAV", impulse, impulse, rate);
         const size_t lengths[3] = {300, 200, 120};
         for (unsigned h = 0; h < 3; ++h)
             writeKernel(pool, folder / ("S" + std::to_string(h + 1) + ".WAV"), decayingNoise(lengths[h], 10 + h),
@@ -58,8 +60,9 @@ struct CorePrcsTestAccess::AudioRoad {
 
     // Programs: U unit impulse; S power series of three kernels (HDIM 3); Y the hybrid S; M one
     // two-element vector moved by LFO1 with feedback, dry and look-ahead; G two unit impulses of gains
-    // 0.25 and 1.0 positioned by MIX1; Q = U with EVF5 (side chain) active.
-    static std::string program(char name, int smooth) {
+    // 0.25 and 1.0 positioned by MIX1; Q = U with EVF5 (side chain) active. sideChain adds that EVF5 to
+    // any of them.
+    static std::string program(char name, int smooth, bool sideChain = false) {
         const std::string smoothTag = tag("SMOOTH", smooth == 0 ? " 0 " : std::to_string(smooth));
         // Stage lengths (µs) that keep every kernel whole: 10 ms, 480 samples at 48 kHz.
         const std::string lengths = tag("OT1", tag("LENGTH", "10000")) + tag("OT2", tag("LENGTH", "10000"));
@@ -73,10 +76,7 @@ struct CorePrcsTestAccess::AudioRoad {
         case 'U':
         case 'Q':
             body = tag("H1", leaf("U.WAV"));
-            if (name == 'Q')
-                body += tag("EVF5", tag("EXP", "2") + tag("OUTPUTBALANCE", "0.5") + tag("MINATTACK", "100") +
-                                        tag("MAXATTACK", "100") + tag("MINRELEASE", "1000") +
-                                        tag("MAXRELEASE", "1000"));
+            sideChain = sideChain || name == 'Q';
             break;
         case 'S':
         case 'Y':
@@ -100,35 +100,41 @@ struct CorePrcsTestAccess::AudioRoad {
         }
         case 'G': {
             const std::string common = tag("MINVALUE", " 0 ") + tag("MAXVALUE", "1") + lengths;
-            const std::string elements =
-                tag("ELEMENT", tag("FILENAME", "U.WAV") + tag("WEIGHT", " 0 ") +
-                                   tag("CONTROL", tag("GAINPADFACTOR", "-12.0411998265592"))) +
-                tag("ELEMENT", tag("FILENAME", "U.WAV") + tag("WEIGHT", "1"));
+            // A leaf takes no gain of its own (an element with a CONTROL names a vector file): the
+            // 0.25 impulse is a kernel file of its own.
+            const std::string elements = tag("ELEMENT", tag("FILENAME", "G.WAV") + tag("WEIGHT", " 0 ")) +
+                                         tag("ELEMENT", tag("FILENAME", "U.WAV") + tag("WEIGHT", "1"));
             body = tag("H1", tag("ELEMENT", tag("VECTOR", tag("COMMON", common) + elements) +
-                                                tag("CONTROL", tag("SOURCE", "MIX1"))));
+                                                tag("CONTROL", tag("SOURCE", "MIX1")))) +
+                   tag("MIX1", " 0 "); // a control the program leaves out ignores every setting
             break;
         }
         default:
             break;
         }
+        if (sideChain)
+            body += tag("EVF5", tag("EXP", "2") + tag("OUTPUTBALANCE", "0.5") + tag("MINATTACK", "100") +
+                                    tag("MAXATTACK", "100") + tag("MINRELEASE", "1000") + tag("MAXRELEASE", "1000"));
         // Unity gains: an absent GAININ or GAINOUT would keep the previous program's.
         return tag("PROGRAM", tag("NAME", std::string(1, name)) + tag("GAININ", " 0 ") + tag("GAINOUT", " 0 ") +
                                   smoothTag + body);
     }
 
     // The engine stage of a load, in one kernel mode (3 direct, 11 partitioned FFT) for every record.
-    static bool install(CorePrcs& e, const std::string& text, int16_t mode) {
+    // laterMode, when not 0, is the kernel mode of every record after the first.
+    static bool install(CorePrcs& e, const std::string& text, int16_t mode, int16_t laterMode = 0) {
+        CorePrcs::LoadPhase phase(e);
         e.smpby(true, 0, false, false);
         bool ok = false;
         {
             CorePrcs::EngineGuard hold(e);
-            ok = installLocked(e, text, mode);
+            ok = installLocked(e, text, mode, laterMode);
         }
         e.smpby(false, 0, true, false);
         return ok;
     }
 
-    static bool installLocked(CorePrcs& e, const std::string& text, int16_t mode) {
+    static bool installLocked(CorePrcs& e, const std::string& text, int16_t firstMode, int16_t laterMode = 0) {
         e.bProgramready = false;
         CoreProg& p = *e.program;
         if (!p.load_(e.programdoc->getfc(CoreAnsx(text.c_str())), true)) return false;
@@ -145,6 +151,7 @@ struct CorePrcsTestAccess::AudioRoad {
         const auto configure = [&](int16_t record, int32_t length, double* left, double* right, bool* changed) {
             CorePrcs::CONVOLVERLOC& r = e.convtab[record];
             CoreCnvl& c = *r.convolver;
+            const int16_t mode = record > 0 && record < e.hdimmax && laterMode != 0 ? laterMode : firstMode;
             c.delpc();
             c.delpl();
             const int32_t taps = std::max(length, 1);

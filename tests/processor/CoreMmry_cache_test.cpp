@@ -124,4 +124,25 @@ TEST_F(CoreMmryCache, FindsItsFolderAndFilesWhateverTheirCaseAndNeverThrows) {
     EXPECT_EQ(readBytes(root / "Cache"), "a regular file");
 }
 
+TEST_F(CoreMmryCache, NeverWritesOverOrDeletesAProgramAtItsCacheName) {
+    // A cache folder that is also the program folder: "Kick.xml" names the program and its cache file.
+    CoreMmry m(&pool, CoreAnsx((root.string() + "/").c_str()), 0, nullptr, "setups/", "progs/", "vectors/",
+               "progs/", true, nullptr);
+    std::filesystem::create_directories(root / "progs");
+    const Text program = "<PROGRAM><NAME>Kick</NAME></PROGRAM>";
+    writeBytes(root / "progs" / "Kick.xml", program);
+    writeBytes(root / "progs" / "Snare.xml", "<SETUP><PROGRAM>x</PROGRAM></SETUP>");
+    for (const char* file : {"Kick.xml", "Snare.xml"}) {
+        SCOPED_TRACE(file);
+        const Text before = readBytes(root / "progs" / file);
+        m.setvl(3, true, file, program.c_str());
+        Access::cachedFile(m, 3) = (root / "progs" / file).string().c_str();
+        m.setvl(3, program.c_str(), true);  // would write the cache file
+        EXPECT_EQ(readBytes(root / "progs" / file), before);
+        m.setvl(3, program.c_str(), false); // would delete it
+        EXPECT_EQ(readBytes(root / "progs" / file), before);
+        m.clrpr(3);
+    }
+}
+
 } // namespace

@@ -7,15 +7,19 @@
 #include "base/CoreBlnk.h"
 #include "base/CoreButl.h"
 #include "base/CoreLog_.h"
+#include "base/RandomGenerator.h"
 #include "filestore/CoreFsys.h"
 #include "program/CoreProg.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -211,6 +215,42 @@ TEST_F(CoreMmryFiles, PlacesSetupEntriesFromTheBanksFirstFreeSlot) {
         EXPECT_EQ(m->getpr(), r.load);
     }
     EXPECT_EQ(occurrences(log(), "Error in tag SETUP\n"), 4u);
+
+    // Random sequences, with repeats and negatives in even rounds, mostly distinct in odd ones: the
+    // placement is that of the setup format's exchange sort, written out here as the format gives it.
+    const int most = 12;
+    for (int k = 0; k < most; ++k)
+        write("progs/r" + std::to_string(k) + ".xml", program("r" + std::to_string(k)));
+    RandomGenerator random(2125);
+    for (int round = 0; round < 40; ++round) {
+        const int count = 1 + static_cast<int>(random.next() % most);
+        const int spread = round % 2 == 0 ? 4 : 1000;
+        std::vector<int32_t> sequences(count);
+        std::vector<Text> files(count);
+        Text setup = "<SETUP>";
+        for (int k = 0; k < count; ++k) {
+            sequences[k] = static_cast<int32_t>(random.next() % spread) - 1;
+            files[k] = "r" + std::to_string(k);
+            setup += entry(sequences[k], files[k]);
+        }
+        for (int i = 0; i < count; ++i) {
+            for (int j = i; j < count; ++j) {
+                if (sequences[j] < sequences[i]) {
+                    std::swap(sequences[i], sequences[j]);
+                    std::swap(files[i], files[j]);
+                }
+            }
+        }
+        write("setups/s.xml", setup + "</SETUP>");
+        auto m = memory();
+        ASSERT_TRUE(m->loads("s.xml", 6, true));
+        Text expected, found;
+        for (int k = 0; k < count; ++k) {
+            expected += files[k] + " ";
+            found += Text(m->getnm(600 + k).c_str()) + " ";
+        }
+        EXPECT_EQ(found, expected) << setup;
+    }
 }
 
 TEST_F(CoreMmryFiles, FillsFromTheCacheWhileItIsValid) {
@@ -279,6 +319,72 @@ TEST_F(CoreMmryFiles, WritesSetupsAndTheScanThatReadBackInTheirOrder) {
     EXPECT_FALSE(m->saves("bank.xml", 3));
     EXPECT_EQ(readBytes(root / "setups") + std::to_string(occurrences(log(), "Could not write file")),
               "a regular file1");
+}
+
+TEST_F(CoreMmryFiles, ScansRandomNamesInTheSortOrderOfNamesAndCollectsAtMostTenThousand) {
+    const std::vector<Text> programFolders = {"progs/", "alt1/progs/", "alt2/PROGS/"};
+    const auto emptyFolders = [&] {
+        for (const Text& folder : programFolders) {
+            fs::remove_all(root / folder);
+            fs::create_directories(root / folder);
+        }
+    };
+    const auto scanned = [&](const std::vector<Text>& names) {
+        Text text = "<SETUP>";
+        for (size_t i = 0; i < names.size(); ++i)
+            text += "<PROGRAM><SEQUENCE> " + std::to_string(i) + " </SEQUENCE><FILENAME> " + names[i] +
+                    " </FILENAME></PROGRAM>";
+        return text + "</SETUP>";
+    };
+    // Names compare trimmed and upper-cased, byte by byte: blanks at either end count for nothing and
+    // '_' sorts after the letters. Each comparison form is held by one stem only, so the order is whole;
+    // the scan writes a name as every value is written, trimmed.
+    const Text letters = "aAbBzZ09_-. ";
+    const Text extensions[] = {".xml", ".XML", ".q7p", ".Q7P"};
+    RandomGenerator random(2143);
+    for (int round = 0; round < 8; ++round) {
+        emptyFolders();
+        std::map<Text, Text> stems; // comparison form -> the scan's stem
+        for (int n = 0; n < 40; ++n) {
+            Text name(1 + random.next() % 6, ' ');
+            for (char& c : name) c = letters[random.next() % letters.size()];
+            if (name.front() == '.' || name.back() == '.' || name.find_first_not_of(" ") == Text::npos)
+                continue;
+            const Text stem = CoreAnsx(name.c_str()).UpperCase().c_str();
+            const Text form = CoreAnsx(stem.c_str()).Trim().c_str();
+            if (stems.count(form) > 0 && stems[form] != stem) continue;
+            stems[form] = stem;
+            // Some stems come twice: as the other kind of file, in another folder or in another case.
+            for (int copy = 0; copy < (n % 3 == 0 ? 2 : 1); ++copy) {
+                const Text spelled = copy == 0 ? name : Text(CoreAnsx(name.c_str()).LowerCase().c_str());
+                write(programFolders[random.next() % 3] + spelled + extensions[random.next() % 4],
+                      program("r"));
+            }
+        }
+        std::vector<Text> expected;
+        for (const auto& [form, stem] : stems) expected.push_back(form);
+        auto m = memory();
+        m->scanp(true);
+        EXPECT_EQ(Text(Access::scanText(*m).c_str()), scanned(expected)) << round;
+    }
+
+    // The data folder's 9999 names and the first alternative's one make 10000; the second's is left out.
+    emptyFolders();
+    std::vector<Text> expected;
+    expected.reserve(10000);
+    for (int n = 0; n < 9999; ++n) {
+        char name[8];
+        std::snprintf(name, sizeof name, "N%04d", n);
+        expected.push_back(name);
+        write("progs/" + Text(name) + ".xml", "");
+    }
+    write("alt1/progs/za.xml", "");
+    write("alt2/PROGS/zb.xml", "");
+    expected.push_back("ZA");
+    auto m = memory();
+    m->scanp(true);
+    const Text scan = Access::scanText(*m).c_str();
+    EXPECT_TRUE(scan == scanned(expected)) << occurrences(scan, "<PROGRAM>") << " names";
 }
 
 TEST_F(CoreMmryFiles, MovesCopiesRereadsAndHandsOutSlots) {

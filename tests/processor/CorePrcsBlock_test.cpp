@@ -118,6 +118,36 @@ TEST_F(BlockProcessorTest, CrossfadedOutputEqualsTheUnfadedOutput) {
         }
 }
 
+// G on DC: MIX1 moves the vector from the 0.25 impulse to the unit one; the crossfade carries the
+// output from 0.25 to 1.0 without a step larger than the fade table's own.
+TEST_F(BlockProcessorTest, AMovedMixFadesFromOneKernelToTheNext) {
+    for (int16_t mode : {3, 11}) {
+        SCOPED_TRACE(mode);
+        auto e = engine("<DSPBUFFER>512</DSPBUFFER>");
+        ASSERT_TRUE(Road::install(*e, Road::program('G', 1), mode));
+        e->setiv(0, 0.0, true);
+        const Stereo dc(48000, 1.0);
+        const Stereo settled = run(*e, dc, fixedBlocks(512));
+        EXPECT_NEAR(settled.left.back(), 0.25, 1e-12);
+        const int32_t period = Access::periods(*e).normal;
+        ASSERT_GT(period, 1);
+        const double* fade = Access::fadeA(*e);
+        double largestStep = 0.0;
+        for (int32_t i = 0; i < period; ++i) largestStep = std::max(largestStep, std::fabs(fade[i + 1] - fade[i]));
+        e->setiv(0, 1.0, true);
+        const Stereo moved = run(*e, dc, fixedBlocks(333));
+        for (const Signal* channel : {&moved.left, &moved.right}) {
+            EXPECT_NEAR(channel->front(), 0.25, 1e-12);
+            EXPECT_NEAR(channel->back(), 1.0, 1e-12);
+            double previous = settled.left.back();
+            for (size_t i = 0; i < channel->size(); ++i) {
+                ASSERT_LE(std::fabs((*channel)[i] - previous), 0.75 * largestStep + 1e-12) << i;
+                previous = (*channel)[i];
+            }
+        }
+    }
+}
+
 TEST_F(BlockProcessorTest, SmoothChangesFollowTheProgramState) {
     struct Row {
         const char* name;
@@ -214,21 +244,86 @@ TEST_F(BlockProcessorTest, PerSampleRulesForOverflowAndProtection) {
     }
 }
 
+// An overflow pauses the feedback path until the next update step: the request after an overflowing
+// one plays its input unchanged, where one after a clean request hears the fed-back output.
+TEST_F(BlockProcessorTest, TheClipPauseStopsFeedbackUntilTheNextUpdateStep) {
+    struct Row {
+        const char* name;
+        double peak;        // sample 10 of the first request
+        bool updateBetween; // an update step falls before the second request
+        bool fedBack;
+    };
+    const Row rows[] = {
+        {"clean request: feedback on", 0.5, false, true},
+        {"overflow: paused", 2.0, false, false},
+        {"overflow, then an update step: on again", 2.0, true, true},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        auto e = engine("<DSPBUFFER>64</DSPBUFFER>");
+        std::string text = Road::program('U', -1);
+        text.insert(text.rfind("</PROGRAM>"), "<FEEDBACKFACTOR>50</FEEDBACKFACTOR><FEEDBACKSOURCE>ON</FEEDBACKSOURCE>");
+        ASSERT_TRUE(Road::install(*e, text, 3));
+        run(*e, Stereo(8192), fixedBlocks(64));
+        ASSERT_TRUE(Access::feedbackOn(*e));
+        ASSERT_GT(Access::feedbackGain(*e), 0.0);
+        Access::countdown(*e) = 1 << 20; // no update step unless the row asks for one
+        const int32_t offset = Access::program(*e).getof();
+        for (int32_t i = -offset; i < 128; ++i) Access::writeInput(*e, i, 0.25, 0.25);
+        Access::writeInput(*e, 10 - offset, r.peak, 0.25);
+        Access::runBlock(*e, 64, 1.0, 1.0);
+        EXPECT_EQ(Access::clipPause(*e), r.peak > 1.0);
+        if (r.updateBetween) Access::countdown(*e) = 0;
+        const std::vector<double> out = Access::runBlock(*e, 64, 1.0, 1.0);
+        // The unit kernel plays the input unchanged unless the last request's output was fed back.
+        EXPECT_EQ(out[2 * 63 + 1] != 0.25, r.fedBack);
+    }
+}
+
 TEST_F(BlockProcessorTest, DryLookAheadAndSideChainFeeds) {
-    // Dry delay larger than the block position wraps to the end of the ring.
+    // A dry delay larger than the block position reads from the end of the ring, every sample.
     auto e = engine("<DSPBUFFER>64</DSPBUFFER>");
     ASSERT_TRUE(Road::install(*e, Road::program('U', -1), 3));
     run(*e, Stereo(8192), fixedBlocks(64));
     Access::dryOn(*e) = true;
     Access::dryGain(*e) = 0.5;
-    Access::dryDelay(*e) = 40000; // beyond every position: the index wraps
+    Access::countdown(*e) = 1 << 20; // no update step: it would read the program's dry gain
     const auto& rings = Access::rings(*e);
-    for (int32_t i = 0; i < 64; ++i) Access::writeInput(*e, i, 0.0, 0.0);
-    const int32_t dryAt = ((rings.readpos - 40000) % rings.work + rings.work) % rings.work;
-    Access::writeInput(*e, dryAt - rings.readpos, 0.75, 0.75);
-    Access::dryDelay(*e) = 40000 % rings.work;
+    const int32_t delay = Access::rings(*e).outpos + 100; // wraps for every sample of the request
+    ASSERT_LT(delay, rings.work);
+    for (int32_t i = -64; i < 64; ++i) Access::writeInput(*e, i, 0.0, 0.0);
+    for (int32_t i = 0; i < 64; ++i) {
+        const int32_t dryAt = ((Access::rings(*e).outpos + i - delay) % rings.work + rings.work) % rings.work;
+        Access::writeInput(*e, dryAt - rings.readpos, 0.01 * i, -0.01 * i);
+    }
+    Access::dryDelay(*e) = delay;
     const std::vector<double> out = Access::runBlock(*e, 64, 1.0, 1.0);
-    EXPECT_EQ(out[0], 0.375);
+    for (int32_t i = 0; i < 64; ++i)
+        ASSERT_EQ(std::pair(out[2 * i], out[2 * i + 1]), std::pair(0.005 * i, -0.005 * i)) << i;
+
+    // With look-ahead offset 0 a program follower hears the input samples the level followers hear:
+    // EVF1 on the inputs alone with the ballistics given to the mono input follower reaches its level
+    // bit for bit; another offset makes it hear other samples.
+    for (int32_t offset : {0, 32}) {
+        SCOPED_TRACE(offset);
+        auto f = engine("<DSPBUFFER>64</DSPBUFFER><LOOKAHEAD>2000</LOOKAHEAD>");
+        std::string text = Road::program('U', -1);
+        text.insert(text.rfind("</PROGRAM>"),
+                    Road::tag("EVF1", Road::tag("EXP", "4") + Road::tag("OUTPUTBALANCE", " 0 ") +
+                                          Road::tag("MINATTACK", "100") + Road::tag("MAXATTACK", "100") +
+                                          Road::tag("MINRELEASE", "100") + Road::tag("MAXRELEASE", "100")));
+        ASSERT_TRUE(Road::install(*f, text, 11));
+        CoreEnvf& evf = *Access::program(*f).getef(0);
+        const CoreAnsx none("");
+        Access::follower(*f, 4).setvl(evf.getma(), evf.getxa(), none, evf.getmr(), evf.getxr(), none, -1.0, 4, false,
+                                      none, false, none, none, false, 1.0, false, none, none, false, 0.0, 2, none);
+        Access::lookaheadOffset(*f) = offset;
+        run(*f, noise(4096, 9), fixedBlocks(64));
+        Access::follower(*f, 4).updte();
+        evf.updte();
+        EXPECT_GT(evf.getou(), 0.0);
+        EXPECT_EQ(evf.getou() == Access::follower(*f, 4).getou(), offset == 0);
+    }
 
     // Side chain: EVF5 hears channels 3 and 4 only with four channels.
     for (int16_t channels : {2, 4}) {
@@ -325,7 +420,8 @@ TEST_F(BlockProcessorTest, TheAudioPathAllocatesNothing) {
     const auto keptAllocator = pool.allocator;
     for (Output mode : {Output::floatReplace, Output::doubleReplace, Output::floatAccumulate}) {
         auto e = engine("<DSPBUFFER>512</DSPBUFFER><EXPORTAUDIOQUALITY>2</EXPORTAUDIOQUALITY>");
-        ASSERT_TRUE(Road::install(*e, Road::program('M', 5), 11));
+        ASSERT_TRUE(Road::install(*e, Road::program('M', 5, true), 11));
+        ASSERT_NE(Access::quadRing(*e)[0], nullptr); // the side chain is stored
         run(*e, noise(8192, 2), fixedBlocks(512), mode); // convergence and the first follower updates
         const Stereo input = noise(4096, 4, 2.0);       // overflows
         std::vector<double> buffers[6];

@@ -15,6 +15,8 @@
 
 #include "base/CoreLog_.h"
 #include <atomic>
+#include <cctype>
+#include <tuple>
 #include <thread>
 
 namespace {
@@ -28,6 +30,19 @@ protected:
             lock->relse();
         }
         return true;
+    }
+    // Records of the program store whose data is still in memory and names a WAV file (the INIT store
+    // keeps what slot 0 read, by design).
+    static int wavsInMemory(CorePrcs& e) {
+        int count = 0;
+        const CoreFsys& store = *e.getfs();
+        for (int i = 0; i < store.getkn(); ++i) {
+            int32_t id = -1;
+            std::string name = store.llvel(i, id).c_str();
+            for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            count += name.size() > 4 && name.compare(name.size() - 4, 4, ".WAV") == 0 && store.isvld(id);
+        }
+        return count;
     }
     // One host call of n frames of a constant; returns the left output.
     static std::vector<float> hostCall(CorePrcs& e, int32_t n, float value) {
@@ -76,6 +91,17 @@ TEST_F(CorePrcsLoad, EverySlotLoadsOrFallsBackToSlotZero) {
         EXPECT_EQ(Access::quadRing(*e)[0], nullptr); // no program here uses the side chain
         EXPECT_EQ(Access::updatePeriod(*e), 3000);   // the master PROGRAMRATE
         EXPECT_FALSE(Access::ownRate(*e));
+        EXPECT_EQ(wavsInMemory(*e), 0);
+    }
+    // A program with its own PROGRAMRATE updates at that period; the next one without goes back to the master's.
+    writeText(data() / "progs/THREE.XML", program("Rated", tag("PROGRAMRATE", "2000") + tag("H1", leaf("H1.WAV"))));
+    ASSERT_TRUE(e->getmm()->loads(CoreAnsx("fixture.xml"), 0, true));
+    for (const auto& [slot, period, own] : {std::tuple{kThree, 2000, true}, {kInit, 3000, false}}) {
+        SCOPED_TRACE(slot);
+        ASSERT_TRUE(e->ldpdm(slot, false));
+        EXPECT_EQ(Access::updatePeriod(*e), period);
+        EXPECT_EQ(Access::ownRate(*e), own);
+        EXPECT_EQ(wavsInMemory(*e), 0);
     }
 }
 
@@ -119,11 +145,15 @@ TEST_F(CorePrcsLoad, FailuresLeaveLocksFreeAndNeverPlayFreedKernels) {
     writeText(data() / "progs/CUT.Q7V", bytesOf(data() / "progs/BESIDE.Q7V"));
     writeText(data() / "setups/cut.xml", tag("SETUP", tag("PROGRAM", tag("SEQUENCE", " 0 ") + tag("FILENAME", "CUT.Q7P"))));
     ASSERT_TRUE(e->getmm()->loads(CoreAnsx("cut.xml"), 0, true));
-    writeText(data() / "progs/CUT.Q7P", whole.substr(0, whole.size() / 2));
-    EXPECT_THROW(e->ldpdm(kEmpty, false), CoreAnsx);
-    EXPECT_TRUE(locksFree(*e));
-    EXPECT_FALSE(e->getby());
-    hostCall(*e, 512, 0.5f);
+    // Cut in its blocks, or by 12 bytes in its table of contents only.
+    for (const size_t kept : {whole.size() / 2, whole.size() - 12}) {
+        SCOPED_TRACE(kept);
+        writeText(data() / "progs/CUT.Q7P", whole.substr(0, kept));
+        EXPECT_THROW(e->ldpdm(kEmpty, false), CoreAnsx);
+        EXPECT_TRUE(locksFree(*e));
+        EXPECT_FALSE(e->getby());
+        hostCall(*e, 512, 0.5f);
+    }
     e->getmm()->loads(CoreAnsx("fixture.xml"), 0, true);
 
     // Every plan refused: the load fails, program ready stays clear and the host path plays silence.

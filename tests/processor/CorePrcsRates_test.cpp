@@ -7,6 +7,7 @@
 #include "modulation/CoreIfce.h"
 #include "program/CoreProg.h"
 #include "tests/common/LogCapture.h"
+#include "tests/program/CoreProgTestAccess.h"
 
 #include <gtest/gtest.h>
 
@@ -86,6 +87,50 @@ TEST_F(UpdateRatesTest, KernelFiguresMapTheHybridRecordAndCheckTheirArguments) {
         EXPECT_EQ(p.getco(linear), before);
         e->setco(0, 41.9); // 41 µs: 1.968 samples, truncated (the program bounds it by the usable length)
         EXPECT_EQ(p.getco(linear), 1);
+    }
+}
+
+// Each record plays the end fade when its convolver runs a block mode and the fade-out otherwise.
+TEST_F(UpdateRatesTest, KernelEndsFollowEachRecordsMode) {
+    for (auto [first, later] : {std::pair<int16_t, int16_t>{11, 3}, {3, 11}}) {
+        SCOPED_TRACE(std::to_string(first) + " then " + std::to_string(later));
+        auto e = engine("<DSPBUFFER>512</DSPBUFFER><HDIM>3</HDIM>");
+        ASSERT_TRUE(Road::install(*e, Road::program('S', -1), first, later));
+        CoreProg& p = Access::program(*e);
+        for (int16_t h = 0; h < 3; ++h) {
+            const bool block = (h == 0 ? first : later) == 11;
+            ASSERT_EQ(e->getoe(h, 1), block) << h;
+            const CoreProg::HLOC& record = CoreProgTestAccess::record(p, h);
+            EXPECT_EQ(record.pEnvelopeinuse, block ? record.pEndfadeenvelope : record.pFadeoutenvelope) << h;
+        }
+    }
+}
+
+// A new end-fade length reaches the played kernel of a block-mode record at the next update, and the
+// output is the naive convolution with that kernel. A direct record keeps its fade-out.
+TEST_F(UpdateRatesTest, SetcoPlaysTheNewEndFade) {
+    const hostblocks::Stereo input = noise(24000, 5, 0.8);
+    for (int16_t mode : {3, 11}) {
+        SCOPED_TRACE(mode);
+        const bool endFadePlays = mode == 11;
+        auto e = engine("<DSPBUFFER>512</DSPBUFFER><HDIM>1</HDIM>");
+        ASSERT_TRUE(Road::install(*e, Road::program('S', -1), mode));
+        CoreProg& p = Access::program(*e);
+        run(*e, noise(4096, 6), hostblocks::fixedBlocks(512));
+        const int32_t length = p.getep(0);
+        const std::vector<double> before(p.getli(0), p.getli(0) + length);
+        e->setco(0, 2084.0); // 100.03 samples at 48 kHz
+        const int32_t cut = p.getco(0);
+        ASSERT_EQ(cut, 100);
+        const hostblocks::Stereo out = run(*e, input, hostblocks::fixedBlocks(512));
+        const std::vector<double> played(p.getli(0), p.getli(0) + length);
+        EXPECT_EQ(played != before, endFadePlays);
+        const int32_t offset = std::max(p.getof(), 0);
+        const std::vector<double> expected = naiveConvolution(input.left, played);
+        const double tolerance = 1e-10 * sumOfMagnitudes(played) * largestMagnitude(input.left);
+        const int32_t latency = Access::reportedLatency(*e);
+        for (size_t t = 8192; t + latency < out.size(); ++t)
+            ASSERT_NEAR(out.left[t + latency], expected[t + offset], tolerance) << t;
     }
 }
 

@@ -116,6 +116,8 @@ public:
     static double& protectionLevel(CorePrcs& e) { return e.dProtectionlevel; }
     static bool clipPause(const CorePrcs& e) { return e.bClippause; }
     static bool& feedbackOn(CorePrcs& e) { return e.bFeedbackon; }
+    static double& feedbackGain(CorePrcs& e) { return e.dFeedbackgain; }
+    static int32_t& countdown(CorePrcs& e) { return e.iCountdown; }
     static bool& dryOn(CorePrcs& e) { return e.bDryon; }
     static double& dryGain(CorePrcs& e) { return e.dDrygain; }
     static int32_t& dryDelay(CorePrcs& e) { return e.iDrydelay; }

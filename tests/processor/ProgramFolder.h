@@ -30,9 +30,9 @@ protected:
         kAlternative, // loose, only in the alternative folder, its kernel there too
         kMissing,    // names a kernel file that does not exist
         kEmpty,      // the setup leaves it free
-        kOffsets,    // first of the unit-impulse programs with OFFSET 0, 40, 300, 2000 samples
+        kOffsets,    // first of the unit-impulse programs with OFFSET 0, 833, 6250, 41667 µs
     };
-    static constexpr int32_t kOffsetSamples[4] = {0, 40, 300, 2000};
+    static constexpr int32_t kOffsetMicroseconds[4] = {0, 833, 6250, 41667};
     static constexpr int32_t kRate = 48000;
 
     static std::string tag(const std::string& name, const std::string& content) { return Road::tag(name, content); }
@@ -107,8 +107,11 @@ protected:
         entry(kEmpty, "INIT.XML"); // cleared once read
         for (int i = 0; i < 4; ++i) {
             const std::string name = "OFF" + std::to_string(i) + ".XML";
-            const std::string offset = tag("OFFSET", kOffsetSamples[i] == 0 ? " 0 " : std::to_string(kOffsetSamples[i]));
-            writeText(progs / name, program(name, tag("H1", leaf("IMP.WAV", offset))));
+            const std::string offset =
+                tag("OFFSET", kOffsetMicroseconds[i] == 0 ? " 0 " : std::to_string(kOffsetMicroseconds[i]));
+            const std::string common = tag("COMMON", tag("MINVALUE", " 0 ") + tag("MAXVALUE", "1") + offset);
+            const std::string element = tag("ELEMENT", tag("FILENAME", "IMP.WAV") + tag("WEIGHT", " 0 "));
+            writeText(progs / name, program(name, tag("H1", tag("ELEMENT", tag("VECTOR", common + element)))));
             entry(kOffsets + i, name);
         }
         writeText(data() / "setups/fixture.xml", tag("SETUP", entries));

@@ -320,27 +320,70 @@ TEST_F(CoreProgKernels, ReadsRawResponsesAndBindsThemToTheRawFunctions) {
     wav("H.WAV", response(200, 10));
     std::vector<double> repeated = hundred;
     repeated.resize(250, hundred.back());
+    const std::vector<double> large = response(1234, 7);
+    write("VECTORS/L.CSV", text(CoreRcsv::crtcn(large.data(), 1234)));
     const std::string both = leaf("RAW1", {"A.CSV", "B.CSV"}), two = leaf("RAW2", {"A.CSV"});
-    const struct { // the raw records RAWFUN1 names; whether it stays active; a record's first table
+    // The raw records RAWFUN1 names; whether it stays active; a record's first table; with one, the
+    // pool finds room for one L.CSV response at a time: the probe reads them one by one, the fill pass
+    // holds a leaf's all at once, so its second read fails as if the file had gone since the probe.
+    const struct {
         const char *what, *names;
         std::string raws;
         bool prepared, active;
         int raw;
         std::vector<double> table;
+        bool roomForOne = false;
     } rows[] = {
         {"100 and 250 values: 250 each", "C=RAW1 D=RAW1", both, true, true, 0, repeated},
         {"a stereo WAV's second channel", "C=RAW2 D=RAW3", two + leaf("RAW3", {"S.WAV"}), true, true, 2,
          std::vector<double>(10, 0.5)},
         {"a table from an inactive record", "C=RAW2 D=RAW4", two, true, false, 1, hundred},
-        {"an unloadable response", "C=RAW2 D=RAW2", leaf("RAW1", {"NONE.CSV"}) + two, false, true, 1, {}}};
+        {"an unloadable response", "C=RAW2 D=RAW2", leaf("RAW1", {"NONE.CSV"}) + two, false, true, 1, {}},
+        {"a response the fill cannot read",
+         "C=RAW2 D=RAW2",
+         leaf("RAW1", {"L.CSV", "L.CSV"}) + two,
+         false,
+         true,
+         1,
+         {},
+         true}};
+    CorePool& pool = fixture.pool;
+    const auto allocate = pool.allocator;
+    const auto release = pool.release;
+    const auto pause = pool.pause;
+    const size_t responseBytes = (1234 * 8 + CorePool::iCoverhead + 63) / 64 * 64;
+    std::set<void*> responses;
     for (const auto& r : rows) {
         SCOPED_TRACE(r.what);
+        std::filesystem::remove(root / "reader.log");
+        if (r.roomForOne) {
+            pool.allocator = [&](size_t bytes) -> void* {
+                if (bytes == responseBytes && !responses.empty()) return nullptr;
+                void* block = allocate(bytes);
+                if (bytes == responseBytes && block != nullptr) responses.insert(block);
+                return block;
+            };
+            pool.release = [&](void* block) {
+                responses.erase(block);
+                release(block);
+            };
+            pool.pause = [](int) {};
+        }
         EXPECT_EQ(
             prepare("RAWFUN1{FUN=RSINGLE " + std::string(r.names) + "} " + leaf("H1", {"H.WAV"}) + r.raws),
             r.prepared);
+        pool.allocator = allocate;
+        pool.release = release;
+        pool.pause = pause;
         EXPECT_EQ(Access::rawFunction(*program, 0)->isact(), r.active);
         if (r.prepared) {
             EXPECT_EQ(kernel(*program, r.raw, 0, 0, false, int(r.table.size())), r.table);
+        }
+        if (r.roomForOne) { // both read by the probe, the second lost in the fill pass
+            const std::string lines = log(), opened = "opened \"VECTORS/L.CSV\":1234";
+            const size_t first = lines.find(opened), second = lines.find(opened, first + 1);
+            ASSERT_NE(second, std::string::npos);
+            EXPECT_NE(lines.find("Error in file \"VECTORS/L.CSV\"", second), std::string::npos);
         }
     }
 }

@@ -174,14 +174,19 @@ TEST_F(CoreProgReader, FailuresLeaveAnEmptyProgramAndTheNextLoadWorks) {
             EXPECT_NE(at = lines.find(step, at), std::string::npos) << step;
         const std::string last = std::string(r.error).substr(std::string(r.error).rfind('|') + 1);
         EXPECT_EQ(lines.rfind(marker), lines.rfind(marker + last)); // the handler's line comes last
+        EXPECT_EQ(lines.find("release error"), std::string::npos);  // every block released is the pool's
         expectEmpty(poolBefore);
     }
 
     // Every allocation through operator new fails in turn (pool books, lists, tree and kernel
     // preparation; the text class reallocates on its own): each is handled and leaves nothing behind.
+    // A number of 16 characters or more is copied to the heap as it is read, so that the follower
+    // sections fail too; the fifth follower reads EVF1's section again.
+    const std::string longNumber = "1000.000000000000000";
     CoreXml_ parsed;
     CoreNode* top = parsed.getfc(
-        CoreAnsx(programText("EVF1{EXP=2} H1{ELEMENT{VECTOR{ELEMENT{VECTOR{ELEMENT{FILENAME=H2.WAV}}}}}} "
+        CoreAnsx(programText("EVF1{EXP=2 MINATTACK=" + longNumber + "} EVF2{MAXATTACK=" + longNumber +
+                             "} H1{ELEMENT{VECTOR{ELEMENT{VECTOR{ELEMENT{FILENAME=H2.WAV}}}}}} "
                              "RAW1{ELEMENT{VECTOR{ELEMENT{FILENAME=RAWA.CSV}}}}")
                      .c_str()));
     std::filesystem::remove(root / "reader.log");
@@ -197,6 +202,13 @@ TEST_F(CoreProgReader, FailuresLeaveAnEmptyProgramAndTheNextLoadWorks) {
     }
     for (const char* handler : {"Error in tag ELEMENT", " start ", " starr "})
         EXPECT_NE(log().find(CoreLog_::sCerrorprm + std::string(handler)), std::string::npos) << handler;
+    // A failing follower section is reported by its tag, a failing copy by the section it copies.
+    std::istringstream lines(log());
+    std::string followers;
+    for (std::string line; std::getline(lines, line);)
+        if (const size_t at = line.find("Error in tag EVF"); at != std::string::npos)
+            followers += (followers.empty() ? "" : " ") + line.substr(at + 13);
+    EXPECT_EQ(followers, "EVF1 EVF2 EVF1");
 }
 
 TEST_F(CoreProgReader, EveryFixtureSurvivesTheRoundTrip) {
