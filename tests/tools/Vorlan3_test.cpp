@@ -460,9 +460,10 @@ TEST(Vorlan3, FollowsMidiControllersAndProgramChanges) {
     }));
 
     // Malformed lists do no harm.
-    VstEvents empty{};
-    empty.numEvents = 3;
-    host->dispatch(effProcessEvents, 0, 0, &empty);
+    std::vector<VstIntPtr> storage(offsetof(VstEvents, events) / sizeof(VstIntPtr) + 3, 0);
+    auto* nulls = reinterpret_cast<VstEvents*>(storage.data()); // three null entries
+    nulls->numEvents = 3;
+    host->dispatch(effProcessEvents, 0, 0, nulls);
     host->dispatch(effProcessEvents, 0, 0, nullptr);
     VstMidiEvent shortEvent = controller;
     shortEvent.byteSize = 8;
