@@ -120,6 +120,15 @@ public:
     // The slot's program as compact XML text, a lazy slot read first; "0" when there is none.
     CoreAnsx getvl(int32_t slot, bool dropCache);
 
+    // ---- host chunk (processor/CoreMmryChunk.cpp; locked)
+    // The chunk text of a used slot, a lazy one read first; throws a CoreAnsx for a free or
+    // out-of-range slot and for one whose program cannot be read.
+    CoreAnsx dumpo(int32_t slot);
+    // Puts the chunk's PROGRAM elements into their slots and returns the slot to select (that of the
+    // first PROGRAM in document order, else SELECTEDPROGRAM); -1 when nothing is to be selected. The
+    // text is parsed before any slot changes: a reader's throw reaches the caller, slots untouched.
+    int32_t dumpi(const CoreAnsx& text);
+
     // ---- category tree (updtt and ordrt locked; the rest on the display's thread)
     void cleat();
     void updtt();

@@ -76,6 +76,7 @@ void CorePrcs::build(const CoreAnsx& settingsText) {
     }
     pChunk = static_cast<char*>(pool->mallc(4, CoreMmry::iCchunkbufferdim, poolLabel));
     std::memset(pChunk, 0, CoreMmry::iCchunkbufferdim);
+    iChunkdim = CoreMmry::iCchunkbufferdim;
 
     // The master store makes the memory read through it: no metadata cache, no folder scan.
     memory = new CoreMmry(pool, sDatapath, static_cast<int16_t>(oAlternatives.size()), oAlternatives.data(),

@@ -2,9 +2,10 @@
 // the convolvers, the program, the program memory and the dictionary, and keeps the state, meters
 // and control values that the host entry, the block processor, the loaders and the beans share.
 // Built and destroyed by the master object. Many threads enter it (host audio and event threads,
-// worker, control, display, loaders). Lock order: beanlock → bootlock → settingslock → enginelock →
-// blocklock → passlock → ringlock → the program memory's lock; fadelock and outlock are innermost. Code
-// that must not wait tries a lock once and falls back; the engine pair is taken through EngineGuard.
+// worker, control, display, loaders). Lock order: beanlock → bootlock → savelock → settingslock →
+// enginelock → blocklock → passlock → ringlock → the program memory's lock; fadelock and outlock are
+// innermost. Code that must not wait tries a lock once and falls back; the engine pair is taken through
+// EngineGuard.
 #pragma once
 #include "base/CoreAnsx.h"
 #include "base/CorePbol.h"
@@ -18,6 +19,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 #include <vector>
 
 class CoreBlnk;
@@ -250,6 +252,37 @@ public:
     // whether the file was written (a failed write leaves the old file whole).
     void chgms();
     bool savem();
+
+    // ---- boot (processor/CorePrcsBoot.cpp) --------------------------------------------------------------
+    // What the boot beans report: the last boots call made through bootb.
+    struct BOOTRECORD {
+        int32_t step = 0;
+        CoreAnsx text = "";
+        bool first = false;
+        bool last = false;
+        bool result = false;
+    };
+    // Runs the next boot step, or every remaining one with runAll, on the calling thread. False once
+    // the boot failed or the engine failed; step, text, first and last describe the step run last.
+    bool boots(bool runAll, int32_t& step, CoreAnsx& text, bool& first, bool& last);
+    bool fboot(); // every remaining step; true while the boot is still pending afterwards (it failed)
+    bool bootb(bool runAll); // boots into the boot record
+    BOOTRECORD getbt() const;
+    // The boot found settings the file lacked; the settings writer saves them and clears this.
+    bool savedue() const { return bSavedue.load(); }
+    void clrdue() { bSavedue.store(false); }
+
+    // ---- program commit and host chunk (processor/CorePrcsCommit.cpp, processor/CorePrcsChunk.cpp) -----
+    void fixcd(); // the caller holds the engine locks, or is the only user of the program
+    CoreAnsx getdt(); // takes enginelock, then blocklock
+    // Rewrites the DESCRIPTION of the program stored in the container at path; uses no engine state.
+    static void setds(CorePool* pool, const CoreAnsx& path, const CoreAnsx& text);
+    // The chunk save: size in bytes (at least CoreMmry::iCchunkbufferdim) with *data at the engine's
+    // buffer, which stays valid until the next save; 0 and *data untouched when the engine failed.
+    int32_t getck(void** data);
+    // The chunk restore; host bytes up to the first NUL or length. True for a restore or "NOCHUNK".
+    bool setck(void* data, int32_t length);
+    bool ldpfs(int32_t slot); // the slot's text straight into the program; load_'s result
 
 private:
     friend class CorePrcsTestAccess;
@@ -621,6 +654,19 @@ private:
     };
 
     int32_t loadedslot = -1;      // slot whose program was read last; -1 while reading or after a failure
+
+    // ---- boot and chunk state (processor/CorePrcsBoot.cpp, processor/CorePrcsChunk.cpp) ---------------
+    CoreAnsx runStep(int16_t step); // the step's status text; fails the boot through bBootfailed
+    CoreAnsx stepFailure(int16_t step, const CoreAnsx& thrown) const;
+    void clearCache() const;
+    int32_t handOut(const char* text, int32_t length, void** data); // into the chunk buffer
+    BOOTRECORD oBootrecord;
+    mutable CoreSmph recordlock;          // the boot record only
+    std::atomic<bool> bSavedue{false};     // "settings save due"
+    CoreSmph savelock;                     // one save at a time; before enginelock; guards the held chunk
+    std::string sHeldchunk;                // a restore received while the boot had failed
+    bool bHeldchunk = false;
+    int32_t iChunkdim = 0;                 // bytes of the block pChunk points at
     int32_t iLargestoffset = 0;   // largest IR offset O of the loaded program
     std::function<double()> clockhook;          // null: CoreXutl::tmono
     std::function<bool(int16_t)> planfault;     // null in production

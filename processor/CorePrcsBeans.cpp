@@ -228,10 +228,9 @@ bool CorePrcs::getbbCase(int32_t id, int32_t index, int32_t subindex) {
     case 81: return updld();
     case 108: return program->getfn(i)->getfa()->iscst();
     case 109: return program->getfn(i)->getfb()->iscst();
-    case 146: // needs: the boot record's first flag (boot sequence)
-    case 147: // needs: the boot record's last flag (boot sequence)
-    case 148: // needs: the boot record's result flag (boot sequence)
-        return false;
+    case 146: return getbt().first;
+    case 147: return getbt().last;
+    case 148: return getbt().result;
     case 154: return !booted() || program->getif(index)->isalt();
     case 157: {
         const CoreCnvl* first = convtab[0].convolver;
@@ -245,7 +244,7 @@ bool CorePrcs::getbbCase(int32_t id, int32_t index, int32_t subindex) {
     case 207: return program->getpm(i)->getfb()->iscst();
     case 218: return clipshown;
     case 226:
-        // needs: batch(CoreVars*, int&, CoreAnsx&) (batch stepper); until then a batch ends at once.
+        // No batch stepper in this build: a batch ends at once, with no message.
         sBatchmessage = "";
         return true;
     case 248: return memory->islte();
@@ -291,7 +290,7 @@ int32_t CorePrcs::getbiCase(int32_t id, int32_t index, int32_t subindex) {
     case 69: return workdim;
     case 85: return saturated(pool->getma());
     case 86: return saturated(pool->getxa());
-    case 145: return 0; // needs: the boot record's step (boot sequence)
+    case 145: return getbt().step;
     case 166: return getpf(index);
     case 168: return memory->getck(index, static_cast<int16_t>(subindex), nullptr, 1);
     case 169: return memory->getbk(index, static_cast<int16_t>(subindex));
@@ -437,7 +436,7 @@ void CorePrcs::setbbCase(int32_t id, bool value, int32_t index, int32_t) {
     case 53:
         if (booted()) setby(value);
         break;
-    case 144: break; // needs: boots(value, step, text, first, last) into the boot record (boot sequence)
+    case 144: bootb(value); break;
     case 165: program->setn3(i, value); break;
     case 187: program->getif(index)->mode_(value); break;
     case 196:

@@ -210,6 +210,19 @@ public:
     static bool& quadWanted(CorePrcs& e) { return e.quadwanted; }
     static double* const* quadRing(CorePrcs& e) { return e.quadring; }
 
+    // ---- boot and host chunk
+    static std::atomic<bool>& engineFailed(CorePrcs& e) { return e.engineFailed; }
+    static CoreSmph& bootLock(CorePrcs& e) { return e.bootlock; }
+    static CoreSmph& saveLock(CorePrcs& e) { return e.savelock; }
+    static int16_t bootStep(const CorePrcs& e) { return e.iBootstep; }
+    static CoreXml_* programDocument(const CorePrcs& e) { return e.programdoc; }
+    static int32_t chunkCapacity(const CorePrcs& e) { return e.iChunkdim; }
+    // The program's own update period as the rate beans leave it: on at us, or off.
+    static void setOwnRate(CorePrcs& e, bool on, int32_t us) {
+        e.ownrate = on;
+        e.activerate = us;
+    }
+
     // Every sample of the input, output and pass-through rings, with all also the work, scratch and
     // feedback buffers.
     static bool ringsHold(const CorePrcs& e, double value, bool all) {

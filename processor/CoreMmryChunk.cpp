@@ -1,0 +1,124 @@
+// CoreMmry: the host chunk's text. dumpo writes one slot as SETUP > SELECTEDPROGRAM, PROGRAM (the
+// slot's program followed by SEQUENCE, ORIGINALFILENAME, VECTORFILENAME and WASCRYPTED); dumpi puts
+// the PROGRAM elements of such a text back into slots. The chunk comes from the host's project, so
+// dumpi takes nothing on trust: it parses before touching a slot and skips what it cannot place.
+#include "processor/CoreMmry.h"
+
+#include "base/CoreLog_.h"
+#include "base/CoreNode.h"
+#include "base/CoreSgrd.h"
+#include "base/CoreTlst.h"
+#include "base/CoreXml_.h"
+#include "program/DataXml_.h"
+
+#include <cmath>
+#include <memory>
+
+namespace {
+
+const CoreAnsx kNone("0");
+
+CoreAnsx refused(const CoreAnsx& reason) {
+    const CoreAnsx message = CoreAnsx("Host chunk: ") + reason;
+    CoreLog_::loger(message, 1);
+    return message;
+}
+
+// A slot number read from the chunk, compared before truncating so that 9999.5 or 1e300 never
+// becomes a slot; -1 when outside 0 .. 9999.
+int32_t slotNumber(double value) {
+    if (!(value >= 0.0 && value <= CoreMmry::iCmemorydim - 1)) return -1;
+    return static_cast<int32_t>(value);
+}
+
+// "<tag>value</tag>" with value as its one child; the value node's kind decides how it is written.
+CoreNode* wrapped(const CoreAnsx& tag, CoreNode* value) {
+    auto element = std::make_unique<CoreNode>(tag);
+    element->addcd(value);
+    return element.release();
+}
+
+CoreAnsx trimmedValue(const CoreNode* program, const CoreAnsx& tag) {
+    return program->exslc(tag) ? program->getlc(tag).Trim() : CoreAnsx("");
+}
+
+} // namespace
+
+CoreAnsx CoreMmry::dumpo(int32_t n) {
+    CoreSgrd guard(oLock);
+    if (!within(n, iCmemorydim)) throw refused(CoreAnsx("no slot ") + CoreAnsx(n));
+    MEMORYLOC& loc = slot(n);
+    if (!loc.used) throw refused(CoreAnsx("slot ") + CoreAnsx(n) + " is free");
+    if (loc.lazy) loadl(n, loc.filepath);
+    if (!loc.document || !loc.document->getrt())
+        throw refused(CoreAnsx("slot ") + CoreAnsx(n) + " has no program: " + loc.filepath);
+
+    CoreXml_ chunk;
+    chunk.pappd(nullptr, 0, new CoreNode(DataXml_::sCtagsetup_));
+    chunk.pappd(&DataXml_::sCtagsetup_, 1,
+                wrapped(DataXml_::sCtagselprg, new CoreNode(static_cast<double>(n))));
+
+    // The program goes into the chunk as a copy through its text, with the slot's fields last.
+    CoreXml_ copy;
+    copy.getfc(loc.document->settc(false, false));
+    const auto replace = [&copy](const CoreAnsx& tag, CoreNode* value) {
+        const CoreAnsx path[2] = {DataXml_::sCtagprogrm, tag};
+        copy.pappr(path, 2, value);
+    };
+    replace(DataXml_::sCtagsequen, new CoreNode(static_cast<int>(n)));
+    replace(DataXml_::sCtagorgfnm, new CoreNode(loc.filepath));
+    replace(DataXml_::sCtagactvnm, new CoreNode(loc.vectorname));
+    replace(DataXml_::sCtagwaspac, new CoreNode(loc.packed));
+    chunk.pmove(&DataXml_::sCtagprogrm, 1, &copy, &DataXml_::sCtagsetup_, 1, false);
+    return chunk.settc(false, false);
+}
+
+int32_t CoreMmry::dumpi(const CoreAnsx& text) {
+    CoreXml_ chunk;
+    CoreNode* root = chunk.getfc(text);
+    CoreSgrd guard(oLock);
+    CoreNode* setup = root ? root->getcd(DataXml_::sCtagsetup_) : nullptr;
+    if (!setup) {
+        refused("no SETUP element, nothing restored");
+        return -1;
+    }
+    int32_t result = slotNumber(setup->getld(DataXml_::sCtagselprg));
+    CoreTlst* children = setup->getcn();
+    // From the last to the first, so that the first PROGRAM in document order decides the result.
+    for (int i = children ? children->Count - 1 : -1; i >= 0; --i) {
+        CoreNode* program = static_cast<CoreNode*>(children->Items[i]);
+        if (!(program->gettx().Trim().UpperCase() == DataXml_::sCtagprogrm)) continue;
+        const CoreAnsx name = trimmedValue(program, DataXml_::sCtagprognm);
+        // An unnamed program never takes over an unnamed slot: it goes where it was saved from.
+        int32_t target = name.Length() > 0 ? srcnm(name) : -1;
+        if (target < 0) {
+            const double sequence = program->getld(DataXml_::sCtagsequen);
+            target = slotNumber(sequence);
+            if (target < 0) {
+                refused(CoreAnsx("PROGRAM \"") + name + "\" skipped, SEQUENCE " + CoreAnsx(sequence) +
+                        " names no slot");
+                continue;
+            }
+        }
+        auto document = std::make_unique<CoreXml_>();
+        iclrp(target);
+        MEMORYLOC& loc = slot(target);
+        loc.used = true;
+        loc.lazy = false;
+        loc.filepath = program->exslc(DataXml_::sCtagorgfnm) ? program->getlc(DataXml_::sCtagorgfnm).Trim()
+                                                             : CoreAnsx("dummy.xml");
+        loc.vectorname = program->exslc(DataXml_::sCtagactvnm) ? program->getlc(DataXml_::sCtagactvnm).Trim()
+                                                               : loc.filepath;
+        loc.packed = program->exslc(DataXml_::sCtagwaspac) && program->getld(DataXml_::sCtagwaspac) != 0.0;
+        loc.name = name;
+        loc.category[0] = trimmedValue(program, DataXml_::sCtagcategr);
+        loc.category[1] = trimmedValue(program, DataXml_::sCtagsubca1);
+        loc.category[2] = trimmedValue(program, DataXml_::sCtagsubca2);
+        // The element leaves the chunk's tree and becomes the slot document's one top element.
+        children->Delete(i);
+        document->pappd(nullptr, 0, program);
+        loc.document = document.release();
+        result = target;
+    }
+    return result;
+}

@@ -1,0 +1,296 @@
+// Host chunk on a booted engine: what the save answers in every engine state, the restore of chunk
+// texts (refusals included), the slot-text load, a save on one engine restored on another, mutated
+// chunks, and the audio thread while saves and restores hold the engine.
+#include "processor/CorePrcs.h"
+
+#include "ChunkFolder.h"
+#include "base/CoreSmph.h"
+#include "modulation/CoreIfce.h"
+#include "modulation/CoreLfo_.h"
+#include "processor/CoreMmry.h"
+#include "program/CoreProg.h"
+#include "tests/common/ByteMutator.h"
+#include "tests/common/SignalReference.h"
+#include "tests/program/ProgramDump.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <thread>
+
+namespace {
+
+using namespace hostblocks;
+
+constexpr int32_t kBuffer = CoreMmry::iCchunkbufferdim;
+
+struct Saved {
+    int32_t size = -1;
+    std::string text;   // up to the NUL
+    bool zeroed = true; // every byte after the NUL up to size is zero
+};
+
+Saved save(CorePrcs& e) {
+    void* data = nullptr;
+    Saved s;
+    s.size = e.getck(&data);
+    if (s.size <= 0 || !data) return s;
+    const char* bytes = static_cast<const char*>(data);
+    s.text = bytes;
+    for (int32_t i = static_cast<int32_t>(s.text.size()); i < s.size; ++i) s.zeroed = s.zeroed && bytes[i] == 0;
+    return s;
+}
+
+bool restore(CorePrcs& e, const std::string& bytes) {
+    return e.setck(const_cast<char*>(bytes.data()), static_cast<int32_t>(bytes.size()));
+}
+
+Stereo noise(size_t n, unsigned seed) {
+    Stereo s;
+    s.left = randomSignal(n, seed);
+    s.right = randomSignal(n, seed + 1);
+    return s;
+}
+
+class CorePrcsChunk : public ChunkFolderTest {
+protected:
+    static std::string chunk(const std::string& programs) { return "<SETUP>" + programs + "</SETUP>"; }
+};
+
+TEST_F(CorePrcsChunk, TheSaveAnswersForEveryEngineState) {
+    writeBootFolder();
+    writeText(data() / "setups/missing.xml", "");
+    std::string big = "<PROGRAM><NAME>Big</NAME><PAD>";
+    big += std::string(140000, 'x') + "</PAD></PROGRAM>";
+    struct Row {
+        const char* name;
+        std::string setup;                     // the setup the engine boots from
+        bool boot;                             // fboot before the save
+        std::function<void(CorePrcs&)> before; // what happens before the save
+        int32_t size;                          // -1: the text's length + 1
+        std::string contains;                  // "" : the text is exactly "NOCHUNK"
+    };
+    const Row rows[] = {
+        {"booting", "boot.xml", false, [](CorePrcs&) {}, kBuffer, ""},
+        {"state never changed", "plain.xml", true, [](CorePrcs&) {}, kBuffer, ""},
+        {"booted", "boot.xml", true, [](CorePrcs&) {}, kBuffer, "<NAME> Room </NAME>"},
+        {"a dump that throws", "boot.xml", true, [](CorePrcs& e) { Access::currentSlot(e) = kEmpty; }, kBuffer, ""},
+        {"engine failed", "boot.xml", true, [](CorePrcs& e) { Access::engineFailed(e) = true; }, 0, ""},
+        {"refused commit: another slot current", "boot.xml", true,
+         [](CorePrcs& e) { Access::currentSlot(e) = kLong; }, kBuffer, "<NAME> Long </NAME>"},
+        {"fall-back after a restore", "boot.xml", true,
+         [](CorePrcs& e) {
+             ASSERT_TRUE(restore(e, "<SETUP><PROGRAM><NAME>Lost</NAME><SEQUENCE>8</SEQUENCE>"
+                                    "<H1><ELEMENT><FILENAME>NOPE.WAV</FILENAME></ELEMENT></H1></PROGRAM></SETUP>"));
+             ASSERT_EQ(e.getls(), 0); // slot 0 plays
+         },
+         kBuffer, "<NAME> Lost </NAME>"},
+        {"held while the boot failed", "missing.xml", true,
+         [](CorePrcs& e) { EXPECT_FALSE(restore(e, "<SETUP>held</SETUP>")); }, kBuffer,
+         "<SETUP>held</SETUP>"},
+        {"a dump over 131071 bytes", "boot.xml", true,
+         [&big](CorePrcs& e) {
+             e.getmm()->setvl(kLong, false, "big.xml", big.c_str());
+             Access::currentSlot(e) = kLong;
+         },
+         -1, std::string(140000, 'x')},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        auto e = make(bootSettings("", r.setup), kRate);
+        if (r.boot) e->fboot();
+        r.before(*e);
+        const std::string slotOne = e->getmm()->getvl(kRoom, false).c_str();
+        const Saved s = save(*e);
+        if (r.size == 0) {
+            EXPECT_EQ(s.size, 0);
+            Access::engineFailed(*e) = false;
+            continue;
+        }
+        EXPECT_EQ(s.size, r.size < 0 ? static_cast<int32_t>(s.text.size()) + 1 : r.size);
+        EXPECT_TRUE(s.zeroed);
+        if (r.contains.empty()) {
+            EXPECT_EQ(s.text, "NOCHUNK");
+        } else {
+            EXPECT_NE(s.text.find(r.contains), std::string::npos) << s.text.substr(0, 300);
+        }
+        if (Access::currentSlot(*e) != kRoom) { // the slot the program came from kept its document
+            EXPECT_EQ(e->getmm()->getvl(kRoom, false).c_str(), slotOne);
+        }
+    }
+}
+
+TEST_F(CorePrcsChunk, RestoresChunkTextsAndRefusesWhatNamesNoSlot) {
+    writeBootFolder();
+    const std::string kept = "<H1><ELEMENT><FILENAME>IMP.WAV</FILENAME></ELEMENT></H1>";
+    const std::string named = chunk("<PROGRAM><NAME>Long</NAME><SEQUENCE>9</SEQUENCE>" + kept + "</PROGRAM>");
+    struct Row {
+        const char* name;
+        std::string bytes;
+        int32_t length; // -1: all bytes
+        bool result;
+        int32_t current;
+        bool slotTwoChanged;
+    };
+    const Row rows[] = {
+        {"NOCHUNK with blanks and a line end", "NOCHUNK  \r\n", -1, true, kRoom, false},
+        {"cut by the length", "NOCHUNK<SETUP>", 7, true, kRoom, false},
+        {"a name borne by slot 2", named, -1, true, kLong, true},
+        {"a zero byte cuts the text", named + std::string(1, '\0') + "</garbage>", -1, true, kLong, true},
+        {"the last of two SETUPs counts", named + "<SETUP><SELECTEDPROGRAM>3</SELECTEDPROGRAM></SETUP>", -1, true, 3,
+         false},
+        {"malformed", "<SETUP></SETUP></PROGRAM>", -1, false, kRoom, false},
+        {"no SETUP", "<PROGRAM><NAME>Long</NAME></PROGRAM>", -1, false, kRoom, false},
+        {"SEQUENCE -1", chunk("<SELECTEDPROGRAM>-1</SELECTEDPROGRAM><PROGRAM><SEQUENCE>-1</SEQUENCE></PROGRAM>"), -1,
+         false, kRoom, false},
+        {"SEQUENCE 10000",
+         chunk("<SELECTEDPROGRAM>10000</SELECTEDPROGRAM><PROGRAM><SEQUENCE>10000</SEQUENCE></PROGRAM>"), -1, false,
+         kRoom, false},
+        {"no bytes", "", 0, false, kRoom, false},
+        {"a negative length", named, -5, false, kRoom, false},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        auto e = booted();
+        ASSERT_FALSE(Access::busy(*e).getvl());
+        const std::string slotTwo = e->getmm()->getvl(kLong, false).c_str();
+        const int32_t length = r.length == -1 ? static_cast<int32_t>(r.bytes.size()) : r.length;
+        EXPECT_EQ(e->setck(const_cast<char*>(r.bytes.data()), length), r.result);
+        EXPECT_EQ(Access::currentSlot(*e), r.current);
+        EXPECT_EQ(std::string(e->getmm()->getvl(kLong, false).c_str()) != slotTwo, r.slotTwoChanged);
+        EXPECT_FALSE(e->getby()); // the audio path plays again
+    }
+    auto e = booted();
+    EXPECT_FALSE(e->setck(nullptr, 100));
+}
+
+TEST_F(CorePrcsChunk, ASlotTextLoadPlaysItsLongerKernelAsTheLoaderDoes) {
+    auto e = booted();
+    ASSERT_FALSE(Access::busy(*e).getvl());
+    ASSERT_TRUE(e->ldpfs(kLong));
+    EXPECT_EQ(Access::currentSlot(*e), kLong);
+    EXPECT_EQ(e->getls(), kLong);
+    EXPECT_STREQ(Access::program(*e).getnm().c_str(), "Long");
+    // The reference: the program loader's own load of the same slot on a second engine.
+    auto reference = booted();
+    ASSERT_TRUE(reference->ldpdm(kLong, false));
+    const Stereo input = noise(200 * 64, 5);
+    const Stereo out = run(*e, input, fixedBlocks(64)), expected = run(*reference, input, fixedBlocks(64));
+    EXPECT_EQ(out.left, expected.left);
+    EXPECT_EQ(out.right, expected.right);
+    EXPECT_GT(largestMagnitude(out.left), 0.0);
+}
+
+TEST_F(CorePrcsChunk, AnotherEngineRestoresTheSameProgramAndPlaysItAlike) {
+    auto a = booted();
+    CoreProg& p = Access::program(*a);
+    p.getif(0)->setiv(0.3, true, true);  // MIX1
+    p.getif(9)->setiv(0.25, true, true); // GAINOUT
+    p.getlf(0)->setvl(0.5, 3.5, 0.0, "", "Sine", 0.0, "");
+    const Saved first = save(*a);
+    ASSERT_NE(first.text.find("<NAME> Room </NAME>"), std::string::npos);
+
+    auto b = booted();
+    ASSERT_TRUE(restore(*b, first.text));
+    EXPECT_EQ(save(*b).text, first.text);
+
+    ASSERT_TRUE(a->ldpdm(kRoom, false)); // A plays its slot as the save committed it
+    progtest::Dump fromA = progtest::dump(Access::program(*a)), fromB = progtest::dump(Access::program(*b));
+    fromA.erase("VECTORFILENAME"); // the chunk takes it from the slot
+    fromB.erase("VECTORFILENAME");
+    EXPECT_EQ(progtest::differences(fromA, fromB), "");
+
+    auto plain = booted();
+    const Stereo input = noise(4096, 9);
+    const Stereo outA = run(*a, input, fixedBlocks(256)), outB = run(*b, input, fixedBlocks(256));
+    const Stereo outPlain = run(*plain, input, fixedBlocks(256));
+    EXPECT_EQ(outA.left, outB.left);
+    EXPECT_EQ(outA.right, outB.right);
+    EXPECT_NE(outA.left, outPlain.left);
+}
+
+TEST_F(CorePrcsChunk, MutatedChunksNeverStopASave) {
+    auto e = booted();
+    const std::string golden = save(*e).text;
+    ASSERT_NE(golden, "NOCHUNK");
+    ByteMutator::Hints hints;
+    hints.textStart = 0;
+    hints.tokens = {"<SETUP>", "</SETUP>", "<PROGRAM>", "</PROGRAM>", "<SEQUENCE>", "NOCHUNK", "<NAME>", "-1", "<"};
+    ByteMutator mutator(44);
+    for (int i = 0; i < 200; ++i) {
+        const std::string mutant = mutator.mutate(golden, hints);
+        restore(*e, mutant);
+        const Saved s = save(*e);
+        ASSERT_GE(s.size, kBuffer) << mutant;
+        ASSERT_FALSE(e->getby()) << mutant;
+    }
+}
+
+TEST_F(CorePrcsChunk, TheAudioThreadNeverWaitsForASaveOrARestore) {
+    auto e = booted();
+    const std::string golden = save(*e).text;
+    std::atomic<int> calls{0};
+    std::atomic<bool> stop{false};
+    std::thread audio([&] {
+        std::vector<double> inL(64, 0.1), inR(64, 0.1), outL(64), outR(64);
+        void* in[2] = {inL.data(), inR.data()};
+        void* out[2] = {outL.data(), outR.data()};
+        while (!stop) {
+            e->prcss(in, out, 64, true, 1, 120.0, true, 2);
+            ++calls;
+        }
+    });
+    std::atomic<int> stalls{0};
+    // Whoever holds the engine locks waits here until the audio thread made 50 more calls.
+    e->setStallHookForTest([&] {
+        if (std::this_thread::get_id() == audio.get_id()) return;
+        ++stalls;
+        const int target = calls + 50;
+        while (calls < target) std::this_thread::yield();
+    });
+    EXPECT_TRUE(restore(*e, golden));
+    EXPECT_GE(save(*e).size, kBuffer);
+    e->setStallHookForTest(nullptr);
+    stop = true;
+    audio.join();
+    EXPECT_GE(stalls.load(), 2); // the restore's load and the save's commit
+}
+
+TEST_F(CorePrcsChunk, SavesRestoresAndAStepwiseBootRunTogether) {
+    writeBootFolder();
+    auto e = make(bootSettings(), kRate);
+    std::atomic<bool> stop{false};
+    std::thread audio([&] {
+        std::vector<double> inL(64, 0.1), inR(64, 0.1), outL(64), outR(64);
+        void* in[2] = {inL.data(), inR.data()};
+        void* out[2] = {outL.data(), outR.data()};
+        while (!stop) e->prcss(in, out, 64, true, 1, 120.0, true, 2);
+    });
+    std::thread boot([&] {
+        int32_t step = 0;
+        CoreAnsx text;
+        bool first = false, last = false;
+        while (Access::busy(*e).getvl()) e->boots(false, step, text, first, last);
+    });
+    std::thread alternate([&] {
+        std::string last = "NOCHUNK";
+        for (int i = 0; i < 20; ++i) {
+            const Saved s = save(*e);
+            if (s.text != "NOCHUNK") last = s.text;
+            restore(*e, last);
+        }
+    });
+    std::thread saver([&] {
+        for (int i = 0; i < 20; ++i) save(*e);
+    });
+    boot.join();
+    alternate.join();
+    saver.join();
+    stop = true;
+    audio.join();
+    EXPECT_FALSE(Access::busy(*e).getvl());
+    EXPECT_NE(save(*e).text, "NOCHUNK");
+}
+
+} // namespace
