@@ -1,5 +1,6 @@
 // Beans: the rules every case follows (failed engine, booting, unserved ids, index domains), checked
 // from a table of cases written independently of the engine's own, and the cases' forwards.
+#include "ChunkFolder.h"
 #include "HostBlocks.h"
 #include "ProgramFolder.h"
 #include "base/CoreLog_.h"
@@ -12,6 +13,8 @@
 #include "modulation/CoreLfo_.h"
 #include "modulation/CorePrm_.h"
 #include "processor/CoreMmry.h"
+#include "tests/common/CountingAllocator.h"
+#include "tests/common/LogCapture.h"
 
 #include <atomic>
 #include <climits>
@@ -192,7 +195,7 @@ std::string zeroOf(char type, bool failed) {
     return "0";
 }
 
-class CorePrcsBeansTest : public ProgramFolderTest {
+class CorePrcsBeansTest : public ChunkFolderTest {
 protected:
     // The booted fixture engine with slot 1 loaded and every element given distinct values.
     std::unique_ptr<CorePrcs> fixture(const std::string& more = "") {
@@ -577,4 +580,107 @@ TEST_F(CorePrcsBeansTest, DisplayHostTickAndLoadsShareTheEngine) {
     EXPECT_TRUE(finite.load());
     EXPECT_EQ(Access::beanLock(*e).counter(), 1);
     EXPECT_EQ(Access::engineLock(*e).counter(), 1);
+}
+
+TEST_F(CorePrcsBeansTest, BootBeansDriveAndReportTheBoot) {
+    writeBootFolder();
+    // Step by step through 144 (false): 145 step and text, 146 first, 147 last, 148 result.
+    struct Row {
+        int calls;
+        int32_t step;
+        bool first, last, result, booting;
+    };
+    const Row rows[] = {
+        {1, 0, true, false, true, true},
+        {9, 8, false, false, true, true},
+        {12, 11, false, true, true, false},
+        {13, 11, false, true, true, false}, // past the end: nothing runs
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.calls);
+        auto e = make(bootSettings(), kRate);
+        ASSERT_FALSE(e->isfailed());
+        for (int call = 0; call < r.calls; ++call) e->setbb(144, false, nullptr);
+        EXPECT_EQ(e->getbi(145, nullptr), r.step);
+        EXPECT_EQ(e->getbb(146, nullptr), r.first);
+        EXPECT_EQ(e->getbb(147, nullptr), r.last);
+        EXPECT_EQ(e->getbb(148, nullptr), r.result);
+        EXPECT_EQ(e->getbb(46, nullptr), r.booting);
+        EXPECT_EQ(e->getbs(145, nullptr), e->getbt().text);
+    }
+    // Run-all: every step in one call.
+    auto e = make(bootSettings(), kRate);
+    e->setbb(144, true, nullptr);
+    EXPECT_EQ(e->getbi(145, nullptr), 11);
+    EXPECT_STREQ(e->getbs(145, nullptr).c_str(), CoreLog_::sCwarngbeo);
+    EXPECT_TRUE(e->getbb(148, nullptr));
+    // 68 is the committed program text; 226 ends a batch at once with no message.
+    EXPECT_EQ(e->getbs(68, nullptr), e->getdt());
+    EXPECT_NE(e->getbs(68, nullptr).Pos("<PROGRAM>"), 0);
+    EXPECT_TRUE(e->getbb(226, nullptr));
+    EXPECT_EQ(e->getbs(226, nullptr), CoreAnsx(""));
+}
+
+TEST_F(CorePrcsBeansTest, AThrowingBootStepAnswersThroughTheBootBeansAndFreesTheLocks) {
+    writeBootFolder();
+    // A packed INIT whose vector container exists nowhere: reading slot 0 throws at step 8.
+    pack(data() / "progs/LONE.Q7P", {{"LONE.XML", program("Lone", tag("H1", leaf("IMP.WAV")))}});
+    writeText(data() / "setups/gone.xml", tag("SETUP", entry(0, "LONE.Q7P") + entry(kRoom, "ROOM.XML")));
+    auto e = make(bootSettings(tag("SETUPROMNAME", "gone.xml")), kRate);
+    ASSERT_FALSE(e->isfailed());
+    const LogCapture log(1);
+    EXPECT_NO_THROW(e->setbb(144, true, nullptr));
+    EXPECT_FALSE(e->getbb(148, nullptr));
+    EXPECT_EQ(e->getbi(145, nullptr), 8);
+    EXPECT_STREQ(e->getbs(145, nullptr).c_str(), "PROGRAM #0 Ko: program not loaded (lone.q7p)");
+    EXPECT_NE(log.text().find("Boot failed at step 8"), std::string::npos);
+    for (CoreSmph* lock : {&Access::beanLock(*e), &Access::engineLock(*e), &Access::blockLock(*e)})
+        EXPECT_EQ(lock->counter(), 1);
+    EXPECT_TRUE(e->getbb(46, nullptr)); // stays booting
+}
+
+TEST_F(CorePrcsBeansTest, TheDescriptionBeanRewritesAContainerAndLeavesGarbageAlone) {
+    auto e = fixture();
+    ASSERT_FALSE(e->isfailed());
+    const auto file = root / "KICK.Q7P";
+    pack(file, {{"KICK.XML", "<PROGRAM><NAME>Kick</NAME><DESCRIPTION>old</DESCRIPTION></PROGRAM>"}});
+    e->setbs(233, CoreAnsx(file.string().c_str()), nullptr);
+    e->setbs(234, CoreAnsx("new text"), nullptr);
+    EXPECT_NE(bytesOf(file).find("new text"), std::string::npos);
+    // A garbage container: the file stays byte for byte, a log line, every lock free.
+    const std::string garbage = "Q7P\x01\x02 not a container <DIM>99999999</DIM>";
+    writeText(file, garbage);
+    const LogCapture log(1);
+    EXPECT_NO_THROW(e->setbs(234, CoreAnsx("other"), nullptr));
+    EXPECT_EQ(bytesOf(file), garbage);
+    EXPECT_NE(log.text().find("Description not written"), std::string::npos);
+    EXPECT_EQ(Access::beanLock(*e).counter(), 1);
+    EXPECT_EQ(Access::engineLock(*e).counter(), 1);
+}
+
+TEST_F(CorePrcsBeansTest, MidiBeanAppliesEachEventOnceInOrderWithoutAllocating) {
+    auto e = fixture();
+    ASSERT_FALSE(e->isfailed());
+    e->setms(0, 176, 7);
+    const auto packed = [](uint32_t value) { return static_cast<int32_t>(0u | 176u << 8 | 7u << 16 | value << 24); };
+    CoreIfce& mix1 = *Access::program(*e).getif(0);
+    // A negative offset counts as 0: applied at once.
+    BEAN now{-40, 0};
+    e->setbi(186, packed(0), &now);
+    EXPECT_EQ(mix1.getvl(false), 0.0);
+    // Offsets 1..20 with rising values; posted in one go, none allocates.
+    const long before = heapAllocations.load();
+    for (int32_t k = 1; k <= 20; ++k) {
+        BEAN at{k, 0};
+        e->setbi(186, packed(static_cast<uint32_t>(k * 6)), &at);
+    }
+    EXPECT_EQ(heapAllocations.load() - before, 0);
+    // Frame by frame, the block processor's MIDI update applies exactly the event due at that frame.
+    for (int32_t k = 1; k <= 20; ++k) {
+        e->mdupd(Access::midi(*e).updte(1));
+        SCOPED_TRACE(k);
+        EXPECT_NEAR(mix1.getvl(false), k * 6 / 127.0, 1e-6); // the slot keeps a float
+    }
+    e->mdupd(Access::midi(*e).updte(-1)); // nothing left
+    EXPECT_NEAR(mix1.getvl(false), 120 / 127.0, 1e-6);
 }
