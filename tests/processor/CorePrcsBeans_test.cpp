@@ -17,6 +17,7 @@
 #include "tests/common/LogCapture.h"
 
 #include <atomic>
+#include <chrono>
 #include <climits>
 #include <map>
 #include <sstream>
@@ -554,20 +555,42 @@ TEST_F(CorePrcsBeansTest, DisplayHostTickAndLoadsShareTheEngine) {
             e->getbb(46, nullptr);
         }
     });
-    // The display: every setter row with a value from a fixed sequence, between getters; loads and saves.
+    // The display: every row, setters with random values (rates, modes, layout and bypass from values
+    // an editor offers), between getters; loads and saves, for about two seconds.
     uint32_t seed = 12345;
-    const auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
-    for (int round = 0; round < 3; ++round) {
+    const auto next = [&seed] { return (seed = seed * 1664525u + 1013904223u) >> 8; };
+    const auto pick = [&next](std::initializer_list<int32_t> values) { return values.begin()[next() % values.size()]; };
+    const auto setRandom = [&](const Case& c, BEAN* b) {
+        if (c.kind == 's' && c.type == 'i') {
+            const int32_t value = c.id == 44                  ? pick({44100, 48000})
+                                  : c.id == 66 || c.id == 78 ? 1000 + static_cast<int32_t>(next() % 4000)
+                                  : c.id == 84               ? pick({64, 256, 512})
+                                                             : static_cast<int32_t>(next() % 1000);
+            e->setbi(c.id, value, b);
+        } else if (c.kind == 's' && c.type == 'h') {
+            const int32_t value = c.id == 50 ? pick({0, 1, 2, 3}) : c.id == 51 ? pick({0, 11}) :
+                                  c.id == 54 || c.id == 55 ? pick({1, 2, 3}) : static_cast<int32_t>(next() % 8);
+            e->setbh(c.id, static_cast<int16_t>(value), b);
+        } else if (c.kind == 's' && c.type == 'l') {
+            e->setbl(c.id, c.id == 236 ? 512 : 1000 + static_cast<int32_t>(next() % 99000), b);
+        } else if (c.kind == 's' && c.type == 'd') {
+            e->setbd(c.id, (next() % 1000) / 1000.0, b);
+        } else if (c.kind == 's' && c.type == 'b') {
+            e->setbb(c.id, next() % 2 == 1, b);
+        } else if (c.kind == 's' && c.type == 't') {
+            e->setbs(c.id, c.id == 62 ? CoreAnsx("skins/Dark.q7s") : CoreAnsx(("MIX" + std::to_string(next() % 8 + 1)).c_str()), b);
+        } else {
+            call(*e, c.kind, c.type, c.id, b);
+        }
+    };
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    for (int round = 0; std::chrono::steady_clock::now() < until; ++round) {
         for (const Case& c : all) {
-            if (c.kind == 'g' && c.id == 14) continue; // re-plans the crossfade; covered elsewhere
-            if ((c.kind == 's' && (c.id == 44 || c.id == 50 || c.id == 51 || c.id == 54 || c.id == 55 || c.id == 161 ||
-                                   c.id == 236 || c.id == 84 || c.id == 66 || c.id == 78 || c.id == 53 || c.id == 258)) ||
-                (c.kind == 's' && c.type == 't' && (c.id == 62 || c.id == 87)))
-                continue; // rate, mode and layout changes and bypass: their own tests
+            if (c.kind == 's' && (c.id == 88 || (c.type == 't' && c.id == 87))) continue; // loads: below
             const int32_t top = c.top == kHarmonicTop ? 1 : std::max(c.top, 0);
-            BEAN b{static_cast<int32_t>(next() % (top + 1)), c.subTop > 0 ? static_cast<int32_t>(next() % (c.subTop + 1)) : 0};
-            if (c.kind == 's' && c.type == 'i' && c.id == 88) continue;
-            call(*e, c.kind, c.type, c.id, &b);
+            BEAN b{static_cast<int32_t>(next() % (top + 1)),
+                   c.subTop > 0 ? static_cast<int32_t>(next() % (c.subTop + 1)) : 0};
+            setRandom(c, &b);
         }
         BEAN none{0, 0};
         e->setbi(88, round % 2 == 0 ? kPacked : kThree, &none);
