@@ -444,7 +444,7 @@ private:
     bool bLastloadok = false;
 
     // ---- rates and sizes (samples unless stated) ---------------------------------------------------
-    int32_t samplerate;                   // "sample rate", Hz
+    std::atomic<int32_t> samplerate;      // "sample rate", Hz; the host entry reads it unlocked
     int32_t iRequestedrate;               // Hz
     int32_t dspdim = 0;                   // "DSP buffer": a power of two, at least 16
     int32_t workdim = 0;                  // "work buffer": the ring length L, a power of two
