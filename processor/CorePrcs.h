@@ -2,9 +2,10 @@
 // the convolvers, the program, the program memory and the dictionary, and keeps the state, meters
 // and control values that the host entry, the block processor, the loaders and the beans share.
 // Built and destroyed by the master object. Many threads enter it (host audio and event threads,
-// worker, control, display, loaders). Lock order: bootlock → savelock → enginelock → blocklock → passlock →
-// ringlock → the program memory's lock; fadelock and outlock are innermost. Code that must not wait
-// tries a lock once and falls back; the engine pair is taken through EngineGuard.
+// worker, control, display, loaders). Lock order: beanlock → bootlock → savelock → settingslock →
+// enginelock → blocklock → passlock → ringlock → the program memory's lock; fadelock and outlock are
+// innermost. Code that must not wait tries a lock once and falls back; the engine pair is taken through
+// EngineGuard.
 #pragma once
 #include "base/CoreAnsx.h"
 #include "base/CorePbol.h"
@@ -42,6 +43,12 @@ class DataSrce;
 
 class CorePrcs : public CoreTthr {
 public:
+    // The index record of a bean call, on the caller's stack; null for ids that read neither field.
+    struct BEANSTRUCT {
+        int32_t index;
+        int32_t subindex;
+    };
+
     static constexpr char sCmstrfilenme[] = "VORLAN2.XML"; // settings file name without a bundle name
     static constexpr char sCinstallerxml[] = "_installer"; // inserted before the settings file's extension
     static constexpr char sCemptyxml[] = "NOCHUNK";        // the host chunk of an empty state
@@ -235,6 +242,33 @@ public:
     void adjif();
     int32_t getls() const { return loadedslot; } // -1 while a read runs or after a failed one
 
+    // ---- beans (processor/CorePrcsBeans.cpp, CorePrcsTextBeans.cpp) -----------------------------------
+    // The numbered values the shell, the control thread and the display read and change. Every call
+    // checks its case in DataBean first (unserved, failed, booting, index out of its domain: the zero
+    // value or no effect), takes beanlock unless the case is exempt (the audio thread's and the tick's
+    // cases never wait), and catches every error: it is logged and the call answers its default.
+    bool getbb(int32_t id, BEANSTRUCT* b);
+    int16_t getbh(int32_t id, BEANSTRUCT* b);
+    int32_t getbi(int32_t id, BEANSTRUCT* b);
+    int32_t getbl(int32_t id, BEANSTRUCT* b);
+    double getbd(int32_t id, BEANSTRUCT* b);
+    CoreAnsx getbs(int32_t id, BEANSTRUCT* b);
+    void setbb(int32_t id, bool value, BEANSTRUCT* b);
+    void setbh(int32_t id, int16_t value, BEANSTRUCT* b);
+    void setbi(int32_t id, int32_t value, BEANSTRUCT* b);
+    void setbl(int32_t id, int32_t value, BEANSTRUCT* b);
+    void setbd(int32_t id, double value, BEANSTRUCT* b);
+    void setbs(int32_t id, CoreAnsx value, BEANSTRUCT* b);
+    void setbv(int32_t id, BEANSTRUCT* b);
+
+    // ---- master settings writer (processor/CorePrcsSettingsWriter.cpp) --------------------------------
+    // chgms brings the keys the engine changes at run time into the settings document; savem does that
+    // and writes the file. Both hold settingslock; callers hold beanlock (bean 79, the boot). savem
+    // writes nothing when the settings were not read from a file with a MASTER element, and answers
+    // whether the file was written (a failed write leaves the old file whole).
+    void chgms();
+    bool savem();
+
     // ---- boot (processor/CorePrcsBoot.cpp) --------------------------------------------------------------
     // What the boot beans report: the last boots call made through bootb.
     struct BOOTRECORD {
@@ -426,7 +460,7 @@ private:
     bool bLastloadok = false;
 
     // ---- rates and sizes (samples unless stated) ---------------------------------------------------
-    int32_t samplerate;                   // "sample rate", Hz
+    std::atomic<int32_t> samplerate;      // "sample rate", Hz; the host entry reads it unlocked
     int32_t iRequestedrate;               // Hz
     int32_t dspdim = 0;                   // "DSP buffer": a power of two, at least 16
     int32_t workdim = 0;                  // "work buffer": the ring length L, a power of two
@@ -440,7 +474,7 @@ private:
     int32_t iLargestgranule = 128;
     int32_t iMinimumthirdblock = 0;
     int32_t activerate = -1; // "effective period": the program update period in use, µs
-    bool ownrate = false;    // activerate comes from the program or the user
+    std::atomic<bool> ownrate{false}; // activerate comes from the program or the user
     int32_t iPeriod = 0;     // current program period, samples
     int32_t iNormalperiod = 0;
     int32_t iOfflineperiod = 0;
@@ -473,7 +507,7 @@ private:
     std::atomic<double> dOutputcontrolgain{1.0};
     std::atomic<double> dPassgain{1.0};
     double dOutputgain = 1.0;
-    double tempo = 120.0;          // beats per minute
+    std::atomic<double> tempo{120.0}; // beats per minute; the host entry writes it, beans read it
     double dProtectionlevel = 1.0; // linear
     double cliphold = 0.0;         // "overflow hold time", days
     double dLastoutput = 0.0;
@@ -517,7 +551,7 @@ private:
     double dLookaheadvalue = 0.0;
     int32_t iLookaheadoffset = 0;
     bool bBlinkstate = false;
-    int32_t currentslot = 0;
+    std::atomic<int32_t> currentslot{0};
 
     // ---- meters (followers: input L, input R, output L, output R, input mono, output mono) ----------
     CoreEnvf* followers[6] = {};
@@ -542,7 +576,7 @@ private:
     double* scratchbuf[2] = {};
     double* feedbackbuf[2] = {};
     bool quadwanted = true;
-    bool quadactive = false;
+    std::atomic<bool> quadactive{false}; // bean 255 reads it without a lock
 
     // ---- owned objects ----------------------------------------------------------------------------
     CoreMidi* midi = nullptr;
@@ -655,4 +689,53 @@ private:
     int32_t iLargestoffset = 0;   // largest IR offset O of the loaded program
     std::function<double()> clockhook;          // null: CoreXutl::tmono
     std::function<bool(int16_t)> planfault;     // null in production
+
+    // ---- beans and the settings writer ----------------------------------------------------------------
+    // Holds enginelock and blocklock without ever holding enginelock while it waits for the worker:
+    // it takes enginelock, tries blocklock, and otherwise releases enginelock, waits until blocklock is
+    // free and starts again, so the host entry's try finds enginelock busy only for microseconds.
+    class BeanEngineGuard {
+    public:
+        explicit BeanEngineGuard(CorePrcs& engine);
+        ~BeanEngineGuard();
+        BeanEngineGuard(const BeanEngineGuard&) = delete;
+        BeanEngineGuard& operator=(const BeanEngineGuard&) = delete;
+
+    private:
+        CorePrcs& engine;
+    };
+    class BeanCall; // processor/CorePrcsBeans.cpp: the rule checks and locks of one bean call
+    void beanFailed(const char* function, int32_t id, const char* what) const;
+    bool getbbCase(int32_t id, int32_t index, int32_t subindex);
+    int16_t getbhCase(int32_t id, int32_t index, int32_t subindex);
+    int32_t getbiCase(int32_t id, int32_t index, int32_t subindex);
+    int32_t getblCase(int32_t id, int32_t index, int32_t subindex);
+    double getbdCase(int32_t id, int32_t index, int32_t subindex);
+    CoreAnsx getbsCase(int32_t id, int32_t index, int32_t subindex);
+    void setbbCase(int32_t id, bool value, int32_t index, int32_t subindex);
+    void setbhCase(int32_t id, int16_t value, int32_t index, int32_t subindex);
+    void setbiCase(int32_t id, int32_t value, int32_t index, int32_t subindex);
+    void setblCase(int32_t id, int32_t value, int32_t index, int32_t subindex);
+    void setbdCase(int32_t id, double value, int32_t index, int32_t subindex);
+    void setbsCase(int32_t id, const CoreAnsx& value, int32_t index, int32_t subindex);
+    void setbvCase(int32_t id, int32_t index, int32_t subindex);
+    void harmonicLimits(bool program, int16_t value); // beans 54 and 55, under the engine locks
+    CoreAnsx controlText(int32_t id, int16_t control); // text beans 229 .. 231
+    void refreshSettings();                            // chgms without its lock
+    int32_t lookaheadCount() const; // the configured look-ahead (AHEADLENGTH) in samples at the current rate
+
+    CoreSmph beanlock;     // every bean call but the exempt ones; program changes outside the beans
+    CoreSmph settingslock; // the settings document while it is refreshed, serialised and written
+    bool bSettingsfromfile = false; // the settings were read from the settings file, not given as text
+    CorePbol bypassrequest{false};  // the last state asked for through bean 258
+    int32_t iFocus = 0;             // the front-panel control bean 82 turns
+    // MIDI read-back: the slot last read with bean 180.
+    bool bMidilearn = false;
+    int32_t iMidistatus = 0, iMidicontroller = 0, iMidichannel = 0, iMidivalue = 0;
+    CoreAnsx sBatchkey = "";
+    CoreAnsx sBatchmessage = "";
+    CoreAnsx sDescriptionpath = "";
+    CoreAnsx sQueryfolder = "";
+    CoreAnsx sQuerypattern = "";
+    std::vector<CoreAnsx> oQueryresult; // the names the last folder listing found
 };

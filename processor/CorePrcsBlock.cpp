@@ -297,7 +297,9 @@ void CorePrcs::adjhc() {
         iSmooth = -1;
         CoreSgrd hold(fadelock);
         resetFades();
-    } else {
-        iSmooth = program ? program->getst() : iSmooth;
+    } else if (program && bSecondkernels && fadeready) {
+        // Only a program loaded with its second kernels and fade tables can crossfade; a smoothing
+        // value stored since then waits for the next load.
+        iSmooth = program->getst();
     }
 }

@@ -80,7 +80,7 @@ TEST_F(CorePrcsLoad, EverySlotLoadsOrFallsBackToSlotZero) {
         Access::stateChanged(*e).store(false);
         EXPECT_EQ(e->setpg(r.slot, false), r.slot);
         EXPECT_EQ(e->getls(), r.loaded);
-        EXPECT_EQ(Access::currentSlot(*e), r.current);
+        EXPECT_EQ(Access::currentSlot(*e).load(), r.current);
         EXPECT_TRUE(Access::stateChanged(*e).load());
         EXPECT_EQ(std::string(Access::program(*e).getnm().c_str()), r.name);
         EXPECT_EQ(Access::harmonicsInUse(*e), r.harmonics);

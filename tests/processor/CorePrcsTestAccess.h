@@ -5,6 +5,7 @@
 #pragma once
 #include "base/CorePool.h"
 #include "processor/CorePrcs.h"
+#include "base/CoreXml_.h"
 #include "program/CoreProg.h"
 #ifndef CORE_PRCS_ACCESS_ONLY
 #include "tests/common/TempFolder.h"
@@ -168,6 +169,23 @@ public:
     static CoreMidi& midi(const CorePrcs& e) { return *e.midi; }
     static CoreEnvf& follower(const CorePrcs& e, int i) { return *e.followers[i]; }
     static CoreSmph& engineLock(CorePrcs& e) { return e.enginelock; }
+    static CoreSmph& beanLock(CorePrcs& e) { return e.beanlock; }
+    // A getter case's switch alone, without the rules and locks of the public bean functions.
+    static double getterSwitch(CorePrcs& e, char type, int32_t id, int32_t index, int32_t subindex) {
+        switch (type) {
+        case 'b': return e.getbbCase(id, index, subindex);
+        case 'h': return e.getbhCase(id, index, subindex);
+        case 'i': return e.getbiCase(id, index, subindex);
+        case 'l': return e.getblCase(id, index, subindex);
+        default: return e.getbdCase(id, index, subindex);
+        }
+    }
+    // The settings document as the writer would leave it (chgms), in the file's layout.
+    static std::string settingsDocument(CorePrcs& e) {
+        if (!e.pSettingsdoc) return "";
+        e.chgms();
+        return e.pSettingsdoc->settc(true, false).c_str();
+    }
     static CoreSmph& blockLock(CorePrcs& e) { return e.blocklock; }
     // What the host entry does first on its normal path, under the engine lock it holds.
     static bool startBlock(CorePrcs& e) {
@@ -188,7 +206,7 @@ public:
     static double& loadFigure(CorePrcs& e) { return e.loadfig[0]; }
     static std::atomic<int32_t>& lastTail(CorePrcs& e) { return e.iLasttail; }
     static int32_t bootHostSize(const CorePrcs& e) { return e.iBoothostdim; }
-    static int32_t& currentSlot(CorePrcs& e) { return e.currentslot; }
+    static std::atomic<int32_t>& currentSlot(CorePrcs& e) { return e.currentslot; }
     static bool loadFallback(const CorePrcs& e) { return e.loadfallback; }
     static int16_t directMode(const CorePrcs& e) { return e.iOtimed; }
     static int16_t fftMode(const CorePrcs& e) { return e.iOfreqd; }

@@ -1,0 +1,709 @@
+// Beans: the rules every case follows (failed engine, booting, unserved ids, index domains), checked
+// from a table of cases written independently of the engine's own, and the cases' forwards.
+#include "ChunkFolder.h"
+#include "HostBlocks.h"
+#include "ProgramFolder.h"
+#include "base/CoreLog_.h"
+#include "base/CoreSgrd.h"
+#include "modulation/CoreDynm.h"
+#include "modulation/CoreEnv_.h"
+#include "modulation/CoreEnvf.h"
+#include "modulation/CoreFun_.h"
+#include "modulation/CoreIfce.h"
+#include "modulation/CoreLfo_.h"
+#include "modulation/CorePrm_.h"
+#include "processor/CoreMmry.h"
+#include "tests/common/CountingAllocator.h"
+#include "tests/common/LogCapture.h"
+
+#include <atomic>
+#include <chrono>
+#include <climits>
+#include <map>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+using BEAN = CorePrcs::BEANSTRUCT;
+
+// One case: kind g(et), s(et), a(ction); type b h i l d t v; served while booting; index domain:
+// the highest index (and subindex) the case accepts, -1 for cases that take no record, -2 for any.
+struct Case {
+    int32_t id;
+    char kind;
+    char type;
+    bool always;
+    int32_t top;
+    int32_t subTop; // -1: the subindex is not checked
+};
+
+// The cases as the Parts list them, group by group: "kind type always top subTop : ids".
+const char* const caseGroups = R"(
+g b 0 -1 -1 : 2 11 20 21 23 24 25 26 27 31 33 35 37
+g b 1 -1 -1 : 22 41 42 46 53 58 59 60 63 81 146 147 148 181 218 226 248 255 256 258
+g b 1 -2 -1 : 14 157
+g b 1 9 -1 : 154 192
+g b 1 7 -1 : 108 109
+g b 1 H -1 : 162
+g b 1 15 -1 : 196 206 207
+g d 0 -1 -1 : 0 1 3 4 5 8 12 14 19 34 36
+g d 1 3 -1 : 92 93 94 95 96 97
+g d 1 7 -1 : 106 107
+g d 1 4 -1 : 113 122 123 124 125 259
+g d 1 1 -1 : 131 132 135 136
+g d 1 1 3 : 134
+g d 1 15 -1 : 199 200 208 209 214 215 216 217
+g d 1 H -1 : 150 151
+g d 1 H 1 : 159 160 161
+g d 0 9 -1 : 155 156 193
+g d 1 9 -1 : 188 189 235
+g d 1 3 -1 : 219
+g h 1 -1 -1 : 21 32 38 43 45 48 50 51 54 55 73 74 75 221 251
+g h 1 4 -1 : 112
+g h 1 1 -1 : 129 130
+g h 1 1 3 : 138
+g h 1 9 -1 : 194
+g h 1 7 -1 : 220
+g i 1 -1 -1 : 44 67 69 85 86 145 172 173 182 183 184 185 239 246 257
+g i 1 1 -1 : 166
+g i 1 -2 -1 : 168 169 174
+g i 1 4 -1 : 260
+g l 0 -1 -1 : 6 7 10 28 29 30
+g l 1 -1 -1 : 49 52 61 65 70 71 236
+g l 1 4 -1 : 114 115 117 118
+g l 1 1 3 : 137
+g l 1 H -1 : 149
+g l 1 1 -1 : 158
+g t 0 -1 -1 : 9 13 15 16 17 18 39 40 76
+g t 0 9999 -1 : 87
+g t 0 9 -1 : 152 153
+g t 1 -1 -1 : 47 56 62 64 68 72 77 101 102 145 224 226 227 228 247 249 250
+g t 1 3 -1 : 89 90 91
+g t 1 7 -1 : 103 110 111
+g t 1 4 -1 : 116 119 252 253 261
+g t 1 1 -1 : 126 127 128 139 140 141 142
+g t 1 9999 -1 : 167 177 232
+g t 1 -2 -1 : 170 221 239
+g t 1 9999 2 : 175
+g t 1 2 -1 : 176
+g t 1 15 -1 : 197 198 201 202 203 204 210 211
+g t 1 9 -1 : 229 230 231
+s h 1 -1 -1 : 21 32 38 45 50 51 54 55 180
+s h 1 -2 -1 : 179
+s h 1 4 -1 : 112
+s h 1 1 -1 : 129 130
+s h 1 1 3 : 138
+s i 1 -1 -1 : 44 66 67 78 82 84 88
+s i 1 9 -1 : 178
+s i 1 -2 -1 : 186 245
+s i 1 4 -1 : 260
+s l 0 -1 -1 : 7 10 30 83
+s l 1 -1 -1 : 52 65 70 236
+s l 1 1 -1 : 158
+s l 1 4 -1 : 114 115 117 118
+s l 1 1 3 : 137
+s d 0 -1 -1 : 0 1 8 12 19
+s d 0 9 -1 : 155 156
+s d 1 9 -1 : 188 189 190 191 193 235
+s d 1 H -1 : 150
+s d 1 H 1 : 161
+s d 1 3 -1 : 92 93 98 99
+s d 1 4 -1 : 120 259
+s d 1 1 -1 : 131 132 135 136
+s d 1 1 3 : 134
+s d 1 15 -1 : 214 215 216 217
+s b 0 -1 -1 : 11 20 21 23 24 33 35 37 41
+s b 1 -1 -1 : 53 144 254 258
+s b 1 9 -1 : 187
+s b 1 H -1 : 165
+s b 1 15 -1 : 196
+s t 1 -1 -1 : 62 223 224 233 234 237 238
+s t 0 -1 -1 : 9 13 39 56 64 87
+s t 1 2 -1 : 171 176
+s t 1 3 -1 : 90 91 100
+s t 1 7 -1 : 103 104 105
+s t 1 4 -1 : 116 119 252 253 261
+s t 1 1 -1 : 126 127 128 139 140 141 142
+s t 1 15 -1 : 197 198 201 202 203 204 210 211
+s t 1 9999 -1 : 167 177
+s t 1 9999 2 : 170
+a v 1 -1 -1 : 79 80 222 225 239 241 242 243 244
+a v 1 4 -1 : 121
+a v 1 1 -1 : 133 143
+a v 1 15 -1 : 195
+a v 1 15 15 : 205
+)";
+
+constexpr int32_t kHarmonicTop = -3; // "H": HDIMMAX, filled in per engine
+
+std::vector<Case> cases() {
+    std::vector<Case> out;
+    std::istringstream lines(caseGroups);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.empty()) continue;
+        std::istringstream in(line);
+        std::string kind, type, always, top, subTop, colon;
+        in >> kind >> type >> always >> top >> subTop >> colon;
+        for (int32_t id; in >> id;)
+            out.push_back({id, kind[0], type[0], always == "1", top == "H" ? kHarmonicTop : std::stoi(top),
+                           std::stoi(subTop)});
+    }
+    return out;
+}
+
+const Case* findCase(const std::vector<Case>& all, char kind, char type, int32_t id) {
+    for (const Case& c : all)
+        if (c.id == id && c.kind == kind && c.type == type) return &c;
+    return nullptr;
+}
+
+const char kinds[] = {'g', 's', 'a'};
+const char types[] = {'b', 'h', 'i', 'l', 'd', 't', 'v'};
+
+// Calls one case; a getter's answer as text, "" for setters and actions.
+std::string call(CorePrcs& e, char kind, char type, int32_t id, BEAN* b) {
+    if (kind == 'g') {
+        switch (type) {
+        case 'b': return std::to_string(e.getbb(id, b));
+        case 'h': return std::to_string(e.getbh(id, b));
+        case 'i': return std::to_string(e.getbi(id, b));
+        case 'l': return std::to_string(e.getbl(id, b));
+        case 'd': return CoreAnsx(e.getbd(id, b)).c_str();
+        case 't': return std::string("\"") + e.getbs(id, b).c_str() + "\"";
+        default: return "";
+        }
+    }
+    if (kind == 's') {
+        switch (type) {
+        case 'b': e.setbb(id, true, b); break;
+        case 'h': e.setbh(id, 3, b); break;
+        case 'i': e.setbi(id, 3, b); break;
+        case 'l': e.setbl(id, 3, b); break;
+        case 'd': e.setbd(id, 0.375, b); break;
+        case 't': e.setbs(id, CoreAnsx("MIX3"), b); break;
+        default: break;
+        }
+    }
+    if (kind == 'a' && type == 'v') e.setbv(id, b);
+    return "";
+}
+
+std::string zeroOf(char type, bool failed) {
+    if (type == 't') return failed ? "\"0\"" : "\"\"";
+    if (type == 'd') return "0";
+    return "0";
+}
+
+class CorePrcsBeansTest : public ChunkFolderTest {
+protected:
+    // The booted fixture engine with slot 1 loaded and every element given distinct values.
+    std::unique_ptr<CorePrcs> fixture(const std::string& more = "") {
+        auto e = loaded(more);
+        if (e->isfailed()) return e;
+        BEAN none{0, 0};
+        e->setbi(88, kThree, &none);
+        fill(Access::program(*e));
+        return e;
+    }
+    // Every modulation element and control gets values that differ per element.
+    static void fill(CoreProg& p) {
+        for (int16_t i = 0; i < CoreProg::iClfos; ++i)
+            p.getlf(i)->setvl(0.5 + i, 4.0 + i, 0.25 * (i + 1), "ENV1", "Sine", 10.0 * (i + 1), "MIX1");
+        for (int16_t i = 0; i < CoreProg::iCfuns; ++i) p.getfn(i)->setvl("LFO1", std::to_string(0.1 * i).c_str(), "a*b");
+        for (int16_t i = 0; i < CoreProg::iCfollowers; ++i)
+            p.getef(i)->setvl(10 + i, 100 + i, "MIX1", 20 + i, 200 + i, "MIX2", 0.1 * i, 1, true, "MIX3", true,
+                              "LFO1", "LFO2", true, 48000.0, true, "ENV1", "ENV2", true, 0.125 * (i + 1), 2 + i,
+                              "MIX4");
+        for (int16_t i = 0; i < 2; ++i) {
+            p.getdy(i)->setvl("MIX2", "EVF1", i == 0, "LFO1", true, static_cast<int16_t>(i + 1), 20.0 + i, 1.0 + i);
+            const double levels[4] = {0.0, 1.0, 0.5, 0.25 + 0.1 * i};
+            const int32_t times[4] = {480 + i, 960, 1440, 48000 + i};
+            const int16_t curves[4] = {1, 2, 0, static_cast<int16_t>(3 - i)};
+            p.geten(i)->setvl("EVF1", "OFF", levels, times, curves, 0.5 + i, "MIX6", 2.0 + i, "MIX7");
+        }
+        for (int16_t i = 0; i < CoreProg::iCparameters; ++i)
+            p.getpm(i)->setvl(true, "MIX1", "OFF", "a", ("Label" + std::to_string(i)).c_str(), "", "m", "", "",
+                              1.0 * i, 20.0 + i, 1.0 * i, 20.0 + i);
+        for (int i = 0; i < CoreProg::iCcontrols; ++i) p.getif(i)->setiv(0.05 * i, true, true);
+    }
+    // What a case that must change nothing could change.
+    static std::string fingerprint(CorePrcs& e) {
+        std::string out = Access::settingsDocument(e) + "|" + std::to_string(Access::currentSlot(e).load());
+        out += "|" + std::to_string(Access::busy(e).getvl()) + std::to_string(e.getby());
+        if (e.isfailed()) return out;
+        CoreProg& p = Access::program(e);
+        out += std::string("|") + p.getnm().c_str() + p.getds().c_str() + p.getct(0).c_str();
+        out += CoreAnsx(p.getlf(0)->getph()).c_str() + std::string(p.getpm(0)->getlb().c_str());
+        out += CoreAnsx(p.getif(0)->getvl(true)).c_str() + std::string(p.getef(0)->getda().c_str());
+        return out;
+    }
+};
+
+std::unique_ptr<CorePrcs> failedEngine(EngineFolderTest&, std::function<std::unique_ptr<CorePrcs>(const std::string&)> make) {
+    return make("<WORKBUFFER>2000000000</WORKBUFFER><DSPBUFFER>65536</DSPBUFFER><FORCEOFFSET>2000000000</FORCEOFFSET>");
+}
+
+} // namespace
+
+TEST_F(CorePrcsBeansTest, TheTableHasTheCasesOfTheParts) {
+    const std::vector<Case> all = cases();
+    std::map<char, int> perKind;
+    for (const Case& c : all) ++perKind[c.kind];
+    EXPECT_EQ(perKind['g'], 220);
+    EXPECT_EQ(perKind['s'], 129);
+    EXPECT_EQ(perKind['a'], 14);
+}
+
+TEST_F(CorePrcsBeansTest, UnservedCasesAnswerZeroAndChangeNothing) {
+    auto e = fixture();
+    ASSERT_FALSE(e->isfailed());
+    const std::vector<Case> all = cases();
+    const std::string before = fingerprint(*e);
+    std::vector<int32_t> ids = {INT_MIN, INT_MAX};
+    for (int32_t id = -1; id <= 300; ++id) ids.push_back(id);
+    for (char kind : kinds)
+        for (char type : types) {
+            if ((kind == 'a') != (type == 'v')) continue;
+            for (int32_t id : ids) {
+                if (findCase(all, kind, type, id)) continue;
+                BEAN b{0, 0};
+                SCOPED_TRACE(std::string(1, kind) + type + std::to_string(id));
+                EXPECT_EQ(call(*e, kind, type, id, &b), kind == 'g' ? zeroOf(type, false) : "");
+            }
+        }
+    EXPECT_EQ(fingerprint(*e), before);
+}
+
+TEST_F(CorePrcsBeansTest, AFailedEngineAnswersZeroAndTextZero) {
+    auto e = failedEngine(*this, [this](const std::string& s) { return make(s); });
+    ASSERT_TRUE(e->isfailed());
+    const std::string before = fingerprint(*e);
+    for (const Case& c : cases()) {
+        BEAN b{0, 0};
+        SCOPED_TRACE(std::string(1, c.kind) + c.type + std::to_string(c.id));
+        EXPECT_EQ(call(*e, c.kind, c.type, c.id, &b), c.kind == 'g' ? zeroOf(c.type, true) : "");
+    }
+    EXPECT_EQ(fingerprint(*e), before);
+}
+
+TEST_F(CorePrcsBeansTest, WhileBootingGatedCasesAnswerZeroOrDoNothing) {
+    auto e = fixture();
+    ASSERT_FALSE(e->isfailed());
+    Access::busy(*e).setvl(true);
+    const std::string before = fingerprint(*e);
+    for (const Case& c : cases()) {
+        if (c.always) continue;
+        BEAN b{0, 0};
+        SCOPED_TRACE(std::string(1, c.kind) + c.type + std::to_string(c.id));
+        EXPECT_EQ(call(*e, c.kind, c.type, c.id, &b), c.kind == 'g' ? zeroOf(c.type, false) : "");
+    }
+    EXPECT_EQ(fingerprint(*e), before);
+    // The rest answer while booting.
+    EXPECT_EQ(e->getbl(52, nullptr), 3000);
+    EXPECT_TRUE(e->getbb(46, nullptr));
+    EXPECT_EQ(e->getbs(16, nullptr), CoreAnsx(""));
+    EXPECT_NE(e->getbs(101, nullptr), CoreAnsx(""));
+}
+
+TEST_F(CorePrcsBeansTest, IndexesOutsideTheDomainGiveTheDefaultAndChangeNothing) {
+    auto e = fixture();
+    ASSERT_FALSE(e->isfailed());
+    const int32_t hdimmax = e->getbh(43, nullptr);
+    const std::string before = fingerprint(*e);
+    for (const Case& c : cases()) {
+        if (c.top == -1 || c.top == -2) continue;
+        if (c.kind == 's' && c.id == 88) continue;
+        const int32_t top = c.top == kHarmonicTop ? hdimmax : c.top;
+        const int32_t subTop = c.subTop < 0 ? 0 : c.subTop;
+        std::vector<BEAN> outside = {{-1, 0}, {top + 1, 0}, {65536, 0}, {INT_MIN, 0}};
+        if (c.subTop >= 0) outside.insert(outside.end(), {{0, -1}, {0, subTop + 1}, {0, 65536}});
+        SCOPED_TRACE(std::string(1, c.kind) + c.type + std::to_string(c.id));
+        for (BEAN& b : outside)
+            EXPECT_EQ(call(*e, c.kind, c.type, c.id, &b), c.kind == 'g' ? zeroOf(c.type, false) : "")
+                << b.index << "/" << b.subindex;
+        EXPECT_EQ(call(*e, c.kind, c.type, c.id, nullptr), c.kind == 'g' ? zeroOf(c.type, false) : "");
+    }
+    EXPECT_EQ(fingerprint(*e), before);
+}
+
+TEST_F(CorePrcsBeansTest, GettersForwardToTheElementTheIndexNames) {
+    auto e = fixture();
+    ASSERT_FALSE(e->isfailed());
+    CoreProg& p = Access::program(*e);
+    struct Row {
+        char type;
+        int32_t id;
+        int32_t index, subindex;
+        std::function<std::string()> owner;
+    };
+    const auto d = [](double v) { return std::string(CoreAnsx(v).c_str()); };
+    const auto t = [](const CoreAnsx& v) { return "\"" + std::string(v.c_str()) + "\""; };
+    const std::vector<Row> rows = {
+        {'d', 93, 3, 0, [&] { return d(p.getlf(3)->getph()); }},
+        {'d', 92, 3, 0, [&] { return d(p.getlf(3)->getqt()); }},
+        {'d', 107, 7, 0, [&] { return d(p.getfn(7)->getfb()->getcv()); }},
+        {'d', 113, 4, 0, [&] { return d(p.getef(4)->getba()); }},
+        {'d', 259, 4, 0, [&] { return d(p.getef(4)->gethf()); }},
+        {'d', 131, 1, 0, [&] { return d(p.getdy(1)->getbd(3)); }},
+        {'d', 132, 1, 0, [&] { return d(p.getdy(1)->getbd(4)); }},
+        {'d', 134, 1, 3, [&] { return d(p.geten(1)->getlv()[3]); }},
+        {'d', 135, 1, 0, [&] { return d(p.geten(1)->getlf()); }},
+        {'d', 215, 15, 0, [&] { return d(p.getpm(15)->getmx()); }},
+        {'d', 189, 9, 0, [&] { return d(p.getif(9)->getiv(true)); }},
+        {'h', 112, 4, 0, [&] { return std::to_string(p.getef(4)->getex()); }},
+        {'h', 130, 1, 0, [&] { return std::to_string(p.getdy(1)->getrc()); }},
+        {'h', 138, 1, 3, [&] { return std::to_string(p.geten(1)->getcv()[3]); }},
+        {'i', 260, 4, 0, [&] { return std::to_string(p.getef(4)->getho()); }},
+        {'l', 118, 4, 0, [&] { return std::to_string(p.getef(4)->getxr()); }},
+        {'l', 137, 1, 3, [&] { return std::to_string(p.geten(1)->gettm()[3]); }},
+        {'l', 158, 1, 0, [&] { return std::to_string(e->getfl(1)); }},
+        {'t', 198, 15, 0, [&] { return t(p.getpm(15)->getlb()); }},
+        {'t', 90, 3, 0, [&] { return t(p.getlf(3)->getsh()); }},
+        {'t', 56, 0, 0, [&] { return t(p.getnm()); }},
+        {'t', 167, kThree, 0, [&] { return t(e->getmm()->getnm(kThree)); }},
+        {'t', 175, kThree, 2, [&] { return t(e->getmm()->getct(kThree, 2)); }},
+    };
+    for (const Row& r : rows) {
+        BEAN b{r.index, r.subindex};
+        SCOPED_TRACE(std::string(1, r.type) + std::to_string(r.id));
+        EXPECT_EQ(call(*e, 'g', r.type, r.id, &b), r.owner());
+    }
+    // Distinct per element: the top element's value is not element 0's.
+    BEAN first{0, 0}, last{15, 0};
+    EXPECT_NE(e->getbs(198, &first), e->getbs(198, &last));
+}
+
+TEST_F(CorePrcsBeansTest, SettersReachTheElementAndPendingValuesWaitForTheirAction) {
+    auto e = fixture();
+    ASSERT_FALSE(e->isfailed());
+    CoreProg& p = Access::program(*e);
+    BEAN env{1, 2}, dyn{1, 0}, prm{3, 3};
+    const double before = p.geten(1)->getlv()[2];
+    e->setbd(134, 0.875, &env);
+    EXPECT_EQ(e->getbd(134, &env), before); // pending until 143
+    e->setbv(143, &env);
+    EXPECT_EQ(e->getbd(134, &env), 0.875);
+    e->setbs(126, CoreAnsx("LFO3"), &dyn);
+    e->setbv(133, &dyn);
+    EXPECT_STREQ(p.getdy(1)->getbs(1).c_str(), "LFO3");
+    EXPECT_STRNE(p.getdy(1)->getbs(0).c_str(), "LFO3");
+    const CorePrm_* third = p.getpm(3);
+    e->setbv(205, &prm); // swapped with itself: unchanged
+    EXPECT_EQ(p.getpm(3), third);
+    BEAN lfo{2, 0};
+    e->setbd(92, 0.0, &lfo);
+    EXPECT_EQ(e->getbd(92, &lfo), 0.0);
+    // 216/217 move the bar window at once.
+    BEAN bar{2, 0};
+    e->setbd(216, 5.0, &bar);
+    EXPECT_EQ(e->getbd(216, &bar), 5.0);
+    // Non-finite doubles are ignored.
+    e->setbd(0, std::nan(""), nullptr);
+    EXPECT_TRUE(std::isfinite(e->getbd(0, nullptr)));
+}
+
+TEST_F(CorePrcsBeansTest, EngineAndSettingBeansFollowTheParts) {
+    auto e = fixture();
+    ASSERT_FALSE(e->isfailed());
+    BEAN zero{0, 0}, one{1, 0}, two{2, 0};
+    // 158: selectors 0 and 1 only.
+    e->setbl(158, 1234, &zero);
+    e->setbl(158, 5678, &one);
+    e->setbl(158, 9, &two);
+    EXPECT_EQ(e->getbl(158, &zero), 1234);
+    EXPECT_EQ(e->getbl(158, &one), 5678);
+    EXPECT_EQ(e->getbl(158, &two), 0);
+    // 52 with the current value leaves the program-rate flag; a new value raises it.
+    e->setbb(11, false, nullptr);
+    e->setbl(52, e->getbl(52, nullptr), nullptr);
+    EXPECT_FALSE(e->getbb(11, nullptr));
+    e->setbl(52, 4000, nullptr);
+    EXPECT_TRUE(e->getbb(11, nullptr));
+    EXPECT_EQ(e->getbl(52, nullptr), 4000);
+    // 45 below 1 is clamped to 1; 70000 keeps its low 16 bits.
+    e->setbh(45, -4, nullptr);
+    EXPECT_EQ(e->getbh(45, nullptr), 1);
+    Access::exportQuality(*e) = 70000;
+    EXPECT_EQ(e->getbh(45, nullptr), static_cast<int16_t>(70000));
+    // 44 also converts program times at the new rate; out-of-range rates are ignored.
+    e->setbi(44, 44100, nullptr);
+    EXPECT_EQ(e->getbi(44, nullptr), 44100);
+    e->setbi(44, 0, nullptr);
+    e->setbi(44, 2000000, nullptr);
+    EXPECT_EQ(e->getbi(44, nullptr), 44100);
+    // 19: microseconds of the configured sample count; negatives ignored.
+    e->setbd(19, 3000.0, nullptr);
+    EXPECT_DOUBLE_EQ(e->getbd(19, nullptr), 132 * 1e6 / 44100);
+    e->setbd(19, -5.0, nullptr);
+    EXPECT_DOUBLE_EQ(e->getbd(19, nullptr), 132 * 1e6 / 44100);
+    // 62 keeps the file name only.
+    e->setbs(62, CoreAnsx("skins/Dark.q7s"), nullptr);
+    EXPECT_EQ(Access::probe(*e, "SKINNAME"), "Dark.q7s");
+    // 49: the reported latency.
+    EXPECT_EQ(e->getbl(49, nullptr), Access::reportedLatency(*e));
+    // 67 / 88: slots outside 0..9999 change nothing.
+    e->setbi(67, 10000, nullptr);
+    e->setbi(67, -1, nullptr);
+    EXPECT_EQ(e->getbi(67, nullptr), kThree);
+    // 258 while booting only records the request; 53 does nothing.
+    Access::busy(*e).setvl(true);
+    const bool pass = e->getby();
+    e->setbb(258, !pass, nullptr);
+    e->setbb(53, !pass, nullptr);
+    EXPECT_EQ(e->getby(), pass);
+    EXPECT_EQ(e->getbb(258, nullptr), !pass);
+}
+
+TEST_F(CorePrcsBeansTest, ControlTextsPrintDecibelsAndMappedParameters) {
+    auto e = fixture();
+    ASSERT_FALSE(e->isfailed());
+    CoreProg& p = Access::program(*e);
+    CoreIfce* gainOut = p.getif(9);
+    struct Row {
+        double value;
+        const char* text;
+    };
+    if (gainOut->getun() == CoreAnsx("dB") && gainOut->getcp() < 0) {
+        for (const Row& r : {Row{0.0, "-192.640"}, Row{1.0, "0.000"}, Row{0.5, "-6.021"}}) {
+            gainOut->setvl(r.value, false);
+            BEAN b{9, 0};
+            EXPECT_STREQ(e->getbs(230, &b).c_str(), r.text);
+        }
+    }
+    // A control mapped to a user parameter shows pre-unit, value with 3 decimals, post-unit.
+    CorePrm_* parameter = p.getpm(4);
+    parameter->setvl(true, "0.5", "OFF", "a", "Depth", "1", "ms", "", "ms", 0.0, 5.0, 0.0, 5.0);
+    BEAN control{0, 0};
+    e->setbv(205, &control); // re-maps through adjif as a swap with itself does
+    if (p.getif(0)->getcp() == 4) {
+        EXPECT_STREQ(e->getbs(229, &control).c_str(), "Depth");
+        const std::string shown = e->getbs(230, &control).c_str();
+        EXPECT_EQ(shown.substr(shown.size() - 2), "ms");
+    }
+}
+
+TEST_F(CorePrcsBeansTest, NoErrorLeavesABean) {
+    auto e = fixture();
+    ASSERT_FALSE(e->isfailed());
+    // Slot 0's file vanished: the load throws inside; the bean answers and holds no lock.
+    std::filesystem::remove(data() / "progs/INIT.XML");
+    BEAN none{0, 0};
+    EXPECT_NO_THROW(e->setbi(88, kMissing, &none));
+    EXPECT_EQ(Access::engineLock(*e).counter(), 1);
+    EXPECT_EQ(Access::blockLock(*e).counter(), 1);
+    EXPECT_EQ(Access::beanLock(*e).counter(), 1);
+    // An unreadable folder lists nothing.
+    e->setbs(237, CoreAnsx((root / "no such folder").string().c_str()), nullptr);
+    e->setbs(238, CoreAnsx("*.XML"), nullptr);
+    EXPECT_NO_THROW(e->setbv(239, nullptr));
+    EXPECT_EQ(e->getbi(239, nullptr), 0);
+    BEAN row{0, 0};
+    EXPECT_EQ(e->getbs(239, &row), CoreAnsx(""));
+    e->setbs(237, CoreAnsx((data() / "progs").string().c_str()), nullptr);
+    e->setbv(239, nullptr);
+    EXPECT_GT(e->getbi(239, nullptr), 0);
+}
+
+TEST_F(CorePrcsBeansTest, ExemptBeansNeverWaitForTheBeanAndEngineLocks) {
+    auto e = fixture();
+    ASSERT_FALSE(e->isfailed());
+    CoreSgrd bean(Access::beanLock(*e));
+    CoreSgrd engine(Access::engineLock(*e));
+    CoreSgrd block(Access::blockLock(*e));
+    const hostblocks::Stereo input(200 * 64, 0.25);
+    const hostblocks::Stereo output = hostblocks::run(*e, input, [] { return 64; });
+    EXPECT_EQ(output.size(), input.size()); // every host call returned (the dry path: no engine lock)
+    BEAN control{2, 0}, offset{-5, 0};
+    e->setbd(155, 0.25, &control);
+    e->setbd(156, 0.5, &control);
+    e->setbv(80, nullptr);
+    e->setbi(186, 0x402BB0, &offset);
+    EXPECT_EQ(e->getbd(156, &control), 0.5);
+    EXPECT_FALSE(e->getbb(46, nullptr));
+}
+
+TEST_F(CorePrcsBeansTest, DisplayHostTickAndLoadsShareTheEngine) {
+    auto e = fixture();
+    ASSERT_FALSE(e->isfailed());
+    const std::vector<Case> all = cases();
+    std::atomic<bool> stop{false};
+    std::atomic<bool> finite{true};
+    std::thread audio([&] {
+        const hostblocks::Stereo input(256, 0.25);
+        while (!stop) {
+            const hostblocks::Stereo out = hostblocks::run(*e, input, [] { return 64; });
+            for (size_t i = 0; i < out.size(); ++i)
+                if (!std::isfinite(out.left[i]) || !std::isfinite(out.right[i])) finite = false;
+        }
+    });
+    std::thread host([&] {
+        for (int n = 0; !stop; ++n) {
+            BEAN control{n % 10, 0};
+            e->getbs(229 + n % 3, &control);
+            e->setbd(156, (n % 100) / 100.0, &control);
+        }
+    });
+    std::thread tick([&] {
+        BEAN slot{1, 0};
+        while (!stop) {
+            e->getbb(81, nullptr);
+            e->getbb(60, nullptr);
+            e->getbb(63, nullptr);
+            e->getbi(166, &slot);
+            e->getbb(46, nullptr);
+        }
+    });
+    // The display: every row, setters with random values (rates, modes, layout and bypass from values
+    // an editor offers), between getters; loads and saves, for about two seconds.
+    uint32_t seed = 12345;
+    const auto next = [&seed] { return (seed = seed * 1664525u + 1013904223u) >> 8; };
+    const auto pick = [&next](std::initializer_list<int32_t> values) { return values.begin()[next() % values.size()]; };
+    const auto setRandom = [&](const Case& c, BEAN* b) {
+        if (c.kind == 's' && c.type == 'i') {
+            const int32_t value = c.id == 44                  ? pick({44100, 48000})
+                                  : c.id == 66 || c.id == 78 ? 1000 + static_cast<int32_t>(next() % 4000)
+                                  : c.id == 84               ? pick({64, 256, 512})
+                                                             : static_cast<int32_t>(next() % 1000);
+            e->setbi(c.id, value, b);
+        } else if (c.kind == 's' && c.type == 'h') {
+            const int32_t value = c.id == 50 ? pick({0, 1, 2, 3}) : c.id == 51 ? pick({0, 11}) :
+                                  c.id == 54 || c.id == 55 ? pick({1, 2, 3}) : static_cast<int32_t>(next() % 8);
+            e->setbh(c.id, static_cast<int16_t>(value), b);
+        } else if (c.kind == 's' && c.type == 'l') {
+            e->setbl(c.id, c.id == 236 ? 512 : 1000 + static_cast<int32_t>(next() % 99000), b);
+        } else if (c.kind == 's' && c.type == 'd') {
+            e->setbd(c.id, (next() % 1000) / 1000.0, b);
+        } else if (c.kind == 's' && c.type == 'b') {
+            e->setbb(c.id, next() % 2 == 1, b);
+        } else if (c.kind == 's' && c.type == 't') {
+            e->setbs(c.id, c.id == 62 ? CoreAnsx("skins/Dark.q7s") : CoreAnsx(("MIX" + std::to_string(next() % 8 + 1)).c_str()), b);
+        } else {
+            call(*e, c.kind, c.type, c.id, b);
+        }
+    };
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    for (int round = 0; std::chrono::steady_clock::now() < until; ++round) {
+        for (const Case& c : all) {
+            if (c.kind == 's' && (c.id == 88 || (c.type == 't' && c.id == 87))) continue; // loads: below
+            const int32_t top = c.top == kHarmonicTop ? 1 : std::max(c.top, 0);
+            BEAN b{static_cast<int32_t>(next() % (top + 1)),
+                   c.subTop > 0 ? static_cast<int32_t>(next() % (c.subTop + 1)) : 0};
+            setRandom(c, &b);
+        }
+        BEAN none{0, 0};
+        e->setbi(88, round % 2 == 0 ? kPacked : kThree, &none);
+        e->setbv(79, nullptr);
+    }
+    stop = true;
+    audio.join();
+    host.join();
+    tick.join();
+    EXPECT_TRUE(finite.load());
+    EXPECT_EQ(Access::beanLock(*e).counter(), 1);
+    EXPECT_EQ(Access::engineLock(*e).counter(), 1);
+}
+
+TEST_F(CorePrcsBeansTest, BootBeansDriveAndReportTheBoot) {
+    writeBootFolder();
+    // Step by step through 144 (false): 145 step and text, 146 first, 147 last, 148 result.
+    struct Row {
+        int calls;
+        int32_t step;
+        bool first, last, result, booting;
+    };
+    const Row rows[] = {
+        {1, 0, true, false, true, true},
+        {9, 8, false, false, true, true},
+        {12, 11, false, true, true, false},
+        {13, 11, false, true, true, false}, // past the end: nothing runs
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.calls);
+        auto e = make(bootSettings(), kRate);
+        ASSERT_FALSE(e->isfailed());
+        for (int call = 0; call < r.calls; ++call) e->setbb(144, false, nullptr);
+        EXPECT_EQ(e->getbi(145, nullptr), r.step);
+        EXPECT_EQ(e->getbb(146, nullptr), r.first);
+        EXPECT_EQ(e->getbb(147, nullptr), r.last);
+        EXPECT_EQ(e->getbb(148, nullptr), r.result);
+        EXPECT_EQ(e->getbb(46, nullptr), r.booting);
+        EXPECT_EQ(e->getbs(145, nullptr), e->getbt().text);
+    }
+    // Run-all: every step in one call.
+    auto e = make(bootSettings(), kRate);
+    e->setbb(144, true, nullptr);
+    EXPECT_EQ(e->getbi(145, nullptr), 11);
+    EXPECT_STREQ(e->getbs(145, nullptr).c_str(), CoreLog_::sCwarngbeo);
+    EXPECT_TRUE(e->getbb(148, nullptr));
+    // 68 is the committed program text; 226 ends a batch at once with no message.
+    EXPECT_EQ(e->getbs(68, nullptr), e->getdt());
+    EXPECT_NE(e->getbs(68, nullptr).Pos("<PROGRAM>"), 0);
+    EXPECT_TRUE(e->getbb(226, nullptr));
+    EXPECT_EQ(e->getbs(226, nullptr), CoreAnsx(""));
+}
+
+TEST_F(CorePrcsBeansTest, AThrowingBootStepAnswersThroughTheBootBeansAndFreesTheLocks) {
+    writeBootFolder();
+    // A packed INIT whose vector container exists nowhere: reading slot 0 throws at step 8.
+    pack(data() / "progs/LONE.Q7P", {{"LONE.XML", program("Lone", tag("H1", leaf("IMP.WAV")))}});
+    writeText(data() / "setups/gone.xml", tag("SETUP", entry(0, "LONE.Q7P") + entry(kRoom, "ROOM.XML")));
+    auto e = make(bootSettings(tag("SETUPROMNAME", "gone.xml")), kRate);
+    ASSERT_FALSE(e->isfailed());
+    const LogCapture log(1);
+    EXPECT_NO_THROW(e->setbb(144, true, nullptr));
+    EXPECT_FALSE(e->getbb(148, nullptr));
+    EXPECT_EQ(e->getbi(145, nullptr), 8);
+    EXPECT_STREQ(e->getbs(145, nullptr).c_str(), "PROGRAM #0 Ko: program not loaded (lone.q7p)");
+    EXPECT_NE(log.text().find("Boot failed at step 8"), std::string::npos);
+    for (CoreSmph* lock : {&Access::beanLock(*e), &Access::engineLock(*e), &Access::blockLock(*e)})
+        EXPECT_EQ(lock->counter(), 1);
+    EXPECT_TRUE(e->getbb(46, nullptr)); // stays booting
+}
+
+TEST_F(CorePrcsBeansTest, TheDescriptionBeanRewritesAContainerAndLeavesGarbageAlone) {
+    auto e = fixture();
+    ASSERT_FALSE(e->isfailed());
+    const auto file = root / "KICK.Q7P";
+    pack(file, {{"KICK.XML", "<PROGRAM><NAME>Kick</NAME><DESCRIPTION>old</DESCRIPTION></PROGRAM>"}});
+    e->setbs(233, CoreAnsx(file.string().c_str()), nullptr);
+    e->setbs(234, CoreAnsx("new text"), nullptr);
+    EXPECT_NE(bytesOf(file).find("new text"), std::string::npos);
+    // A garbage container: the file stays byte for byte, a log line, every lock free.
+    const std::string garbage = "Q7P\x01\x02 not a container <DIM>99999999</DIM>";
+    writeText(file, garbage);
+    const LogCapture log(1);
+    EXPECT_NO_THROW(e->setbs(234, CoreAnsx("other"), nullptr));
+    EXPECT_EQ(bytesOf(file), garbage);
+    EXPECT_NE(log.text().find("Description not written"), std::string::npos);
+    EXPECT_EQ(Access::beanLock(*e).counter(), 1);
+    EXPECT_EQ(Access::engineLock(*e).counter(), 1);
+}
+
+TEST_F(CorePrcsBeansTest, MidiBeanAppliesEachEventOnceInOrderWithoutAllocating) {
+    auto e = fixture();
+    ASSERT_FALSE(e->isfailed());
+    e->setms(0, 176, 7);
+    const auto packed = [](uint32_t value) { return static_cast<int32_t>(0u | 176u << 8 | 7u << 16 | value << 24); };
+    CoreIfce& mix1 = *Access::program(*e).getif(0);
+    // A negative offset counts as 0: applied at once.
+    BEAN now{-40, 0};
+    e->setbi(186, packed(0), &now);
+    EXPECT_EQ(mix1.getvl(false), 0.0);
+    // Offsets 1..20 with rising values; posted in one go, none allocates.
+    const long before = heapAllocations.load();
+    for (int32_t k = 1; k <= 20; ++k) {
+        BEAN at{k, 0};
+        e->setbi(186, packed(static_cast<uint32_t>(k * 6)), &at);
+    }
+    EXPECT_EQ(heapAllocations.load() - before, 0);
+    // Frame by frame, the block processor's MIDI update applies exactly the event due at that frame.
+    for (int32_t k = 1; k <= 20; ++k) {
+        e->mdupd(Access::midi(*e).updte(1));
+        SCOPED_TRACE(k);
+        EXPECT_NEAR(mix1.getvl(false), k * 6 / 127.0, 1e-6); // the slot keeps a float
+    }
+    e->mdupd(Access::midi(*e).updte(-1)); // nothing left
+    EXPECT_NEAR(mix1.getvl(false), 120 / 127.0, 1e-6);
+}
