@@ -478,6 +478,7 @@ private:
     double* blockbuf[2] = {}; // work pair, dspdim
     double* scratchbuf[2] = {};
     double* feedbackbuf[2] = {};
+    double* monobuf[2] = {}; // the block's mono input and output mixes for the meter followers, dspdim
     bool quadwanted = true;
     bool quadactive = false;
 
