@@ -575,6 +575,7 @@ private:
     double* blockbuf[2] = {}; // work pair, dspdim
     double* scratchbuf[2] = {};
     double* feedbackbuf[2] = {};
+    double* monobuf[2] = {}; // the block's mono input and output mixes for the meter followers, dspdim
     bool quadwanted = true;
     std::atomic<bool> quadactive{false}; // bean 255 reads it without a lock
 
