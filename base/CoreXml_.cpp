@@ -293,8 +293,8 @@ CoreAnsx CoreXml_::settc(bool pretty, bool topnewline) const {
     return CoreAnsx(out.c_str());
 }
 
-bool CoreXml_::setec(const CoreNode* element, int level, std::string& out, const std::vector<const CoreNode*>& skipped,
-                     const std::vector<const CoreNode*>& extra) {
+bool CoreXml_::setec(const CoreNode* element, int level, std::string& out,
+                     const std::vector<const CoreNode*>& skipped, const std::vector<const CoreNode*>& extra) {
     struct Frame {
         const CoreNode* node;
         int next;

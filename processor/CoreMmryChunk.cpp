@@ -45,19 +45,27 @@ constexpr int kSlotFields = 4;
 
 const CoreAnsx& slotFieldTag(int field) {
     switch (field) {
-    case 0: return DataXml_::sCtagsequen;
-    case 1: return DataXml_::sCtagorgfnm;
-    case 2: return DataXml_::sCtagactvnm;
-    default: return DataXml_::sCtagwaspac;
+    case 0:
+        return DataXml_::sCtagsequen;
+    case 1:
+        return DataXml_::sCtagorgfnm;
+    case 2:
+        return DataXml_::sCtagactvnm;
+    default:
+        return DataXml_::sCtagwaspac;
     }
 }
 
 CoreNode* slotField(const CoreMmry::MEMORYLOC& loc, int32_t n, int field) {
     switch (field) {
-    case 0: return new CoreNode(static_cast<int>(n));
-    case 1: return new CoreNode(loc.filepath);
-    case 2: return new CoreNode(loc.vectorname);
-    default: return new CoreNode(loc.packed);
+    case 0:
+        return new CoreNode(static_cast<int>(n));
+    case 1:
+        return new CoreNode(loc.filepath);
+    case 2:
+        return new CoreNode(loc.vectorname);
+    default:
+        return new CoreNode(loc.packed);
     }
 }
 
@@ -80,7 +88,8 @@ bool writeProgram(const CoreMmry::MEMORYLOC& loc, int32_t n, std::string& out) {
         fields.emplace_back(wrapped(slotFieldTag(i), slotField(loc, n, i)));
         appended.push_back(fields.back().get());
     }
-    const std::unique_ptr<CoreNode> selected(wrapped(DataXml_::sCtagselprg, new CoreNode(static_cast<double>(n))));
+    const std::unique_ptr<CoreNode> selected(
+        wrapped(DataXml_::sCtagselprg, new CoreNode(static_cast<double>(n))));
     out = std::string(CoreXml_::sCopenytag) + DataXml_::sCtagsetup_.c_str() + CoreXml_::sCclsextag;
     CoreXml_::setec(selected.get(), 1, out);
     if (!CoreXml_::setec(program, 1, out, replaced, appended)) return false;
