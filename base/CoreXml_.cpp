@@ -293,6 +293,69 @@ CoreAnsx CoreXml_::settc(bool pretty, bool topnewline) const {
     return CoreAnsx(out.c_str());
 }
 
+bool CoreXml_::setec(const CoreNode* element, int level, std::string& out,
+                     const std::vector<const CoreNode*>& skipped, const std::vector<const CoreNode*>& extra) {
+    struct Frame {
+        const CoreNode* node;
+        int next;
+        int level;
+    };
+    const auto isSkipped = [&skipped](const CoreNode* node) {
+        return std::find(skipped.begin(), skipped.end(), node) != skipped.end();
+    };
+    std::string values;
+    std::vector<Frame> frames;
+    // Writes node's opening tag; an element holding only values is written whole, as the reader
+    // makes it one value: the text between its tags. Any other element stays open on the stack.
+    const auto open = [&](const CoreNode* node, int depth) {
+        if (depth > iCmaxdepth) return false;
+        out += sCopenytag;
+        appendName(out, node->text(), true);
+        out += sCclsextag;
+        bool elements = false;
+        for (int i = 0; i < node->count() && !elements; ++i) elements = node->child(i)->count() > 0;
+        if (elements) {
+            frames.push_back({node, 0, depth});
+            return true;
+        }
+        if (node->count() == 1) {
+            const CoreNode* value = node->child(0);
+            appendValue(out, value->text(), value->bAsread, node->text());
+        } else {
+            values.clear();
+            for (int i = 0; i < node->count(); ++i)
+                appendValue(values, node->child(i)->text(), node->child(i)->bAsread, node->text());
+            appendValue(out, CoreAnsx(values.c_str()), true, node->text());
+        }
+        out += sCopenntag;
+        appendName(out, node->text(), false);
+        out += sCclsextag;
+        return true;
+    };
+    if (!element || element->count() == 0) return true;
+    if (!open(element, level)) return false;
+    size_t extras = frames.empty() ? extra.size() : 0;
+    while (!frames.empty()) {
+        Frame& frame = frames.back();
+        if (frame.next < frame.node->count()) {
+            const CoreNode* child = frame.node->child(frame.next++);
+            if (child->count() == 0 || (frames.size() == 1 && isSkipped(child))) continue;
+            if (!open(child, frame.level + 1)) return false;
+            continue;
+        }
+        if (frames.size() == 1 && extras < extra.size()) {
+            if (!open(extra[extras++], frame.level + 1)) return false;
+            continue;
+        }
+        const CoreNode* node = frame.node;
+        frames.pop_back();
+        out += sCopenntag;
+        appendName(out, node->text(), false);
+        out += sCclsextag;
+    }
+    return true;
+}
+
 bool CoreXml_::settf(const CoreAnsx& path, bool pretty, bool topnewline, bool flag) const {
     return CoreButl::svatx(path, settc(pretty, topnewline), flag);
 }

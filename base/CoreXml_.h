@@ -6,6 +6,9 @@
 #include "base/CoreAnsx.h"
 #include "base/CoreNode.h"
 
+#include <string>
+#include <vector>
+
 class CoreXml_ {
 public:
     static constexpr const char* sCroot = "ROOT";
@@ -45,6 +48,14 @@ public:
     // each, except a value read as the bare "0", which stays bare so that it still reads as absent;
     // pretty adds line breaks and two spaces of indentation per level.
     CoreAnsx settc(bool pretty, bool topnewline) const;
+    // Appends to out the text settc (pretty off) gives for element once its text has been read back
+    // into a document, without building that copy: values beside child elements are dropped and the
+    // values of one element are written as one. The children listed in skipped are left out; the
+    // elements in extra follow the others. level is element's depth in the document read back (1 for
+    // a top-level element); false, with out incomplete, when reading back would fail on iCmaxdepth.
+    static bool setec(const CoreNode* element, int level, std::string& out,
+                      const std::vector<const CoreNode*>& skipped = {},
+                      const std::vector<const CoreNode*>& extra = {});
     // Writes the header and settc(pretty, topnewline) to path through a temporary file renamed over
     // the target; true when the file was replaced, and the old file stays whole otherwise.
     bool settf(const CoreAnsx& path, bool pretty, bool topnewline, bool flag) const;

@@ -266,6 +266,15 @@ void CoreEnvf::setei(double x) {
     if (iCount >= iCbufferdim) prcss();
 }
 
+void CoreEnvf::setei(const double* x, int32_t count) {
+    if (!bActive) return;
+    for (int32_t i = 0; i < count; ++i) {
+        const double magnitude = std::fabs(x[i]);
+        pBuffer[iCount++] = magnitude > dCdenormalthreshold && magnitude <= 1.7976931348623157e308 ? x[i] : 0.0;
+        if (iCount >= iCbufferdim) prcss();
+    }
+}
+
 void CoreEnvf::setei(double a, double b, double c, double d) {
     if (!bActive) return;
     setei(CoreGfun::flush(c) * dOutputweight + CoreGfun::flush(a) * dInputweight +

@@ -55,6 +55,8 @@ public:
     // (wi, wo the balance weights). Dropped while inactive; every 16 samples run through detection.
     void setei(double x);
     void setei(double a, double b, double c, double d);
+    // Feeds `count` samples in order, as as many single-sample calls would.
+    void setei(const double* x, int32_t count);
     // Runs the buffered samples through the high-pass and the detector.
     void prcss();
     // Once per block, after the block's samples.

@@ -13,6 +13,8 @@
 
 #include <cmath>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -38,6 +40,65 @@ CoreNode* wrapped(const CoreAnsx& tag, CoreNode* value) {
     return element.release();
 }
 
+// The slot's fields that the chunk's PROGRAM carries after the program's own elements.
+constexpr int kSlotFields = 4;
+
+const CoreAnsx& slotFieldTag(int field) {
+    switch (field) {
+    case 0:
+        return DataXml_::sCtagsequen;
+    case 1:
+        return DataXml_::sCtagorgfnm;
+    case 2:
+        return DataXml_::sCtagactvnm;
+    default:
+        return DataXml_::sCtagwaspac;
+    }
+}
+
+CoreNode* slotField(const CoreMmry::MEMORYLOC& loc, int32_t n, int field) {
+    switch (field) {
+    case 0:
+        return new CoreNode(static_cast<int>(n));
+    case 1:
+        return new CoreNode(loc.filepath);
+    case 2:
+        return new CoreNode(loc.vectorname);
+    default:
+        return new CoreNode(loc.packed);
+    }
+}
+
+// The chunk text of slot n written from the slot's tree, without copying the program. Only for a
+// program element (the first top-level one) that holds child elements alone: there a read-back copy
+// and the slot's tree agree on which children the slot fields replace. False leaves the copy to dumpo.
+bool writeProgram(const CoreMmry::MEMORYLOC& loc, int32_t n, std::string& out) {
+    CoreNode* program = loc.document->getrt()->pfind(&DataXml_::sCtagprogrm, 1);
+    const CoreTlst* children = program ? program->getcn() : nullptr;
+    if (!children || children->Count == 0) return false;
+    for (int i = 0; i < children->Count; ++i) {
+        const CoreTlst* grandchildren = static_cast<const CoreNode*>(children->Items[i])->getcn();
+        if (!grandchildren || grandchildren->Count == 0) return false;
+    }
+    std::vector<const CoreNode*> replaced;
+    std::vector<std::unique_ptr<CoreNode>> fields;
+    std::vector<const CoreNode*> appended;
+    for (int i = 0; i < kSlotFields; ++i) {
+        if (const CoreNode* old = program->pfind(&slotFieldTag(i), 1)) replaced.push_back(old);
+        fields.emplace_back(wrapped(slotFieldTag(i), slotField(loc, n, i)));
+        appended.push_back(fields.back().get());
+    }
+    const std::unique_ptr<CoreNode> selected(
+        wrapped(DataXml_::sCtagselprg, new CoreNode(static_cast<double>(n))));
+    out = std::string(CoreXml_::sCopenytag) + DataXml_::sCtagsetup_.c_str() + CoreXml_::sCclsextag;
+    CoreXml_::setec(selected.get(), 1, out);
+    if (!CoreXml_::setec(program, 1, out, replaced, appended)) return false;
+    out += CoreXml_::sCopenntag;
+    out += DataXml_::sCtagsetup_.c_str();
+    out += CoreXml_::sCclsextag;
+    return true;
+}
+
 CoreAnsx trimmedValue(const CoreNode* program, const CoreAnsx& tag) {
     return program->exslc(tag) ? program->getlc(tag).Trim() : CoreAnsx("");
 }
@@ -53,22 +114,23 @@ CoreAnsx CoreMmry::dumpo(int32_t n) {
     if (!loc.document || !loc.document->getrt())
         throw refused(CoreAnsx("slot ") + CoreAnsx(n) + " has no program: " + loc.filepath);
 
+    // The chunk's PROGRAM is the slot's program as written and read back once, its slot fields
+    // replaced and put last. Written straight from the slot's tree when that gives the same bytes,
+    // through a copy of its text otherwise.
+    std::string text;
+    if (writeProgram(loc, n, text)) return CoreAnsx(text.c_str());
+
     CoreXml_ chunk;
     chunk.pappd(nullptr, 0, new CoreNode(DataXml_::sCtagsetup_));
     chunk.pappd(&DataXml_::sCtagsetup_, 1,
                 wrapped(DataXml_::sCtagselprg, new CoreNode(static_cast<double>(n))));
-
-    // The program goes into the chunk as a copy through its text, with the slot's fields last.
     CoreXml_ copy;
     copy.getfc(loc.document->settc(false, false));
     const auto replace = [&copy](const CoreAnsx& tag, CoreNode* value) {
         const CoreAnsx path[2] = {DataXml_::sCtagprogrm, tag};
         copy.pappr(path, 2, value);
     };
-    replace(DataXml_::sCtagsequen, new CoreNode(static_cast<int>(n)));
-    replace(DataXml_::sCtagorgfnm, new CoreNode(loc.filepath));
-    replace(DataXml_::sCtagactvnm, new CoreNode(loc.vectorname));
-    replace(DataXml_::sCtagwaspac, new CoreNode(loc.packed));
+    for (int i = 0; i < kSlotFields; ++i) replace(slotFieldTag(i), slotField(loc, n, i));
     chunk.pmove(&DataXml_::sCtagprogrm, 1, &copy, &DataXml_::sCtagsetup_, 1, false);
     return chunk.settc(false, false);
 }

@@ -93,6 +93,7 @@ void CorePrcs::build(const CoreAnsx& settingsText) {
         blockbuf[c] = ring(dspdim);
         scratchbuf[c] = ring(dspdim);
         feedbackbuf[c] = ring(dspdim);
+        monobuf[c] = ring(dspdim);
     }
     for (std::atomic<int16_t>& led : controlleds) led.store(3);
 
@@ -164,6 +165,7 @@ void CorePrcs::release() {
         freeRing(blockbuf[c]);
         freeRing(scratchbuf[c]);
         freeRing(feedbackbuf[c]);
+        freeRing(monobuf[c]);
     }
     for (CoreEnvf*& follower : followers) deleteAndClear(follower);
     deleteAndClear(memory);

@@ -4,8 +4,8 @@
 // Built and destroyed by the master object. Many threads enter it (host audio and event threads,
 // worker, control, display, loaders). Lock order: beanlock → bootlock → savelock → settingslock →
 // enginelock → blocklock → passlock → ringlock → the program memory's lock; fadelock and outlock are
-// innermost. Code that must not wait tries a lock once and falls back; the engine pair is taken
-// through EngineGuard.
+// innermost. Code that must not wait tries a lock once and falls back; the engine pair is taken through
+// EngineGuard.
 #pragma once
 #include "base/CoreAnsx.h"
 #include "base/CorePbol.h"
@@ -242,6 +242,33 @@ public:
     void adjif();
     int32_t getls() const { return loadedslot; } // -1 while a read runs or after a failed one
 
+    // ---- beans (processor/CorePrcsBeans.cpp, CorePrcsTextBeans.cpp) -----------------------------------
+    // The numbered values the shell, the control thread and the display read and change. Every call
+    // checks its case in DataBean first (unserved, failed, booting, index out of its domain: the zero
+    // value or no effect), takes beanlock unless the case is exempt (the audio thread's and the tick's
+    // cases never wait), and catches every error: it is logged and the call answers its default.
+    bool getbb(int32_t id, BEANSTRUCT* b);
+    int16_t getbh(int32_t id, BEANSTRUCT* b);
+    int32_t getbi(int32_t id, BEANSTRUCT* b);
+    int32_t getbl(int32_t id, BEANSTRUCT* b);
+    double getbd(int32_t id, BEANSTRUCT* b);
+    CoreAnsx getbs(int32_t id, BEANSTRUCT* b);
+    void setbb(int32_t id, bool value, BEANSTRUCT* b);
+    void setbh(int32_t id, int16_t value, BEANSTRUCT* b);
+    void setbi(int32_t id, int32_t value, BEANSTRUCT* b);
+    void setbl(int32_t id, int32_t value, BEANSTRUCT* b);
+    void setbd(int32_t id, double value, BEANSTRUCT* b);
+    void setbs(int32_t id, CoreAnsx value, BEANSTRUCT* b);
+    void setbv(int32_t id, BEANSTRUCT* b);
+
+    // ---- master settings writer (processor/CorePrcsSettingsWriter.cpp) --------------------------------
+    // chgms brings the keys the engine changes at run time into the settings document; savem does that
+    // and writes the file. Both hold settingslock; callers hold beanlock (bean 79, the boot). savem
+    // writes nothing when the settings were not read from a file with a MASTER element, and answers
+    // whether the file was written (a failed write leaves the old file whole).
+    void chgms();
+    bool savem();
+
     // ---- boot (processor/CorePrcsBoot.cpp) --------------------------------------------------------------
     // What the boot beans report: the last boots call made through bootb.
     struct BOOTRECORD {
@@ -272,33 +299,6 @@ public:
     // The chunk restore; host bytes up to the first NUL or length. True for a restore or "NOCHUNK".
     bool setck(void* data, int32_t length);
     bool ldpfs(int32_t slot); // the slot's text straight into the program; load_'s result
-
-    // ---- beans (processor/CorePrcsBeans.cpp, CorePrcsTextBeans.cpp) -----------------------------------
-    // The numbered values the shell, the control thread and the display read and change. Every call
-    // checks its case in DataBean first (unserved, failed, booting, index out of its domain: the zero
-    // value or no effect), takes beanlock unless the case is exempt (the audio thread's and the tick's
-    // cases never wait), and catches every error: it is logged and the call answers its default.
-    bool getbb(int32_t id, BEANSTRUCT* b);
-    int16_t getbh(int32_t id, BEANSTRUCT* b);
-    int32_t getbi(int32_t id, BEANSTRUCT* b);
-    int32_t getbl(int32_t id, BEANSTRUCT* b);
-    double getbd(int32_t id, BEANSTRUCT* b);
-    CoreAnsx getbs(int32_t id, BEANSTRUCT* b);
-    void setbb(int32_t id, bool value, BEANSTRUCT* b);
-    void setbh(int32_t id, int16_t value, BEANSTRUCT* b);
-    void setbi(int32_t id, int32_t value, BEANSTRUCT* b);
-    void setbl(int32_t id, int32_t value, BEANSTRUCT* b);
-    void setbd(int32_t id, double value, BEANSTRUCT* b);
-    void setbs(int32_t id, CoreAnsx value, BEANSTRUCT* b);
-    void setbv(int32_t id, BEANSTRUCT* b);
-
-    // ---- master settings writer (processor/CorePrcsSettingsWriter.cpp) --------------------------------
-    // chgms brings the keys the engine changes at run time into the settings document; savem does that
-    // and writes the file. Both hold settingslock; callers hold beanlock (bean 79, the boot). savem
-    // writes nothing when the settings were not read from a file with a MASTER element, and answers
-    // whether the file was written (a failed write leaves the old file whole).
-    void chgms();
-    bool savem();
 
 private:
     friend class CorePrcsTestAccess;
@@ -460,7 +460,7 @@ private:
     bool bLastloadok = false;
 
     // ---- rates and sizes (samples unless stated) ---------------------------------------------------
-    int32_t samplerate;                   // "sample rate", Hz
+    std::atomic<int32_t> samplerate;      // "sample rate", Hz; the host entry reads it unlocked
     int32_t iRequestedrate;               // Hz
     int32_t dspdim = 0;                   // "DSP buffer": a power of two, at least 16
     int32_t workdim = 0;                  // "work buffer": the ring length L, a power of two
@@ -575,6 +575,7 @@ private:
     double* blockbuf[2] = {}; // work pair, dspdim
     double* scratchbuf[2] = {};
     double* feedbackbuf[2] = {};
+    double* monobuf[2] = {}; // the block's mono input and output mixes for the meter followers, dspdim
     bool quadwanted = true;
     std::atomic<bool> quadactive{false}; // bean 255 reads it without a lock
 

@@ -244,7 +244,7 @@ bool CorePrcs::getbbCase(int32_t id, int32_t index, int32_t subindex) {
     case 207: return program->getpm(i)->getfb()->iscst();
     case 218: return clipshown;
     case 226:
-        // needs: batch(CoreVars*, int&, CoreAnsx&) (batch stepper); until then a batch ends at once.
+        // No batch stepper in this build: a batch ends at once, with no message.
         sBatchmessage = "";
         return true;
     case 248: return memory->islte();

@@ -57,12 +57,19 @@ void CorePrcs::prcss() {
             while (iCountdown < 1) updateStep(request.period, request.outputcontrolgain);
             convolve(position, step);
 
+            // One pass over the sub-block for gains, dry, protection and the program's followers, then
+            // the meter followers fed in bulk: each gets the same samples in the same order. A work
+            // block never wraps the ring (the convolvers read it in one piece).
             bool overflow = false;
+            const bool programFollowers = program->hasef();
+            const bool sideChain = quadactive && program->hases();
+            double* monoOut = monobuf[0];
+            double* monoIn = monobuf[1];
             for (int32_t k = 0; k < step; ++k) {
                 const int32_t p = (position + k) & worklast;
                 const double l = outring[0][p] * request.outputgain;
                 const double r = outring[1][p] * request.outputgain;
-                followers[5]->setei(0.5 * l + 0.5 * r);
+                monoOut[k] = 0.5 * l + 0.5 * r;
                 double left = request.outputcontrolgain * l;
                 double right = request.outputcontrolgain * r;
                 if (bDryon) {
@@ -80,16 +87,17 @@ void CorePrcs::prcss() {
                 feedbackbuf[0][k] = left;
                 feedbackbuf[1][k] = right;
                 const int32_t a = (p + iLookaheadoffset) & worklast;
-                program->setef(inring[0][a], inring[1][a], l, r);
-                if (quadactive) program->setes(quadring[0][a], quadring[1][a]);
-                const double inL = inring[0][p], inR = inring[1][p];
-                followers[0]->setei(inL);
-                followers[1]->setei(inR);
-                followers[2]->setei(left);
-                followers[3]->setei(right);
-                followers[4]->setei(0.5 * inL + 0.5 * inR);
-                dLastoutput = left;
+                if (programFollowers) program->setef(inring[0][a], inring[1][a], l, r);
+                if (sideChain) program->setes(quadring[0][a], quadring[1][a]);
+                monoIn[k] = 0.5 * inring[0][p] + 0.5 * inring[1][p];
             }
+            if (step > 0) dLastoutput = feedbackbuf[0][step - 1];
+            followers[0]->setei(inring[0] + position, step);
+            followers[1]->setei(inring[1] + position, step);
+            followers[2]->setei(feedbackbuf[0], step);
+            followers[3]->setei(feedbackbuf[1], step);
+            followers[4]->setei(monoIn, step);
+            followers[5]->setei(monoOut, step);
             for (CoreEnvf* follower : followers) follower->updte();
             if (overflow) {
                 clipflag.setvl(true);
@@ -297,7 +305,9 @@ void CorePrcs::adjhc() {
         iSmooth = -1;
         CoreSgrd hold(fadelock);
         resetFades();
-    } else {
-        iSmooth = program ? program->getst() : iSmooth;
+    } else if (program && bSecondkernels && fadeready) {
+        // Only a program loaded with its second kernels and fade tables can crossfade; a smoothing
+        // value stored since then waits for the next load.
+        iSmooth = program->getst();
     }
 }

@@ -207,12 +207,25 @@ CoreAnsx CorePrcs::runStep(int16_t step) {
             iSaveddspbuffer = std::clamp(CoreButl::getp2(reported), iCmindelaydim, iCmaxdelaydim);
         }
         if (bFirstboot || bOtimedabsent || bInstallermerged || bDspbufferabsent) bSavedue.store(true);
+        // The installer's file goes only once its settings are in the settings file; a failed save
+        // keeps both for the next start.
+        if (bSavedue.load()) {
+            if (savem()) {
+                bSavedue.store(false);
+                if (bInstallermerged && CoreXutl::delfl(sInstallerpath.c_str()) != 0)
+                    CoreLog_::loger(CoreAnsx("Installer settings not deleted: ") + sInstallerpath, 1);
+            } else if (bInstallermerged) {
+                CoreLog_::loger(CoreAnsx("Installer settings kept: the settings were not saved"), 1);
+            }
+        }
         return CoreAnsx(CoreLog_::sCwarngsto);
     }
     default: {
         const bool opening = busy.getvl();
         busy.setvl(false);
         smpby(false, 0, true, false);
+        // A bypass asked for while booting (bean 258) holds once the engine runs.
+        if (bypassrequest.getvl()) smpby(true, 0, true, false);
         if (opening && iBoothostdim.load() > 0) blksz(iBoothostdim.load());
         return CoreAnsx(CoreLog_::sCwarngbeo);
     }

@@ -94,6 +94,8 @@ int32_t CorePrcs::getck(void** data) {
 
 bool CorePrcs::setck(void* data, int32_t length) {
     if (isfailed()) return false;
+    // A restore replaces the program the beans read: no bean runs until it is done.
+    CoreSgrd beans(beanlock);
     fboot();
     const char* bytes = static_cast<const char*>(data);
     size_t count = 0;

@@ -310,7 +310,7 @@ void CorePrcs::logSettings() const {
     logLine("FORCOLUMN", static_cast<int>(iForcolumn));
     logLine("PROTECTIONDB", dProtectiondb);
     logLine("IPPTHREADS", iIppthreads);
-    logLine("*rate", samplerate);
+    logLine("*rate", samplerate.load());
     if (hasworker) logLine("THREADSMINDIM", threadsmindim);
     logLine("DELAY COMPENSATION", iDelaycompensation);
 }

@@ -56,7 +56,7 @@ CoreAnsx CorePrcs::getbsCase(int32_t id, int32_t index, int32_t subindex) {
     case 56: return program->getnm();
     case 62: return sDatapath + sSkinsubpath + sSkininuse;
     case 64: return program->getds();
-    case 68: return ""; // needs: getdt() (program commit), which commits the edits and serialises them
+    case 68: return getdt();
     case 72: return sDatapath;
     case 77: return sMagic;
     case 89: return program->getlf(i)->getrc();
@@ -158,7 +158,7 @@ void CorePrcs::setbsCase(int32_t id, const CoreAnsx& value, int32_t index, int32
     case 223: sBatchkey = value; break;
     case 224: pBatchvars->addit(sBatchkey, value); break;
     case 233: sDescriptionpath = value; break;
-    case 234: break; // needs: setds(pool, path, text) (description rewrite of a stored program)
+    case 234: setds(pool, sDescriptionpath, value); break;
     case 237: sQueryfolder = value; break;
     case 238: sQuerypattern = value; break;
     default: break;

@@ -142,6 +142,8 @@ public:
     void updte(bool advance, double dt, double level, double tempo);
     void setef(double a, double b, double c, double d); // one sample for EVF1..EVF4: inputs, outputs
     void setes(double a, double b);                     // one side-chain sample for EVF5
+    bool hasef() const; // whether any of EVF1..EVF4 takes samples (setef does nothing otherwise)
+    bool hases() const; // whether EVF5 takes samples
 
     // ---- header -------------------------------------------------------------------------------
     CoreAnsx getnm() const { return sName; }

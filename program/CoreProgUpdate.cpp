@@ -54,3 +54,13 @@ void CoreProg::setef(double a, double b, double c, double d) {
 void CoreProg::setes(double a, double b) {
     pFollowers[iCfollowers - 1]->setei(a, b, 0.0, 0.0);
 }
+
+bool CoreProg::hasef() const {
+    for (int i = 0; i < iCfollowers - 1; ++i)
+        if (pFollowers[i]->isact()) return true;
+    return false;
+}
+
+bool CoreProg::hases() const {
+    return pFollowers[iCfollowers - 1]->isact();
+}

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -41,6 +42,32 @@ bool holdsOneProgram(CoreMmry& m, int32_t slot) {
     return root->getcd()->gettx().Trim().UpperCase() == CoreAnsx("PROGRAM");
 }
 
+// The dump as first built: the slot's program copied through its text, the slot fields replaced at
+// the path and the PROGRAM moved into the chunk.
+std::string copiedDump(CoreMmry& m, int32_t n) {
+    CoreMmry::MEMORYLOC loc;
+    m.getel(n, &loc);
+    CoreXml_ chunk;
+    chunk.pappd(nullptr, 0, new CoreNode("SETUP"));
+    CoreNode* selected = new CoreNode("SELECTEDPROGRAM");
+    selected->addcd(new CoreNode(static_cast<double>(n)));
+    const CoreAnsx setup("SETUP");
+    chunk.pappd(&setup, 1, selected);
+    CoreXml_ copy;
+    copy.getfc(Access::document(m, n)->settc(false, false));
+    const std::pair<const char*, CoreNode*> fields[] = {{"SEQUENCE", new CoreNode(static_cast<int>(n))},
+                                                        {"ORIGINALFILENAME", new CoreNode(loc.filepath)},
+                                                        {"VECTORFILENAME", new CoreNode(loc.vectorname)},
+                                                        {"WASCRYPTED", new CoreNode(loc.packed)}};
+    for (const auto& [tag, value] : fields) {
+        const CoreAnsx path[2] = {"PROGRAM", tag};
+        copy.pappr(path, 2, value);
+    }
+    const CoreAnsx program("PROGRAM");
+    chunk.pmove(&program, 1, &copy, &setup, 1, false);
+    return chunk.settc(false, false).c_str();
+}
+
 class CoreMmryChunk : public MemoryFolderTest {};
 
 TEST_F(CoreMmryChunk, DumpsASlotByteForByteWhateverTheLocale) {
@@ -53,6 +80,64 @@ TEST_F(CoreMmryChunk, DumpsASlotByteForByteWhateverTheLocale) {
         EXPECT_EQ(text(m->dumpo(5)), kKickChunk);
         EXPECT_EQ(text(m->getvl(5, false)).find("<SEQUENCE> 9 </SEQUENCE>") != std::string::npos, true)
             << "the slot's own document stays as it was";
+    }
+}
+
+TEST_F(CoreMmryChunk, DumpEqualsTheProgramCopiedThroughItsTextWithTheSlotFieldsLast) {
+    const auto deep = [](int levels) {
+        std::string open, close;
+        for (int i = 0; i < levels; ++i) {
+            open += "<D>";
+            close += "</D>";
+        }
+        return "<PROGRAM><NAME>Deep</NAME>" + open + "1" + close + "</PROGRAM>";
+    };
+    const std::string texts[] = {
+        kKick,
+        "<program><sequence>1</sequence><Name> x </Name><SEQUENCE>2</SEQUENCE><wascrypted>0</wascrypted></program>",
+        "<PROGRAM><NAME>Mixed</NAME>text<H1>a<ELEMENT><FILENAME>k.wav</FILENAME></ELEMENT>b</H1></PROGRAM>",
+        "<PROGRAM>only a value</PROGRAM>",
+        "<PROGRAM>SEQUENCE</PROGRAM>",
+        "<OTHER>1</OTHER>lead<PROGRAM><NAME>Second</NAME><GAIN>0</GAIN><E></E></PROGRAM><PROGRAM><NAME>3</NAME>",
+        "<PROGRAM><NAME>Cut</NAME><H1><ELEMENT><FILENAME>k.wav</FILENAME>",
+        "<PROGRAM><NAME>Odd</NAME><A<B> v<w </A<B><>empty name</></PROGRAM>",
+        "<PROGRAM><NAME>Alone</NAME></PROGRAM><PROGRAM><SEQUENCE>4</SEQUENCE></PROGRAM>",
+        deep(254),
+        deep(255),
+    };
+    auto m = make();
+    for (const std::string& program : texts) {
+        SCOPED_TRACE(program.substr(0, 120));
+        m->setvl(5, true, "progs/Kick.q7p", program.c_str());
+        EXPECT_EQ(text(m->dumpo(5)), copiedDump(*m, 5));
+    }
+    // Trees no reader makes: values beside elements, several values, elements without children.
+    const auto tree = [](std::initializer_list<CoreNode*> children) {
+        CoreNode* program = new CoreNode("PROGRAM");
+        for (CoreNode* child : children) program->addcd(child);
+        return program;
+    };
+    const auto valued = [](const char* name, std::initializer_list<const char*> values) {
+        CoreNode* node = new CoreNode(name);
+        for (const char* value : values) node->addcd(new CoreNode(value));
+        return node;
+    };
+    const std::function<CoreNode*()> trees[] = {
+        [&] { return tree({valued("NAME", {"a", "b"}), valued("GAIN", {"0", ""}), valued("X", {"", "0"})}); },
+        [&] { return tree({valued("NAME", {"n"}), valued("H1", {}), new CoreNode("value")}); },
+        [&] {
+            CoreNode* h1 = valued("H1", {"lead"});
+            h1->addcd(valued("E", {"1"}));
+            h1->addcd(valued("EMPTY", {}));
+            return tree({valued("NAME", {"n"}), h1, valued("SEQUENCE", {"7"})});
+        },
+    };
+    for (size_t i = 0; i < std::size(trees); ++i) {
+        SCOPED_TRACE(i);
+        m->setvl(5, true, "progs/Kick.q7p", kKick);
+        Access::document(*m, 5)->setrt(new CoreNode("ROOT"));
+        Access::document(*m, 5)->getrt()->addcd(trees[i]());
+        EXPECT_EQ(text(m->dumpo(5)), copiedDump(*m, 5));
     }
 }
 

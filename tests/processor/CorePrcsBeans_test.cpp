@@ -1,5 +1,6 @@
 // Beans: the rules every case follows (failed engine, booting, unserved ids, index domains), checked
 // from a table of cases written independently of the engine's own, and the cases' forwards.
+#include "ChunkFolder.h"
 #include "HostBlocks.h"
 #include "ProgramFolder.h"
 #include "base/CoreLog_.h"
@@ -12,8 +13,11 @@
 #include "modulation/CoreLfo_.h"
 #include "modulation/CorePrm_.h"
 #include "processor/CoreMmry.h"
+#include "tests/common/CountingAllocator.h"
+#include "tests/common/LogCapture.h"
 
 #include <atomic>
+#include <chrono>
 #include <climits>
 #include <map>
 #include <sstream>
@@ -192,7 +196,7 @@ std::string zeroOf(char type, bool failed) {
     return "0";
 }
 
-class CorePrcsBeansTest : public ProgramFolderTest {
+class CorePrcsBeansTest : public ChunkFolderTest {
 protected:
     // The booted fixture engine with slot 1 loaded and every element given distinct values.
     std::unique_ptr<CorePrcs> fixture(const std::string& more = "") {
@@ -551,20 +555,42 @@ TEST_F(CorePrcsBeansTest, DisplayHostTickAndLoadsShareTheEngine) {
             e->getbb(46, nullptr);
         }
     });
-    // The display: every setter row with a value from a fixed sequence, between getters; loads and saves.
+    // The display: every row, setters with random values (rates, modes, layout and bypass from values
+    // an editor offers), between getters; loads and saves, for about two seconds.
     uint32_t seed = 12345;
-    const auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
-    for (int round = 0; round < 3; ++round) {
+    const auto next = [&seed] { return (seed = seed * 1664525u + 1013904223u) >> 8; };
+    const auto pick = [&next](std::initializer_list<int32_t> values) { return values.begin()[next() % values.size()]; };
+    const auto setRandom = [&](const Case& c, BEAN* b) {
+        if (c.kind == 's' && c.type == 'i') {
+            const int32_t value = c.id == 44                  ? pick({44100, 48000})
+                                  : c.id == 66 || c.id == 78 ? 1000 + static_cast<int32_t>(next() % 4000)
+                                  : c.id == 84               ? pick({64, 256, 512})
+                                                             : static_cast<int32_t>(next() % 1000);
+            e->setbi(c.id, value, b);
+        } else if (c.kind == 's' && c.type == 'h') {
+            const int32_t value = c.id == 50 ? pick({0, 1, 2, 3}) : c.id == 51 ? pick({0, 11}) :
+                                  c.id == 54 || c.id == 55 ? pick({1, 2, 3}) : static_cast<int32_t>(next() % 8);
+            e->setbh(c.id, static_cast<int16_t>(value), b);
+        } else if (c.kind == 's' && c.type == 'l') {
+            e->setbl(c.id, c.id == 236 ? 512 : 1000 + static_cast<int32_t>(next() % 99000), b);
+        } else if (c.kind == 's' && c.type == 'd') {
+            e->setbd(c.id, (next() % 1000) / 1000.0, b);
+        } else if (c.kind == 's' && c.type == 'b') {
+            e->setbb(c.id, next() % 2 == 1, b);
+        } else if (c.kind == 's' && c.type == 't') {
+            e->setbs(c.id, c.id == 62 ? CoreAnsx("skins/Dark.q7s") : CoreAnsx(("MIX" + std::to_string(next() % 8 + 1)).c_str()), b);
+        } else {
+            call(*e, c.kind, c.type, c.id, b);
+        }
+    };
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    for (int round = 0; std::chrono::steady_clock::now() < until; ++round) {
         for (const Case& c : all) {
-            if (c.kind == 'g' && c.id == 14) continue; // re-plans the crossfade; covered elsewhere
-            if ((c.kind == 's' && (c.id == 44 || c.id == 50 || c.id == 51 || c.id == 54 || c.id == 55 || c.id == 161 ||
-                                   c.id == 236 || c.id == 84 || c.id == 66 || c.id == 78 || c.id == 53 || c.id == 258)) ||
-                (c.kind == 's' && c.type == 't' && (c.id == 62 || c.id == 87)))
-                continue; // rate, mode and layout changes and bypass: their own tests
+            if (c.kind == 's' && (c.id == 88 || (c.type == 't' && c.id == 87))) continue; // loads: below
             const int32_t top = c.top == kHarmonicTop ? 1 : std::max(c.top, 0);
-            BEAN b{static_cast<int32_t>(next() % (top + 1)), c.subTop > 0 ? static_cast<int32_t>(next() % (c.subTop + 1)) : 0};
-            if (c.kind == 's' && c.type == 'i' && c.id == 88) continue;
-            call(*e, c.kind, c.type, c.id, &b);
+            BEAN b{static_cast<int32_t>(next() % (top + 1)),
+                   c.subTop > 0 ? static_cast<int32_t>(next() % (c.subTop + 1)) : 0};
+            setRandom(c, &b);
         }
         BEAN none{0, 0};
         e->setbi(88, round % 2 == 0 ? kPacked : kThree, &none);
@@ -577,4 +603,107 @@ TEST_F(CorePrcsBeansTest, DisplayHostTickAndLoadsShareTheEngine) {
     EXPECT_TRUE(finite.load());
     EXPECT_EQ(Access::beanLock(*e).counter(), 1);
     EXPECT_EQ(Access::engineLock(*e).counter(), 1);
+}
+
+TEST_F(CorePrcsBeansTest, BootBeansDriveAndReportTheBoot) {
+    writeBootFolder();
+    // Step by step through 144 (false): 145 step and text, 146 first, 147 last, 148 result.
+    struct Row {
+        int calls;
+        int32_t step;
+        bool first, last, result, booting;
+    };
+    const Row rows[] = {
+        {1, 0, true, false, true, true},
+        {9, 8, false, false, true, true},
+        {12, 11, false, true, true, false},
+        {13, 11, false, true, true, false}, // past the end: nothing runs
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.calls);
+        auto e = make(bootSettings(), kRate);
+        ASSERT_FALSE(e->isfailed());
+        for (int call = 0; call < r.calls; ++call) e->setbb(144, false, nullptr);
+        EXPECT_EQ(e->getbi(145, nullptr), r.step);
+        EXPECT_EQ(e->getbb(146, nullptr), r.first);
+        EXPECT_EQ(e->getbb(147, nullptr), r.last);
+        EXPECT_EQ(e->getbb(148, nullptr), r.result);
+        EXPECT_EQ(e->getbb(46, nullptr), r.booting);
+        EXPECT_EQ(e->getbs(145, nullptr), e->getbt().text);
+    }
+    // Run-all: every step in one call.
+    auto e = make(bootSettings(), kRate);
+    e->setbb(144, true, nullptr);
+    EXPECT_EQ(e->getbi(145, nullptr), 11);
+    EXPECT_STREQ(e->getbs(145, nullptr).c_str(), CoreLog_::sCwarngbeo);
+    EXPECT_TRUE(e->getbb(148, nullptr));
+    // 68 is the committed program text; 226 ends a batch at once with no message.
+    EXPECT_EQ(e->getbs(68, nullptr), e->getdt());
+    EXPECT_NE(e->getbs(68, nullptr).Pos("<PROGRAM>"), 0);
+    EXPECT_TRUE(e->getbb(226, nullptr));
+    EXPECT_EQ(e->getbs(226, nullptr), CoreAnsx(""));
+}
+
+TEST_F(CorePrcsBeansTest, AThrowingBootStepAnswersThroughTheBootBeansAndFreesTheLocks) {
+    writeBootFolder();
+    // A packed INIT whose vector container exists nowhere: reading slot 0 throws at step 8.
+    pack(data() / "progs/LONE.Q7P", {{"LONE.XML", program("Lone", tag("H1", leaf("IMP.WAV")))}});
+    writeText(data() / "setups/gone.xml", tag("SETUP", entry(0, "LONE.Q7P") + entry(kRoom, "ROOM.XML")));
+    auto e = make(bootSettings(tag("SETUPROMNAME", "gone.xml")), kRate);
+    ASSERT_FALSE(e->isfailed());
+    const LogCapture log(1);
+    EXPECT_NO_THROW(e->setbb(144, true, nullptr));
+    EXPECT_FALSE(e->getbb(148, nullptr));
+    EXPECT_EQ(e->getbi(145, nullptr), 8);
+    EXPECT_STREQ(e->getbs(145, nullptr).c_str(), "PROGRAM #0 Ko: program not loaded (lone.q7p)");
+    EXPECT_NE(log.text().find("Boot failed at step 8"), std::string::npos);
+    for (CoreSmph* lock : {&Access::beanLock(*e), &Access::engineLock(*e), &Access::blockLock(*e)})
+        EXPECT_EQ(lock->counter(), 1);
+    EXPECT_TRUE(e->getbb(46, nullptr)); // stays booting
+}
+
+TEST_F(CorePrcsBeansTest, TheDescriptionBeanRewritesAContainerAndLeavesGarbageAlone) {
+    auto e = fixture();
+    ASSERT_FALSE(e->isfailed());
+    const auto file = root / "KICK.Q7P";
+    pack(file, {{"KICK.XML", "<PROGRAM><NAME>Kick</NAME><DESCRIPTION>old</DESCRIPTION></PROGRAM>"}});
+    e->setbs(233, CoreAnsx(file.string().c_str()), nullptr);
+    e->setbs(234, CoreAnsx("new text"), nullptr);
+    EXPECT_NE(bytesOf(file).find("new text"), std::string::npos);
+    // A garbage container: the file stays byte for byte, a log line, every lock free.
+    const std::string garbage = "Q7P\x01\x02 not a container <DIM>99999999</DIM>";
+    writeText(file, garbage);
+    const LogCapture log(1);
+    EXPECT_NO_THROW(e->setbs(234, CoreAnsx("other"), nullptr));
+    EXPECT_EQ(bytesOf(file), garbage);
+    EXPECT_NE(log.text().find("Description not written"), std::string::npos);
+    EXPECT_EQ(Access::beanLock(*e).counter(), 1);
+    EXPECT_EQ(Access::engineLock(*e).counter(), 1);
+}
+
+TEST_F(CorePrcsBeansTest, MidiBeanAppliesEachEventOnceInOrderWithoutAllocating) {
+    auto e = fixture();
+    ASSERT_FALSE(e->isfailed());
+    e->setms(0, 176, 7);
+    const auto packed = [](uint32_t value) { return static_cast<int32_t>(0u | 176u << 8 | 7u << 16 | value << 24); };
+    CoreIfce& mix1 = *Access::program(*e).getif(0);
+    // A negative offset counts as 0: applied at once.
+    BEAN now{-40, 0};
+    e->setbi(186, packed(0), &now);
+    EXPECT_EQ(mix1.getvl(false), 0.0);
+    // Offsets 1..20 with rising values; posted in one go, none allocates.
+    const long before = heapAllocations.load();
+    for (int32_t k = 1; k <= 20; ++k) {
+        BEAN at{k, 0};
+        e->setbi(186, packed(static_cast<uint32_t>(k * 6)), &at);
+    }
+    EXPECT_EQ(heapAllocations.load() - before, 0);
+    // Frame by frame, the block processor's MIDI update applies exactly the event due at that frame.
+    for (int32_t k = 1; k <= 20; ++k) {
+        e->mdupd(Access::midi(*e).updte(1));
+        SCOPED_TRACE(k);
+        EXPECT_NEAR(mix1.getvl(false), k * 6 / 127.0, 1e-6); // the slot keeps a float
+    }
+    e->mdupd(Access::midi(*e).updte(-1)); // nothing left
+    EXPECT_NEAR(mix1.getvl(false), 120 / 127.0, 1e-6);
 }

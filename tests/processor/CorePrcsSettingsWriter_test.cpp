@@ -1,5 +1,6 @@
 // Master settings writer: the refreshed keys at the end of MASTER in a fixed order, values that read
 // back unchanged, nothing written without a MASTER read from the file, and saves that never race.
+#include "ChunkFolder.h"
 #include "ProgramFolder.h"
 #include "tests/common/DecimalCommaLocale.h"
 #include "tests/common/FileSizeLimit.h"
@@ -10,7 +11,7 @@ namespace {
 
 using BEAN = CorePrcs::BEANSTRUCT;
 
-class CorePrcsSettingsWriterTest : public ProgramFolderTest {
+class CorePrcsSettingsWriterTest : public ChunkFolderTest {
 protected:
     std::filesystem::path settingsFile() const { return root / CorePrcs::sCmstrfilenme; }
     // An engine whose settings come from the file beside the plug-in.
@@ -209,4 +210,42 @@ TEST_F(CorePrcsSettingsWriterTest, ConcurrentSavesEachWriteAWholeFile) {
     EXPECT_TRUE(std::is_sorted(at.begin(), at.end()));
     EXPECT_GT(saved().find("<USERKEY>"), 0u);
     EXPECT_LT(static_cast<long>(saved().find("<USERKEY>")), at.front());
+}
+
+TEST_F(CorePrcsSettingsWriterTest, TheBootSavesWhatItDecidedBeforeTheInstallerFileGoes) {
+    writeBootFolder();
+    const auto installer = root / "VORLAN2_installer.XML";
+    const std::string installerText = "<MASTER><GUIRATE>50000</GUIRATE></MASTER>";
+    // DSPBUFFER absent and an installer file merged: the save is due at step 9.
+    std::string master = bootSettings();
+    const size_t at = master.find("<DSPBUFFER>");
+    master.erase(at, master.find("</DSPBUFFER>") + 12 - at);
+    master += "<USERKEY>" + std::string(4000, 'x') + "</USERKEY>";
+    struct Row {
+        const char* name;
+        bool writeFails;
+    };
+    for (const Row& r : {Row{"the save succeeds", false}, Row{"the write fails", true}}) {
+        SCOPED_TRACE(r.name);
+        writeText(installer, installerText);
+        auto e = fromFile(master);
+        ASSERT_FALSE(e->isfailed());
+        const std::string before = saved();
+        if (r.writeFails) {
+            // The boot runs in a child whose file size limit stops the settings file's write.
+            EXPECT_EQ(writeUnderFileSizeLimit(1024, [&] { return !e->fboot() && e->savedue(); }), 1);
+            EXPECT_EQ(saved(), before);
+            EXPECT_EQ(bytesOf(installer), installerText);
+            continue;
+        }
+        EXPECT_FALSE(e->fboot());
+        EXPECT_FALSE(e->savedue());
+        EXPECT_FALSE(std::filesystem::exists(installer));
+        EXPECT_NE(keys().find("<GUIRATE> 50000</GUIRATE>"), std::string::npos); // the installer's value
+        EXPECT_NE(keys().find("<DSPBUFFER>"), std::string::npos);
+        // The next start finds every key: nothing is due.
+        auto next = make("0", kRate);
+        EXPECT_FALSE(next->fboot());
+        EXPECT_FALSE(next->savedue());
+    }
 }

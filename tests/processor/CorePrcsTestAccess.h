@@ -170,6 +170,16 @@ public:
     static CoreEnvf& follower(const CorePrcs& e, int i) { return *e.followers[i]; }
     static CoreSmph& engineLock(CorePrcs& e) { return e.enginelock; }
     static CoreSmph& beanLock(CorePrcs& e) { return e.beanlock; }
+    // A getter case's switch alone, without the rules and locks of the public bean functions.
+    static double getterSwitch(CorePrcs& e, char type, int32_t id, int32_t index, int32_t subindex) {
+        switch (type) {
+        case 'b': return e.getbbCase(id, index, subindex);
+        case 'h': return e.getbhCase(id, index, subindex);
+        case 'i': return e.getbiCase(id, index, subindex);
+        case 'l': return e.getblCase(id, index, subindex);
+        default: return e.getbdCase(id, index, subindex);
+        }
+    }
     // The settings document as the writer would leave it (chgms), in the file's layout.
     static std::string settingsDocument(CorePrcs& e) {
         if (!e.pSettingsdoc) return "";
