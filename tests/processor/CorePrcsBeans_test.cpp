@@ -15,6 +15,7 @@
 #include "processor/CoreMmry.h"
 #include "tests/common/CountingAllocator.h"
 #include "tests/common/LogCapture.h"
+#include "tests/program/ProgramFixtures.h"
 
 #include <atomic>
 #include <chrono>
@@ -196,37 +197,62 @@ std::string zeroOf(char type, bool failed) {
     return "0";
 }
 
+// The program writers' every-section document, with the elements it leaves out given values of their
+// own (LFO4, FUN3..8, EVF3..5, DNM2, ENV2, the other parameters, the other MIX controls), so that every
+// element has values and no two elements of a family agree.
+std::string everySectionProgram() {
+    using progtest::xml;
+    const auto n = [](double v) { return std::string(CoreAnsx(v).c_str()); };
+    std::string more = "LFO4{MINRATE=1.5 MAXRATE=6 SOURCE=MIX4 SHAPE=Triang PHASEFACTOR=90 PHASESOURCE=MIX2 "
+                       "RATEQUANTIZE=0.5} ";
+    for (int k = 3; k <= 8; ++k)
+        more += "FUN" + std::to_string(k) + "{A=MIX" + std::to_string(k) + " B=" + n(0.1 * k) + " FUN=a+b} ";
+    for (int k = 3; k <= 5; ++k)
+        more += "EVF" + std::to_string(k) + "{EXP=" + std::to_string(k % 3) + " OUTPUTBALANCE=" + n(0.1 * k) +
+                " BUSBALANCESOURCE=MIX" + std::to_string(k) + " FILTERSOURCE=LFO" + std::to_string(k - 2) +
+                " FILTERFREQUENCY=" + std::to_string(100 * k) + " FILTERORDER=" + std::to_string(k) +
+                " DATTACKSOURCE=MIX" + std::to_string(k + 1) + " DRELEASESOURCE=MIX" + std::to_string(k + 2) +
+                " ENABLEEATERT=1 MINATTACK=" + std::to_string(1000 * k) + " MAXATTACK=" + std::to_string(20000 * k) +
+                " ATTACKSOURCE=LFO" + std::to_string(k - 2) + " MINRELEASE=" + std::to_string(10000 * k) +
+                " MAXRELEASE=" + std::to_string(100000 * k) + " RELEASESOURCE=FUN" + std::to_string(k) + "} ";
+    more += "DNM2{RATIOCOMSOURCE=LFO2 THRESHOLDSOURCE=MIX3 INPUTSOURCE=EVF2 RATIOCURVE=2 RANGELIMIT=12 "
+            "GAINPADFACTOR=-2} ENV2{CONTROL{ACTIVSOURCE=EVF2 DEACTIVSOURCE=LFO1} LEVEL{START=0.125 ATTACK=0.75 "
+            "BREAK=0.375 SUSTAIN=0.625 COMMON{MODFACTOR=0.5 MODSOURCE=MIX4}} TIME{ATTACK=15000 DECAY=25000 "
+            "SLOPE=35000 RELEASE=45000 COMMON{MODFACTOR=2 MODSOURCE=MIX5}} CURVE{ATTACK=2 DECAY=3 SLOPE=0 "
+            "RELEASE=1}} MIX4=-0.25 MIX6=0.125 MIX7=0.875 MIX8=-0.75 ";
+    std::string parameters;
+    for (int k = 1; k <= 16; ++k) {
+        if (k == 1 || k == 3) continue;
+        const std::string j = std::to_string(k);
+        parameters += "PRM" + j + "{PRELABEL=" + std::to_string((k - 1) % 8 + 1) + " LABEL=Label" + j +
+                      " PREUNIT=pre" + j + " POSTUNIT=post" + j + " UNIT=u" + j + " MINVALUE=" + j +
+                      " MAXVALUE=" + std::to_string(20 + k) + " BARMINVALUE=" + std::to_string(k + 1) +
+                      " BARMAXVALUE=" + std::to_string(19 + k) + " A=MIX" + std::to_string((k - 1) % 8 + 1) +
+                      " B=" + n(0.05 * k) + " FUN=a*b} ";
+    }
+    std::string text = progtest::fixtureText;
+    text.insert(text.find("<DISPLAY>") + 9, xml(parameters));
+    text.insert(text.rfind("</PROGRAM>"), xml(more));
+    return text;
+}
+
 class CorePrcsBeansTest : public ChunkFolderTest {
 protected:
-    // The booted fixture engine with slot 1 loaded and every element given distinct values.
+    // The booted fixture engine with slot 1 (the every-section document) loaded.
     std::unique_ptr<CorePrcs> fixture(const std::string& more = "") {
-        auto e = loaded(more);
+        if (!std::filesystem::exists(data() / "setups/every.xml")) {
+            writeFolder();
+            progtest::writeFixtureFiles(pool, data() / "vectors");
+            writeText(data() / "progs/EVERY.XML", everySectionProgram());
+            std::string setup = bytesOf(data() / "setups/fixture.xml");
+            setup.replace(setup.find("THREE.XML"), 9, "EVERY.XML");
+            writeText(data() / "setups/every.xml", setup);
+        }
+        auto e = loaded(more, "every.xml");
         if (e->isfailed()) return e;
         BEAN none{0, 0};
         e->setbi(88, kThree, &none);
-        fill(Access::program(*e));
         return e;
-    }
-    // Every modulation element and control gets values that differ per element.
-    static void fill(CoreProg& p) {
-        for (int16_t i = 0; i < CoreProg::iClfos; ++i)
-            p.getlf(i)->setvl(0.5 + i, 4.0 + i, 0.25 * (i + 1), "ENV1", "Sine", 10.0 * (i + 1), "MIX1");
-        for (int16_t i = 0; i < CoreProg::iCfuns; ++i) p.getfn(i)->setvl("LFO1", std::to_string(0.1 * i).c_str(), "a*b");
-        for (int16_t i = 0; i < CoreProg::iCfollowers; ++i)
-            p.getef(i)->setvl(10 + i, 100 + i, "MIX1", 20 + i, 200 + i, "MIX2", 0.1 * i, 1, true, "MIX3", true,
-                              "LFO1", "LFO2", true, 48000.0, true, "ENV1", "ENV2", true, 0.125 * (i + 1), 2 + i,
-                              "MIX4");
-        for (int16_t i = 0; i < 2; ++i) {
-            p.getdy(i)->setvl("MIX2", "EVF1", i == 0, "LFO1", true, static_cast<int16_t>(i + 1), 20.0 + i, 1.0 + i);
-            const double levels[4] = {0.0, 1.0, 0.5, 0.25 + 0.1 * i};
-            const int32_t times[4] = {480 + i, 960, 1440, 48000 + i};
-            const int16_t curves[4] = {1, 2, 0, static_cast<int16_t>(3 - i)};
-            p.geten(i)->setvl("EVF1", "OFF", levels, times, curves, 0.5 + i, "MIX6", 2.0 + i, "MIX7");
-        }
-        for (int16_t i = 0; i < CoreProg::iCparameters; ++i)
-            p.getpm(i)->setvl(true, "MIX1", "OFF", "a", ("Label" + std::to_string(i)).c_str(), "", "m", "", "",
-                              1.0 * i, 20.0 + i, 1.0 * i, 20.0 + i);
-        for (int i = 0; i < CoreProg::iCcontrols; ++i) p.getif(i)->setiv(0.05 * i, true, true);
     }
     // What a case that must change nothing could change.
     static std::string fingerprint(CorePrcs& e) {
@@ -706,4 +732,15 @@ TEST_F(CorePrcsBeansTest, MidiBeanAppliesEachEventOnceInOrderWithoutAllocating) 
     }
     e->mdupd(Access::midi(*e).updte(-1)); // nothing left
     EXPECT_NEAR(mix1.getvl(false), 120 / 127.0, 1e-6);
+}
+
+TEST_F(CorePrcsBeansTest, ALoadThatFindsNoFileKeepsThePlayingCrossfadeProgram) {
+    auto e = fixture();
+    ASSERT_FALSE(e->isfailed());
+    ASSERT_GE(e->getbh(74, nullptr), 0); // the every-section program crossfades
+    e->getmm()->clrpr(0);
+    BEAN none{0, 0};
+    e->setbi(88, kEmpty, &none); // neither the free slot nor slot 0 names a file
+    const hostblocks::Stereo output = hostblocks::run(*e, hostblocks::Stereo(64 * 64, 0.25), [] { return 64; });
+    for (size_t i = 0; i < output.size(); ++i) ASSERT_TRUE(std::isfinite(output.left[i]) && std::isfinite(output.right[i]));
 }
