@@ -1,6 +1,7 @@
 // Beans: the rules every case follows (failed engine, booting, unserved ids, index domains), checked
 // from a table of cases written independently of the engine's own, and the cases' forwards.
 #include "ChunkFolder.h"
+#include "CoreMmryTestAccess.h"
 #include "HostBlocks.h"
 #include "ProgramFolder.h"
 #include "base/CoreLog_.h"
@@ -1313,4 +1314,197 @@ TEST_F(CorePrcsBeansTest, ALoadThatFindsNoFileKeepsThePlayingCrossfadeProgram) {
     e->setbi(88, kEmpty, &none); // neither the free slot nor slot 0 names a file
     const hostblocks::Stereo output = hostblocks::run(*e, hostblocks::Stereo(64 * 64, 0.25), [] { return 64; });
     for (size_t i = 0; i < output.size(); ++i) ASSERT_TRUE(std::isfinite(output.left[i]) && std::isfinite(output.right[i]));
+}
+
+// The edge cases the Parts list, the meanings this build settles and the faults it mends, one row each
+// on a fresh fixture engine.
+TEST_F(CorePrcsBeansTest, EdgeCasesSettledMeaningsAndMendedFaults) {
+    struct Row {
+        const char* name;
+        std::function<void(CorePrcs&, CoreProg&)> check;
+    };
+    BEAN zero{0, 0}, one{1, 0}, two{2, 0}, free{kEmpty, 0};
+    const std::vector<Row> rows = {
+        {"166 keeps the last figure while a block holds blocklock", [&](CorePrcs& e, CoreProg&) {
+             const int16_t last = e.getbi(166, &zero);
+             CorePrcsTestAccess::loadFigure(e) = 0.5;
+             CoreSgrd block(CorePrcsTestAccess::blockLock(e));
+             EXPECT_EQ(e.getbi(166, &zero), last);
+         }},
+        {"174 keeps the browse level within 0..2", [&](CorePrcs& e, CoreProg&) {
+             CoreMmryTestAccess::put(*e.getmm(), 20, "A", "Reverb", "Halls", "Large");
+             BEAN up{1, 0}, far{5, 0};
+             for (int k = 0; k < 3; ++k) e.getbi(174, &up);
+             e.getbi(174, &far);
+             EXPECT_LE(e.getmm()->setbb(0), 2);
+         }},
+        {"while booting 16 is empty and 101 the same path", [&](CorePrcs& e, CoreProg&) {
+             const CoreAnsx path = e.getbs(16, nullptr);
+             CorePrcsTestAccess::busy(e).setvl(true);
+             EXPECT_EQ(e.getbs(16, nullptr), CoreAnsx(""));
+             EXPECT_EQ(e.getbs(101, nullptr), path);
+         }},
+        {"230 prints decibels of a dB control", [&](CorePrcs& e, CoreProg& p) {
+             CoreIfce* control = p.getif(9); // GAINOUT: "dB"
+             BEAN b{9, 0};
+             for (const auto& [value, text] : {std::pair{0.0, "-192.640"}, {1.0, "0.000"}, {0.5, "-6.021"}}) {
+                 control->setvl(value, false);
+                 EXPECT_STREQ(e.getbs(230, &b).c_str(), text);
+             }
+         }},
+        {"230 of a mapped parameter: pre-unit, value, post-unit", [&](CorePrcs& e, CoreProg& p) {
+             p.getpm(4)->setvl(true, "0.25", "OFF", "a", "Time", "1", "", "", "ms", 0.0, 4.0, 0.0, 4.0);
+             e.setbv(205, &zero); // re-maps
+             ASSERT_EQ(p.getif(0)->getcp(), 4);
+             EXPECT_STREQ(e.getbs(230, &zero).c_str(), "2.500ms");
+         }},
+        {"167 of a free slot is \"0\", 87 of it empty", [&](CorePrcs& e, CoreProg&) {
+             EXPECT_STREQ(e.getbs(167, &free).c_str(), "0");
+             EXPECT_STREQ(e.getbs(87, &free).c_str(), "");
+         }},
+        {"30 with -1 passes the stored conversion again", [&](CorePrcs& e, CoreProg& p) {
+             e.setbl(30, 2500, nullptr);
+             p.setrc(0);
+             e.setbl(30, -1, nullptr);
+             EXPECT_EQ(e.getbl(30, nullptr), 2500);
+             EXPECT_EQ(progtest::Access::rateConversion(p), 2500);
+         }},
+        {"60 under a held blocklock answers false and keeps the flag", [&](CorePrcs& e, CoreProg&) {
+             CorePrcsTestAccess::paramsUpdated(e) = true;
+             {
+                 CoreSgrd block(CorePrcsTestAccess::blockLock(e));
+                 EXPECT_FALSE(e.getbb(60, nullptr));
+             }
+             EXPECT_TRUE(e.getbb(60, nullptr));
+         }},
+        {"155 with the value it has leaves the state unchanged", [&](CorePrcs& e, CoreProg& p) {
+             BEAN b{2, 0};
+             e.setbd(155, p.getif(2)->getvl(false), &b);
+             CorePrcsTestAccess::stateChanged(e) = false;
+             e.setbd(155, p.getif(2)->getvl(false), &b);
+             EXPECT_FALSE(CorePrcsTestAccess::stateChanged(e).load());
+         }},
+        {"186 while booting moves no control", [&](CorePrcs& e, CoreProg& p) {
+             e.setms(0, 176, 7);
+             const double before = p.getif(0)->getvl(false);
+             CorePrcsTestAccess::busy(e).setvl(true);
+             e.setbi(186, static_cast<int32_t>(176u << 8 | 7u << 16 | 99u << 24), &zero);
+             EXPECT_EQ(p.getif(0)->getvl(false), before);
+         }},
+        {"159 of a record not in use is 0", [&](CorePrcs& e, CoreProg&) {
+             BEAN last{e.getbh(43, nullptr), 0};
+             EXPECT_EQ(e.getbd(159, &last), 0.0);
+         }},
+        {"8 at 0 clears feedback-on, a positive factor sets it", [&](CorePrcs& e, CoreProg&) {
+             e.setbd(8, 0.0, nullptr);
+             EXPECT_FALSE(CorePrcsTestAccess::feedbackOn(e));
+             e.setbd(8, 0.25, nullptr);
+             EXPECT_TRUE(CorePrcsTestAccess::feedbackOn(e));
+         }},
+        {"162 with subindex 2 is false", [&](CorePrcs& e, CoreProg&) {
+             BEAN b{0, 2};
+             EXPECT_FALSE(e.getbb(162, &b));
+         }},
+        {"176 at 1 changes SUBCATEGORY1 only", [&](CorePrcs& e, CoreProg& p) {
+             e.setbs(176, CoreAnsx("Rooms"), &one);
+             EXPECT_STREQ(p.getct(0).c_str(), "Reverb");
+             EXPECT_STREQ(p.getct(1).c_str(), "Rooms");
+             EXPECT_STREQ(p.getct(2).c_str(), "Large");
+         }},
+        {"241 while booting does nothing", [&](CorePrcs& e, CoreProg&) {
+             CorePrcsTestAccess::paramsUpdated(e) = false;
+             CorePrcsTestAccess::busy(e).setvl(true);
+             e.setbv(241, nullptr);
+             EXPECT_FALSE(CorePrcsTestAccess::paramsUpdated(e).load());
+         }},
+        {"171 at level 2 keeps the texts of levels 0 and 1", [&](CorePrcs& e, CoreProg&) {
+             e.setbs(171, CoreAnsx("Reverb"), &zero);
+             e.setbs(171, CoreAnsx("Halls"), &one);
+             e.setbs(171, CoreAnsx("Large"), &two);
+             EXPECT_EQ(e.getmm()->setbb(0), 2);
+             e.setbv(242, nullptr); // saves the three levels
+             e.setbv(243, nullptr);
+             EXPECT_EQ(e.getmm()->setbb(0), 2);
+         }},
+        {"243 without 242 gives an empty filter at first", [&](CorePrcs& e, CoreProg&) {
+             e.setbs(171, CoreAnsx("Reverb"), &one);
+             e.setbv(243, nullptr);
+             EXPECT_EQ(e.getmm()->setbb(0), 0);
+         }},
+        {"239 on a folder without matches counts 0", [&](CorePrcs& e, CoreProg&) {
+             e.setbs(237, CoreAnsx((data() / "progs").string().c_str()), nullptr);
+             e.setbs(238, CoreAnsx("*.NONE"), nullptr);
+             e.setbv(239, nullptr);
+             EXPECT_EQ(e.getbi(239, nullptr), 0);
+         }},
+        {"184 is the channel + 1 of the last match", [&](CorePrcs& e, CoreProg&) {
+             e.setms(0, 176, 7);
+             e.setbi(186, static_cast<int32_t>(5u | 176u << 8 | 7u << 16 | 64u << 24), &zero);
+             e.setbh(180, 0, nullptr);
+             EXPECT_EQ(e.getbi(184, nullptr), 6);
+             EXPECT_EQ(e.getbi(185, nullptr), 64);
+         }},
+        {"189 writes the main set and marks it not valid", [&](CorePrcs& e, CoreProg& p) {
+             BEAN b{4, 0};
+             e.setbd(191, 0.5, &b);
+             e.setbd(189, 0.25, &b);
+             EXPECT_EQ(p.getif(4)->getiv(true), 0.25);
+             EXPECT_FALSE(p.getif(4)->isval(true));
+         }},
+        {"170 sets a slot's category, read through 175; 170's getter stays the browser entry",
+         [&](CorePrcs& e, CoreProg&) {
+             BEAN category{kThree, 1};
+             e.setbs(170, CoreAnsx("Chambers"), &category);
+             EXPECT_STREQ(e.getbs(175, &category).c_str(), "Chambers");
+             BEAN entry{0, 0};
+             EXPECT_EQ(e.getbs(170, &entry), e.getmm()->getbc(0));
+         }},
+        {"44 also converts program times at the new rate", [&](CorePrcs& e, CoreProg& p) {
+             e.setbi(44, 44100, nullptr);
+             EXPECT_EQ(progtest::Access::programRate(p), 44100);
+         }},
+        {"216 moves the bar window the fill reads", [&](CorePrcs& e, CoreProg& p) {
+             BEAN b{1, 0};
+             const double fill = e.getbd(199, &b);
+             e.setbd(216, p.getpm(1)->getvl() - 1.0, &b);
+             e.setbd(217, p.getpm(1)->getvl() + 3.0, &b);
+             EXPECT_DOUBLE_EQ(e.getbd(199, &b), 0.25);
+             EXPECT_NE(fill, 0.25);
+         }},
+        {"11: a load raises the program's own rate; 52 with a new value raises it", [&](CorePrcs& e, CoreProg&) {
+             EXPECT_TRUE(e.getbb(11, nullptr)); // the document has PROGRAMRATE
+             e.setbb(11, false, nullptr);
+             e.setbl(52, e.getbl(52, nullptr) + 1000, nullptr);
+             EXPECT_TRUE(e.getbb(11, nullptr));
+         }},
+        {"226 with an empty batch store ends at once", [&](CorePrcs& e, CoreProg&) {
+             e.setbv(225, nullptr);
+             EXPECT_TRUE(e.getbb(226, nullptr));
+             EXPECT_STREQ(e.getbs(226, nullptr).c_str(), "");
+         }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto e = fixture();
+        ASSERT_FALSE(e->isfailed());
+        row.check(*e, Access::program(*e));
+    }
+}
+
+TEST_F(CorePrcsBeansTest, AfterAFailedBootBean88LoadsSlotZero) {
+    writeBootFolder();
+    std::filesystem::remove(data() / "vectors/ROOM.WAV");
+    pack(data() / "progs/LONE.Q7P", {{"LONE.XML", program("Lone", tag("H1", leaf("IMP.WAV")))}});
+    writeText(data() / "setups/gone.xml", tag("SETUP", entry(0, "LONE.Q7P") + entry(kRoom, "ROOM.XML")));
+    auto e = make(bootSettings(tag("SETUPROMNAME", "gone.xml")), kRate);
+    ASSERT_FALSE(e->isfailed());
+    e->setbb(144, true, nullptr);
+    ASSERT_FALSE(e->getbb(148, nullptr));
+    writeText(data() / "setups/gone.xml", tag("SETUP", entry(0, "INIT.XML") + entry(kRoom, "ROOM.XML")));
+    e->getmm()->loads(CoreAnsx("gone.xml"), 0, true);
+    Access::boot(*e);
+    BEAN none{0, 0};
+    e->setbi(88, 1234, &none);
+    EXPECT_EQ(e->getbi(67, nullptr), 0);
+    EXPECT_STREQ(e->getbs(56, nullptr).c_str(), "Init");
 }
