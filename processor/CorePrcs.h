@@ -655,6 +655,7 @@ private:
     bool readContainers(CoreFsys* store, const CoreAnsx& folder, const CoreAnsx& path, int32_t slot);
     int32_t currentPeriod() const;
     void dropKernels();
+    void applyMidi(CoreMidi::MIDISLIDERCALLBACKINFO* info, bool bootedChecked);
     bool ldpsm(int32_t slot);
     bool engineStage(); // the rebuild after a program was read; the caller holds the engine locks
     // Enters pass-through (unless told not to) before it takes enginelock and blocklock; on every exit
