@@ -10,7 +10,7 @@
 #include "base/CoreXml_.h"
 #include "program/CoreProg.h"
 #ifndef CORE_PRCS_ACCESS_ONLY
-#include "tests/common/TempFolder.h"
+#include "tests/common/EngineFixture.h"
 #endif
 
 #include <algorithm>
@@ -295,31 +295,3 @@ public:
                 std::fill(ring, ring + e.workdim, value);
     }
 };
-
-#ifndef CORE_PRCS_ACCESS_ONLY
-// Fixture base: a temporary plug-in folder per test, a pool whose fresh blocks hold garbage (so a
-// buffer used unzeroed shows), and engines built there from MASTER settings text.
-class EngineFolderTest : public TempFolderTest {
-protected:
-    void SetUp() override {
-        TempFolderTest::SetUp();
-        pool.allocator = [](size_t bytes) {
-            void* block = std::aligned_alloc(CorePool::iCalignment, bytes);
-            if (block) std::memset(block, 0xA5, bytes);
-            return block;
-        };
-        pool.release = [](void* block) { std::free(block); };
-    }
-
-    std::string folder() const { return root.string() + "/"; }
-    // settings: the elements inside MASTER; "0" reads the file beside the plug-in instead.
-    std::unique_ptr<CorePrcs> make(const std::string& settings, int32_t rate = 48000,
-                                   CoreFsys* store = nullptr, CoreBlnk* blink = nullptr) {
-        const std::string text = settings == "0" ? "0" : "<MASTER>" + settings + "</MASTER>";
-        return std::make_unique<CorePrcs>(&pool, CoreAnsx(folder().c_str()), rate, blink, CoreAnsx("0"),
-                                          false, false, store, CoreAnsx(text.c_str()), false, nullptr);
-    }
-
-    CorePool pool;
-};
-#endif
