@@ -16,6 +16,8 @@
 #include "processor/DataBean.h"
 #include "program/CoreProg.h"
 
+#include "BenchSupport.h"
+
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -23,7 +25,6 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -37,22 +38,9 @@ double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// A folder of its own holding the kernel files, removed afterwards.
-struct Folder {
-    std::filesystem::path root;
-    Folder() {
-        root = std::filesystem::temp_directory_path() / ("beans_bench_" + std::to_string(::getpid()));
-        std::filesystem::create_directories(root / "data");
-    }
-    ~Folder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(root, ignored);
-    }
-};
-
 struct Rig {
     CorePool pool;
-    Folder folder;
+    bench::TempFolder folder{"beans_bench"};
     std::unique_ptr<CorePrcs> engine;
 
     Rig() {

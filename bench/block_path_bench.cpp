@@ -15,6 +15,8 @@
 #include "convolution/CoreCnvl.h"
 #include "program/CoreProg.h"
 
+#include "BenchSupport.h"
+
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -25,7 +27,6 @@
 #include <random>
 #include <stdexcept>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #ifdef VORLAN_HAVE_ZITA
@@ -70,24 +71,11 @@ std::vector<float> noise(unsigned seed, float amplitude) {
     return v;
 }
 
-// A folder of its own holding the kernel files, removed afterwards.
-struct Folder {
-    std::filesystem::path root;
-    Folder() {
-        root = std::filesystem::temp_directory_path() / ("block_path_bench_" + std::to_string(::getpid()));
-        std::filesystem::create_directories(root / "data");
-    }
-    ~Folder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(root, ignored);
-    }
-};
-
 // One engine with a harmonics-deep program installed, and bare convolvers configured as its records
 // (same mode, sizes, offset and kernels), with the work buffers of the chain.
 struct Rig {
     CorePool pool;
-    Folder folder;
+    bench::TempFolder folder{"block_path_bench"};
     std::unique_ptr<CorePrcs> engine;
     int harmonics;
     std::vector<std::unique_ptr<CoreCnvl>> bare;

@@ -13,9 +13,10 @@
 #include "tests/filestore/WavBytes.h"
 #include "tests/program/CoreProgTestAccess.h"
 
+#include "BenchSupport.h"
+
 #include <benchmark/benchmark.h>
 
-#include <malloc.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -197,13 +198,7 @@ BENCHMARK(BM_PrepareScaling)->UseManualTime()->Unit(benchmark::kMillisecond);
 } // namespace
 
 int main(int argc, char** argv) {
-    // Large blocks stay with the allocator between preparations, as in a running plug-in.
-    mallopt(M_MMAP_THRESHOLD, 512 * 1024 * 1024);
-    mallopt(M_TRIM_THRESHOLD, 1024 * 1024 * 1024);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
+    const int result = bench::runKeepingLargeBlocks(argc, argv);
     std::filesystem::remove_all(benchFolder());
-    return 0;
+    return result;
 }

@@ -16,10 +16,10 @@
 #include "program/CoreProg.h"
 #include "tests/filestore/WavBytes.h"
 
+#include "BenchSupport.h"
+
 #include <benchmark/benchmark.h>
 
-#include <malloc.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -57,10 +57,8 @@ std::string tag(const std::string& name, const std::string& content) {
 
 // A data folder of its own: the WAVs (written once), INIT in slot 0, the N = 1 program in slot 1 and
 // the N = 3 one in slot 2.
-struct Folder {
-    std::filesystem::path root;
-    Folder() {
-        root = std::filesystem::temp_directory_path() / ("program_load_bench_" + std::to_string(::getpid()));
+struct Folder : bench::TempFolder {
+    Folder() : bench::TempFolder("program_load_bench") {
         const auto vectors = root / "data/vectors", progs = root / "data/progs";
         std::filesystem::create_directories(vectors);
         std::filesystem::create_directories(progs);
@@ -90,10 +88,6 @@ struct Folder {
         for (int slot = 0; slot < 3; ++slot)
             entries += tag("PROGRAM", tag("SEQUENCE", std::to_string(slot)) + tag("FILENAME", files[slot]));
         write(root / "data/setups/bench.xml", tag("SETUP", entries));
-    }
-    ~Folder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(root, ignored);
     }
     static std::string wav(int f) { return "N" + std::to_string(f + 1) + ".WAV"; }
     // One leaf vector of one file whose third stage keeps the whole response.
@@ -330,12 +324,5 @@ BENCHMARK(BM_Configure)->Arg(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 } // namespace
 
 int main(int argc, char** argv) {
-    // Large blocks stay with the allocator between loads, as in a running plug-in.
-    mallopt(M_MMAP_THRESHOLD, 512 * 1024 * 1024);
-    mallopt(M_TRIM_THRESHOLD, 1024 * 1024 * 1024);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return bench::runKeepingLargeBlocks(argc, argv);
 }
