@@ -25,13 +25,6 @@ namespace {
 
 class CorePrcsConfigure : public ProgramFolderTest {
 protected:
-    static bool locksFree(CorePrcs& e) {
-        for (CoreSmph* lock : {&Access::engineLock(e), &Access::blockLock(e), &Access::passLock(e)}) {
-            if (!lock->locka()) return false;
-            lock->relse();
-        }
-        return true;
-    }
     // Loads a program text as slot kThree of the fixture.
     void loadThree(CorePrcs& e, const std::string& text, bool expected = true) {
         writeText(data() / "progs/THREE.XML", text);

@@ -23,14 +23,6 @@ namespace {
 
 class CorePrcsLoad : public ProgramFolderTest {
 protected:
-    // Both engine locks and the pass-through lock can be taken at once (and are given back).
-    static bool locksFree(CorePrcs& e) {
-        for (CoreSmph* lock : {&Access::engineLock(e), &Access::blockLock(e), &Access::passLock(e)}) {
-            if (!lock->locka()) return false;
-            lock->relse();
-        }
-        return true;
-    }
     // Records of the program store whose data is still in memory and names a WAV file (the INIT store
     // keeps what slot 0 read, by design).
     static int wavsInMemory(CorePrcs& e) {

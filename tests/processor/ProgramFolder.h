@@ -21,6 +21,15 @@ protected:
     using Road = CorePrcsTestAccess::AudioRoad;
     using Signal = Road::Signal;
 
+    // Both engine locks and the pass-through lock can be taken at once (and are given back).
+    static bool locksFree(CorePrcs& e) {
+        for (CoreSmph* lock : {&Access::engineLock(e), &Access::blockLock(e), &Access::passLock(e)}) {
+            if (!lock->locka()) return false;
+            lock->relse();
+        }
+        return true;
+    }
+
     // Slots the setup fills, in its order.
     enum Slot : int32_t {
         kInit = 0,
