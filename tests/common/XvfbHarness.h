@@ -82,6 +82,13 @@ public:
         xcb_map_window(pConnection, iParent);
         sync();
     }
+    // Moves the parent's top-left to (x, y) on the screen; input stays at parent coordinates.
+    void moveParent(int x, int y) {
+        const uint32_t values[] = {uint32_t(x), uint32_t(y)};
+        xcb_configure_window(pConnection, iParent, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, values);
+        sync();
+        iParentX = x, iParentY = y;
+    }
     void unmapParent() {
         xcb_unmap_window(pConnection, iParent);
         sync();
@@ -100,7 +107,7 @@ public:
     }
 
     // Input at parent coordinates; buttons 1–7 (4–7 the wheel).
-    void move(int x, int y) { fake(XCB_MOTION_NOTIFY, 0, kParentX + x, kParentY + y); }
+    void move(int x, int y) { fake(XCB_MOTION_NOTIFY, 0, iParentX + x, iParentY + y); }
     void moveOnScreen(int x, int y) { fake(XCB_MOTION_NOTIFY, 0, x, y); }
     void press(int button) { fake(XCB_BUTTON_PRESS, uint8_t(button), 0, 0); }
     void release(int button) { fake(XCB_BUTTON_RELEASE, uint8_t(button), 0, 0); }
@@ -340,6 +347,7 @@ private:
     xcb_connection_t* pConnection = nullptr;
     const xcb_screen_t* pScreen = nullptr;
     uint32_t iParent = 0;
+    int iParentX = kParentX, iParentY = kParentY;
     int iSymsPerCode = 0;
     std::vector<uint32_t> vKeysyms;
 };

@@ -327,16 +327,19 @@ TEST(CoreXwin, KeepsPopupLevelsOnTheScreen) {
     SKIP_WITHOUT_X(x);
     struct Row {
         const char* name;
-        CRect anchor; // on the parent, whose frame fills it
+        CPoint parentAt; // on the screen
+        CRect anchor;    // on the parent, whose frame fills it
         int32_t entries, perColumn;
     };
     const Row rows[] = {
-        {"near the right edge", CRect(600, 100, 630, 120), 3, -1},
-        {"near the bottom edge", CRect(100, 450, 130, 470), 12, -1},
-        {"100 entries, 24 per column", CRect(300, 200, 330, 220), 100, 24},
+        {"near the screen's right edge", CPoint(700, 80), CRect(560, 100, 570, 110), 3, -1},
+        {"near the screen's bottom edge", CPoint(100, 600), CRect(100, 410, 110, 420), 12, -1},
+        {"near the bottom right corner", CPoint(1000, 900), CRect(265, 110, 280, 125), 5, -1},
+        {"100 entries, 24 per column", CPoint(100, 80), CRect(300, 200, 330, 220), 100, 24},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
+        x.moveParent(r.parentAt.x, r.parentAt.y);
         RecordingListener listener;
         COptionMenu menu(r.anchor, &listener, 1, nullptr, nullptr, 0);
         menu.setNbItemsPerColumn(r.perColumn);
