@@ -12,7 +12,8 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libfftw3-dev libpng-dev libcairo2-dev sox python3)
+packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libfftw3-dev libpng-dev libcairo2-dev libxcb1-dev
+          libxcb-xtest0-dev xvfb sox python3)
 [ "${1:-test}" = bench ] && packages+=(libzita-convolver-dev)
 [ "${1:-test}" = coverage ] && packages+=(lcov)
 missing=()

@@ -5,6 +5,8 @@
 #pragma once
 #include "platform/VstAbi.h"
 
+#include <string>
+
 class AudioEffect;
 
 class AEffEditor {
@@ -35,8 +37,9 @@ public:
         (void)key;
         return false;
     }
-    // Whether the editor shows in the host's window.
+    // Whether the editor shows in the host's window, and why not when it does not.
     virtual bool isEmbedded() { return false; }
+    virtual std::string getEmbedError() { return "the editor is not shown in the host's window"; }
 
     AudioEffect* getEffect() const { return effect; }
 

@@ -1,5 +1,7 @@
 #include "platform/AudioEffect.h"
 
+#include "platform/AEffEditor.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -60,6 +62,7 @@ void AudioEffect::programsAreChunks(bool state) {
 }
 
 void AudioEffect::setEditor(AEffEditor* editor) {
+    std::lock_guard<std::recursive_mutex> hold(mEditor);
     pEditor = editor;
     setFlag(effFlagsHasEditor, editor != nullptr);
 }
@@ -177,8 +180,58 @@ VstIntPtr AudioEffect::dispatcher(int32_t opcode, int32_t index, VstIntPtr value
     case effSetChunk:
         if (!ptr || value <= 0) return 0;
         return setChunk(ptr, toInt32(value));
+    case effEditGetRect:
+    case effEditOpen:
+    case effEditClose:
+    case effEditIdle:
+    case effEditKeyDown:
+    case effEditKeyUp:
+        return editorOpcode(opcode, index, value, ptr, opt);
     default:
         return 0;
+    }
+}
+
+VstIntPtr AudioEffect::editorOpcode(int32_t opcode, int32_t index, VstIntPtr value, void* ptr, float opt) {
+    std::unique_lock<std::recursive_mutex> hold(mEditor, std::defer_lock);
+    if (opcode != effEditIdle) {
+        hold.lock();
+    } else if (!hold.try_lock()) {
+        return 0;
+    } else if (iEditorDepth > 0) {
+        return 0; // sent from inside an editor call of this thread
+    }
+    if (!pEditor) return 0;
+    struct Depth {
+        int32_t& depth;
+        explicit Depth(int32_t& depth) : depth(++depth) {}
+        ~Depth() { --depth; }
+    } inside(iEditorDepth);
+    switch (opcode) {
+    case effEditGetRect:
+        return ptr && pEditor->getRect(static_cast<ERect**>(ptr)) ? 1 : 0;
+    case effEditOpen: {
+        if (!pEditor->open(ptr)) return 0;
+        if (!ptr || pEditor->isEmbedded()) return 1;
+        // Never tell the host an editor is shown that is not: nothing keeps running for it.
+        const std::string reason = pEditor->getEmbedError();
+        pEditor->close();
+        report("effEditOpen", reason.c_str());
+        return 0;
+    }
+    case effEditClose:
+        pEditor->close();
+        return 1;
+    case effEditIdle:
+        pEditor->idle();
+        return 1;
+    default: {
+        VstKeyCode key{};
+        key.character = index;
+        key.virt = value >= 0 && value <= 255 ? static_cast<unsigned char>(value) : 0;
+        key.modifier = std::isfinite(opt) && opt >= 0.0f && opt <= 255.0f ? static_cast<unsigned char>(opt) : 0;
+        return (opcode == effEditKeyDown ? pEditor->onKeyDown(key) : pEditor->onKeyUp(key)) ? 1 : 0;
+    }
     }
 }
 

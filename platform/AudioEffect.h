@@ -10,6 +10,7 @@ class AEffEditor;
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,7 +35,7 @@ public:
     void canDoubleReplacing(bool state = true);
     void programsAreChunks(bool state = true);
     // The effect's editor, not owned (its creator deletes it); null clears it. Sets the host's
-    // has-editor flag while one is set.
+    // has-editor flag while one is set. Waits for an editor opcode running on another thread.
     void setEditor(AEffEditor* editor);
     AEffEditor* getEditor() const { return pEditor; }
 
@@ -95,6 +96,7 @@ protected:
     // The host's text up to its NUL, read no further than limit − 1 bytes; empty for null.
     static std::string_view readText(const void* text, int32_t limit);
     static int32_t toInt32(VstIntPtr value); // saturating
+    VstIntPtr editorOpcode(int32_t opcode, int32_t index, VstIntPtr value, void* ptr, float opt);
 
     int32_t curProgram = 0;
 
@@ -102,6 +104,10 @@ private:
     AEffect cEffect{};
     audioMasterCallback audioMaster;
     AEffEditor* pEditor = nullptr;
+    // Held around setEditor and each editor opcode; idle only tries it, and skips when it is held
+    // elsewhere or this thread is already inside an editor opcode (a host callback of that call).
+    std::recursive_mutex mEditor;
+    int32_t iEditorDepth = 0;
     std::atomic<float> sampleRate{44100.0f};
     std::atomic<int32_t> blockSize{1024};
 

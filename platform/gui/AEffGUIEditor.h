@@ -28,6 +28,7 @@ public:
     bool onKeyDown(VstKeyCode& key) override;
     bool onKeyUp(VstKeyCode& key) override;
     bool isEmbedded() override { return frame && frame->isEmbedded(); }
+    std::string getEmbedError() override { return frame ? frame->getEmbedError() : "the editor has no frame"; }
 
     CFrame* getFrame() const { return frame; }
     // Called by the frame (under the editor lock) when it starts or stops wanting keys.

@@ -96,7 +96,13 @@ void CFrame::post(const CoreGevt& event) {
 }
 
 void CFrame::idle() {
-    if (pWindow) pWindow->pollEvents();
+    if (pWindow && !pWindow->pollEvents(sEmbedError)) {
+        // The window is gone: the frame goes on offscreen, its popup closed.
+        delete pWindow;
+        pWindow = nullptr;
+        closePopup();
+        bPopupsChanged = false;
+    }
     std::vector<CoreGevt> events;
     {
         std::lock_guard<std::mutex> hold(mQueue);

@@ -167,12 +167,22 @@ std::unique_ptr<CorePict> make(int32_t n) {
 
 struct Entry {
     std::unique_ptr<CorePict> picture;
-    cairo_surface_t* surface = nullptr; // never destroyed: kept for the process
+    cairo_surface_t* surface = nullptr; // kept until the module is unloaded or the process ends
+};
+
+// Freed when the module holding the layer is unloaded (a host unloads a plug-in after a scan),
+// so that repeated loads leave nothing behind.
+struct Made : std::map<int32_t, Entry> {
+    ~Made() {
+        for (auto& [number, made] : *this)
+            if (made.surface) cairo_surface_destroy(made.surface);
+    }
 };
 
 const Entry* entry(int32_t number) {
     static std::mutex lock;
-    static auto* made = new std::map<int32_t, Entry>(); // kept for the process, like the images
+    static Made images;
+    Made* made = &images;
     static const Entry none;
     std::lock_guard<std::mutex> hold(lock);
     auto found = made->find(number);

@@ -1,6 +1,7 @@
 #include "platform/gui/CoreGwin.h"
 
-CoreGwin* CoreGwin::create(CFrame*, void*, std::string& error) {
-    error = "no window layer";
-    return nullptr;
+#include "platform/gui/CoreXwin.h"
+
+CoreGwin* CoreGwin::create(CFrame* frame, void* systemWindow, std::string& error) {
+    return CoreXwin::create(frame, systemWindow, error);
 }

@@ -274,11 +274,11 @@ TEST(CFrame, DeletedWithViewsAttachedDetachesThem) {
     delete b;
 }
 
-TEST(CFrame, StaysOffscreenWithoutAWindowLayer) {
-    int window = 0;
+TEST(CFrame, StaysOffscreenOnAHandleThatIsNoWindowId) {
+    int window = 0; // an address: wider than any X11 window id
     CFrame frame(CRect(0, 0, 8, 8), &window, nullptr);
     EXPECT_FALSE(frame.isEmbedded());
-    EXPECT_EQ(frame.getEmbedError(), "no window layer");
+    EXPECT_EQ(frame.getEmbedError(), "the host's window id is not an X11 window id");
     CFrame offscreen(CRect(0, 0, 8, 8), nullptr, nullptr);
     EXPECT_EQ(offscreen.getEmbedError(), "");
 }

@@ -1,17 +1,81 @@
 // A small stereo effect on the VST bases, built as a plug-in module for the host's tests.
 // Parameter 0 is the gain (0.5 is unity: output = 2 × value × input), delayed by one millisecond
 // at the host's rate when created (the reported latency); controller 7 sets the gain and tells
-// the host; the chunk is the gain as a float.
+// the host; the chunk is the gain as a float. Its editor is a 60 × 200 frame with one slider for
+// the gain.
 #include "platform/AudioEffectX.h"
+#include "platform/gui/AEffGUIEditor.h"
+#include "platform/gui/CBitmap.h"
+#include "platform/gui/CControlListener.h"
+#include "platform/gui/CVerticalSlider.h"
 
 #include <array>
 #include <atomic>
 #include <cstring>
+#include <mutex>
 #include <stdexcept>
 #include <utility>
 #include <vector>
 
 namespace {
+
+// The slider (style 64, the built-in handle) follows the gain: the user's drag automates it, and
+// a change by the host moves the slider at the next idle. open, close and idle hold the editor
+// lock, which also covers the listener's calls made inside idle.
+class TestGainEditor : public AEffGUIEditor, public CControlListener {
+public:
+    static constexpr int32_t kWidth = 60, kHeight = 200;
+
+    explicit TestGainEditor(AudioEffect* effect) : AEffGUIEditor(effect) {
+        rect.right = kWidth;
+        rect.bottom = kHeight;
+    }
+    ~TestGainEditor() override { close(); }
+
+    bool open(void* window) override {
+        std::lock_guard<std::mutex> hold(lock);
+        AEffGUIEditor::open(window);
+        if (frame) return true;
+        frame = new CFrame(CRect(0, 0, kWidth, kHeight), window, this);
+        handle = new CBitmap(103);
+        CPoint offset;
+        const int32_t top = 10, bottom = kHeight - 10;
+        slider = new CVerticalSlider(CRect(22, top, 39, bottom), this, 0, top, bottom - handle->getHeight(), handle,
+                                     nullptr, offset, CVerticalSlider::kBottom);
+        shown = effect->getParameter(0);
+        slider->setValue(shown);
+        frame->addView(slider);
+        return true;
+    }
+    void close() override {
+        std::lock_guard<std::mutex> hold(lock);
+        if (frame) {
+            frame->removeView(slider);
+            delete slider;
+            delete frame;
+            handle->forget();
+            slider = nullptr, frame = nullptr, handle = nullptr;
+        }
+        AEffGUIEditor::close();
+    }
+    void idle() override {
+        std::lock_guard<std::mutex> hold(lock);
+        if (!frame) return;
+        const float gain = effect->getParameter(0);
+        if (gain != shown) slider->setValue(shown = gain);
+        AEffGUIEditor::idle();
+    }
+    void valueChanged(CDrawContext*, CControl* control) override {
+        shown = control->getValue();
+        effect->setParameterAutomated(0, shown);
+    }
+
+private:
+    std::mutex lock;
+    CBitmap* handle = nullptr;
+    CVerticalSlider* slider = nullptr;
+    float shown = 0.0f;
+};
 
 class TestGainPlugin : public AudioEffectX {
 public:
@@ -24,6 +88,11 @@ public:
         setInitialDelay(static_cast<int32_t>(latency));
         canDoubleReplacing();
         programsAreChunks();
+        editor = new TestGainEditor(this);
+    }
+    ~TestGainPlugin() override {
+        setEditor(nullptr); // waits for an editor call of another thread
+        delete editor;
     }
 
     void process(float** inputs, float** outputs, int32_t frames) override {
@@ -56,6 +125,7 @@ public:
     }
 
 private:
+    TestGainEditor* editor = nullptr;
     std::atomic<float> gain{0.5f};
     float chunk = 0.0f;
     size_t latency = 0, position = 0;

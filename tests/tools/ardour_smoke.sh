@@ -4,6 +4,7 @@
 # inserts it into a stereo track and saves a session that holds it.
 #   ardour_smoke.sh PLUGIN.so NAME [FILE|FOLDER ...]    the extras are copied beside the plug-in
 # Exits 77 (skipped) without Ardour's scanner or ardour7-lua, 1 instead with ARDOUR_SMOKE_REQUIRED=1.
+# With ARDOUR_SMOKE_EXPECT_EDITOR=1 the scanner's cache entry must also record an editor.
 set -uo pipefail
 
 if [ $# -lt 2 ]; then
@@ -49,6 +50,12 @@ scanned=$?
 echo "$scan"
 [ $scanned -eq 0 ] || fail "the scanner exited with $scanned"
 grep -qE "Found Plugin: '.*' ${name}\$" <<<"$scan" || fail "the scanner did not report \"$name\""
+if [ "${ARDOUR_SMOKE_EXPECT_EDITOR:-0}" = 1 ]; then
+  cache=$(ls "$XDG_CACHE_HOME"/ardour7/vst/*.v2i 2>/dev/null | head -n 1)
+  [ -n "$cache" ] || fail "the scanner wrote no cache entry under $XDG_CACHE_HOME/ardour7/vst"
+  grep -q 'has_editor="1"' "$cache" || fail "the scanner's cache entry records no editor: $(cat "$cache")"
+  echo "ardour_smoke: the scanner's cache entry records an editor"
+fi
 
 cat >"$work/smoke.lua" <<'EOF'
 local folder, name = arg[1], arg[2]
