@@ -231,8 +231,15 @@ void CorePrcs::clean() {
 
 bool CorePrcs::clearDeferred() {
     if (!clearPending.load()) return true;
-    CoreSgrd block(blocklock, CoreSgrd::cConce); // the worker may still run the last block
-    return block.taken() && continueClear();
+    // The worker may still run the last block handed to it, which ends within one block; without a
+    // worker only a short holder of blocklock alone (a meter read) can be in the way.
+    if (workerlive)
+        takeBlockLock(iWatchdogms, "a deferred clear");
+    else if (!blocklock.locka())
+        return false;
+    const bool done = continueClear();
+    blocklock.relse();
+    return done;
 }
 
 bool CorePrcs::continueClear() {

@@ -109,7 +109,7 @@ public:
     static Periods periods(const CorePrcs& e) {
         return {e.iPeriod, e.iNormalperiod, e.iOfflineperiod, e.activerate, e.iRequestedperiod};
     }
-    static bool& rateChanged(CorePrcs& e) { return e.bRatechanged; }
+    static std::atomic<bool>& rateChanged(CorePrcs& e) { return e.bRatechanged; }
     static int16_t& lastLevel(CorePrcs& e) { return e.iLastlevel; }
     static int32_t& exportQuality(CorePrcs& e) { return e.iExportaudioquality; }
     static int32_t sampleRate(const CorePrcs& e) { return e.samplerate; }
@@ -146,7 +146,7 @@ public:
     // One block request of count samples from the block position, as the host entry hands it over;
     // returns the output the block processor left there.
     static std::vector<double> runBlock(CorePrcs& e, int32_t count, double outputGain, double controlGain) {
-        e.oRequest = {e.outpos, count, e.iPeriod, outputGain, controlGain, e.iDrydelay, e.bRatechanged};
+        e.oRequest = {e.outpos, count, e.iPeriod, outputGain, controlGain, e.iDrydelay, e.bRatechanged, e.tempo};
         const int32_t start = e.outpos;
         e.readpos = (e.readpos + count) & e.worklast;
         e.prcss();
