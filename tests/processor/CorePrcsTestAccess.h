@@ -187,6 +187,21 @@ public:
         return e.pSettingsdoc->settc(true, false).c_str();
     }
     static CoreSmph& blockLock(CorePrcs& e) { return e.blocklock; }
+    // One command through the private runner, as the configuration posts it (the engine locks held);
+    // answers the plan failed flag it left.
+    static bool post(CorePrcs& e, int16_t code, int16_t index) {
+        CorePrcs::EngineGuard locks(e);
+        e.runCommand(code, index);
+        return e.bPlanfailed;
+    }
+    // Forced takes over every lock of the engine.
+    static int lockErrors(CorePrcs& e) {
+        int errors = 0;
+        for (const CoreSmph* lock : {&e.beanlock, &e.bootlock, &e.savelock, &e.settingslock, &e.enginelock,
+                                     &e.blocklock, &e.passlock, &e.ringlock, &e.fadelock, &e.outlock, &e.recordlock})
+            errors += lock->geter();
+        return errors;
+    }
     // What the host entry does first on its normal path, under the engine lock it holds.
     static bool startBlock(CorePrcs& e) {
         CoreSgrd engine(e.enginelock);
