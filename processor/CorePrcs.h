@@ -667,6 +667,7 @@ private:
     void takeBlockLock(int32_t watchdogMs, const char* waiter);
     void waitForOutput(int32_t count); // until count processed samples wait at the host's read index
     bool workerlive = false;             // the worker thread runs; set before any other thread enters
+    std::atomic<bool> commandposted{false}; // a command waits for the worker
     int32_t iWatchdogms = iCmswatchdog;
     std::function<void(int16_t)> commandhook; // null in production
     std::function<void()> hosthook;           // null in production

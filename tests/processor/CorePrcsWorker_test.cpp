@@ -151,17 +151,18 @@ protected:
 };
 
 TEST_F(CorePrcsWorker, EveryCommandRunsOnTheWorkerAndGivesTheHandshakeBack) {
+    // What the seams use outlives the engine, whose teardown runs commands too.
+    Commands commands;
+    std::atomic<int16_t> throwing{-100};
+    bool faulty = false;
     auto e = loaded("<HDIM>3</HDIM>" + threads(1));
     const LogCapture log(1); // after construction, which sets the level from the settings
     ASSERT_TRUE(e->workerRunning());
     ASSERT_TRUE(e->ldpdm(kThree, false));
-    Commands commands;
-    std::atomic<int16_t> throwing{-100};
     commands.action = [&](int16_t code) {
         if (code == throwing.load()) throw CoreAnsx("made to throw");
     };
     commands.attach(*e);
-    bool faulty = false;
     e->setPlanFaultForTest([&](int16_t) { return faulty; });
     struct Row {
         int16_t code, index;
@@ -302,9 +303,9 @@ TEST_F(CorePrcsWorker, AWorkerThatCannotStartLeavesAnEngineThatPlaysInline) {
 // The same load, setters and timing on an inline engine and on a worker engine leave the same
 // configuration, and the worker engine's plan commands all ran on its worker.
 TEST_F(CorePrcsWorker, PlanCommandsGiveTheInlineConfiguration) {
+    Commands commands;
     auto inline_ = loaded("<HDIM>3</HDIM>");
     auto worker = loaded("<HDIM>3</HDIM>" + threads(1));
-    Commands commands;
     commands.attach(*worker);
     for (CorePrcs* e : {inline_.get(), worker.get()})
         e->setClockForTest([tick = 0.0]() mutable { return tick += 1.0; }); // every mode ties: mode 1
@@ -387,11 +388,11 @@ TEST_F(CorePrcsWorker, TheWorkerPlaysTheInlineOutputOneDspBufferLater) {
 }
 
 TEST_F(CorePrcsWorker, ALoadNeverBlocksTheAudioThread) {
-    auto e = loaded(threads(1));
-    ASSERT_TRUE(e->ldpdm(kInit, false));
     Gate gate;
     std::atomic<bool> armed{true};
     Commands commands;
+    auto e = loaded(threads(1));
+    ASSERT_TRUE(e->ldpdm(kInit, false));
     commands.action = [&](int16_t code) {
         if (code == 1 && armed.exchange(false)) gate.pass();
     };
@@ -422,13 +423,15 @@ TEST_F(CorePrcsWorker, TeardownWaitsForTheWorkerAndTheHostCall) {
     for (bool hostInside : {false, true}) {
         SCOPED_TRACE(hostInside ? "host call inside" : "block handed over");
         {
+            Commands commands;
+            std::atomic<bool> slowBlock{false};
+            std::atomic<int> forcedAtStop{-1};
+            Gate inside;
+            std::atomic<bool> holdHost{hostInside};
             auto e = loaded("<HDIM>3</HDIM><OTIMED>11</OTIMED>" + threads(1));
             ASSERT_TRUE(e->ldpdm(kThree, false));
             e->blksz(64);
             ASSERT_TRUE(Access::useWorker(*e));
-            Commands commands;
-            std::atomic<bool> slowBlock{false};
-            std::atomic<int> forcedAtStop{-1};
             CorePrcs* engine = e.get();
             const int records = Access::lastRecord(*e) + 1;
             commands.action = [&](int16_t code) {
@@ -437,8 +440,6 @@ TEST_F(CorePrcsWorker, TeardownWaitsForTheWorkerAndTheHostCall) {
             };
             commands.attach(*e);
             run(*e, Stereo(4096, 0.1), fixedBlocks(256));
-            Gate inside;
-            std::atomic<bool> holdHost{hostInside};
             e->setHostHookForTest([&] {
                 if (holdHost.exchange(false)) inside.pass();
             });
@@ -474,13 +475,13 @@ TEST_F(CorePrcsWorker, TeardownWaitsForTheWorkerAndTheHostCall) {
 }
 
 TEST_F(CorePrcsWorker, AWaitPastTheWatchdogLogsOnceAndKeepsWaiting) {
+    Gate gate;
+    std::atomic<bool> armed{true};
+    Commands commands;
     auto e = loaded(threads(1));
     const LogCapture log(1);
     ASSERT_TRUE(e->ldpdm(kThree, false));
     e->setWatchdogForTest(20);
-    Gate gate;
-    std::atomic<bool> armed{true};
-    Commands commands;
     commands.action = [&](int16_t code) {
         if (code == 1 && armed.exchange(false)) gate.pass();
     };
@@ -506,9 +507,9 @@ TEST_F(CorePrcsWorker, WithAGpuEveryBridgeCallComesFromTheWorker) {
     StandIn standIn;
     ASSERT_NE(standIn.expect, nullptr);
     {
-        auto e = loaded("<HDIM>3</HDIM>" + threads(1));
         std::atomic<bool> mark{true};
         Commands commands;
+        auto e = loaded("<HDIM>3</HDIM>" + threads(1));
         commands.action = [&](int16_t) {
             if (mark.exchange(false)) standIn.expect();
         };
