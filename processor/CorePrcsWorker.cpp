@@ -13,6 +13,7 @@
 #include "program/CoreProg.h"
 
 #include <exception>
+#include <thread>
 
 namespace {
 
@@ -28,7 +29,8 @@ inline void cpuPause() {
 #endif
 }
 
-// Calls taken() until it answers true or the spin time has passed.
+// Calls taken() until it answers true or the spin time has passed. Between rounds the thread yields:
+// on a busy machine the thread it waits for may need this very core.
 template <class Taken>
 bool spinUntil(Taken taken) {
     const double deadline = CoreXutl::tmono() + 1000.0 * spinSeconds;
@@ -37,6 +39,7 @@ bool spinUntil(Taken taken) {
             if (taken()) return true;
             cpuPause();
         }
+        std::this_thread::yield();
     } while (CoreXutl::tmono() < deadline);
     return false;
 }

@@ -540,7 +540,8 @@ TEST_F(CorePrcsWorker, HostLoaderAndControlThreadsShareAnEngineWithItsWorker) {
     {
         auto e = loaded("<HDIM>3</HDIM><OTIMED>11</OTIMED>" + threads(1));
         ASSERT_TRUE(e->ldpdm(kThree, false));
-        e->blksz(128);
+        e->blksz(64);
+        ASSERT_TRUE(Access::useWorker(*e));
         std::atomic<bool> stop{false};
         std::atomic<bool> finite{true};
         std::atomic<int> hostCalls{0};
@@ -555,7 +556,7 @@ TEST_F(CorePrcsWorker, HostLoaderAndControlThreadsShareAnEngineWithItsWorker) {
             }
         });
         std::thread loader([&] {
-            const int32_t hosts[] = {64, 128, 512, 2048};
+            const int32_t hosts[] = {64, 32, 128, 512}; // the worker in use, then not
             for (int i = 0; !stop.load(); ++i) {
                 switch (i % 6) {
                 case 0: e->ldpdm(i % 12 == 0 ? kThree : kPacked, false); break;
