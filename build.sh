@@ -7,6 +7,8 @@
 #   ./build.sh coverage          build with GCC --coverage, run every test, print line coverage per folder
 #   ./build.sh stats             print test lines against production lines, per folder and in all
 #   ./build.sh test-host         build and load the plug-ins into a real host (installs Debian's ardour)
+#   ./build.sh run [OPTIONS]     build the plug-in and render the demo input through it with vorlan3-render
+#                                (build/vst/demo/input.wav into build/demo-output.wav; OPTIONS go to it)
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -73,6 +75,11 @@ case "${1:-test}" in
     configure build -DCMAKE_BUILD_TYPE=RelWithDebInfo
     # Here a missing host fails instead of skipping.
     ARDOUR_SMOKE_REQUIRED=1 ctest --test-dir build -R '^ArdourSmoke[.]' --no-tests=error --output-on-failure --timeout 600 ;;
+  run)
+    shift
+    cmake -S . -B build -DVORLAN_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --build build -j "$jobs" --target vorlan3 vorlan3-render demo_folder
+    build/tools/vorlan3-render "$@" build/vst/demo/input.wav build/demo-output.wav ;;
   stats)
     count() { xargs -r cat 2>/dev/null | grep -cvE '^\s*(//.*)?$' || true; }
     code=0; tests=0
@@ -87,5 +94,5 @@ case "${1:-test}" in
     tests=$(git ls-files tests | grep -E '\.(h|hpp|cpp|cc|c)$' | count)
     printf '%-12s code %6d  tests %6d  ratio %.2f (tests/ in all, shared helpers included)\n' all "$code" "$tests" "$(awk -v t="$tests" -v c="$code" 'BEGIN{print t / c}')" ;;
   *)
-    echo "usage: $0 [test|test-sanitized|test-thread|bench|coverage|stats|test-host]" >&2; exit 2 ;;
+    echo "usage: $0 [test|test-sanitized|test-thread|bench|coverage|stats|test-host|run [OPTIONS]]" >&2; exit 2 ;;
 esac

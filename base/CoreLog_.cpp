@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cstdio>
 #include <mutex>
+#include <new>
+#include <optional>
 #include <string>
 
 namespace {
@@ -11,12 +13,18 @@ namespace {
 const int timerCount = 10;
 const int padWidth = 8; // debug time stamps are zero-padded to this many characters
 
-// The state lives on the heap and is never deleted: objects destroyed at exit (the pool, threads)
-// still log after every static of this file would have been destroyed.
-struct LogState {
-    std::mutex mutex; // guards the file appends, folder, file name and timers
+// The state lives in static storage and is never destroyed, so its mutex and levels stay usable by
+// objects destroyed at exit (the pool, threads) after every ordinary static of this file is gone.
+// Its texts are heap strings: the closer below frees them when the process exits or the library is
+// unloaded, after which every call is a silent no-op (no line, no file, nothing allocated).
+struct LogTexts {
     CoreAnsx folder = CoreAnsx("");
     CoreAnsx fileName = CoreAnsx(CoreLog_::sCdefaultfilename);
+};
+
+struct LogState {
+    std::mutex mutex;                                 // guards the file appends, texts, timers, closing
+    std::optional<LogTexts> texts{std::in_place};    // empty once the log is closed
     double timerDays[timerCount] = {}; // last use of each timer, days since the epoch
     std::atomic<int16_t> debugLevel{0};
     std::atomic<bool> timestamps{false};
@@ -24,10 +32,28 @@ struct LogState {
     std::atomic<double (*)()> clock{nullptr};
 };
 
+alignas(LogState) unsigned char stateStorage[sizeof(LogState)];
+
 LogState& state() {
-    static LogState* theState = new LogState;
+    static LogState* theState = ::new (static_cast<void*>(stateStorage)) LogState;
     return *theState;
 }
+
+// Built while the library loads (so after the state), destroyed at exit or unload: closes the log.
+struct LogCloser {
+    LogCloser() { state(); }
+    ~LogCloser() {
+        LogState& s = state();
+        std::lock_guard<std::mutex> hold(s.mutex);
+        s.texts.reset();
+        s.debugLevel.store(0);
+        s.traceLevel.store(0);
+    }
+    LogCloser(const LogCloser&) = delete;
+    LogCloser& operator=(const LogCloser&) = delete;
+};
+
+LogCloser closer;
 
 double nowInDays() {
     double (*clock)() = state().clock.load();
@@ -38,8 +64,8 @@ double nowInDays() {
 // loses the line.
 void appendLocked(const CoreAnsx& name, const CoreAnsx& line) {
     LogState& s = state();
-    if (s.folder.Length() <= 0 || name.Length() <= 0) return;
-    CoreAnsx path = s.folder + name;
+    if (!s.texts || s.texts->folder.Length() <= 0 || name.Length() <= 0) return;
+    CoreAnsx path = s.texts->folder + name;
     std::FILE* file = std::fopen(path.c_str(), "a");
     if (!file) return;
     std::fputs(line.c_str(), file);
@@ -47,17 +73,18 @@ void appendLocked(const CoreAnsx& name, const CoreAnsx& line) {
 }
 
 // The folder and the file name: replaced and read under the mutex, the new text copied before it.
-void storeText(CoreAnsx LogState::*field, const CoreAnsx& value) {
+// A closed log keeps nothing and answers empty texts.
+void storeText(CoreAnsx LogTexts::*field, const CoreAnsx& value) {
     LogState& s = state();
     CoreAnsx copy(value);
     std::lock_guard<std::mutex> hold(s.mutex);
-    s.*field = copy;
+    if (s.texts) (*s.texts).*field = std::move(copy);
 }
 
-CoreAnsx loadText(CoreAnsx LogState::*field) {
+CoreAnsx loadText(CoreAnsx LogTexts::*field) {
     LogState& s = state();
     std::lock_guard<std::mutex> hold(s.mutex);
-    return s.*field;
+    return s.texts ? (*s.texts).*field : CoreAnsx("");
 }
 
 template <class Body>
@@ -76,7 +103,7 @@ void CoreLog_::logas(const CoreAnsx& text) {
         CoreAnsx line = CoreAnsx(CoreXutl::getpi()) + "-" + CoreAnsx(CoreXutl::getti()) + " " + text + "\n";
         LogState& s = state();
         std::lock_guard<std::mutex> hold(s.mutex);
-        appendLocked(s.fileName, line);
+        if (s.texts) appendLocked(s.texts->fileName, line);
     });
 }
 
@@ -177,6 +204,7 @@ void CoreLog_::setdb(int16_t level, bool timestamps) {
     LogState& s = state();
     double now = nowInDays();
     std::lock_guard<std::mutex> hold(s.mutex);
+    if (!s.texts) return; // closed: stays silent
     s.debugLevel.store(level);
     s.timestamps.store(timestamps);
     for (double& timer : s.timerDays) timer = now;
@@ -191,23 +219,25 @@ bool CoreLog_::aredb() {
 }
 
 void CoreLog_::setpt(const CoreAnsx& folder) {
-    storeText(&LogState::folder, folder);
+    storeText(&LogTexts::folder, folder);
 }
 
 CoreAnsx CoreLog_::getpt() {
-    return loadText(&LogState::folder);
+    return loadText(&LogTexts::folder);
 }
 
 void CoreLog_::setfn(const CoreAnsx& name) {
-    storeText(&LogState::fileName, name);
+    storeText(&LogTexts::fileName, name);
 }
 
 CoreAnsx CoreLog_::getfn() {
-    return loadText(&LogState::fileName);
+    return loadText(&LogTexts::fileName);
 }
 
 void CoreLog_::settr(int16_t level) {
-    state().traceLevel.store(level);
+    LogState& s = state();
+    std::lock_guard<std::mutex> hold(s.mutex);
+    if (s.texts) s.traceLevel.store(level);
 }
 
 void CoreLog_::setClockForTest(double (*daysNow)()) {

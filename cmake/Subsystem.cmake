@@ -25,10 +25,11 @@ function(vorlan_tests folder)
   foreach(test IN LISTS tests)
     if(VORLAN_SANITIZE STREQUAL "thread")
       # ThreadSanitizer can only find races where a test runs several threads; the others are
-      # left out of that configuration to keep its build short. An engine built with THREADS above 0
-      # starts a worker thread of its own, which the test's source does not show otherwise.
+      # left out of that configuration to keep its build short. A test that loads a plug-in (through
+      # the test host or the render program) or builds the effect runs the plug-in's threads, and an
+      # engine built with THREADS above 0 starts a worker thread of its own; the source shows neither.
       file(READ ${test} content)
-      if(NOT content MATCHES "std::thread|std::jthread|std::async|CoreTthr|pthread_create|<THREADS>[1-9]")
+      if(NOT content MATCHES "std::thread|std::jthread|std::async|CoreTthr|pthread_create|CoreVhst|PluginFolder|CoreZrlg|<THREADS>[1-9]")
         continue()
       endif()
     endif()

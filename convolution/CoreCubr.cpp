@@ -12,7 +12,8 @@ namespace {
 const char* const entryPrefix = "cudabridge_";
 const char* const defaultNames[CoreCubr::iCfilename] = {"VoCuBr03.so", "VoCuBr01.so"};
 
-// The two library paths, built on first use (the plug-in's folder is known only at run time).
+// The two library paths, built on first use (the plug-in's folder is known only at run time) and
+// freed when the library is unloaded; only engines, which are gone by then, ask for them.
 struct LibraryPaths {
     std::mutex mutex;
     bool built = false;
@@ -20,8 +21,8 @@ struct LibraryPaths {
 };
 
 LibraryPaths& libraryPaths() {
-    static LibraryPaths* paths = new LibraryPaths;
-    return *paths;
+    static LibraryPaths paths;
+    return paths;
 }
 
 } // namespace

@@ -22,6 +22,7 @@ public:
     // compared byte for byte.
     int getst(int state, const CoreAnsx& action);
     bool chngd(); // whether the last lookup moved to another state
+    int getnr() const { return static_cast<int>(vRows.size()); } // rows added
 
     // Appends the display's rows, specific rows before the rows for any state.
     static void addDisplayRows(CoreStte& table);

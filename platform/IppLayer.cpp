@@ -35,11 +35,18 @@ constexpr unsigned int mxcsrUnderflowMask = 0x0800;
 
 std::atomic<int> fftThreadCount{1};
 
-// Every FFTW planner call (creation, destruction, thread count) runs under this mutex. Created once
-// and never destroyed, so that a spec released during static destruction still finds it.
+// Built once in static storage and never destroyed, so that a spec released during static destruction
+// still finds it; none of it is on the heap, so unloading the library leaves nothing allocated.
+template <class T>
+T& lastingObject() {
+    alignas(T) static unsigned char storage[sizeof(T)];
+    static T* object = ::new (static_cast<void*>(storage)) T;
+    return *object;
+}
+
+// Every FFTW planner call (creation, destruction, thread count) runs under this mutex.
 std::mutex& plannerMutex() {
-    static std::mutex* mutex = new std::mutex;
-    return *mutex;
+    return lastingObject<std::mutex>();
 }
 
 struct PlanKey {
@@ -57,9 +64,9 @@ struct SharedPlan {
 };
 
 // Plans shared by every spec of the same (length, direction, thread count); under plannerMutex.
+// It holds nodes only while plans are in use.
 std::map<PlanKey, SharedPlan>& planTable() {
-    static auto* table = new std::map<PlanKey, SharedPlan>;
-    return *table;
+    return lastingObject<std::map<PlanKey, SharedPlan>>();
 }
 
 // Under plannerMutex. Also makes FFTW's own planner thread-safe, which serialises any other FFTW

@@ -278,6 +278,22 @@ public:
     void setbs(int32_t id, CoreAnsx value, BEANSTRUCT* b);
     void setbv(int32_t id, BEANSTRUCT* b);
 
+    // One setter or action call as the bean trace reports it, before the call acts. uses says which
+    // fields of the index record the case reads: 0 none, 1 the index, 2 index and subindex (the
+    // unread fields are 0). value holds a numeric setter's value, text the text setter's.
+    struct BEANCALL {
+        const char* function;
+        int32_t id;
+        int16_t uses;
+        int32_t index;
+        int32_t subindex;
+        double value;
+        CoreAnsx text;
+    };
+    // Test seam: every setter and setbv reports to trace first. Unset in production; set or cleared
+    // only while no other thread calls beans.
+    void setBeanTrace(std::function<void(const BEANCALL&)> trace) { beantrace = std::move(trace); }
+
     // ---- master settings writer (processor/CorePrcsSettingsWriter.cpp) --------------------------------
     // chgms brings the keys the engine changes at run time into the settings document; savem does that
     // and writes the file. Both hold settingslock; callers hold beanlock (bean 79, the boot). savem
@@ -689,6 +705,7 @@ private:
     bool readContainers(CoreFsys* store, const CoreAnsx& folder, const CoreAnsx& path, int32_t slot);
     int32_t currentPeriod() const;
     void dropKernels();
+    void applyMidi(CoreMidi::MIDISLIDERCALLBACKINFO* info, bool bootedChecked);
     bool ldpsm(int32_t slot);
     bool engineStage(); // the rebuild after a program was read; the caller holds the engine locks
     // Enters pass-through (unless told not to) before it takes enginelock and blocklock; on every exit
@@ -741,6 +758,9 @@ private:
     };
     class BeanCall; // processor/CorePrcsBeans.cpp: the rule checks and locks of one bean call
     void beanFailed(const char* function, int32_t id, const char* what) const;
+    void traceBean(const char* function, int32_t kind, int32_t type, int32_t id, const BEANSTRUCT* b, double value,
+                   const CoreAnsx& text) const;
+    std::function<void(const BEANCALL&)> beantrace; // null in production
     bool getbbCase(int32_t id, int32_t index, int32_t subindex);
     int16_t getbhCase(int32_t id, int32_t index, int32_t subindex);
     int32_t getbiCase(int32_t id, int32_t index, int32_t subindex);

@@ -134,6 +134,23 @@ void CorePrcs::beanFailed(const char* function, int32_t id, const char* what) co
     CoreLog_::loger(CoreAnsx(function) + " " + CoreAnsx(static_cast<int>(id)) + ": " + what, 1);
 }
 
+void CorePrcs::traceBean(const char* function, int32_t kind, int32_t type, int32_t id, const BEANSTRUCT* b,
+                         double value, const CoreAnsx& text) const {
+    if (!beantrace) return;
+    BEANCALL call{function, id, 0, 0, 0, value, text};
+    const DataBean::ROW* row =
+        DataBean::find(static_cast<DataBean::KIND>(kind), static_cast<DataBean::TYPE>(type), id);
+    if (row && b && row->domain != DataBean::dNone) {
+        const bool pair = row->domain == DataBean::dAny || row->domain == DataBean::dEnvStage ||
+                          row->domain == DataBean::dPrmPair || row->domain == DataBean::dStage ||
+                          row->domain == DataBean::dSlotLevel;
+        call.uses = pair ? 2 : 1;
+        call.index = b->index;
+        if (pair) call.subindex = b->subindex;
+    }
+    beantrace(call);
+}
+
 int32_t CorePrcs::lookaheadCount() const {
     return saturated(CoreButl::tpfup(samplerate, iLookaheadtime));
 }
@@ -171,25 +188,32 @@ CoreAnsx CorePrcs::getbs(int32_t id, BEANSTRUCT* b) {
     VORLAN_BEAN_BODY("getbs", kGet, tText, fallback, getbsCase(id, bean.index, bean.subindex))
 }
 void CorePrcs::setbb(int32_t id, bool value, BEANSTRUCT* b) {
+    traceBean("setbb", DataBean::kSet, DataBean::tBool, id, b, value ? 1.0 : 0.0, CoreAnsx());
     VORLAN_BEAN_BODY("setbb", kSet, tBool, , setbbCase(id, value, bean.index, bean.subindex))
 }
 void CorePrcs::setbh(int32_t id, int16_t value, BEANSTRUCT* b) {
+    traceBean("setbh", DataBean::kSet, DataBean::tShort, id, b, value, CoreAnsx());
     VORLAN_BEAN_BODY("setbh", kSet, tShort, , setbhCase(id, value, bean.index, bean.subindex))
 }
 void CorePrcs::setbi(int32_t id, int32_t value, BEANSTRUCT* b) {
+    traceBean("setbi", DataBean::kSet, DataBean::tInt, id, b, value, CoreAnsx());
     VORLAN_BEAN_BODY("setbi", kSet, tInt, , setbiCase(id, value, bean.index, bean.subindex))
 }
 void CorePrcs::setbl(int32_t id, int32_t value, BEANSTRUCT* b) {
+    traceBean("setbl", DataBean::kSet, DataBean::tLong, id, b, value, CoreAnsx());
     VORLAN_BEAN_BODY("setbl", kSet, tLong, , setblCase(id, value, bean.index, bean.subindex))
 }
 void CorePrcs::setbd(int32_t id, double value, BEANSTRUCT* b) {
+    traceBean("setbd", DataBean::kSet, DataBean::tDouble, id, b, value, CoreAnsx());
     if (!std::isfinite(value)) return;
     VORLAN_BEAN_BODY("setbd", kSet, tDouble, , setbdCase(id, value, bean.index, bean.subindex))
 }
 void CorePrcs::setbs(int32_t id, CoreAnsx value, BEANSTRUCT* b) {
+    traceBean("setbs", DataBean::kSet, DataBean::tText, id, b, 0.0, value);
     VORLAN_BEAN_BODY("setbs", kSet, tText, , setbsCase(id, value, bean.index, bean.subindex))
 }
 void CorePrcs::setbv(int32_t id, BEANSTRUCT* b) {
+    traceBean("setbv", DataBean::kAction, DataBean::tVoid, id, b, 0.0, CoreAnsx());
     VORLAN_BEAN_BODY("setbv", kAction, tVoid, , setbvCase(id, bean.index, bean.subindex))
 }
 #undef VORLAN_BEAN_BODY

@@ -192,7 +192,9 @@ CoreAnsx CorePrcs::runStep(int16_t step) {
             }
             ldpdm(selected, false);
             currentslot = selected;
-            statechanged.store(true);
+            // A selected program that fell back to slot 0 leaves nothing worth saving: the host's chunk
+            // stays empty, which tells it (and the render job) that the program did not load.
+            if (!loadfallback) statechanged.store(true);
         }
         return framed(CoreLog_::sCwarngbio, memory->getnm(currentslot));
     }

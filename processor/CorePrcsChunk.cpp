@@ -25,6 +25,16 @@ void logText(const char* prefix, const CoreAnsx& text) {
     if (CoreLog_::getdb() >= 7) CoreLog_::debug(CoreAnsx(prefix) + text, 0, 7);
 }
 
+// True when every element the text opens is closed again: a chunk cut short in transit would
+// otherwise restore the part that arrived.
+bool complete(const CoreAnsx& text) {
+    int pos = 0, depth = 0;
+    CoreAnsx tag;
+    bool opening = false;
+    while (CoreXml_::fndte(text, pos, tag, opening)) depth += opening ? 1 : -1;
+    return depth == 0;
+}
+
 } // namespace
 
 int32_t CorePrcs::handOut(const char* text, int32_t length, void** data) {
@@ -107,8 +117,13 @@ bool CorePrcs::setck(void* data, int32_t length) {
     }
     logText("setck:", text);
     if (nothing) {
-        statechanged.store(true);
+        // After a boot whose selected program fell back to slot 0 the chunk stays empty (see the boot).
+        if (!loadfallback) statechanged.store(true);
         return true;
+    }
+    if (!complete(text)) {
+        CoreLog_::loger(CoreAnsx("Host chunk not restored: it ends inside an element"), 1);
+        return false;
     }
     int32_t slot = -1;
     try {

@@ -18,16 +18,28 @@ void CorePrcs::setiv(int16_t i, double v, bool normal) {
 
 void CorePrcs::mdupd(CoreMidi::MIDISLIDERCALLBACKINFO* info) {
     if (!info || isfailed()) return;
+    applyMidi(info, false);
+}
+
+// Applies the changed slots to their controls; booting is read once, at the first changed slot, unless
+// the caller has just read it.
+void CorePrcs::applyMidi(CoreMidi::MIDISLIDERCALLBACKINFO* info, bool bootedChecked) {
+    bool anyMoved = false;
     for (int i = 0; i < CoreMidi::iCslots; ++i) {
-        if (!info[i].changed || !booted()) continue;
+        if (!info[i].changed) continue;
+        if (!bootedChecked) {
+            if (!booted()) return;
+            bootedChecked = true;
+        }
         const double v = info[i].value;
         CoreIfce* control = program->getif(i);
         const double old = control->getvl(false);
         control->setvl(v, true);
-        if (old != v) {
-            statechanged.store(true);
-            clipflag.setvl(false);
-        }
+        if (old != v) anyMoved = true;
+    }
+    if (anyMoved) {
+        statechanged.store(true);
+        clipflag.setvl(false);
     }
 }
 
@@ -38,7 +50,7 @@ void CorePrcs::mdctr(int32_t delay, int32_t packed) {
 void CorePrcs::mdctr(int32_t delay, int32_t b0, int32_t b1, int32_t b2, int32_t b3) {
     // Before the boot has finished a message is dropped, not queued.
     if (isfailed() || !booted()) return;
-    mdupd(midi->mdctr(delay, b0, b1, b2, b3));
+    applyMidi(midi->mdctr(delay, b0, b1, b2, b3), true);
 }
 
 void CorePrcs::setms(int16_t slot, int32_t status, int32_t controller) {

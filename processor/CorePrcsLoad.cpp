@@ -61,7 +61,6 @@ bool CorePrcs::ldpdm(int32_t slot, bool keepBusy) {
     clipflag.setvl(false);
     clipshown.store(false);
     loadfallback = false;
-    delsf();
     bool result = ldpsm(slot);
     if (!result && slot != 0) {
         loadfallback = true;
@@ -101,6 +100,9 @@ void CorePrcs::dropKernels() {
     // silence until an engine stage completes.
     bProgramready = false;
     for (int16_t h = 0; h <= hdimmax; ++h) convtab[h].kernel[0] = convtab[h].kernel[1] = nullptr;
+    // The fade tables go with the kernels: a load that fails before this point leaves the playing
+    // program its crossfade.
+    delsf();
 }
 
 bool CorePrcs::readProgram(int32_t slot, const CoreAnsx& text, bool keepRate) {

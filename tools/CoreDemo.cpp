@@ -200,15 +200,18 @@ Stereo input() {
     return out;
 }
 
-// A one-element program on a unit impulse. Unity gains; the third stage only for a response longer
-// than the second stage. extra: further sections; control: the root element's CONTROL.
+// A one-element program on a unit impulse. Unity gains, written "0.0": a bare "0" reads as absent
+// and would keep the gain controls at their start value, twice unity. No liquid smoothing, so the
+// kernel is whole from its first update rather than gliding towards it. The third stage only for a
+// response longer than the second stage. extra: further sections; control: the root element's CONTROL.
 std::string unitProgram(const std::string& name, const std::string& response, int32_t frames,
                         const std::string& extra = "", const std::string& control = "") {
     const int64_t lengthUs = (int64_t{std::max(frames, 1)} * 1000000 + rate - 1) / rate;
     const bool third = lengthUs > secondStageUs;
     return "<PROGRAM><NAME>" + name +
-           "</NAME><CATEGORY>Utility</CATEGORY><GAININ>0</GAININ><GAINOUT>0</GAINOUT>" + extra +
-           "<H1><ELEMENT><VECTOR><COMMON><OT1><LENGTH>" + std::to_string(secondStageUs) +
+           "</NAME><CATEGORY>Utility</CATEGORY><GAININ>0.0</GAININ><GAINOUT>0.0</GAINOUT>" + extra +
+           "<H1><ELEMENT><VECTOR><COMMON><LIQUIDSOURCE>OFF</LIQUIDSOURCE><OT1><LENGTH>" +
+           std::to_string(secondStageUs) +
            "</LENGTH></OT1><OT2><LENGTH>" + std::to_string(lengthUs) +
            "</LENGTH></OT2></COMMON><ELEMENT><FILENAME>" + response + "</FILENAME></ELEMENT></VECTOR>" +
            control + "</ELEMENT>" + (third ? "<FORCEOT2>1</FORCEOT2>" : "") + "</H1></PROGRAM>";
@@ -219,7 +222,7 @@ std::string unitProgram(const std::string& name, const std::string& response, in
 const char* const demoProgram =
     "<PROGRAM><NAME>Demo Rooms</NAME><CATEGORY>Demo</CATEGORY>"
     "<DESCRIPTION>Two rooms moved by MIX1 and a slow LFO, a faint second harmonic</DESCRIPTION>"
-    "<GAININ>0</GAININ><GAINOUT>0</GAINOUT><MIX1>0.5</MIX1>"
+    "<GAININ>0.0</GAININ><GAINOUT>0.0</GAINOUT><MIX1>0.5</MIX1>"
     "<LFO1><MINRATE>0.2</MINRATE><MAXRATE>0.2</MAXRATE><SOURCE>NULL</SOURCE><SHAPE>Sine</SHAPE></LFO1>"
     "<FUN1><A>LFO1</A><B>MIX1</B><FUN>a/4+b/2</FUN></FUN1>"
     "<H1><ELEMENT><VECTOR><COMMON><MINVALUE>0</MINVALUE><MAXVALUE>1</MAXVALUE>"

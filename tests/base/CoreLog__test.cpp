@@ -1,12 +1,13 @@
 // Tests of the log: process and thread ids on every line, lines that cannot be written are lost
 // quietly, the debug level and its fixed line shapes, padded and clamped time stamps, and concurrent
-// writers that neither lose nor interleave lines.
+// writers that neither lose nor interleave lines, and writers that outlive the log closed at exit.
 #include "base/CoreLog_.h"
 #include "base/CoreXutl.h"
 #include "tests/common/LogCapture.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <set>
 #include <thread>
 
@@ -140,4 +141,30 @@ TEST(CoreLog_, ConcurrentWritersNeitherLoseNorInterleaveLines) {
     }
     EXPECT_EQ(lines.size(), size_t(threadCount * linesPerThread));
     EXPECT_EQ(seen.size(), lines.size());
+}
+
+TEST(CoreLog_, ClosesAtExitAndLaterWritersStaySilent) {
+    LogCapture log(1);
+    TempFolder working("work");
+    // A writer still running while the process exits: once the log has closed, its lines are dropped,
+    // never written beside the program under a bare file name, never cut.
+    EXPECT_EXIT(
+        {
+            fs::current_path(working.path);
+            static std::atomic<int> written{0};
+            std::thread([] {
+                for (;;) {
+                    CoreLog_::loger("late", 1);
+                    CoreLog_::smlog("late");
+                    written.fetch_add(1);
+                }
+            }).detach();
+            while (written.load() < 100) std::this_thread::yield();
+            std::exit(0);
+        },
+        testing::ExitedWithCode(0), "");
+    EXPECT_TRUE(fs::is_empty(working.path));
+    const std::vector<std::string> lines = log.texts();
+    EXPECT_GE(lines.size(), 100u);
+    for (const std::string& line : lines) ASSERT_EQ(line, std::string(CoreLog_::sCerrorprm) + " late");
 }

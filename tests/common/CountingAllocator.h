@@ -9,6 +9,8 @@
 #include <new>
 
 inline std::atomic<long> heapAllocations{0};
+// The allocations of the calling thread alone (other threads of the process may allocate meanwhile).
+inline thread_local long threadAllocations = 0;
 // Set to n above 0, the n-th allocation from then on fails (bad_alloc; null for the nothrow forms).
 inline std::atomic<long> failingAllocation{0};
 
@@ -16,6 +18,7 @@ namespace countingallocator {
 // Out of line so that the compiler does not pair an inlined malloc with a delete. Null when short.
 [[gnu::noinline]] inline void* allocate(std::size_t size) noexcept {
     ++heapAllocations;
+    ++threadAllocations;
     if (failingAllocation.load() > 0 && --failingAllocation == 0) return nullptr;
     return std::malloc(size ? size : 1);
 }

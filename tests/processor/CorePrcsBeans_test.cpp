@@ -1,6 +1,7 @@
 // Beans: the rules every case follows (failed engine, booting, unserved ids, index domains), checked
 // from a table of cases written independently of the engine's own, and the cases' forwards.
 #include "ChunkFolder.h"
+#include "CoreMmryTestAccess.h"
 #include "HostBlocks.h"
 #include "ProgramFolder.h"
 #include "base/CoreLog_.h"
@@ -12,11 +13,16 @@
 #include "modulation/CoreIfce.h"
 #include "modulation/CoreLfo_.h"
 #include "modulation/CorePrm_.h"
+#include "base/CoreButl.h"
+#include "convolution/CoreCnvl.h"
+#include "processor/CoreDcry.h"
 #include "processor/CoreMmry.h"
 #include "tests/common/CountingAllocator.h"
 #include "tests/common/LogCapture.h"
+#include "tests/program/ProgramFixtures.h"
 
 #include <atomic>
+#include <functional>
 #include <chrono>
 #include <climits>
 #include <map>
@@ -196,37 +202,569 @@ std::string zeroOf(char type, bool failed) {
     return "0";
 }
 
+// ---- forwards -------------------------------------------------------------------------------------
+
+// What a row's forward check reads: the engine, its program and memory, and the index record.
+struct Ctx {
+    CorePrcs& e;
+    CoreProg& p;
+    CoreMmry* m;
+    int16_t i, s;
+};
+using Read = std::function<std::string(const Ctx&)>;
+
+std::string B(bool v) { return std::to_string(v); }
+std::string N(int64_t v) { return std::to_string(v); }
+std::string D(double v) { return CoreAnsx(v).c_str(); }
+std::string T(const CoreAnsx& v) { return "\"" + std::string(v.c_str()) + "\""; }
+std::string T(const std::string& v) { return "\"" + v + "\""; }
+std::string K(CorePrcs& e, const char* key) { return CorePrcsTestAccess::probe(e, key); }
+std::string F(CorePrcs& e, const char* name) { return CorePrcsTestAccess::field(e, name); }
+
+// One forward per (kind, type, id): for a getter the accessor it equals at the top index of its
+// domain; for a setter (written with value, at the top index) the accessor that shows the write, read
+// after 121, 133 or 143 for follower, dynamics and envelope rows; for an action its effect. expect ""
+// means the value as the getter of that type would print it; "!" that the read changed, "=" that it
+// did not. prepare runs before the call; index and subindex, when set, replace the top ones.
+struct Forward {
+    std::string key; // kind, type, id: "gd92"
+    Read read;
+    std::string value = "";
+    std::string expect = "";
+    std::function<void(const Ctx&)> prepare = nullptr;
+    int32_t index = INT_MIN, subindex = INT_MIN;
+};
+
+// The control text as the Parts print it: a mapped parameter's label, units and value (3 decimals),
+// else the control's, decibels for the unit "dB".
+std::string controlText(const Ctx& c, int which) {
+    CoreIfce* control = c.p.getif(c.i);
+    const int16_t mapped = control->getcp();
+    CorePrm_* parameter = mapped >= 0 ? c.p.getpm(mapped) : nullptr;
+    if (which == 0) return T(parameter ? parameter->getlb() : control->getlb());
+    if (which == 2) return T(parameter ? parameter->getun() : control->getun());
+    if (parameter)
+        return T(parameter->getpu() + CoreAnsx::_FloatToStrF(parameter->getvl(), 0, 15, 3) + parameter->getou());
+    double v = control->getvl(false);
+    if (control->getun() == CoreAnsx("dB")) v = v > 0.0 ? std::max(-192.64, 20.0 * std::log10(v)) : -192.64;
+    return T(CoreAnsx::_FloatToStrF(v, 0, 15, 3));
+}
+
+// One of the MIDI fields bean 180 fills: status, controller, channel + 1, value.
+std::string midiField(const Ctx& c, int which) {
+    std::istringstream fields(F(c.e, "midi"));
+    std::string field;
+    for (int k = 0; k <= which; ++k) std::getline(fields, field, '/');
+    return field;
+}
+
+std::vector<Forward> forwards(const std::string& data) {
+    using A = CorePrcsTestAccess;
+    const std::string path = data + "/";
+    return {
+        // getters, bool
+        {"gb2", [](const Ctx& c) { return B(c.m->getwp(A::currentSlot(c.e))); }},
+        {"gb11", [](const Ctx& c) { return B(A::ownRate(c.e)); }},
+        {"gb20", [](const Ctx& c) { return K(c.e, "SCANBOOT"); }},
+        {"gb21", [](const Ctx& c) { return K(c.e, "FASTBOOT"); }},
+        {"gb22", [](const Ctx& c) { return B(K(c.e, "FASTBOOT") == "1" && K(c.e, "found")[1] == '0'); }},
+        {"gb23", [](const Ctx& c) { return B(c.p.getf2()); }},
+        {"gb24", [](const Ctx& c) { return B(c.p.getfi()); }},
+        {"gb25", [](const Ctx& c) { return B(A::useWorker(c.e)); }},
+        {"gb26", [](const Ctx& c) { return F(c.e, "hasworker"); }},
+        {"gb27", [](const Ctx& c) { return B(c.p.getfh()); }},
+        {"gb31", [](const Ctx& c) { return B(c.p.getfr() != c.p.getcr()); }},
+        {"gb33", [](const Ctx& c) { return B(c.p.getfm()); }},
+        {"gb35", [](const Ctx& c) { return K(c.e, "NODROP"); }},
+        {"gb37", [](const Ctx& c) { return K(c.e, "AUTOTHREAD"); }},
+        {"gb41", [](const Ctx& c) { return K(c.e, "MODE"); }},
+        {"gb42", [](const Ctx& c) { return B(A::anyRefused(c.e)); }},
+        {"gb46", [](const Ctx& c) { return B(A::busy(c.e).getvl()); }},
+        {"gb53", [](const Ctx& c) { return B(c.e.getby()); }},
+        {"gb58", [](const Ctx& c) { return B(c.p.getnc()); }},
+        // 59, 60, 63, 81: flags the getter consumes, raised first.
+        {"gb59", [](const Ctx&) { return "1"; }, "", "", [](const Ctx& c) { A::midi(c.e).mdctr(0, 0, 1, 1, 0); }},
+        {"gb60", [](const Ctx&) { return "1"; }, "", "", [](const Ctx& c) { A::paramsUpdated(c.e) = true; }},
+        {"gb63", [](const Ctx&) { return "1"; }, "", "", [](const Ctx& c) { A::meterFlag(c.e) = true; }},
+        {"gb81", [](const Ctx&) { return "1"; }, "", "", [](const Ctx& c) { A::meterFlag(c.e) = true; }},
+        {"gb108", [](const Ctx& c) { return B(c.p.getfn(c.i)->getfa()->iscst()); }},
+        {"gb109", [](const Ctx& c) { return B(c.p.getfn(c.i)->getfb()->iscst()); }},
+        {"gb14", [](const Ctx&) { return "1"; }, "", "", nullptr, 0, 0}, // SMOOTH 0 applies
+        {"gb146", [](const Ctx& c) { return B(c.e.getbt().first); }},
+        {"gb147", [](const Ctx& c) { return B(c.e.getbt().last); }},
+        {"gb148", [](const Ctx& c) { return B(c.e.getbt().result); }},
+        {"gb154", [](const Ctx& c) { return B(c.p.getif(c.i)->isalt()); }},
+        {"gb157", [](const Ctx& c) {
+             const CoreCnvl* first = A::records(c.e)[0].convolver;
+             return B(first->getbe(c.i) && first->ldble(c.i));
+         }, "", "", nullptr, 0, 0},
+        {"gb162", [](const Ctx& c) { return B(c.e.getoe(c.i, 0)); }, "", "", nullptr, INT_MIN, 0},
+        {"gb181", [](const Ctx& c) { return F(c.e, "midilearn"); }},
+        {"gb192", [](const Ctx& c) { return B(c.p.getif(c.i)->isval(true)); }},
+        {"gb196", [](const Ctx& c) { return B(c.p.getpm(c.i)->isdis()); }},
+        {"gb206", [](const Ctx& c) { return B(c.p.getpm(c.i)->getfa()->iscst()); }},
+        {"gb207", [](const Ctx& c) { return B(c.p.getpm(c.i)->getfb()->iscst()); }},
+        {"gb218", [](const Ctx& c) { return B(A::clipShown(c.e)); }},
+        {"gb226", [](const Ctx&) { return "1"; }}, // no batch stepper: ends at once
+        {"gb248", [](const Ctx& c) { return B(c.m->islte()); }},
+        {"gb255", [](const Ctx& c) { return F(c.e, "quadactive"); }},
+        {"gb256", [](const Ctx& c) { return K(c.e, "LEGACYSTEREOCHANNEL"); }},
+        {"gb258", [](const Ctx& c) { return F(c.e, "bypassrequest"); }},
+        // getters, double
+        {"gd0", [](const Ctx& c) { return D(c.p.getpi()); }},
+        {"gd1", [](const Ctx& c) { return D(c.p.getpo()); }},
+        {"gd3", [](const Ctx& c) { return D(2.0 * c.p.getif(8)->getvl(false)); }},
+        {"gd4", [](const Ctx& c) { return D(2.0 * c.p.getif(9)->getvl(false)); }},
+        {"gd5", [](const Ctx& c) { return D(c.p.getsz()); }},
+        {"gd8", [](const Ctx& c) { return D(c.p.getff()); }},
+        {"gd12", [](const Ctx& c) { return D(c.p.getdr()); }},
+        {"gd14", [](const Ctx& c) { return D(A::smooth(c.e) + 1.0); }},
+        {"gd19", [](const Ctx& c) {
+             const int32_t rate = A::sampleRate(c.e);
+             return D(CoreButl::upftp(rate, CoreButl::tpfup(rate, std::stoll(K(c.e, "AHEADLENGTH")))));
+         }},
+        {"gd34", [](const Ctx& c) { return F(c.e, "tempo"); }},
+        {"gd36", [](const Ctx& c) { return D(CoreButl::upftp(A::sampleRate(c.e), 64 * std::stoll(F(c.e, "dspdim")))); }},
+        {"gd92", [](const Ctx& c) { return D(c.p.getlf(c.i)->getqt()); }},
+        {"gd93", [](const Ctx& c) { return D(c.p.getlf(c.i)->getph()); }},
+        {"gd94", [](const Ctx& c) { return D(c.p.getlf(c.i)->getrt()->getbl()); }},
+        {"gd95", [](const Ctx& c) { return D(c.p.getlf(c.i)->getrt()->getbu()); }},
+        {"gd96", [](const Ctx& c) { return D(c.p.getlf(c.i)->getrt()->getsl()); }},
+        {"gd97", [](const Ctx& c) { return D(c.p.getlf(c.i)->getrt()->getsu()); }},
+        {"gd106", [](const Ctx& c) { return D(c.p.getfn(c.i)->getfa()->getcv()); }},
+        {"gd107", [](const Ctx& c) { return D(c.p.getfn(c.i)->getfb()->getcv()); }},
+        {"gd113", [](const Ctx& c) { return D(c.p.getef(c.i)->getba()); }},
+        {"gd122", [](const Ctx& c) { return D(c.p.getef(c.i)->getat()->getsl()); }},
+        {"gd123", [](const Ctx& c) { return D(c.p.getef(c.i)->getat()->getsu()); }},
+        {"gd124", [](const Ctx& c) { return D(c.p.getef(c.i)->getrl()->getsl()); }},
+        {"gd125", [](const Ctx& c) { return D(c.p.getef(c.i)->getrl()->getsu()); }},
+        {"gd259", [](const Ctx& c) { return D(c.p.getef(c.i)->gethf()); }},
+        {"gd131", [](const Ctx& c) { return D(c.p.getdy(c.i)->getbd(3)); }},
+        {"gd132", [](const Ctx& c) { return D(c.p.getdy(c.i)->getbd(4)); }},
+        {"gd134", [](const Ctx& c) { return D(c.p.geten(c.i)->getlv()[c.s]); }},
+        {"gd135", [](const Ctx& c) { return D(c.p.geten(c.i)->getlf()); }},
+        {"gd136", [](const Ctx& c) { return D(c.p.geten(c.i)->gettf()); }},
+        {"gd150", [](const Ctx& c) { return D(c.e.getco(c.i)); }},
+        {"gd151", [](const Ctx& c) { return D(c.e.getmo(c.i)); }},
+        {"gd159", [](const Ctx& c) { return D(c.e.getib(c.i, c.s, false)); }},
+        {"gd160", [](const Ctx& c) { return D(c.e.getib(c.i, c.s, true)); }},
+        {"gd161", [](const Ctx& c) { return D(c.e.getod(c.i, c.s)); }},
+        {"gd155", [](const Ctx& c) { return D(c.p.getif(c.i)->getvl(false)); }},
+        {"gd156", [](const Ctx& c) { return D(c.p.getif(c.i)->getvl(true)); }},
+        {"gd193", [](const Ctx& c) { return D(c.p.getif(c.i)->getvl(true)); }},
+        {"gd188", [](const Ctx& c) { return D(c.p.getif(c.i)->getiv(false)); }},
+        {"gd189", [](const Ctx& c) { return D(c.p.getif(c.i)->getiv(true)); }},
+        {"gd235", [](const Ctx& c) { return D(c.p.getif(c.i)->getpa()); }},
+        {"gd219", [](const Ctx& c) { return D(A::meterShown(c.e, c.i)); }},
+        {"gd199", [](const Ctx& c) { return D(c.p.getpm(c.i)->getbf()); }},
+        {"gd200", [](const Ctx& c) { return D(c.p.getpm(c.i)->getvl()); }},
+        {"gd208", [](const Ctx& c) { return D(c.p.getpm(c.i)->getfa()->getcv()); }},
+        {"gd209", [](const Ctx& c) { return D(c.p.getpm(c.i)->getfb()->getcv()); }},
+        {"gd214", [](const Ctx& c) { return D(c.p.getpm(c.i)->getmn()); }},
+        {"gd215", [](const Ctx& c) { return D(c.p.getpm(c.i)->getmx()); }},
+        {"gd216", [](const Ctx& c) { return D(c.p.getpm(c.i)->getbn()); }},
+        {"gd217", [](const Ctx& c) { return D(c.p.getpm(c.i)->getbx()); }},
+        // getters, short
+        {"gh21", [](const Ctx& c) { return K(c.e, "FASTBOOT"); }},
+        {"gh32", [](const Ctx& c) { return K(c.e, "FONTCOLOUR"); }},
+        {"gh38", [](const Ctx& c) { return K(c.e, "LOADERPRIORITY"); }},
+        {"gh43", [](const Ctx& c) { return K(c.e, "HDIMMAX"); }},
+        {"gh45", [](const Ctx& c) { return N(static_cast<int16_t>(A::exportQuality(c.e))); }},
+        {"gh48", [](const Ctx& c) { return K(c.e, "METERTYPE"); }},
+        {"gh50", [](const Ctx& c) { return K(c.e, "OTIMED"); }},
+        {"gh51", [](const Ctx& c) { return K(c.e, "OFREQD"); }},
+        {"gh54", [](const Ctx& c) { return K(c.e, "HDIM"); }},
+        {"gh55", [](const Ctx& c) { return N(c.p.getsh()); }},
+        {"gh73", [](const Ctx& c) { return K(c.e, "DL"); }},
+        {"gh74", [](const Ctx& c) { return N(A::hdim(c.e) == 0 ? -1 : A::smooth(c.e)); }},
+        {"gh75", [](const Ctx& c) { return N(A::harmonicsInUse(c.e)); }},
+        {"gh221", [](const Ctx& c) { return F(c.e, "statusrows"); }},
+        {"gh251", [](const Ctx& c) { return K(c.e, "FORCOLUMN"); }},
+        {"gh112", [](const Ctx& c) { return N(c.p.getef(c.i)->getex()); }},
+        {"gh129", [](const Ctx& c) { return N(c.p.getdy(c.i)->getst()); }},
+        {"gh130", [](const Ctx& c) { return N(c.p.getdy(c.i)->getrc()); }},
+        {"gh138", [](const Ctx& c) { return N(c.p.geten(c.i)->getcv()[c.s]); }},
+        {"gh194", [](const Ctx& c) { return N(c.p.getif(c.i)->getcp()); }},
+        {"gh220", [](const Ctx& c) { return N(A::led(c.e, c.i)); }},
+        // getters, int
+        {"gi44", [](const Ctx& c) { return N(A::sampleRate(c.e)); }},
+        {"gi67", [](const Ctx& c) { return N(A::currentSlot(c.e)); }},
+        {"gi69", [](const Ctx& c) { return F(c.e, "workdim"); }},
+        {"gi85", [](const Ctx& c) { return F(c.e, "poolused"); }},
+        {"gi86", [](const Ctx& c) { return F(c.e, "poolmax"); }},
+        {"gi145", [](const Ctx& c) { return N(c.e.getbt().step); }},
+        {"gi166", [](const Ctx& c) { return N(c.e.getpf(c.i)); }},
+        {"gi168", [](const Ctx& c) { return N(c.m->getck(c.i, c.s, nullptr, 1)); }, "", "", nullptr, 0, 0},
+        {"gi169", [](const Ctx& c) { return N(c.m->getbk(c.i, c.s)); }, "", "", nullptr, 0, 0},
+        {"gi174", [](const Ctx& c) { return N(c.m->getbs()); }, "", "", nullptr, 0, 0},
+        {"gi172", [](const Ctx& c) { return N(c.m->getbs()); }},
+        {"gi173", [](const Ctx& c) { return N(c.m->getbc()); }},
+        {"gi182", [](const Ctx& c) { return midiField(c, 0); }},
+        {"gi183", [](const Ctx& c) { return midiField(c, 1); }},
+        {"gi184", [](const Ctx& c) { return midiField(c, 2); }},
+        {"gi185", [](const Ctx& c) { return midiField(c, 3); }},
+        {"gi239", [](const Ctx& c) { return F(c.e, "queries"); }},
+        {"gi246", [](const Ctx& c) { return N(c.m->gettn()); }},
+        {"gi257", [](const Ctx&) { return "0"; }}, // no shared registry in the fixture
+        {"gi260", [](const Ctx& c) { return N(c.p.getef(c.i)->getho()); }},
+        // getters, long
+        {"gl6", [](const Ctx& c) { return N(c.p.getsm()); }},
+        {"gl7", [](const Ctx& c) { return N(c.p.getua()); }},
+        {"gl10", [](const Ctx& c) { return N(c.e.getrc()); }},
+        {"gl28", [](const Ctx& c) { return N(c.p.getfr()); }},
+        {"gl29", [](const Ctx& c) { return N(c.p.getcr()); }},
+        {"gl30", [](const Ctx& c) { return K(c.e, "RATECONVERSION"); }},
+        {"gl49", [](const Ctx& c) { return N(A::reportedLatency(c.e)); }},
+        {"gl52", [](const Ctx& c) { return F(c.e, "programrate"); }},
+        {"gl61", [](const Ctx& c) { return N(c.e.getts()); }},
+        {"gl65", [](const Ctx& c) { return K(c.e, "GUIRATE"); }},
+        {"gl70", [](const Ctx& c) { return K(c.e, "FORCEOFFSET"); }},
+        {"gl71", [](const Ctx& c) { return N(A::blockStep(c.e)); }},
+        {"gl236", [](const Ctx& c) { return F(c.e, "saveddsp"); }},
+        {"gl114", [](const Ctx& c) { return N(c.p.getef(c.i)->getma()); }},
+        {"gl115", [](const Ctx& c) { return N(c.p.getef(c.i)->getxa()); }},
+        {"gl117", [](const Ctx& c) { return N(c.p.getef(c.i)->getmr()); }},
+        {"gl118", [](const Ctx& c) { return N(c.p.getef(c.i)->getxr()); }},
+        {"gl137", [](const Ctx& c) { return N(c.p.geten(c.i)->gettm()[c.s]); }},
+        {"gl149", [](const Ctx& c) { return N(c.p.getid(c.i)); }},
+        {"gl158", [](const Ctx& c) { return N(c.e.getfl(c.i)); }},
+        // getters, text
+        {"gt9", [](const Ctx& c) { return T(c.p.getfs()); }},
+        {"gt13", [](const Ctx& c) { return T(c.p.getys()); }},
+        {"gt15", [](const Ctx& c) { return T(K(c.e, "datapath") + K(c.e, "SETUPSUBPATH")); }},
+        {"gt16", [](const Ctx& c) { return T(K(c.e, "datapath") + K(c.e, "PROGRAMSUBPATH")); }},
+        {"gt17", [](const Ctx& c) { return T(K(c.e, "datapath") + K(c.e, "VECTORSUBPATH")); }},
+        {"gt101", [](const Ctx& c) { return T(K(c.e, "datapath") + K(c.e, "PROGRAMSUBPATH")); }},
+        {"gt102", [](const Ctx& c) { return T(K(c.e, "datapath") + K(c.e, "VECTORSUBPATH")); }},
+        {"gt18", [](const Ctx& c) { return T(K(c.e, "SETUPROMNAME")); }},
+        {"gt39", [](const Ctx& c) { return T(c.p.getar()); }},
+        {"gt40", [](const Ctx& c) { return T(F(c.e, "gpustatus")); }},
+        {"gt76", [](const Ctx& c) { return T(c.e.getnp()); }},
+        {"gt87", [](const Ctx& c) { return T(c.m->getpf(c.i)); }},
+        {"gt152", [](const Ctx& c) { return T(c.p.getif(c.i)->getlb()); }},
+        {"gt153", [](const Ctx& c) { return T(c.p.getif(c.i)->getun()); }},
+        {"gt47", [](const Ctx&) { return T(CoreAnsx(CoreLog_::sCversion_)); }},
+        {"gt56", [](const Ctx& c) { return T(c.p.getnm()); }},
+        {"gt62", [](const Ctx& c) { return T(K(c.e, "datapath") + K(c.e, "SKINSUBPATH") + K(c.e, "skin")); }},
+        {"gt64", [](const Ctx& c) { return T(c.p.getds()); }},
+        {"gt68", [](const Ctx& c) { return T(c.e.getdt()); }},
+        {"gt72", [](const Ctx& c) { return T(K(c.e, "datapath")); }},
+        {"gt77", [](const Ctx& c) { return T(K(c.e, "MAGIC")); }},
+        {"gt145", [](const Ctx& c) { return T(c.e.getbt().text); }},
+        {"gt224", [](const Ctx& c) { return T(F(c.e, "batchitem")); }},
+        {"gt226", [](const Ctx&) { return T(std::string()); }},
+        {"gt227", [](const Ctx& c) { return T(K(c.e, "SERVERADDRESS")); }},
+        {"gt228", [](const Ctx& c) { return T(K(c.e, "SERVERPORT")); }},
+        {"gt247", [](const Ctx& c) { return T(c.m->gette()); }},
+        {"gt249", [](const Ctx& c) { return T(c.m->gettt()); }},
+        {"gt250", [](const Ctx& c) { return T(A::dictionary(c.e)->getvl(CoreAnsx("CATEGORY"), CoreAnsx("LST"))); }},
+        {"gt89", [](const Ctx& c) { return T(c.p.getlf(c.i)->getrc()); }},
+        {"gt90", [](const Ctx& c) { return T(c.p.getlf(c.i)->getsh()); }},
+        {"gt91", [](const Ctx& c) { return T(c.p.getlf(c.i)->getps()); }},
+        {"gt103", [](const Ctx& c) { return T(c.p.getfn(c.i)->getfn()); }},
+        {"gt110", [](const Ctx& c) { return T(c.p.getfn(c.i)->getfa()->getsc()); }},
+        {"gt111", [](const Ctx& c) { return T(c.p.getfn(c.i)->getfb()->getsc()); }},
+        {"gt116", [](const Ctx& c) { return T(c.p.getef(c.i)->getat()->getsa()); }},
+        {"gt119", [](const Ctx& c) { return T(c.p.getef(c.i)->getrl()->getsa()); }},
+        {"gt252", [](const Ctx& c) { return T(c.p.getef(c.i)->getda()); }},
+        {"gt253", [](const Ctx& c) { return T(c.p.getef(c.i)->getdr()); }},
+        {"gt261", [](const Ctx& c) { return T(c.p.getef(c.i)->gethp()); }},
+        {"gt126", [](const Ctx& c) { return T(c.p.getdy(c.i)->getbs(1)); }},
+        {"gt127", [](const Ctx& c) { return T(c.p.getdy(c.i)->getbs(0)); }},
+        {"gt128", [](const Ctx& c) { return T(c.p.getdy(c.i)->getbs(2)); }},
+        {"gt139", [](const Ctx& c) { return T(c.p.geten(c.i)->getpr(0)->getsc()); }},
+        {"gt140", [](const Ctx& c) { return T(c.p.geten(c.i)->getpr(1)->getsc()); }},
+        {"gt141", [](const Ctx& c) { return T(c.p.geten(c.i)->getpr(2)->getsc()); }},
+        {"gt142", [](const Ctx& c) { return T(c.p.geten(c.i)->getpr(3)->getsc()); }},
+        {"gt167", [](const Ctx& c) { return T(c.m->getnm(c.i)); }},
+        {"gt177", [](const Ctx& c) { return T(c.m->getds(c.i)); }},
+        {"gt232", [](const Ctx& c) { return T(c.m->getcc(c.i)); }},
+        {"gt170", [](const Ctx& c) { return T(c.m->getbc(c.i)); }, "", "", nullptr, 0, 0},
+        {"gt221", [](const Ctx& c) { return T(F(c.e, "statusrow0")); }, "", "", nullptr, 0, 0},
+        {"gt239", [](const Ctx&) { return T(std::string()); }, "", "", nullptr, 0, 0}, // nothing listed yet
+        {"gt175", [](const Ctx& c) { return T(c.m->getct(c.i, c.s)); }},
+        {"gt176", [](const Ctx& c) { return T(c.p.getct(c.i)); }},
+        {"gt197", [](const Ctx& c) { return T(c.p.getpm(c.i)->getpl()); }},
+        {"gt198", [](const Ctx& c) { return T(c.p.getpm(c.i)->getlb()); }},
+        {"gt201", [](const Ctx& c) { return T(c.p.getpm(c.i)->getpu()); }},
+        {"gt202", [](const Ctx& c) { return T(c.p.getpm(c.i)->getou()); }},
+        {"gt203", [](const Ctx& c) { return T(c.p.getpm(c.i)->getun()); }},
+        {"gt204", [](const Ctx& c) { return T(c.p.getpm(c.i)->getfn()); }},
+        {"gt210", [](const Ctx& c) { return T(c.p.getpm(c.i)->getfa()->getsc()); }},
+        {"gt211", [](const Ctx& c) { return T(c.p.getpm(c.i)->getfb()->getsc()); }},
+        {"gt229", [](const Ctx& c) { return controlText(c, 0); }},
+        {"gt230", [](const Ctx& c) { return controlText(c, 1); }},
+        {"gt231", [](const Ctx& c) { return controlText(c, 2); }},
+
+        // setters, short
+        {"sh21", [](const Ctx& c) { return K(c.e, "FASTBOOT"); }, "1"},
+        {"sh32", [](const Ctx& c) { return K(c.e, "FONTCOLOUR"); }},
+        {"sh38", [](const Ctx& c) { return K(c.e, "LOADERPRIORITY"); }},
+        {"sh45", [](const Ctx& c) { return N(A::exportQuality(c.e)); }},
+        {"sh50", [](const Ctx& c) { return K(c.e, "OTIMED"); }, "2"},
+        {"sh51", [](const Ctx& c) { return K(c.e, "OFREQD"); }, "10"},
+        {"sh54", [](const Ctx& c) { return K(c.e, "HDIM"); }, "2"},
+        {"sh55", [](const Ctx& c) { return N(c.p.getsh()); }, "2"},
+        {"sh179", [](const Ctx& c) { return K(c.e, "midi3"); }, "3", "176/7", nullptr, 176, 7},
+        {"sh180", [](const Ctx& c) { return F(c.e, "midi"); }, "3", "176/7/16/0"},
+        {"sh112", [](const Ctx& c) { return N(c.p.getef(c.i)->getex()); }, "1"},
+        {"sh129", [](const Ctx& c) { return N(c.p.getdy(c.i)->getst()); }, "0"},
+        {"sh130", [](const Ctx& c) { return N(c.p.getdy(c.i)->getrc()); }},
+        {"sh138", [](const Ctx& c) { return N(c.p.geten(c.i)->getcv()[c.s]); }, "2"},
+        // setters, int
+        {"si44", [](const Ctx& c) { return N(A::sampleRate(c.e)); }, "44100"},
+        {"si66", [](const Ctx& c) { return F(c.e, "requestedrate"); }, "3000"},
+        {"si78", [](const Ctx& c) { return F(c.e, "requestedrate"); }, "3500"},
+        {"si82", [](const Ctx& c) { return D(c.p.getif(std::stoi(F(c.e, "focus")))->getvl(false)); }, "3", "!"},
+        {"si84", [](const Ctx& c) { return N(A::hostBlock(c.e)); }, "128"},
+        {"si67", [](const Ctx& c) { return N(A::currentSlot(c.e)); }},
+        {"si178", [](const Ctx& c) {
+             CoreIfce* control = c.p.getif(c.i);
+             const double before = control->getvl(false);
+             control->mswhl(1);
+             return D(control->getvl(false) - before);
+         }, "4", "0.25"},
+        {"si186", [](const Ctx& c) { return N(std::lround(c.p.getif(3)->getvl(false) * 127)); },
+         std::to_string(176 << 8 | 7 << 16 | 64 << 24), "64", nullptr, 0, 0},
+        {"si245", [](const Ctx& c) { return N(c.m->gettn()); }, "3", "=", nullptr, 0, 0},
+        {"si260", [](const Ctx& c) { return N(c.p.getef(c.i)->getho()); }, "2"},
+        // setters, long
+        {"sl7", [](const Ctx& c) { return N(c.p.getua()); }, "700"},
+        {"sl10", [](const Ctx& c) { return N(c.e.getrc()); }, "4000", "!"}, // whole block steps
+        {"sl30", [](const Ctx& c) { return K(c.e, "RATECONVERSION"); }},
+        {"sl83", [](const Ctx& c) { return F(c.e, "focus"); }},
+        {"sl52", [](const Ctx& c) { return F(c.e, "programrate"); }, "4500"},
+        {"sl65", [](const Ctx& c) { return K(c.e, "GUIRATE"); }, "40"},
+        {"sl70", [](const Ctx& c) { return K(c.e, "FORCEOFFSET"); }, "5"},
+        {"sl236", [](const Ctx& c) { return F(c.e, "saveddsp"); }, "1024"},
+        {"sl158", [](const Ctx& c) { return N(c.e.getfl(c.i)); }, "1500000"},
+        {"sl114", [](const Ctx& c) { return N(c.p.getef(c.i)->getma()); }, "33"},
+        {"sl115", [](const Ctx& c) { return N(c.p.getef(c.i)->getxa()); }, "3333"},
+        {"sl117", [](const Ctx& c) { return N(c.p.getef(c.i)->getmr()); }, "44"},
+        {"sl118", [](const Ctx& c) { return N(c.p.getef(c.i)->getxr()); }, "4444"},
+        {"sl137", [](const Ctx& c) { return N(c.p.geten(c.i)->gettm()[c.s]); }, "777"},
+        // setters, double
+        {"sd0", [](const Ctx& c) { return D(c.p.getpi()); }},
+        {"sd1", [](const Ctx& c) { return D(c.p.getpo()); }},
+        {"sd8", [](const Ctx& c) { return D(c.p.getff()); }},
+        {"sd12", [](const Ctx& c) { return D(c.p.getdr()); }},
+        // 19 keeps the microseconds of the sample count it makes, rounded up.
+        {"sd19", [](const Ctx& c) {
+             const int64_t rate = A::sampleRate(c.e), count = CoreButl::tpfup(rate, 3000);
+             return B(K(c.e, "AHEADLENGTH") == N((count * 1000000 + rate - 1) / rate));
+         }, "3000", "1"},
+        {"sd155", [](const Ctx& c) { return D(c.p.getif(c.i)->getvl(false)); }},
+        {"sd156", [](const Ctx& c) { return D(c.p.getif(c.i)->getvl(true)); }, "0.625"},
+        {"sd188", [](const Ctx& c) { return D(c.p.getif(c.i)->getiv(false)); }, "0.8125"},
+        {"sd189", [](const Ctx& c) { return D(c.p.getif(c.i)->getiv(true)); }, "0.4375"},
+        {"sd190", [](const Ctx& c) { return D(c.p.getif(c.i)->getiv(false)); }, "0.125"},
+        {"sd191", [](const Ctx& c) { return D(c.p.getif(c.i)->getiv(true)); }, "0.625"},
+        {"sd193", [](const Ctx& c) { return D(c.p.getif(c.i)->getvl(true)); }, "0.5"},
+        {"sd235", [](const Ctx& c) { return D(c.p.getif(c.i)->getpa()); }},
+        {"sd150", [](const Ctx& c) { return D(c.e.getco(c.i)); }, "2000", "", nullptr, 0, 0}, // a harmonic in use
+        {"sd161", [](const Ctx& c) { return D(c.e.getod(c.i, c.s)); }, "400000", "!", nullptr, 0, 1},
+        {"sd92", [](const Ctx& c) { return D(c.p.getlf(c.i)->getqt()); }},
+        {"sd93", [](const Ctx& c) { return D(c.p.getlf(c.i)->getph()); }, "30"},
+        {"sd98", [](const Ctx& c) { return D(c.p.getlf(c.i)->getrt()->getsl()); }, "1.25"},
+        {"sd99", [](const Ctx& c) { return D(c.p.getlf(c.i)->getrt()->getsu()); }, "7.5"},
+        {"sd120", [](const Ctx& c) { return D(c.p.getef(c.i)->getba()); }},
+        {"sd259", [](const Ctx& c) { return D(c.p.getef(c.i)->gethf()); }, "250"},
+        {"sd131", [](const Ctx& c) { return D(c.p.getdy(c.i)->getbd(3)); }, "18"},
+        {"sd132", [](const Ctx& c) { return D(c.p.getdy(c.i)->getbd(4)); }, "4.5"},
+        {"sd134", [](const Ctx& c) { return D(c.p.geten(c.i)->getlv()[c.s]); }},
+        {"sd135", [](const Ctx& c) { return D(c.p.geten(c.i)->getlf()); }},
+        {"sd136", [](const Ctx& c) { return D(c.p.geten(c.i)->gettf()); }},
+        {"sd214", [](const Ctx& c) { return D(c.p.getpm(c.i)->getmn()); }, "2.5"},
+        {"sd215", [](const Ctx& c) { return D(c.p.getpm(c.i)->getmx()); }, "50"},
+        {"sd216", [](const Ctx& c) { return D(c.p.getpm(c.i)->getbn()); }, "3.5"},
+        {"sd217", [](const Ctx& c) { return D(c.p.getpm(c.i)->getbx()); }, "45"},
+        // setters, bool
+        {"sb11", [](const Ctx& c) { return B(A::ownRate(c.e)); }, "0"},
+        {"sb20", [](const Ctx& c) { return K(c.e, "SCANBOOT"); }, "0"},
+        {"sb21", [](const Ctx& c) { return K(c.e, "FASTBOOT"); }, "0"},
+        {"sb23", [](const Ctx& c) { return B(c.p.getf2()); }, "0"},
+        {"sb24", [](const Ctx& c) { return B(c.p.getfi()); }},
+        {"sb33", [](const Ctx& c) { return B(c.p.getfm()); }},
+        {"sb35", [](const Ctx& c) { return K(c.e, "NODROP") + F(c.e, "nosleep"); }, "1", "11"},
+        {"sb37", [](const Ctx& c) { return K(c.e, "AUTOTHREAD"); }, "0"},
+        {"sb41", [](const Ctx& c) { return K(c.e, "MODE"); }, "0"},
+        {"sb53", [](const Ctx& c) { return B(c.e.getby()); }},
+        {"sb144", [](const Ctx& c) { return N(c.e.getbt().step) + B(A::busy(c.e).getvl()); }, "0", "="}, // booted: nothing runs
+        {"sb254", [](const Ctx& c) { return B(A::quadWanted(c.e)); }, "0"},
+        {"sb258", [](const Ctx& c) { return F(c.e, "bypassrequest") + B(c.e.getby()); }, "0", "00"},
+        {"sb187", [](const Ctx& c) { return B(c.p.getif(c.i)->isalt()); }},
+        {"sb165", [](const Ctx& c) { return B(c.p.getn3(c.i)); }},
+        {"sb196", [](const Ctx& c) { return B(c.p.getpm(c.i)->isdis()); }, "0"},
+        // setters, text
+        {"st62", [](const Ctx& c) { return T(K(c.e, "SKINNAME")); }, "skins/Dark.q7s", "\"Dark.q7s\""},
+        {"st223", [](const Ctx& c) { return T(F(c.e, "batchkey")); }, "KEY"},
+        {"st224", [](const Ctx& c) { return T(F(c.e, "batchitem")); }},
+        {"st233", [](const Ctx& c) { return T(F(c.e, "description")); }, path + "progs/PACKED.Q7P"},
+        {"st234", [path](const Ctx&) { return B(readBytes(path + "progs/PACKED.Q7P").find("Rewritten") != std::string::npos); },
+         "Rewritten", "1"},
+        {"st237", [](const Ctx& c) { return T(F(c.e, "query")); }, path + "progs", "\"" + path + "progs|\""},
+        {"st238", [](const Ctx& c) { return T(F(c.e, "query")); }, "*.XML", "\"" + path + "progs|*.XML\""},
+        {"st9", [](const Ctx& c) { return T(c.p.getfs()); }},
+        {"st13", [](const Ctx& c) { return T(c.p.getys()); }},
+        {"st39", [](const Ctx& c) { return T(c.p.getar()); }},
+        {"st56", [](const Ctx& c) { return T(c.p.getnm()); }, "Renamed"},
+        {"st64", [](const Ctx& c) { return T(c.p.getds()); }, "Described"},
+        {"st87", [](const Ctx& c) { return T(c.m->getpf(A::currentSlot(c.e))); }, "OTHER.XML", "!"},
+        {"st171", [](const Ctx& c) { return N(c.m->getbs()); }, "Reverb", "!"},
+        {"st176", [](const Ctx& c) { return T(c.p.getct(c.i)); }, "Huge"},
+        {"st90", [](const Ctx& c) { return T(c.p.getlf(c.i)->getsh()); }, "Sine"},
+        {"st91", [](const Ctx& c) { return T(c.p.getlf(c.i)->getps()); }},
+        {"st100", [](const Ctx& c) { return T(c.p.getlf(c.i)->getrc()); }},
+        {"st103", [](const Ctx& c) { return T(c.p.getfn(c.i)->getfn()); }, "a-b"},
+        {"st104", [](const Ctx& c) { return T(c.p.getfn(c.i)->getfa()->getsc()); }},
+        {"st105", [](const Ctx& c) { return T(c.p.getfn(c.i)->getfb()->getsc()); }},
+        {"st116", [](const Ctx& c) { return T(c.p.getef(c.i)->getat()->getsa()); }},
+        {"st119", [](const Ctx& c) { return T(c.p.getef(c.i)->getrl()->getsa()); }},
+        {"st252", [](const Ctx& c) { return T(c.p.getef(c.i)->getda()); }},
+        {"st253", [](const Ctx& c) { return T(c.p.getef(c.i)->getdr()); }},
+        {"st261", [](const Ctx& c) { return T(c.p.getef(c.i)->gethp()); }},
+        {"st126", [](const Ctx& c) { return T(c.p.getdy(c.i)->getbs(1)); }},
+        {"st127", [](const Ctx& c) { return T(c.p.getdy(c.i)->getbs(0)); }},
+        {"st128", [](const Ctx& c) { return T(c.p.getdy(c.i)->getbs(2)); }},
+        {"st139", [](const Ctx& c) { return T(c.p.geten(c.i)->getpr(0)->getsc()); }},
+        {"st140", [](const Ctx& c) { return T(c.p.geten(c.i)->getpr(1)->getsc()); }},
+        {"st141", [](const Ctx& c) { return T(c.p.geten(c.i)->getpr(2)->getsc()); }},
+        {"st142", [](const Ctx& c) { return T(c.p.geten(c.i)->getpr(3)->getsc()); }},
+        {"st197", [](const Ctx& c) { return T(c.p.getpm(c.i)->getpl()); }, "3"},
+        {"st198", [](const Ctx& c) { return T(c.p.getpm(c.i)->getlb()); }, "Width"},
+        {"st201", [](const Ctx& c) { return T(c.p.getpm(c.i)->getpu()); }, "~"},
+        {"st202", [](const Ctx& c) { return T(c.p.getpm(c.i)->getou()); }, "ms"},
+        {"st203", [](const Ctx& c) { return T(c.p.getpm(c.i)->getun()); }, "Hz"},
+        {"st204", [](const Ctx& c) { return T(c.p.getpm(c.i)->getfn()); }, "a+b"},
+        {"st210", [](const Ctx& c) { return T(c.p.getpm(c.i)->getfa()->getsc()); }},
+        {"st211", [](const Ctx& c) { return T(c.p.getpm(c.i)->getfb()->getsc()); }},
+        {"st167", [](const Ctx& c) { return T(c.m->getnm(c.i)); }, "Named", "", nullptr, 2, 0},
+        {"st177", [](const Ctx& c) { return T(c.m->getds(c.i)); }, "About", "", nullptr, 2, 0},
+        {"st170", [](const Ctx& c) { return T(c.m->getct(c.i, c.s)); }, "Plates", "", nullptr, 2, 2},
+        // actions
+        {"av79", [](const Ctx& c) { return A::settingsDocument(c.e); }, "", "="}, // settings given as text
+        {"av80", [](const Ctx& c) { return B(A::ringsHold(c.e, 0.0, true)); }, "", "1",
+         [](const Ctx& c) { A::fillRings(c.e, 0.5); }},
+        {"av121", [](const Ctx& c) { return D(c.p.getef(c.i)->getat()->getsl()); }, "", "55",
+         [](const Ctx& c) { c.p.getef(c.i)->setma(55); }},
+        {"av133", [](const Ctx& c) { return D(c.p.getdy(c.i)->getbd(3)); }, "", "9",
+         [](const Ctx& c) { c.p.getdy(c.i)->setbd(3, 9.0); }},
+        {"av143", [](const Ctx& c) { return D(c.p.geten(c.i)->getlf()); }, "", "0.75",
+         [](const Ctx& c) { c.p.geten(c.i)->setlf(0.75); }},
+        {"av195", [](const Ctx& c) { return D(c.p.getpm(c.i)->getvl()); }, "", "!",
+         [](const Ctx& c) { c.p.getif(0)->setvl(c.p.getif(0)->getvl(false) > 0.5 ? 0.1 : 0.9, false); }, 0, 0},
+        {"av205", [](const Ctx& c) { return T(c.p.getpm(15)->getlb()); }, "", "\"Label15\"", nullptr, 15, 14},
+        {"av222", [](const Ctx& c) { return T(F(c.e, "statusrow0")); }, "", "\"\"",
+         [](const Ctx& c) { A::statusBoard(c.e).addrw(CoreAnsx("one")), A::statusBoard(c.e).addrw(CoreAnsx("two")); }},
+        {"av225", [](const Ctx& c) { return T(F(c.e, "batchitem")); }, "", "\"\""},
+        {"av239", [](const Ctx& c) { return B(F(c.e, "queries") != "0"); }, "", "1"},
+        {"av241", [](const Ctx& c) { return B(A::paramsUpdated(c.e)); }, "", "1",
+         [](const Ctx& c) { A::paramsUpdated(c.e) = false; }},
+        {"av242", [](const Ctx& c) { return N(c.m->getbs()); }, "", "="},
+        {"av243", [](const Ctx& c) { return N(c.m->getbs()); }, "", "="},
+        {"av244", [](const Ctx& c) { return N(c.m->gettn()); }, "", "="},
+        // last: a load replaces every element
+        {"si88", [](const Ctx& c) { return T(c.p.getnm()); }, "2", "\"Packed\""},
+    };
+}
+
+// Calls a setter or action with a value given as text.
+void callWith(CorePrcs& e, char kind, char type, int32_t id, BEAN* b, const std::string& value) {
+    if (kind == 'a') return e.setbv(id, b);
+    switch (type) {
+    case 'b': return e.setbb(id, value == "1", b);
+    case 'h': return e.setbh(id, static_cast<int16_t>(std::stoi(value)), b);
+    case 'i': return e.setbi(id, std::stoi(value), b);
+    case 'l': return e.setbl(id, std::stoi(value), b);
+    case 'd': return e.setbd(id, std::stod(value), b);
+    case 't': return e.setbs(id, CoreAnsx(value.c_str()), b);
+    default: return;
+    }
+}
+
+std::string defaultValue(char type) {
+    switch (type) {
+    case 'b': return "1";
+    case 'd': return "0.375";
+    case 't': return "MIX3";
+    default: return "3";
+    }
+}
+
+// A value as the getter of its type prints it.
+std::string printed(char type, const std::string& value) {
+    if (type == 'd') return D(std::stod(value));
+    if (type == 't') return T(value);
+    if (type == 'b') return value;
+    return N(std::stoll(value));
+}
+
+// The action that applies a follower, dynamics or envelope setter's pending value; 0 for none.
+int32_t applyingAction(int32_t id) {
+    for (int32_t follower : {112, 114, 115, 116, 117, 118, 119, 120, 252, 253, 259, 260, 261})
+        if (id == follower) return 121;
+    if (id >= 126 && id <= 132) return 133;
+    if (id >= 134 && id <= 142) return 143;
+    return 0;
+}
+
+// The program writers' every-section document, with the elements it leaves out given values of their
+// own (LFO4, FUN3..8, EVF3..5, DNM2, ENV2, the other parameters, the other MIX controls), so that every
+// element has values and no two elements of a family agree.
+std::string everySectionProgram() {
+    using progtest::xml;
+    const auto n = [](double v) { return std::string(CoreAnsx(v).c_str()); };
+    std::string more = "LFO4{MINRATE=1.5 MAXRATE=6 SOURCE=MIX4 SHAPE=Triang PHASEFACTOR=90 PHASESOURCE=MIX2 "
+                       "RATEQUANTIZE=0.5} ";
+    for (int k = 3; k <= 8; ++k)
+        more += "FUN" + std::to_string(k) + "{A=" + n(0.1 * k) + " B=MIX" + std::to_string(k) + " FUN=a+b} ";
+    for (int k = 3; k <= 5; ++k)
+        more += "EVF" + std::to_string(k) + "{EXP=" + std::to_string(k % 3) + " OUTPUTBALANCE=" + n(0.15 * k) +
+                " BUSBALANCESOURCE=MIX" + std::to_string(k) + " FILTERSOURCE=LFO" + std::to_string(k - 2) +
+                " FILTERFREQUENCY=" + std::to_string(100 * k) + " FILTERORDER=" + std::to_string(k) +
+                " DATTACKSOURCE=MIX" + std::to_string(k + 1) + " DRELEASESOURCE=MIX" + std::to_string(k + 2) +
+                " ENABLEEATERT=1 MINATTACK=" + std::to_string(1000 * k) + " MAXATTACK=" + std::to_string(20000 * k) +
+                " ATTACKSOURCE=LFO" + std::to_string(k - 2) + " MINRELEASE=" + std::to_string(10000 * k) +
+                " MAXRELEASE=" + std::to_string(110000 * k) + " RELEASESOURCE=FUN" + std::to_string(k) + "} ";
+    more += "DNM2{RATIOEXPSOURCE=LFO2 THRESHOLDSOURCE=MIX3 INPUTSOURCE=EVF2 RATIOCURVE=2 RANGELIMIT=12 "
+            "GAINPADFACTOR=-2} ENV2{CONTROL{ACTIVSOURCE=EVF2 DEACTIVSOURCE=LFO1} LEVEL{START=0.125 ATTACK=0.75 "
+            "BREAK=0.375 SUSTAIN=0.625 COMMON{MODFACTOR=0.5 MODSOURCE=MIX4}} TIME{ATTACK=15000 DECAY=25000 "
+            "SLOPE=35000 RELEASE=45000 COMMON{MODFACTOR=2 MODSOURCE=MIX5}} CURVE{ATTACK=2 DECAY=3 SLOPE=0 "
+            "RELEASE=1}} MIX4=-0.25 MIX6=0.125 MIX7=0.875 MIX8=-0.75 ";
+    std::string parameters;
+    for (int k = 1; k <= 16; ++k) {
+        if (k == 1 || k == 3) continue;
+        const std::string j = std::to_string(k);
+        parameters += "PRM" + j + "{PRELABEL=" + std::to_string((k - 1) % 8 + 1) + " LABEL=Label" + j +
+                      " PREUNIT=pre" + j + " POSTUNIT=post" + j + " UNIT=u" + j + " MINVALUE=" + j +
+                      " MAXVALUE=" + std::to_string(20 + k) + " BARMINVALUE=" + std::to_string(k + 1) +
+                      " BARMAXVALUE=" + std::to_string(19 + k) +
+                      (k == 16 ? " A=0.75" : " A=MIX" + std::to_string((k - 1) % 8 + 1)) +
+                      " B=" + n(0.05 * k) + " FUN=a*b} ";
+    }
+    std::string text = progtest::fixtureText;
+    text.insert(text.find("<DISPLAY>") + 9, xml(parameters));
+    text.insert(text.rfind("</PROGRAM>"), xml(more));
+    return text;
+}
+
 class CorePrcsBeansTest : public ChunkFolderTest {
 protected:
-    // The booted fixture engine with slot 1 loaded and every element given distinct values.
+    // The booted fixture engine with slot 1 (the every-section document) loaded.
     std::unique_ptr<CorePrcs> fixture(const std::string& more = "") {
-        auto e = loaded(more);
+        if (!std::filesystem::exists(data() / "setups/every.xml")) {
+            writeFolder();
+            progtest::writeFixtureFiles(pool, data() / "vectors");
+            writeText(data() / "progs/EVERY.XML", everySectionProgram());
+            std::string setup = bytesOf(data() / "setups/fixture.xml");
+            setup.replace(setup.find("THREE.XML"), 9, "EVERY.XML");
+            writeText(data() / "setups/every.xml", setup);
+        }
+        auto e = loaded(more, "every.xml");
         if (e->isfailed()) return e;
         BEAN none{0, 0};
         e->setbi(88, kThree, &none);
-        fill(Access::program(*e));
         return e;
-    }
-    // Every modulation element and control gets values that differ per element.
-    static void fill(CoreProg& p) {
-        for (int16_t i = 0; i < CoreProg::iClfos; ++i)
-            p.getlf(i)->setvl(0.5 + i, 4.0 + i, 0.25 * (i + 1), "ENV1", "Sine", 10.0 * (i + 1), "MIX1");
-        for (int16_t i = 0; i < CoreProg::iCfuns; ++i) p.getfn(i)->setvl("LFO1", std::to_string(0.1 * i).c_str(), "a*b");
-        for (int16_t i = 0; i < CoreProg::iCfollowers; ++i)
-            p.getef(i)->setvl(10 + i, 100 + i, "MIX1", 20 + i, 200 + i, "MIX2", 0.1 * i, 1, true, "MIX3", true,
-                              "LFO1", "LFO2", true, 48000.0, true, "ENV1", "ENV2", true, 0.125 * (i + 1), 2 + i,
-                              "MIX4");
-        for (int16_t i = 0; i < 2; ++i) {
-            p.getdy(i)->setvl("MIX2", "EVF1", i == 0, "LFO1", true, static_cast<int16_t>(i + 1), 20.0 + i, 1.0 + i);
-            const double levels[4] = {0.0, 1.0, 0.5, 0.25 + 0.1 * i};
-            const int32_t times[4] = {480 + i, 960, 1440, 48000 + i};
-            const int16_t curves[4] = {1, 2, 0, static_cast<int16_t>(3 - i)};
-            p.geten(i)->setvl("EVF1", "OFF", levels, times, curves, 0.5 + i, "MIX6", 2.0 + i, "MIX7");
-        }
-        for (int16_t i = 0; i < CoreProg::iCparameters; ++i)
-            p.getpm(i)->setvl(true, "MIX1", "OFF", "a", ("Label" + std::to_string(i)).c_str(), "", "m", "", "",
-                              1.0 * i, 20.0 + i, 1.0 * i, 20.0 + i);
-        for (int i = 0; i < CoreProg::iCcontrols; ++i) p.getif(i)->setiv(0.05 * i, true, true);
     }
     // What a case that must change nothing could change.
     static std::string fingerprint(CorePrcs& e) {
@@ -373,6 +911,65 @@ TEST_F(CorePrcsBeansTest, GettersForwardToTheElementTheIndexNames) {
     // Distinct per element: the top element's value is not element 0's.
     BEAN first{0, 0}, last{15, 0};
     EXPECT_NE(e->getbs(198, &first), e->getbs(198, &last));
+}
+
+TEST_F(CorePrcsBeansTest, EveryCaseForwardsToItsOwnerAtTheTopIndex) {
+    const std::vector<Case> all = cases();
+    const std::vector<Forward> table = forwards(data().string());
+    std::map<std::string, const Forward*> byKey;
+    for (const Forward& f : table) EXPECT_TRUE(byKey.emplace(f.key, &f).second) << "twice: " << f.key;
+    for (const Case& c : all) EXPECT_EQ(byKey.count(std::string(1, c.kind) + c.type + std::to_string(c.id)), 1u)
+        << "no forward: " << c.kind << c.type << c.id;
+    EXPECT_EQ(byKey.size(), all.size());
+    std::string alike;    // element getters whose top element reads as element 0
+    std::string unshown;  // writes whose value the accessor showed already
+    // Getters on one engine, then setters and actions in the table's order on another.
+    for (const bool getters : {true, false}) {
+        auto e = fixture();
+        ASSERT_FALSE(e->isfailed());
+        const int32_t hdimmax = e->getbh(43, nullptr);
+        for (const Forward& f : table) {
+            const char kind = f.key[0], type = f.key[1];
+            const int32_t id = std::stoi(f.key.substr(2));
+            const Case* c = findCase(all, kind, type, id);
+            if (!c || (kind == 'g') != getters) continue;
+            int32_t top = c->top == kHarmonicTop ? hdimmax : std::max(c->top, 0);
+            int32_t sub = std::max(c->subTop, 0);
+            if (f.index != INT_MIN) top = f.index;
+            if (f.subindex != INT_MIN) sub = f.subindex;
+            BEAN b{top, sub};
+            const Ctx at{*e, Access::program(*e), e->getmm(), static_cast<int16_t>(top), static_cast<int16_t>(sub)};
+            SCOPED_TRACE(f.key);
+            if (f.prepare) f.prepare(at);
+            if (getters) {
+                const std::string expected = f.read(at);
+                EXPECT_EQ(call(*e, kind, type, id, &b), expected);
+                const Ctx first{at.e, at.p, at.m, 0, at.s};
+                if ((c->top > 0 || c->top == kHarmonicTop) && type != 'b' && f.read(first) == expected)
+                    alike += f.key + " ";
+                continue;
+            }
+            const std::string before = f.read(at);
+            const std::string value = f.value.empty() ? defaultValue(type) : f.value;
+            callWith(*e, kind, type, id, &b, value);
+            if (kind == 's' && applyingAction(id) != 0) e->setbv(applyingAction(id), &b);
+            const std::string after = f.read(at);
+            if (f.expect == "!")
+                EXPECT_NE(after, before);
+            else if (f.expect == "=")
+                EXPECT_EQ(after, before);
+            else {
+                const std::string expected = f.expect.empty() ? printed(type, value) : f.expect;
+                EXPECT_EQ(after, expected);
+                if (before == expected) unshown += f.key + " ";
+            }
+        }
+    }
+    // A write that changes nothing shows nothing: every setter's value differs from the fixture's.
+    EXPECT_EQ(unshown, "");
+    // The LFO rate bounds are the engine's; meters, LEDs, the load figure and the bar fill are filled by
+    // the audio path and the display update; no document sets a control's pan.
+    EXPECT_EQ(alike, "gd94 gd95 gd235 gd219 gd199 gh220 gi166 ");
 }
 
 TEST_F(CorePrcsBeansTest, SettersReachTheElementAndPendingValuesWaitForTheirAction) {
@@ -706,4 +1303,208 @@ TEST_F(CorePrcsBeansTest, MidiBeanAppliesEachEventOnceInOrderWithoutAllocating) 
     }
     e->mdupd(Access::midi(*e).updte(-1)); // nothing left
     EXPECT_NEAR(mix1.getvl(false), 120 / 127.0, 1e-6);
+}
+
+TEST_F(CorePrcsBeansTest, ALoadThatFindsNoFileKeepsThePlayingCrossfadeProgram) {
+    auto e = fixture();
+    ASSERT_FALSE(e->isfailed());
+    ASSERT_GE(e->getbh(74, nullptr), 0); // the every-section program crossfades
+    e->getmm()->clrpr(0);
+    BEAN none{0, 0};
+    e->setbi(88, kEmpty, &none); // neither the free slot nor slot 0 names a file
+    const hostblocks::Stereo output = hostblocks::run(*e, hostblocks::Stereo(64 * 64, 0.25), [] { return 64; });
+    for (size_t i = 0; i < output.size(); ++i) ASSERT_TRUE(std::isfinite(output.left[i]) && std::isfinite(output.right[i]));
+}
+
+// The edge cases the Parts list, the meanings this build settles and the faults it mends, one row each
+// on a fresh fixture engine.
+TEST_F(CorePrcsBeansTest, EdgeCasesSettledMeaningsAndMendedFaults) {
+    struct Row {
+        const char* name;
+        std::function<void(CorePrcs&, CoreProg&)> check;
+    };
+    BEAN zero{0, 0}, one{1, 0}, two{2, 0}, free{kEmpty, 0};
+    const std::vector<Row> rows = {
+        {"166 keeps the last figure while a block holds blocklock", [&](CorePrcs& e, CoreProg&) {
+             const int16_t last = e.getbi(166, &zero);
+             CorePrcsTestAccess::loadFigure(e) = 0.5;
+             CoreSgrd block(CorePrcsTestAccess::blockLock(e));
+             EXPECT_EQ(e.getbi(166, &zero), last);
+         }},
+        {"174 keeps the browse level within 0..2", [&](CorePrcs& e, CoreProg&) {
+             CoreMmryTestAccess::put(*e.getmm(), 20, "A", "Reverb", "Halls", "Large");
+             BEAN up{1, 0}, far{5, 0};
+             for (int k = 0; k < 3; ++k) e.getbi(174, &up);
+             e.getbi(174, &far);
+             EXPECT_LE(e.getmm()->setbb(0), 2);
+         }},
+        {"while booting 16 is empty and 101 the same path", [&](CorePrcs& e, CoreProg&) {
+             const CoreAnsx path = e.getbs(16, nullptr);
+             CorePrcsTestAccess::busy(e).setvl(true);
+             EXPECT_EQ(e.getbs(16, nullptr), CoreAnsx(""));
+             EXPECT_EQ(e.getbs(101, nullptr), path);
+         }},
+        {"230 prints decibels of a dB control", [&](CorePrcs& e, CoreProg& p) {
+             CoreIfce* control = p.getif(9); // GAINOUT: "dB"
+             BEAN b{9, 0};
+             for (const auto& [value, text] : {std::pair{0.0, "-192.640"}, {1.0, "0.000"}, {0.5, "-6.021"}}) {
+                 control->setvl(value, false);
+                 EXPECT_STREQ(e.getbs(230, &b).c_str(), text);
+             }
+         }},
+        {"230 of a mapped parameter: pre-unit, value, post-unit", [&](CorePrcs& e, CoreProg& p) {
+             p.getpm(4)->setvl(true, "0.25", "OFF", "a", "Time", "1", "", "", "ms", 0.0, 4.0, 0.0, 4.0);
+             e.setbv(205, &zero); // re-maps
+             ASSERT_EQ(p.getif(0)->getcp(), 4);
+             EXPECT_STREQ(e.getbs(230, &zero).c_str(), "2.500ms");
+         }},
+        {"167 of a free slot is \"0\", 87 of it empty", [&](CorePrcs& e, CoreProg&) {
+             EXPECT_STREQ(e.getbs(167, &free).c_str(), "0");
+             EXPECT_STREQ(e.getbs(87, &free).c_str(), "");
+         }},
+        {"30 with -1 passes the stored conversion again", [&](CorePrcs& e, CoreProg& p) {
+             e.setbl(30, 2500, nullptr);
+             p.setrc(0);
+             e.setbl(30, -1, nullptr);
+             EXPECT_EQ(e.getbl(30, nullptr), 2500);
+             EXPECT_EQ(progtest::Access::rateConversion(p), 2500);
+         }},
+        {"60 under a held blocklock answers false and keeps the flag", [&](CorePrcs& e, CoreProg&) {
+             CorePrcsTestAccess::paramsUpdated(e) = true;
+             {
+                 CoreSgrd block(CorePrcsTestAccess::blockLock(e));
+                 EXPECT_FALSE(e.getbb(60, nullptr));
+             }
+             EXPECT_TRUE(e.getbb(60, nullptr));
+         }},
+        {"155 with the value it has leaves the state unchanged", [&](CorePrcs& e, CoreProg& p) {
+             BEAN b{2, 0};
+             e.setbd(155, p.getif(2)->getvl(false), &b);
+             CorePrcsTestAccess::stateChanged(e) = false;
+             e.setbd(155, p.getif(2)->getvl(false), &b);
+             EXPECT_FALSE(CorePrcsTestAccess::stateChanged(e).load());
+         }},
+        {"186 while booting moves no control", [&](CorePrcs& e, CoreProg& p) {
+             e.setms(0, 176, 7);
+             const double before = p.getif(0)->getvl(false);
+             CorePrcsTestAccess::busy(e).setvl(true);
+             e.setbi(186, static_cast<int32_t>(176u << 8 | 7u << 16 | 99u << 24), &zero);
+             EXPECT_EQ(p.getif(0)->getvl(false), before);
+         }},
+        {"159 of a record not in use is 0", [&](CorePrcs& e, CoreProg&) {
+             BEAN last{e.getbh(43, nullptr), 0};
+             EXPECT_EQ(e.getbd(159, &last), 0.0);
+         }},
+        {"8 at 0 clears feedback-on, a positive factor sets it", [&](CorePrcs& e, CoreProg&) {
+             e.setbd(8, 0.0, nullptr);
+             EXPECT_FALSE(CorePrcsTestAccess::feedbackOn(e));
+             e.setbd(8, 0.25, nullptr);
+             EXPECT_TRUE(CorePrcsTestAccess::feedbackOn(e));
+         }},
+        {"162 with subindex 2 is false", [&](CorePrcs& e, CoreProg&) {
+             BEAN b{0, 2};
+             EXPECT_FALSE(e.getbb(162, &b));
+         }},
+        {"176 at 1 changes SUBCATEGORY1 only", [&](CorePrcs& e, CoreProg& p) {
+             e.setbs(176, CoreAnsx("Rooms"), &one);
+             EXPECT_STREQ(p.getct(0).c_str(), "Reverb");
+             EXPECT_STREQ(p.getct(1).c_str(), "Rooms");
+             EXPECT_STREQ(p.getct(2).c_str(), "Large");
+         }},
+        {"241 while booting does nothing", [&](CorePrcs& e, CoreProg&) {
+             CorePrcsTestAccess::paramsUpdated(e) = false;
+             CorePrcsTestAccess::busy(e).setvl(true);
+             e.setbv(241, nullptr);
+             EXPECT_FALSE(CorePrcsTestAccess::paramsUpdated(e).load());
+         }},
+        {"171 at level 2 keeps the texts of levels 0 and 1", [&](CorePrcs& e, CoreProg&) {
+             e.setbs(171, CoreAnsx("Reverb"), &zero);
+             e.setbs(171, CoreAnsx("Halls"), &one);
+             e.setbs(171, CoreAnsx("Large"), &two);
+             EXPECT_EQ(e.getmm()->setbb(0), 2);
+             e.setbv(242, nullptr); // saves the three levels
+             e.setbv(243, nullptr);
+             EXPECT_EQ(e.getmm()->setbb(0), 2);
+         }},
+        {"243 without 242 gives an empty filter at first", [&](CorePrcs& e, CoreProg&) {
+             e.setbs(171, CoreAnsx("Reverb"), &one);
+             e.setbv(243, nullptr);
+             EXPECT_EQ(e.getmm()->setbb(0), 0);
+         }},
+        {"239 on a folder without matches counts 0", [&](CorePrcs& e, CoreProg&) {
+             e.setbs(237, CoreAnsx((data() / "progs").string().c_str()), nullptr);
+             e.setbs(238, CoreAnsx("*.NONE"), nullptr);
+             e.setbv(239, nullptr);
+             EXPECT_EQ(e.getbi(239, nullptr), 0);
+         }},
+        {"184 is the channel + 1 of the last match", [&](CorePrcs& e, CoreProg&) {
+             e.setms(0, 176, 7);
+             e.setbi(186, static_cast<int32_t>(5u | 176u << 8 | 7u << 16 | 64u << 24), &zero);
+             e.setbh(180, 0, nullptr);
+             EXPECT_EQ(e.getbi(184, nullptr), 6);
+             EXPECT_EQ(e.getbi(185, nullptr), 64);
+         }},
+        {"189 writes the main set and marks it not valid", [&](CorePrcs& e, CoreProg& p) {
+             BEAN b{4, 0};
+             e.setbd(191, 0.5, &b);
+             e.setbd(189, 0.25, &b);
+             EXPECT_EQ(p.getif(4)->getiv(true), 0.25);
+             EXPECT_FALSE(p.getif(4)->isval(true));
+         }},
+        {"170 sets a slot's category, read through 175; 170's getter stays the browser entry",
+         [&](CorePrcs& e, CoreProg&) {
+             BEAN category{kThree, 1};
+             e.setbs(170, CoreAnsx("Chambers"), &category);
+             EXPECT_STREQ(e.getbs(175, &category).c_str(), "Chambers");
+             BEAN entry{0, 0};
+             EXPECT_EQ(e.getbs(170, &entry), e.getmm()->getbc(0));
+         }},
+        {"44 also converts program times at the new rate", [&](CorePrcs& e, CoreProg& p) {
+             e.setbi(44, 44100, nullptr);
+             EXPECT_EQ(progtest::Access::programRate(p), 44100);
+         }},
+        {"216 moves the bar window the fill reads", [&](CorePrcs& e, CoreProg& p) {
+             BEAN b{1, 0};
+             const double fill = e.getbd(199, &b);
+             e.setbd(216, p.getpm(1)->getvl() - 1.0, &b);
+             e.setbd(217, p.getpm(1)->getvl() + 3.0, &b);
+             EXPECT_DOUBLE_EQ(e.getbd(199, &b), 0.25);
+             EXPECT_NE(fill, 0.25);
+         }},
+        {"11: a load raises the program's own rate; 52 with a new value raises it", [&](CorePrcs& e, CoreProg&) {
+             EXPECT_TRUE(e.getbb(11, nullptr)); // the document has PROGRAMRATE
+             e.setbb(11, false, nullptr);
+             e.setbl(52, e.getbl(52, nullptr) + 1000, nullptr);
+             EXPECT_TRUE(e.getbb(11, nullptr));
+         }},
+        {"226 with an empty batch store ends at once", [&](CorePrcs& e, CoreProg&) {
+             e.setbv(225, nullptr);
+             EXPECT_TRUE(e.getbb(226, nullptr));
+             EXPECT_STREQ(e.getbs(226, nullptr).c_str(), "");
+         }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto e = fixture();
+        ASSERT_FALSE(e->isfailed());
+        row.check(*e, Access::program(*e));
+    }
+}
+
+TEST_F(CorePrcsBeansTest, AfterAFailedBootBean88LoadsSlotZero) {
+    writeBootFolder();
+    std::filesystem::remove(data() / "vectors/ROOM.WAV");
+    pack(data() / "progs/LONE.Q7P", {{"LONE.XML", program("Lone", tag("H1", leaf("IMP.WAV")))}});
+    writeText(data() / "setups/gone.xml", tag("SETUP", entry(0, "LONE.Q7P") + entry(kRoom, "ROOM.XML")));
+    auto e = make(bootSettings(tag("SETUPROMNAME", "gone.xml")), kRate);
+    ASSERT_FALSE(e->isfailed());
+    e->setbb(144, true, nullptr);
+    ASSERT_FALSE(e->getbb(148, nullptr));
+    writeText(data() / "setups/gone.xml", tag("SETUP", entry(0, "INIT.XML") + entry(kRoom, "ROOM.XML")));
+    e->getmm()->loads(CoreAnsx("gone.xml"), 0, true);
+    Access::boot(*e);
+    BEAN none{0, 0};
+    e->setbi(88, 1234, &none);
+    EXPECT_EQ(e->getbi(67, nullptr), 0);
+    EXPECT_STREQ(e->getbs(56, nullptr).c_str(), "Init");
 }

@@ -5,10 +5,12 @@
 #pragma once
 #include "base/CorePool.h"
 #include "processor/CorePrcs.h"
+#include "base/CorePmsg.h"
+#include "base/CoreVars.h"
 #include "base/CoreXml_.h"
 #include "program/CoreProg.h"
 #ifndef CORE_PRCS_ACCESS_ONLY
-#include "tests/common/TempFolder.h"
+#include "tests/common/EngineFixture.h"
 #endif
 
 #include <algorithm>
@@ -202,6 +204,37 @@ public:
             errors += lock->geter();
         return errors;
     }
+    static CorePmsg& statusBoard(CorePrcs& e) { return *e.pStatusboard; }
+    // Engine fields the settings keys and the accessors above do not reach, as text (flags "1"/"0",
+    // doubles "%G"); "" for a name not listed.
+    static std::string field(CorePrcs& e, const std::string& name) {
+        const auto n = [](int64_t v) { return std::to_string(v); };
+        if (name == "hasworker") return n(e.hasworker);
+        if (name == "tempo") return CoreAnsx(e.tempo.load()).c_str();
+        if (name == "dspdim") return n(e.dspdim);
+        if (name == "workdim") return n(e.workdim);
+        if (name == "poolused") return n(e.pool->getma());
+        if (name == "poolmax") return n(e.pool->getxa());
+        if (name == "midilearn") return n(e.bMidilearn);
+        if (name == "midi")
+            return n(e.iMidistatus) + "/" + n(e.iMidicontroller) + "/" + n(e.iMidichannel) + "/" + n(e.iMidivalue);
+        if (name == "queries") return n(static_cast<int64_t>(e.oQueryresult.size()));
+        if (name == "statusrows") return n(e.pStatusboard->getrw());
+        if (name == "statusrow0") return e.pStatusboard->getrw(0).c_str();
+        if (name == "batchkey") return e.sBatchkey.c_str();
+        if (name == "batchitem") return e.pBatchvars->getit(e.sBatchkey).c_str();
+        if (name == "description") return e.sDescriptionpath.c_str();
+        if (name == "query") return std::string(e.sQueryfolder.c_str()) + "|" + e.sQuerypattern.c_str();
+        if (name == "gpustatus") return e.sGpustatus.c_str();
+        if (name == "quadactive") return n(e.quadactive.load());
+        if (name == "bypassrequest") return n(e.bypassrequest.getvl());
+        if (name == "programrate") return n(e.iProgramrate);
+        if (name == "saveddsp") return n(e.iSaveddspbuffer);
+        if (name == "focus") return n(e.iFocus);
+        if (name == "nosleep") return n(e.bNosleep);
+        if (name == "requestedrate") return n(e.iRequestedrate);
+        return "";
+    }
     // What the host entry does first on its normal path, under the engine lock it holds.
     static bool startBlock(CorePrcs& e) {
         CoreSgrd engine(e.enginelock);
@@ -277,31 +310,3 @@ public:
                 std::fill(ring, ring + e.workdim, value);
     }
 };
-
-#ifndef CORE_PRCS_ACCESS_ONLY
-// Fixture base: a temporary plug-in folder per test, a pool whose fresh blocks hold garbage (so a
-// buffer used unzeroed shows), and engines built there from MASTER settings text.
-class EngineFolderTest : public TempFolderTest {
-protected:
-    void SetUp() override {
-        TempFolderTest::SetUp();
-        pool.allocator = [](size_t bytes) {
-            void* block = std::aligned_alloc(CorePool::iCalignment, bytes);
-            if (block) std::memset(block, 0xA5, bytes);
-            return block;
-        };
-        pool.release = [](void* block) { std::free(block); };
-    }
-
-    std::string folder() const { return root.string() + "/"; }
-    // settings: the elements inside MASTER; "0" reads the file beside the plug-in instead.
-    std::unique_ptr<CorePrcs> make(const std::string& settings, int32_t rate = 48000,
-                                   CoreFsys* store = nullptr, CoreBlnk* blink = nullptr) {
-        const std::string text = settings == "0" ? "0" : "<MASTER>" + settings + "</MASTER>";
-        return std::make_unique<CorePrcs>(&pool, CoreAnsx(folder().c_str()), rate, blink, CoreAnsx("0"),
-                                          false, false, store, CoreAnsx(text.c_str()), false, nullptr);
-    }
-
-    CorePool pool;
-};
-#endif

@@ -117,12 +117,13 @@ protected:
         writeText(data() / "setups/fixture.xml", tag("SETUP", entries));
     }
 
-    // A booted engine over the folder, its setup read into bank 0, slot 6 left free.
-    std::unique_ptr<CorePrcs> loaded(const std::string& more = "") {
+    // A booted engine over the folder, its setup (by default the folder's own) read into bank 0, slot 6
+    // left free.
+    std::unique_ptr<CorePrcs> loaded(const std::string& more = "", const std::string& setup = "fixture.xml") {
         if (!std::filesystem::exists(data() / "setups/fixture.xml")) writeFolder();
         auto e = make(settings(more), kRate);
         if (e->isfailed()) return e;
-        e->getmm()->loads(CoreAnsx("fixture.xml"), 0, true);
+        e->getmm()->loads(CoreAnsx(setup.c_str()), 0, true);
         e->getmm()->clrpr(kEmpty);
         Access::boot(*e);
         return e;

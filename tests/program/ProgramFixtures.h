@@ -282,6 +282,34 @@ inline std::string programText(const std::string& keys) {
     return "<PROGRAM>" + xml("H1{ELEMENT{VECTOR{ELEMENT{FILENAME=H2.WAV}}}} " + keys) + "</PROGRAM>";
 }
 
+// A float WAV file of one or two channels.
+inline bool writeWav(CorePool& pool, const std::filesystem::path& file, const std::vector<double>& left,
+                     const std::vector<double>& right = {}, int rate = 48000) {
+    CoreWavs image(&pool, right.empty() ? 1 : 2, rate, int32_t(left.size()), true);
+    image.setdt(int32_t(left.size()), left.data(), right.empty() ? nullptr : right.data());
+    std::filesystem::create_directories(file.parent_path());
+    return image.write(CoreAnsx(file.string().c_str()));
+}
+
+// The files fixtureText names, written into the given vector folder.
+inline void writeFixtureFiles(CorePool& pool, const std::filesystem::path& vectors) {
+    const auto text = [&](const std::string& relative, const std::string& bytes) {
+        std::filesystem::create_directories((vectors / relative).parent_path());
+        writeBytes(vectors / relative, bytes);
+    };
+    EXPECT_TRUE(writeWav(pool, vectors / "HALL_A.WAV", response(3000, 20), response(3000, 30, 0.8)));
+    EXPECT_TRUE(writeWav(pool, vectors / "HALL_B.WAV", response(2500, 40, -1.0)));
+    EXPECT_TRUE(writeWav(pool, vectors / "H2.WAV", response(2000, 10)));
+    EXPECT_TRUE(writeWav(pool, vectors / "PLATES/PLATEA.WAV", response(1500, 5)));
+    EXPECT_TRUE(writeWav(pool, vectors / "PLATES/PLATEB.WAV", response(1800, 8, 0.5)));
+    text("PLATES/PLATE.XML", xml("VECTOR{COMMON{MAXVALUE=1 LENGTH=20000} ELEMENT{FILENAME=PLATEA.WAV} "
+                                 "ELEMENT{FILENAME=PLATEB.WAV WEIGHT=1}}"));
+    for (const char* raw : {"RAWA", "RAWB"}) {
+        const std::vector<double> values = response(64, 3, raw[3] == 'A' ? 1.0 : -0.5);
+        text(std::string(raw) + ".CSV", CoreRcsv::crtcn(values.data(), 64).c_str());
+    }
+}
+
 // Programs over a file store rooted in a fresh folder that holds the files fixtureText names under
 // VECTORS/, on a direct convolver, logging at level 3 into that folder. Whatever a test's programs
 // take from the pool, they give back when they go.
@@ -299,18 +327,7 @@ protected:
         Access::loaded(*program) = true; // as the reader's entry sets it, so that init_ empties the records
         const int64_t withOne = fixture.pool.getma();
         poolWithoutPrograms = 2 * withOne - (fresh(44100), fixture.pool.getma());
-        wav("HALL_A.WAV", response(3000, 20), response(3000, 30, 0.8));
-        wav("HALL_B.WAV", response(2500, 40, -1.0));
-        wav("H2.WAV", response(2000, 10));
-        wav("PLATES/PLATEA.WAV", response(1500, 5));
-        wav("PLATES/PLATEB.WAV", response(1800, 8, 0.5));
-        write("VECTORS/PLATES/PLATE.XML",
-              xml("VECTOR{COMMON{MAXVALUE=1 LENGTH=20000} ELEMENT{FILENAME=PLATEA.WAV} "
-                  "ELEMENT{FILENAME=PLATEB.WAV WEIGHT=1}}"));
-        for (const char* raw : {"RAWA", "RAWB"}) {
-            const std::vector<double> values = response(64, 3, raw[3] == 'A' ? 1.0 : -0.5);
-            write("VECTORS/" + std::string(raw) + ".CSV", CoreRcsv::crtcn(values.data(), 64).c_str());
-        }
+        writeFixtureFiles(filePool, root / "VECTORS");
     }
     void TearDown() override {
         program.reset();
@@ -347,10 +364,7 @@ protected:
     // A float WAV under the vector folder.
     void wav(const std::string& name, const std::vector<double>& left, const std::vector<double>& right = {},
              int rate = 48000) {
-        CoreWavs image(&filePool, right.empty() ? 1 : 2, rate, int32_t(left.size()), true);
-        image.setdt(int32_t(left.size()), left.data(), right.empty() ? nullptr : right.data());
-        std::filesystem::create_directories((root / ("VECTORS/" + name)).parent_path());
-        EXPECT_TRUE(image.write(at("VECTORS/" + name)));
+        EXPECT_TRUE(writeWav(filePool, root / ("VECTORS/" + name), left, right, rate));
     }
     std::string log() const { return readBytes(root / "reader.log"); }
 

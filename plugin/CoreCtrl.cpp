@@ -1,0 +1,131 @@
+#include "plugin/CoreCtrl.h"
+
+#include "base/CoreLog_.h"
+#include "plugin/CoreMstr.h"
+#include "plugin/CoreZrlg.h"
+#include "processor/CorePrcs.h"
+
+#include <algorithm>
+#include <chrono>
+
+CoreCtrl::CoreCtrl(CoreZrlg* effect, CoreMstr* master) : CoreTthr(true), pEffect(effect), pMaster(master) {
+    CoreLog_::debug("CoreCtrl constructor starts", 0, 7);
+    if (pMaster && !pMaster->geter() && pMaster->getpr()) {
+        pProcessor = pMaster->getpr();
+        CorePrcs::BEANSTRUCT none{};
+        iTick = tickPeriod(static_cast<int64_t>(pProcessor->getbl(65, &none)));
+        bQuadro.store(pProcessor->getbb(255, &none));
+        Resume();
+    }
+    CoreLog_::debug("CoreCtrl constructor ends", 0, 7);
+}
+
+CoreCtrl::~CoreCtrl() {
+    CoreLog_::debug("CoreCtrl destructor starts", 0, 7);
+    cControllock.locks();
+    Terminate();
+    WaitFor();
+    cControllock.relse();
+    CoreLog_::debug("CoreCtrl destructor thread removed", 0, 7);
+    CoreLog_::debug("CoreCtrl destructor ends", 0, 7);
+}
+
+int32_t CoreCtrl::tickPeriod(int64_t guiRateUs) {
+    return static_cast<int32_t>(std::clamp<int64_t>(guiRateUs / 1000, 1, 1000000));
+}
+
+void CoreCtrl::Terminate() {
+    {
+        std::lock_guard<std::mutex> lock(oWaitlock);
+        CoreTthr::Terminate();
+    }
+    oWake.notify_all();
+}
+
+void CoreCtrl::setdu(bool take) {
+    if (take)
+        cControllock.locks();
+    else
+        cControllock.relse();
+}
+
+void CoreCtrl::setmc(int32_t slot, int32_t value) {
+    if (!pProcessor) return;
+    cControllock.locks();
+    CorePrcs::BEANSTRUCT index{};
+    index.index = slot;
+    pProcessor->setbi(178, value, &index);
+    cControllock.relse();
+}
+
+void CoreCtrl::Execute() {
+    while (!Terminated()) {
+        if (cControllock.locka()) {
+            try {
+                tick();
+            } catch (const CoreAnsx& failure) {
+                CoreLog_::loger(CoreAnsx("CoreCtrl tick failed: ") + failure, 1);
+            } catch (...) {
+                CoreLog_::loger("CoreCtrl tick failed", 1);
+            }
+            cControllock.relse();
+        }
+        std::unique_lock<std::mutex> lock(oWaitlock);
+        oWake.wait_for(lock, std::chrono::milliseconds(iTick), [this] { return Terminated(); });
+    }
+    CoreLog_::debug("CoreCtrl thread died", 0, 7);
+}
+
+void CoreCtrl::tick() {
+    bool renderTick = false;
+    if (--iDisplaycountdown <= 0) {
+        iDisplaycountdown = 3;
+        renderTick = true;
+    }
+    if (renderTick && !bBootended) bootStages();
+    pEffect->fixpr();
+    loadPending();
+    if (--iRatecountdown == 0) {
+        iRatecountdown = 20;
+        pEffect->updateSampleRate();
+        CorePrcs::BEANSTRUCT none{};
+        pProcessor->setbi(66, static_cast<int32_t>(pEffect->gtsrt()), &none);
+        bQuadro.store(pProcessor->getbb(255, &none), std::memory_order_relaxed);
+    }
+}
+
+// One boot stage per render tick, or all the rest at once while fast boot is in force; a boot that
+// another caller (the chunk restore) finished ends this too.
+void CoreCtrl::bootStages() {
+    CorePrcs::BEANSTRUCT none{};
+    while (!bBootended) {
+        if (!pProcessor->getbb(46, &none)) {
+            bBootended = true;
+            return;
+        }
+        pProcessor->setbb(144, false, &none);
+        const CoreAnsx text = pProcessor->getbs(145, &none);
+        const bool last = pProcessor->getbb(147, &none);
+        const bool passed = pProcessor->getbb(148, &none);
+        CoreLog_::debug(text, 0, 7);
+        if (!passed) {
+            CoreLog_::loger(CoreAnsx("boot failed: ") + text, 1);
+            bBootended = true;
+            return;
+        }
+        if (last) {
+            bBootended = true;
+            return;
+        }
+        if (!pProcessor->getbb(22, &none)) return;
+    }
+}
+
+// A program change from MIDI, once the engine has booted, unless that slot is already current.
+void CoreCtrl::loadPending() {
+    CorePrcs::BEANSTRUCT none{};
+    if (iPendingslot.load(std::memory_order_relaxed) < 0 || pProcessor->getbb(46, &none)) return;
+    const int32_t slot = iPendingslot.exchange(-1);
+    if (slot < 0 || pProcessor->getbi(67, &none) == slot) return;
+    pProcessor->setbi(88, slot, &none);
+}

@@ -1,0 +1,61 @@
+// CoreCtrl: the control thread of one plug-in instance. Every tick that gets the control lock it
+// reports engine-side parameter changes to the host, loads a program that MIDI asked for, every
+// third tick drives the boot one stage (the display's job until an editor brings one) and every
+// twentieth polls the host's sample rate and the engine's 4-channel state. Built and deleted by the
+// effect on the host's thread; the audio thread only reads the 4-channel flag and posts program
+// changes, neither of which waits.
+#pragma once
+#include "base/CoreTthr.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+
+#include "base/CoreSmph.h"
+
+class CoreMstr;
+class CorePrcs;
+class CoreZrlg;
+
+class CoreCtrl : public CoreTthr {
+public:
+    CoreCtrl(CoreZrlg* effect, CoreMstr* master);
+    ~CoreCtrl() override;
+
+    void Execute() override;
+    void Terminate() override; // also ends the wait between ticks at once
+
+    bool isqrn() const { return bQuadro.load(std::memory_order_relaxed); }
+    // A MIDI program change: the slot waits in a mailbox for the next tick (a later change replaces
+    // one not yet taken). Never waits.
+    void setdl(int32_t slot) { iPendingslot.store(slot, std::memory_order_relaxed); }
+    void setdp() {} // no display to reset yet
+    // true takes the control lock (waiting for a running tick), false releases it.
+    void setdu(bool take);
+    void setmc(int32_t slot, int32_t value);
+    CoreMstr* getms() const { return pMaster; }
+    static bool isbsy() { return false; }
+
+    // The tick period in ms for a GUIRATE in µs: at least 1, so the loop never spins a core.
+    static int32_t tickPeriod(int64_t guiRateUs);
+
+private:
+    CoreZrlg* pEffect;
+    CoreMstr* pMaster;
+    CorePrcs* pProcessor = nullptr;
+    CoreSmph cControllock;
+    int32_t iTick = 1;             // ms
+    int16_t iDisplaycountdown = 3; // ticks to the next render tick
+    int16_t iRatecountdown = 20;   // ticks to the next sample-rate poll
+    std::atomic<bool> bQuadro{false};
+    std::atomic<int32_t> iPendingslot{-1};
+    bool bBootended = false;
+
+    std::mutex oWaitlock; // the wait between ticks, cut short by Terminate
+    std::condition_variable oWake;
+
+    void tick();
+    void bootStages();
+    void loadPending();
+};

@@ -1,0 +1,93 @@
+// CoreZrlg: the VST 2.4 effect the host holds. Its constructor builds the whole instance (copen:
+// master object, engine, control thread) and sets the face the host sees from the engine's settings;
+// close or the destructor takes it down (cclse). Host calls become engine beans, CorePrcs::prcss for
+// audio, or control-thread calls. A failed start leaves an inert instance in its error state. The
+// host's audio, interface and the control thread call in; the audio calls take no lock here.
+#pragma once
+#include "base/CoreAnsx.h"
+#include "base/CoreSmph.h"
+#include "platform/AudioEffectX.h"
+
+#include <cstdint>
+#include <vector>
+
+class CoreCtrl;
+class CoreDspc;
+class CoreMstr;
+class CorePrcs;
+
+class CoreZrlg : public AudioEffectX {
+public:
+    static constexpr int32_t iCparameters = 10; // MIX1..MIX8, GAININ, GAINOUT
+    static constexpr int32_t iCvendorversion = 1200;
+
+    explicit CoreZrlg(audioMasterCallback audioMaster);
+    ~CoreZrlg() override;
+
+    // What one MIDI message does: the decision of processEvents for status, data bytes (top bits
+    // already cleared or not) and the bank selected so far.
+    struct MIDIROUTE {
+        enum Kind : int16_t { ignored, engine, bank, program } kind = ignored;
+        int32_t value = 0; // engine: the packed message for int bean 186; bank: the new bank; program: the slot
+    };
+    static MIDIROUTE route(uint8_t status, uint8_t data1, uint8_t data2, int32_t bank);
+
+    // Control thread: engine-side control changes to the host; the host's sample rate.
+    void fixpr();
+    float gtsrt() { return getSampleRate(); }
+    bool geter() const { return bError; }
+
+    void open() override;
+    void close() override;
+    void suspend() override;
+    void resume() override;
+    void setSampleRate(float rate) override;
+    void setBlockSize(int32_t size) override;
+    void process(float** inputs, float** outputs, int32_t frames) override;
+    void processReplacing(float** inputs, float** outputs, int32_t frames) override;
+    void processDoubleReplacing(double** inputs, double** outputs, int32_t frames) override;
+    void setParameter(int32_t index, float value) override;
+    float getParameter(int32_t index) override;
+    void setProgramName(std::string_view) override {}
+    bool getProgramName(std::string& text) override;
+    bool getParameterLabel(int32_t index, std::string& text) override;
+    bool getParameterDisplay(int32_t index, std::string& text) override;
+    bool getParameterName(int32_t index, std::string& text) override;
+    int32_t getChunk(void** data) override;
+    int32_t setChunk(void* data, int32_t size) override;
+    void entryFailed(const char* entry, const char* reason) override;
+
+    void processMidiEvent(const VstMidiEvent& event) override;
+    bool getProgramNameIndexed(int32_t category, int32_t index, std::string& text) override;
+    int32_t getPlugCategory() override { return 1; }
+    bool setSpeakerArrangement(const VstSpeakerArrangement* input, const VstSpeakerArrangement* output) override;
+    bool getEffectName(std::string& text) override;
+    bool getVendorString(std::string& text) override;
+    bool getProductString(std::string& text) override;
+    int32_t getVendorVersion() override { return iCvendorversion; }
+    int32_t canDo(std::string_view text) override;
+    int32_t getGetTailSize() override;
+    int32_t getNumMidiInputChannels() override { return 1; }
+    int32_t getNumMidiOutputChannels() override { return 0; }
+
+private:
+    CoreAnsx sInstancename;
+    int32_t iInitialdelay = 0;
+    int32_t iMidibank = 0;
+    bool bError = false;
+    bool bOpen = true;
+    CorePrcs* pProcessor = nullptr;
+    CoreDspc* pQueue = nullptr;
+    CoreMstr* pMaster = nullptr;
+    CoreCtrl* pControl = nullptr;
+    CoreSmph cOpenlock;
+    std::vector<uint8_t> oKeptchunk; // the host's last chunk while in the error state
+
+    void copen();
+    void cclse();
+    void failedStart();
+    double gettm();
+    template <class Sample>
+    void road(Sample** inputs, Sample** outputs, int32_t frames, bool replacing);
+    bool textBean(int32_t id, int32_t index, std::string& text);
+};

@@ -1,0 +1,169 @@
+// vorlan3-render as a user runs it, a child process per row: the demo, a program file played through a
+// private folder, block sizes and precision giving the same bytes, and every refusal ending with one
+// line that names the file and the reason, never a signal. The option reader's rows in-process.
+#include "tools/CoreRndr.h"
+
+#include "base/CoreAnsx.h"
+#include "base/CorePool.h"
+#include "filestore/CoreWavs.h"
+#include "tests/tools/PluginFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <sys/wait.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+    int status = -1; // exit code; -1 for a signal
+    std::string errors;
+};
+
+Outcome runRender(const std::string& arguments) {
+    const std::string command = std::string(RENDER_PROGRAM) + " " + arguments + " 2>&1 >/dev/null";
+    FILE* pipe = popen(command.c_str(), "r");
+    Outcome outcome;
+    if (!pipe) return outcome;
+    char buffer[4096];
+    size_t got = 0;
+    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) outcome.errors.append(buffer, got);
+    const int status = pclose(pipe);
+    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return outcome;
+}
+
+std::vector<float> samples(const std::string& wav) {
+    const std::string bytes = readBytes(wav);
+    std::vector<float> values;
+    if (bytes.size() < 44) return values;
+    values.resize((bytes.size() - 44) / 4);
+    std::memcpy(values.data(), bytes.data() + 44, values.size() * 4);
+    return values;
+}
+
+void writeWav(const std::string& path, int16_t channels, const std::vector<double>& left) {
+    CorePool pool;
+    CoreWavs image(&pool, channels, 44100, int32_t(left.size()), false);
+    image.setdt(int32_t(left.size()), left.data(), left.data());
+    ASSERT_TRUE(image.write(CoreAnsx(path.c_str())));
+}
+
+std::vector<double> noise(size_t frames) {
+    std::vector<double> values(frames);
+    uint32_t state = 1;
+    for (double& v : values) v = double(int32_t((state = state * 1664525u + 1013904223u) >> 16) - 32768) / 65536.0;
+    return values;
+}
+
+size_t privateFolders() {
+    size_t count = 0;
+    for (const auto& entry : fs::directory_iterator(fs::temp_directory_path()))
+        count += entry.path().filename().string().rfind("vorlan3-render.", 0) == 0;
+    return count;
+}
+
+class CoreRndrTest : public ::testing::Test {
+protected:
+    std::string quoted(const std::string& path) const { return "'" + path + "'"; }
+    PluginFolder folder;
+};
+
+TEST_F(CoreRndrTest, RendersTheDemo) {
+    const std::string output = folder.folder / "out.wav";
+    const Outcome outcome =
+        runRender("--plugin " + quoted(folder.plugin()) + " " + quoted(folder.data("input.wav")) + " " + quoted(output));
+    ASSERT_EQ(outcome.status, 0) << outcome.errors;
+    const auto in = samples(folder.data("input.wav")), out = samples(output);
+    ASSERT_EQ(out.size(), in.size());
+    EXPECT_NE(out, in);
+    float peak = 0.0f;
+    for (float v : out) peak = std::max(peak, std::fabs(v));
+    EXPECT_GT(peak, 1e-3f);
+}
+
+TEST_F(CoreRndrTest, PlaysAProgramFileAndGivesTheSameBytesForEveryBlockAndPrecision) {
+    CoreDemo::writeUnit(folder.folder / "mine", "unit.xml", "ir/one.wav", "Mine", 64);
+    const std::string input = folder.folder / "in.wav";
+    writeWav(input, 2, noise(44100));
+    const auto render = [&](const std::string& options, const std::string& name) {
+        const std::string output = folder.folder / name;
+        const Outcome outcome = runRender("--plugin " + quoted(folder.plugin()) + " --program " +
+                                          quoted(folder.folder / std::string("mine/unit.xml")) + " " + options + " " +
+                                          quoted(input) + " " + quoted(output));
+        EXPECT_EQ(outcome.status, 0) << outcome.errors;
+        return readBytes(output);
+    };
+    const size_t foldersBefore = privateFolders();
+    const std::string reference = render("", "default.wav");
+    const auto out = samples(folder.folder / "default.wav"), in = samples(input);
+    ASSERT_EQ(out.size(), in.size());
+    for (size_t i = 0; i < in.size(); ++i) ASSERT_NEAR(out[i], in[i], 1e-6) << i;
+    for (const char* options : {"--double", "--block 1", "--block 37", "--block 4096"})
+        EXPECT_EQ(render(options, "other.wav"), reference) << options;
+    EXPECT_EQ(privateFolders(), foldersBefore); // every private folder removed
+}
+
+TEST_F(CoreRndrTest, RefusesWithOneLineNamingTheFileAndTheReason) {
+    const std::string input = folder.folder / "in.wav", output = folder.folder / "out.wav";
+    writeWav(input, 1, noise(4410));
+    std::ofstream(folder.folder / "text.so") << "not a library";
+    std::ofstream(folder.folder / "malformed.wav") << "RIFF....WAVEfmt nonsense";
+    std::ofstream(folder.folder / "three.wav") << "RIF";
+    std::ofstream(folder.folder / "bad.xml") << "<PROGRAM><H1>";
+    fs::create_directories(folder.folder / "bare");
+    fs::copy_file(folder.plugin(), folder.folder / "bare/Vorlan3.so");
+    struct Row {
+        std::string arguments;
+        std::string named; // the line names this
+    };
+    const std::string plugin = "--plugin " + quoted(folder.plugin()) + " ";
+    const Row rows[] = {
+        {"--plugin " + quoted(folder.folder / "none.so") + " " + quoted(input) + " " + quoted(output), "none.so"},
+        {"--plugin " + quoted(NO_ENTRY_LIBRARY) + " " + quoted(input) + " " + quoted(output), "NoEntry.so"},
+        {"--plugin " + quoted(folder.folder / "text.so") + " " + quoted(input) + " " + quoted(output), "text.so"},
+        {"--plugin " + quoted(folder.folder / "bare/Vorlan3.so") + " " + quoted(input) + " " + quoted(output),
+         "Vorlan3.so"},
+        {plugin + quoted(folder.folder / "missing.wav") + " " + quoted(output), "missing.wav"},
+        {plugin + quoted(folder.folder / "malformed.wav") + " " + quoted(output), "malformed.wav"},
+        {plugin + quoted(folder.folder / "three.wav") + " " + quoted(output), "three.wav"},
+        {plugin + quoted(input) + " " + quoted(folder.folder / "no/such/folder/out.wav"), "out.wav"},
+        {plugin + quoted(input) + " " + quoted(input), "in.wav"},
+        {plugin + "--block 0 " + quoted(input) + " " + quoted(output), "--block 0"},
+        {plugin + "--block 100000 " + quoted(input) + " " + quoted(output), "--block 100000"},
+        {plugin + "--frobnicate " + quoted(input) + " " + quoted(output), "--frobnicate"},
+        {plugin + "--program " + quoted(folder.folder / "none.xml") + " " + quoted(input) + " " + quoted(output),
+         "none.xml"},
+        {plugin + "--program " + quoted(folder.folder / "bad.xml") + " " + quoted(input) + " " + quoted(output),
+         "bad.xml"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.arguments);
+        const Outcome outcome = runRender(row.arguments);
+        EXPECT_GT(outcome.status, 0) << outcome.errors;
+        const std::string first = outcome.errors.substr(0, outcome.errors.find('\n'));
+        EXPECT_NE(first.find(row.named), std::string::npos) << outcome.errors;
+    }
+}
+
+TEST(CoreRndr, ReadsItsOptions) {
+    const CoreRndr::OPTIONS options =
+        CoreRndr::parse({"--block", "64", "--double", "--tail", "1.5", "--quiet", "--program", "p.xml", "a.wav", "b.wav"});
+    EXPECT_EQ(options.block, 64);
+    EXPECT_TRUE(options.doublePrecision);
+    EXPECT_EQ(options.tail, 1.5);
+    EXPECT_TRUE(options.quiet);
+    EXPECT_EQ(options.program, "p.xml");
+    EXPECT_EQ(options.input, "a.wav");
+    EXPECT_EQ(options.output, "b.wav");
+    for (const std::vector<std::string>& bad :
+         std::vector<std::vector<std::string>>{{"a.wav"}, {"a", "b", "c"}, {"--tail", "-1", "a", "b"},
+                                               {"--tail", "x", "a", "b"}, {"--block"}, {"--block", "12x", "a", "b"}})
+        EXPECT_THROW(CoreRndr::parse(bad), CoreAnsx);
+}
+
+} // namespace

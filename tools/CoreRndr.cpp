@@ -1,0 +1,262 @@
+#include "tools/CoreRndr.h"
+
+#include "base/CoreAnsx.h"
+#include "base/CoreHutl.h"
+#include "base/CorePool.h"
+#include "filestore/CoreFsys.h"
+#include "filestore/CoreWvfr.h"
+#include "filestore/CoreWvfw.h"
+#include "tools/CoreDemo.h"
+#include "tools/CoreVhst.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iomanip>
+#include <memory>
+#include <ostream>
+#include <sstream>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+[[noreturn]] void fail(const std::string& subject, const std::string& reason) {
+    throw CoreAnsx((subject + ": " + reason).c_str());
+}
+
+int32_t blockValue(const std::string& text) {
+    char* end = nullptr;
+    errno = 0;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || errno != 0 || value < 1 || value > CoreRndr::iCmaxblock)
+        fail("--block " + text, "the block size must be a whole number from 1 to " +
+                                    std::to_string(CoreRndr::iCmaxblock));
+    return static_cast<int32_t>(value);
+}
+
+double secondsValue(const std::string& text) {
+    std::istringstream reader(text);
+    reader.imbue(std::locale::classic());
+    double value = -1.0;
+    reader >> value;
+    if (text.empty() || reader.fail() || !reader.eof() || !std::isfinite(value) || value < 0.0 || value > 3600.0)
+        fail("--tail " + text, "the tail must be a number of seconds from 0 to 3600");
+    return value;
+}
+
+// A private plug-in folder, removed with its contents when the job ends, whatever the way.
+class PrivateFolder {
+public:
+    PrivateFolder() {
+        std::string pattern = (fs::temp_directory_path() / "vorlan3-render.XXXXXX").string();
+        if (!mkdtemp(pattern.data())) fail(pattern, "the private plug-in folder cannot be made");
+        path = pattern;
+    }
+    ~PrivateFolder() {
+        std::error_code ignored;
+        fs::remove_all(path, ignored);
+    }
+    PrivateFolder(const PrivateFolder&) = delete;
+    PrivateFolder& operator=(const PrivateFolder&) = delete;
+    fs::path path;
+};
+
+// The engine's log in a plug-in folder, for an error that needs it.
+std::string logLines(const fs::path& folder) {
+    std::ifstream log(folder / "Vorlan3lisko.log");
+    std::string lines, line;
+    while (std::getline(log, line)) lines += "\n  " + line;
+    return lines;
+}
+
+template <class Sample>
+struct Channels {
+    explicit Channels(int32_t frames) : left(size_t(frames)), right(size_t(frames)) {}
+    Sample** pointers() {
+        list[0] = left.data();
+        list[1] = right.data();
+        return list;
+    }
+    std::vector<Sample> left, right;
+    Sample* list[2] = {};
+};
+
+std::string formatted(double value, int decimals) {
+    std::ostringstream text;
+    text.imbue(std::locale::classic());
+    text << std::fixed << std::setprecision(decimals) << value;
+    return text.str();
+}
+
+template <class Sample>
+int64_t stream(CoreVhst& host, CoreWvfr& reader, CoreWvfw& writer, int32_t block, int64_t inputFrames,
+               int64_t delay, int64_t tailFrames, int32_t rate, bool report, std::ostream& progress,
+               const std::string& outputName) {
+    Channels<Sample> in(block), out(block);
+    std::vector<double> left(static_cast<size_t>(block)), right(static_cast<size_t>(block));
+    const int64_t total = inputFrames + delay + tailFrames;
+    int64_t fed = 0, read = 0, written = 0;
+    int64_t nextReport = int64_t(rate) * 10;
+    while (fed < total) {
+        const auto frames = static_cast<int32_t>(std::min<int64_t>(block, total - fed));
+        int32_t got = 0;
+        if (read < inputFrames) {
+            const auto wanted = static_cast<int32_t>(std::min<int64_t>(frames, inputFrames - read));
+            got = reader.getdt(wanted, left.data(), right.data());
+            if (reader.getca() == 1) std::copy_n(left.begin(), got, right.begin());
+            read += got;
+        }
+        for (int32_t i = 0; i < frames; ++i) {
+            in.left[size_t(i)] = i < got ? static_cast<Sample>(left[size_t(i)]) : Sample(0);
+            in.right[size_t(i)] = i < got ? static_cast<Sample>(right[size_t(i)]) : Sample(0);
+        }
+        if constexpr (sizeof(Sample) == sizeof(double))
+            host.processDoubleReplacing(in.pointers(), out.pointers(), frames);
+        else
+            host.processReplacing(in.pointers(), out.pointers(), frames);
+        const int64_t skip = std::clamp<int64_t>(delay - fed, 0, frames);
+        writer.setdt(static_cast<int32_t>(frames - skip), out.left.data() + skip, out.right.data() + skip);
+        if (writer.getfl()) fail(outputName, "cannot be written");
+        written += frames - skip;
+        fed += frames;
+        if (report && fed >= nextReport) {
+            progress << "vorlan3-render: " << formatted(double(fed) / rate, 0) << " s of "
+                     << formatted(double(total) / rate, 0) << " s\n";
+            nextReport += int64_t(rate) * 10;
+        }
+    }
+    return written;
+}
+
+} // namespace
+
+CoreRndr::OPTIONS CoreRndr::parse(const std::vector<std::string>& arguments) {
+    OPTIONS options;
+    std::vector<std::string> files;
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        const auto value = [&]() -> const std::string& {
+            if (i + 1 >= arguments.size()) fail(argument, "a value is missing");
+            return arguments[++i];
+        };
+        if (argument == "--plugin")
+            options.plugin = value();
+        else if (argument == "--program")
+            options.program = value();
+        else if (argument == "--block")
+            options.block = blockValue(value());
+        else if (argument == "--double")
+            options.doublePrecision = true;
+        else if (argument == "--tail")
+            options.tail = secondsValue(value());
+        else if (argument == "--quiet")
+            options.quiet = true;
+        else if (argument.size() > 1 && argument[0] == '-')
+            fail(argument, "unknown option");
+        else
+            files.push_back(argument);
+    }
+    if (files.size() != 2) fail("vorlan3-render", "give one INPUT.wav and one OUTPUT.wav");
+    options.input = files[0];
+    options.output = files[1];
+    return options;
+}
+
+std::string CoreRndr::defaultPlugin() {
+    CoreAnsx folder;
+    CoreHutl::appnm(nullptr, folder);
+    return (fs::path(folder.c_str()) / ".." / "vst" / "Vorlan3.so").lexically_normal().string();
+}
+
+std::string CoreRndr::run(const OPTIONS& options, std::ostream& progress) {
+    const auto started = std::chrono::steady_clock::now();
+    std::error_code error;
+    std::string plugin = options.plugin.empty() ? defaultPlugin() : options.plugin;
+    plugin = fs::absolute(plugin, error).lexically_normal().string();
+    if (!fs::is_regular_file(plugin, error)) fail(plugin, "no such plug-in file");
+
+    const fs::path input = fs::absolute(options.input, error).lexically_normal();
+    const fs::path output = fs::absolute(options.output, error).lexically_normal();
+    if (!fs::is_regular_file(input, error)) fail(input.string(), "no such input file");
+    if (input == output || fs::equivalent(input, output, error))
+        fail(output.string(), "is the input file; choose another output");
+    if (fs::is_directory(output, error)) fail(output.string(), "is a folder");
+
+    // The input first: a bad file is refused before the plug-in starts.
+    CorePool pool;
+    CoreFsys store(&pool, CoreAnsx((input.parent_path().string() + "/").c_str()), false);
+    CoreWvfr reader(&pool, &store, false);
+    try {
+        reader.open_(CoreAnsx(input.filename().string().c_str()));
+    } catch (const CoreAnsx& reason) {
+        fail(input.string(), std::string("not a readable WAV file (") + reason.c_str() + ")");
+    }
+    const int32_t rate = reader.getrr();
+    const int64_t inputFrames = reader.getdr(true);
+    if (rate < 1) fail(input.string(), "has no sample rate");
+    if (reader.getca() > 2)
+        progress << "vorlan3-render: warning: " << input.string() << " has " << reader.getca()
+                 << " channels; the first two are rendered\n";
+
+    // A program file plays in a private plug-in folder holding a copy of the plug-in.
+    std::unique_ptr<PrivateFolder> folder;
+    std::string loaded = plugin;
+    if (!options.program.empty()) {
+        if (!fs::is_regular_file(options.program, error)) fail(options.program, "no such program file");
+        folder = std::make_unique<PrivateFolder>();
+        const fs::path own(plugin);
+        const std::string stem = own.stem().string();
+        loaded = (folder->path / own.filename()).string();
+        if (!fs::copy_file(own, loaded, error)) fail(plugin, "cannot be copied (" + error.message() + ")");
+        const fs::path ownSettings = own.parent_path() / (stem + ".xml");
+        CoreDemo::writeRender(folder->path.string(), stem + ".xml",
+                              fs::exists(ownSettings, error) ? ownSettings.string() : std::string(),
+                              options.program);
+    }
+
+    CoreVhst::Setup setup;
+    setup.sampleRate = rate;
+    setup.blockSize = options.block;
+    CoreVhst host(loaded, setup);
+    host.open();
+    host.setSampleRate(rate);
+    host.setBlockSize(options.block);
+    host.resume();
+    static const char noChunk[] = "NOCHUNK";
+    if (host.setChunk(noChunk, sizeof noChunk) == 0)
+        fail(loaded, "the plug-in did not start: no settings, or its boot failed (its log: " +
+                         (fs::path(loaded).parent_path() / "Vorlan3lisko.log").string() + ")");
+    if (!options.program.empty()) {
+        const std::vector<uint8_t> chunk = host.getChunk();
+        const std::string text(chunk.begin(), std::find(chunk.begin(), chunk.end(), uint8_t{0}));
+        if (text == noChunk)
+            fail(options.program, "did not load" + logLines(fs::path(loaded).parent_path()));
+    }
+    const int64_t delay = std::max<int32_t>(host.effect()->initialDelay, 0);
+    const auto tailFrames = static_cast<int64_t>(std::llround(options.tail * rate));
+
+    CoreWvfw writer(&pool, CoreAnsx(output.string().c_str()), 2, rate, false);
+    if (writer.getfl()) fail(output.string(), "cannot be written");
+    const bool report = !options.quiet && double(inputFrames) / rate > dCprogressseconds;
+    const int64_t frames =
+        options.doublePrecision
+            ? stream<double>(host, reader, writer, options.block, inputFrames, delay, tailFrames, rate, report,
+                             progress, output.string())
+            : stream<float>(host, reader, writer, options.block, inputFrames, delay, tailFrames, rate, report,
+                            progress, output.string());
+    writer.updhd();
+    if (writer.getfl()) fail(output.string(), "cannot be written");
+    const std::string name = host.effectName(), vendor = host.vendorString();
+    host.suspend();
+    host.close();
+
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    return name + " (" + vendor + "): " + std::to_string(rate) + " Hz, block " + std::to_string(options.block) +
+           ", " + (options.doublePrecision ? "double" : "float") + ", latency " + std::to_string(delay) +
+           " frames (" + formatted(1000.0 * double(delay) / rate, 2) + " ms), " + std::to_string(frames) +
+           " frames in " + formatted(seconds, 2) + " s";
+}
