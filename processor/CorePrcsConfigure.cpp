@@ -125,7 +125,10 @@ int32_t CorePrcs::currentPeriod() const {
 
 int32_t CorePrcs::clampedOffset() const {
     // An offset beyond the pass-through room would make the host read output no block has written.
-    const int32_t room = iForceoffsetsamples + dspdim - blockdim;
+    // Input waits as pending until a whole work block has arrived; with the worker in use that is a
+    // DSP buffer, and a host pass of a DSP buffer reads its output before it hands its own block over,
+    // so then the room is one sample beyond FORCEOFFSET.
+    const int32_t room = iForceoffsetsamples + dspdim - std::max(blockdim, activedim - 1);
     return std::max(0, std::min(iLargestoffset, room));
 }
 

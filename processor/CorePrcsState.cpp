@@ -95,6 +95,8 @@ void CorePrcs::blksz(int32_t n) {
     EngineGuard hold(*this);
     hostdim = n;
     adjml();
+    // The work block may have changed, and with it the room for the program's offset.
+    if (program && clampedOffset() != offsetdim) setpo(clampedOffset());
 }
 
 void CorePrcs::setpo(int32_t n) {

@@ -149,7 +149,8 @@ void CorePrcs::takeBlockLock(int32_t watchdogMs, const char* waiter) {
 }
 
 void CorePrcs::waitForOutput(int32_t count) {
-    // Only blocks already handed over can arrive: a count beyond them is never waited for.
+    // Only blocks already handed over can arrive. The offset clamp keeps what a pass reads within them;
+    // a count beyond them would wait forever, so it is never waited for.
     const int32_t handed = forward(iOutread, readpos, workdim);
     const int32_t needed = std::min(count, handed);
     const double start = CoreXutl::tmono();
