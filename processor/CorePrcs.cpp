@@ -113,6 +113,7 @@ void CorePrcs::build(const CoreAnsx& settingsText) {
     for (int h = 0; h < records; ++h) program->setcv(h, convtab[h].convolver);
     program->setrt(samplerate);
     program->setrc(rateconv);
+    startWorker(); // last: only a construction that did not fail starts the worker
 }
 
 double* CorePrcs::ring(int32_t count) {
@@ -134,11 +135,15 @@ CorePrcs::~CorePrcs() {
             passthru.setvl(true);
         }
         lockw(enginelock, iCmswatchdog, "enginelock");
-        lockw(blocklock, iCmswatchdog, "blocklock");
+        takeBlockLock(iWatchdogms, "the engine's teardown");
         {
             CoreSgrd hold(passlock);
             engineFailed.store(true); // a host call that gets here from now on returns at once
         }
+        // Plans are freed, and the bridge stopped, on the thread that made them.
+        if (convtab)
+            for (int16_t h = 0; h < hdimmax + CoreProg::iChworkdim; ++h) setcf(h);
+        stopWorker();
         release();
         blocklock.relse();
         enginelock.relse();
@@ -197,20 +202,25 @@ void CorePrcs::lockw(CoreSmph& lock, int32_t ms, const char* name) {
     }
 }
 
-CorePrcs::EngineGuard::EngineGuard(CorePrcs& engine) : oEngine(engine.enginelock) {
-    oBlock.emplace(engine.blocklock);
+CorePrcs::EngineGuard::EngineGuard(CorePrcs& engine) : oEngine(engine.enginelock), oBlocklock(engine.blocklock) {
+    engine.takeBlockLock(engine.iWatchdogms, "an engine guard");
+    bBlock = true;
     engine.stallPoint();
 }
 
 CorePrcs::EngineGuard::EngineGuard(CorePrcs& engine, CoreSgrd::TRYONCE)
-    : oEngine(engine.enginelock, CoreSgrd::cConce) {
-    if (oEngine.taken()) oBlock.emplace(engine.blocklock, CoreSgrd::cConce);
+    : oEngine(engine.enginelock, CoreSgrd::cConce), oBlocklock(engine.blocklock) {
+    bBlock = oEngine.taken() && oBlocklock.locka();
+}
+
+CorePrcs::EngineGuard::~EngineGuard() {
+    if (bBlock) oBlocklock.relse();
 }
 
 // No holder state: the locks alone keep a second caller out, so nothing is shared between callers.
 void CorePrcs::lockp() {
     enginelock.locks();
-    blocklock.locks();
+    takeBlockLock(iWatchdogms, "lockp");
 }
 
 void CorePrcs::rlsep() {

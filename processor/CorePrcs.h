@@ -2,7 +2,7 @@
 // the convolvers, the program, the program memory and the dictionary, and keeps the state, meters
 // and control values that the host entry, the block processor, the loaders and the beans share.
 // Built and destroyed by the master object. Many threads enter it (host audio and event threads,
-// worker, control, display, loaders). Lock order: beanlock → bootlock → savelock → settingslock →
+// its own worker thread when THREADS is above 0, control, display, loaders). Lock order: beanlock → bootlock → savelock → settingslock →
 // enginelock → blocklock → passlock → ringlock → the program memory's lock; fadelock and outlock are
 // innermost. Code that must not wait tries a lock once and falls back; the engine pair is taken through
 // EngineGuard.
@@ -81,20 +81,22 @@ public:
 
     bool isfailed() const { return engineFailed.load(std::memory_order_relaxed); }
 
-    // Takes enginelock, then blocklock, and releases them in reverse, also when a throw leaves the
-    // scope. The try form makes one attempt at each (blocklock only once enginelock is held) and
+    // Takes enginelock, then blocklock (waiting for the worker's done event, never forcing it), and
+    // releases them in reverse, also when a throw leaves the scope. The try form makes one attempt at each (blocklock only once enginelock is held) and
     // holds nothing unless taken() is true.
     class EngineGuard {
     public:
         explicit EngineGuard(CorePrcs& engine);
         EngineGuard(CorePrcs& engine, CoreSgrd::TRYONCE);
+        ~EngineGuard();
         EngineGuard(const EngineGuard&) = delete;
         EngineGuard& operator=(const EngineGuard&) = delete;
-        bool taken() const { return oEngine.taken() && oBlock && oBlock->taken(); }
+        bool taken() const { return oEngine.taken() && bBlock; }
 
     private:
         CoreSgrd oEngine;
-        std::optional<CoreSgrd> oBlock; // released first
+        CoreSmph& oBlocklock;
+        bool bBlock = false; // blocklock held; released first
     };
 
     // ---- accessors and forwards -------------------------------------------------------------------
@@ -191,6 +193,21 @@ public:
     uint64_t lockMisses() const { return lockmisses.load(); }
     // Test seam: called on the taking thread wherever both engine locks have just been taken.
     void setStallHookForTest(std::function<void()> hook) { stallhook = std::move(hook); }
+
+    // ---- worker thread (processor/CorePrcsWorker.cpp) ------------------------------------------------------
+    // The worker runs one command at a time: the poster holds blocklock, stores the command, signals
+    // the command event; the worker carries the command out, releases blocklock and signals the done
+    // event. Commands: 0 the block request, 1 plan_, 2 delpl, 3 delpc, 4 planc, 5 bridge stop, others
+    // nothing.
+    void Execute() override;
+    void Terminate() override; // also wakes the loop
+    // Test seams: a call on the thread that carries out each command, before it (it may record, wait
+    // or throw); the host entry's call while it holds enginelock; the time after which a wait for the
+    // worker logs its line.
+    void setCommandHookForTest(std::function<void(int16_t code)> hook) { commandhook = std::move(hook); }
+    void setHostHookForTest(std::function<void()> hook) { hosthook = std::move(hook); }
+    void setWatchdogForTest(int32_t ms) { iWatchdogms = ms; }
+    bool workerRunning() const { return workerlive; }
 
     // ---- block processor and crossfade (processor/CorePrcsBlock.cpp) -----------------------------------
     void prcss(); // the current block request; the caller holds enginelock (or blocklock for the worker)
@@ -345,6 +362,7 @@ private:
         double outputcontrolgain;
         int32_t drydelay;
         bool ratechanged;
+        double tempo; // beats per minute
     };
     // One key of the master settings, in read order; exactly one field is set.
     struct SETTINGKEY {
@@ -496,7 +514,7 @@ private:
     int32_t iOfflineperiod = 0;
     int16_t iLastlevel = -1; // last process level
     int16_t iFixedlevel = 0; // "FIXEDQUALITY level": 4 or 0
-    bool bRatechanged = false;
+    std::atomic<bool> bRatechanged{false}; // set by the host entry, cleared by the block processor
     double dRateratio = 1.0; // "kernel rate ratio"
 
     // ---- delays and ring positions ----------------------------------------------------------------
@@ -620,6 +638,7 @@ private:
     CoreSmph ringlock; // "meter lock": the load figures
     CoreSmph outlock;  // "output index lock"
     CoreTevn oWorkerevent;
+    CoreTevn oWorkerdone; // signalled after every command the worker carries out
     CoreTevn oAcknowledge;    // "pass-through acknowledge event"
     CorePbol busy{true};      // the boot gate, "booting flag"
     CorePbol passthru{true};  // dry pass-through while loading, "busy flag"
@@ -651,13 +670,28 @@ private:
     void fillFades(int32_t period); // refills the tables in place; never allocates
     void resetFades();              // step 0: main fade A, alternate fade B
     void convolve(int32_t position, int32_t count);
-    void updateStep(int32_t period, double outputControlGain);
+    void updateStep(int32_t period, double outputControlGain, double beatsPerMinute);
     void applyRate(int32_t rate, const char* caller);
+
+    // ---- worker (processor/CorePrcsWorker.cpp) ------------------------------------------------------------
+    void startWorker(); // the constructor's last step
+    void stopWorker();  // the destructor's worker steps; the caller holds enginelock and blocklock
+    void postCommand(int16_t code, int16_t index); // the caller holds blocklock and leaves it to the worker
+    void performCommand();                        // on the thread that carries the command out
+    // Waits until blocklock is taken, waking on the worker's done event; after watchdogMs logs one line
+    // naming the waiter and keeps waiting. It never forces the lock.
+    void takeBlockLock(int32_t watchdogMs, const char* waiter);
+    void waitForOutput(int32_t count); // until count processed samples wait at the host's read index
+    bool workerlive = false;             // the worker thread runs; set before any other thread enters
+    std::atomic<bool> commandposted{false}; // a command waits for the worker
+    int32_t iWatchdogms = iCmswatchdog;
+    std::function<void(int16_t)> commandhook; // null in production
+    std::function<void()> hosthook;           // null in production
 
     // ---- configuration and loading helpers --------------------------------------------------------------
     // Plan commands: 1 plan_, 2 delpl, 3 delpc, 4 planc, 5 bridge stop, anything else nothing. 1 and 4
     // set bPlanfailed from their result (a throw counts as a failure). runCommand carries one out for
-    // record index on the calling thread.
+    // record index: on the worker when it runs, else on the calling thread.
     void doCommand(int16_t code, int16_t index);
     void runCommand(int16_t code, int16_t index);
     void resetFold();

@@ -117,9 +117,10 @@ CorePrcs::BeanEngineGuard::BeanEngineGuard(CorePrcs& engine) : engine(engine) {
         engine.enginelock.locks();
         if (engine.blocklock.locka()) break;
         engine.enginelock.relse();
-        // The worker holds blocklock for the rest of a block; wait for it without enginelock.
-        engine.blocklock.locks();
-        engine.blocklock.relse();
+        // The worker holds blocklock for the rest of a block; wait for it without enginelock. A second
+        // waiter may stand beside this one, so the done event's wake-up can go to either: the wait is
+        // bounded and the loop tries again.
+        engine.oWorkerdone.WaitFor(CoreButl::iCsmphprecision);
     }
     engine.stallPoint();
 }

@@ -54,7 +54,7 @@ void CorePrcs::prcss() {
                     inring[1][p] -= feedbackbuf[1][k] * dFeedbackgain;
                 }
             }
-            while (iCountdown < 1) updateStep(request.period, request.outputcontrolgain);
+            while (iCountdown < 1) updateStep(request.period, request.outputcontrolgain, request.tempo);
             convolve(position, step);
 
             // One pass over the sub-block for gains, dry, protection and the program's followers, then
@@ -116,7 +116,7 @@ void CorePrcs::prcss() {
     pInsidemeter->setms(request.count);
 }
 
-void CorePrcs::updateStep(int32_t period, double outputControlGain) {
+void CorePrcs::updateStep(int32_t period, double outputControlGain, double beatsPerMinute) {
     iCountdown += std::max(period, 1);
     if (iSmooth >= 0) {
         CoreSgrd hold(fadelock);
@@ -127,7 +127,7 @@ void CorePrcs::updateStep(int32_t period, double outputControlGain) {
         iFadeposition = iCountdown;
     }
     mdupd(midi->updte(period));
-    program->updte(true, period, dLastoutput, tempo);
+    program->updte(true, period, dLastoutput, beatsPerMinute);
     paramsupdated.store(true, std::memory_order_relaxed);
     if (bFeedbackon) dFeedbackgain = program->getrf();
     if (bDryon) dDrygain = program->getry() * outputControlGain;

@@ -1,6 +1,7 @@
 // CorePrcs: the convolver configuration (kernel modes, stage sizes, common plans, the worker rule and
 // the work block), the plan commands, and the timing that picks the direct kernel mode at boot.
-// Plan commands run on the calling thread, which holds enginelock and blocklock.
+// Plan commands run on the worker when it runs (processor/CorePrcsWorker.cpp), else on the calling
+// thread; either way the caller holds enginelock and blocklock.
 #include "processor/CorePrcs.h"
 
 #include "base/CoreButl.h"
@@ -57,12 +58,6 @@ void CorePrcs::doCommand(int16_t code, int16_t index) {
         if (!plans) throw;
         bPlanfailed = true;
     }
-}
-
-void CorePrcs::runCommand(int16_t code, int16_t index) {
-    iCommand = code;
-    iCommandindex = index;
-    doCommand(code, index);
 }
 
 void CorePrcs::setcf(int16_t h) {
@@ -130,7 +125,10 @@ int32_t CorePrcs::currentPeriod() const {
 
 int32_t CorePrcs::clampedOffset() const {
     // An offset beyond the pass-through room would make the host read output no block has written.
-    const int32_t room = iForceoffsetsamples + dspdim - blockdim;
+    // Input waits as pending until a whole work block has arrived; with the worker in use that is a
+    // DSP buffer, and a host pass of a DSP buffer reads its output before it hands its own block over,
+    // so then the room is one sample beyond FORCEOFFSET.
+    const int32_t room = iForceoffsetsamples + dspdim - std::max(blockdim, activedim - 1);
     return std::max(0, std::min(iLargestoffset, room));
 }
 

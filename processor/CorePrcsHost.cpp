@@ -97,6 +97,7 @@ void CorePrcs::prcss(void** in, void** out, int32_t frames, bool replacing, int1
         enginelock.relse();
         inflight.store(false);
     }
+    if (hosthook) hosthook();
     // Teardown takes the engine lock before it frees anything and marks the engine failed under it.
     if (!isfailed()) prcsn(in, out, frames, replacing, level, doublePrecision, channels);
     enginelock.relse();
@@ -269,14 +270,21 @@ void CorePrcs::prcsn(void** in, void** out, int32_t frames, bool replacing, int1
         }
         inpos = (start + n) & worklast;
 
+        // The output this pass plays comes from blocks handed over earlier; the worker may still run
+        // the last of them.
+        if (workerlive) waitForOutput(n);
+
         // This pass's samples join the pending remainder; what fills whole work blocks is processed.
         const int32_t step = std::max(activedim, 1);
         const int32_t total = iPending + n;
         iReady = total - total % step;
         iPending = total % step;
-        if (iReady > 0) {
-            oRequest = {outpos, iReady, iPeriod, outputGain, outputControl, iDrydelay, bRatechanged};
+        const auto handOver = [&] {
+            oRequest = {outpos, iReady, iPeriod, outputGain, outputControl, iDrydelay, bRatechanged, tempo};
             readpos = (readpos + iReady) & worklast;
+        };
+        if (!workerlive && iReady > 0) {
+            handOver();
             prcss();
         }
 
@@ -285,9 +293,21 @@ void CorePrcs::prcsn(void** in, void** out, int32_t frames, bool replacing, int1
             storeSample(out[1], replacing, doublePrecision, p + i, outring[1][iOutread]);
             iOutread = (iOutread + 1) & worklast;
         }
+
+        if (workerlive && iReady > 0) {
+            takeBlockLock(iWatchdogms, "the host entry");
+            handOver();
+            // Only the call's last pass goes to the worker, unless a GPU runs: then every pass does, so
+            // that every bridge call comes from the worker. blocklock stays with the worker.
+            if ((useworker && remaining == n && !partial) || pinworker) {
+                postCommand(0, 0);
+            } else {
+                prcss();
+                blocklock.relse();
+            }
+        }
         remaining -= n;
     }
-    (void)partial; // keeps the block inline once the worker runs blocks
     meterflag.store(true);
 }
 
@@ -335,10 +355,10 @@ void CorePrcs::smpby(bool on, int32_t timeout, bool clearPrograms, bool mute) {
 void CorePrcs::lockp(int32_t timeout) {
     if (timeout > 0) {
         lockw(enginelock, timeout, "enginelock");
-        lockw(blocklock, timeout, "blocklock");
+        takeBlockLock(timeout, "lockp");
     } else {
         enginelock.locks();
-        blocklock.locks();
+        takeBlockLock(iWatchdogms, "lockp");
     }
     stallPoint();
 }

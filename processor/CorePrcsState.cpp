@@ -95,6 +95,8 @@ void CorePrcs::blksz(int32_t n) {
     EngineGuard hold(*this);
     hostdim = n;
     adjml();
+    // The work block may have changed, and with it the room for the program's offset.
+    if (program && clampedOffset() != offsetdim) setpo(clampedOffset());
 }
 
 void CorePrcs::setpo(int32_t n) {
@@ -231,8 +233,15 @@ void CorePrcs::clean() {
 
 bool CorePrcs::clearDeferred() {
     if (!clearPending.load()) return true;
-    CoreSgrd block(blocklock, CoreSgrd::cConce); // the worker may still run the last block
-    return block.taken() && continueClear();
+    // The worker may still run the last block handed to it, which ends within one block; without a
+    // worker only a short holder of blocklock alone (a meter read) can be in the way.
+    if (workerlive)
+        takeBlockLock(iWatchdogms, "a deferred clear");
+    else if (!blocklock.locka())
+        return false;
+    const bool done = continueClear();
+    blocklock.relse();
+    return done;
 }
 
 bool CorePrcs::continueClear() {

@@ -6,16 +6,42 @@
 // STANDIN_FAILING_CHECK (cudav fails after filling its whole buffer without a terminator);
 // STANDIN_WITHOUT_CNM17. Its own controls: standin_fail makes the next mallc
 // (1), plan_ (2) or op32p/af32p (3) fail; standin_count gives how often init_ (0), stop_ (1), avfde
-// (2) and avvmx (3) ran. Written in C, which also checks that the bridge header is C.
+// (2) and avvmx (3) ran; standin_expect makes the calling thread the expected one and clears the
+// tally that standin_calls reads (0 every call of the memory, transform, block convolver and
+// start/stop entries since then, the state clear aside; 1 those made from another thread). Written in C, which also checks that the
+// bridge header is C.
 #include "platform/CudaBridgeAbi.h"
 
 #include <math.h>
+#include <pthread.h>
 #include <stdlib.h>
 #include <string.h>
 
 static int32_t failNext = 0;
 static int32_t calls[4];
 static char ownText[] = "stand-in text that must never be logged";
+static pthread_mutex_t tallyLock = PTHREAD_MUTEX_INITIALIZER;
+static pthread_t expectedThread;
+static int32_t tally[2];
+static void noteCaller(void) {
+    pthread_mutex_lock(&tallyLock);
+    ++tally[0];
+    if (!pthread_equal(expectedThread, pthread_self())) ++tally[1];
+    pthread_mutex_unlock(&tallyLock);
+}
+int32_t standin_expect(void) {
+    pthread_mutex_lock(&tallyLock);
+    expectedThread = pthread_self();
+    tally[0] = tally[1] = 0;
+    pthread_mutex_unlock(&tallyLock);
+    return 1;
+}
+int32_t standin_calls(int32_t foreign) {
+    pthread_mutex_lock(&tallyLock);
+    const int32_t n = tally[foreign ? 1 : 0];
+    pthread_mutex_unlock(&tallyLock);
+    return n;
+}
 static int failing(int32_t which) {
     const int fails = failNext == which;
     if (fails) failNext = 0;
@@ -33,14 +59,15 @@ static int failing(int32_t which) {
 int32_t standin_fail(int32_t which) { return failNext = which, 1; }
 int32_t standin_count(int32_t which) { return which >= 0 && which < 4 ? calls[which] : -1; }
 int32_t cudabridge_devcs(void) { return 1; }
-int32_t cudabridge_init_(int32_t device) { return ++calls[0]; }
-int32_t cudabridge_stop_(void) { return ++calls[1]; }
+int32_t cudabridge_init_(int32_t device) { return noteCaller(), ++calls[0]; }
+int32_t cudabridge_stop_(void) { return noteCaller(), ++calls[1]; }
 int32_t cudabridge_cudav(int32_t zero, char** text) { return TEXT_OF_CUDAV; }
 int32_t cudabridge_versn(char** text) { return strcpy(*text, "stand-in 1.0"), *text = ownText, 1; }
 int32_t cudabridge_mallc(void** block, int64_t bytes) {
+    noteCaller();
     return bytes > 0 && !failing(1) && (*block = calloc(1, (size_t)bytes)) != NULL;
 }
-int32_t cudabridge_free_(void* block) { return free(block), 1; }
+int32_t cudabridge_free_(void* block) { return noteCaller(), free(block), 1; }
 // clang-format on
 
 // ---- Batched real transforms, unscaled; bins interleaved (re, im) ----
@@ -52,6 +79,7 @@ typedef struct FloatPlan {
 } FloatPlan;
 
 int32_t cudabridge_plan_(int32_t size, void* in, void* out, int32_t direction, int32_t batch, void** handle) {
+    noteCaller();
     if (size < 2 || in != out || batch < 1 || failing(2)) return 0;
     FloatPlan* plan = calloc(1, sizeof *plan);
     plan->size = size, plan->direction = direction, plan->batch = batch, plan->data = in;
@@ -60,6 +88,7 @@ int32_t cudabridge_plan_(int32_t size, void* in, void* out, int32_t direction, i
     return 1;
 }
 int32_t cudabridge_despl(void* handle) {
+    noteCaller();
     free(((FloatPlan*)handle)->x);
     free(handle);
     return 1;
@@ -68,6 +97,7 @@ int32_t cudabridge_despl(void* handle) {
 // The inverse weighs bins 1 .. n/2 - 1 twice; the imaginary parts of bins 0 and n/2 meet sin(0) and
 // sin(pi j), as a complex-to-real transform ignores them.
 int32_t cudabridge_exect(void* handle) {
+    noteCaller();
     FloatPlan* p = handle;
     const int32_t n = p->size, outputs = p->direction < 0 ? n / 2 + 1 : n;
     const double turn = 2.0 * 3.14159265358979323846 / n;
@@ -104,6 +134,7 @@ static size_t stateValues(const Convolver* c) {
     return 4 * (size_t)c->kernel + 2 * (size_t)c->block;
 }
 static int32_t create(const int32_t record[7], void** handle) {
+    noteCaller();
     if (failing(3) || record[1] < 1 || record[4] < 1) return 0;
     Convolver* c = calloc(1, sizeof *c);
     c->block = record[1], c->kernel = record[4];
@@ -113,12 +144,14 @@ static int32_t create(const int32_t record[7], void** handle) {
 }
 // Mode 0 makes the group's buffer of 2 x length doubles; the others need the one they are given.
 static int32_t attachCommon(Convolver* c, void** common, int32_t mode, int32_t length) {
+    noteCaller();
     free(c->ownCommon), c->ownCommon = NULL;
     if (mode == 0 && length > 0) *common = c->ownCommon = calloc(2 * (size_t)length, sizeof(double));
     return *common != NULL;
 }
 static int32_t convolveBlock(Convolver* c, const double* in, double* out, const double* kernel,
                              int32_t spectraIndex, int32_t accumulatorIndex, int32_t kernelChanged) {
+    noteCaller();
     const int32_t k = c->kernel, b = c->block;
     double *taps = c->state + spectraIndex * k, *x = c->state + 2 * k + accumulatorIndex * (k + b);
     if (kernelChanged) memcpy(taps, kernel, (size_t)k * sizeof(double));
@@ -133,9 +166,9 @@ static int32_t convolveBlock(Convolver* c, const double* in, double* out, const 
 
 // The two block-convolver families differ only in their names.
 // clang-format off
-static int32_t destroy(Convolver* c) { return free(c->ownCommon), free(c->state), free(c), 1; }
+static int32_t destroy(Convolver* c) { return noteCaller(), free(c->ownCommon), free(c->state), free(c), 1; }
 static int32_t clearState(Convolver* c) { return memset(c->state, 0, stateValues(c) * sizeof(double)), 1; }
-static int32_t detachCommon(Convolver* c) { return free(c->ownCommon), c->ownCommon = NULL, 1; }
+static int32_t detachCommon(Convolver* c) { return noteCaller(), free(c->ownCommon), c->ownCommon = NULL, 1; }
 #define HANDLE_ENTRIES(open, close, clear, attach, detach)                                                 \
     int32_t cudabridge_##open(const int32_t record[7], void** handle) { return create(record, handle); }    \
     int32_t cudabridge_##close(void* handle) { return destroy(handle); }                                   \

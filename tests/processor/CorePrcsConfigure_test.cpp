@@ -492,7 +492,7 @@ TEST_F(CorePrcsConfigure, RingLayoutHoldsAfterEveryReconfiguration) {
             EXPECT_EQ(r.readpos % step, 0); // blocks start on the grid of the largest step
             // The offset C the rings hold, against the program's largest offset O.
             const int32_t offset = std::max(Access::program(*e).getof(), 0);
-            const int32_t clamped = std::max(0, std::min(offset, forced + r.dsp - step));
+            const int32_t clamped = std::max(0, std::min(offset, forced + r.dsp - std::max(step, work - 1)));
             EXPECT_EQ(r.forced, clamped);
             clampActed = clampActed || clamped < offset;
             if (forced > 0) { // the reader caps offsets at F: the clamp never acts

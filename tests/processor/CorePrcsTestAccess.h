@@ -111,7 +111,7 @@ public:
     static Periods periods(const CorePrcs& e) {
         return {e.iPeriod, e.iNormalperiod, e.iOfflineperiod, e.activerate, e.iRequestedperiod};
     }
-    static bool& rateChanged(CorePrcs& e) { return e.bRatechanged; }
+    static std::atomic<bool>& rateChanged(CorePrcs& e) { return e.bRatechanged; }
     static int16_t& lastLevel(CorePrcs& e) { return e.iLastlevel; }
     static int32_t& exportQuality(CorePrcs& e) { return e.iExportaudioquality; }
     static int32_t sampleRate(const CorePrcs& e) { return e.samplerate; }
@@ -148,7 +148,7 @@ public:
     // One block request of count samples from the block position, as the host entry hands it over;
     // returns the output the block processor left there.
     static std::vector<double> runBlock(CorePrcs& e, int32_t count, double outputGain, double controlGain) {
-        e.oRequest = {e.outpos, count, e.iPeriod, outputGain, controlGain, e.iDrydelay, e.bRatechanged};
+        e.oRequest = {e.outpos, count, e.iPeriod, outputGain, controlGain, e.iDrydelay, e.bRatechanged, e.tempo};
         const int32_t start = e.outpos;
         e.readpos = (e.readpos + count) & e.worklast;
         e.prcss();
@@ -189,6 +189,21 @@ public:
         return e.pSettingsdoc->settc(true, false).c_str();
     }
     static CoreSmph& blockLock(CorePrcs& e) { return e.blocklock; }
+    // One command through the private runner, as the configuration posts it (the engine locks held);
+    // answers the plan failed flag it left.
+    static bool post(CorePrcs& e, int16_t code, int16_t index) {
+        CorePrcs::EngineGuard locks(e);
+        e.runCommand(code, index);
+        return e.bPlanfailed;
+    }
+    // Forced takes over every lock of the engine.
+    static int lockErrors(CorePrcs& e) {
+        int errors = 0;
+        for (const CoreSmph* lock : {&e.beanlock, &e.bootlock, &e.savelock, &e.settingslock, &e.enginelock,
+                                     &e.blocklock, &e.passlock, &e.ringlock, &e.fadelock, &e.outlock, &e.recordlock})
+            errors += lock->geter();
+        return errors;
+    }
     static CorePmsg& statusBoard(CorePrcs& e) { return *e.pStatusboard; }
     // Engine fields the settings keys and the accessors above do not reach, as text (flags "1"/"0",
     // doubles "%G"); "" for a name not listed.

@@ -200,6 +200,10 @@ TEST(Vorlan3, PlaysAnImpulseAtTheReportedLatency) {
         {"<DSPBUFFER>512</DSPBUFFER>", 44100, "unit-long.xml", 512, 1},
         {"<DSPBUFFER>512</DSPBUFFER><FORCEOFFSET>1000</FORCEOFFSET>", 48000, "init.xml", 704, 0},
         {"<DSPBUFFER>512</DSPBUFFER><FORCEOFFSET>1000</FORCEOFFSET>", 48000, "unit-long.xml", 704, 0},
+        // The worker thread adds one DSP buffer of latency, and blocks go to it; the 1-s program's block
+        // again fills the DSP buffer.
+        {"<DSPBUFFER>1024</DSPBUFFER><THREADS>1</THREADS>", 44100, "init.xml", 2048, 0},
+        {"<DSPBUFFER>1024</DSPBUFFER><THREADS>1</THREADS>", 44100, "unit-long.xml", 2048, 1},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.more) + " " + row.program);
