@@ -12,8 +12,47 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace skintest {
+
+// One bitmap an editor asks the pool for: the filtered image name and the built-in fallback number.
+struct Load {
+    CoreAnsx name;
+    int32_t resource;
+};
+
+// Every load an editor makes for the skin, in its order: the window's bitmaps, then each font set's
+// three layers.
+inline std::vector<Load> editorLoads(const CoreSkin& skin) {
+    const CoreSkin::SKIN& s = *skin.getsk();
+    std::vector<Load> loads;
+    const auto add = [&loads](const CoreAnsx& name, int32_t resource) {
+        loads.push_back({CoreSkin::getfn(name), resource});
+    };
+    add(s.background, 99);
+    add(s.ledoverflowon, 101);
+    if (s.ledoverflowoff != CoreAnsx("NULL")) add(s.ledoverflowoff, 400);
+    add(s.ledbypasson, 102);
+    if (s.ledbypassoff != CoreAnsx("NULL")) add(s.ledbypassoff, 401);
+    for (const CoreSkin::PARAMETERLOC& slot : s.parameters)
+        if (!s.sliders || slot.present) add(slot.slider, 103);
+    int32_t k = 0;
+    for (const CoreSkin::PADLOC& pad : s.pad)
+        if (pad.present) add(pad.bitmap, 210 + k++);
+    k = 0;
+    for (const CoreSkin::BUTTONLOC& button : s.program)
+        if (button.sequence > 0) {
+            add(button.button, 300 + 2 * k);
+            add(button.led, 301 + 2 * k++);
+        }
+    add(s.parameters[0].ledtop, 800);
+    for (const CoreSkin::METERLOC& meter : s.meter)
+        for (size_t n = 0; n < meter.leds.size(); ++n) add(meter.leds[n].bitmap, 900 + static_cast<int32_t>(n));
+    for (int16_t set = 0; set < s.fontsets; ++set)
+        for (int16_t layer = 0; layer < 3; ++layer) loads.push_back({skin.getfn(set, layer), 200 + layer});
+    return loads;
+}
 
 inline std::string skinText(const CoreSkin::SKIN& s) {
     std::ostringstream out;
