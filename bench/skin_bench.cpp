@@ -33,7 +33,9 @@ struct DemoSkin {
         std::error_code ignored;
         fs::remove_all(folder, ignored);
     }
-    std::string container() const { return (folder / CoreDskn::sCskinsubpath / CoreDskn::sCskincontainer).string(); }
+    std::string container() const {
+        return (folder / CoreDskn::sCskinsubpath / CoreDskn::sCskincontainer).string();
+    }
     fs::path folder;
 };
 

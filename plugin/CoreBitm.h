@@ -26,7 +26,7 @@ public:
         CoreBitm* bitmap;   // owned
     };
 
-    CoreBitm();                         // the pool
+    CoreBitm();                          // the pool
     explicit CoreBitm(int32_t resource); // a plain bitmap: the built-in image of the number (0: none)
     ~CoreBitm() override;
     CoreBitm(const CoreBitm&) = delete;
@@ -55,5 +55,6 @@ private:
     CoreTlst* entries = nullptr;
     CoreSmph* lock = nullptr;
 
-    BITMAPLOC* shared(const CoreTlst* list, const CoreAnsx& key, const CoreAnsx& folder, int32_t resource) const;
+    BITMAPLOC* shared(const CoreTlst* list, const CoreAnsx& key, const CoreAnsx& folder,
+                      int32_t resource) const;
 };

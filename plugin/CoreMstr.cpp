@@ -110,8 +110,10 @@ void CoreMstr::build(const CoreAnsx& name, int32_t sampleRate, const CoreAnsx& p
     // The selected font set indexes the skin's sets; a settings file may hold any value.
     const int16_t sets = pSkin->getsk()->fontsets;
     const int16_t selected = pProcessor->getbh(32, &none);
-    if (selected > sets - 1) pProcessor->setbh(32, static_cast<int16_t>(sets - 1), &none);
-    else if (selected < 0) pProcessor->setbh(32, 0, &none);
+    if (selected > sets - 1)
+        pProcessor->setbh(32, static_cast<int16_t>(sets - 1), &none);
+    else if (selected < 0)
+        pProcessor->setbh(32, 0, &none);
 }
 
 void CoreMstr::enterShared() {

@@ -65,7 +65,8 @@ CoreSkin::CoreSkin(CorePool* givenPool, const CoreAnsx& path, CoreFsys* reader)
     skinfolder = (!given.empty() && given.back() == '/') ? path : path + CoreAnsx("/");
     fsys.reset(new CoreFsys(pool, skinfolder, false));
     const size_t dot = given.rfind('.');
-    if (dot != std::string::npos && upper(given.substr(dot)) == CoreButl::sCextq7s) loadContainer(path, reader);
+    if (dot != std::string::npos && upper(given.substr(dot)) == CoreButl::sCextq7s)
+        loadContainer(path, reader);
 
     const CoreNode* root = nullptr;
     try {
@@ -76,7 +77,8 @@ CoreSkin::CoreSkin(CorePool* givenPool, const CoreAnsx& path, CoreFsys* reader)
     const CoreNode* skinNode = child(root, DataXml_::sCtagskin__);
     int32_t columns = 0;
     if (!skinNode) {
-        CoreLog_::logfl(skinfolder + sCskinromname + ": no skin description found, the built-in look is used", 1);
+        CoreLog_::logfl(skinfolder + sCskinromname + ": no skin description found, the built-in look is used",
+                        1);
     } else {
         readFonts(child(skinNode, DataXml_::sCtagfonts_));
         readGlobal(child(skinNode, DataXml_::sCtagglobal));
@@ -182,7 +184,7 @@ int32_t CoreSkin::readSliders(const CoreNode* sliders) {
     skin.sliders = true;
     int64_t columns = 0;
     for (int i = 0; i < iCslots; ++i) {
-        const CoreAnsx tag = i < 8   ? numbered(DataXml_::sCtagmixrt_, i + 1)
+        const CoreAnsx tag = i < 8    ? numbered(DataXml_::sCtagmixrt_, i + 1)
                              : i == 8 ? DataXml_::sCtagslgaii
                                       : DataXml_::sCtagslgaio;
         PARAMETERLOC& slot = skin.parameters[i];

@@ -54,8 +54,8 @@ public:
     };
     struct METERLOC {
         bool present = false;
-        bool decibels = false;  // the last LED read has an LEDDB value
-        int16_t ledcount = 12;  // at least 12
+        bool decibels = false;    // the last LED read has an LEDDB value
+        int16_t ledcount = 12;    // at least 12
         std::vector<LEDLOC> leds; // LED1, LED2, ... up to the first gap
     };
     struct MAPLOC {

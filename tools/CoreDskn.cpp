@@ -73,8 +73,8 @@ void appendChunk(std::string& out, const char* type, const std::string& data) {
     appendBe32(out, static_cast<uint32_t>(data.size()));
     const std::string typed = std::string(type, 4) + data;
     out += typed;
-    appendBe32(out, static_cast<uint32_t>(
-                        crc32(0L, reinterpret_cast<const Bytef*>(typed.data()), static_cast<uInt>(typed.size()))));
+    appendBe32(out, static_cast<uint32_t>(crc32(0L, reinterpret_cast<const Bytef*>(typed.data()),
+                                                static_cast<uInt>(typed.size()))));
 }
 
 std::string encodePng(const Image& image, bool alpha) {
@@ -104,8 +104,8 @@ std::string encodePng(const Image& image, bool alpha) {
         zlib.append(raw, at, n);
         if (last) break;
     }
-    appendBe32(zlib, static_cast<uint32_t>(
-                         adler32(1L, reinterpret_cast<const Bytef*>(raw.data()), static_cast<uInt>(raw.size()))));
+    appendBe32(zlib, static_cast<uint32_t>(adler32(1L, reinterpret_cast<const Bytef*>(raw.data()),
+                                                   static_cast<uInt>(raw.size()))));
     std::string header;
     appendBe32(header, static_cast<uint32_t>(image.width));
     appendBe32(header, static_cast<uint32_t>(image.height));
@@ -127,8 +127,9 @@ const Rgba kPanel{46, 50, 58, 255}, kInset{24, 26, 30, 255}, kRim{86, 92, 104, 2
 Image background() {
     Image p(kWidth, kHeight, kPanel);
     for (int32_t y = 0; y < kHeight; ++y) // a vertical shade, lighter at the top
-        p.fill(0, y, kWidth, 1, Rgba{uint8_t(62 - y * 20 / kHeight), uint8_t(66 - y * 20 / kHeight),
-                                     uint8_t(76 - y * 22 / kHeight), 255});
+        p.fill(0, y, kWidth, 1,
+               Rgba{uint8_t(62 - y * 20 / kHeight), uint8_t(66 - y * 20 / kHeight),
+                    uint8_t(76 - y * 22 / kHeight), 255});
     p.frame(0, 0, kWidth, kHeight, kRim);
     p.fill(226, 33, 360, 180, kInset); // behind the display
     p.frame(226, 33, 360, 180, kRim);
@@ -180,8 +181,8 @@ Image lampStrip(int32_t width, int32_t frameHeight, Rgba lit) {
     Image p(width, 3 * frameHeight, Rgba{20, 20, 22, 255});
     const int keep[] = {100, 50, 20};
     for (int k = 0; k < 3; ++k) {
-        const Rgba c{uint8_t(lit.r * keep[k] / 100), uint8_t(lit.g * keep[k] / 100), uint8_t(lit.b * keep[k] / 100),
-                     255};
+        const Rgba c{uint8_t(lit.r * keep[k] / 100), uint8_t(lit.g * keep[k] / 100),
+                     uint8_t(lit.b * keep[k] / 100), 255};
         p.fill(1, k * frameHeight + 1, width - 2, frameHeight - 2, c);
     }
     return p;
@@ -222,52 +223,58 @@ std::string tag(const std::string& name, int32_t value) {
 }
 
 std::string romXml() {
-    std::string fonts = tag("ELEMENT", tag("FONTNAME", "Classic") + tag("FONT1", "NULL") + tag("FONTNEG", "NULL") +
-                                           tag("FONT2", "NULL")) +
+    std::string fonts = tag("ELEMENT", tag("FONTNAME", "Classic") + tag("FONT1", "NULL") +
+                                           tag("FONTNEG", "NULL") + tag("FONT2", "NULL")) +
                         tag("ELEMENT", tag("FONTNAME", "Amber") + tag("FONT1", "amber1.png") +
                                            tag("FONTNEG", "amberneg.png") + tag("FONT2", "amber2.png"));
     std::string global =
-        tag("BACKGROUND", "background.png") + tag("DISPLAYX", 232) + tag("DISPLAYY", 40) + tag("DISPLAYTOP", 3) +
-        tag("DISPLAYBOTTOM", 1) + tag("DISPLAYLEFT", 2) + tag("DISPLAYRIGHT", 2) +
-        tag("LEDOVERFLOW", tag("LED", "ledovf.png") + tag("LEDX", 350) + tag("LEDY", 232) + tag("FRAMES", 3)) +
+        tag("BACKGROUND", "background.png") + tag("DISPLAYX", 232) + tag("DISPLAYY", 40) +
+        tag("DISPLAYTOP", 3) + tag("DISPLAYBOTTOM", 1) + tag("DISPLAYLEFT", 2) + tag("DISPLAYRIGHT", 2) +
+        tag("LEDOVERFLOW",
+            tag("LED", "ledovf.png") + tag("LEDX", 350) + tag("LEDY", 232) + tag("FRAMES", 3)) +
         tag("LEDBYPASS", tag("LED", "ledbyp.png") + tag("LEDX", 372) + tag("LEDY", 232) +
                              tag("LEDOFF", "ledbypoff.png") + tag("LEDOFFX", 372) + tag("LEDOFFY", 232));
     const auto leds = [](int32_t x, int32_t top, int32_t bottom) {
-        return tag("LEDTOP", "ledctl.png") + tag("LEDTOPX", x) + tag("LEDTOPY", top) + tag("LEDBOTTOM", "ledctl.png") +
-               tag("LEDBOTTOMX", x) + tag("LEDBOTTOMY", bottom);
+        return tag("LEDTOP", "ledctl.png") + tag("LEDTOPX", x) + tag("LEDTOPY", top) +
+               tag("LEDBOTTOM", "ledctl.png") + tag("LEDBOTTOMX", x) + tag("LEDBOTTOMY", bottom);
     };
     const auto slider = [](int32_t x) {
-        return tag("SLIDER", "handle.png") + tag("SLIDERMINX", x) + tag("SLIDERMINY", 70) + tag("SLIDERMAXX", x + 17) +
-               tag("SLIDERMAXY", 250) + tag("SLIDERHEIGHT", 150);
+        return tag("SLIDER", "handle.png") + tag("SLIDERMINX", x) + tag("SLIDERMINY", 70) +
+               tag("SLIDERMAXX", x + 17) + tag("SLIDERMAXY", 250) + tag("SLIDERHEIGHT", 150);
     };
     std::string sliders;
     for (int i = 0; i < 4; ++i)
         sliders += tag("MIX" + std::to_string(i + 1), slider(20 + 30 * i) + leds(23 + 30 * i, 54, 256));
     for (int i = 0; i < 4; ++i) {
         const int32_t x = 610 + 60 * i;
-        sliders += tag("MIX" + std::to_string(i + 5),
-                       tag("SLIDER", "knob.png") + tag("KNOBMODE", 1) + tag("SLIDERMINX", x) + tag("SLIDERMINY", 60) +
-                           tag("SLIDERMAXX", x + 40) + tag("SLIDERMAXY", 100) + leds(x + 15, 44, 106));
+        sliders += tag("MIX" + std::to_string(i + 5), tag("SLIDER", "knob.png") + tag("KNOBMODE", 1) +
+                                                          tag("SLIDERMINX", x) + tag("SLIDERMINY", 60) +
+                                                          tag("SLIDERMAXX", x + 40) + tag("SLIDERMAXY", 100) +
+                                                          leds(x + 15, 44, 106));
     }
-    sliders += tag("GAININ", slider(150) + tag("DISPLAYADDCHARS", 4) + tag("DISPLAYADDX", 145) + tag("DISPLAYADDY", 14));
-    sliders += tag("GAINOUT", slider(180) + tag("DISPLAYADDCHARS", 4) + tag("DISPLAYADDX", 177) + tag("DISPLAYADDY", 14));
+    sliders += tag("GAININ", slider(150) + tag("DISPLAYADDCHARS", 4) + tag("DISPLAYADDX", 145) +
+                                 tag("DISPLAYADDY", 14));
+    sliders += tag("GAINOUT", slider(180) + tag("DISPLAYADDCHARS", 4) + tag("DISPLAYADDX", 177) +
+                                  tag("DISPLAYADDY", 14));
     const auto point = [](int32_t x, int32_t y, const char* u, const char* v) {
-        return tag("MAP", tag("SLIDERMINX", x) + tag("SLIDERMINY", y) + tag("CONTROLX", u) + tag("CONTROLY", v));
+        return tag("MAP",
+                   tag("SLIDERMINX", x) + tag("SLIDERMINY", y) + tag("CONTROLX", u) + tag("CONTROLY", v));
     };
-    sliders += tag("PADXY1", tag("SLIDER", "pad.png") + tag("SLIDERMINX", 240) + tag("SLIDERMINY", 220) +
-                                 tag("SLIDERMAXX", 330) + tag("SLIDERMAXY", 270) + tag("CONTROLX", "MIX1") +
-                                 tag("CONTROLY", "MIX2") +
-                                 tag("MAP", tag("CONTROLX", "MIX3") + tag("CONTROLY", "MIX4") +
-                                                point(250, 230, "0.2", "0.8") + point(285, 245, "0.5", "0.5") +
-                                                point(320, 260, "0.9", "0.1")));
+    sliders += tag(
+        "PADXY1",
+        tag("SLIDER", "pad.png") + tag("SLIDERMINX", 240) + tag("SLIDERMINY", 220) + tag("SLIDERMAXX", 330) +
+            tag("SLIDERMAXY", 270) + tag("CONTROLX", "MIX1") + tag("CONTROLY", "MIX2") +
+            tag("MAP", tag("CONTROLX", "MIX3") + tag("CONTROLY", "MIX4") + point(250, 230, "0.2", "0.8") +
+                           point(285, 245, "0.5", "0.5") + point(320, 260, "0.9", "0.1")));
     std::string setup;
     for (int b = 1; b <= 4; ++b)
         setup += tag("PROGRAM" + std::to_string(b),
-                     tag("BUTTON", "button" + std::to_string(b) + ".png") + tag("BUTTONX", 420 + 40 * (b - 1)) +
-                         tag("BUTTONY", 240) + tag("SEQUENCE", b) + tag("LED", "ledprog.png") +
-                         tag("LEDX", 430 + 40 * (b - 1)) + tag("LEDY", 222));
+                     tag("BUTTON", "button" + std::to_string(b) + ".png") +
+                         tag("BUTTONX", 420 + 40 * (b - 1)) + tag("BUTTONY", 240) + tag("SEQUENCE", b) +
+                         tag("LED", "ledprog.png") + tag("LEDX", 430 + 40 * (b - 1)) + tag("LEDY", 222));
     // LED 1 is the top LED; the thresholds ascend from it.
-    const char* const decibels[12] = {"-30", "-24", "-18", "-15", "-12", "-9", "-6", "-4", "-3", "-2", "-1", "0.5"};
+    const char* const decibels[12] = {"-30", "-24", "-18", "-15", "-12", "-9",
+                                      "-6",  "-4",  "-3",  "-2",  "-1",  "0.5"};
     std::string meters;
     for (int m = 0; m < 4; ++m) {
         std::string leds;
@@ -275,12 +282,13 @@ std::string romXml() {
             const int level = k - 1;
             const char* image = level >= 8 ? "ledred.png" : level >= 4 ? "ledyel.png" : "ledgrn.png";
             leds += tag("LED" + std::to_string(k), tag("LED", image) + tag("LEDX", 842 + 14 * m) +
-                                                       tag("LEDY", 20 + 10 * (k - 1)) + tag("LEDDB", decibels[level]));
+                                                       tag("LEDY", 20 + 10 * (k - 1)) +
+                                                       tag("LEDDB", decibels[level]));
         }
         meters += tag("METER" + std::to_string(m + 1), leds);
     }
-    return tag("SKIN", tag("FONTS", fonts) + tag("GLOBAL", global) + tag("SLIDERS", sliders) + tag("SETUP", setup) +
-                           tag("METERS", meters));
+    return tag("SKIN", tag("FONTS", fonts) + tag("GLOBAL", global) + tag("SLIDERS", sliders) +
+                           tag("SETUP", setup) + tag("METERS", meters));
 }
 
 void makeFolder(const fs::path& folder) {
@@ -306,7 +314,8 @@ void CoreDskn::write(const std::string& folder) {
         CoreXml_ document;
         document.getfc(CoreAnsx(romXml().c_str()));
         const fs::path rom = loose / "ROM.XML";
-        if (!document.settf(CoreAnsx(rom.string().c_str()), true, false, false)) fail(rom.string(), "cannot be written");
+        if (!document.settf(CoreAnsx(rom.string().c_str()), true, false, false))
+            fail(rom.string(), "cannot be written");
     }
     items.emplace_back("background.png", encodePng(background(), false));
     items.emplace_back("amber1.png", encodePng(amberFont(200), false));
@@ -318,7 +327,8 @@ void CoreDskn::write(const std::string& folder) {
     items.emplace_back("ledovf.png", encodePng(lampStrip(12, 12, Rgba{255, 48, 40, 255}), false));
     items.emplace_back("ledbyp.png", encodePng(lamp(Rgba{255, 210, 40, 255}), false));
     items.emplace_back("ledbypoff.png", encodePng(lamp(Rgba{80, 66, 14, 255}), false));
-    for (int b = 1; b <= 4; ++b) items.emplace_back("button" + std::to_string(b) + ".png", encodePng(programButton(b), false));
+    for (int b = 1; b <= 4; ++b)
+        items.emplace_back("button" + std::to_string(b) + ".png", encodePng(programButton(b), false));
     items.emplace_back("ledprog.png", encodePng(lampStrip(10, 10, Rgba{255, 176, 32, 255}), false));
     items.emplace_back("pad.png", encodePng(padHandle(), true));
     items.emplace_back("ledred.png", encodePng(lampStrip(12, 8, Rgba{255, 40, 40, 255}), false));
@@ -332,7 +342,8 @@ void CoreDskn::write(const std::string& folder) {
     std::vector<std::string> names{"ROM.XML"};
     for (const auto& item : items) names.push_back(item.first);
     for (const std::string& name : names)
-        if (!store.loadc(store.crtit(CoreAnsx(name.c_str())), false)) fail((loose / name).string(), "cannot be read back");
+        if (!store.loadc(store.crtit(CoreAnsx(name.c_str())), false))
+            fail((loose / name).string(), "cannot be read back");
     const fs::path container = skins / sCskincontainer;
     if (!store.savea(CoreAnsx(container.string().c_str()))) fail(container.string(), "cannot be written");
 }

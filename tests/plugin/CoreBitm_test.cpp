@@ -45,19 +45,22 @@ protected:
         TempFolderTest::SetUp();
         const std::map<std::string, std::string> items{
             {"a.png", png(4, 3, 255)}, {"b.png", png(2, 2, 255)}, {"bad.png", "not an image"}};
-        dark = std::make_unique<CoreFsys>(&pool, CoreAnsx(skintest::writeFolder(root / "skins/Dark", items).c_str()), false);
-        lower = std::make_unique<CoreFsys>(&pool, CoreAnsx(skintest::writeFolder(root / "skins/dark", items).c_str()), false);
+        dark = std::make_unique<CoreFsys>(
+            &pool, CoreAnsx(skintest::writeFolder(root / "skins/Dark", items).c_str()), false);
+        lower = std::make_unique<CoreFsys>(
+            &pool, CoreAnsx(skintest::writeFolder(root / "skins/dark", items).c_str()), false);
         memory = std::make_unique<CoreFsys>(&pool, at("skins/none/"), false);
         const std::string bytes = png(3, 3, 255);
-        memory->setit(memory->crtit(CoreAnsx("mem.png")), bytes.data(), int32_t(bytes.size()), CoreAnsx("0"), true, false);
+        memory->setit(memory->crtit(CoreAnsx("mem.png")), bytes.data(), int32_t(bytes.size()), CoreAnsx("0"),
+                      true, false);
     }
     CorePool pool;
     std::unique_ptr<CoreFsys> dark, lower, memory;
 };
 
 struct Request {
-    int own;         // the editor list
-    int store;       // 0 skins/Dark/, 1 skins/dark/, 2 only in memory, 3 none
+    int own;   // the editor list
+    int store; // 0 skins/Dark/, 1 skins/dark/, 2 only in memory, 3 none
     const char* name;
     int32_t resource;
 };
@@ -73,17 +76,42 @@ TEST_F(CoreBitmTest, SharesDecodedImagesAndFallsBackToBuiltInOnes) {
         int entries, afterFirst, afterSecond;
     };
     const Row rows[] = {
-        {"two editors, one location: shared, kept by the second", {{0, 0, "a.png", 103}, {1, 0, "a.png", 103}}, "AA", 1, 1, 0},
-        {"skins/Dark/ and skins/dark/ are two locations", {{0, 0, "a.png", 103}, {1, 1, "a.png", 103}}, "AB", 2, 1, 0},
+        {"two editors, one location: shared, kept by the second",
+         {{0, 0, "a.png", 103}, {1, 0, "a.png", 103}},
+         "AA",
+         1,
+         1,
+         0},
+        {"skins/Dark/ and skins/dark/ are two locations",
+         {{0, 0, "a.png", 103}, {1, 1, "a.png", 103}},
+         "AB",
+         2,
+         1,
+         0},
         {"two resources", {{0, 0, "a.png", 103}, {0, 0, "a.png", 104}}, "AB", 2, 0, 0},
         {"a name in another case shares", {{0, 0, "a.png", 103}, {1, 0, "A.PNG", 103}}, "AA", 1, 1, 0},
-        {"\"0\" with a resource: a new built-in each time", {{0, 0, "0", 101}, {1, 0, "0", 101}}, "bb", 2, 1, 0},
-        {"one entry three times in one list", {{0, 0, "a.png", 103}, {0, 0, "a.png", 103}, {0, 0, "a.png", 103}}, "AAA", 1, 0, 0},
+        {"\"0\" with a resource: a new built-in each time",
+         {{0, 0, "0", 101}, {1, 0, "0", 101}},
+         "bb",
+         2,
+         1,
+         0},
+        {"one entry three times in one list",
+         {{0, 0, "a.png", 103}, {0, 0, "a.png", 103}, {0, 0, "a.png", 103}},
+         "AAA",
+         1,
+         0,
+         0},
         {"an item that does not decode", {{0, 0, "bad.png", 101}, {1, 0, "bad.png", 101}}, "bb", 2, 1, 0},
         {"a missing item", {{0, 0, "none.png", 103}, {1, 0, "none.png", 103}}, "bb", 2, 1, 0},
         {"\"0\" with resource 0", {{0, 0, "0", 0}}, "e", 1, 0, 0},
         {"no store", {{0, 3, "a.png", 102}, {1, 3, "a.png", 102}}, "bb", 2, 1, 0},
-        {"an item only in memory and one only on disk", {{0, 2, "mem.png", 103}, {1, 0, "b.png", 103}, {1, 2, "MEM.PNG", 103}}, "ABA", 2, 2, 0},
+        {"an item only in memory and one only on disk",
+         {{0, 2, "mem.png", 103}, {1, 0, "b.png", 103}, {1, 2, "MEM.PNG", 103}},
+         "ABA",
+         2,
+         2,
+         0},
     };
     CoreFsys* stores[] = {dark.get(), lower.get(), memory.get(), nullptr};
     for (const Row& row : rows) {

@@ -118,15 +118,17 @@ protected:
     void SetUp() override {
         BootedEngineTest::SetUp();
         writeEngineFolder(44100);
-        const std::string rom = "<SKIN><FONTS><ELEMENT><FONTNAME>One</FONTNAME></ELEMENT><ELEMENT><FONTNAME>Two"
-                                "</FONTNAME></ELEMENT></FONTS><GLOBAL><DISPLAYX>77</DISPLAYX></GLOBAL></SKIN>";
+        const std::string rom =
+            "<SKIN><FONTS><ELEMENT><FONTNAME>One</FONTNAME></ELEMENT><ELEMENT><FONTNAME>Two"
+            "</FONTNAME></ELEMENT></FONTS><GLOBAL><DISPLAYX>77</DISPLAYX></GLOBAL></SKIN>";
         skintest::writeFolder(data() / "skins/Small", {{"ROM.XML", rom}});
         ASSERT_TRUE(skintest::writeContainer(data() / "skins/small.q7s", {{"ROM.XML", rom}}));
     }
     std::unique_ptr<CoreMstr> make(const std::string& more) {
-        writeText(root / "Vorlan3.xml", tag("MASTER", settings("boot.xml", tag("SKINSUBPATH", "skins/") + more)));
-        return std::make_unique<CoreMstr>(CoreAnsx((root.string() + "/").c_str()), 44100, CoreAnsx("Vorlan3.so"),
-                                          nullptr, nullptr);
+        writeText(root / "Vorlan3.xml",
+                  tag("MASTER", settings("boot.xml", tag("SKINSUBPATH", "skins/") + more)));
+        return std::make_unique<CoreMstr>(CoreAnsx((root.string() + "/").c_str()), 44100,
+                                          CoreAnsx("Vorlan3.so"), nullptr, nullptr);
     }
 };
 
@@ -156,7 +158,10 @@ TEST_F(CoreMstrSkinTest, KeepsTheSelectedFontSetAmongTheSkinsSets) {
         const char* selected;
         int16_t kept;
     } rows[] = {
-        {"Small", "5", 1}, {"Small", "-1", 0}, {"Small", "1", 1}, {"Missing", "3", 0},
+        {"Small", "5", 1},
+        {"Small", "-1", 0},
+        {"Small", "1", 1},
+        {"Missing", "3", 0},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(std::string(row.skin) + " " + row.selected);

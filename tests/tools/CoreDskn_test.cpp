@@ -29,7 +29,8 @@ namespace fs = std::filesystem;
 std::map<std::string, std::string> filesOf(const fs::path& folder) {
     std::map<std::string, std::string> files;
     for (const auto& entry : fs::recursive_directory_iterator(folder))
-        if (entry.is_regular_file()) files[fs::relative(entry.path(), folder).string()] = readBytes(entry.path());
+        if (entry.is_regular_file())
+            files[fs::relative(entry.path(), folder).string()] = readBytes(entry.path());
     return files;
 }
 
@@ -74,8 +75,9 @@ TEST_F(CoreDsknTest, ReadsAsOneRecordWhicheverWayTheSkinIsReached) {
     CoreDskn::write(data.string());
     fs::create_directories(data / "copy");
     for (const auto& entry : fs::directory_iterator(data / "skins/Demo"))
-        fs::copy_file(entry.path(), data / "copy" / (entry.path().filename() == "ROM.XML" ? fs::path("rom.xml")
-                                                                                          : entry.path().filename()));
+        fs::copy_file(entry.path(), data / "copy" /
+                                        (entry.path().filename() == "ROM.XML" ? fs::path("rom.xml")
+                                                                              : entry.path().filename()));
     const std::string want = text((data / "skins/Demo").string());
     CoreFsys master(&pool, CoreAnsx((data.string() + "/").c_str()), false);
     const struct {
@@ -176,8 +178,8 @@ TEST_F(CoreDsknTest, FillsEverySectionWithImagesOfTheirSizesLaidOutWithoutOverla
     ASSERT_EQ(back.width(), 900);
     ASSERT_EQ(back.height(), 290);
     std::vector<Box> boxes;
-    boxes.push_back({"display", s.displayx - s.displayleft, s.displayy - s.displaytop, s.displayx + 58 * 6 + s.displayright,
-                     s.displayy + 14 * 12 + s.displaybottom});
+    boxes.push_back({"display", s.displayx - s.displayleft, s.displayy - s.displaytop,
+                     s.displayx + 58 * 6 + s.displayright, s.displayy + 14 * 12 + s.displaybottom});
     const auto strip = [&](const std::string& what, const CoreAnsx& name, int32_t x, int32_t y, int frames) {
         const CorePict& p = image(name);
         EXPECT_EQ(p.height() % frames, 0) << what;
@@ -196,7 +198,8 @@ TEST_F(CoreDsknTest, FillsEverySectionWithImagesOfTheirSizesLaidOutWithoutOverla
         }
         boxes.push_back({what, p.minx, p.miny, p.maxx, p.maxy});
         if (p.addfirst != -1)
-            boxes.push_back({what + " readout", p.addx, p.addy, p.addx + (p.addlast - p.addfirst) * 6, p.addy + 3 * 12});
+            boxes.push_back(
+                {what + " readout", p.addx, p.addy, p.addx + (p.addlast - p.addfirst) * 6, p.addy + 3 * 12});
         if (p.ledpair) {
             strip(what + " top LED", s.parameters[0].ledtop, p.ledtopx, p.ledtopy, 3);
             strip(what + " bottom LED", s.parameters[0].ledtop, p.ledbottomx, p.ledbottomy, 3);
@@ -229,8 +232,10 @@ TEST_F(CoreDsknTest, FillsEverySectionWithImagesOfTheirSizesLaidOutWithoutOverla
         }
     for (size_t i = 0; i < boxes.size(); ++i) {
         const Box& a = boxes[i];
-        EXPECT_TRUE(a.left >= 0 && a.top >= 0 && a.right <= back.width() && a.bottom <= back.height()) << a.what;
-        for (size_t k = i + 1; k < boxes.size(); ++k) EXPECT_FALSE(overlap(a, boxes[k])) << a.what << " / " << boxes[k].what;
+        EXPECT_TRUE(a.left >= 0 && a.top >= 0 && a.right <= back.width() && a.bottom <= back.height())
+            << a.what;
+        for (size_t k = i + 1; k < boxes.size(); ++k)
+            EXPECT_FALSE(overlap(a, boxes[k])) << a.what << " / " << boxes[k].what;
     }
 }
 
