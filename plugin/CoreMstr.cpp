@@ -9,6 +9,7 @@
 #include "convolution/CorePlel.h"
 #include "display/CoreDspc.h"
 #include "filestore/CoreFsys.h"
+#include "plugin/CoreSkin.h"
 #include "processor/CorePrcs.h"
 
 #include <utility>
@@ -102,6 +103,17 @@ void CoreMstr::build(const CoreAnsx& name, int32_t sampleRate, const CoreAnsx& p
     pProcessor = new CorePrcs(pPool, sBundlefolder, sampleRate, pBlink, sBundlename, false, false, pStore,
                               CoreAnsx("0"), false, registry);
     if (pProcessor->isfailed()) throw CoreAnsx("the engine could not be built (see the lines above)");
+    step(8);
+    CorePrcs::BEANSTRUCT none{};
+    pSkin = new CoreSkin(pPool, pProcessor->getbs(62, &none), pStore);
+    step(9);
+    // The selected font set indexes the skin's sets; a settings file may hold any value.
+    const int16_t sets = pSkin->getsk()->fontsets;
+    const int16_t selected = pProcessor->getbh(32, &none);
+    if (selected > sets - 1)
+        pProcessor->setbh(32, static_cast<int16_t>(sets - 1), &none);
+    else if (selected < 0)
+        pProcessor->setbh(32, 0, &none);
 }
 
 void CoreMstr::enterShared() {
@@ -133,6 +145,8 @@ void CoreMstr::leaveShared() noexcept {
 }
 
 void CoreMstr::release(bool failed) noexcept {
+    delete pSkin;
+    pSkin = nullptr;
     delete pProcessor; // stops its worker and frees the engine
     pProcessor = nullptr;
     delete pStore;

@@ -1,5 +1,5 @@
 // CoreMstr: the master object of one plug-in instance. Holds the instance's working objects (its own
-// pool, the blink clock, the display message queue, the file store and the engine) and, shared by
+// pool, the blink clock, the display message queue, the file store, the engine and the skin) and, shared by
 // every instance in the process, one pool and one kernel-buffer registry that the first instance
 // creates and the last one deletes. Built and deleted by the effect on the host's thread; a build
 // step that throws gives back everything built so far, the shared count included, and rethrows.
@@ -15,6 +15,7 @@ class CoreFsys;
 class CorePlel;
 class CorePool;
 class CorePrcs;
+class CoreSkin;
 
 class CoreMstr {
 public:
@@ -29,6 +30,7 @@ public:
 
     CorePrcs* getpr() const { return pProcessor; }
     CoreDspc* getdp() const { return pQueue; }
+    CoreSkin* getsk() const { return pSkin; }
     bool geter() const { return bError; }
     CoreAnsx getcn() const { return sBundlename; }
     CoreAnsx getfd() const { return sBundlefolder; }
@@ -39,7 +41,8 @@ public:
     static CorePlel* sharedRegistry();
 
     // Test seams (set while no instance is being built): the memory test's answer, a call at the
-    // start of each build step (2 memory test .. 7 engine; a throw there fails the build), and the
+    // start of each build step (2 memory test .. 7 engine, 8 skin, 9 font-set clamp; a throw there
+    // fails the build), and the
     // bytes the own pool still holds just before a failed build deletes it.
     struct TestSeams {
         std::function<bool()> memoryTest;
@@ -56,6 +59,7 @@ private:
     CoreDspc* pQueue = nullptr;
     CorePool* pPool = nullptr;
     CoreFsys* pStore = nullptr;
+    CoreSkin* pSkin = nullptr;
     bool bError = false;
     bool bCounted = false; // this instance raised the shared count
 

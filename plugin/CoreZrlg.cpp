@@ -5,6 +5,7 @@
 #include "base/CoreLog_.h"
 #include "plugin/CoreCtrl.h"
 #include "plugin/CoreMstr.h"
+#include "plugin/CoreSkin.h"
 #include "processor/CorePrcs.h"
 
 #include <algorithm>
@@ -72,6 +73,8 @@ void CoreZrlg::copen() {
             pProcessor = pMaster->getpr();
             pQueue = pMaster->getdp();
             pControl = new CoreCtrl(this, pMaster);
+            // The editor has taken its bitmaps by now; the skin's store is no longer needed.
+            pMaster->getsk()->clsfs();
             CorePrcs::BEANSTRUCT none{};
             iInitialdelay = static_cast<int32_t>(
                 std::clamp<int64_t>(static_cast<int64_t>(pProcessor->getbl(49, &none)), 0, INT32_MAX));

@@ -36,6 +36,7 @@ public:
     void fixpr();
     float gtsrt() { return getSampleRate(); }
     bool geter() const { return bError; }
+    CoreMstr* getms() const { return pMaster; } // null after a failed start
 
     void open() override;
     void close() override;

@@ -7,6 +7,7 @@
 #include "base/CoreXutl.h"
 #include "base/RandomGenerator.h"
 #include "filestore/CoreWavs.h"
+#include "tools/CoreDskn.h"
 
 #include <algorithm>
 #include <atomic>
@@ -244,7 +245,8 @@ const char* const sideChainSections =
 
 const char* const demoSettings =
     "<MASTER><DATAPATH>demo/</DATAPATH><SETUPROMNAME>setup.xml</SETUPROMNAME><FASTBOOT>1</FASTBOOT>"
-    "<SCANBOOT>0.0</SCANBOOT><OTIMED>3</OTIMED><DSPBUFFER>512</DSPBUFFER><DL>1</DL></MASTER>";
+    "<SCANBOOT>0.0</SCANBOOT><OTIMED>3</OTIMED><DSPBUFFER>512</DSPBUFFER><DL>1</DL>"
+    "<SKINSUBPATH>skins/</SKINSUBPATH><SKINNAME>Demo.q7s</SKINNAME></MASTER>";
 
 std::string upper(std::string text) {
     for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -311,6 +313,7 @@ void CoreDemo::write(const std::string& folder) {
     writeWav(data / "ir/room-b.wav", room(rate, rate / 200, decayRt060, 3, 2, 3));
     writeWav(data / "ir/h2.wav", secondHarmonic());
     writeWav(data / "input.wav", input());
+    CoreDskn::write(data.string());
 }
 
 void CoreDemo::writeRender(const std::string& folder, const std::string& settingsName,
@@ -350,6 +353,7 @@ void CoreDemo::writeRender(const std::string& folder, const std::string& setting
         {"ALTERNATIVEDATAPATH", programPath.parent_path().string() + "/"},
     };
     master->delcn("CACHESUBPATH");
+    master->delcn("SKINNAME"); // with the skin sub-path emptied, the render reads no skin
     for (const auto& [key, value] : settings) {
         master->delcn(key);
         master->addcd(element(key, value));

@@ -14,7 +14,7 @@ public:
     static constexpr int32_t iCrate = 44100; // rate of every WAV written
 
     // folder/Vorlan3.xml and folder/demo/: setup.xml, init.xml, unit-long.xml, demo.xml,
-    // sidechain.xml, ir/*.wav and input.wav. Folders are made as needed, files replaced whole. Throws
+    // sidechain.xml, ir/*.wav, input.wav and the demo skin (skins/, named by the settings). Folders are made as needed, files replaced whole. Throws
     // a CoreAnsx naming the file and the reason when one cannot be written.
     static void write(const std::string& folder);
 

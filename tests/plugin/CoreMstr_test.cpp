@@ -4,8 +4,13 @@
 #include "plugin/CoreMstr.h"
 
 #include "base/CoreAnsx.h"
+#include "plugin/CoreSkin.h"
+#include "processor/CorePrcs.h"
+#include "tests/common/EngineFixture.h"
 #include "tests/common/LogCapture.h"
 #include "tests/common/TempFolder.h"
+
+#include "tests/plugin/SkinText.h"
 
 #include <gtest/gtest.h>
 
@@ -65,7 +70,7 @@ TEST_F(CoreMstrTest, InstancesShareOnePoolAndRegistryThatTheLastOneDeletes) {
 TEST_F(CoreMstrTest, AFailedBuildStepGivesBackEverything) {
     for (bool otherAlive : {false, true}) {
         std::unique_ptr<CoreMstr> other = otherAlive ? make() : nullptr;
-        for (int failing = 2; failing <= 7; ++failing) {
+        for (int failing = 2; failing <= 9; ++failing) {
             SCOPED_TRACE("step " + std::to_string(failing) + (otherAlive ? ", another instance alive" : ""));
             const int32_t count = CoreMstr::sharedCount();
             CorePlel* registry = CoreMstr::sharedRegistry();
@@ -104,6 +109,66 @@ TEST_F(CoreMstrTest, AFailedMemoryTestBuildsNothing) {
     EXPECT_TRUE(master->geter());
     EXPECT_EQ(master->getpr(), nullptr);
     EXPECT_EQ(CoreMstr::sharedCount(), 0);
+}
+
+// The master object's skin steps on the engine fixture's data folder with a small skin of two font
+// sets, as a folder and as a container.
+class CoreMstrSkinTest : public BootedEngineTest {
+protected:
+    void SetUp() override {
+        BootedEngineTest::SetUp();
+        writeEngineFolder(44100);
+        const std::string rom =
+            "<SKIN><FONTS><ELEMENT><FONTNAME>One</FONTNAME></ELEMENT><ELEMENT><FONTNAME>Two"
+            "</FONTNAME></ELEMENT></FONTS><GLOBAL><DISPLAYX>77</DISPLAYX></GLOBAL></SKIN>";
+        skintest::writeFolder(data() / "skins/Small", {{"ROM.XML", rom}});
+        ASSERT_TRUE(skintest::writeContainer(data() / "skins/small.q7s", {{"ROM.XML", rom}}));
+    }
+    std::unique_ptr<CoreMstr> make(const std::string& more) {
+        writeText(root / "Vorlan3.xml",
+                  tag("MASTER", settings("boot.xml", tag("SKINSUBPATH", "skins/") + more)));
+        return std::make_unique<CoreMstr>(CoreAnsx((root.string() + "/").c_str()), 44100,
+                                          CoreAnsx("Vorlan3.so"), nullptr, nullptr);
+    }
+};
+
+TEST_F(CoreMstrSkinTest, ReadsTheSkinTheSettingsName) {
+    const struct {
+        const char* name;
+        std::string more;
+    } rows[] = {
+        {"a folder", tag("SKINNAME", "Small")},
+        {"a container", tag("SKINNAME", "small.q7s")},
+        {"no name: the one container in the skin folder", ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto master = make(row.more);
+        ASSERT_NE(master->getsk(), nullptr);
+        const CoreSkin::SKIN& skin = *master->getsk()->getsk();
+        EXPECT_EQ(skin.fontsets, 2);
+        EXPECT_EQ(skin.displayx, 77);
+        EXPECT_NE(master->getsk()->getfs(), nullptr); // open until the effect has its control thread
+    }
+}
+
+TEST_F(CoreMstrSkinTest, KeepsTheSelectedFontSetAmongTheSkinsSets) {
+    const struct {
+        const char* skin;
+        const char* selected;
+        int16_t kept;
+    } rows[] = {
+        {"Small", "5", 1},
+        {"Small", "-1", 0},
+        {"Small", "1", 1},
+        {"Missing", "3", 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.skin) + " " + row.selected);
+        auto master = make(tag("SKINNAME", row.skin) + tag("FONTCOLOUR", row.selected));
+        CorePrcs::BEANSTRUCT none{};
+        EXPECT_EQ(master->getpr()->getbh(32, &none), row.kept);
+    }
 }
 
 } // namespace

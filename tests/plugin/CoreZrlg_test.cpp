@@ -3,6 +3,7 @@
 #include "plugin/CoreZrlg.h"
 
 #include "plugin/CoreMstr.h"
+#include "plugin/CoreSkin.h"
 #include "tests/common/LogCapture.h"
 
 #include <gtest/gtest.h>
@@ -71,17 +72,37 @@ TEST(CoreZrlg, AFailedStartLeavesAnInertInstance) {
          {nullptr, [](int step) { if (step == 6) throw CoreAnsx("injected"); }, nullptr},
          true,
          0x58585858},
+        {"the skin step throws",
+         {nullptr, [](int step) { if (step == 8) throw CoreAnsx("injected"); }, nullptr},
+         true,
+         0x58585858},
+        {"the font-set step throws",
+         {nullptr, [](int step) { if (step == 9) throw CoreAnsx("injected"); }, nullptr},
+         true,
+         0x58585858},
         {"the memory test fails", {[] { return false; }, nullptr, nullptr}, false, 0},
     };
     for (const StartRow& row : rows) {
         SCOPED_TRACE(row.name);
         LogCapture log(1);
-        CoreMstr::setSeamsForTest(row.seams);
+        CoreMstr::TestSeams seams = row.seams;
+        if (seams.beforeStep) {
+            // The engine points the log at its data folder when it is built: back to the capture.
+            seams.beforeStep = [&log, inner = row.seams.beforeStep](int step) {
+                CoreLog_::setpt(CoreAnsx(log.folder.withSeparator().c_str()));
+                CoreLog_::setdb(1, false);
+                inner(step);
+            };
+        }
+        CoreMstr::setSeamsForTest(seams);
         AudioEffect* effect = createEffectInstance(&quietHost);
         CoreMstr::setSeamsForTest({});
         auto* shell = static_cast<CoreZrlg*>(effect);
         AEffect* record = effect->getAeffect();
         EXPECT_TRUE(shell->geter());
+        if (row.fatal) {
+            EXPECT_EQ(shell->getms(), nullptr);
+        }
         EXPECT_EQ(CoreMstr::sharedCount(), 0); // nothing shared is held
         EXPECT_EQ(record->numInputs, 2);
         EXPECT_EQ(record->numOutputs, 2);
@@ -104,6 +125,19 @@ TEST(CoreZrlg, AFailedStartLeavesAnInertInstance) {
         EXPECT_EQ(std::memcmp(kept, chunk, sizeof chunk), 0);
         record->dispatcher(record, effClose, 0, 0, nullptr, 0);
     }
+}
+
+// The skin's own store is closed once the control thread exists: the editor has its bitmaps by then.
+TEST(CoreZrlg, AStartedEffectHoldsItsSkinWithoutItsStore) {
+    AudioEffect* effect = createEffectInstance(&quietHost);
+    auto* shell = static_cast<CoreZrlg*>(effect);
+    ASSERT_FALSE(shell->geter());
+    ASSERT_NE(shell->getms(), nullptr);
+    ASSERT_NE(shell->getms()->getsk(), nullptr);
+    EXPECT_EQ(shell->getms()->getsk()->getfs(), nullptr);
+    EXPECT_GE(shell->getms()->getsk()->getsk()->fontsets, 1);
+    AEffect* record = effect->getAeffect();
+    record->dispatcher(record, effClose, 0, 0, nullptr, 0);
 }
 
 } // namespace
