@@ -23,7 +23,8 @@ class CoreCtrlTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(booted.booted);
-        control = booted.effect->getct();
+        effect = booted.effect.get();
+        control = effect->getct();
         ASSERT_EQ(CoreLswr::lscrt(&NoticeLog::callback, nullptr, nullptr, nullptr, 0.02, 0.0, &listener), 0);
         // Keeps the last status record, read as the editor reads it; answers a view close as the
         // editor does, by closing and lowering the client count, while answerClose holds.
@@ -44,7 +45,7 @@ protected:
     }
     void TearDown() override { CoreLswr::lsdsp(listener); }
 
-    void client(uint8_t connected) { ASSERT_EQ(booted.effect->wsprp(CorePpwr::iCclient, 0, 0, &connected, 1), 0); }
+    void client(uint8_t connected) { ASSERT_EQ(effect->wsprp(CorePpwr::iCclient, 0, 0, &connected, 1), 0); }
     size_t statusCount() { return log.count(CorePpwr::iCstatus); }
     // Lets the thread tick until `renders` more render ticks were logged, then holds the control lock.
     void run(size_t renders) {
@@ -55,6 +56,7 @@ protected:
     }
 
     BootedEffect booted;
+    CoreZrlg* effect = nullptr; // its control and listener threads run in every test
     CoreCtrl* control = nullptr;
     CoreLswr* listener = nullptr;
     NoticeLog log;
