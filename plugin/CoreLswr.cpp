@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <memory>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -27,8 +27,7 @@ int32_t CoreLswr::lscrt(AudioUnitEventListenerProc callback, void* userData, voi
 }
 
 CoreLswr::CoreLswr(AudioUnitEventListenerProc callback, void*, double interval, double, CoreLswr** listener)
-    : CoreTthr(true), iSleep(sleepMilliseconds(interval)), pCallback(callback), pQueue(new CoreTlst()),
-      pBatch(new CoreTlst()), pRegistrations(new CoreTlst()) {
+    : CoreTthr(true), iSleep(sleepMilliseconds(interval)), pCallback(callback), pRegistrations(new CoreTlst()) {
     if (listener != nullptr) *listener = this;
     Resume();
 }
@@ -46,8 +45,6 @@ CoreLswr::~CoreLswr() {
     WaitFor();
     freeQueued();
     delete pRegistrations;
-    delete pBatch;
-    delete pQueue;
 }
 
 void CoreLswr::lsdsp(CoreLswr* listener) {
@@ -87,34 +84,35 @@ void CoreLswr::lsntf(CoreLswr* listener, void* object, const AudioUnitEvent* eve
 }
 
 void CoreLswr::queue(void* object, const AudioUnitEvent& event, float value) {
-    auto* notice = new NOTICE{object, event, value};
+    auto notice = std::make_unique<NOTICE>(NOTICE{object, event, value});
     cQueuelock.locks();
-    const bool added = pQueue->Add(notice);
+    try {
+        oQueue.push_back(std::move(notice));
+    } catch (const std::bad_alloc&) {
+        // memory short: this notice is dropped, the queue stays as it was
+    }
     cQueuelock.relse();
-    if (!added) delete notice;
 }
 
 // The whole queue is taken out under one take of the lock: taking one notice at a time would cost
 // a lock and a move of the rest per notice, and a queue fed without pause would never drain.
 CoreLswr::NOTICE* CoreLswr::next() {
-    if (iBatchnext >= pBatch->Count) {
-        pBatch->Clear();
+    if (iBatchnext >= oBatch.size()) {
+        oBatch.clear();
         iBatchnext = 0;
         cQueuelock.locks();
-        std::swap(pQueue, pBatch);
+        oQueue.swap(oBatch);
         cQueuelock.relse();
-        if (pBatch->Count == 0) return nullptr;
+        if (oBatch.empty()) return nullptr;
     }
-    return static_cast<NOTICE*>((*pBatch)[iBatchnext++]);
+    return oBatch[iBatchnext++].get();
 }
 
 void CoreLswr::freeQueued() {
-    for (int32_t i = iBatchnext; i < pBatch->Count; ++i) delete static_cast<NOTICE*>((*pBatch)[i]);
-    pBatch->Clear();
+    oBatch.clear();
     iBatchnext = 0;
     cQueuelock.locks();
-    for (int32_t i = 0; i < pQueue->Count; ++i) delete static_cast<NOTICE*>((*pQueue)[i]);
-    pQueue->Clear();
+    oQueue.clear();
     cQueuelock.relse();
 }
 
@@ -130,7 +128,7 @@ void CoreLswr::Execute() {
     // A sleep of 0 ms would poll an empty queue without pause and keep a core busy.
     const auto wait = std::chrono::milliseconds(std::max(iSleep, 1));
     while (!Terminated()) {
-        if (std::unique_ptr<NOTICE> notice{next()}) {
+        if (const NOTICE* notice = next()) {
             pCallback(notice->object, nullptr, &notice->event, 0, notice->value);
             continue;
         }

@@ -10,7 +10,9 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
+#include <vector>
 
 class CoreTlst;
 
@@ -55,17 +57,19 @@ private:
 
     int32_t iSleep;
     AudioUnitEventListenerProc pCallback;
-    CoreTlst* pQueue;         // NOTICE*, owned, first in first out
-    CoreTlst* pBatch;         // the notices taken out in one go, delivered from iBatchnext on
-    int32_t iBatchnext = 0;
+    // First in, first out. A vector, not a CoreTlst: a queue fed without pause grows to many
+    // thousands of notices, and a list that grows by four entries at a time would copy it each time.
+    std::vector<std::unique_ptr<NOTICE>> oQueue;
+    std::vector<std::unique_ptr<NOTICE>> oBatch; // taken out in one go, delivered from iBatchnext on
+    size_t iBatchnext = 0;
     CoreTlst* pRegistrations; // CorePpwr*, one per registered event
-    CoreSmph cQueuelock;      // guards both lists
+    CoreSmph cQueuelock;      // guards the queue and the registrations
     std::atomic<int64_t> iEmptypolls{0};
 
     std::mutex oWaitlock; // the wait between empty polls, cut short by Terminate
     std::condition_variable oWake;
 
     void queue(void* object, const AudioUnitEvent& event, float value);
-    NOTICE* next(); // the listener thread's next notice, or null when none is queued
+    NOTICE* next(); // the listener thread's next notice (owned by the batch), or null when none is queued
     void freeQueued();
 };

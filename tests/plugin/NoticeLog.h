@@ -37,6 +37,10 @@ struct NoticeLog {
         std::lock_guard<std::mutex> hold(lock);
         return entries;
     }
+    size_t size() {
+        std::lock_guard<std::mutex> hold(lock);
+        return entries.size();
+    }
     size_t count(uint32_t id) {
         std::lock_guard<std::mutex> hold(lock);
         size_t n = 0;
