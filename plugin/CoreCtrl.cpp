@@ -1,6 +1,7 @@
 #include "plugin/CoreCtrl.h"
 
 #include "base/CoreLog_.h"
+#include "base/CoreXutl.h"
 #include "plugin/CoreMstr.h"
 #include "plugin/CoreZrlg.h"
 #include "processor/CorePrcs.h"
@@ -58,6 +59,45 @@ void CoreCtrl::setmc(int32_t slot, int32_t value) {
     cControllock.relse();
 }
 
+void CoreCtrl::addcl() {
+    cClientlock.locks();
+    ++iClients;
+    cClientlock.relse();
+}
+
+void CoreCtrl::rmvcl() {
+    cClientlock.locks();
+    iClients = std::max(iClients - 1, 0);
+    cClientlock.relse();
+}
+
+int32_t CoreCtrl::clients() {
+    cClientlock.locks();
+    const int32_t count = iClients;
+    cClientlock.relse();
+    return count;
+}
+
+bool CoreCtrl::cnncl() {
+    return clients() > 0;
+}
+
+void CoreCtrl::viewa(int32_t deadlineMs) {
+    const uint8_t close = 1;
+    pEffect->stprp(CorePpwr::iCviewclose, 0, 0, &close, sizeof close);
+    pEffect->prchg(CorePpwr::iCviewclose, 0, 0);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(deadlineMs);
+    while (clients() >= 1) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            CoreLog_::loger(CoreAnsx("CoreCtrl viewa: the editor did not close within ") + CoreAnsx(deadlineMs) +
+                                " ms",
+                            1);
+            return;
+        }
+        CoreXutl::sleep(10);
+    }
+}
+
 void CoreCtrl::Execute() {
     while (!Terminated()) {
         if (cControllock.locka()) {
@@ -77,8 +117,10 @@ void CoreCtrl::Execute() {
 }
 
 void CoreCtrl::tick() {
+    const int32_t clientCount = clients();
     bool renderTick = false;
     if (--iDisplaycountdown <= 0) {
+        CoreLog_::debug("CoreCtrl updte dsif", 0, 7);
         iDisplaycountdown = 3;
         renderTick = true;
     }
@@ -92,6 +134,28 @@ void CoreCtrl::tick() {
         pProcessor->setbi(66, static_cast<int32_t>(pEffect->gtsrt()), &none);
         bQuadro.store(pProcessor->getbb(255, &none), std::memory_order_relaxed);
     }
+    if (renderTick && clientCount >= 1) sendStatus();
+}
+
+// Bean 81 refreshes the meters: the levels read after it are fresh, the indicator read before it is
+// the one the editor has not yet shown.
+void CoreCtrl::sendStatus() {
+    CoreLog_::debug("CoreCtrl updte cVeditor starts", 0, 7);
+    CorePpwr::STATUSRECORD status{};
+    CorePrcs::BEANSTRUCT bean{};
+    status.fontset = pProcessor->getbh(32, &bean);
+    status.indicator = pProcessor->getbb(218, &bean);
+    status.bypass = pProcessor->getbb(258, &bean);
+    status.meterrefresh = pProcessor->getbb(81, &bean);
+    for (bean.index = 0; bean.index < 4; ++bean.index) status.meters[bean.index] = pProcessor->getbd(219, &bean);
+    for (bean.index = 0; bean.index < 10; ++bean.index)
+        status.controls[bean.index] = static_cast<float>(pProcessor->getbd(155, &bean));
+    for (bean.index = 0; bean.index < 8; ++bean.index) status.leds[bean.index] = pProcessor->getbh(220, &bean);
+    bean.index = 0;
+    status.slot = pProcessor->getbi(67, &bean);
+    pEffect->stprp(CorePpwr::iCstatus, 0, 0, &status, sizeof status);
+    pEffect->prchg(CorePpwr::iCstatus, 0, 0);
+    CoreLog_::debug("CoreCtrl updte cVeditor ends", 0, 7);
 }
 
 // One boot stage per render tick, or all the rest at once while fast boot is in force; a boot that

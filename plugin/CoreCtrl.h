@@ -1,9 +1,10 @@
 // CoreCtrl: the control thread of one plug-in instance. Every tick that gets the control lock it
 // reports engine-side parameter changes to the host, loads a program that MIDI asked for, every
 // third tick drives the boot one stage (the display's job until an editor brings one) and every
-// twentieth polls the host's sample rate and the engine's 4-channel state. Built and deleted by the
-// effect on the host's thread; the audio thread only reads the 4-channel flag and posts program
-// changes, neither of which waits.
+// twentieth polls the host's sample rate and the engine's 4-channel state; on render ticks, while an
+// editor client is connected, it sends the editor the status record (property 100102). Built and
+// deleted by the effect on the host's thread; the audio thread only reads the 4-channel flag and
+// posts program changes, neither of which waits. The client lock is taken last, alone.
 #pragma once
 #include "base/CoreTthr.h"
 
@@ -34,6 +35,13 @@ public:
     // true takes the control lock (waiting for a running tick), false releases it.
     void setdu(bool take);
     void setmc(int32_t slot, int32_t value);
+    // Editor clients (property 100103); the count never goes below 0.
+    void addcl();
+    void rmvcl();
+    bool cnncl();
+    // Asks the editor to close (property 100109, announced) and waits, polling every 10 ms, until
+    // no client is left or deadlineMs have passed; the latter is logged.
+    void viewa(int32_t deadlineMs = 5000);
     CoreMstr* getms() const { return pMaster; }
     static bool isbsy() { return false; }
 
@@ -51,6 +59,8 @@ private:
     std::atomic<bool> bQuadro{false};
     std::atomic<int32_t> iPendingslot{-1};
     bool bBootended = false;
+    int32_t iClients = 0;
+    CoreSmph cClientlock;
 
     std::mutex oWaitlock; // the wait between ticks, cut short by Terminate
     std::condition_variable oWake;
@@ -58,4 +68,6 @@ private:
     void tick();
     void bootStages();
     void loadPending();
+    int32_t clients();
+    void sendStatus();
 };

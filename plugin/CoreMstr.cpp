@@ -35,10 +35,20 @@ struct SharedGuard {
     SharedGuard& operator=(const SharedGuard&) = delete;
 };
 
+// The bundle seam: folder, then file name.
+std::pair<CoreAnsx, CoreAnsx>& bundleSeam() {
+    static std::pair<CoreAnsx, CoreAnsx> installed;
+    return installed;
+}
+
 } // namespace
 
 void CoreMstr::setSeamsForTest(TestSeams given) {
     seams() = std::move(given);
+}
+
+void CoreMstr::setBundleForTest(const CoreAnsx& folder, const CoreAnsx& name) {
+    bundleSeam() = {folder, name};
 }
 
 int32_t CoreMstr::sharedCount() {
@@ -88,7 +98,10 @@ void CoreMstr::build(const CoreAnsx& name, int32_t sampleRate, const CoreAnsx& p
     step(4);
     enterShared();
     step(5);
-    if (name == CoreAnsx("0")) {
+    if (name == CoreAnsx("0") && bundleSeam().first.Length() > 0) {
+        sBundlefolder = bundleSeam().first;
+        sBundlename = bundleSeam().second;
+    } else if (name == CoreAnsx("0")) {
         sBundlename = CoreHutl::appnm(module, sBundlefolder);
     } else {
         sBundlefolder = name;

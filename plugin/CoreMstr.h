@@ -50,6 +50,9 @@ public:
         std::function<void(int64_t heldBytes)> ownPoolReleased;
     };
     static void setSeamsForTest(TestSeams seams);
+    // Test seam: the bundle an instance built with name "0" takes in place of the loaded code's
+    // (folder ending with '/', file name); an empty folder restores the loaded code's.
+    static void setBundleForTest(const CoreAnsx& folder, const CoreAnsx& name);
 
 private:
     CoreAnsx sBundlename;

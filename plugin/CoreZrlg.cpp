@@ -94,6 +94,7 @@ void CoreZrlg::copen() {
             resume();
             updateSampleRate();
             pProcessor->setbi(78, static_cast<int32_t>(getSampleRate()), &none);
+            zeroMirrors();
         }
     } catch (const CoreAnsx& failure) {
         CoreLog_::loger(failure, 1);

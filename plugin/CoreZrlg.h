@@ -2,11 +2,14 @@
 // master object, engine, control thread) and sets the face the host sees from the engine's settings;
 // close or the destructor takes it down (cclse). Host calls become engine beans, CorePrcs::prcss for
 // audio, or control-thread calls. A failed start leaves an inert instance in its error state. The
-// host's audio, interface and the control thread call in; the audio calls take no lock here.
+// host's audio, interface and the control thread call in; the audio calls take no lock here. As its
+// property interface it answers ids 100000-100009 and 100100-100110, copying its mirrors under a
+// lock of their own that is taken last.
 #pragma once
 #include "base/CoreAnsx.h"
 #include "base/CoreSmph.h"
 #include "platform/AudioEffectX.h"
+#include "plugin/CorePpwr.h"
 
 #include <cstdint>
 #include <vector>
@@ -16,7 +19,7 @@ class CoreDspc;
 class CoreMstr;
 class CorePrcs;
 
-class CoreZrlg : public AudioEffectX {
+class CoreZrlg : public AudioEffectX, public CorePpwr {
 public:
     static constexpr int32_t iCparameters = 10; // MIX1..MIX8, GAININ, GAINOUT
     static constexpr int32_t iCvendorversion = 1200;
@@ -32,11 +35,26 @@ public:
     };
     static MIDIROUTE route(uint8_t status, uint8_t data1, uint8_t data2, int32_t bank);
 
+    // The display's records, of which the effect keeps mirrors without reading their fields.
+    static constexpr uint32_t iCmousesize = 12;
+    static constexpr uint32_t iCmenuarmsize = 20;
+    static constexpr uint32_t iCdisplaymessagesize = 20;
+    static constexpr uint32_t iCmenuselectionsize = 52;
+
     // Control thread: engine-side control changes to the host; the host's sample rate.
     void fixpr();
-    float gtsrt() { return getSampleRate(); }
     bool geter() const { return bError; }
     CoreMstr* getms() const { return pMaster; } // null after a failed start
+    CoreCtrl* getct() const { return pControl; }
+    CONTROLMAPRECORD getcm(); // the control map mirror
+
+    // The property interface (results 0, 11 and 12 of CorePpwr).
+    int32_t gtpri(int32_t id, int32_t scope, int32_t element, uint32_t& size, bool& writable) override;
+    int32_t gtprp(int32_t id, int32_t scope, int32_t element, void* data) override;
+    int32_t gtprp(int32_t id, int32_t scope, int32_t element, void* data, uint32_t capacity) override;
+    int32_t stprp(int32_t id, int32_t scope, int32_t element, const void* data, uint32_t size) override;
+    void stpar(int32_t id, float value) override; // tells the host; indexes 0-9, finite values
+    float gtsrt() override { return getSampleRate(); }
 
     void open() override;
     void close() override;
@@ -83,6 +101,18 @@ private:
     CoreCtrl* pControl = nullptr;
     CoreSmph cOpenlock;
     std::vector<uint8_t> oKeptchunk; // the host's last chunk while in the error state
+    uint8_t aMouse[iCmousesize] = {};
+    STATUSRECORD oStatus = {};
+    uint8_t iTextfocus = 0;
+    uint8_t aMenuarm[iCmenuarmsize] = {};
+    CONTROLMAPRECORD oControlmap = {};
+    CoreSmph cMirrorlock; // taken last, nothing inside it
+
+    static uint32_t fixedSize(int32_t id); // 0 for ids without a fixed record
+    int32_t setParameterRecord(int32_t slot, const void* data);
+    void getParameterRecord(int32_t slot, PARAMETERRECORD& record);
+    void copyIn(void* mirror, const void* data, uint32_t size);
+    void zeroMirrors(); // mouse, status, focus and menu arm
 
     void copen();
     void cclse();
