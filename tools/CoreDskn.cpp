@@ -8,8 +8,6 @@
 #include "platform/gui/CoreBimg.h"
 #include "platform/gui/CoreGlyf.h"
 
-#include <zlib.h>
-
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -69,12 +67,31 @@ void appendBe32(std::string& out, uint32_t value) {
     for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>((value >> shift) & 0xFF);
 }
 
+// PNG's chunk checksum: CRC-32 (reflected polynomial 0xEDB88320) over type and data.
+uint32_t pngCrc(const std::string& bytes) {
+    uint32_t crc = 0xFFFFFFFFu;
+    for (const char c : bytes) {
+        crc ^= static_cast<uint8_t>(c);
+        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+// The zlib stream's checksum: Adler-32 of the uncompressed bytes.
+uint32_t adler(const std::string& bytes) {
+    uint32_t a = 1, b = 0;
+    for (const char c : bytes) {
+        a = (a + static_cast<uint8_t>(c)) % 65521u;
+        b = (b + a) % 65521u;
+    }
+    return (b << 16) | a;
+}
+
 void appendChunk(std::string& out, const char* type, const std::string& data) {
     appendBe32(out, static_cast<uint32_t>(data.size()));
     const std::string typed = std::string(type, 4) + data;
     out += typed;
-    appendBe32(out, static_cast<uint32_t>(crc32(0L, reinterpret_cast<const Bytef*>(typed.data()),
-                                                static_cast<uInt>(typed.size()))));
+    appendBe32(out, pngCrc(typed));
 }
 
 std::string encodePng(const Image& image, bool alpha) {
@@ -104,8 +121,7 @@ std::string encodePng(const Image& image, bool alpha) {
         zlib.append(raw, at, n);
         if (last) break;
     }
-    appendBe32(zlib, static_cast<uint32_t>(adler32(1L, reinterpret_cast<const Bytef*>(raw.data()),
-                                                   static_cast<uInt>(raw.size()))));
+    appendBe32(zlib, adler(raw));
     std::string header;
     appendBe32(header, static_cast<uint32_t>(image.width));
     appendBe32(header, static_cast<uint32_t>(image.height));
