@@ -12,6 +12,8 @@
 #include "plugin/CoreSkin.h"
 #include "tests/common/PngWriter.h"
 #include "tests/common/TempFolder.h"
+#include "processor/CorePrcs.h"
+#include "tests/plugin/BootedEffect.h"
 #include "tests/plugin/RecordingProperties.h"
 #include "tests/plugin/SkinText.h"
 
@@ -20,6 +22,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -351,4 +354,79 @@ TEST(CoreEdit, TheGuiThreadWorksWhileNoticesArrive) {
     focus.join();
     direct.join();
     EXPECT_FALSE(edit.open(nullptr));
+}
+
+namespace {
+
+std::mutex automatedLock;
+std::vector<std::pair<int32_t, float>> automated;
+
+VstIntPtr recordingHost(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, float opt) {
+    if (opcode == audioMasterAutomate) {
+        std::lock_guard<std::mutex> hold(automatedLock);
+        automated.emplace_back(index, opt);
+        return 0;
+    }
+    return BootedEffect::host(effect, opcode, index, value, ptr, opt);
+}
+
+} // namespace
+
+TEST(CoreEdit, ASliderDragReachesTheHostAsAutomation) {
+    BootedEffect booted("", true, &recordingHost);
+    ASSERT_TRUE(booted.booted);
+    AEffect* record = booted.effect->getAeffect();
+    EXPECT_TRUE(record->flags & effFlagsHasEditor);
+    auto* edit = dynamic_cast<CoreEdit*>(booted.effect->getEditor());
+    ASSERT_NE(edit, nullptr);
+    ERect* rect = nullptr;
+    ASSERT_EQ(record->dispatcher(record, effEditGetRect, 0, 0, &rect, 0), 1);
+    EXPECT_GT(rect->right, 0);
+    EXPECT_GT(rect->bottom, 0);
+    ASSERT_EQ(record->dispatcher(record, effEditOpen, 0, 0, nullptr, 0), 1);
+    {
+        std::lock_guard<std::mutex> hold(automatedLock);
+        automated.clear();
+    }
+    auto* slider = dynamic_cast<CVerticalSlider*>(edit->getsi(0).control);
+    ASSERT_NE(slider, nullptr);
+    const int32_t height = edit->getsi(0).height;
+    const CRect handle = slider->getHandleRect();
+    const int32_t bottom = handle.top; // the value is 0 until a status update moves it
+    CPoint at(handle.left + 1, handle.top + 1);
+    edit->getfm()->post(CoreGevt::down(at, kLButton));
+    record->dispatcher(record, effEditIdle, 0, 0, nullptr, 0);
+    for (int32_t step = 8; step <= 48; step += 8) {
+        at.y = bottom + 1 - step;
+        edit->getfm()->post(CoreGevt::move(at, kLButton));
+        record->dispatcher(record, effEditIdle, 0, 0, nullptr, 0);
+    }
+    edit->getfm()->post(CoreGevt::up(at));
+    record->dispatcher(record, effEditIdle, 0, 0, nullptr, 0);
+    const float expected = 48.0f / float(height);
+    {
+        std::lock_guard<std::mutex> hold(automatedLock);
+        ASSERT_EQ(automated.size(), 6u); // one per distinct value
+        EXPECT_EQ(automated.back().first, 0);
+        EXPECT_FLOAT_EQ(automated.back().second, expected);
+    }
+    EXPECT_FLOAT_EQ(record->getParameter(record, 0), expected);
+    CorePrcs::BEANSTRUCT slot0{0, 0}, none{};
+    EXPECT_FLOAT_EQ(float(booted.effect->getms()->getpr()->getbd(235, &slot0)), expected);
+    EXPECT_EQ(booted.effect->getms()->getpr()->getbl(83, &none), 0);
+    EXPECT_EQ(slider->getHandleRect().top, bottom - 48);
+    record->dispatcher(record, effEditClose, 0, 0, nullptr, 0);
+}
+
+TEST(CoreEdit, AnEffectInItsErrorStateHasNoEditor) {
+    CoreMstr::setSeamsForTest({[] { return false; }, nullptr, nullptr});
+    AudioEffect* effect = createEffectInstance(&BootedEffect::host);
+    CoreMstr::setSeamsForTest({});
+    AEffect* record = effect->getAeffect();
+    EXPECT_EQ(effect->getEditor(), nullptr);
+    EXPECT_FALSE(record->flags & effFlagsHasEditor);
+    ERect* rect = nullptr;
+    for (VstInt32 opcode : {effEditGetRect, effEditOpen, effEditIdle, effEditKeyDown})
+        EXPECT_EQ(record->dispatcher(record, opcode, 0, 0, opcode == effEditGetRect ? &rect : nullptr, 0), 0) << opcode;
+    record->dispatcher(record, effClose, 0, 0, nullptr, 0);
 }

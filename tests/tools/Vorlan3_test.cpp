@@ -80,7 +80,8 @@ TEST(Vorlan3, AnswersTheDispatcherTable) {
     EXPECT_EQ(effect->numOutputs, 2);
     EXPECT_EQ(effect->flags & (effFlagsCanMono | effFlagsCanReplacing | effFlagsCanDoubleReplacing |
                                effFlagsProgramChunks | effFlagsHasEditor),
-              effFlagsCanMono | effFlagsCanReplacing | effFlagsCanDoubleReplacing | effFlagsProgramChunks);
+              effFlagsCanMono | effFlagsCanReplacing | effFlagsCanDoubleReplacing | effFlagsProgramChunks |
+                  effFlagsHasEditor);
     EXPECT_EQ(effect->uniqueID, 0x6F303130);
     EXPECT_EQ(host->effectName(), "Vorlan3");
     EXPECT_EQ(host->productString(), "Vorlan3");
