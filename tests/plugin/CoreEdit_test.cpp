@@ -12,6 +12,7 @@
 #include "plugin/CoreSkin.h"
 #include "tests/common/PngWriter.h"
 #include "tests/common/TempFolder.h"
+#include "tests/gui/GuiGolden.h"
 #include "processor/CorePrcs.h"
 #include "tests/plugin/BootedEffect.h"
 #include "tests/plugin/RecordingProperties.h"
@@ -95,6 +96,7 @@ TEST(CoreEdit, TheBuiltInLayoutPlacesEveryElement) {
     EXPECT_EQ(edit.getob()->getcn(), 1);
     EXPECT_EQ(edit.getbb()->getcn(), 1);
     edit.idle();
+    guitest::expectGolden(edit.getfm()->getImage(), "editor_builtin_layout");
     edit.close();
 }
 
@@ -415,7 +417,9 @@ TEST(CoreEdit, ASliderDragReachesTheHostAsAutomation) {
     EXPECT_FLOAT_EQ(float(booted.effect->getms()->getpr()->getbd(235, &slot0)), expected);
     EXPECT_EQ(booted.effect->getms()->getpr()->getbl(83, &none), 0);
     EXPECT_EQ(slider->getHandleRect().top, bottom - 48);
+    guitest::expectGolden(edit->getfm()->getImage(), "editor_slider_dragged");
     record->dispatcher(record, effEditClose, 0, 0, nullptr, 0);
+    ASSERT_EQ(record->dispatcher(record, effEditOpen, 0, 0, nullptr, 0), 1); // left open: the effect closes it
 }
 
 TEST(CoreEdit, AnEffectInItsErrorStateHasNoEditor) {

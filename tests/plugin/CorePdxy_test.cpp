@@ -2,6 +2,7 @@
 
 #include "platform/gui/CBitmap.h"
 #include "platform/gui/CFrame.h"
+#include "tests/gui/GuiGolden.h"
 
 #include <gtest/gtest.h>
 
@@ -134,6 +135,7 @@ TEST(CorePdxy, DrawsTheHandleCentredOnItsPosition) {
         p.pad.setvl(0, r.value);
         p.pad.setvl(1, r.value);
         p.frame.idle();
+        guitest::expectGolden(p.frame.getImage(), "pad_handle_" + std::to_string(r.centre));
         const int32_t w = p.handle.getWidth(), h = p.handle.getHeight();
         CDrawContext expected(200, 200);
         expected.fillRect(CRect(0, 0, 200, 200), CColor{0, 0, 0, 255}); // the frame's own ground
