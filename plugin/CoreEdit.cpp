@@ -547,8 +547,9 @@ void CoreEdit::close() {
             AEffGUIEditor::close();
         }
     }
-    // After the lock: a notice waiting for it would keep the listener from ending.
-    if (pListener && !bClosedbyeffect) {
+    // After the lock: a notice waiting for it would keep the listener from ending. The flag comes
+    // first: on the listener thread (a view close) the listener is not this call's to touch.
+    if (!bClosedbyeffect && pListener) {
         CoreLswr::lsdsp(pListener);
         pListener = nullptr;
     }

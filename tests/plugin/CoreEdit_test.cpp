@@ -351,6 +351,7 @@ TEST(CoreEdit, TheGuiThreadWorksWhileNoticesArrive) {
             std::thread([&] { edit.evlst(nullptr, &close, 0.0f); }).join();
         }
         edit.close();
+        EXPECT_EQ(edit.getkh(), nullptr); // the hook goes with the window
     }
     stop = true;
     focus.join();
