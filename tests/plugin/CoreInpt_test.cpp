@@ -2,10 +2,13 @@
 
 #include "platform/gui/CoreGevt.h"
 #include "plugin/CoreEdit.h"
+#include "tests/common/XvfbHarness.h"
 #include "tests/plugin/RecordingProperties.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
 #include <optional>
 
 namespace {
@@ -13,7 +16,7 @@ namespace {
 // An offscreen editor of the built-in layout on recording properties; focus() sends it the text
 // entry focus notice as the listener would.
 struct Editor {
-    Editor() : edit(nullptr, nullptr, nullptr, &props) { EXPECT_TRUE(edit.open(nullptr)); }
+    explicit Editor(void* window = nullptr) : edit(nullptr, nullptr, nullptr, &props) { EXPECT_TRUE(edit.open(window)); }
     ~Editor() { edit.close(); }
     void focus(bool on) {
         props.put(CorePpwr::iCtextfocus, uint8_t(on ? 1 : 0));
@@ -68,6 +71,44 @@ TEST(CoreInpt, SendsTheDisplayCodeOfEachKeyWhileFocused) {
         EXPECT_EQ(e.key(r.key), r.code.has_value());
         const std::vector<int32_t> expected = r.code ? std::vector<int32_t>{*r.code} : std::vector<int32_t>{};
         EXPECT_EQ(e.keys(), expected);
+    }
+}
+
+TEST(CoreInpt, SendsTheDisplayCodeOfEachXKey) {
+    XvfbHarness x;
+    if (!x.ready()) GTEST_SKIP() << x.reason();
+    struct Row {
+        const char* name;
+        uint32_t keysym;
+        std::optional<int32_t> code;
+    };
+    const Row rows[] = {
+        {"Return", 0xff0d, 13}, {"BackSpace", 0xff08, 8}, {"Home", 0xff50, 36},   {"Delete", 0xffff, 46},
+        {"End", 0xff57, 35},    {"F1", 0xffbe, 45},       {"Left", 0xff51, 37},   {"Right", 0xff53, 39},
+        {"Prior", 0xff55, 11},  {"Up", 0xff52, 30},       {"Insert", 0xff63, 5},  {"Escape", 0xff1b, 27},
+        {"F5", 0xffc2, 16},     {"a", 'a', 97},           {"section", 0xa7, 167}, {"Shift alone", 0xffe1, std::nullopt},
+    };
+    Editor e(XvfbHarness::handle(x.parent()));
+    ASSERT_TRUE(e.edit.isEmbedded()) << e.edit.getEmbedError();
+    e.focus(true);
+    const auto idleUntil = [&](const std::function<bool()>& done) {
+        return XvfbHarness::waitFor([&] {
+            e.edit.idle();
+            return done();
+        }, std::chrono::milliseconds(20000));
+    };
+    const std::vector<uint32_t> children = x.children(x.parent());
+    ASSERT_EQ(children.size(), 1u);
+    ASSERT_TRUE(idleUntil([&] { return x.focus() == children[0]; }));
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        e.props.clear();
+        x.key(r.keysym);
+        x.key('z'); // a marker: every key before it has arrived once it has
+        ASSERT_TRUE(idleUntil([&] { return !e.keys().empty() && e.keys().back() == 'z'; }));
+        std::vector<int32_t> codes = e.keys();
+        codes.pop_back();
+        EXPECT_EQ(codes, r.code ? std::vector<int32_t>{*r.code} : std::vector<int32_t>{});
     }
 }
 
