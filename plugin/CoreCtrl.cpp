@@ -2,6 +2,7 @@
 
 #include "base/CoreLog_.h"
 #include "base/CoreXutl.h"
+#include "plugin/CoreEdit.h"
 #include "plugin/CoreMstr.h"
 #include "plugin/CoreZrlg.h"
 #include "processor/CorePrcs.h"
@@ -16,6 +17,7 @@ CoreCtrl::CoreCtrl(CoreZrlg* effect, CoreMstr* master) : CoreTthr(true), pEffect
         CorePrcs::BEANSTRUCT none{};
         iTick = tickPeriod(static_cast<int64_t>(pProcessor->getbl(65, &none)));
         bQuadro.store(pProcessor->getbb(255, &none));
+        if (pMaster->getsk()) pEditor = new CoreEdit(pMaster->getsk(), nullptr, effect, effect);
         Resume();
     }
     CoreLog_::debug("CoreCtrl constructor ends", 0, 7);
@@ -28,6 +30,11 @@ CoreCtrl::~CoreCtrl() {
     WaitFor();
     cControllock.relse();
     CoreLog_::debug("CoreCtrl destructor thread removed", 0, 7);
+    if (pEditor) {
+        pEffect->setEditor(nullptr);
+        delete pEditor;
+        pEditor = nullptr;
+    }
     CoreLog_::debug("CoreCtrl destructor ends", 0, 7);
 }
 

@@ -15,6 +15,7 @@
 
 #include "base/CoreSmph.h"
 
+class CoreEdit;
 class CoreMstr;
 class CorePrcs;
 class CoreZrlg;
@@ -43,6 +44,7 @@ public:
     // no client is left or deadlineMs have passed; the latter is logged.
     void viewa(int32_t deadlineMs = 5000);
     CoreMstr* getms() const { return pMaster; }
+    CoreEdit* geted() const { return pEditor; }
     static bool isbsy() { return false; }
 
     // The tick period in ms for a GUIRATE in µs: at least 1, so the loop never spins a core.
@@ -52,6 +54,7 @@ private:
     CoreZrlg* pEffect;
     CoreMstr* pMaster;
     CorePrcs* pProcessor = nullptr;
+    CoreEdit* pEditor = nullptr; // made once the skin exists, deleted after the thread stopped
     CoreSmph cControllock;
     int32_t iTick = 1;             // ms
     int16_t iDisplaycountdown = 3; // ticks to the next render tick

@@ -77,8 +77,11 @@ std::optional<CoreGevt> AEffGUIEditor::keyEvent(const VstKeyCode& key) {
         if (key.character <= 0 || key.character > 255) return std::nullopt;
         return CoreGevt::keyPress(key.character, key.character >= 32 ? key.character : 0, key.modifier);
     }
-    if (key.virt >= VKEY_F1 && key.virt <= VKEY_F12)
-        return CoreGevt::keyPress(CoreGevt::kKeyFunction, 0, key.modifier);
+    if (key.virt >= VKEY_F1 && key.virt <= VKEY_F12) {
+        CoreGevt function = CoreGevt::keyPress(CoreGevt::kKeyFunction, 0, key.modifier);
+        function.index = key.virt - VKEY_F1 + 1; // which function key
+        return function;
+    }
     for (const VirtualKey& known : kVirtualKeys)
         if (known.virt == key.virt)
             return CoreGevt::keyPress(known.key, known.key == ' ' ? ' ' : 0, key.modifier);

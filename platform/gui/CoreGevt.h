@@ -31,7 +31,7 @@ struct CoreGevt {
     int32_t character = 0;   // the printable character, 0 for none
     int32_t modifiers = 0;
     COptionMenu* menu = nullptr; // choice events: the menu holding the entry and its index
-    int32_t index = -1;
+    int32_t index = -1;          // also the number of a function key (1 for F1)
 
     static CoreGevt down(CPoint where, int32_t buttons) { return pointer(kDown, where, buttons); }
     static CoreGevt move(CPoint where, int32_t buttons) { return pointer(kMove, where, buttons); }

@@ -207,7 +207,7 @@ uint32_t CoreXwin::keysymOf(uint8_t keycode, uint16_t state) const {
     return keysym;
 }
 
-bool CoreXwin::keyFor(uint32_t keysym, uint16_t state, int32_t& key, int32_t& character, int32_t& modifiers) {
+bool CoreXwin::keyFor(uint32_t keysym, uint16_t state, CoreGevt& key) {
     VstKeyCode code{};
     code.modifier = uint8_t(((state & XCB_MOD_MASK_SHIFT) ? kShiftModifier : 0) |
                             ((state & XCB_MOD_MASK_1) ? kAltModifier : 0) |
@@ -222,7 +222,7 @@ bool CoreXwin::keyFor(uint32_t keysym, uint16_t state, int32_t& key, int32_t& ch
     if (code.virt == 0 && code.character == 0) return false;
     const std::optional<CoreGevt> event = AEffGUIEditor::keyEvent(code);
     if (!event) return false;
-    key = event->key, character = event->character, modifiers = event->modifiers;
+    key = *event;
     return true;
 }
 
@@ -283,9 +283,8 @@ bool CoreXwin::pollEvents(std::string& error) {
         }
         case XCB_KEY_PRESS: {
             auto* press = reinterpret_cast<xcb_key_press_event_t*>(raw);
-            int32_t key = 0, character = 0, modifiers = 0;
-            if (keyFor(keysymOf(press->detail, press->state), press->state, key, character, modifiers))
-                pFrame->post(CoreGevt::keyPress(key, character, modifiers));
+            CoreGevt key;
+            if (keyFor(keysymOf(press->detail, press->state), press->state, key)) pFrame->post(key);
             break;
         }
         case XCB_MAPPING_NOTIFY:

@@ -3,6 +3,7 @@
 // and keyboard grabs while open), and the translation of X input into the frame's events. One
 // connection per window; no thread of its own: every call comes under the frame's lock.
 #pragma once
+#include "platform/gui/CoreGevt.h"
 #include "platform/gui/CoreGwin.h"
 
 #include <cstdint>
@@ -27,7 +28,7 @@ public:
 
     // The layer's key for a key press: keysym as the keyboard map gives it, modifier state as X
     // reports it. None for a key without a layer key.
-    static bool keyFor(uint32_t keysym, uint16_t state, int32_t& key, int32_t& character, int32_t& modifiers);
+    static bool keyFor(uint32_t keysym, uint16_t state, CoreGevt& key);
 
 private:
     struct Popup {

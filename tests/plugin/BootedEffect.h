@@ -17,8 +17,10 @@
 
 class BootedEffect {
 public:
-    // more: further MASTER elements; boot false leaves the engine booting.
-    explicit BootedEffect(const std::string& more = "", bool boot = true) : folder("effect") {
+    // more: further MASTER elements; boot false leaves the engine booting; callback: the host's
+    // callback (the default answers the version and the sample rate only).
+    explicit BootedEffect(const std::string& more = "", bool boot = true, audioMasterCallback callback = &host)
+        : folder("effect") {
         std::filesystem::copy(std::string(VORLAN_DEMO_FOLDER) + "/demo", folder.path / "demo",
                               std::filesystem::copy_options::recursive);
         std::ofstream(folder / "Vorlan3.xml")
@@ -26,7 +28,7 @@ public:
                "<SCANBOOT>0.0</SCANBOOT><OTIMED>3</OTIMED><DSPBUFFER>512</DSPBUFFER><DL>7</DL>"
             << more << "</MASTER>";
         CoreMstr::setBundleForTest(CoreAnsx(folder.withSeparator().c_str()), CoreAnsx("Vorlan3.so"));
-        effect.reset(static_cast<CoreZrlg*>(createEffectInstance(&host)));
+        effect.reset(static_cast<CoreZrlg*>(createEffectInstance(callback)));
         CoreMstr::setBundleForTest(CoreAnsx(""), CoreAnsx(""));
         if (boot && !effect->geter()) {
             char nochunk[] = "NOCHUNK";

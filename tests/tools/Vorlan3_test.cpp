@@ -2,6 +2,7 @@
 // answers, its lifecycle, impulses at the reported latency, block and precision independence, chunks,
 // two instances, MIDI and bad folders. Every test plays in a plug-in folder of its own.
 #include "tests/common/CountingAllocator.h"
+#include "tests/common/XvfbHarness.h"
 #include "tests/tools/PluginFolder.h"
 
 #include "platform/DlLayer.h"
@@ -80,7 +81,8 @@ TEST(Vorlan3, AnswersTheDispatcherTable) {
     EXPECT_EQ(effect->numOutputs, 2);
     EXPECT_EQ(effect->flags & (effFlagsCanMono | effFlagsCanReplacing | effFlagsCanDoubleReplacing |
                                effFlagsProgramChunks | effFlagsHasEditor),
-              effFlagsCanMono | effFlagsCanReplacing | effFlagsCanDoubleReplacing | effFlagsProgramChunks);
+              effFlagsCanMono | effFlagsCanReplacing | effFlagsCanDoubleReplacing | effFlagsProgramChunks |
+                  effFlagsHasEditor);
     EXPECT_EQ(effect->uniqueID, 0x6F303130);
     EXPECT_EQ(host->effectName(), "Vorlan3");
     EXPECT_EQ(host->productString(), "Vorlan3");
@@ -530,3 +532,48 @@ TEST(Vorlan3, BadFoldersNeverCrash) {
 }
 
 } // namespace
+
+// The editor in the harness's window: a parent that does not exist fails with the layer's reason
+// logged, a later open on the real parent shows the window, and a click on slider 0 (the built-in
+// layout's, over x 600..617, y 80..276: these settings name no skin) reaches the host as automation.
+TEST(Vorlan3, ShowsItsEditorInTheHostWindowAndAutomatesASlider) {
+    XvfbHarness x;
+    if (!x.ready()) GTEST_SKIP() << x.reason();
+    PluginFolder folder;
+    folder.settings(PluginFolder::demoSettings("<DSPBUFFER>512</DSPBUFFER>"));
+    int32_t booted = 0;
+    auto host = folder.start(44100.0, 512, true, &booted);
+    ASSERT_EQ(booted, 1);
+    ASSERT_NE(host->effect()->flags & effFlagsHasEditor, 0);
+    EXPECT_EQ(host->dispatch(effEditOpen, 0, 0, XvfbHarness::handle(0x7FFFFFFF)), 0);
+    EXPECT_NE(folder.log().find("CoreEdit open: "), std::string::npos);
+    EXPECT_TRUE(x.children(x.parent()).empty());
+
+    ASSERT_EQ(host->dispatch(effEditOpen, 0, 0, XvfbHarness::handle(x.parent())), 1);
+    ASSERT_TRUE(XvfbHarness::waitFor([&] { return x.children(x.parent()).size() == 1; }));
+    const uint32_t child = x.children(x.parent()).front();
+    const auto idle = [&] { host->dispatch(effEditIdle); };
+    ASSERT_TRUE(XvfbHarness::waitFor([&] {
+        idle();
+        const auto capture = x.capture(child);
+        return std::any_of(capture.pixels.begin(), capture.pixels.end(), [](auto p) { return p != 0; });
+    }, std::chrono::milliseconds(20000)));
+
+    const size_t earlier = host->automations().size();
+    x.click(608, 200); // below the middle
+    ASSERT_TRUE(XvfbHarness::waitFor([&] {
+        idle();
+        const std::vector<CoreVhst::Automation> calls = host->automations();
+        return std::any_of(calls.begin() + std::ptrdiff_t(earlier), calls.end(),
+                           [](const CoreVhst::Automation& call) { return call.index == 0; });
+    }, std::chrono::milliseconds(20000)));
+    float sent = -1.0f;
+    std::string all;
+    for (const CoreVhst::Automation& call : host->automations()) {
+        all += std::to_string(call.index) + ":" + std::to_string(call.value) + " ";
+        if (call.index == 0) sent = call.value;
+    }
+    EXPECT_TRUE(sent > 0.2f && sent < 0.6f) << all << " " << host->getParameter(0);
+    host->dispatch(effEditClose);
+    EXPECT_TRUE(XvfbHarness::waitFor([&] { return x.children(x.parent()).empty(); }));
+}
