@@ -343,6 +343,24 @@ public:
     bool svprf(int16_t kind, int64_t length, CoreAnsx folder, bool asIs, int32_t renderParam, bool equalise,
                double target, int32_t trimParam);
 
+    // ---- render and vector-file tools (processor/CorePrcsTools.cpp) ---------------------------------------
+    // Every tool reads and writes the WAV items through the engine's own store `files`; a store given
+    // only lists the names (".WAV" keys). Reader, store and pool errors pass to the caller.
+    static void getsn(int32_t n, double* out, int32_t f, int32_t rate); // sin(2 pi f k / rate)
+    // The largest |value| of x convolved with a Blackman-windowed sine of n samples at f Hz: the gain
+    // of x at f. 0.0 for n < 1 or rate < 1; a CoreAnsx when 2n - 1 is above 2^27.
+    static double frqam(CorePool* pool, int32_t n, const double* x, int32_t f, int32_t rate);
+    // Microseconds from the first-channel peak to the last sample above the peak level less db
+    // (negative when none is); the longest over every WAV item in milliseconds, 0.0 without one.
+    double wavrt(CoreFsys* store, CoreAnsx name, double db);
+    double wavrt(double db);
+    // Replaces the item by an impulse of length samples at length / 2 holding each channel's frqam.
+    void mkedr(CoreFsys* store, CoreAnsx name, int32_t length, int32_t f);
+    void svfdr(CoreFsys* store, int32_t length, int32_t f);
+    // Cuts the item to us around its peak, or to its element's copy range; rate above 0 converts it.
+    void cutwl(CoreFsys* store, CoreAnsx name, int64_t us, int32_t rate);
+    void svfwl(CoreFsys* store, int64_t us, int32_t rate);
+
     // ---- program commit and host chunk (processor/CorePrcsCommit.cpp, processor/CorePrcsChunk.cpp) -----
     void fixcd(); // the caller holds the engine locks, or is the only user of the program
     CoreAnsx getdt(); // takes enginelock, then blocklock

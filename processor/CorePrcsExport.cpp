@@ -11,6 +11,8 @@
 #include "filestore/CoreFsys.h"
 #include "processor/CoreMmry.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
 
 namespace {
@@ -98,11 +100,16 @@ CorePrcs::SAVEOUTCOME CorePrcs::exportProgram(int16_t kind, int64_t length, Core
     const int32_t textBytes = text.Length();
 
     if (render) {
-        (void)length;
-        (void)renderParam;
-        (void)equalise;
         (void)target;
-        (void)trimParam;
+        if (renderParam > 0 && equalise) {
+            // The equalising render is not built: the vector files are packed as they are.
+            CoreLog_::loger(CoreAnsx("equalising render not available; vector files saved unchanged"), 1);
+        } else if (renderParam > 0) {
+            const int64_t samples = CoreButl::tpfup(samplerate, length);
+            svfdr(store, samples < 2 ? 100 : static_cast<int32_t>(std::min<int64_t>(samples, INT32_MAX)), renderParam);
+        } else if (length > 0) {
+            svfwl(store, length, trimParam);
+        }
         const CoreAnsx vectorName = folder + memory->getfv(slot, false);
         createFolders(vectorName.c_str());
         if (!store->savea(vectorName)) return SAVEOUTCOME::failed;

@@ -1,0 +1,236 @@
+// CorePrcs: the vector-file tools the program export renders with (an impulse of equal gain, a cut to
+// length or to the element's copy range) and the measurements they rest on (the gain at one frequency
+// through a windowed sine, the decay time from the peak). Items are read and written through the
+// engine's own store `files`; called on the exporting thread, never on the audio path.
+#include "processor/CorePrcs.h"
+
+#include "base/CoreButl.h"
+#include "base/CoreLog_.h"
+#include "base/CorePool.h"
+#include "filestore/CoreFsys.h"
+#include "filestore/CoreRtcv.h"
+#include "filestore/CoreWavs.h"
+#include "filestore/CoreWvfr.h"
+#include "platform/IppLayer.h"
+#include "program/CoreProg.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <numbers>
+#include <vector>
+
+namespace {
+
+constexpr char kLabel[] = "PRCS";
+constexpr int64_t kLargestTransform = int64_t{1} << 27; // 2n - 1 above this is refused
+
+// Pool blocks of doubles, freed when the scope ends.
+class PoolBlocks {
+public:
+    explicit PoolBlocks(CorePool* pool) : pool(pool) {}
+    ~PoolBlocks() {
+        for (void* block : blocks) pool->free_(block);
+    }
+    PoolBlocks(const PoolBlocks&) = delete;
+    PoolBlocks& operator=(const PoolBlocks&) = delete;
+    double* doubles(int32_t count) {
+        auto* block = static_cast<double*>(pool->mallc(0, std::max(count, 1), kLabel));
+        blocks.push_back(block);
+        std::memset(block, 0, sizeof(double) * static_cast<size_t>(std::max(count, 1)));
+        return block;
+    }
+
+private:
+    CorePool* pool;
+    std::vector<void*> blocks;
+};
+
+// One WAV item read whole: frames, rate, channels, sample width and the first two channels.
+struct WavData {
+    int32_t frames = 0;
+    int32_t rate = 0;
+    int32_t channels = 0;
+    bool double64 = false;
+    double* left = nullptr;
+    double* right = nullptr;
+};
+
+WavData readWhole(CorePool* pool, CoreFsys* store, PoolBlocks& blocks, const CoreAnsx& name, int32_t rate,
+                  bool& converted) {
+    CoreWvfr reader(pool, store, true);
+    if (rate > 0) reader.setfr(rate, true);
+    reader.open_(name);
+    WavData data;
+    data.rate = reader.getrr();
+    converted = rate >= 0 && reader.getrr() != rate;
+    if (rate > 0 && converted) data.rate = reader.getrt();
+    data.channels = reader.getca();
+    data.double64 = reader.getdb();
+    const int32_t frames = reader.getdr(false);
+    const int32_t room = std::max(frames, reader.getdw());
+    data.left = blocks.doubles(room);
+    data.right = blocks.doubles(room);
+    data.frames = frames > 0 ? reader.getdt(frames, data.left, data.right) : 0;
+    reader.close();
+    if (data.channels < 2) std::copy(data.left, data.left + data.frames, data.right);
+    return data;
+}
+
+// Stores a float WAV image of frames samples from left and right as the item's data.
+void storeImage(CorePool* pool, CoreFsys* store, const CoreAnsx& name, const WavData& shape, int32_t frames,
+                const double* left, const double* right) {
+    CoreWavs image(pool, static_cast<int16_t>(std::max(shape.channels, 1)), shape.rate, frames, shape.double64);
+    image.setdt(frames, left, right);
+    std::vector<char> bytes(static_cast<size_t>(image.getmd()));
+    image.wrtmm(bytes.data());
+    store->setit(store->crtit(name, true, false), bytes.data(), static_cast<int32_t>(bytes.size()), true,
+                 CoreAnsx("0"), true, false);
+}
+
+// Keys of the store's items whose extension is ".WAV", as the store lists them.
+std::vector<CoreAnsx> wavItems(const CoreFsys* store) {
+    std::vector<CoreAnsx> keys(static_cast<size_t>(store->getkn()));
+    if (!keys.empty()) store->getks(keys.data());
+    std::vector<CoreAnsx> result;
+    for (const CoreAnsx& key : keys)
+        if (CoreButl::getfx(key) == CoreAnsx(CoreButl::sCextwav)) result.push_back(key);
+    return result;
+}
+
+} // namespace
+
+void CorePrcs::getsn(int32_t n, double* out, int32_t f, int32_t rate) {
+    if (!out || rate < 1) return;
+    // The phase reduced exactly in integers keeps the sine as accurate as an extended-precision one.
+    for (int32_t k = 0; k < n; ++k) {
+        const int64_t m = (static_cast<int64_t>(f) * k) % rate;
+        out[k] = std::sin(2.0 * std::numbers::pi * static_cast<double>(m) / rate);
+    }
+}
+
+double CorePrcs::frqam(CorePool* pool, int32_t n, const double* x, int32_t f, int32_t rate) {
+    if (n < 1 || rate < 1 || !x) return 0.0;
+    if (2 * static_cast<int64_t>(n) - 1 > kLargestTransform)
+        throw CoreAnsx("response too long to measure: ") + CoreAnsx(n);
+    const int32_t size = CoreButl::getp2(2 * n - 1);
+    const int order = CoreButl::geto2(size);
+    IppsFFTSpec_R_64f* spec = nullptr;
+    if (ippsFFTInitAlloc_R_64f(&spec, order, IPP_FFT_DIV_INV_BY_N, ippAlgHintAccurate) != ippStsNoErr || !spec)
+        throw CoreAnsx("FFT set-up failed, order ") + CoreAnsx(order);
+    struct SpecFree {
+        IppsFFTSpec_R_64f* spec;
+        ~SpecFree() { ippsFFTFree_R_64f(spec); }
+    } specFree{spec};
+    int scratchBytes = 0;
+    ippsFFTGetBufSize_R_64f(spec, &scratchBytes);
+    PoolBlocks blocks(pool);
+    double* work = blocks.doubles(size);
+    double* spectrum = blocks.doubles(size);
+    auto* scratch = reinterpret_cast<Ipp8u*>(blocks.doubles(scratchBytes / 8 + 1));
+
+    getsn(n, work, f, rate);
+    CoreRtcv::flblk(n, work, 1.0, false);
+    ippsFFTFwd_RToPack_64f_I(work, spec, scratch);
+    std::copy(work, work + size, spectrum);
+    std::fill(work, work + size, 0.0);
+    std::copy(x, x + n, work);
+    ippsFFTFwd_RToPack_64f_I(work, spec, scratch);
+    ippsMulPack_64f_I(spectrum, work, size);
+    ippsFFTInv_PackToR_64f_I(work, spec, scratch);
+    return CoreButl::getgn(work, 0, size);
+}
+
+double CorePrcs::wavrt(CoreFsys* store, CoreAnsx name, double db) {
+    (void)store; // read through the engine's own store, as every tool
+    PoolBlocks blocks(pool);
+    bool converted = false;
+    const WavData data = readWhole(pool, files, blocks, name, -1, converted);
+    double peak = 0.0;
+    int32_t p = 0;
+    for (int32_t i = 0; i < data.frames; ++i)
+        if (data.left[i] > peak) {
+            peak = data.left[i];
+            p = i;
+        }
+    const double level = peak > 0.0 ? std::max(CoreButl::dCdbmin, 20.0 * std::log10(peak)) : CoreButl::dCdbmin;
+    const double threshold = std::pow(10.0, (level - db) / 20.0);
+    int32_t q = data.frames - 1;
+    while (q >= 0 && !(data.left[q] > threshold)) --q;
+    return CoreButl::upftp(data.rate, static_cast<int64_t>(q) - p);
+}
+
+double CorePrcs::wavrt(double db) {
+    if (isfailed()) return 0.0;
+    files->rload(CoreAnsx(CoreButl::sCextwav));
+    double longest = 0.0;
+    for (const CoreAnsx& name : wavItems(files)) longest = std::max(longest, wavrt(files, name, db) / 1000.0);
+    return longest;
+}
+
+void CorePrcs::mkedr(CoreFsys* store, CoreAnsx name, int32_t length, int32_t f) {
+    (void)store;
+    if (length < 1) return;
+    PoolBlocks blocks(pool);
+    bool converted = false;
+    const WavData data = readWhole(pool, files, blocks, name, -1, converted);
+    if (data.frames < 1) return; // no gain to measure: the item stays as it is
+    const double gainLeft = frqam(pool, data.frames, data.left, f, data.rate);
+    const double gainRight = frqam(pool, data.frames, data.right, f, data.rate);
+    double* left = blocks.doubles(length);
+    double* right = blocks.doubles(length);
+    left[length / 2] = gainLeft;
+    right[length / 2] = gainRight;
+    storeImage(pool, files, name, data, length, left, right);
+}
+
+void CorePrcs::svfdr(CoreFsys* store, int32_t length, int32_t f) {
+    if (!store) return;
+    for (const CoreAnsx& name : wavItems(store)) mkedr(store, name, length, f);
+}
+
+void CorePrcs::cutwl(CoreFsys* store, CoreAnsx name, int64_t us, int32_t rate) {
+    (void)store;
+    PoolBlocks blocks(pool);
+    bool converted = false;
+    const WavData data = readWhole(pool, files, blocks, name, rate, converted);
+    const int32_t n = data.frames;
+    const int64_t m = CoreButl::tpfup(data.rate, us);
+    if (!(n > m || converted)) return;
+    int32_t rangeStart = 0, rangeEnd = 0;
+    const bool ranged = program && program->getrz(name, rangeStart, rangeEnd);
+    int64_t start = 0;
+    int64_t count = 0;
+    if (ranged && us == 0) {
+        start = rangeStart;
+        count = static_cast<int64_t>(rangeEnd) - rangeStart;
+    } else if (ranged) {
+        start = rangeStart;
+        count = std::min<int64_t>(n - std::clamp<int64_t>(start, 0, n), m);
+    } else if (converted && m >= n) {
+        count = n; // converted data no longer than wanted: rewritten whole
+    } else {
+        int32_t p = 0;
+        double largest = -1.0;
+        for (int32_t i = 0; i < n; ++i)
+            if (std::fabs(data.left[i]) > largest) {
+                largest = std::fabs(data.left[i]);
+                p = i;
+            }
+        start = p + m / 2 > n ? n - m : p - m / 2;
+        count = m;
+    }
+    // The range a program stores or a length past the data never reads beyond the buffers.
+    start = std::clamp<int64_t>(start, 0, n);
+    count = std::min<int64_t>(count, n - start);
+    if (count < 1) {
+        CoreLog_::loger(CoreAnsx("vector file left as it is, nothing to cut: ") + name, 1);
+        return;
+    }
+    storeImage(pool, files, name, data, static_cast<int32_t>(count), data.left + start, data.right + start);
+}
+
+void CorePrcs::svfwl(CoreFsys* store, int64_t us, int32_t rate) {
+    if (!store) return;
+    for (const CoreAnsx& name : wavItems(store)) cutwl(store, name, us, rate);
+}
