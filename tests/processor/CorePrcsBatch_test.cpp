@@ -7,6 +7,7 @@
 #include "base/CoreVars.h"
 #include "tests/common/FileSizeLimit.h"
 #include "filestore/CoreFsys.h"
+#include "filestore/CoreWvfr.h"
 #include "processor/CoreMmry.h"
 #include "program/CoreProg.h"
 
@@ -310,6 +311,39 @@ TEST_F(CorePrcsBatch, ExportWritesTheSlotsOwnForm) {
     EXPECT_TRUE(e->svprf(2, -1, "export", false, -1, false, 1.0, -1));
     EXPECT_TRUE(store.loada(CoreAnsx((data() / "export/VECTORS/PACKED.Q7V").string().c_str()), "0", true, nullptr));
     EXPECT_TRUE(store.loada(CoreAnsx((data() / "export/PROGS/PACKED.Q7P").string().c_str()), "0", true, nullptr));
+}
+
+TEST_F(CorePrcsBatch, RenderFormRunsItsToolAndLeavesNoRenderedDataBehind) {
+    struct Row {
+        const char* tool;
+        int32_t renderParam;
+        int64_t length;
+        int32_t frames; // of every rendered vector file
+    };
+    // 1000 µs at 48 kHz are 48 samples; an impulse render shorter than 2 samples gets 100.
+    const Row rows[] = {{"impulse", 1000, 1000, 48}, {"impulse, short", 1000, 10, 100}, {"cut", -1, 1000, 48}};
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.tool);
+        auto e = loaded();
+        ASSERT_FALSE(e->isfailed());
+        select(*e, kPacked);
+        const std::string vectors = bytesOf(data() / "vectors/PACKED.Q7V");
+        ASSERT_TRUE(e->svprf(2, r.length, "render", false, r.renderParam, false, 1.0, -1));
+        CoreFsys store(&pool);
+        ASSERT_TRUE(store.loada(CoreAnsx((data() / "render/VECTORS/PACKED.Q7V").string().c_str()), "0", true, nullptr));
+        for (const char* item : {"H1.WAV", "H2.WAV", "H3.WAV"}) {
+            CoreWvfr reader(&pool, &store, true);
+            reader.open_(item);
+            EXPECT_EQ(reader.getdr(false), r.frames) << item;
+            reader.close();
+        }
+        EXPECT_TRUE(store.loada(CoreAnsx((data() / "render/PROGS/PACKED.Q7P").string().c_str()), "0", true, nullptr));
+        EXPECT_EQ(bytesOf(data() / "vectors/PACKED.Q7V"), vectors);
+        // A plain save afterwards writes the program only, no rendered vector file.
+        EXPECT_TRUE(e->svprf(1, -1, "0", false, -1, false, 1.0, -1));
+        for (const char* loose : {"H1.WAV", "vectors/H1.WAV", "progs/H1.WAV"})
+            EXPECT_FALSE(std::filesystem::exists(data() / loose) && bytesOf(data() / loose).size() < 1000) << loose;
+    }
 }
 
 TEST_F(CorePrcsBatch, RefusesPathsThatLeaveTheDataFolder) {
