@@ -17,13 +17,15 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <mutex>
 #include <numbers>
 #include <vector>
 
 namespace {
 
 constexpr char kLabel[] = "PRCS";
-constexpr int64_t kLargestTransform = int64_t{1} << 27; // 2n - 1 above this is refused
+constexpr int kLargestOrder = 27;
+constexpr int64_t kLargestTransform = int64_t{1} << kLargestOrder; // 2n - 1 above this is refused
 
 // Pool blocks of doubles, freed when the scope ends.
 class PoolBlocks {
@@ -88,6 +90,21 @@ void storeImage(CorePool* pool, CoreFsys* store, const CoreAnsx& name, const Wav
                  CoreAnsx("0"), true, false);
 }
 
+// One FFT set-up per order, made on first use and kept for the process: planning costs more than
+// the transforms of a measurement. A set-up is only read while transforming, so threads share it.
+const IppsFFTSpec_R_64f* sharedSpec(int order) {
+    static std::mutex lock;
+    static IppsFFTSpec_R_64f* specs[kLargestOrder + 1] = {};
+    std::lock_guard<std::mutex> hold(lock);
+    if (!specs[order]) {
+        IppsFFTSpec_R_64f* made = nullptr;
+        if (ippsFFTInitAlloc_R_64f(&made, order, IPP_FFT_DIV_INV_BY_N, ippAlgHintAccurate) != ippStsNoErr || !made)
+            throw CoreAnsx("FFT set-up failed, order ") + CoreAnsx(order);
+        specs[order] = made;
+    }
+    return specs[order];
+}
+
 // Keys of the store's items whose extension is ".WAV", as the store lists them.
 std::vector<CoreAnsx> wavItems(const CoreFsys* store) {
     std::vector<CoreAnsx> keys(static_cast<size_t>(store->getkn()));
@@ -115,13 +132,7 @@ double CorePrcs::frqam(CorePool* pool, int32_t n, const double* x, int32_t f, in
         throw CoreAnsx("response too long to measure: ") + CoreAnsx(n);
     const int32_t size = CoreButl::getp2(2 * n - 1);
     const int order = CoreButl::geto2(size);
-    IppsFFTSpec_R_64f* spec = nullptr;
-    if (ippsFFTInitAlloc_R_64f(&spec, order, IPP_FFT_DIV_INV_BY_N, ippAlgHintAccurate) != ippStsNoErr || !spec)
-        throw CoreAnsx("FFT set-up failed, order ") + CoreAnsx(order);
-    struct SpecFree {
-        IppsFFTSpec_R_64f* spec;
-        ~SpecFree() { ippsFFTFree_R_64f(spec); }
-    } specFree{spec};
+    const IppsFFTSpec_R_64f* spec = sharedSpec(order);
     int scratchBytes = 0;
     ippsFFTGetBufSize_R_64f(spec, &scratchBytes);
     PoolBlocks blocks(pool);
