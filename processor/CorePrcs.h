@@ -360,6 +360,11 @@ public:
     // Cuts the item to us around its peak, or to its element's copy range; rate above 0 converts it.
     void cutwl(CoreFsys* store, CoreAnsx name, int64_t us, int32_t rate);
     void svfwl(CoreFsys* store, int64_t us, int32_t rate);
+    // Renders the engine's response to an impulse (in pass-through for the host meanwhile), derives an
+    // equalisation towards target at freq from it and applies it to every WAV item the store lists,
+    // written back to `files`; maxLength above 0 sets the frames written. Nothing while booting or
+    // failed, for a store without items, or when no equalisation results.
+    void svfs2(CoreFsys* store, int32_t maxLength, int32_t freq, double target);
 
     // ---- program commit and host chunk (processor/CorePrcsCommit.cpp, processor/CorePrcsChunk.cpp) -----
     void fixcd(); // the caller holds the engine locks, or is the only user of the program

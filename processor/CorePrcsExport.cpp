@@ -100,13 +100,12 @@ CorePrcs::SAVEOUTCOME CorePrcs::exportProgram(int16_t kind, int64_t length, Core
     const int32_t textBytes = text.Length();
 
     if (render) {
-        (void)target;
-        if (renderParam > 0 && equalise) {
-            // The equalising render is not built: the vector files are packed as they are.
-            CoreLog_::loger(CoreAnsx("equalising render not available; vector files saved unchanged"), 1);
-        } else if (renderParam > 0) {
-            const int64_t samples = CoreButl::tpfup(samplerate, length);
-            svfdr(store, samples < 2 ? 100 : static_cast<int32_t>(std::min<int64_t>(samples, INT32_MAX)), renderParam);
+        if (renderParam > 0) {
+            const int64_t samples = std::min<int64_t>(CoreButl::tpfup(samplerate, length), INT32_MAX);
+            if (equalise)
+                svfs2(store, static_cast<int32_t>(samples), renderParam, target);
+            else
+                svfdr(store, samples < 2 ? 100 : static_cast<int32_t>(samples), renderParam);
         } else if (length > 0) {
             svfwl(store, length, trimParam);
         }

@@ -7,12 +7,14 @@
 #include "base/CoreButl.h"
 #include "base/CoreLog_.h"
 #include "base/CorePool.h"
+#include "filestore/CoreEleq.h"
 #include "filestore/CoreFsys.h"
 #include "filestore/CoreRtcv.h"
 #include "filestore/CoreWavs.h"
 #include "filestore/CoreWvfr.h"
 #include "platform/IppLayer.h"
 #include "program/CoreProg.h"
+#include "base/CoreSgrd.h"
 
 #include <algorithm>
 #include <cmath>
@@ -244,4 +246,102 @@ void CorePrcs::cutwl(CoreFsys* store, CoreAnsx name, int64_t us, int32_t rate) {
 void CorePrcs::svfwl(CoreFsys* store, int64_t us, int32_t rate) {
     if (!store) return;
     for (const CoreAnsx& name : wavItems(store)) cutwl(store, name, us, rate);
+}
+
+void CorePrcs::svfs2(CoreFsys* store, int32_t maxLength, int32_t freq, double target) {
+    if (isfailed() || !booted() || !store || store->getkn() < 1) return;
+    // 1. Render length: twice the largest second- or third-stage size in use, at least one second.
+    int64_t longest = 0;
+    for (int16_t h = 0; h < hdimused; ++h) {
+        const int16_t record = bHybrid && h == 0 ? hdimmax : h;
+        for (int16_t which = 0; which < 2; ++which) {
+            const int32_t size = program->getod(record, which);
+            if (size > 0) longest = std::max<int64_t>(longest, static_cast<int64_t>(CoreButl::upftp(samplerate, size)));
+        }
+    }
+    const int64_t renderUs = std::max<int64_t>(2 * longest, 1000000);
+    const int32_t n = static_cast<int32_t>(std::min<int64_t>(CoreButl::tpfup(samplerate, renderUs), int64_t{1} << 23));
+    const int32_t m = 8 * CoreEleq::eqgts(n, n);
+    constexpr int32_t chunk = 1024;
+
+    PoolBlocks blocks(pool);
+    double* excitation[2] = {blocks.doubles(n), blocks.doubles(n)};
+    double* response[2] = {blocks.doubles(n), blocks.doubles(n)};
+    double* silence = blocks.doubles(chunk); // the side-chain inputs
+    excitation[0][0] = excitation[1][0] = 1.0;
+
+    // 2. The render: the host entry stays on its pass-through path meanwhile and never waits for it.
+    const bool wasPassing = passthru.getvl();
+    if (!wasPassing) smpby(true, 0, false, true);
+    {
+        CoreSgrd engine(enginelock);
+        takeBlockLock(iWatchdogms, "render");
+        clepr(true); // no tail of earlier audio in the response
+        blocklock.relse();
+        for (int32_t at = 0; at < n - chunk; at += chunk) {
+            const int32_t count = std::min(chunk, n - chunk - at);
+            void* in[4] = {excitation[0] + at, excitation[1] + at, silence, silence};
+            void* out[2] = {response[0] + at, response[1] + at};
+            prcsn(in, out, count, true, 0, true, 4);
+        }
+        takeBlockLock(iWatchdogms, "render"); // the worker's last block
+        clepr(true);                           // nothing of the render reaches the host
+        blocklock.relse();
+    }
+    if (!wasPassing) smpby(false, 0, false, false);
+    std::fill(excitation[0], excitation[0] + n, 0.0);
+    std::fill(excitation[1], excitation[1] + n, 0.0);
+
+    // 3. The correction spectrum B.
+    auto* spectrumA = reinterpret_cast<Ipp64fc*>(blocks.doubles(2 * m));
+    auto* spectrumB = reinterpret_cast<Ipp64fc*>(blocks.doubles(2 * m));
+    double* work = blocks.doubles(2 * m);
+    bool ok = false;
+    if (target != 1.0) {
+        ok = CoreEleq::eqcal(pool, spectrumA, spectrumB, m, n, response[0], n, response[0], samplerate, 0.005, false,
+                             3, 1.0, target, 2, freq);
+    } else {
+        excitation[0][n / 2] = frqam(pool, n, response[0], freq, samplerate);
+        ok = CoreEleq::eqcal(pool, spectrumA, spectrumB, m, n, response[0], n, excitation[0], samplerate, 0.005,
+                             false, 3, 1.0, 0.0, 2, freq);
+    }
+    if (!ok) return;
+
+    // 4. Every WAV item convolved with the correction.
+    IppsFFTSpec_R_64f* spec = nullptr;
+    if (ippsFFTInitAlloc_R_64f(&spec, CoreButl::geto2(m), IPP_FFT_DIV_BY_SQRTN, ippAlgHintAccurate) != ippStsNoErr ||
+        !spec)
+        throw CoreAnsx("FFT set-up failed, size ") + CoreAnsx(m);
+    struct SpecFree {
+        IppsFFTSpec_R_64f* spec;
+        ~SpecFree() { ippsFFTFree_R_64f(spec); }
+    } specFree{spec};
+    int scratchBytes = 0;
+    ippsFFTGetBufSize_R_64f(spec, &scratchBytes);
+    auto* scratch = reinterpret_cast<Ipp8u*>(blocks.doubles(scratchBytes / 8 + 1));
+    for (const CoreAnsx& name : wavItems(store)) {
+        CoreWvfr reader(pool, files, true);
+        reader.open_(name);
+        WavData shape;
+        shape.rate = samplerate;
+        shape.channels = reader.getca();
+        shape.double64 = reader.getdb();
+        std::fill(response[0], response[0] + n, 0.0);
+        std::fill(response[1], response[1] + n, 0.0);
+        const int32_t read = reader.getdt(std::min(n, reader.getdr(false)), response[0], response[1]);
+        reader.close();
+        if (shape.channels < 2) std::copy(response[0], response[0] + read, response[1]);
+        for (double* channel : response) {
+            std::fill(work, work + 2 * m, 0.0);
+            std::copy(channel, channel + n, work);
+            ippsFFTFwd_RToPack_64f_I(work, spec, scratch);
+            ippsConjPack_64fc(work, spectrumA, m);
+            ippsMul_64fc_I(spectrumB, spectrumA, m);
+            auto* product = reinterpret_cast<double*>(spectrumA);
+            ippsFFTInv_CCSToR_64f_I(product, spec, scratch);
+            std::copy(product, product + n, channel);
+        }
+        const int32_t frames = maxLength > 0 ? std::min(n, maxLength) : read;
+        storeImage(pool, files, name, shape, frames, response[0], response[1]);
+    }
 }

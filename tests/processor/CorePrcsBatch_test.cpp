@@ -16,7 +16,6 @@
 #include <functional>
 #include <optional>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -319,16 +318,20 @@ TEST_F(CorePrcsBatch, RenderFormRunsItsToolAndLeavesNoRenderedDataBehind) {
         int32_t renderParam;
         int64_t length;
         int32_t frames; // of every rendered vector file
+        bool equalise = false;
     };
     // 1000 µs at 48 kHz are 48 samples; an impulse render shorter than 2 samples gets 100.
-    const Row rows[] = {{"impulse", 1000, 1000, 48}, {"impulse, short", 1000, 10, 100}, {"cut", -1, 1000, 48}};
+    const Row rows[] = {{"impulse", 1000, 1000, 48},
+                        {"impulse, short", 1000, 10, 100},
+                        {"cut", -1, 1000, 48},
+                        {"equalised", 1000, 1000, 48, true}};
     for (const Row& r : rows) {
         SCOPED_TRACE(r.tool);
         auto e = loaded();
         ASSERT_FALSE(e->isfailed());
         select(*e, kPacked);
         const std::string vectors = bytesOf(data() / "vectors/PACKED.Q7V");
-        ASSERT_TRUE(e->svprf(2, r.length, "render", false, r.renderParam, false, 1.0, -1));
+        ASSERT_TRUE(e->svprf(2, r.length, "render", false, r.renderParam, r.equalise, 1.0, -1));
         CoreFsys store(&pool);
         ASSERT_TRUE(store.loada(CoreAnsx((data() / "render/VECTORS/PACKED.Q7V").string().c_str()), "0", true, nullptr));
         for (const char* item : {"H1.WAV", "H2.WAV", "H3.WAV"}) {

@@ -13,7 +13,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
+#include <thread>
 #include <numbers>
 #include <string>
 #include <vector>
@@ -208,6 +210,105 @@ TEST_F(CorePrcsTools, CutToLengthAroundThePeak) {
     const Wav converted = get("CUT.WAV");
     EXPECT_EQ(converted.rate, kRate);
     EXPECT_NEAR(static_cast<double>(converted.left.size()), 480.0, 2.0);
+}
+
+TEST_F(CorePrcsTools, EqualisingAUnitImpulseProgramScalesEveryFileByOneConstant) {
+    // The INIT program is a unit impulse: its correction is flat.
+    struct Row {
+        const char* name;
+        Wav wav;
+    };
+    const std::vector<Row> rows = {
+        {"A.WAV", {2, kRate, true, Road::decayingNoise(300, 31), Road::decayingNoise(300, 32)}},
+        {"B.WAV", {1, 44100, false, Road::decayingNoise(200, 33), {}}},
+    };
+    for (int32_t maxLength : {0, 100, 500}) {
+        SCOPED_TRACE(maxLength);
+        for (const Row& r : rows) put(r.name, r.wav);
+        std::vector<Wav> before;
+        for (const Row& r : rows) before.push_back(get(r.name));
+        engine->svfs2(engine->getfs(), maxLength, 1000, 1.0);
+        double constant = 0.0;
+        for (size_t i = 0; i < rows.size(); ++i) {
+            SCOPED_TRACE(rows[i].name);
+            const Wav after = get(rows[i].name);
+            EXPECT_EQ(after.channels, rows[i].wav.channels);
+            EXPECT_EQ(after.rate, kRate); // written at the engine's rate
+            EXPECT_EQ(after.double64, rows[i].wav.double64);
+            const size_t n = before[i].left.size();
+            ASSERT_EQ(after.left.size(), maxLength > 0 ? static_cast<size_t>(maxLength) : n);
+            if (constant == 0.0) {
+                double cross = 0.0, power = 0.0;
+                for (size_t k = 0; k < std::min(n, after.left.size()); ++k) {
+                    cross += after.left[k] * before[i].left[k];
+                    power += before[i].left[k] * before[i].left[k];
+                }
+                constant = cross / power;
+                ASSERT_GT(std::fabs(constant), 0.0);
+            }
+            const double peak = largestMagnitude(before[i].left);
+            for (size_t k = 0; k < after.left.size(); ++k) {
+                const double wanted = k < n ? constant * before[i].left[k] : 0.0;
+                ASSERT_NEAR(after.left[k], wanted, 0.01 * std::fabs(constant) * peak) << k;
+            }
+        }
+    }
+    // A store without WAV items is left as it is.
+    engine->getfs()->init_();
+    CoreFsys& store = *engine->getfs();
+    const std::string text = "plain";
+    store.setit(store.crtit("NOTE.TXT", true, false), text.data(), 5, "0", true, false);
+    engine->svfs2(&store, 0, 1000, 1.0);
+    EXPECT_STREQ(store.ct2as(store.getit("NOTE.TXT")).c_str(), "plain");
+    EXPECT_FALSE(engine->getby());
+}
+
+TEST_F(CorePrcsTools, HostCallsDuringTheRenderChangeNothingAndGetSilence) {
+    const Wav source{2, kRate, true, Road::decayingNoise(400, 41), Road::decayingNoise(400, 42)};
+    const auto render = [&](bool withHost) {
+        // A fresh engine each time, playing a program of noise kernels, whose correction shapes the file.
+        engine = loaded();
+        engine->getfs()->init_();
+        engine->ldpdm(kThree, false);
+        put("C.WAV", source);
+        std::atomic<bool> stop{false};
+        std::atomic<bool> onlyZeros{true};
+        std::atomic<int> calls{0};
+        std::thread host;
+        if (withHost) {
+            host = std::thread([&] {
+                std::vector<float> inL(256, 0.0f), inR(256, 0.0f), outL(256), outR(256);
+                while (!stop.load()) {
+                    void* in[2] = {inL.data(), inR.data()};
+                    void* out[2] = {outL.data(), outR.data()};
+                    engine->prcss(in, out, 256, true, 1, 120.0, false, 2);
+                    for (int k = 0; k < 256; ++k)
+                        if (outL[k] != 0.0f || outR[k] != 0.0f) onlyZeros.store(false);
+                    calls.fetch_add(1);
+                }
+            });
+            while (calls.load() < 4) std::this_thread::yield();
+        }
+        engine->svfs2(engine->getfs(), 0, 1000, 1.0);
+        stop.store(true);
+        if (host.joinable()) host.join();
+        EXPECT_TRUE(onlyZeros.load());
+        return get("C.WAV");
+    };
+    const Wav alone = render(false);
+    const Wav shared = render(true);
+    ASSERT_EQ(alone.left.size(), shared.left.size());
+    const double peak = largestMagnitude(alone.left);
+    ASSERT_GT(peak, 0.0);
+    double change = 0.0; // the render did equalise
+    for (size_t k = 0; k < source.left.size(); ++k) change = std::max(change, std::fabs(alone.left[k] - source.left[k]));
+    EXPECT_GT(change, 1e-3 * peak);
+    // Two renders on fresh engines already differ by about 1e-12 of the peak (rounding of the
+    // transforms), so the bound is 1e-9: host audio mixed into the render would be far above it.
+    for (size_t k = 0; k < alone.left.size(); ++k) {
+        ASSERT_NEAR(shared.left[k], alone.left[k], 1e-9 * peak) << k;
+        ASSERT_NEAR(shared.right[k], alone.right[k], 1e-9 * peak) << k;
+    }
 }
 
 TEST_F(CorePrcsTools, StoreWideToolsTakeOnlyWavItems) {
