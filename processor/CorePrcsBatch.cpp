@@ -92,7 +92,9 @@ const Step* findStep(const CoreAnsx& name) {
     return nullptr;
 }
 
-CoreAnsx joined(const CoreAnsx& a, const CoreAnsx& b) { return a + CoreAnsx(" ") + b; }
+CoreAnsx joined(const CoreAnsx& a, const CoreAnsx& b) {
+    return a + CoreAnsx(" ") + b;
+}
 
 } // namespace
 
@@ -144,8 +146,8 @@ void CorePrcs::runBatchStep(const BATCHSTEP& step, CoreVars& vars, CoreAnsx& mes
     const auto notSaved = [&](const char* why) {
         message = kNotSaved;
         next = kEnd;
-        CoreLog_::loger(CoreAnsx("batch step ") + CoreAnsx(step.name) + CoreAnsx(" saves nothing: ") + CoreAnsx(why),
-                        1);
+        CoreLog_::loger(
+            CoreAnsx("batch step ") + CoreAnsx(step.name) + CoreAnsx(" saves nothing: ") + CoreAnsx(why), 1);
     };
     const auto loadedName = [&]() { return joined(v("LOADED"), program->getnm()); };
     const auto loading = [&]() { return joined(v("LOADING"), CoreButl::disps(v("NEWPROGRAM"))); };

@@ -25,7 +25,8 @@ bool absolutePath(const std::string& path) {
 
 // Creates every folder of path up to its last separator; existing ones are kept.
 void createFolders(const std::string& path) {
-    for (size_t at = path.find_first_of("/\\", 1); at != std::string::npos; at = path.find_first_of("/\\", at + 1)) {
+    for (size_t at = path.find_first_of("/\\", 1); at != std::string::npos;
+         at = path.find_first_of("/\\", at + 1)) {
         const CoreAnsx folder = CoreButl::wcase(CoreAnsx(path.substr(0, at).c_str()));
         if (CoreXutl::ispvl(folder.c_str())) continue;
         CoreXutl::crdir(folder.c_str());
@@ -48,8 +49,8 @@ bool CorePrcs::unsafePath(const CoreAnsx& path) {
     return false;
 }
 
-bool CorePrcs::svprf(int16_t kind, int64_t length, CoreAnsx folder, bool asIs, int32_t renderParam, bool equalise,
-                     double target, int32_t trimParam) {
+bool CorePrcs::svprf(int16_t kind, int64_t length, CoreAnsx folder, bool asIs, int32_t renderParam,
+                     bool equalise, double target, int32_t trimParam) {
     if (isfailed() || !booted()) return false;
     return exportProgram(kind, length, folder, asIs, renderParam, equalise, target, trimParam) ==
            SAVEOUTCOME::saved;
@@ -68,7 +69,8 @@ CorePrcs::SAVEOUTCOME CorePrcs::exportProgram(int16_t kind, int64_t length, Core
     const CoreAnsx stored = memory->getfp(slot, true);
     if (stored == kNone) return refuse(CoreAnsx("the current slot is free"));
     const CoreAnsx vectorStored = memory->getfv(slot, true);
-    if (unsafePath(stored) || unsafePath(vectorStored)) return refuse(CoreAnsx("path leaves the data folder: ") + stored);
+    if (unsafePath(stored) || unsafePath(vectorStored))
+        return refuse(CoreAnsx("path leaves the data folder: ") + stored);
     const CoreAnsx filePath = memory->getfp(slot, false);
     const bool packed = memory->getwp(slot);
     const bool render = kind >= 2;
@@ -80,7 +82,8 @@ CorePrcs::SAVEOUTCOME CorePrcs::exportProgram(int16_t kind, int64_t length, Core
         folder = sDatapath + folder;
     }
     const std::string folderText = folder.c_str();
-    if (!folderText.empty() && folderText.back() != '/' && folderText.back() != '\\') folder = folder + CoreAnsx("/");
+    if (!folderText.empty() && folderText.back() != '/' && folderText.back() != '\\')
+        folder = folder + CoreAnsx("/");
 
     CoreFsys* store = slot != 0 ? files : pSecondstore;
     if (slot != 0) store->rload(CoreAnsx(".WAV"));
@@ -117,15 +120,18 @@ CorePrcs::SAVEOUTCOME CorePrcs::exportProgram(int16_t kind, int64_t length, Core
         // The lookup rule would also return an item of a container whose key merely ends with this
         // name (a packed program's own ".XML" item), which would put the file in another folder.
         const CoreFsys::FSYSTEMLOC* found = store->gtsit(item);
-        const int32_t id = found && found->name == item.Trim().UpperCase() ? found->id : store->crtit(item, true);
-        if (id < 0 || !store->setit(id, text.c_str(), textBytes, kNone, true, false)) return SAVEOUTCOME::failed;
+        const int32_t id =
+            found && found->name == item.Trim().UpperCase() ? found->id : store->crtit(item, true);
+        if (id < 0 || !store->setit(id, text.c_str(), textBytes, kNone, true, false))
+            return SAVEOUTCOME::failed;
         createFolders((store->getdt() + item).c_str());
         return store->savea() ? SAVEOUTCOME::saved : SAVEOUTCOME::failed;
     }
 
     CoreFsys container(pool, folder, false, bStoreflag);
     const int32_t id = container.crtit(CoreButl::setfx(filePath, CoreAnsx(".XML")), false);
-    if (id < 0 || !container.setit(id, text.c_str(), textBytes, kNone, true, false)) return SAVEOUTCOME::failed;
+    if (id < 0 || !container.setit(id, text.c_str(), textBytes, kNone, true, false))
+        return SAVEOUTCOME::failed;
     const CoreAnsx packedName = CoreButl::setfx(folder + filePath, CoreAnsx(".Q7P"));
     createFolders(packedName.c_str());
     return container.savea(packedName) ? SAVEOUTCOME::saved : SAVEOUTCOME::failed;

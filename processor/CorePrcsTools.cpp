@@ -7,6 +7,7 @@
 #include "base/CoreButl.h"
 #include "base/CoreLog_.h"
 #include "base/CorePool.h"
+#include "base/CoreSgrd.h"
 #include "filestore/CoreEleq.h"
 #include "filestore/CoreFsys.h"
 #include "filestore/CoreRtcv.h"
@@ -14,7 +15,6 @@
 #include "filestore/CoreWvfr.h"
 #include "platform/IppLayer.h"
 #include "program/CoreProg.h"
-#include "base/CoreSgrd.h"
 
 #include <algorithm>
 #include <cmath>
@@ -84,7 +84,8 @@ WavData readWhole(CorePool* pool, CoreFsys* store, PoolBlocks& blocks, const Cor
 // Stores a float WAV image of frames samples from left and right as the item's data.
 void storeImage(CorePool* pool, CoreFsys* store, const CoreAnsx& name, const WavData& shape, int32_t frames,
                 const double* left, const double* right) {
-    CoreWavs image(pool, static_cast<int16_t>(std::max(shape.channels, 1)), shape.rate, frames, shape.double64);
+    CoreWavs image(pool, static_cast<int16_t>(std::max(shape.channels, 1)), shape.rate, frames,
+                   shape.double64);
     image.setdt(frames, left, right);
     std::vector<char> bytes(static_cast<size_t>(image.getmd()));
     image.wrtmm(bytes.data());
@@ -100,7 +101,8 @@ const IppsFFTSpec_R_64f* sharedSpec(int order) {
     std::lock_guard<std::mutex> hold(lock);
     if (!specs[order]) {
         IppsFFTSpec_R_64f* made = nullptr;
-        if (ippsFFTInitAlloc_R_64f(&made, order, IPP_FFT_DIV_INV_BY_N, ippAlgHintAccurate) != ippStsNoErr || !made)
+        if (ippsFFTInitAlloc_R_64f(&made, order, IPP_FFT_DIV_INV_BY_N, ippAlgHintAccurate) != ippStsNoErr ||
+            !made)
             throw CoreAnsx("FFT set-up failed, order ") + CoreAnsx(order);
         specs[order] = made;
     }
@@ -166,7 +168,8 @@ double CorePrcs::wavrt(CoreFsys* store, CoreAnsx name, double db) {
             peak = data.left[i];
             p = i;
         }
-    const double level = peak > 0.0 ? std::max(CoreButl::dCdbmin, 20.0 * std::log10(peak)) : CoreButl::dCdbmin;
+    const double level =
+        peak > 0.0 ? std::max(CoreButl::dCdbmin, 20.0 * std::log10(peak)) : CoreButl::dCdbmin;
     const double threshold = std::pow(10.0, (level - db) / 20.0);
     int32_t q = data.frames - 1;
     while (q >= 0 && !(data.left[q] > threshold)) --q;
@@ -256,11 +259,13 @@ void CorePrcs::svfs2(CoreFsys* store, int32_t maxLength, int32_t freq, double ta
         const int16_t record = bHybrid && h == 0 ? hdimmax : h;
         for (int16_t which = 0; which < 2; ++which) {
             const int32_t size = program->getod(record, which);
-            if (size > 0) longest = std::max<int64_t>(longest, static_cast<int64_t>(CoreButl::upftp(samplerate, size)));
+            if (size > 0)
+                longest = std::max<int64_t>(longest, static_cast<int64_t>(CoreButl::upftp(samplerate, size)));
         }
     }
     const int64_t renderUs = std::max<int64_t>(2 * longest, 1000000);
-    const int32_t n = static_cast<int32_t>(std::min<int64_t>(CoreButl::tpfup(samplerate, renderUs), int64_t{1} << 23));
+    const int32_t n =
+        static_cast<int32_t>(std::min<int64_t>(CoreButl::tpfup(samplerate, renderUs), int64_t{1} << 23));
     const int32_t m = 8 * CoreEleq::eqgts(n, n);
     constexpr int32_t chunk = 1024;
 
@@ -285,7 +290,7 @@ void CorePrcs::svfs2(CoreFsys* store, int32_t maxLength, int32_t freq, double ta
             prcsn(in, out, count, true, 0, true, 4);
         }
         takeBlockLock(iWatchdogms, "render"); // the worker's last block
-        clepr(true);                           // nothing of the render reaches the host
+        clepr(true);                          // nothing of the render reaches the host
         blocklock.relse();
     }
     if (!wasPassing) smpby(false, 0, false, false);
@@ -298,18 +303,19 @@ void CorePrcs::svfs2(CoreFsys* store, int32_t maxLength, int32_t freq, double ta
     double* work = blocks.doubles(2 * m);
     bool ok = false;
     if (target != 1.0) {
-        ok = CoreEleq::eqcal(pool, spectrumA, spectrumB, m, n, response[0], n, response[0], samplerate, 0.005, false,
-                             3, 1.0, target, 2, freq);
+        ok = CoreEleq::eqcal(pool, spectrumA, spectrumB, m, n, response[0], n, response[0], samplerate, 0.005,
+                             false, 3, 1.0, target, 2, freq);
     } else {
         excitation[0][n / 2] = frqam(pool, n, response[0], freq, samplerate);
-        ok = CoreEleq::eqcal(pool, spectrumA, spectrumB, m, n, response[0], n, excitation[0], samplerate, 0.005,
-                             false, 3, 1.0, 0.0, 2, freq);
+        ok = CoreEleq::eqcal(pool, spectrumA, spectrumB, m, n, response[0], n, excitation[0], samplerate,
+                             0.005, false, 3, 1.0, 0.0, 2, freq);
     }
     if (!ok) return;
 
     // 4. Every WAV item convolved with the correction.
     IppsFFTSpec_R_64f* spec = nullptr;
-    if (ippsFFTInitAlloc_R_64f(&spec, CoreButl::geto2(m), IPP_FFT_DIV_BY_SQRTN, ippAlgHintAccurate) != ippStsNoErr ||
+    if (ippsFFTInitAlloc_R_64f(&spec, CoreButl::geto2(m), IPP_FFT_DIV_BY_SQRTN, ippAlgHintAccurate) !=
+            ippStsNoErr ||
         !spec)
         throw CoreAnsx("FFT set-up failed, size ") + CoreAnsx(m);
     struct SpecFree {

@@ -5,11 +5,11 @@
 
 #include "ProgramFolder.h"
 #include "base/CoreVars.h"
-#include "tests/common/FileSizeLimit.h"
 #include "filestore/CoreFsys.h"
 #include "filestore/CoreWvfr.h"
 #include "processor/CoreMmry.h"
 #include "program/CoreProg.h"
+#include "tests/common/FileSizeLimit.h"
 
 #include <gtest/gtest.h>
 
@@ -84,48 +84,96 @@ TEST_F(CorePrcsBatch, RunsEveryChainOneStepPerCall) {
         std::function<void(const std::filesystem::path&, CorePrcs&)> check;
     };
     const std::vector<Row> rows = {
-        {"READSETUP", 0, {{"BANK", " 0 "}, {"LIBRARY", "fixture.xml"}},
-         {{1, "Cleared", "READSETUP_1"}, {2, "Loaded fixture.xml", "READSETUP_2"}, {3, "Loaded Init", "END"}}, 0,
-         [](const std::filesystem::path&, CorePrcs& e) { EXPECT_EQ(slotName(e, kEmpty), "Init"); }}, // the bank read again
-        {"CLEARBANK", 0, {{"BANK", "1"}},
-         {{1, "Cleared", "CLEAREDBANK_2"}, {2, "Loaded Init", "END"}}, 0,
+        {"READSETUP",
+         0,
+         {{"BANK", " 0 "}, {"LIBRARY", "fixture.xml"}},
+         {{1, "Cleared", "READSETUP_1"}, {2, "Loaded fixture.xml", "READSETUP_2"}, {3, "Loaded Init", "END"}},
+         0,
+         [](const std::filesystem::path&, CorePrcs& e) {
+             EXPECT_EQ(slotName(e, kEmpty), "Init");
+         }}, // the bank read again
+        {"CLEARBANK",
+         0,
+         {{"BANK", "1"}},
+         {{1, "Cleared", "CLEAREDBANK_2"}, {2, "Loaded Init", "END"}},
+         0,
          [](const std::filesystem::path&, CorePrcs& e) { EXPECT_EQ(slotName(e, kThree), "Three"); }},
-        {"READPROGRAM", 0, {{"NEWPROGRAM", "1"}},
-         {{1, "Loading 1", "READPROGRAM_2"}, {2, "Loaded Three", "END"}}, kThree, nullptr},
-        {"READPROGRAM", kThree, {}, {{1, "Loading 0 ", "READPROGRAM_2"}, {2, "Loaded Init", "END"}}, 0, nullptr},
+        {"READPROGRAM",
+         0,
+         {{"NEWPROGRAM", "1"}},
+         {{1, "Loading 1", "READPROGRAM_2"}, {2, "Loaded Three", "END"}},
+         kThree,
+         nullptr},
+        {"READPROGRAM",
+         kThree,
+         {},
+         {{1, "Loading 0 ", "READPROGRAM_2"}, {2, "Loaded Init", "END"}},
+         0,
+         nullptr},
         // The display's reload: an empty slot loads the next used one above it.
         {"READPROGRAM_2", 0, {{"NEWPROGRAM", "6"}}, {{2, "Loaded OFF0.XML", "END"}}, kOffsets, nullptr},
-        {"DELETEMEMORYLOC", 0, {{"PROG", "2"}}, {{1, "Deleted 2", "END"}}, 0,
+        {"DELETEMEMORYLOC",
+         0,
+         {{"PROG", "2"}},
+         {{1, "Deleted 2", "END"}},
+         0,
          [](const std::filesystem::path&, CorePrcs& e) { EXPECT_EQ(slotName(e, kPacked), "0"); }},
-        {"REPLACEMEMORYLOC", 0, {{"NEWPROGRAM", "1"}, {"OLDPROGRAM", "3"}},
-         {{1, "Loading 1", "REPLACEMEMORYLOC_2"}, {2, "Loaded Three", "REPLACEMEMORYLOC_3"}, {3, "Deleted 3", "END"}},
-         kThree, [](const std::filesystem::path&, CorePrcs& e) { EXPECT_EQ(slotName(e, kBeside), "0"); }},
-        {"OVERWRITEMEMORYLOC", 0, {{"OLDPROGRAM", "1"}, {"NEWPROGRAM", "6"}}, {{1, "Moved 1", "END"}}, 0,
+        {"REPLACEMEMORYLOC",
+         0,
+         {{"NEWPROGRAM", "1"}, {"OLDPROGRAM", "3"}},
+         {{1, "Loading 1", "REPLACEMEMORYLOC_2"},
+          {2, "Loaded Three", "REPLACEMEMORYLOC_3"},
+          {3, "Deleted 3", "END"}},
+         kThree,
+         [](const std::filesystem::path&, CorePrcs& e) { EXPECT_EQ(slotName(e, kBeside), "0"); }},
+        {"OVERWRITEMEMORYLOC",
+         0,
+         {{"OLDPROGRAM", "1"}, {"NEWPROGRAM", "6"}},
+         {{1, "Moved 1", "END"}},
+         0,
          [](const std::filesystem::path&, CorePrcs& e) {
              EXPECT_EQ(slotName(e, kThree), "0");
              EXPECT_EQ(slotName(e, kEmpty), "Three");
              EXPECT_NE(std::string(e.getmm()->getvl(kEmpty, false).c_str()).find("Three"), std::string::npos);
          }},
-        {"SAVEBANK", 0, {{"BANK", "0"}, {"LIBRARY", "saved.xml"}, {"BANKSTRING", "bank 0"}},
-         {{1, "Saved bank 0", "END"}}, 0,
+        {"SAVEBANK",
+         0,
+         {{"BANK", "0"}, {"LIBRARY", "saved.xml"}, {"BANKSTRING", "bank 0"}},
+         {{1, "Saved bank 0", "END"}},
+         0,
          [](const std::filesystem::path& d, CorePrcs&) {
              EXPECT_NE(bytesOf(d / "setups/saved.xml").find("THREE.XML"), std::string::npos);
          }},
-        {"SAVEPROGRAM", kThree, {}, {{1, "Saving", "SAVEPROGRAM_1"}, {2, "Saving", "END"}}, kThree,
+        {"SAVEPROGRAM",
+         kThree,
+         {},
+         {{1, "Saving", "SAVEPROGRAM_1"}, {2, "Saving", "END"}},
+         kThree,
          [](const std::filesystem::path& d, CorePrcs&) {
              EXPECT_NE(bytesOf(d / "progs/THREE.XML").find("Three"), std::string::npos);
          }},
-        {"CHANGEHYBRID", kThree, {{"BVFORCEHYBRID", "1"}, {"NEWPROGRAM", "1"}},
-         {{1, "Hybrid", "CHANGEHYBRID_2"}, {2, "Loading 1", "CHANGEHYBRID_3"}, {3, "Loaded Three", "END"}}, kThree,
+        {"CHANGEHYBRID",
+         kThree,
+         {{"BVFORCEHYBRID", "1"}, {"NEWPROGRAM", "1"}},
+         {{1, "Hybrid", "CHANGEHYBRID_2"}, {2, "Loading 1", "CHANGEHYBRID_3"}, {3, "Loaded Three", "END"}},
+         kThree,
          [](const std::filesystem::path&, CorePrcs& e) {
-             EXPECT_NE(std::string(e.getmm()->getvl(kThree, false).c_str()).find("FORCEHYBRID"), std::string::npos);
+             EXPECT_NE(std::string(e.getmm()->getvl(kThree, false).c_str()).find("FORCEHYBRID"),
+                       std::string::npos);
          }},
-        {"CHANGEMONO", kThree, {{"BVFORCEMONO", "1"}, {"NEWPROGRAM", "1"}},
-         {{1, "Mono", "CHANGEMONO_2"}, {2, "Loading 1", "CHANGEMONO_3"}, {3, "Loaded Three", "END"}}, kThree,
+        {"CHANGEMONO",
+         kThree,
+         {{"BVFORCEMONO", "1"}, {"NEWPROGRAM", "1"}},
+         {{1, "Mono", "CHANGEMONO_2"}, {2, "Loading 1", "CHANGEMONO_3"}, {3, "Loaded Three", "END"}},
+         kThree,
          [](const std::filesystem::path&, CorePrcs& e) {
-             EXPECT_NE(std::string(e.getmm()->getvl(kThree, false).c_str()).find("FORCEMONO"), std::string::npos);
+             EXPECT_NE(std::string(e.getmm()->getvl(kThree, false).c_str()).find("FORCEMONO"),
+                       std::string::npos);
          }},
-        {"VERSIONING", kThree, {{"VERSIONINGNAME", "THREE2.XML"}}, {{1, "Saving", "VERSIONING_2"}, {2, "Saving", "END"}},
+        {"VERSIONING",
+         kThree,
+         {{"VERSIONINGNAME", "THREE2.XML"}},
+         {{1, "Saving", "VERSIONING_2"}, {2, "Saving", "END"}},
          kEmpty,
          [](const std::filesystem::path& d, CorePrcs& e) {
              EXPECT_STREQ(e.getmm()->getfp(kEmpty, true).UpperCase().c_str(), "THREE2.XML");
@@ -153,9 +201,11 @@ TEST_F(CorePrcsBatch, RunsEveryChainOneStepPerCall) {
         runChain(*e, vars, r.calls);
         EXPECT_EQ(Access::currentSlot(*e).load(), r.currentAfter);
         if (r.check) r.check(data(), *e);
-        EXPECT_EQ(pauses, std::string(r.start) == "TEST" ? std::vector<int32_t>{5000} : std::vector<int32_t>{});
+        EXPECT_EQ(pauses,
+                  std::string(r.start) == "TEST" ? std::vector<int32_t>{5000} : std::vector<int32_t>{});
         bool reloads = false;
-        for (const Call& c : r.calls) reloads = reloads || (c.message && std::string(c.message).rfind("Loaded ", 0) == 0);
+        for (const Call& c : r.calls)
+            reloads = reloads || (c.message && std::string(c.message).rfind("Loaded ", 0) == 0);
         EXPECT_EQ(Access::stateChanged(*e).load(), reloads);
     }
 }
@@ -256,10 +306,10 @@ TEST_F(CorePrcsBatch, VersioningGuards) {
         bool fillAll;
     };
     const Row rows[] = {
-        {"", false, false},            // no name
-        {"NEW.XML", true, false},      // the current slot is free
-        {"NEW.XML", false, true},      // no free slot
-        {"../NEW.XML", false, false},  // leaves the program folder
+        {"", false, false},             // no name
+        {"NEW.XML", true, false},       // the current slot is free
+        {"NEW.XML", false, true},       // no free slot
+        {"../NEW.XML", false, false},   // leaves the program folder
         {"/tmp/NEW.XML", false, false}, // absolute
     };
     for (const Row& r : rows) {
@@ -270,7 +320,8 @@ TEST_F(CorePrcsBatch, VersioningGuards) {
         if (r.freeCurrent) e->getmm()->clrpr(kThree);
         if (r.fillAll)
             for (int32_t s = 0; s < CoreMmry::iCmemorydim; ++s)
-                if (e->getmm()->getfp(s, true) == CoreAnsx("0")) e->getmm()->setvl(s, false, "INIT.XML", "<PROGRAM><NAME>F</NAME></PROGRAM>");
+                if (e->getmm()->getfp(s, true) == CoreAnsx("0"))
+                    e->getmm()->setvl(s, false, "INIT.XML", "<PROGRAM><NAME>F</NAME></PROGRAM>");
         CoreVars vars;
         fill(vars, {{"NEXTSTEP", "VERSIONING_2"}, {"VERSIONINGNAME", r.name}});
         runChain(*e, vars, {{2, "NOT SAVED", "END"}});
@@ -287,7 +338,8 @@ TEST_F(CorePrcsBatch, ExportWritesTheSlotsOwnForm) {
     // kind 0, loose: the slot's own file rewritten; a failed write keeps it whole.
     select(*e, kThree);
     const std::string before = bytesOf(data() / "progs/THREE.XML");
-    EXPECT_EQ(writeUnderFileSizeLimit(16, [&] { return e->svprf(0, -1, "0", false, -1, false, 1.0, -1); }), 0);
+    EXPECT_EQ(writeUnderFileSizeLimit(16, [&] { return e->svprf(0, -1, "0", false, -1, false, 1.0, -1); }),
+              0);
     EXPECT_EQ(bytesOf(data() / "progs/THREE.XML"), before);
     EXPECT_TRUE(e->svprf(0, -1, "0", false, -1, false, 1.0, -1));
     EXPECT_NE(bytesOf(data() / "progs/THREE.XML").find("Three"), std::string::npos);
@@ -299,8 +351,10 @@ TEST_F(CorePrcsBatch, ExportWritesTheSlotsOwnForm) {
     EXPECT_TRUE(e->svprf(0, -1, "0", false, -1, false, 1.0, -1));
     EXPECT_EQ(bytesOf(data() / "progs/PACKED.Q7P"), original);
     CoreFsys store(&pool);
-    ASSERT_TRUE(store.loada(CoreAnsx((repository() / "PROGS/PACKED.Q7P").string().c_str()), "0", true, nullptr));
-    EXPECT_NE(std::string(store.ct2as(store.getit("PROGS/PACKED.XML")).c_str()).find("Packed"), std::string::npos);
+    ASSERT_TRUE(
+        store.loada(CoreAnsx((repository() / "PROGS/PACKED.Q7P").string().c_str()), "0", true, nullptr));
+    EXPECT_NE(std::string(store.ct2as(store.getit("PROGS/PACKED.XML")).c_str()).find("Packed"),
+              std::string::npos);
 
     // kind 1: the plain form under the .XML name.
     EXPECT_TRUE(e->svprf(1, -1, "0", false, -1, false, 1.0, -1));
@@ -308,8 +362,10 @@ TEST_F(CorePrcsBatch, ExportWritesTheSlotsOwnForm) {
 
     // kind 2 without a render tool: vector container and program container in the caller's folder.
     EXPECT_TRUE(e->svprf(2, -1, "export", false, -1, false, 1.0, -1));
-    EXPECT_TRUE(store.loada(CoreAnsx((data() / "export/VECTORS/PACKED.Q7V").string().c_str()), "0", true, nullptr));
-    EXPECT_TRUE(store.loada(CoreAnsx((data() / "export/PROGS/PACKED.Q7P").string().c_str()), "0", true, nullptr));
+    EXPECT_TRUE(
+        store.loada(CoreAnsx((data() / "export/VECTORS/PACKED.Q7V").string().c_str()), "0", true, nullptr));
+    EXPECT_TRUE(
+        store.loada(CoreAnsx((data() / "export/PROGS/PACKED.Q7P").string().c_str()), "0", true, nullptr));
 }
 
 TEST_F(CorePrcsBatch, RenderFormRunsItsToolAndLeavesNoRenderedDataBehind) {
@@ -333,19 +389,22 @@ TEST_F(CorePrcsBatch, RenderFormRunsItsToolAndLeavesNoRenderedDataBehind) {
         const std::string vectors = bytesOf(data() / "vectors/PACKED.Q7V");
         ASSERT_TRUE(e->svprf(2, r.length, "render", false, r.renderParam, r.equalise, 1.0, -1));
         CoreFsys store(&pool);
-        ASSERT_TRUE(store.loada(CoreAnsx((data() / "render/VECTORS/PACKED.Q7V").string().c_str()), "0", true, nullptr));
+        ASSERT_TRUE(store.loada(CoreAnsx((data() / "render/VECTORS/PACKED.Q7V").string().c_str()), "0", true,
+                                nullptr));
         for (const char* item : {"H1.WAV", "H2.WAV", "H3.WAV"}) {
             CoreWvfr reader(&pool, &store, true);
             reader.open_(item);
             EXPECT_EQ(reader.getdr(false), r.frames) << item;
             reader.close();
         }
-        EXPECT_TRUE(store.loada(CoreAnsx((data() / "render/PROGS/PACKED.Q7P").string().c_str()), "0", true, nullptr));
+        EXPECT_TRUE(
+            store.loada(CoreAnsx((data() / "render/PROGS/PACKED.Q7P").string().c_str()), "0", true, nullptr));
         EXPECT_EQ(bytesOf(data() / "vectors/PACKED.Q7V"), vectors);
         // A plain save afterwards writes the program only, no rendered vector file.
         EXPECT_TRUE(e->svprf(1, -1, "0", false, -1, false, 1.0, -1));
         for (const char* loose : {"H1.WAV", "vectors/H1.WAV", "progs/H1.WAV"})
-            EXPECT_FALSE(std::filesystem::exists(data() / loose) && bytesOf(data() / loose).size() < 1000) << loose;
+            EXPECT_FALSE(std::filesystem::exists(data() / loose) && bytesOf(data() / loose).size() < 1000)
+                << loose;
     }
 }
 

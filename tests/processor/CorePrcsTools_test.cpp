@@ -15,9 +15,9 @@
 
 #include <atomic>
 #include <cmath>
-#include <thread>
 #include <numbers>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -44,8 +44,8 @@ protected:
         std::vector<char> bytes(static_cast<size_t>(image.getmd()));
         image.wrtmm(bytes.data());
         CoreFsys& store = *engine->getfs();
-        store.setit(store.crtit(name.c_str(), true, false), bytes.data(), static_cast<int32_t>(bytes.size()), "0", true,
-                    false);
+        store.setit(store.crtit(name.c_str(), true, false), bytes.data(), static_cast<int32_t>(bytes.size()),
+                    "0", true, false);
     }
     Wav get(const std::string& name) {
         CoreWvfr reader(&pool, engine->getfs(), true);
@@ -93,7 +93,8 @@ TEST_F(CorePrcsTools, GainAtOneFrequencyMatchesADirectConvolution) {
                 CoreRtcv::flblk(n, w.data(), 1.0, false);
                 const double expected = largestMagnitude(naiveConvolution(x, w));
                 const double measured = CorePrcs::frqam(&pool, n, x.data(), f, kRate);
-                EXPECT_NEAR(measured, expected, 1e-12 * sumOfMagnitudes(x) * std::max(largestMagnitude(w), 1e-300));
+                EXPECT_NEAR(measured, expected,
+                            1e-12 * sumOfMagnitudes(x) * std::max(largestMagnitude(w), 1e-300));
             }
         }
     }
@@ -106,7 +107,8 @@ TEST_F(CorePrcsTools, GainAtOneFrequencyMatchesADirectConvolution) {
     Signal sine(5000);
     CorePrcs::getsn(5000, sine.data(), 997, kRate);
     for (int32_t k : {0, 1, 4999})
-        EXPECT_NEAR(sine[static_cast<size_t>(k)], std::sin(2.0 * std::numbers::pi * (997.0 * k) / kRate), 1e-12);
+        EXPECT_NEAR(sine[static_cast<size_t>(k)], std::sin(2.0 * std::numbers::pi * (997.0 * k) / kRate),
+                    1e-12);
 }
 
 TEST_F(CorePrcsTools, DecayTimeRunsFromThePeakToTheLastSampleAboveTheLevel) {
@@ -179,7 +181,7 @@ TEST_F(CorePrcsTools, CutToLengthAroundThePeak) {
         const char* what;
         size_t n, peak;
         int64_t us;
-        int32_t rate;         // the tool's target rate
+        int32_t rate; // the tool's target rate
         int32_t fileRate;
         size_t frames, start; // expected: frames, first source frame
     };
@@ -265,9 +267,10 @@ TEST_F(CorePrcsTools, EqualisingAUnitImpulseProgramScalesEveryFileByOneConstant)
 
 TEST_F(CorePrcsTools, HostCallsDuringTheRenderChangeNothingAndGetSilence) {
     const Wav source{2, kRate, true, Road::decayingNoise(400, 41), Road::decayingNoise(400, 42)};
-    const auto render = [&](bool withHost) {
+    const auto render = [&](bool withHost, const std::string& more) {
         // A fresh engine each time, playing a program of noise kernels, whose correction shapes the file.
-        engine = loaded();
+        engine = loaded(more);
+        EXPECT_EQ(engine->workerRunning(), !more.empty());
         engine->getfs()->init_();
         engine->ldpdm(kThree, false);
         put("C.WAV", source);
@@ -295,19 +298,23 @@ TEST_F(CorePrcsTools, HostCallsDuringTheRenderChangeNothingAndGetSilence) {
         EXPECT_TRUE(onlyZeros.load());
         return get("C.WAV");
     };
-    const Wav alone = render(false);
-    const Wav shared = render(true);
-    ASSERT_EQ(alone.left.size(), shared.left.size());
-    const double peak = largestMagnitude(alone.left);
-    ASSERT_GT(peak, 0.0);
-    double change = 0.0; // the render did equalise
-    for (size_t k = 0; k < source.left.size(); ++k) change = std::max(change, std::fabs(alone.left[k] - source.left[k]));
-    EXPECT_GT(change, 1e-3 * peak);
-    // Two renders on fresh engines already differ by about 1e-12 of the peak (rounding of the
-    // transforms), so the bound is 1e-9: host audio mixed into the render would be far above it.
-    for (size_t k = 0; k < alone.left.size(); ++k) {
-        ASSERT_NEAR(shared.left[k], alone.left[k], 1e-9 * peak) << k;
-        ASSERT_NEAR(shared.right[k], alone.right[k], 1e-9 * peak) << k;
+    for (const char* threads : {"", "<THREADS>1</THREADS>"}) { // inline, and with the worker
+        SCOPED_TRACE(threads);
+        const Wav alone = render(false, threads);
+        const Wav shared = render(true, threads);
+        ASSERT_EQ(alone.left.size(), shared.left.size());
+        const double peak = largestMagnitude(alone.left);
+        ASSERT_GT(peak, 0.0);
+        double change = 0.0; // the render did equalise
+        for (size_t k = 0; k < source.left.size(); ++k)
+            change = std::max(change, std::fabs(alone.left[k] - source.left[k]));
+        EXPECT_GT(change, 1e-3 * peak);
+        // Two renders on fresh engines already differ by about 1e-12 of the peak (rounding of the
+        // transforms), so the bound is 1e-9: host audio mixed into the render would be far above it.
+        for (size_t k = 0; k < alone.left.size(); ++k) {
+            ASSERT_NEAR(shared.left[k], alone.left[k], 1e-9 * peak) << k;
+            ASSERT_NEAR(shared.right[k], alone.right[k], 1e-9 * peak) << k;
+        }
     }
 }
 
@@ -317,7 +324,8 @@ TEST_F(CorePrcsTools, StoreWideToolsTakeOnlyWavItems) {
     put("IR.WAV", {2, kRate, true, Road::decayingNoise(1000, 14), Road::decayingNoise(1000, 15)});
     CoreFsys& store = *engine->getfs();
     const std::string text = "not a wave";
-    store.setit(store.crtit("IR.TXT", true, false), text.data(), static_cast<int32_t>(text.size()), "0", true, false);
+    store.setit(store.crtit("IR.TXT", true, false), text.data(), static_cast<int32_t>(text.size()), "0", true,
+                false);
     engine->svfwl(&listing, 1000, -1);
     EXPECT_EQ(get("IR.WAV").left.size(), 48u);
     engine->svfdr(&listing, 10, 1000);
