@@ -9,6 +9,8 @@
 #include "filestore/CoreRtcv.h"
 #include "filestore/CoreWavs.h"
 #include "filestore/CoreWvfr.h"
+#include "modulation/CoreEnvf.h"
+#include "program/CoreProg.h"
 #include "tests/common/SignalReference.h"
 
 #include <gtest/gtest.h>
@@ -316,6 +318,21 @@ TEST_F(CorePrcsTools, HostCallsDuringTheRenderChangeNothingAndGetSilence) {
             ASSERT_NEAR(shared.right[k], alone.right[k], 1e-9 * peak) << k;
         }
     }
+}
+
+TEST_F(CorePrcsTools, ASideChainProgramRendersWithSilentSideInputs) {
+    CoreEnvf& side = *Access::program(*engine).getef(4); // the side-chain follower
+    const CoreAnsx none("");
+    side.setvl(10, 0, none, 10, 0, none, -1.0, 0, false, none, false, none, none, false, 48000.0, false, none, none,
+               false, 0.0, 2, none);
+    Access::quadWanted(*engine) = true;
+    engine->allcq();
+    ASSERT_EQ(Access::field(*engine, "quadactive"), "1");
+    put("S.WAV", {2, kRate, true, Road::decayingNoise(300, 51), Road::decayingNoise(300, 52)});
+    engine->svfs2(engine->getfs(), 0, 1000, 1.0);
+    const Wav after = get("S.WAV");
+    ASSERT_EQ(after.left.size(), 300u);
+    EXPECT_TRUE(std::isfinite(largestMagnitude(after.left)));
 }
 
 TEST_F(CorePrcsTools, StoreWideToolsTakeOnlyWavItems) {
