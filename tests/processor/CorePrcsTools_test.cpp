@@ -323,8 +323,8 @@ TEST_F(CorePrcsTools, HostCallsDuringTheRenderChangeNothingAndGetSilence) {
 TEST_F(CorePrcsTools, ASideChainProgramRendersWithSilentSideInputs) {
     CoreEnvf& side = *Access::program(*engine).getef(4); // the side-chain follower
     const CoreAnsx none("");
-    side.setvl(10, 0, none, 10, 0, none, -1.0, 0, false, none, false, none, none, false, 48000.0, false, none, none,
-               false, 0.0, 2, none);
+    side.setvl(10, 0, none, 10, 0, none, -1.0, 0, false, none, false, none, none, false, 48000.0, false, none,
+               none, false, 0.0, 2, none);
     Access::quadWanted(*engine) = true;
     engine->allcq();
     ASSERT_EQ(Access::field(*engine, "quadactive"), "1");
@@ -333,6 +333,37 @@ TEST_F(CorePrcsTools, ASideChainProgramRendersWithSilentSideInputs) {
     const Wav after = get("S.WAV");
     ASSERT_EQ(after.left.size(), 300u);
     EXPECT_TRUE(std::isfinite(largestMagnitude(after.left)));
+}
+
+TEST_F(CorePrcsTools, CutToTheCopyRangeOfTheElementNamedAfterTheItem) {
+    // The program's element that reads vectors/H1.WAV keeps the copy range its load stored.
+    engine->ldpdm(kThree, false);
+    engine->getfs()->init_();
+    int32_t first = -1, last = -1;
+    ASSERT_TRUE(Access::program(*engine).getrz("vectors/h1.wav", first, last));
+    ASSERT_GE(first, 0);
+    ASSERT_GT(last, first);
+    const size_t start = static_cast<size_t>(first), longer = static_cast<size_t>(last) + 500;
+    struct Row {
+        const char* what;
+        size_t n;
+        int64_t us;
+        size_t frames;
+    };
+    const Row rows[] = {
+        {"the range", longer, 0, static_cast<size_t>(last - first)},
+        {"from the range's start, the wanted length", longer, 100, std::min<size_t>(longer - start, 4)},
+        {"a range past the data", start + 2, 0, 2},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        const Signal left = Road::decayingNoise(r.n, 21);
+        put("VECTORS/H1.WAV", {2, kRate, true, left, left});
+        engine->cutwl(engine->getfs(), "VECTORS/H1.WAV", r.us, -1);
+        const Wav after = get("VECTORS/H1.WAV");
+        ASSERT_EQ(after.left.size(), r.frames);
+        for (size_t k = 0; k < r.frames; ++k) ASSERT_EQ(after.left[k], left[start + k]) << k;
+    }
 }
 
 TEST_F(CorePrcsTools, StoreWideToolsTakeOnlyWavItems) {
