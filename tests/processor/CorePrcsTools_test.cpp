@@ -105,12 +105,18 @@ TEST_F(CorePrcsTools, GainAtOneFrequencyMatchesADirectConvolution) {
     EXPECT_EQ(CorePrcs::frqam(&pool, 1, one.data(), 1000, 0), 0.0);
     EXPECT_THROW(CorePrcs::frqam(&pool, (1 << 26) + 1, one.data(), 1000, kRate), CoreAnsx);
 
-    // The sine itself, with its phase reduced exactly.
-    Signal sine(5000);
-    CorePrcs::getsn(5000, sine.data(), 997, kRate);
-    for (int32_t k : {0, 1, 4999})
-        EXPECT_NEAR(sine[static_cast<size_t>(k)], std::sin(2.0 * std::numbers::pi * (997.0 * k) / kRate),
-                    1e-12);
+    // The sine itself, its phase reduced exactly: the same bits whether a phase repeats or not.
+    for (int32_t f : {997, 1000, -1000, 0, kRate, 30000, 7}) {
+        SCOPED_TRACE(f);
+        Signal sine(5000);
+        CorePrcs::getsn(5000, sine.data(), f, kRate);
+        for (int32_t k = 0; k < 5000; ++k) {
+            const int64_t m = (static_cast<int64_t>(f) * k) % kRate;
+            ASSERT_EQ(sine[static_cast<size_t>(k)],
+                      std::sin(2.0 * std::numbers::pi * static_cast<double>(m) / kRate))
+                << k;
+        }
+    }
 }
 
 TEST_F(CorePrcsTools, DecayTimeRunsFromThePeakToTheLastSampleAboveTheLevel) {
