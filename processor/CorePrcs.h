@@ -321,6 +321,51 @@ public:
     bool savedue() const { return bSavedue.load(); }
     void clrdue() { bSavedue.store(false); }
 
+    // ---- batch stepper (processor/CorePrcsBatch.cpp) ------------------------------------------------------
+    // Runs the step that NEXTSTEP of vars names and writes the next step's name back; true once the
+    // batch has finished (no step named, or a null store), which leaves pass-through and clears the
+    // rings and convolvers. ordinal is the step's place in its chain (0 when finishing), message its
+    // status text. No engine lock is held between calls. While booting or failed nothing runs (true).
+    bool batch(CoreVars* vars, int& ordinal, CoreAnsx& message);
+    struct BATCHSTEP; // one row of the step table (processor/CorePrcsBatch.cpp)
+    // Saves the current program as a new version under name in the first free slot after the
+    // current one, which becomes current; the old slot is read again from its file. The current slot.
+    int32_t versg(CoreAnsx name);
+    // Test seam: the pause of the TEST step (milliseconds); null sleeps.
+    void setBatchSleepForTest(std::function<void(int32_t ms)> sleep) { batchsleep = std::move(sleep); }
+
+    // ---- program export (processor/CorePrcsExport.cpp) ----------------------------------------------------
+    // Writes the current slot's program: kind 0 in the slot's own form (a loose file rewritten in place,
+    // a packed one as a container in folder), 1 plain, 2 and above with its vector files rendered into a
+    // vector container as well. folder "0" is the temporary repository; a relative one lies below the
+    // data folder. length in microseconds. True when every write succeeded; nothing is written after a
+    // load fell back, for a free slot, or for a slot path or item name that is absolute or holds "..".
+    bool svprf(int16_t kind, int64_t length, CoreAnsx folder, bool asIs, int32_t renderParam, bool equalise,
+               double target, int32_t trimParam);
+
+    // ---- render and vector-file tools (processor/CorePrcsTools.cpp) ---------------------------------------
+    // Every tool reads and writes the WAV items through the engine's own store `files`; a store given
+    // only lists the names (".WAV" keys). Reader, store and pool errors pass to the caller.
+    static void getsn(int32_t n, double* out, int32_t f, int32_t rate); // sin(2 pi f k / rate)
+    // The largest |value| of x convolved with a Blackman-windowed sine of n samples at f Hz: the gain
+    // of x at f. 0.0 for n < 1 or rate < 1; a CoreAnsx when 2n - 1 is above 2^27.
+    static double frqam(CorePool* pool, int32_t n, const double* x, int32_t f, int32_t rate);
+    // Microseconds from the first-channel peak to the last sample above the peak level less db
+    // (negative when none is); the longest over every WAV item in milliseconds, 0.0 without one.
+    double wavrt(CoreFsys* store, CoreAnsx name, double db);
+    double wavrt(double db);
+    // Replaces the item by an impulse of length samples at length / 2 holding each channel's frqam.
+    void mkedr(CoreFsys* store, CoreAnsx name, int32_t length, int32_t f);
+    void svfdr(CoreFsys* store, int32_t length, int32_t f);
+    // Cuts the item to us around its peak, or to its element's copy range; rate above 0 converts it.
+    void cutwl(CoreFsys* store, CoreAnsx name, int64_t us, int32_t rate);
+    void svfwl(CoreFsys* store, int64_t us, int32_t rate);
+    // Renders the engine's response to an impulse (in pass-through for the host meanwhile), derives an
+    // equalisation towards target at freq from it and applies it to every WAV item the store lists,
+    // written back to `files`; maxLength above 0 sets the frames written. Nothing while booting or
+    // failed, for a store without items, or when no equalisation results.
+    void svfs2(CoreFsys* store, int32_t maxLength, int32_t freq, double target);
+
     // ---- program commit and host chunk (processor/CorePrcsCommit.cpp, processor/CorePrcsChunk.cpp) -----
     void fixcd(); // the caller holds the engine locks, or is the only user of the program
     CoreAnsx getdt(); // takes enginelock, then blocklock
@@ -787,6 +832,18 @@ private:
     // MIDI read-back: the slot last read with bean 180.
     bool bMidilearn = false;
     int32_t iMidistatus = 0, iMidicontroller = 0, iMidichannel = 0, iMidivalue = 0;
+    // ---- batch stepper and export (processor/CorePrcsBatch.cpp, processor/CorePrcsExport.cpp) ------------
+    enum class SAVEOUTCOME { saved, refused, failed }; // refused: nothing written, by rule
+    SAVEOUTCOME exportProgram(int16_t kind, int64_t length, CoreAnsx folder, bool asIs, int32_t renderParam,
+                              bool equalise, double target, int32_t trimParam);
+    SAVEOUTCOME versionProgram(const CoreAnsx& name);
+    void runBatchStep(const BATCHSTEP& step, CoreVars& vars, CoreAnsx& message, CoreAnsx& next);
+    void commitProgram(); // the caller holds the engine locks
+    // A path that came from a chunk or a program and would leave its folder: absolute or with "..".
+    static bool unsafePath(const CoreAnsx& path);
+    void reloadProgram(int32_t slot);
+    int32_t usedSlotFrom(const CoreAnsx& from, bool locked);
+    std::function<void(int32_t)> batchsleep; // null in production
     CoreAnsx sBatchkey = "";
     CoreAnsx sBatchmessage = "";
     CoreAnsx sDescriptionpath = "";

@@ -268,10 +268,13 @@ bool CorePrcs::getbbCase(int32_t id, int32_t index, int32_t subindex) {
     case 206: return program->getpm(i)->getfa()->iscst();
     case 207: return program->getpm(i)->getfb()->iscst();
     case 218: return clipshown;
-    case 226:
-        // No batch stepper in this build: a batch ends at once, with no message.
-        sBatchmessage = "";
-        return true;
+    case 226: {
+        int ordinal = 0; // the display reads only the message
+        CoreAnsx message;
+        const bool finished = batch(pBatchvars, ordinal, message);
+        sBatchmessage = message;
+        return finished;
+    }
     case 248: return memory->islte();
     case 255: return quadactive;
     case 256: return bLegacystereochannel;

@@ -305,7 +305,7 @@ std::vector<Forward> forwards(const std::string& data) {
         {"gb206", [](const Ctx& c) { return B(c.p.getpm(c.i)->getfa()->iscst()); }},
         {"gb207", [](const Ctx& c) { return B(c.p.getpm(c.i)->getfb()->iscst()); }},
         {"gb218", [](const Ctx& c) { return B(A::clipShown(c.e)); }},
-        {"gb226", [](const Ctx&) { return "1"; }}, // no batch stepper: ends at once
+        {"gb226", [](const Ctx&) { return "1"; }}, // an empty batch store ends at once
         {"gb248", [](const Ctx& c) { return B(c.m->islte()); }},
         {"gb255", [](const Ctx& c) { return F(c.e, "quadactive"); }},
         {"gb256", [](const Ctx& c) { return K(c.e, "LEGACYSTEREOCHANNEL"); }},
@@ -1234,7 +1234,7 @@ TEST_F(CorePrcsBeansTest, BootBeansDriveAndReportTheBoot) {
     EXPECT_EQ(e->getbi(145, nullptr), 11);
     EXPECT_STREQ(e->getbs(145, nullptr).c_str(), CoreLog_::sCwarngbeo);
     EXPECT_TRUE(e->getbb(148, nullptr));
-    // 68 is the committed program text; 226 ends a batch at once with no message.
+    // 68 is the committed program text; 226 with an empty store ends the batch with no message.
     EXPECT_EQ(e->getbs(68, nullptr), e->getdt());
     EXPECT_NE(e->getbs(68, nullptr).Pos("<PROGRAM>"), 0);
     EXPECT_TRUE(e->getbb(226, nullptr));

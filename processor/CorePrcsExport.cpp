@@ -1,0 +1,138 @@
+// CorePrcs: the export of the current slot's program as a plain program file, a packed program
+// container or, in the render form, with its vector files packed into a vector container. Called by
+// the batch stepper on the display's thread; the program is committed and serialised under the engine
+// locks, which are released before any file is written.
+#include "processor/CorePrcs.h"
+
+#include "base/CoreButl.h"
+#include "base/CoreLog_.h"
+#include "base/CoreXml_.h"
+#include "base/CoreXutl.h"
+#include "filestore/CoreFsys.h"
+#include "processor/CoreMmry.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+
+namespace {
+
+const CoreAnsx kNone("0");
+
+bool absolutePath(const std::string& path) {
+    return !path.empty() && (path[0] == '/' || path[0] == '\\' || (path.size() > 1 && path[1] == ':'));
+}
+
+// Creates every folder of path up to its last separator; existing ones are kept.
+void createFolders(const std::string& path) {
+    for (size_t at = path.find_first_of("/\\", 1); at != std::string::npos;
+         at = path.find_first_of("/\\", at + 1)) {
+        const CoreAnsx folder = CoreButl::wcase(CoreAnsx(path.substr(0, at).c_str()));
+        if (CoreXutl::ispvl(folder.c_str())) continue;
+        CoreXutl::crdir(folder.c_str());
+        CoreButl::pcdrp(folder);
+    }
+}
+
+} // namespace
+
+bool CorePrcs::unsafePath(const CoreAnsx& path) {
+    const std::string text = path.c_str();
+    if (absolutePath(text)) return true;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find_first_of("/\\", start);
+        if (end == std::string::npos) end = text.size();
+        if (text.compare(start, end - start, "..") == 0 && end - start == 2) return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+bool CorePrcs::svprf(int16_t kind, int64_t length, CoreAnsx folder, bool asIs, int32_t renderParam,
+                     bool equalise, double target, int32_t trimParam) {
+    if (isfailed() || !booted()) return false;
+    return exportProgram(kind, length, folder, asIs, renderParam, equalise, target, trimParam) ==
+           SAVEOUTCOME::saved;
+}
+
+CorePrcs::SAVEOUTCOME CorePrcs::exportProgram(int16_t kind, int64_t length, CoreAnsx folder, bool asIs,
+                                              int32_t renderParam, bool equalise, double target,
+                                              int32_t trimParam) {
+    const auto refuse = [](const CoreAnsx& why) {
+        CoreLog_::loger(CoreAnsx("program not saved: ") + why, 1);
+        return SAVEOUTCOME::refused;
+    };
+    // After a fall-back the engine holds the INIT program, not the slot's.
+    if (loadfallback) return refuse(CoreAnsx("the last load fell back"));
+    const int32_t slot = currentslot;
+    const CoreAnsx stored = memory->getfp(slot, true);
+    if (stored == kNone) return refuse(CoreAnsx("the current slot is free"));
+    const CoreAnsx vectorStored = memory->getfv(slot, true);
+    if (unsafePath(stored) || unsafePath(vectorStored))
+        return refuse(CoreAnsx("path leaves the data folder: ") + stored);
+    const CoreAnsx filePath = memory->getfp(slot, false);
+    const bool packed = memory->getwp(slot);
+    const bool render = kind >= 2;
+    const bool plain = kind == 1 || (kind == 0 && !packed);
+
+    if (folder == kNone) {
+        folder = sTemprepository;
+    } else if (!absolutePath(folder.c_str())) {
+        folder = sDatapath + folder;
+    }
+    const std::string folderText = folder.c_str();
+    if (!folderText.empty() && folderText.back() != '/' && folderText.back() != '\\')
+        folder = folder + CoreAnsx("/");
+
+    CoreFsys* store = slot != 0 ? files : pSecondstore;
+    if (slot != 0) store->rload(CoreAnsx(".WAV"));
+    // Whatever leaves, the working store holds no vector data afterwards, as a load leaves it: a later
+    // plain save must not write rendered images over the program's own files.
+    struct Unload {
+        CoreFsys* store;
+        ~Unload() { store->uload(CoreAnsx(".WAV")); }
+    } unload{store};
+
+    CoreAnsx text;
+    {
+        EngineGuard hold(*this);
+        if (!asIs) fixcd();
+        text = programdoc->settc(false, false);
+    }
+    const int32_t textBytes = text.Length();
+
+    if (render) {
+        if (renderParam > 0) {
+            const int64_t samples = std::min<int64_t>(CoreButl::tpfup(samplerate, length), INT32_MAX);
+            if (equalise)
+                svfs2(store, static_cast<int32_t>(samples), renderParam, target);
+            else
+                svfdr(store, samples < 2 ? 100 : static_cast<int32_t>(samples), renderParam);
+        } else if (length > 0) {
+            svfwl(store, length, trimParam);
+        }
+        const CoreAnsx vectorName = folder + memory->getfv(slot, false);
+        createFolders(vectorName.c_str());
+        if (!store->savea(vectorName)) return SAVEOUTCOME::failed;
+    } else if (plain) {
+        const CoreAnsx item = kind == 1 ? CoreButl::setfx(filePath, CoreAnsx(".XML")) : filePath;
+        // The lookup rule would also return an item of a container whose key merely ends with this
+        // name (a packed program's own ".XML" item), which would put the file in another folder.
+        const CoreFsys::FSYSTEMLOC* found = store->gtsit(item);
+        const int32_t id =
+            found && found->name == item.Trim().UpperCase() ? found->id : store->crtit(item, true);
+        if (id < 0 || !store->setit(id, text.c_str(), textBytes, kNone, true, false))
+            return SAVEOUTCOME::failed;
+        createFolders((store->getdt() + item).c_str());
+        return store->savea() ? SAVEOUTCOME::saved : SAVEOUTCOME::failed;
+    }
+
+    CoreFsys container(pool, folder, false, bStoreflag);
+    const int32_t id = container.crtit(CoreButl::setfx(filePath, CoreAnsx(".XML")), false);
+    if (id < 0 || !container.setit(id, text.c_str(), textBytes, kNone, true, false))
+        return SAVEOUTCOME::failed;
+    const CoreAnsx packedName = CoreButl::setfx(folder + filePath, CoreAnsx(".Q7P"));
+    createFolders(packedName.c_str());
+    return container.savea(packedName) ? SAVEOUTCOME::saved : SAVEOUTCOME::failed;
+}
