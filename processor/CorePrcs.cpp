@@ -37,7 +37,6 @@ CorePrcs::CorePrcs(CorePool* pool, CoreAnsx pluginFolder, int32_t sampleRate, Co
     : CoreTthr(true), pool(pool), sPluginfolder(pluginFolder), sBundlename(bundleName), pBlink(blink),
       bNocache(noMetadataCache), bKeeplog(keepLogSettings), pMasterstore(masterStore), bStoreflag(storeFlag),
       pRegistry(registry), samplerate(sampleRate), iRequestedrate(sampleRate) {
-    lockrate.store(sampleRate, std::memory_order_relaxed);
     // Whatever fails, nothing leaves the constructor: the engine is marked failed, keeps what was
     // built for the destructor, and answers every later call with its defaults.
     try {
@@ -132,7 +131,7 @@ CorePrcs::~CorePrcs() {
         // Host calls get the dry path while the engine is taken apart.
         {
             CoreSgrd hold(passlock);
-            passthru.setvl(true);
+            setPassThrough(true); // the host entry reads the mirror
         }
         lockw(enginelock, iCmswatchdog, "enginelock");
         takeBlockLock(iWatchdogms, "the engine's teardown");

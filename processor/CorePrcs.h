@@ -105,10 +105,7 @@ public:
     int32_t getrc() const { return activerate; }
     bool getpc() { return meterflag.exchange(false); }
     bool getby() const { return passthru.getvl(); }
-    void setby(bool on) {
-        passthru.setvl(on);
-        passmirror.store(on);
-    }
+    void setby(bool on) { setPassThrough(on); }
     int32_t getfl(int16_t which) const; // 0 LTIMED, 1 LFREQD; other selectors read 0
     void setfl(int16_t which, int32_t value);
     static int16_t gettp(int16_t priority); // 0, 2, 3, 4 kept, anything else 1
@@ -697,7 +694,6 @@ private:
     std::atomic<bool> passmirror{true}; // passthru as the host entry reads it
     std::atomic<uint64_t> lockmisses{0};
     std::atomic<int32_t> loadphases{0}; // LoadPhase objects alive
-    std::atomic<int32_t> lockrate{0};   // the sample rate as the bounded take reads it, outside the lock
     std::function<void()> stallhook; // null in production
     int32_t iRequestedperiod = 0;    // µs, as last passed to adjrt
     int16_t iProgramharmonics = 0;   // the program's harmonic count

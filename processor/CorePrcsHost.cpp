@@ -111,7 +111,7 @@ bool CorePrcs::takeEngineLock(int32_t frames, int16_t level) {
         enginelock.locks();
         return true;
     }
-    const int32_t rate = lockrate.load(std::memory_order_relaxed);
+    const int32_t rate = samplerate.load(std::memory_order_relaxed);
     const double seconds = rate > 0 ? static_cast<double>(frames) / rate / 8.0 : 0.0;
     const double budgetMs = 1000.0 * std::clamp(seconds, 20e-6, 1e-3);
     const double deadline = CoreXutl::tmono() + budgetMs;

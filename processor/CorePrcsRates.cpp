@@ -58,7 +58,6 @@ void CorePrcs::updrt(int32_t us) {
 void CorePrcs::applyRate(int32_t rate, const char* caller) {
     if (rate == samplerate) return;
     samplerate = rate;
-    lockrate.store(rate, std::memory_order_relaxed);
     program->setrt(rate);
     if (booted()) adjrt(activerate);
     CoreLog_::debug(CoreAnsx(caller) + CoreAnsx(rate), 0, 3);

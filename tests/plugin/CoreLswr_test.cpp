@@ -165,8 +165,9 @@ TEST(CoreLswr, KeepsTheIntervalInMillisecondsAndNeverPollsWithoutPause) {
         CoreLswr::lsdsp(listener);
     }
     // A 0 ms interval still waits at least 1 ms between empty polls.
-    CoreLswr* listener = listen(0.0005);
+    // The clock starts before the listener, so every poll it makes falls inside the measured time.
     const auto start = std::chrono::steady_clock::now();
+    CoreLswr* listener = listen(0.0005);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     const int64_t polls = listener->getep();
     const auto elapsed =

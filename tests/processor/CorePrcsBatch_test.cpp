@@ -409,17 +409,18 @@ TEST_F(CorePrcsBatch, RenderFormRunsItsToolAndLeavesNoRenderedDataBehind) {
 }
 
 TEST_F(CorePrcsBatch, RefusesPathsThatLeaveTheDataFolder) {
-    for (const char* path : {"/tmp/vorlan-outside.xml", "../OUTSIDE.XML"}) {
+    const std::string outside = (root / "outside.xml").string(); // absolute, beside the data folder
+    for (const std::string& path : {outside, std::string("../OUTSIDE.XML")}) {
         SCOPED_TRACE(path);
         auto e = loaded();
         ASSERT_FALSE(e->isfailed());
         select(*e, kThree);
-        e->getmm()->setfp(kThree, path);
+        e->getmm()->setfp(kThree, path.c_str());
         CoreVars vars;
         fill(vars, {{"NEXTSTEP", "SAVEPROGRAM"}});
         runChain(*e, vars, {{1, "Saving", "SAVEPROGRAM_1"}, {2, "NOT SAVED", "END"}});
         EXPECT_FALSE(e->svprf(0, -1, "0", false, -1, false, 1.0, -1));
-        EXPECT_FALSE(std::filesystem::exists("/tmp/vorlan-outside.xml"));
+        EXPECT_FALSE(std::filesystem::exists(outside));
         EXPECT_FALSE(std::filesystem::exists(data() / "OUTSIDE.XML"));
         EXPECT_FALSE(std::filesystem::exists(repository()));
     }

@@ -118,8 +118,11 @@ TEST_F(LockingTest, TimedTakesLogAndKeepWaiting) {
             r.take(*e);
             done = true;
         });
-        while (log.text().find("still waiting for enginelock") == std::string::npos)
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (log.text().find("still waiting for enginelock") == std::string::npos &&
+               std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        EXPECT_NE(log.text().find("still waiting for enginelock"), std::string::npos);
         EXPECT_FALSE(done.load());
         EXPECT_TRUE(e->getby());
         EXPECT_EQ(Access::engineLock(*e).counter(), 0); // held once: by this thread
