@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -258,21 +259,20 @@ void CoreEnvf::setex(int16_t mode) {
     iMode = validMode(mode);
 }
 
-void CoreEnvf::setei(double x) {
-    if (!bActive) return;
+void CoreEnvf::push(double x) {
     // Also drops NaN and infinities, which would hold the level at a non-number for good.
     const double magnitude = std::fabs(x);
-    pBuffer[iCount++] = magnitude > dCdenormalthreshold && magnitude <= 1.7976931348623157e308 ? x : 0.0;
+    pBuffer[iCount++] = magnitude > dCdenormalthreshold && magnitude <= std::numeric_limits<double>::max() ? x : 0.0;
     if (iCount >= iCbufferdim) prcss();
+}
+
+void CoreEnvf::setei(double x) {
+    if (bActive) push(x);
 }
 
 void CoreEnvf::setei(const double* x, int32_t count) {
     if (!bActive) return;
-    for (int32_t i = 0; i < count; ++i) {
-        const double magnitude = std::fabs(x[i]);
-        pBuffer[iCount++] = magnitude > dCdenormalthreshold && magnitude <= 1.7976931348623157e308 ? x[i] : 0.0;
-        if (iCount >= iCbufferdim) prcss();
-    }
+    for (int32_t i = 0; i < count; ++i) push(x[i]);
 }
 
 void CoreEnvf::setei(double a, double b, double c, double d) {

@@ -109,6 +109,7 @@ public:
     static double eaerc(double a, double b, double c);
 
 private:
+    void push(double x); // one sample into the buffer, processed when full
     void writeRow(CoreSrce* row, double unipolar) const;
 
     CoreAnsx sName;

@@ -218,8 +218,7 @@ CorePrcs::EngineGuard::~EngineGuard() {
 
 // No holder state: the locks alone keep a second caller out, so nothing is shared between callers.
 void CorePrcs::lockp() {
-    enginelock.locks();
-    takeBlockLock(iWatchdogms, "lockp");
+    lockp(0);
 }
 
 void CorePrcs::rlsep() {
