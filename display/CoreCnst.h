@@ -13,6 +13,19 @@ public:
 
     static constexpr int iCpopuptext = 48; // bytes of an entry's text, NUL included
 
+    // The cell export (property 100104 sends the value array alone). fontcount fonts; for font f,
+    // rows[f] rows (main and add area) of columns[f] values starting at rowstarts[f][r] in values;
+    // each value is (glyph index + 0.5) / glyph count of the font, or -1 where another font's cell is.
+    // Built by CoreDsif::newdd, freed by CoreDsif::deldd.
+    struct DISPLAYDATA {
+        int32_t total = 0;
+        int32_t fontcount = 0;
+        int32_t* rows = nullptr;
+        int32_t* columns = nullptr;
+        int32_t** rowstarts = nullptr;
+        double* values = nullptr;
+    };
+
     // One popup menu entry (property 100107 per entry, 100108 for the choice).
     struct POPMENUENTRY {
         int32_t parent; // record index of the parent entry; -1 at the top level

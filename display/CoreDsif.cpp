@@ -128,3 +128,23 @@ short CoreDsif::getre(short font) const {
 }
 
 double CoreDsif::read_(short font, short x, short y) const { return pGrid->readr(font, x, y); }
+
+// ---- to be completed: thread, export and batches
+void CoreDsif::Terminate() { CoreTthr::Terminate(); }
+void CoreDsif::Execute() {}
+void CoreDsif::newdd(CoreCnst::DISPLAYDATA*) const {}
+void CoreDsif::flldd(CoreCnst::DISPLAYDATA*) const {}
+void CoreDsif::deldd(CoreCnst::DISPLAYDATA*) {}
+void CoreDsif::setdp() {}
+void CoreDsif::btcst(const CoreAnsx&, const CoreAnsx&) {}
+void CoreDsif::loadp(int32_t) {}
+void CoreDsif::setmr(const CoreAnsx&) {}
+void CoreDsif::setsp(int32_t, bool, bool) {}
+void CoreDsif::upprm() {}
+void CoreDsif::savem() {}
+void CoreDsif::startLoad(int32_t, const CoreAnsx&, PASS&) {}
+void CoreDsif::drawInfoLine(const CoreAnsx&) {}
+void CoreDsif::setLoadVariables(int32_t, const CoreAnsx&) {}
+void CoreDsif::runBatch() {}
+void CoreDsif::startPendingLoad() {}
+void CoreDsif::exportCells() {}

@@ -1,8 +1,12 @@
 // CoreDsif: the display object: owns the cell grid, the soft-key menus, the page state table, the
 // widget groups, the name lists the pages choose from and the batch message rows, and holds the page
 // state. Built by the master object with the processor, the message queue, the blink clock and the
-// plug-in's host interface. Its drawing and parameter members run on the renderer's thread under the
-// display lock; the size and glyph-count accessors read values fixed at construction (any thread).
+// plug-in's host interface; its thread (Execute) runs the batches the pages start. The renderer
+// (updte), setdp and loadp run on the control thread under the display lock; the drawing, parameter
+// and page members run inside a pass. flldd and the size and glyph-count accessors may be called from
+// any thread: the export reads a front copy of the cells under its own short lock.
+// Lock order: control thread -> display lock -> bean lock -> the engine's locks; the export, page
+// table, message queue, message rows and popup holder locks are leaves.
 #pragma once
 #include "base/CoreAnsx.h"
 #include "base/CoreTthr.h"
@@ -39,8 +43,31 @@ public:
     static constexpr short iCmessagerows = 8;
     static constexpr int iCparameters = 16;
 
+    // The values of one renderer pass that the frame hands to a page's entry and render steps.
+    struct PASS {
+        CoreAnsx action;      // empty at the start of a pass; looked up in the page table at its end
+        bool changed = false; // the state differs from the previous pass's
+        bool click = false;   // a pointer message came this pass
+        short column = 0;     // its cell; 0, 0 when none came
+        short row = 0;
+        int32_t slot = 0; // int bean 67 read at the start of the frame
+        bool editor = false;
+    };
+    // A page: its entry (after a page change or a re-entry request) and its render step (every pass).
+    using PageStep = void (CoreDsif::*)(PASS&);
+    struct PAGE {
+        PageStep entry = nullptr;
+        PageStep render = nullptr;
+        const char* label = ""; // written on row 0 by the placeholder entry
+    };
+    static constexpr int iCpages = 20; // states 0 .. 19 have pages; 20 .. 23 are the frame's own
+
+    // Builds everything and starts the display thread.
     CoreDsif(CorePrcs* processor, CoreDspc* queue, CoreBlnk* blink, DisplayHost* host);
+    // Stops the thread (a running batch is finished first), waits for it, frees what it owns.
     ~CoreDsif() override;
+    void Terminate() override; // sets the flag and wakes the thread
+    void Execute() override;
     CoreDsif(const CoreDsif&) = delete;
     CoreDsif& operator=(const CoreDsif&) = delete;
 
@@ -56,6 +83,34 @@ public:
     short getre(short font) const; // 0 for a font that does not exist
     double read_(short font, short x, short y) const;
     short getfc() const { return iFontcolour; }
+
+    // ---- cell export (any thread). newdd fills an empty record (deldd first when reusing one);
+    // flldd copies the last exported cells into a record of this display's sizes (others get nothing);
+    // deldd frees and nulls what a record holds (twice is harmless).
+    void newdd(CoreCnst::DISPLAYDATA* data) const;
+    void flldd(CoreCnst::DISPLAYDATA* data) const;
+    static void deldd(CoreCnst::DISPLAYDATA* data);
+
+    // ---- page state and batches
+    void updte(bool editor); // one renderer pass (display/CoreDsifFrame.cpp); control thread only
+    void setdp();            // after a chunk restore: the home page, or the boot page while booting
+    void btcst(const CoreAnsx& key, const CoreAnsx& value); // one batch variable
+    void loadp(int32_t slot);              // a program load as a batch; never waits for a batch
+    void setmr(const CoreAnsx& text);      // the popup menu's choice, "1234 - Name"
+    void setsp(int32_t slot, bool listTop, bool gridStart);
+    void upprm(); // refreshes the sixteen user parameters
+    void savem(); // saves the master settings
+    CoreSmph& getlk() { return *pLock; } // the display lock, for the control thread's setdu
+    short getcs() const { return iState; }
+    short getns() const { return iNextstate; }
+
+    // ---- soft keys and message pollers (display/CoreDsifFrame.cpp)
+    void drmnu(bool changed);
+    void fnmnu(short key);
+    bool getmp(short& column, short& row, int& x, int& y, bool& held);
+    bool wasbp();
+    int32_t getst();
+    void getmw();
 
     // ---- drawing helpers (display/CoreDsifDraw.cpp); (px, py) is this pass's pointer cell
     bool drbtn(short x, short y, const CoreAnsx& text, short px, short py);
@@ -81,12 +136,32 @@ public:
     void scanm(CoreDsmn* menu, int level, CoreNode* parent);
     void setpd(CoreCnst::POPMENUCONTENTDATA* holder) { pPopupdata = holder; }
 
+    // ---- shared by the pages: the load batch (its variables, then "BTCH") and the information line
+    void startLoad(int32_t slot, const CoreAnsx& action, PASS& pass);
+    void drawInfoLine(const CoreAnsx& head);
+
 private:
     friend class CoreDsifTestAccess;
     static constexpr int iCnavigationlevels = 5; // the program memory's navigation path, levels 0 .. 4
 
     bool pointerHit(short x, short y, int length, short px, short py) const;
     bool displayed(short p);
+
+    // Batches (display/CoreDsif.cpp).
+    void setLoadVariables(int32_t slot, const CoreAnsx& action); // action bean 225, then the five variables
+    void runBatch();          // one batch as the thread runs it: steps, rows, ACTION, state change
+    void startPendingLoad();  // end of a pass: a load kept while the batch page showed
+    void exportCells();       // copies the grid to the export copy under the export lock
+
+    // The frame (display/CoreDsifFrame.cpp).
+    void bootPage(PASS& pass);
+    void batchEntry(PASS& pass);
+    void batchPage(PASS& pass);
+    void drawAddArea();
+    void placeholderEntry(PASS& pass);
+    void placeholderRender(PASS& pass);
+    void runStep(PageStep step, PASS& pass, bool entry);
+    static const std::array<PAGE, iCpages>& pageTable();
 
     CoreAnsx sHomeaction;
     CoreAnsx sVersioningname;
@@ -165,4 +240,18 @@ private:
     int iPriority = 1;
     CoreCnst::POPMENUCONTENTDATA* pPopupdata = nullptr;
     DisplayHost* pHost;
+
+    // Batches and pages.
+    int32_t iPendingload = -1;   // a load asked for while the batch page showed; the latest wins
+    bool bStepfailed = false;    // a step of the current page threw; logged once per page entry
+    std::array<PAGE, iCpages> aPages{}; // filled from pageTable(); tests may replace entries
+
+    // The cell export: (character, font, blink) of every main and add cell, under its own lock.
+    struct CELL {
+        unsigned char character = ' ';
+        unsigned char font = 0;
+        bool blink = false;
+    };
+    std::vector<CELL> vExport;
+    std::unique_ptr<CoreSmph> pExportlock;
 };
