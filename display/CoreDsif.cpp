@@ -1,6 +1,8 @@
 #include "display/CoreDsif.h"
 
 #include "base/CoreButl.h"
+#include "base/CoreLog_.h"
+#include "base/CoreSgrd.h"
 #include "base/CorePmsg.h"
 #include "base/CoreSmph.h"
 #include "base/CoreTevn.h"
@@ -145,6 +147,50 @@ void CoreDsif::savem() {}
 void CoreDsif::startLoad(int32_t, const CoreAnsx&, PASS&) {}
 void CoreDsif::drawInfoLine(const CoreAnsx&) {}
 void CoreDsif::setLoadVariables(int32_t, const CoreAnsx&) {}
-void CoreDsif::runBatch() {}
 void CoreDsif::startPendingLoad() {}
 void CoreDsif::exportCells() {}
+
+namespace {
+
+// One call into the engine during a batch; a throw is logged and reported as false.
+template <typename Call>
+bool guarded(const char* what, Call call) {
+    try {
+        call();
+        return true;
+    } catch (const CoreAnsx& failure) {
+        CoreLog_::loger(CoreAnsx("CoreDsif batch: ") + what + ": " + failure, 1);
+    } catch (const std::exception& failure) {
+        CoreLog_::loger(CoreAnsx("CoreDsif batch: ") + what + ": " + failure.what(), 1);
+    }
+    return false;
+}
+
+} // namespace
+
+// Steps until the engine reports the batch ended (an unknown or failed step ends it too), each step's
+// message scrolling into the rows; then the page the batch's ACTION names. A batch page that ACTION
+// does not lead away from falls back to the home page, so the display never stays stranded on it.
+void CoreDsif::runBatch() {
+    const int32_t saved = iPriorityIndex;
+    iPriorityIndex = iPriority;
+    exepr();
+    CorePrcs::BEANSTRUCT none{};
+    bool ended = false;
+    while (!ended) {
+        if (!guarded("step", [&] { ended = pProcessor->getbb(226, &none); })) break;
+        if (ended) break;
+        CoreAnsx message("");
+        if (!guarded("message", [&] { message = pProcessor->getbs(226, &none); })) break;
+        pBatchrows->addrw(message);
+    }
+    iPriorityIndex = saved;
+    CoreAnsx action("");
+    guarded("ACTION", [&] {
+        pProcessor->setbs(223, CoreAnsx("ACTION"), &none);
+        action = pProcessor->getbs(224, &none);
+    });
+    CoreSgrd hold(*pLock);
+    iNextstate = static_cast<short>(pTable->getst(iState, action));
+    if (iNextstate == 22 || iNextstate == 23) iNextstate = static_cast<short>(pTable->getst(iNextstate, sHomeaction));
+}
