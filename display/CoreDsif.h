@@ -160,7 +160,7 @@ private:
     void drawAddArea();
     void placeholderEntry(PASS& pass);
     void placeholderRender(PASS& pass);
-    void runStep(PageStep step, PASS& pass, bool entry);
+    bool runStep(PageStep step, PASS& pass, bool entry); // false when the step threw
     static const std::array<PAGE, iCpages>& pageTable();
 
     CoreAnsx sHomeaction;
@@ -244,7 +244,7 @@ private:
     // Batches and pages.
     int32_t iPendingload = -1;   // a load asked for while the batch page showed; the latest wins
     bool bStepfailed = false;    // a step of the current page threw; logged once per page entry
-    std::array<PAGE, iCpages> aPages{}; // filled from pageTable(); tests may replace entries
+    std::array<PAGE, iCpages> aPages = pageTable(); // tests may replace entries
 
     // The cell export: (character, font, blink) of every main and add cell, under its own lock.
     struct CELL {

@@ -1,5 +1,8 @@
-// CoreDsifTestAccess: the display object's one friend for tests: reads its fields. Tests only.
+// CoreDsifTestAccess: the display object's one friend for tests: reads its fields, puts test pages in,
+// runs a batch on the test's thread. Tests only.
 #pragma once
+#include "base/CorePmsg.h"
+#include "base/CoreTevn.h"
 #include "display/CoreDsbf.h"
 #include "display/CoreDsge.h"
 #include "display/CoreDsgm.h"
@@ -7,7 +10,9 @@
 #include "display/CoreDsif.h"
 #include "display/CoreStte.h"
 
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 class CoreDsifTestAccess {
@@ -59,4 +64,29 @@ public:
             "event=" + b(d.pEvent != nullptr) + " lock=" + b(d.pLock != nullptr),
         };
     }
+
+    // frame, pages, batches
+    // Puts a page of a display made as Display (CoreDsif or a test class derived from it, whose
+    // members may then serve as steps) in place of state's page.
+    template <typename Display>
+    static void setPage(Display& d, int state, void (Display::*entry)(CoreDsif::PASS&),
+                        void (Display::*render)(CoreDsif::PASS&), const char* label) {
+        d.aPages.at(static_cast<size_t>(state)) =
+            CoreDsif::PAGE{static_cast<CoreDsif::PageStep>(entry), static_cast<CoreDsif::PageStep>(render), label};
+    }
+    static void runBatch(CoreDsif& d) { d.runBatch(); } // as the display thread runs it, on this thread
+    static void setNextState(CoreDsif& d, short state) { d.iNextstate = state; }
+    static int currentMenu(CoreDsif& d) { return static_cast<int>(d.pCurrentmenu - d.aMenus.data()); }
+    static CoreMenu& menu(CoreDsif& d, int m) { return d.aMenus.at(static_cast<size_t>(m)); }
+    static bool pointerHeld(CoreDsif& d) { return d.bPointerheld; }
+    static std::pair<int, int> pointerNow(CoreDsif& d) { return {d.iPointerx, d.iPointery}; }
+    static std::pair<int, int> clickPoint(CoreDsif& d) { return {d.iClickx, d.iClicky}; }
+    static CorePmsg& batchRows(CoreDsif& d) { return *d.pBatchrows; }
+    // The display thread's event, made here when no thread made it.
+    static CoreTevn& event(CoreDsif& d) {
+        if (!d.pEvent) d.pEvent = std::make_unique<CoreTevn>();
+        return *d.pEvent;
+    }
+    static void setPopupArmed(CoreDsif& d, bool armed) { d.bPopuparmed = armed; }
+    static bool popupArmed(CoreDsif& d) { return d.bPopuparmed; }
 };
