@@ -6,6 +6,7 @@
 #include "display/CoreDsgt.h"
 #include "display/CoreDsif.h"
 #include "display/CoreStte.h"
+#include "processor/CorePrcs.h"
 #include "base/CorePmsg.h"
 #include "base/CoreSgrd.h"
 #include "base/CoreTevn.h"
