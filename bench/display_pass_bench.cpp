@@ -44,17 +44,19 @@ struct Rig {
     std::unique_ptr<CoreDsif> display;
 
     Rig() {
-        const std::string settings = "<MASTER><DATAPATH>" + (folder.root / "data").string() + "/</DATAPATH></MASTER>";
-        engine = std::make_unique<CorePrcs>(&pool, CoreAnsx((folder.root.string() + "/").c_str()), 48000, nullptr,
-                                            CoreAnsx("0"), false, false, nullptr, CoreAnsx(settings.c_str()), false,
-                                            nullptr);
+        const std::string settings =
+            "<MASTER><DATAPATH>" + (folder.root / "data").string() + "/</DATAPATH></MASTER>";
+        engine = std::make_unique<CorePrcs>(&pool, CoreAnsx((folder.root.string() + "/").c_str()), 48000,
+                                            nullptr, CoreAnsx("0"), false, false, nullptr,
+                                            CoreAnsx(settings.c_str()), false, nullptr);
         if (engine->isfailed()) throw std::runtime_error("engine failed");
         CorePrcsTestAccess::boot(*engine);
-        display = std::make_unique<CoreDsif>(engine.get(), &queue, &clock, nullptr);
+        display = CoreDsifTestAccess::unstarted(engine.get(), &queue, &clock);
         CoreDsifTestAccess::setNextState(*display, 22);
         display->updte(true); // the entry empties the rows and the status
         for (int i = 0; i < CoreDsif::iCmessagerows; ++i)
-            CoreDsifTestAccess::batchRows(*display).addrw(CoreAnsx(std::string(columns, static_cast<char>('a' + i)).c_str()));
+            CoreDsifTestAccess::messageBoard(*display).addrw(
+                CoreAnsx(std::string(columns, static_cast<char>('a' + i)).c_str()));
         CorePrcsTestAccess::statusBoard(*engine).addrw(CoreAnsx(std::string(columns + 6, 'S').c_str()));
     }
 };
@@ -123,4 +125,6 @@ BENCHMARK(BM_PlainCells);
 
 } // namespace
 
-int main(int argc, char** argv) { return bench::runKeepingLargeBlocks(argc, argv); }
+int main(int argc, char** argv) {
+    return bench::runKeepingLargeBlocks(argc, argv);
+}

@@ -30,7 +30,9 @@ constexpr short kCompactBatchState = 23;
 constexpr int kReadoutWidth = 5;
 constexpr int kSoftKeyWidth = 10; // columns per soft key: an 8-character label and two spare cells
 
-bool isBatchState(short state) { return state == kBatchState || state == kCompactBatchState; }
+bool isBatchState(short state) {
+    return state == kBatchState || state == kCompactBatchState;
+}
 
 // Left column of add-area readout i (0 .. 7): eight equal parts of the add width, the right half one
 // column further in.
@@ -40,14 +42,17 @@ int readoutColumn(int i, int addWidth) {
 }
 
 // A readout centred in its five columns and cut to them.
-CoreAnsx readout(const CoreAnsx& text) { return CoreButl::getcn(text, kReadoutWidth).SubString(1, kReadoutWidth); }
+CoreAnsx readout(const CoreAnsx& text) {
+    return CoreButl::getcn(text, kReadoutWidth).SubString(1, kReadoutWidth);
+}
 
 // The value row of a readout: "%.2f" cut to five characters, to four when the fifth is the point.
 CoreAnsx valueText(double value) {
     CoreAnsx text("");
     text.sprintf("%.2f", value);
     CoreAnsx cut = text.SubString(1, kReadoutWidth);
-    if (cut.Length() == kReadoutWidth && cut.c_str()[kReadoutWidth - 1] == '.') cut = cut.SubString(1, kReadoutWidth - 1);
+    if (cut.Length() == kReadoutWidth && cut.c_str()[kReadoutWidth - 1] == '.')
+        cut = cut.SubString(1, kReadoutWidth - 1);
     return cut;
 }
 
@@ -101,10 +106,7 @@ void CoreDsif::updte(bool editor) {
         if (wasbp()) pProcessor->setbb(258, !pProcessor->getbb(258, &none), &none);
         // 7: the oldest program button; a value outside the program memory starts nothing.
         const int32_t button = getst();
-        if (button >= 0 && button < CoreMmry::iCbanks * CoreMmry::iCbankdim) {
-            setLoadVariables(button, CoreAnsx("LIST"));
-            pass.action = "BTCH";
-        }
+        if (button >= 0 && button < CoreMmry::iCmemorydim) startLoad(button, CoreAnsx("LIST"), pass);
         // 8, 9: the wheel, then the oldest pointer click.
         getmw();
         pass.click = getmp(pass.column, pass.row, iClickx, iClicky, bPointerheld);
@@ -151,8 +153,8 @@ bool CoreDsif::runStep(PageStep step, PASS& pass, bool entry) {
     } catch (...) {
         const CoreAnsx text = failureText(std::current_exception());
         if (!bStepfailed)
-            CoreLog_::loger(CoreAnsx("CoreDsif page ") + CoreButl::intas(iState) + (entry ? " entry: " : " render: ") +
-                                text,
+            CoreLog_::loger(CoreAnsx("CoreDsif page ") + CoreButl::intas(iState) +
+                                (entry ? " entry: " : " render: ") + text,
                             1);
         bStepfailed = true;
         return false;
@@ -205,13 +207,13 @@ void CoreDsif::batchPage(PASS&) {
     pGrid->write(CoreButl::rpad_(CoreAnsx("  BatchMode"), iDimx, ' '), 0, 0, 1, false, false);
     for (int i = 0; i < iMessagerowcount && i < static_cast<int>(vMessagerows.size()); ++i) {
         vMessagerows[static_cast<size_t>(i)] = pBatchrows->getrw(i);
-        pGrid->write(vMessagerows[static_cast<size_t>(i)].SubString(1, iDimx), 0, static_cast<short>(2 + i), 0, false,
-                     false);
+        pGrid->write(vMessagerows[static_cast<size_t>(i)].SubString(1, iDimx), 0, static_cast<short>(2 + i),
+                     0, false, false);
     }
     CorePrcs::BEANSTRUCT first{0, 0};
     sStatusline = pProcessor->getbs(221, &first);
-    pGrid->write(CoreButl::rpad_(sStatusline.SubString(1, iDimx), iDimx, ' '), 0, static_cast<short>(iDimy - 1), 1,
-                 false, false);
+    pGrid->write(CoreButl::rpad_(sStatusline.SubString(1, iDimx), iDimx, ' '), 0,
+                 static_cast<short>(iDimy - 1), 1, false, false);
 }
 
 // Eight readouts of the front-panel mix controls: the linked user parameter's name, value and unit,
@@ -229,9 +231,10 @@ void CoreDsif::drawAddArea() {
         CorePrcs::BEANSTRUCT parameter{p, 0};
         const CoreAnsx name = CoreButl::getds(pProcessor->getbs(198, &parameter), kReadoutWidth).UpperCase();
         pGrid->write(readout(name), x, iDimy, 0, false, false);
-        pGrid->write(readout(valueText(pProcessor->getbd(200, &parameter))), x, static_cast<short>(iDimy + 1), 0,
-                     false, false);
-        pGrid->write(readout(pProcessor->getbs(203, &parameter)), x, static_cast<short>(iDimy + 2), 0, false, false);
+        pGrid->write(readout(valueText(pProcessor->getbd(200, &parameter))), x, static_cast<short>(iDimy + 1),
+                     0, false, false);
+        pGrid->write(readout(pProcessor->getbs(203, &parameter)), x, static_cast<short>(iDimy + 2), 0, false,
+                     false);
     }
 }
 
@@ -248,12 +251,13 @@ void CoreDsif::placeholderRender(PASS&) {}
 
 const std::array<CoreDsif::PAGE, CoreDsif::iCpages>& CoreDsif::pageTable() {
     static const std::array<PAGE, iCpages> pages = [] {
-        const char* labels[iCpages] = {"PROG", "LIST", "MAST", "MIDI", "DISK", "KERN", "MEMO",
-                                       "LFOS", "GLOB", "FUNS", "EVFS", "ENVS", "DYNS", "PRMS",
+        const char* labels[iCpages] = {"PROG", "LIST",  "MAST", "MIDI", "DISK", "KERN", "MEMO",
+                                       "LFOS", "GLOB",  "FUNS", "EVFS", "ENVS", "DYNS", "PRMS",
                                        "PARM", "ABOUT", "TEST", "LIST", "PROG", "MAST"};
         std::array<PAGE, iCpages> table{};
         for (int i = 0; i < iCpages; ++i)
-            table[static_cast<size_t>(i)] = PAGE{&CoreDsif::placeholderEntry, &CoreDsif::placeholderRender, labels[i]};
+            table[static_cast<size_t>(i)] =
+                PAGE{&CoreDsif::placeholderEntry, &CoreDsif::placeholderRender, labels[i]};
         return table;
     }();
     return pages;
@@ -261,7 +265,9 @@ const std::array<CoreDsif::PAGE, CoreDsif::iCpages>& CoreDsif::pageTable() {
 
 // ---- soft keys and message pollers
 
-void CoreDsif::drmnu(bool changed) { pCurrentmenu->drawBar(*pGrid, changed); }
+void CoreDsif::drmnu(bool changed) {
+    pCurrentmenu->drawBar(*pGrid, changed);
+}
 
 // Every menu holding the key marks it; the last of them becomes current. A key no menu holds keeps
 // the current menu and its marks.

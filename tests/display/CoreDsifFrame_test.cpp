@@ -28,12 +28,12 @@ namespace {
 using Access = CoreDsifTestAccess;
 
 enum class Engine {
-    booted,        // booted through the beans beforehand: the first pass leaves the boot page
-    fresh,         // unbooted, fast boot
-    slow,          // unbooted, no fast boot
-    compact,       // unbooted, MODE "0.0"
-    missingSetup,  // unbooted; the boot stops at the setup
-    restored,      // unbooted, then booted by the chunk restore of "NOCHUNK"
+    booted,       // booted through the beans beforehand: the first pass leaves the boot page
+    fresh,        // unbooted, fast boot
+    slow,         // unbooted, no fast boot
+    compact,      // unbooted, MODE "0.0"
+    missingSetup, // unbooted; the boot stops at the setup
+    restored,     // unbooted, then booted by the chunk restore of "NOCHUNK"
 };
 
 // A display whose pages 5 and 6 throw, in their entry and their render step.
@@ -135,8 +135,8 @@ protected:
             auto engine = engineOf(r.engine);
             CoreDspc queue;
             RecordingHost host;
-            CoreDsif display(engine.get(), &queue, &clock, &host);
-            Flow flow{*engine, display, queue, host, {}};
+            auto display = Access::unstarted(engine.get(), &queue, &clock, &host);
+            Flow flow{*engine, *display, queue, host, {}};
             r.script(flow);
             std::string joined;
             for (const std::string& t : flow.trace) joined += (joined.empty() ? "" : " ") + t;
@@ -148,7 +148,9 @@ protected:
 };
 
 // The booted engine's display, entered on the program page.
-void onProgramPage(Flow& f) { f.passes(2); }
+void onProgramPage(Flow& f) {
+    f.passes(2);
+}
 
 int32_t intBean(CorePrcs& e, int id) {
     CorePrcs::BEANSTRUCT none{};
@@ -210,16 +212,19 @@ TEST_F(CoreDsifFrame, LogsTheBootStagesAndItsFailure) {
         SCOPED_TRACE(testing::Message() << "level " << c.level << " editor " << c.editor);
         auto engine = engineOf(Engine::missingSetup);
         CoreDspc queue;
-        CoreDsif display(engine.get(), &queue, &clock, nullptr);
+        auto owned = Access::unstarted(engine.get(), &queue, &clock);
+        CoreDsif& display = *owned;
         LogCapture log(c.level);
         display.updte(c.editor);
         std::vector<std::string> failures, stages;
         for (const std::string& line : log.texts()) {
             if (line.find("boot failed: ") != std::string::npos) failures.push_back(line);
-            if (line.rfind(">MERIVANE LOADER ver ", 0) == 0 || line.rfind(">MASTER Ok ", 0) == 0) stages.push_back(line);
+            if (line.rfind(">MERIVANE LOADER ver ", 0) == 0 || line.rfind(">MASTER Ok ", 0) == 0)
+                stages.push_back(line);
         }
-        EXPECT_EQ(failures, std::vector<std::string>{
-                                "***ERROR***> boot failed: ROM MEMORY Ko: rom descriptor not found (missing.xml)"});
+        EXPECT_EQ(failures,
+                  std::vector<std::string>{
+                      "***ERROR***> boot failed: ROM MEMORY Ko: rom descriptor not found (missing.xml)"});
         EXPECT_EQ(stages.size(), c.stages ? 2u : 0u);
     }
 }
@@ -398,6 +403,26 @@ TEST_F(CoreDsifFrame, MessageFlows) {
     runRows(rows);
 }
 
+// The program button's batch variables, in order, as the pass sets them.
+TEST_F(CoreDsifFrame, ProgramButtonSetsTheBatchVariables) {
+    auto engine = engineOf(Engine::booted);
+    CoreDspc queue;
+    auto owned = Access::unstarted(engine.get(), &queue, &clock);
+    CoreDsif& display = *owned;
+    display.updte(true);
+    display.updte(true);
+    BeanLog log(*engine);
+    const CoreDspc::MESSAGELOC button{4, 0, 1234, 0, 0, 0};
+    queue.addms(&button);
+    display.updte(true);
+    std::vector<std::string> calls;
+    for (const std::string& line : log.lines)
+        if (line.rfind("setb", 0) == 0) calls.push_back(line);
+    GoldenScreen golden("program button 1234");
+    golden.fact("next state " + std::to_string(display.getns())).section("calls", calls);
+    EXPECT_TRUE(golden.matches(Access::grid(display), "frame_program_button.txt"));
+}
+
 TEST_F(CoreDsifFrame, BatchFlows) {
     // The batch variables straight into the engine, then the batch page entered from `from`.
     const auto start = [](Flow& f, short from, const char* next, const char* action, int32_t slot) {
@@ -422,7 +447,7 @@ TEST_F(CoreDsifFrame, BatchFlows) {
              f.pass();
              f.batch();
              f.note("slot " + std::to_string(intBean(f.engine, 67)));
-             f.note("rows " + std::to_string(Access::batchRows(f.display).getus()));
+             f.note("rows " + std::to_string(Access::messageBoard(f.display).getus()));
          },
          "0 22 22 batch>1 slot 1 rows 2"},
         {"READPROGRAM with LIST from the compact batch page", Engine::booted,
@@ -447,7 +472,7 @@ TEST_F(CoreDsifFrame, BatchFlows) {
              start(f, 22, "", "LIST", kPopOne);
              f.pass();
              f.batch();
-             f.note("rows " + std::to_string(Access::batchRows(f.display).getus()));
+             f.note("rows " + std::to_string(Access::messageBoard(f.display).getus()));
          },
          "0 22 22 batch>1 rows 0"},
         {"unknown ACTION: home", Engine::booted,
@@ -474,16 +499,17 @@ TEST_F(CoreDsifFrame, BatchFlows) {
 TEST_F(CoreDsifFrame, BatchEntryResetsAndWakesTheThread) {
     auto engine = engineOf(Engine::booted);
     CoreDspc queue;
-    CoreDsif display(engine.get(), &queue, &clock, nullptr);
+    auto owned = Access::unstarted(engine.get(), &queue, &clock);
+    CoreDsif& display = *owned;
     display.updte(true);
-    Access::batchRows(display).addrw("old row");
+    Access::messageBoard(display).addrw("old row");
     Access::selectors(display).reset(0, false, true, -1);
     CoreTevn& event = Access::event(display);
     Access::setNextState(display, 22);
     BeanLog log(*engine);
     display.updte(true);
     EXPECT_EQ(event.WaitFor(0), CoreTevn::iCwrsignaled);
-    EXPECT_EQ(Access::batchRows(display).getus(), 0);
+    EXPECT_EQ(Access::messageBoard(display).getus(), 0);
     EXPECT_FALSE(Access::selectors(display).gettm()) << "the selector group is reset";
     EXPECT_NE(std::find(log.lines.begin(), log.lines.end(), "setbv 222"), log.lines.end());
 }
@@ -491,12 +517,16 @@ TEST_F(CoreDsifFrame, BatchEntryResetsAndWakesTheThread) {
 TEST_F(CoreDsifFrame, BatchPageShowsTheRowsAndTheStatus) {
     auto engine = engineOf(Engine::booted);
     CoreDspc queue;
-    CoreDsif display(engine.get(), &queue, &clock, nullptr);
+    auto owned = Access::unstarted(engine.get(), &queue, &clock);
+    CoreDsif& display = *owned;
     display.updte(true);
     CorePrcs::BEANSTRUCT none{};
     engine->setbv(225, &none);
-    for (auto [key, value] : {std::pair{"LOADED", "LOADED:"}, {"LOADING", "LOADING:"}, {"NEWPROGRAM", "4"},
-                              {"ACTION", "LIST"}, {"NEXTSTEP", "READPROGRAM"}}) {
+    for (auto [key, value] : {std::pair{"LOADED", "LOADED:"},
+                              {"LOADING", "LOADING:"},
+                              {"NEWPROGRAM", "4"},
+                              {"ACTION", "LIST"},
+                              {"NEXTSTEP", "READPROGRAM"}}) {
         engine->setbs(223, CoreAnsx(key), &none);
         engine->setbs(224, CoreAnsx(value), &none);
     }
@@ -505,8 +535,9 @@ TEST_F(CoreDsifFrame, BatchPageShowsTheRowsAndTheStatus) {
     Access::runBatch(display);
     Access::setNextState(display, 22); // held on the batch page for one more pass, without a new entry
     for (int i = 0; i < 7; ++i)
-        Access::batchRows(display).addrw(
-            CoreAnsx(("a row longer than the page keeps its end " + std::string(20, '.') + " row " + std::to_string(i)).c_str()));
+        Access::messageBoard(display).addrw(CoreAnsx(
+            ("a row longer than the page keeps its end " + std::string(20, '.') + " row " + std::to_string(i))
+                .c_str()));
     display.updte(true);
     EXPECT_TRUE(GoldenScreen("batch page: nine rows, the last eight shown, and the status row")
                     .matches(Access::grid(display), "frame_batch_page.txt"));
@@ -516,12 +547,16 @@ TEST_F(CoreDsifFrame, BatchPageShowsTheRowsAndTheStatus) {
 TEST_F(CoreDsifFrame, ReloadFailingUnderAPoolLimitStillLooksUpAction) {
     auto engine = engineOf(Engine::booted);
     CoreDspc queue;
-    CoreDsif display(engine.get(), &queue, &clock, nullptr);
+    auto owned = Access::unstarted(engine.get(), &queue, &clock);
+    CoreDsif& display = *owned;
     display.updte(true);
     CorePrcs::BEANSTRUCT none{};
     engine->setbv(225, &none);
-    for (auto [key, value] : {std::pair{"LOADED", "LOADED:"}, {"LOADING", "LOADING:"}, {"NEWPROGRAM", "4"},
-                              {"ACTION", "KERN"}, {"NEXTSTEP", "READPROGRAM"}}) {
+    for (auto [key, value] : {std::pair{"LOADED", "LOADED:"},
+                              {"LOADING", "LOADING:"},
+                              {"NEWPROGRAM", "4"},
+                              {"ACTION", "KERN"},
+                              {"NEXTSTEP", "READPROGRAM"}}) {
         engine->setbs(223, CoreAnsx(key), &none);
         engine->setbs(224, CoreAnsx(value), &none);
     }
@@ -532,8 +567,8 @@ TEST_F(CoreDsifFrame, ReloadFailingUnderAPoolLimitStillLooksUpAction) {
     pool.setal(std::numeric_limits<int64_t>::max());
     EXPECT_EQ(display.getns(), 5);
     std::vector<std::string> rows;
-    for (int i = 0; i < Access::batchRows(display).getus(); ++i)
-        rows.emplace_back(Access::batchRows(display).getrw(i).c_str());
+    for (int i = 0; i < Access::messageBoard(display).getus(); ++i)
+        rows.emplace_back(Access::messageBoard(display).getrw(i).c_str());
     EXPECT_EQ(rows, (std::vector<std::string>{"LOADING: 4", "LOADED: Init"}));
 }
 
@@ -566,7 +601,8 @@ TEST_F(CoreDsifFrame, AddAreaShowsTheLinkedParameters) {
         CoreDspc queue;
         RecordingHost host;
         host.addWidth = c.addChars;
-        CoreDsif display(engine.get(), &queue, &clock, &host);
+        auto owned = Access::unstarted(engine.get(), &queue, &clock, &host);
+        CoreDsif& display = *owned;
         display.updte(true);
         display.updte(true);
         if (c.knobs) {
