@@ -38,10 +38,11 @@ enum class Engine {
     restored,     // unbooted, then booted by the chunk restore of "NOCHUNK"
 };
 
-// A display whose pages 5 and 6 throw, in their entry and their render step.
+// A display (without its thread) whose pages may throw in their entry or render step.
 class ThrowingDisplay : public CoreDsif {
 public:
-    using CoreDsif::CoreDsif;
+    ThrowingDisplay(CorePrcs* engine, CoreDspc* queue, CoreBlnk* clock)
+        : CoreDsif(engine, queue, clock, nullptr, NOTHREAD{}) {}
     void brokenEntry(PASS&) { throw CoreAnsx("entry broke"); }
     void brokenRender(PASS&) { throw CoreAnsx("render broke"); }
     void plainEntry(PASS&) {}
@@ -538,8 +539,10 @@ TEST_F(CoreDsifFrame, BatchPagePassesGoOnWhileAStepHoldsTheEngine) {
         });
         control.join();
     });
-    std::thread batch([&] { Access::runBatch(*display); });
-    batchThread = batch.get_id();
+    std::thread batch([&] {
+        batchThread = std::this_thread::get_id(); // before the hook can first run, on this thread
+        Access::runBatch(*display);
+    });
     batch.join();
     engine->setStallHookForTest(nullptr);
     EXPECT_TRUE(stalled.load());
@@ -592,7 +595,7 @@ TEST_F(CoreDsifFrame, AddAreaShowsTheLinkedParameters) {
 TEST_F(CoreDsifFrame, AThrowingPageEndsItsPassOnly) {
     auto engine = engineOf(Engine::booted);
     CoreDspc queue;
-    ThrowingDisplay display(engine.get(), &queue, &clock, nullptr);
+    ThrowingDisplay display(engine.get(), &queue, &clock);
     Access::setPage(display, 5, &ThrowingDisplay::brokenEntry, &ThrowingDisplay::brokenRender, "KERN");
     Access::setPage(display, 2, &ThrowingDisplay::plainEntry, &ThrowingDisplay::brokenRender, "MAST");
     LogCapture log(1);
