@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <limits>
 #include <memory>
@@ -549,6 +550,27 @@ TEST_F(CoreDsifFrame, BatchPagePassesGoOnWhileAStepHoldsTheEngine) {
     EXPECT_EQ(passes.load(), 20);
     EXPECT_EQ(flow.row(2), "a row so far");
     EXPECT_EQ(display->getns(), 1);
+}
+
+// The real display thread: a program button's batch runs and leads to the program list, with no
+// help from the test beyond the passes the control thread would run.
+TEST_F(CoreDsifFrame, TheDisplayThreadRunsTheProgramButtonsBatch) {
+    auto engine = engineOf(Engine::booted);
+    CoreDspc queue;
+    CoreDsif display(engine.get(), &queue, &clock, nullptr);
+    display.updte(true);
+    display.updte(true);
+    const CoreDspc::MESSAGELOC button{4, 0, kPopOne, 0, 0, 0};
+    queue.addms(&button);
+    display.updte(true);
+    EXPECT_EQ(display.getns(), 22);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (display.getcs() != 1 && std::chrono::steady_clock::now() < deadline) {
+        display.updte(true);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_EQ(display.getcs(), 1);
+    EXPECT_EQ(intBean(*engine, 67), kPopOne);
 }
 
 TEST_F(CoreDsifFrame, AddAreaShowsTheLinkedParameters) {
