@@ -55,7 +55,8 @@ bool CorePrcs::boots(bool runAll, int32_t& step, CoreAnsx& text, bool& first, bo
     text = CoreAnsx("");
     last = true;
     while (iBootstep <= lastStep && !bBootfailed) {
-        smpby(true, 1, false, true);
+        // Step 10 already let the engine play; the steps after it do not silence it again.
+        if (busy.getvl()) smpby(true, 1, false, true);
         step = iBootstep;
         first = iBootstep == 0;
         last = iBootstep > lastStep - 1;

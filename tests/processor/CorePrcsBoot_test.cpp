@@ -225,6 +225,34 @@ TEST_F(CorePrcsBoot, APlainThreadBootsTheEngineOneStepPerTick) {
     EXPECT_GT(std::fabs(out.left.back() - 0.5), 1e-3);
 }
 
+// Once step 10 has let the engine play, step 11 (and a call after it) must not put it back into
+// the busy state: that would silence the output for a moment after the boot had visibly ended.
+TEST_F(CorePrcsBoot, TheStepsAfterTheGateOpensLeaveTheEnginePlaying) {
+    writeBootFolder();
+    auto e = make(bootSettings(), kRate);
+    int32_t step = 0;
+    CoreAnsx text;
+    bool first = false, last = false;
+    for (int call = 0; call < 11; ++call) e->boots(false, step, text, first, last);
+    ASSERT_EQ(step, 10);
+    ASSERT_FALSE(Access::busy(*e).getvl());
+    ASSERT_FALSE(e->getby());
+    std::atomic<int> engineTakes{0};
+    e->setStallHookForTest([&] { ++engineTakes; });
+    for (int call = 0; call < 2; ++call) {
+        EXPECT_TRUE(e->boots(false, step, text, first, last));
+        EXPECT_FALSE(e->getby());
+    }
+    e->setStallHookForTest(nullptr);
+    EXPECT_EQ(step, 11);
+    EXPECT_TRUE(last);
+    EXPECT_EQ(engineTakes.load(), 0); // never left the busy state again, so never took the engine
+    const Stereo input(2048, 0.5);
+    const Stereo out = run(*e, input, fixedBlocks(64));
+    EXPECT_EQ(e->lockMisses(), 0u);
+    EXPECT_GT(std::fabs(out.left.back() - 0.5), 1e-3);
+}
+
 TEST_F(CorePrcsBoot, AThrowingStepFailsTheBootWithItsTextAndFreesEveryLock) {
     writeBootFolder();
     // A packed INIT whose vector container exists nowhere: reading slot 0 throws.
