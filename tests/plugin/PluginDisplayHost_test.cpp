@@ -1,5 +1,5 @@
 // The plug-in's display host: without an effect it answers nothing and sends nothing; on a running
-// effect the display's calls reach the mirrors and the listeners; the skin facts come from the record.
+// effect the display's calls reach the mirrors; the skin facts come from the record.
 #include "plugin/PluginDisplayHost.h"
 
 #include "base/CorePool.h"
@@ -30,8 +30,8 @@ TEST(PluginDisplayHost, WithoutAnEffectAnswersNothingAndSendsNothing) {
 }
 
 // The mouse record's button is a 32-bit value: any non-zero one is down. The arm record reaches the
-// effect's mirror and its notice the editor's listener.
-TEST(PluginDisplayHost, ReachesTheEffectsMirrorsAndListeners) {
+// effect's mirror.
+TEST(PluginDisplayHost, ReachesTheEffectsMirrors) {
     BootedEffect booted;
     ASSERT_TRUE(booted.booted);
     PluginDisplayHost host(booted.properties(), nullptr);
@@ -50,19 +50,11 @@ TEST(PluginDisplayHost, ReachesTheEffectsMirrorsAndListeners) {
         EXPECT_EQ(pointer.down, row.down);
     }
 
-    NoticeLog log;
-    CoreLswr* listener = nullptr;
-    ASSERT_EQ(CoreLswr::lscrt(&NoticeLog::callback, nullptr, nullptr, nullptr, 0.001, 0.0, &listener), 0);
-    const AudioUnitEvent event{3, booted.properties(), DisplayHost::iCpopuparm, 0, 0};
-    ASSERT_EQ(CoreLswr::auaet(listener, &log, &event), 0);
     uint8_t arm[20], back[20] = {};
     for (uint8_t i = 0; i < sizeof arm; ++i) arm[i] = uint8_t(i + 1);
     ASSERT_EQ(host.stprp(DisplayHost::iCpopuparm, 0, 0, arm, sizeof arm), 0);
-    host.prchg(DisplayHost::iCpopuparm, 0, 0);
     ASSERT_EQ(booted.effect->gtprp(DisplayHost::iCpopuparm, 0, 0, back), 0);
     EXPECT_EQ(std::memcmp(arm, back, sizeof arm), 0);
-    EXPECT_TRUE(eventually([&] { return log.count(DisplayHost::iCpopuparm) == 1; }));
-    CoreLswr::lsdsp(listener);
 }
 
 TEST(PluginDisplayHost, TakesTheSkinsFontSetsAndAddWidth) {
