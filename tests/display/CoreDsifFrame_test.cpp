@@ -17,10 +17,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <limits>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -36,10 +39,11 @@ enum class Engine {
     restored,     // unbooted, then booted by the chunk restore of "NOCHUNK"
 };
 
-// A display whose pages 5 and 6 throw, in their entry and their render step.
+// A display (without its thread) whose pages may throw in their entry or render step.
 class ThrowingDisplay : public CoreDsif {
 public:
-    using CoreDsif::CoreDsif;
+    ThrowingDisplay(CorePrcs* engine, CoreDspc* queue, CoreBlnk* clock)
+        : CoreDsif(engine, queue, clock, nullptr, NOTHREAD{}) {}
     void brokenEntry(PASS&) { throw CoreAnsx("entry broke"); }
     void brokenRender(PASS&) { throw CoreAnsx("render broke"); }
     void plainEntry(PASS&) {}
@@ -74,6 +78,17 @@ struct Flow {
         pass();
     }
     void note(const std::string& text) { trace.push_back(text); }
+    // The batch variables of a load, then the batch page entered from `from`'s pass.
+    void startBatch(short from, const char* next, const char* action, int32_t slot) {
+        CorePrcs::BEANSTRUCT none{};
+        engine.setbv(225, &none);
+        display.btcst("LOADED", "LOADED:");
+        display.btcst("LOADING", "LOADING:");
+        display.btcst("NEWPROGRAM", CoreAnsx(slot));
+        display.btcst("ACTION", action);
+        display.btcst("NEXTSTEP", next);
+        goTo(from);
+    }
     std::string row(int y, int from = 0, int count = CoreDsif::iCdimx) const {
         std::string text;
         for (int x = from; x < from + count; ++x) text += Access::grid(display).cell(x, y)->getch();
@@ -424,152 +439,138 @@ TEST_F(CoreDsifFrame, ProgramButtonSetsTheBatchVariables) {
 }
 
 TEST_F(CoreDsifFrame, BatchFlows) {
-    // The batch variables straight into the engine, then the batch page entered from `from`.
-    const auto start = [](Flow& f, short from, const char* next, const char* action, int32_t slot) {
-        f.goTo(from);
-        CorePrcs::BEANSTRUCT none{};
-        f.engine.setbv(225, &none);
-        const auto variable = [&](const char* key, const CoreAnsx& value) {
-            f.engine.setbs(223, CoreAnsx(key), &none);
-            f.engine.setbs(224, value, &none);
-        };
-        variable("LOADED", "LOADED:");
-        variable("LOADING", "LOADING:");
-        variable("NEWPROGRAM", CoreAnsx(slot));
-        variable("ACTION", action);
-        variable("NEXTSTEP", next);
-    };
     const std::vector<Row> rows = {
-        {"READPROGRAM with LIST", Engine::booted,
-         [&](Flow& f) {
+        {"the entry resets the selectors, empties the rows, sends 222 and wakes the thread", Engine::booted,
+         [](Flow& f) {
              f.pass();
-             start(f, 22, "READPROGRAM", "LIST", kPopOne);
+             Access::messageBoard(f.display).addrw("old row");
+             Access::selectors(f.display).reset(0, false, true, -1);
+             BeanLog log(f.engine);
+             f.goTo(22);
+             f.note(Access::event(f.display).WaitFor(0) == CoreTevn::iCwrsignaled ? "woken" : "asleep");
+             f.note("rows " + std::to_string(Access::batchRows(f.display).size()));
+             f.note(Access::selectors(f.display).gettm() ? "knobs" : "reset");
+             f.note(std::find(log.lines.begin(), log.lines.end(), "setbv 222") != log.lines.end() ? "222"
+                                                                                                  : "no 222");
+         },
+         "0 22 woken rows 0 reset 222"},
+        {"READPROGRAM with LIST", Engine::booted,
+         [](Flow& f) {
+             f.pass();
+             f.startBatch(22, "READPROGRAM", "LIST", kPopOne);
              f.pass();
              f.batch();
              f.note("slot " + std::to_string(intBean(f.engine, 67)));
-             f.note("rows " + std::to_string(Access::messageBoard(f.display).getus()));
+             for (const std::string& row : Access::batchRows(f.display)) f.note("[" + row + "]");
          },
-         "0 22 22 batch>1 slot 1 rows 2"},
-        {"READPROGRAM with LIST from the compact batch page", Engine::booted,
-         [&](Flow& f) {
+         "0 22 22 batch>1 slot 1 [LOADING: 1] [LOADED: Hits]"},
+        {"LIST and KERN from the compact batch page", Engine::booted,
+         [](Flow& f) {
              f.pass();
-             start(f, 23, "READPROGRAM", "LIST", kPopOne);
-             f.pass();
+             f.startBatch(23, "READPROGRAM", "LIST", kPopOne);
+             f.batch();
+             f.startBatch(23, "READPROGRAM", "KERN", kPopOne);
              f.batch();
          },
-         "0 23 23 batch>17"},
-        {"KERN from the compact batch page", Engine::booted,
-         [&](Flow& f) {
-             f.pass();
-             start(f, 23, "READPROGRAM", "KERN", kPopOne);
-             f.pass();
-             f.batch();
-         },
-         "0 23 23 batch>5"},
+         "0 23 batch>17 23 batch>5"},
         {"no first step: no row, the page still changes", Engine::booted,
-         [&](Flow& f) {
+         [](Flow& f) {
              f.pass();
-             start(f, 22, "", "LIST", kPopOne);
-             f.pass();
+             f.startBatch(22, "", "LIST", kPopOne);
              f.batch();
-             f.note("rows " + std::to_string(Access::messageBoard(f.display).getus()));
+             f.note("rows " + std::to_string(Access::batchRows(f.display).size()));
          },
-         "0 22 22 batch>1 rows 0"},
-        {"unknown ACTION: home", Engine::booted,
-         [&](Flow& f) {
+         "0 22 batch>1 rows 0"},
+        {"an unknown or empty ACTION leads home", Engine::booted,
+         [](Flow& f) {
              f.pass();
-             start(f, 22, "READPROGRAM", "ZZZ", kPopOne);
-             f.pass();
-             f.batch();
-             start(f, 23, "READPROGRAM", "ZZZ", kPopOne);
-             f.pass();
-             f.batch();
-             start(f, 22, "READPROGRAM", "", kPopOne);
-             f.pass();
-             f.batch();
-             start(f, 23, "READPROGRAM", "", kPopOne);
-             f.pass();
-             f.batch();
+             for (const char* action : {"ZZZ", ""})
+                 for (short from : {22, 23}) {
+                     f.startBatch(from, "READPROGRAM", action, kPopOne);
+                     f.batch();
+                 }
          },
-         "0 22 22 batch>0 23 23 batch>18 22 22 batch>0 23 23 batch>18"},
+         "0 22 batch>0 23 batch>18 22 batch>0 23 batch>18"},
+        {"a load failing under a pool limit falls back to slot 0; ACTION still leads on", Engine::booted,
+         [this](Flow& f) {
+             f.pass();
+             f.startBatch(22, "READPROGRAM", "KERN", kParameters);
+             pool.setal(pool.getma() - 1); // every further block is refused
+             f.batch();
+             pool.setal(std::numeric_limits<int64_t>::max());
+             for (const std::string& row : Access::batchRows(f.display)) f.note("[" + row + "]");
+         },
+         "0 22 batch>5 [LOADING: 4] [LOADED: Init]"},
+        {"eight of nine rows and the status row", Engine::booted,
+         [](Flow& f) {
+             f.pass();
+             f.startBatch(22, "READPROGRAM", "LIST", kParameters);
+             f.batch();
+             Access::setNextState(f.display, 22); // one more pass on the batch page, without an entry
+             for (int i = 0; i < 7; ++i)
+                 Access::messageBoard(f.display).addrw(("a row longer than the page keeps its end " +
+                                                        std::string(20, '.') + " row " + std::to_string(i))
+                                                           .c_str());
+             f.pass();
+             f.screen("frame_batch_page.txt");
+         },
+         "0 22 batch>1 22"},
     };
     runRows(rows);
 }
 
-TEST_F(CoreDsifFrame, BatchEntryResetsAndWakesTheThread) {
+// A pass on the batch page reads only the rows and the status row: while the batch's locked step
+// holds the engine on the display thread, passes go on.
+TEST_F(CoreDsifFrame, BatchPagePassesGoOnWhileAStepHoldsTheEngine) {
     auto engine = engineOf(Engine::booted);
     CoreDspc queue;
-    auto owned = Access::unstarted(engine.get(), &queue, &clock);
-    CoreDsif& display = *owned;
-    display.updte(true);
-    Access::messageBoard(display).addrw("old row");
-    Access::selectors(display).reset(0, false, true, -1);
-    CoreTevn& event = Access::event(display);
-    Access::setNextState(display, 22);
-    BeanLog log(*engine);
-    display.updte(true);
-    EXPECT_EQ(event.WaitFor(0), CoreTevn::iCwrsignaled);
-    EXPECT_EQ(Access::messageBoard(display).getus(), 0);
-    EXPECT_FALSE(Access::selectors(display).gettm()) << "the selector group is reset";
-    EXPECT_NE(std::find(log.lines.begin(), log.lines.end(), "setbv 222"), log.lines.end());
+    auto display = Access::unstarted(engine.get(), &queue, &clock);
+    display->updte(true);
+    RecordingHost host;
+    Flow flow{*engine, *display, queue, host, {}};
+    flow.startBatch(22, "READPROGRAM", "LIST", kPopOne);
+    Access::messageBoard(*display).addrw("a row so far");
+    std::atomic<int> passes{0};
+    std::atomic<bool> stalled{false};
+    std::thread::id batchThread;
+    engine->setStallHookForTest([&] {
+        if (std::this_thread::get_id() != batchThread || stalled.exchange(true)) return;
+        std::thread control([&] {
+            for (int i = 0; i < 20; ++i, ++passes) display->updte(true);
+        });
+        control.join();
+    });
+    std::thread batch([&] {
+        batchThread = std::this_thread::get_id(); // before the hook can first run, on this thread
+        Access::runBatch(*display);
+    });
+    batch.join();
+    engine->setStallHookForTest(nullptr);
+    EXPECT_TRUE(stalled.load());
+    EXPECT_EQ(passes.load(), 20);
+    EXPECT_EQ(flow.row(2), "a row so far");
+    EXPECT_EQ(display->getns(), 1);
 }
 
-TEST_F(CoreDsifFrame, BatchPageShowsTheRowsAndTheStatus) {
+// The real display thread: a program button's batch runs and leads to the program list, with no
+// help from the test beyond the passes the control thread would run.
+TEST_F(CoreDsifFrame, TheDisplayThreadRunsTheProgramButtonsBatch) {
     auto engine = engineOf(Engine::booted);
     CoreDspc queue;
-    auto owned = Access::unstarted(engine.get(), &queue, &clock);
-    CoreDsif& display = *owned;
+    CoreDsif display(engine.get(), &queue, &clock, nullptr);
     display.updte(true);
-    CorePrcs::BEANSTRUCT none{};
-    engine->setbv(225, &none);
-    for (auto [key, value] : {std::pair{"LOADED", "LOADED:"},
-                              {"LOADING", "LOADING:"},
-                              {"NEWPROGRAM", "4"},
-                              {"ACTION", "LIST"},
-                              {"NEXTSTEP", "READPROGRAM"}}) {
-        engine->setbs(223, CoreAnsx(key), &none);
-        engine->setbs(224, CoreAnsx(value), &none);
+    display.updte(true);
+    const CoreDspc::MESSAGELOC button{4, 0, kPopOne, 0, 0, 0};
+    queue.addms(&button);
+    display.updte(true);
+    EXPECT_EQ(display.getns(), 22);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (display.getcs() != 1 && std::chrono::steady_clock::now() < deadline) {
+        display.updte(true);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    Access::setNextState(display, 22);
-    display.updte(true);
-    Access::runBatch(display);
-    Access::setNextState(display, 22); // held on the batch page for one more pass, without a new entry
-    for (int i = 0; i < 7; ++i)
-        Access::messageBoard(display).addrw(CoreAnsx(
-            ("a row longer than the page keeps its end " + std::string(20, '.') + " row " + std::to_string(i))
-                .c_str()));
-    display.updte(true);
-    EXPECT_TRUE(GoldenScreen("batch page: nine rows, the last eight shown, and the status row")
-                    .matches(Access::grid(display), "frame_batch_page.txt"));
-}
-
-// The engine falls back to slot 0 when a load fails; the rows say so and ACTION still leads on.
-TEST_F(CoreDsifFrame, ReloadFailingUnderAPoolLimitStillLooksUpAction) {
-    auto engine = engineOf(Engine::booted);
-    CoreDspc queue;
-    auto owned = Access::unstarted(engine.get(), &queue, &clock);
-    CoreDsif& display = *owned;
-    display.updte(true);
-    CorePrcs::BEANSTRUCT none{};
-    engine->setbv(225, &none);
-    for (auto [key, value] : {std::pair{"LOADED", "LOADED:"},
-                              {"LOADING", "LOADING:"},
-                              {"NEWPROGRAM", "4"},
-                              {"ACTION", "KERN"},
-                              {"NEXTSTEP", "READPROGRAM"}}) {
-        engine->setbs(223, CoreAnsx(key), &none);
-        engine->setbs(224, CoreAnsx(value), &none);
-    }
-    Access::setNextState(display, 22);
-    display.updte(true);
-    pool.setal(pool.getma() - 1); // every further block is refused
-    Access::runBatch(display);
-    pool.setal(std::numeric_limits<int64_t>::max());
-    EXPECT_EQ(display.getns(), 5);
-    std::vector<std::string> rows;
-    for (int i = 0; i < Access::messageBoard(display).getus(); ++i)
-        rows.emplace_back(Access::messageBoard(display).getrw(i).c_str());
-    EXPECT_EQ(rows, (std::vector<std::string>{"LOADING: 4", "LOADED: Init"}));
+    EXPECT_EQ(display.getcs(), 1);
+    EXPECT_EQ(intBean(*engine, 67), kPopOne);
 }
 
 TEST_F(CoreDsifFrame, AddAreaShowsTheLinkedParameters) {
@@ -616,7 +617,7 @@ TEST_F(CoreDsifFrame, AddAreaShowsTheLinkedParameters) {
 TEST_F(CoreDsifFrame, AThrowingPageEndsItsPassOnly) {
     auto engine = engineOf(Engine::booted);
     CoreDspc queue;
-    ThrowingDisplay display(engine.get(), &queue, &clock, nullptr);
+    ThrowingDisplay display(engine.get(), &queue, &clock);
     Access::setPage(display, 5, &ThrowingDisplay::brokenEntry, &ThrowingDisplay::brokenRender, "KERN");
     Access::setPage(display, 2, &ThrowingDisplay::plainEntry, &ThrowingDisplay::brokenRender, "MAST");
     LogCapture log(1);
