@@ -3,6 +3,7 @@
 // glyph images and margin pieces from the same strips by direct cairo calls, one per rectangle.
 #include "BenchSupport.h"
 #include "base/CoreBlnk.h"
+#include "base/CorePool.h"
 #include "base/CoreTlst.h"
 #include "display/CoreDsif.h"
 #include "display/CoreDspc.h"
@@ -14,7 +15,6 @@
 #include "plugin/CoreFrme.h"
 #include "plugin/CorePpwr.h"
 #include "plugin/CoreSkin.h"
-#include "base/CorePool.h"
 #include "tools/CoreDskn.h"
 
 #include <benchmark/benchmark.h>
@@ -41,7 +41,9 @@ public:
     const std::vector<double>* page = nullptr;
 };
 
-double seconds(std::chrono::steady_clock::duration d) { return std::chrono::duration<double>(d).count(); }
+double seconds(std::chrono::steady_clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
 
 // The display, a three-set skin (the built-in fonts, the demo skin's amber strips, amber again) and
 // the text display open over an editor-sized frame with the built-in panel.
@@ -64,8 +66,8 @@ struct Scene {
         CoreDskn::write(folder.root.string());
         const auto skinFolder = folder.root / "skins" / "Demo";
         const auto set = [](const char* name, const char* normal, const char* inverted, const char* big) {
-            return "<ELEMENT><FONTNAME>" + std::string(name) + "</FONTNAME><FONT1>" + normal + "</FONT1><FONTNEG>" +
-                   inverted + "</FONTNEG><FONT2>" + big + "</FONT2></ELEMENT>";
+            return "<ELEMENT><FONTNAME>" + std::string(name) + "</FONTNAME><FONT1>" + normal +
+                   "</FONT1><FONTNEG>" + inverted + "</FONTNEG><FONT2>" + big + "</FONT2></ELEMENT>";
         };
         std::ofstream(skinFolder / "ROM.XML")
             << "<SKIN><FONTS>" << set("Classic", "NULL", "NULL", "NULL")
@@ -96,7 +98,8 @@ struct Scene {
         for (int p = 0; p < 2; ++p) {
             std::fill(data.values, data.values + data.total, -1.0);
             const auto put = [&](int font, int column, int row, int glyph) {
-                data.values[data.rowstarts[font][row] + column] = (glyph + 0.5) / display.getre(int16_t(font));
+                data.values[data.rowstarts[font][row] + column] =
+                    (glyph + 0.5) / display.getre(int16_t(font));
             };
             for (int row = 0; row < 17; ++row)
                 for (int column = 0; column < (row < 14 ? 58 : display.getax()); ++column)
@@ -121,7 +124,8 @@ struct Scene {
 // The same picture drawn by hand: the panel, then one cairo paint per attached view of the set.
 class DirectComposite {
 public:
-    DirectComposite() : surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 900, 290)), cr(cairo_create(surface)) {}
+    DirectComposite()
+        : surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 900, 290)), cr(cairo_create(surface)) {}
     ~DirectComposite() {
         for (auto& [bitmap, strip] : strips) cairo_surface_destroy(strip);
         if (panel) cairo_surface_destroy(panel);
@@ -243,4 +247,6 @@ BENCHMARK(BM_FontSetSwitch)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 
-int main(int argc, char** argv) { return bench::runKeepingLargeBlocks(argc, argv); }
+int main(int argc, char** argv) {
+    return bench::runKeepingLargeBlocks(argc, argv);
+}

@@ -69,22 +69,20 @@ CoreEdfo::CoreEdfo(CoreDsif* display, CoreBitm* pool, CoreTlst* own, CoreFsys* f
         bAddmargins = !everyColumnPlaced;
     }
 
-    for (int L = 0; L < iClayers; ++L) {
-        const auto font = int16_t(L);
-        aFontsizes[L] = {display->getax(font), display->getdx(font), display->getay(font), display->getdy(font)};
-    }
+    for (int16_t font = 0; font < iClayers; ++font)
+        aFontsizes[font] = {display->getax(font), display->getdx(font), display->getay(font),
+                            display->getdy(font)};
 
     vSets.resize(size_t(iFontsets));
     vPieces.resize(size_t(iFontsets));
     for (int set = 0; set < iFontsets; ++set) {
         std::vector<LAYERLOC>& layers = vSets[size_t(set)];
         layers.resize(iClayers);
-        for (int L = 0; L < iClayers; ++L) {
-            LAYERLOC& layer = layers[size_t(L)];
-            const auto font = int16_t(L);
-            layer.glyphwidth = kGlyphWidth[L];
-            layer.glyphheight = kGlyphHeight[L];
-            layer.resource = kResource[L];
+        for (int16_t font = 0; font < iClayers; ++font) {
+            LAYERLOC& layer = layers[size_t(font)];
+            layer.glyphwidth = kGlyphWidth[font];
+            layer.glyphheight = kGlyphHeight[font];
+            layer.resource = kResource[font];
             const CoreAnsx name = skin ? skin->getfn(int16_t(set), font) : CoreAnsx("0");
             pool->stabm(own, fsys, name, &layer.bitmap, layer.resource, false);
             layer.columns = display->getdx(font);
@@ -121,16 +119,16 @@ bool CoreEdfo::addColumnPlaced(int column) const {
 
 CMovieBitmap* CoreEdfo::makeCell(const LAYERLOC& layer, int left, int top, int32_t tag) {
     CPoint origin(0, 0);
-    return new CMovieBitmap(CRect(left, top, left + layer.glyphwidth, top + layer.glyphheight), pListener, tag,
-                            layer.glyphs, layer.glyphheight, layer.bitmap, origin);
+    return new CMovieBitmap(CRect(left, top, left + layer.glyphwidth, top + layer.glyphheight), pListener,
+                            tag, layer.glyphs, layer.glyphheight, layer.bitmap, origin);
 }
 
 CMovieBitmap* CoreEdfo::makePiece(int set, int left, int top, int right, int bottom, int32_t tag) {
     // One image as tall as a layer-0 glyph: the piece shows the top of the strip, the blank glyph.
     const LAYERLOC& normal = vSets[size_t(set)][0];
     CPoint origin(0, 0);
-    return new CMovieBitmap(CRect(left, top, right, bottom), pListener, tag, 1, normal.glyphheight, normal.bitmap,
-                            origin);
+    return new CMovieBitmap(CRect(left, top, right, bottom), pListener, tag, 1, normal.glyphheight,
+                            normal.bitmap, origin);
 }
 
 void CoreEdfo::open(CControlListener* listener, int32_t& tag, CoreFrme* frame) {
@@ -168,10 +166,10 @@ void CoreEdfo::open(CControlListener* listener, int32_t& tag, CoreFrme* frame) {
             piece(iLeft + c * w, iTop - iMargintop, iLeft + (c + 1) * w, iTop);
             piece(iLeft + c * w, iBottom, iLeft + (c + 1) * w, iBottom + iMarginbottom);
         }
-        piece(iLeft - iMarginleft, iTop - iMargintop, iLeft, iTop);                 // top-left
-        piece(iLeft - iMarginleft, iBottom, iLeft, iBottom + iMarginbottom);        // bottom-left
-        piece(iRight, iTop - iMargintop, iRight + iMarginright, iTop);              // top-right
-        piece(iRight, iBottom, iRight + iMarginright, iBottom + iMarginbottom);     // bottom-right
+        piece(iLeft - iMarginleft, iTop - iMargintop, iLeft, iTop);             // top-left
+        piece(iLeft - iMarginleft, iBottom, iLeft, iBottom + iMarginbottom);    // bottom-left
+        piece(iRight, iTop - iMargintop, iRight + iMarginright, iTop);          // top-right
+        piece(iRight, iBottom, iRight + iMarginright, iBottom + iMarginbottom); // bottom-right
 
         if (!bAddarea) continue;
         for (LAYERLOC& layer : layers) {
@@ -196,8 +194,9 @@ void CoreEdfo::open(CControlListener* listener, int32_t& tag, CoreFrme* frame) {
             piece(iAddleft - iAddmarginleft, iAddtop + r * h, iAddleft, iAddtop + (r + 1) * h);
             piece(iAddright, iAddtop + r * h, iAddright + iAddmarginright, iAddtop + (r + 1) * h);
         }
-        for (int c = 0; c < iAddcolumns; ++c) piece(iAddleft + c * w, iAddtop - iAddmargintop, iAddleft + (c + 1) * w, iAddtop);
-        piece(iAddleft - iAddmarginleft, iAddtop - iAddmargintop, iAddleft, iAddtop); // top-left
+        for (int c = 0; c < iAddcolumns; ++c)
+            piece(iAddleft + c * w, iAddtop - iAddmargintop, iAddleft + (c + 1) * w, iAddtop);
+        piece(iAddleft - iAddmarginleft, iAddtop - iAddmargintop, iAddleft, iAddtop);    // top-left
         piece(iAddright, iAddtop - iAddmargintop, iAddright + iAddmarginright, iAddtop); // top-right
     }
     iCurrent = -1;
@@ -205,7 +204,8 @@ void CoreEdfo::open(CControlListener* listener, int32_t& tag, CoreFrme* frame) {
 
 double CoreEdfo::cellValue(int layer, int row, int column) const {
     // The record comes from the display's own newdd; the bounds guard a record of other sizes.
-    if (!cData.values || layer >= cData.fontcount || !cData.rows || !cData.columns || !cData.rowstarts) return -1.0;
+    if (!cData.values || layer >= cData.fontcount || !cData.rows || !cData.columns || !cData.rowstarts)
+        return -1.0;
     if (row < 0 || row >= cData.rows[layer] || column < 0 || column >= cData.columns[layer]) return -1.0;
     const int64_t at = int64_t(cData.rowstarts[layer][row]) + column;
     return at >= 0 && at < cData.total ? cData.values[at] : -1.0;
@@ -240,15 +240,15 @@ void CoreEdfo::updte(int16_t set) {
     }
 
     std::vector<LAYERLOC>& layers = vSets[size_t(s)];
-    for (int L = 0; L < iClayers; ++L) {
-        LAYERLOC& layer = layers[size_t(L)];
-        const FONTSIZE& size = aFontsizes[L];
+    for (int font = 0; font < iClayers; ++font) {
+        LAYERLOC& layer = layers[size_t(font)];
+        const FONTSIZE& size = aFontsizes[font];
         const int rows = size.rows + (bAddarea ? size.addrows : 0);
         int n = 0;
         for (int r = 0; r < rows; ++r) {
             const int columns = r < size.rows ? size.columns : size.addcolumns;
             for (int c = 0; c < columns && n < layer.total; ++c, ++n) {
-                const double v = cellValue(L, r, c);
+                const double v = cellValue(font, r, c);
                 if (v >= 0.0)
                     show(layer, n, v);
                 else // another font's cell, or not a number

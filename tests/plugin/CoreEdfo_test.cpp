@@ -43,7 +43,8 @@ std::string patternStrip(int set, int layer) {
     for (int y = 0; y < image.height; ++y)
         for (int x = 0; x < image.width; ++x) {
             const int glyph = y / kHeight[layer];
-            image.rows.insert(image.rows.end(), {uint8_t(40 + 70 * set), uint8_t(2 * glyph), uint8_t(60 * layer), 255});
+            image.rows.insert(image.rows.end(),
+                              {uint8_t(40 + 70 * set), uint8_t(2 * glyph), uint8_t(60 * layer), 255});
         }
     return pngtest::write(image);
 }
@@ -79,14 +80,17 @@ public:
     Cells& operator=(const Cells&) = delete;
 
     void fill(double value) { std::fill(data.values, data.values + data.total, value); }
-    void set(int font, int column, int row, double value) { data.values[data.rowstarts[font][row] + column] = value; }
+    void set(int font, int column, int row, double value) {
+        data.values[data.rowstarts[font][row] + column] = value;
+    }
     void glyph(int font, int column, int row, int glyph) {
         set(font, column, row, (glyph + 0.5) / rDisplay.getre(int16_t(font)));
     }
     // Characters in font units from (column, row), each cell valued as the display's font does.
     void text(int font, int column, int row, const std::string& characters, const CoreDsbf& grid) {
         for (size_t i = 0; i < characters.size(); ++i)
-            set(font, column + int(i), row, grid.getfn(int16_t(font))->getrw(int16_t(uint8_t(characters[i]))));
+            set(font, column + int(i), row,
+                grid.getfn(int16_t(font))->getrw(int16_t(uint8_t(characters[i]))));
     }
 
     CoreCnst::DISPLAYDATA data;
@@ -99,7 +103,8 @@ private:
 struct Rig {
     Rig(CoreDsif& display, const CoreSkin* skin, CorePpwr* effect) {
         pool.begin();
-        text = std::make_unique<CoreEdfo>(&display, &pool, &own, skin ? skin->getfs() : nullptr, skin, 10, effect);
+        text = std::make_unique<CoreEdfo>(&display, &pool, &own, skin ? skin->getfs() : nullptr, skin, 10,
+                                          effect);
         pool.end__();
     }
     ~Rig() {
@@ -170,25 +175,40 @@ TEST_F(CoreEdfoTest, PlacesCellsAndMarginPiecesFromTheSkin) {
         std::vector<Place> places;
     };
     const std::vector<Place> defaults = {
-        {0, 0, CRect(194, 53, 200, 65)},       {0, 13 * 58 + 57, CRect(536, 209, 542, 221)},
-        {1, 0, CRect(194, 53, 200, 65)},       {1, 13 * 58 + 57, CRect(536, 209, 542, 221)},
+        {0, 0, CRect(194, 53, 200, 65)},
+        {0, 13 * 58 + 57, CRect(536, 209, 542, 221)},
+        {1, 0, CRect(194, 53, 200, 65)},
+        {1, 13 * 58 + 57, CRect(536, 209, 542, 221)},
         {2, 6 * 29 + 28, CRect(530, 197, 542, 221)},
-        {0, 812 + 0, CRect(595, 41, 601, 53)}, {0, 812 + 48, CRect(883, 41, 889, 53)}, // add cells k
-        {0, 812 + 98, CRect(595, 65, 601, 77)}, {2, 203 + 23, CRect(871, 41, 883, 65)},
-        {-1, 0, CRect(188, 53, 194, 65)},      // left of row 0
-        {-1, 1, CRect(542, 53, 548, 65)},      // right of row 0
-        {-1, 28, CRect(194, 50, 200, 53)},     // above column 0
-        {-1, 29, CRect(194, 221, 200, 222)},   // below column 0
-        {-1, 144, CRect(188, 50, 194, 53)},    // corners: top-left, bottom-left, top-right, bottom-right
-        {-1, 145, CRect(188, 221, 194, 222)},  {-1, 146, CRect(542, 50, 548, 53)},
-        {-1, 147, CRect(542, 221, 548, 222)},  {-1, 148, CRect(592, 41, 595, 53)}, // add area: left of row 0
-        {-1, 149, CRect(889, 41, 892, 53)},    // right of row 0
-        {-1, 154, CRect(595, 39, 601, 41)},    // above add column 0
-        {-1, 203, CRect(592, 39, 595, 41)},    // add-area corners
+        {0, 812 + 0, CRect(595, 41, 601, 53)},
+        {0, 812 + 48, CRect(883, 41, 889, 53)}, // add cells k
+        {0, 812 + 98, CRect(595, 65, 601, 77)},
+        {2, 203 + 23, CRect(871, 41, 883, 65)},
+        {-1, 0, CRect(188, 53, 194, 65)},    // left of row 0
+        {-1, 1, CRect(542, 53, 548, 65)},    // right of row 0
+        {-1, 28, CRect(194, 50, 200, 53)},   // above column 0
+        {-1, 29, CRect(194, 221, 200, 222)}, // below column 0
+        {-1, 144, CRect(188, 50, 194, 53)},  // corners: top-left, bottom-left, top-right, bottom-right
+        {-1, 145, CRect(188, 221, 194, 222)},
+        {-1, 146, CRect(542, 50, 548, 53)},
+        {-1, 147, CRect(542, 221, 548, 222)},
+        {-1, 148, CRect(592, 41, 595, 53)}, // add area: left of row 0
+        {-1, 149, CRect(889, 41, 892, 53)}, // right of row 0
+        {-1, 154, CRect(595, 39, 601, 41)}, // above add column 0
+        {-1, 203, CRect(592, 39, 595, 41)}, // add-area corners
         {-1, 204, CRect(889, 39, 892, 41)},
     };
-    const std::string gainout = tag("SLIDERS", tag("GAINOUT", tag("DISPLAYADDCHARS", "4") + tag("DISPLAYADDX", "120") +
-                                                                  tag("DISPLAYADDY", "280")));
+    const std::string gainout =
+        tag("SLIDERS", tag("GAINOUT", tag("DISPLAYADDCHARS", "4") + tag("DISPLAYADDX", "120") +
+                                          tag("DISPLAYADDY", "280")));
+    const std::string moved = tag("DISPLAYX", "10") + tag("DISPLAYY", "20") + tag("DISPLAYTOP", "5");
+    // Readouts: the add area is the four columns beside GAINOUT, in each of its three rows.
+    const std::vector<Place> readouts = {
+        {0, 812 + 0, CRect(120, 280, 126, 292)},     {0, 812 + 3, CRect(138, 280, 144, 292)},
+        {0, 812 + 4 + 2, CRect(132, 292, 138, 304)}, {0, 812 + 8 + 3, CRect(138, 304, 144, 316)},
+        {1, 812 + 11, CRect(138, 304, 144, 316)},    {2, 203 + 1, CRect(132, 280, 144, 304)}};
+    const int readoutViews = 2 * (812 + 12) + 203 + 2 + 160;
+    // clang-format off
     const std::vector<Row> rows = {
         {"no skin", "none", 0, 205, 2350, true, defaults},
         {"no GLOBAL", "", 0, 205, 2350, true, defaults},
@@ -196,22 +216,19 @@ TEST_F(CoreEdfoTest, PlacesCellsAndMarginPiecesFromTheSkin) {
          {{-1, 0, CRect(193, 53, 194, 65)}, {-1, 144, CRect(193, 50, 194, 53)}}},
         {"DISPLAYLEFT 0 is absent", tag("GLOBAL", tag("DISPLAYLEFT", "0")), 0, 205, 2350, true,
          {{-1, 0, CRect(188, 53, 194, 65)}}},
-        {"GLOBAL moves the grid", tag("GLOBAL", tag("DISPLAYX", "10") + tag("DISPLAYY", "20") + tag("DISPLAYTOP", "5")),
-         0, 205, 2350, true, {{0, 0, CRect(10, 20, 16, 32)}, {-1, 28, CRect(10, 15, 16, 20)}}},
-        // Readouts: the add area is the four columns beside GAINOUT.
-        {"GAINOUT readout", gainout, 4, 148 + 4 + 6 + 2, 2 * (812 + 12) + 203 + 2 + 160, false,
-         {{0, 812 + 0, CRect(120, 280, 126, 292)}, {0, 812 + 3, CRect(138, 280, 144, 292)},
-          {0, 812 + 4 + 2, CRect(132, 292, 138, 304)}, {0, 812 + 8 + 3, CRect(138, 304, 144, 316)},
-          {1, 812 + 11, CRect(138, 304, 144, 316)}, {2, 203 + 1, CRect(132, 280, 144, 304)}}},
+        {"GLOBAL moves the grid", tag("GLOBAL", moved), 0, 205, 2350, true,
+         {{0, 0, CRect(10, 20, 16, 32)}, {-1, 28, CRect(10, 15, 16, 20)}}},
+        {"GAINOUT readout", gainout, 4, 148 + 4 + 6 + 2, readoutViews, false, readouts},
     };
+    // clang-format on
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
         TempFolder folder("skin");
         CorePool pool;
         std::unique_ptr<CoreSkin> skin;
         if (r.elements != "none")
-            skin = std::make_unique<CoreSkin>(&pool, CoreAnsx(writeSkin(folder.path / "skin", r.elements).c_str()),
-                                              nullptr);
+            skin = std::make_unique<CoreSkin>(
+                &pool, CoreAnsx(writeSkin(folder.path / "skin", r.elements).c_str()), nullptr);
         RecordingProperties props;
         Rig rig(display(r.addChars), skin.get(), &props);
         rig.open();
@@ -221,8 +238,8 @@ TEST_F(CoreEdfoTest, PlacesCellsAndMarginPiecesFromTheSkin) {
         EXPECT_EQ(views, r.views);
         for (const Place& p : r.places) {
             SCOPED_TRACE(std::to_string(p.layer) + "/" + std::to_string(p.index));
-            const CMovieBitmap* view =
-                p.layer < 0 ? rig.text->getpv(0)[size_t(p.index)] : rig.text->getly(0, p.layer).views[size_t(p.index)];
+            const CMovieBitmap* view = p.layer < 0 ? rig.text->getpv(0)[size_t(p.index)]
+                                                   : rig.text->getly(0, p.layer).views[size_t(p.index)];
             ASSERT_NE(view, nullptr);
             EXPECT_EQ(view->getViewSize(), p.rect);
         }
@@ -390,12 +407,14 @@ TEST_F(CoreEdfoTest, DrawsTheDisplayRegion) {
         Cells cells(dsif);
         cells.text(2, 1, 0, "VORLAN 3", grid);
         for (int row = 2; row < 13; ++row)
-            cells.text(0, 0, row, "Row " + std::to_string(row) + ": abcdefghijklmnopqrstuvwxyz 0123456789 (+-*/)", grid);
+            cells.text(0, 0, row,
+                       "Row " + std::to_string(row) + ": abcdefghijklmnopqrstuvwxyz 0123456789 (+-*/)", grid);
         cells.text(1, 10, 5, " selected ", grid);
         for (int column = 10; column < 20; ++column) cells.set(0, column, 5, -1.0);
         cells.text(1, 0, 13, " PROG ", grid);
         cells.text(0, 6, 13, "  LIST  KERN  MIDI", grid);
-        for (int row = 14; row < 17; ++row) cells.text(0, 0, row, "add " + std::to_string(row - 14) + " 0.50 dB", grid);
+        for (int row = 14; row < 17; ++row)
+            cells.text(0, 0, row, "add " + std::to_string(row - 14) + " 0.50 dB", grid);
         props.putCells(cells.data);
         rig.text->updte(r.set);
         rig.frame.doIdleStuff();
