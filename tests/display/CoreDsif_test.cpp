@@ -40,7 +40,7 @@ TEST_F(CoreDsifTest, StartsBlankWithItsStartValues) {
         "categorylevel=0", "listtop=0 gridstart=0", "categorytop=0 selection=0", "test=10/360/10", "click=0,0",
         "size=58x14 add=49x3", "kernellimit=10", "state=20/20", "envelope=0 follower=0 parameter=0",
         "messagerows=8/8", "fontcolour=0", "listslots=12", "gridslots=11x3 first -1", "flags=000101",
-        "processors=1", "popups=1", "event=0 lock=1",
+        "processors=1", "popups=1", "event=1 lock=1",
     };
     EXPECT_EQ(Access::startValues(display), start);
     EXPECT_EQ(Access::menus(display), 6);
