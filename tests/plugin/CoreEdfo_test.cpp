@@ -110,6 +110,7 @@ struct Rig {
     ~Rig() {
         text->close();
         text.reset();
+        frame.setBackground(nullptr); // the pool frees what it handed out
         pool.purgb(&own);
     }
     void open() {
