@@ -166,7 +166,7 @@ private:
     void drawAddArea();
     void placeholderEntry(PASS& pass);
     void placeholderRender(PASS& pass);
-    void runStep(PageStep step, PASS& pass, bool entry);
+    bool runStep(PageStep step, PASS& pass, bool entry); // false when the step threw
     static const std::array<PAGE, iCpages>& pageTable();
 
     CoreAnsx sHomeaction;
@@ -251,7 +251,7 @@ private:
     int32_t iPendingload = -1;   // a load asked for while the batch page showed; the latest wins
     std::atomic<bool> bEndedbysignal{false}; // the thread's last wait was woken by the event
     bool bStepfailed = false;    // a step of the current page threw; logged once per page entry
-    std::array<PAGE, iCpages> aPages{}; // filled from pageTable(); tests may replace entries
+    std::array<PAGE, iCpages> aPages = pageTable(); // tests may replace entries
 
     // The cell export: (character, font, blink) of every main and add cell, under its own lock.
     struct CELL {
