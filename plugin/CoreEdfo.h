@@ -1,9 +1,7 @@
-// CoreEdfo: the editor's character display. Draws no text: every cell of the display's grid (main and
-// add area) exists, per font set of the skin and per font layer (normal, inverted, double size), as a
-// movie-bitmap view of that layer's font strip, and margin pieces cut from the blank top of the strip
-// frame the grid. Built by the editor with its bitmap list; the views live from open to close, and an
-// update only attaches, detaches and sets them. The editor calls open, close, updte and resfn under
-// its editor lock (updte from the listener thread, the others from the GUI thread).
+// CoreEdfo: the editor's character display: every cell of the display's grid, per font set of the skin
+// and per font layer, as a movie-bitmap view of that layer's font strip, framed by margin pieces. The
+// editor builds it, opens and closes it with the window and calls updte on status updates, always under
+// its editor lock; views live from open to close, and an update only attaches, detaches and sets them.
 #pragma once
 #include "display/CoreCnst.h"
 
