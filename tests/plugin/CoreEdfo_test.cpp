@@ -9,20 +9,26 @@
 #include "platform/gui/CMovieBitmap.h"
 #include "platform/gui/CoreGlyf.h"
 #include "plugin/CoreBitm.h"
+#include "plugin/CoreCtrl.h"
+#include "plugin/CoreEdit.h"
 #include "plugin/CoreFrme.h"
 #include "plugin/CoreSkin.h"
 #include "tests/common/EngineFixture.h"
 #include "tests/common/PngWriter.h"
 #include "tests/display/RecordingHost.h"
 #include "tests/gui/GuiGolden.h"
+#include "tests/plugin/BootedEffect.h"
 #include "tests/plugin/RecordingProperties.h"
 #include "tests/plugin/SkinText.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -418,4 +424,95 @@ TEST_F(CoreEdfoTest, DrawsTheDisplayRegion) {
                          CPoint(region.left, region.top));
         guitest::expectGolden(crop, r.golden);
     }
+}
+
+namespace {
+
+// Polls until done() holds or 20 s have passed.
+bool waitFor(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+// The text display's part of a status update, as the editor runs it on the listener thread: under the
+// editor lock, with the font set of the status record the control thread sent last.
+void showStatus(CoreEdit& edit, CorePpwr& effect) {
+    CorePpwr::STATUSRECORD status{};
+    uint32_t size = sizeof status;
+    ASSERT_EQ(effect.wgprp(CorePpwr::iCstatus, 0, 0, &status, size), CorePpwr::iCdone);
+    edit.getlk()->locks();
+    edit.getdf()->updte(status.fontset);
+    edit.getlk()->relse();
+}
+
+// Cells of fonts 0 .. 2 whose view does not show the exported value: attached exactly where the value
+// is not negative, holding that value.
+int wrongCells(const CoreEdfo& text, const CoreFrme& frame, const CoreCnst::DISPLAYDATA& exported) {
+    int wrong = 0;
+    for (int font = 0; font < 3; ++font) {
+        const CoreEdfo::LAYERLOC& layer = text.getly(text.getcr(), font);
+        for (int n = 0; n < layer.total; ++n) {
+            const bool main = n < layer.maincells;
+            const int k = main ? n : n - layer.maincells, perRow = main ? layer.columns : layer.addcolumns;
+            const int row = (main ? 0 : layer.maincells / layer.columns) + k / perRow;
+            const double v = exported.values[exported.rowstarts[font][row] + k % perRow];
+            const CMovieBitmap* view = layer.views[size_t(n)];
+            wrong += frame.isChild(view) != (v >= 0.0) || (v >= 0.0 && view->getValue() != float(v));
+        }
+    }
+    return wrong;
+}
+
+} // namespace
+
+// The plug-in in process on the demo folder with the demo skin's second font set selected, its editor
+// open offscreen: a status update shows the grid the display exported, and a click on a soft key
+// shows the page it leads to once a later pass has drawn it.
+TEST(CoreEdfoPlugin, ShowsTheDisplaysGridAndFollowsItsPages) {
+    BootedEffect fx(
+        "<SKINSUBPATH>skins/</SKINSUBPATH><SKINNAME>Demo.q7s</SKINNAME><FONTCOLOUR>1</FONTCOLOUR>");
+    ASSERT_TRUE(fx.booted);
+    CoreCtrl* control = fx.effect->getct();
+    CoreEdit* edit = control->geted();
+    ASSERT_TRUE(edit && edit->open(nullptr));
+    ASSERT_NE(edit->getdf(), nullptr);
+    CoreDsif* display = control->getms()->getds();
+    CoreCnst::DISPLAYDATA exported;
+    display->newdd(&exported);
+    CoreCnst::DISPLAYDATA first;
+    display->newdd(&first);
+    // Until the status updates show a grid: the control thread sends one every render tick.
+    const auto shown = [&] {
+        control->setdu(true); // no pass meanwhile
+        display->flldd(&exported);
+        showStatus(*edit, *fx.effect);
+        const bool same = wrongCells(*edit->getdf(), *edit->getfm(), exported) == 0;
+        control->setdu(false);
+        return same;
+    };
+    // The mirror holds zeros until the first record: the selected set shows once one came.
+    ASSERT_TRUE(waitFor([&] { return shown() && edit->getdf()->getcr() == 1; }));
+    const std::vector<char>& pieces = edit->getdf()->getpa(1);
+    EXPECT_EQ(std::count(pieces.begin(), pieces.end(), 1), 148); // the add area is the readouts
+    for (CMovieBitmap* piece : edit->getdf()->getpv(0)) ASSERT_FALSE(edit->getfm()->isChild(piece));
+    EXPECT_GT(
+        std::count_if(exported.values, exported.values + exported.total, [](double v) { return v >= 0; }), 0);
+    std::copy(exported.values, exported.values + exported.total, first.values);
+
+    // Soft key 2 of the bottom row.
+    int left, top, right, bottom, width, height;
+    edit->getfm()->getmb(left, top, right, bottom, width, height);
+    const CPoint key(left + 12 * width + 3, top + 13 * height + 6);
+    edit->getfm()->post(CoreGevt::down(key, kLButton));
+    edit->getfm()->post(CoreGevt::up(key));
+    edit->idle();
+    EXPECT_TRUE(waitFor(
+        [&] { return shown() && !std::equal(first.values, first.values + first.total, exported.values); }));
+    edit->close();
+    CoreDsif::deldd(&exported);
+    CoreDsif::deldd(&first);
 }
