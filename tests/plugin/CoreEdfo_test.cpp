@@ -13,6 +13,7 @@
 #include "plugin/CoreEdit.h"
 #include "plugin/CoreFrme.h"
 #include "plugin/CoreSkin.h"
+#include "plugin/CoreZrlg.h"
 #include "tests/common/EngineFixture.h"
 #include "tests/common/PngWriter.h"
 #include "tests/display/RecordingHost.h"
@@ -476,7 +477,8 @@ TEST(CoreEdfoPlugin, ShowsTheDisplaysGridAndFollowsItsPages) {
     BootedEffect fx(
         "<SKINSUBPATH>skins/</SKINSUBPATH><SKINNAME>Demo.q7s</SKINNAME><FONTCOLOUR>1</FONTCOLOUR>");
     ASSERT_TRUE(fx.booted);
-    CoreCtrl* control = fx.effect->getct();
+    CoreZrlg& effect = *fx.effect; // its control, listener and display threads run throughout
+    CoreCtrl* control = effect.getct();
     CoreEdit* edit = control->geted();
     ASSERT_TRUE(edit && edit->open(nullptr));
     ASSERT_NE(edit->getdf(), nullptr);
@@ -489,7 +491,7 @@ TEST(CoreEdfoPlugin, ShowsTheDisplaysGridAndFollowsItsPages) {
     const auto shown = [&] {
         control->setdu(true); // no pass meanwhile
         display->flldd(&exported);
-        showStatus(*edit, *fx.effect);
+        showStatus(*edit, effect);
         const bool same = wrongCells(*edit->getdf(), *edit->getfm(), exported) == 0;
         control->setdu(false);
         return same;
