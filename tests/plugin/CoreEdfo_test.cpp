@@ -480,6 +480,7 @@ TEST(CoreEdfoPlugin, ShowsTheDisplaysGridAndFollowsItsPages) {
     CoreZrlg& effect = *fx.effect; // its control, listener and display threads run throughout
     CoreCtrl* control = effect.getct();
     CoreEdit* edit = control->geted();
+    const int32_t viewsClosed = CView::getLiveCount();
     ASSERT_TRUE(edit && edit->open(nullptr));
     ASSERT_NE(edit->getdf(), nullptr);
     CoreDsif* display = control->getms()->getds();
@@ -515,6 +516,7 @@ TEST(CoreEdfoPlugin, ShowsTheDisplaysGridAndFollowsItsPages) {
     EXPECT_TRUE(waitFor(
         [&] { return shown() && !std::equal(first.values, first.values + first.total, exported.values); }));
     edit->close();
+    EXPECT_EQ(CView::getLiveCount(), viewsClosed);
     CoreDsif::deldd(&exported);
     CoreDsif::deldd(&first);
 }
