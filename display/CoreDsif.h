@@ -141,13 +141,15 @@ public:
     void startLoad(int32_t slot, const CoreAnsx& action, PASS& pass);
     void drawInfoLine(const CoreAnsx& head);
 
+protected:
+    // Builds everything but leaves the display thread unstarted (the public constructor resumes it);
+    // also for a derived class, whose thread would otherwise start before the derived part exists.
+    struct NOTHREAD {};
+    CoreDsif(CorePrcs* processor, CoreDspc* queue, CoreBlnk* blink, DisplayHost* host, NOTHREAD);
+
 private:
     friend class CoreDsifTestAccess;
     static constexpr int iCnavigationlevels = 5; // the program memory's navigation path, levels 0 .. 4
-
-    // Builds everything but leaves the display thread unstarted (the public constructor resumes it).
-    struct NOTHREAD {};
-    CoreDsif(CorePrcs* processor, CoreDspc* queue, CoreBlnk* blink, DisplayHost* host, NOTHREAD);
 
     bool pointerHit(short x, short y, int length, short px, short py) const;
     bool displayed(short p);

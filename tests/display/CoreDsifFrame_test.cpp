@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <limits>
 #include <memory>
@@ -38,10 +39,11 @@ enum class Engine {
     restored,     // unbooted, then booted by the chunk restore of "NOCHUNK"
 };
 
-// A display whose pages 5 and 6 throw, in their entry and their render step.
+// A display (without its thread) whose pages may throw in their entry or render step.
 class ThrowingDisplay : public CoreDsif {
 public:
-    using CoreDsif::CoreDsif;
+    ThrowingDisplay(CorePrcs* engine, CoreDspc* queue, CoreBlnk* clock)
+        : CoreDsif(engine, queue, clock, nullptr, NOTHREAD{}) {}
     void brokenEntry(PASS&) { throw CoreAnsx("entry broke"); }
     void brokenRender(PASS&) { throw CoreAnsx("render broke"); }
     void plainEntry(PASS&) {}
@@ -538,14 +540,37 @@ TEST_F(CoreDsifFrame, BatchPagePassesGoOnWhileAStepHoldsTheEngine) {
         });
         control.join();
     });
-    std::thread batch([&] { Access::runBatch(*display); });
-    batchThread = batch.get_id();
+    std::thread batch([&] {
+        batchThread = std::this_thread::get_id(); // before the hook can first run, on this thread
+        Access::runBatch(*display);
+    });
     batch.join();
     engine->setStallHookForTest(nullptr);
     EXPECT_TRUE(stalled.load());
     EXPECT_EQ(passes.load(), 20);
     EXPECT_EQ(flow.row(2), "a row so far");
     EXPECT_EQ(display->getns(), 1);
+}
+
+// The real display thread: a program button's batch runs and leads to the program list, with no
+// help from the test beyond the passes the control thread would run.
+TEST_F(CoreDsifFrame, TheDisplayThreadRunsTheProgramButtonsBatch) {
+    auto engine = engineOf(Engine::booted);
+    CoreDspc queue;
+    CoreDsif display(engine.get(), &queue, &clock, nullptr);
+    display.updte(true);
+    display.updte(true);
+    const CoreDspc::MESSAGELOC button{4, 0, kPopOne, 0, 0, 0};
+    queue.addms(&button);
+    display.updte(true);
+    EXPECT_EQ(display.getns(), 22);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (display.getcs() != 1 && std::chrono::steady_clock::now() < deadline) {
+        display.updte(true);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_EQ(display.getcs(), 1);
+    EXPECT_EQ(intBean(*engine, 67), kPopOne);
 }
 
 TEST_F(CoreDsifFrame, AddAreaShowsTheLinkedParameters) {
@@ -592,7 +617,7 @@ TEST_F(CoreDsifFrame, AddAreaShowsTheLinkedParameters) {
 TEST_F(CoreDsifFrame, AThrowingPageEndsItsPassOnly) {
     auto engine = engineOf(Engine::booted);
     CoreDspc queue;
-    ThrowingDisplay display(engine.get(), &queue, &clock, nullptr);
+    ThrowingDisplay display(engine.get(), &queue, &clock);
     Access::setPage(display, 5, &ThrowingDisplay::brokenEntry, &ThrowingDisplay::brokenRender, "KERN");
     Access::setPage(display, 2, &ThrowingDisplay::plainEntry, &ThrowingDisplay::brokenRender, "MAST");
     LogCapture log(1);

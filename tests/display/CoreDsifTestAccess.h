@@ -156,8 +156,6 @@ public:
         d.WaitFor();
         return d.bEndedbysignal.load();
     }
-    // Display bank, display program, program list top, grid start.
-    static std::vector<int> slotFields(CoreDsif& d) { return {d.iDisplaybank, d.iDisplayprogram, d.iListtop, d.iGridstart}; }
     static void fillScreen(CoreDsif& d, char character, short font) {
         const std::string row(static_cast<size_t>(d.iDimx), character);
         for (short y = 0; y < d.iDimy + d.iAddy; ++y)

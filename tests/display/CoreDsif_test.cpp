@@ -348,25 +348,10 @@ TEST_F(CoreDsifTest, LoadsAndHomeFollowThePageState) {
     }
 }
 
-TEST_F(CoreDsifTest, PageHelpersReachTheEngineAndTheInformationLine) {
+// The pages' information line: row dimy - 2 in font 1 over the whole row, the description cut to 32.
+TEST_F(CoreDsifTest, DrawsTheInformationLine) {
     auto engine = booted();
     auto display = Access::unstarted(engine.get(), &queue, &clock);
-    {
-        BeanLog log(*engine);
-        display->upprm();
-        display->savem();
-        std::vector<std::string> want;
-        for (int i = 0; i < 16; ++i) want.push_back("setbv 195 [" + std::to_string(i) + "]");
-        want.emplace_back("setbv 79");
-        EXPECT_EQ(log.lines, want);
-    }
-    display->setsp(1234, false, false);
-    EXPECT_EQ(Access::slotFields(*display), (std::vector<int>{12, 34, 0, 0}));
-    display->setsp(507, true, false);
-    EXPECT_EQ(Access::slotFields(*display), (std::vector<int>{5, 7, 507, 0}));
-    display->setsp(99, false, true);
-    EXPECT_EQ(Access::slotFields(*display), (std::vector<int>{0, 99, 507, 99}));
-
     struct Row {
         const char* head;
         const char* description;
