@@ -11,6 +11,7 @@
 #include "platform/gui/CMovieBitmap.h"
 #include "platform/gui/CVerticalSlider.h"
 #include "plugin/CoreBitm.h"
+#include "plugin/CoreEdfo.h"
 #include "plugin/CoreFrlk.h"
 #include "plugin/CoreFrme.h"
 #include "plugin/CoreKehk.h"
@@ -83,6 +84,9 @@ CoreEdit::CoreEdit(CoreSkin* skin, CoreDsif* display, AudioEffect* effect, CoreP
     {
         PoolHold pool(pShared);
         buildLayout(skin);
+        if (display)
+            pTextdisplay = new CoreEdfo(display, pShared, pBitmaps, skin ? skin->getfs() : nullptr, skin, iCslots,
+                                        properties);
         loadBitmaps(skin);
     }
     CoreLog_::debug("CoreEdit constructor ends", 0, 7);
@@ -288,6 +292,8 @@ CoreEdit::~CoreEdit() {
         PoolHold pool(pShared);
         delete pFramelink;
         pFramelink = nullptr;
+        delete pTextdisplay;
+        pTextdisplay = nullptr;
         CoreLog_::debug("CoreEdit destructor display", 0, 7);
         CoreLog_::debug("CoreEdit destructor bitmap pool scan", 0, 7);
         pShared->purgb(pBitmaps);
@@ -336,7 +342,8 @@ bool CoreEdit::open(void* window) {
         bHooked = false;
         made->setm2(cBypassarea.left, cBypassarea.top, cBypassarea.right, cBypassarea.bottom);
         made->setBackground(pBackground);
-        createControls();
+        int32_t tag = createControls();
+        if (pTextdisplay) pTextdisplay->open(this, tag, made);
         if (pEffect) {
             if (!pListener && CoreLswr::lscrt(&CoreEdit::eldsp, this, nullptr, nullptr, 0.02, 0.0, &pListener) == 0) {
                 for (int id : kEditorProperties) {
@@ -358,7 +365,7 @@ bool CoreEdit::open(void* window) {
     return true;
 }
 
-void CoreEdit::createControls() {
+int32_t CoreEdit::createControls() {
     CoreFrme* f = getfm();
     for (int i = 0; i < iCslots; ++i) {
         SLIDERINFO& slot = oSliders[i];
@@ -478,6 +485,7 @@ void CoreEdit::createControls() {
             meter.group->setvl(0.0);
         }
     }
+    return tag;
 }
 
 void CoreEdit::deleteControls() {
@@ -531,6 +539,7 @@ void CoreEdit::close() {
             PoolHold pool(pShared);
             bOpen = false;
             CoreLog_::debug("CoreEdit close display", 0, 7);
+            if (pTextdisplay) pTextdisplay->close();
             deleteControls();
             delete pKeyhook; // removes the hook
             pKeyhook = nullptr;

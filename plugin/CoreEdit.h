@@ -22,6 +22,7 @@ class CKickButton;
 class CMovieBitmap;
 class CoreBitm;
 class CoreDsif;
+class CoreEdfo;
 class CoreFrlk;
 class CoreFrme;
 class CoreKehk;
@@ -150,13 +151,14 @@ public:
     CoreMbit* getbb() const { return pBypassbank; }
     CoreKehk* getkh() const { return pKeyhook; }
     CoreSmph* getlk() { return &cEditorlock; }
+    CoreEdfo* getdf() const { return pTextdisplay; } // null without a display
 
 private:
     void buildLayout(const CoreSkin* skin);
     void loadBitmaps(const CoreSkin* skin);
     CoreBitm* load(const char* name, int32_t resource);
     CoreBitm* load(const CoreAnsx& name, int32_t resource);
-    void createControls();
+    int32_t createControls(); // the next free tag
     void deleteControls();
     void sendParameter(int32_t tag, float value);
 
@@ -190,6 +192,7 @@ private:
     CoreBitm* pShared = nullptr;
     CoreTlst* pBitmaps;
     CoreDsif* pDisplay;
+    CoreEdfo* pTextdisplay = nullptr; // the character display's views
     CorePpwr* pEffect;
     CoreLswr* pListener = nullptr;
     CoreKehk* pKeyhook = nullptr;

@@ -2,6 +2,7 @@
 // call in order, and answers a get with the bytes last set (or given by put) for that id, zeros
 // when none. Any thread may call it. Tests only.
 #pragma once
+#include "display/CoreCnst.h"
 #include "display/CoreDspc.h"
 #include "plugin/CorePpwr.h"
 
@@ -68,6 +69,12 @@ public:
             out.push_back(record);
         }
         return out;
+    }
+    // Property 100104: the value array of a record built by CoreDsif::newdd, as the test wrote it.
+    void putCells(const CoreCnst::DISPLAYDATA& data) {
+        std::lock_guard<std::mutex> hold(lock);
+        values[iCdisplaydata] =
+            std::string(reinterpret_cast<const char*>(data.values), size_t(data.total) * sizeof(double));
     }
     std::vector<CoreDspc::MESSAGELOC> messages() { return setsOf<CoreDspc::MESSAGELOC>(iCdisplaymessage); }
     std::vector<Parameter> stpars() {
