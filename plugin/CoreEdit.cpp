@@ -182,6 +182,7 @@ void CoreEdit::buildLayout(const CoreSkin* skin) {
             METER& meter = oMeters[m];
             meter.present = true;
             meter.count = kMeterLeds;
+            meter.listed = kMeterLeds;
             for (int n = 0; n < kMeterLeds; ++n) {
                 meter.positions.emplace_back(cCpointledmeter.x + kMeterOffsets[m],
                                              cCpointledmeter.y + iCprogleddistance * n);
@@ -199,6 +200,7 @@ void CoreEdit::buildLayout(const CoreSkin* skin) {
             if (!meter.present) continue;
             meter.dbmode = skinMeter.decibels;
             meter.count = std::max<int16_t>(skinMeter.ledcount, 0);
+            meter.listed = int16_t(std::min<size_t>(skinMeter.leds.size(), size_t(meter.count)));
             for (int n = 0; n < meter.count; ++n) {
                 const bool listed = size_t(n) < skinMeter.leds.size();
                 const CoreSkin::LEDLOC* led = listed ? &skinMeter.leds[size_t(n)] : nullptr;
@@ -612,7 +614,17 @@ void CoreEdit::valueChanged(CDrawContext* context, CControl* control) {
         control->setDirty();
         return;
     }
-    // Tags from 2000 belong to the popup menus, which are not built yet.
+    if (tag >= iCmenutag) {
+        // The menus' controls hold the chosen entry's index; a value no index can be is passed as -1.
+        const float value = control->getValue();
+        const bool index = std::isfinite(value) && value > -1.0f && value < 2147483520.0f;
+        chooseMenuEntry(tag, index ? int32_t(value) : -1);
+    }
+}
+
+void CoreEdit::chooseMenuEntry(int32_t tag, int32_t index) {
+    // POPUP MENU WIRING: hand the choice to the menus here (CoreEdmn::setrs(tag, index)).
+    (void)tag, (void)index;
 }
 
 void CoreEdit::sendParameter(int32_t tag, float value) {
@@ -642,12 +654,15 @@ void CoreEdit::evlst(void* source, const AudioUnitEvent* event, float value) {
         }
         return;
     }
+    case CorePpwr::iCstatus:
+        updte();
+        return;
     case CorePpwr::iCviewclose:
         bClosedbyeffect = true;
         close();
         return;
     default:
-        // Status updates (100102) and menu arming (100106) come with the text display.
+        // Menu arming (100106) comes with the popup menus.
         return;
     }
 }
