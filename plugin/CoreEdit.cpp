@@ -615,10 +615,11 @@ void CoreEdit::valueChanged(CDrawContext* context, CControl* control) {
         return;
     }
     if (tag >= iCmenutag) {
-        // The menus' controls hold the chosen entry's index; a value no index can be is passed as -1.
+        // A menu's control holds the chosen entry's index, truncated; a value that no int can hold
+        // (not finite, or beyond 2^31) is passed as -1.
         const float value = control->getValue();
-        const bool index = std::isfinite(value) && value > -1.0f && value < 2147483520.0f;
-        chooseMenuEntry(tag, index ? int32_t(value) : -1);
+        const bool fits = std::isfinite(value) && value > -1.0f && value < 2147483648.0f;
+        chooseMenuEntry(tag, fits ? int32_t(value) : -1);
     }
 }
 
