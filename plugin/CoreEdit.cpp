@@ -614,18 +614,7 @@ void CoreEdit::valueChanged(CDrawContext* context, CControl* control) {
         control->setDirty();
         return;
     }
-    if (tag >= iCmenutag) {
-        // A menu's control holds the chosen entry's index, truncated; a value that no int can hold
-        // (not finite, or beyond 2^31) is passed as -1.
-        const float value = control->getValue();
-        const bool fits = std::isfinite(value) && value > -1.0f && value < 2147483648.0f;
-        chooseMenuEntry(tag, fits ? int32_t(value) : -1);
-    }
-}
-
-void CoreEdit::chooseMenuEntry(int32_t tag, int32_t index) {
-    // POPUP MENU WIRING: hand the choice to the menus here (CoreEdmn::setrs(tag, index)).
-    (void)tag, (void)index;
+    // Tags from 2000 belong to the popup menus, which are not built yet.
 }
 
 void CoreEdit::sendParameter(int32_t tag, float value) {
@@ -640,6 +629,9 @@ void CoreEdit::evlst(void* source, const AudioUnitEvent* event, float value) {
     (void)source, (void)value;
     if (!event || event->type != 3) return;
     switch (int32_t(event->id)) {
+    case CorePpwr::iCstatus:
+        updte(); // tries the editor lock itself
+        return;
     case CorePpwr::iCtextfocus: {
         Hold hold(cEditorlock);
         if (!bOpen || !pEffect || !pKeyhook) return;
@@ -655,9 +647,6 @@ void CoreEdit::evlst(void* source, const AudioUnitEvent* event, float value) {
         }
         return;
     }
-    case CorePpwr::iCstatus:
-        updte();
-        return;
     case CorePpwr::iCviewclose:
         bClosedbyeffect = true;
         close();

@@ -174,7 +174,6 @@ private:
     void createControls();
     void deleteControls();
     void sendParameter(int32_t tag, float value);
-    void chooseMenuEntry(int32_t tag, int32_t index);
 
     CRect cBypassarea;
     int32_t iFirstbuttontag = 0;

@@ -161,5 +161,5 @@ void CoreEdit::updte() {
 
 void CoreEdit::showFontSet(int16_t set) {
     iFontset = set;
-    // TEXT DISPLAY WIRING: hand the set to the text display here (CoreEdfo::updte(set)).
+    // TEXT DISPLAY WIRING: hand the set to the text display here (pTextdisplay->updte(set)).
 }

@@ -1,6 +1,6 @@
 // RecordingProperties: a property interface for editor tests: records every set and every stpar
-// call in order, and answers a get with the bytes last set (or given by put, or sent as the status
-// record) for that id, zeros when none. Any thread may call it. Tests only.
+// call in order, and answers a get with the bytes last set (or given by put) for that id, zeros
+// when none. Any thread may call it. Tests only.
 #pragma once
 #include "display/CoreDspc.h"
 #include "plugin/CorePpwr.h"
@@ -70,12 +70,6 @@ public:
         return out;
     }
     std::vector<CoreDspc::MESSAGELOC> messages() { return setsOf<CoreDspc::MESSAGELOC>(iCdisplaymessage); }
-    // The status record (100102) as the control thread sends it: stored, then announced to the
-    // registered listeners.
-    void sendStatus(const STATUSRECORD& status) {
-        put(iCstatus, status);
-        prchg(iCstatus, 0, 0);
-    }
     std::vector<Parameter> stpars() {
         std::lock_guard<std::mutex> hold(lock);
         return parameters;
@@ -88,6 +82,12 @@ public:
         std::lock_guard<std::mutex> hold(lock);
         sets.clear();
         parameters.clear();
+    }
+    // The status record (100102) as the control thread sends it: stored, then announced to the
+    // registered listeners.
+    void sendStatus(const STATUSRECORD& status) {
+        put(iCstatus, status);
+        prchg(iCstatus, 0, 0);
     }
 
 private:
