@@ -15,6 +15,7 @@
 #include "display/DisplayHost.h"
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -140,6 +141,12 @@ public:
     void startLoad(int32_t slot, const CoreAnsx& action, PASS& pass);
     void drawInfoLine(const CoreAnsx& head);
 
+protected:
+    // Builds everything but leaves the display thread unstarted (the public constructor resumes it);
+    // also for a derived class, whose thread would otherwise start before the derived part exists.
+    struct NOTHREAD {};
+    CoreDsif(CorePrcs* processor, CoreDspc* queue, CoreBlnk* blink, DisplayHost* host, NOTHREAD);
+
 private:
     friend class CoreDsifTestAccess;
     static constexpr int iCnavigationlevels = 5; // the program memory's navigation path, levels 0 .. 4
@@ -149,6 +156,7 @@ private:
 
     // Batches (display/CoreDsif.cpp).
     void setLoadVariables(int32_t slot, const CoreAnsx& action); // action bean 225, then the five variables
+    void loadLocked(int32_t slot); // loadp's work; the caller holds the display lock
     void runBatch();          // one batch as the thread runs it: steps, rows, ACTION, state change
     void startPendingLoad();  // end of a pass: a load kept while the batch page showed
     void exportCells();       // copies the grid to the export copy under the export lock
@@ -160,7 +168,7 @@ private:
     void drawAddArea();
     void placeholderEntry(PASS& pass);
     void placeholderRender(PASS& pass);
-    void runStep(PageStep step, PASS& pass, bool entry);
+    bool runStep(PageStep step, PASS& pass, bool entry); // false when the step threw
     static const std::array<PAGE, iCpages>& pageTable();
 
     CoreAnsx sHomeaction;
@@ -235,7 +243,7 @@ private:
     std::unique_ptr<CoreDsge> pFields;
     std::unique_ptr<CoreDsgm> pPopups;
     std::unique_ptr<CorePmsg> pBatchrows;
-    std::unique_ptr<CoreTevn> pEvent; // made when the display thread is started
+    std::unique_ptr<CoreTevn> pEvent; // wakes the display thread: a batch to run, or Terminate
     std::unique_ptr<CoreSmph> pLock;
     int iPriority = 1;
     CoreCnst::POPMENUCONTENTDATA* pPopupdata = nullptr;
@@ -243,8 +251,9 @@ private:
 
     // Batches and pages.
     int32_t iPendingload = -1;   // a load asked for while the batch page showed; the latest wins
+    std::atomic<bool> bEndedbysignal{false}; // the thread's last wait was woken by the event
     bool bStepfailed = false;    // a step of the current page threw; logged once per page entry
-    std::array<PAGE, iCpages> aPages{}; // filled from pageTable(); tests may replace entries
+    std::array<PAGE, iCpages> aPages = pageTable(); // tests may replace entries
 
     // The cell export: (character, font, blink) of every main and add cell, under its own lock.
     struct CELL {

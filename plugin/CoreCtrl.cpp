@@ -1,7 +1,9 @@
 #include "plugin/CoreCtrl.h"
 
 #include "base/CoreLog_.h"
+#include "base/CoreSgrd.h"
 #include "base/CoreXutl.h"
+#include "display/CoreDsif.h"
 #include "plugin/CoreEdit.h"
 #include "plugin/CoreMstr.h"
 #include "plugin/CoreZrlg.h"
@@ -12,12 +14,13 @@
 
 CoreCtrl::CoreCtrl(CoreZrlg* effect, CoreMstr* master) : CoreTthr(true), pEffect(effect), pMaster(master) {
     CoreLog_::debug("CoreCtrl constructor starts", 0, 7);
-    if (pMaster && !pMaster->geter() && pMaster->getpr()) {
+    if (pMaster && !pMaster->geter() && pMaster->getpr() && pMaster->getds()) {
         pProcessor = pMaster->getpr();
+        pDisplay = pMaster->getds();
         CorePrcs::BEANSTRUCT none{};
         iTick = tickPeriod(static_cast<int64_t>(pProcessor->getbl(65, &none)));
         bQuadro.store(pProcessor->getbb(255, &none));
-        if (pMaster->getsk()) pEditor = new CoreEdit(pMaster->getsk(), nullptr, effect, effect);
+        if (pMaster->getsk()) pEditor = new CoreEdit(pMaster->getsk(), pDisplay, effect, effect);
         Resume();
     }
     CoreLog_::debug("CoreCtrl constructor ends", 0, 7);
@@ -50,11 +53,20 @@ void CoreCtrl::Terminate() {
     oWake.notify_all();
 }
 
+void CoreCtrl::setdp() {
+    if (!pDisplay) return;
+    CoreSgrd hold(cControllock);
+    pDisplay->setdp();
+}
+
 void CoreCtrl::setdu(bool take) {
-    if (take)
+    if (take) {
         cControllock.locks();
-    else
+        if (pDisplay) pDisplay->getlk().locks();
+    } else {
+        if (pDisplay) pDisplay->getlk().relse();
         cControllock.relse();
+    }
 }
 
 void CoreCtrl::setmc(int32_t slot, int32_t value) {
@@ -131,7 +143,7 @@ void CoreCtrl::tick() {
         iDisplaycountdown = 3;
         renderTick = true;
     }
-    if (renderTick && !bBootended) bootStages();
+    if (renderTick) pDisplay->updte(clientCount > 0);
     pEffect->fixpr();
     loadPending();
     if (--iRatecountdown == 0) {
@@ -150,7 +162,7 @@ void CoreCtrl::sendStatus() {
     CoreLog_::debug("CoreCtrl updte cVeditor starts", 0, 7);
     CorePpwr::STATUSRECORD status{};
     CorePrcs::BEANSTRUCT bean{};
-    status.fontset = pProcessor->getbh(32, &bean);
+    status.fontset = pDisplay->getfc();
     status.indicator = pProcessor->getbb(218, &bean);
     status.bypass = pProcessor->getbb(258, &bean);
     status.meterrefresh = pProcessor->getbb(81, &bean);
@@ -165,38 +177,14 @@ void CoreCtrl::sendStatus() {
     CoreLog_::debug("CoreCtrl updte cVeditor ends", 0, 7);
 }
 
-// One boot stage per render tick, or all the rest at once while fast boot is in force; a boot that
-// another caller (the chunk restore) finished ends this too.
-void CoreCtrl::bootStages() {
-    CorePrcs::BEANSTRUCT none{};
-    while (!bBootended) {
-        if (!pProcessor->getbb(46, &none)) {
-            bBootended = true;
-            return;
-        }
-        pProcessor->setbb(144, false, &none);
-        const CoreAnsx text = pProcessor->getbs(145, &none);
-        const bool last = pProcessor->getbb(147, &none);
-        const bool passed = pProcessor->getbb(148, &none);
-        CoreLog_::debug(text, 0, 7);
-        if (!passed) {
-            CoreLog_::loger(CoreAnsx("boot failed: ") + text, 1);
-            bBootended = true;
-            return;
-        }
-        if (last) {
-            bBootended = true;
-            return;
-        }
-        if (!pProcessor->getbb(22, &none)) return;
-    }
-}
-
-// A program change from MIDI, once the engine has booted, unless that slot is already current.
+// A program change from MIDI goes to the display once the boot has ended: the engine no longer
+// boots and the display has left its boot page (a load asked for there would be dropped). A slot that
+// is already current loads nothing. The tick holds the control lock, as setdl's callers would.
 void CoreCtrl::loadPending() {
     CorePrcs::BEANSTRUCT none{};
     if (iPendingslot.load(std::memory_order_relaxed) < 0 || pProcessor->getbb(46, &none)) return;
+    if (pDisplay->getcs() == iCbootpage) return;
     const int32_t slot = iPendingslot.exchange(-1);
     if (slot < 0 || pProcessor->getbi(67, &none) == slot) return;
-    pProcessor->setbi(88, slot, &none);
+    pDisplay->loadp(slot);
 }

@@ -7,9 +7,12 @@
 #include "base/CoreSmph.h"
 #include "base/CoreVutl.h"
 #include "convolution/CorePlel.h"
+#include "display/CoreDsif.h"
 #include "display/CoreDspc.h"
 #include "filestore/CoreFsys.h"
 #include "plugin/CoreSkin.h"
+#include "plugin/CoreZrlg.h"
+#include "plugin/PluginDisplayHost.h"
 #include "processor/CorePrcs.h"
 
 #include <utility>
@@ -70,16 +73,16 @@ void CoreMstr::step(int number) {
     if (seams().beforeStep) seams().beforeStep(number);
 }
 
-CoreMstr::CoreMstr(const CoreAnsx& name, int32_t sampleRate, const CoreAnsx& path, void* module, void*) {
+CoreMstr::CoreMstr(const CoreAnsx& name, int32_t sampleRate, const CoreAnsx& path, void* module, void* effect) {
     try {
-        build(name, sampleRate, path, module);
+        build(name, sampleRate, path, module, effect);
     } catch (...) {
         release(true);
         throw;
     }
 }
 
-void CoreMstr::build(const CoreAnsx& name, int32_t sampleRate, const CoreAnsx& path, void* module) {
+void CoreMstr::build(const CoreAnsx& name, int32_t sampleRate, const CoreAnsx& path, void* module, void* effect) {
     step(2);
     bool memoryFree = true;
     if (seams().memoryTest) {
@@ -127,6 +130,10 @@ void CoreMstr::build(const CoreAnsx& name, int32_t sampleRate, const CoreAnsx& p
         pProcessor->setbh(32, static_cast<int16_t>(sets - 1), &none);
     else if (selected < 0)
         pProcessor->setbh(32, 0, &none);
+    step(10);
+    CorePpwr* properties = effect ? static_cast<CoreZrlg*>(effect) : nullptr;
+    pHost = new PluginDisplayHost(properties, pSkin);
+    pDisplay = new CoreDsif(pProcessor, pQueue, pBlink, pHost); // starts the display thread
 }
 
 void CoreMstr::enterShared() {
@@ -158,6 +165,10 @@ void CoreMstr::leaveShared() noexcept {
 }
 
 void CoreMstr::release(bool failed) noexcept {
+    delete pDisplay; // ends its thread, finishing a running batch on the engine first
+    pDisplay = nullptr;
+    delete pHost;
+    pHost = nullptr;
     delete pSkin;
     pSkin = nullptr;
     delete pProcessor; // stops its worker and frees the engine

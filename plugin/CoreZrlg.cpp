@@ -3,6 +3,9 @@
 #include "base/CoreButl.h"
 #include "base/CoreHutl.h"
 #include "base/CoreLog_.h"
+#include "base/CoreSgrd.h"
+#include "display/CoreDsif.h"
+#include "display/CoreDsmn.h"
 #include "plugin/CoreCtrl.h"
 #include "plugin/CoreMstr.h"
 #include "plugin/CoreSkin.h"
@@ -70,6 +73,11 @@ void CoreZrlg::copen() {
         sInstancename = pMaster->getcn();
         bError = pMaster->geter();
         if (!bError) {
+            {
+                CoreSgrd hold(cDisplaydatalock);
+                pMaster->getds()->newdd(&oDisplaydata);
+            }
+            pMaster->getds()->setpd(&oMenucontents);
             pProcessor = pMaster->getpr();
             pQueue = pMaster->getdp();
             pControl = new CoreCtrl(this, pMaster);
@@ -126,6 +134,11 @@ void CoreZrlg::cclse() {
     CoreLog_::debug("CoreZrlg close starts", 0, 7);
     delete pControl; // the control thread stops before the engine goes
     pControl = nullptr;
+    {
+        CoreSgrd hold(cDisplaydatalock);
+        if (oDisplaydata.total > 0) CoreDsif::deldd(&oDisplaydata);
+    }
+    CoreDsmn::delte(&oMenucontents); // frees the entries, if the menus made any
     delete pMaster;
     pMaster = nullptr;
     pProcessor = nullptr;

@@ -4,10 +4,12 @@
 // audio, or control-thread calls. A failed start leaves an inert instance in its error state. The
 // host's audio, interface and the control thread call in; the audio calls take no lock here. As its
 // property interface it answers ids 100000-100009 and 100100-100110, copying its mirrors under a
-// lock of their own that is taken last.
+// lock of their own that is taken last; it owns the display's cell export record and popup content
+// holder, each read under a leaf lock of its own.
 #pragma once
 #include "base/CoreAnsx.h"
 #include "base/CoreSmph.h"
+#include "display/CoreCnst.h"
 #include "platform/AudioEffectX.h"
 #include "plugin/CorePpwr.h"
 
@@ -15,6 +17,7 @@
 #include <vector>
 
 class CoreCtrl;
+class CoreDsif;
 class CoreDspc;
 class CoreMstr;
 class CorePrcs;
@@ -107,8 +110,16 @@ private:
     uint8_t aMenuarm[iCmenuarmsize] = {};
     CONTROLMAPRECORD oControlmap = {};
     CoreSmph cMirrorlock; // taken last, nothing inside it
+    CoreCnst::DISPLAYDATA oDisplaydata;       // the cells sent as 100104; built at open
+    CoreSmph cDisplaydatalock;                // guards oDisplaydata; only the export lock inside it
+    CoreCnst::POPMENUCONTENTDATA oMenucontents; // the display's popup menus fill it; its own lock
 
     static uint32_t fixedSize(int32_t id); // 0 for ids without a fixed record
+    uint32_t variableSize(int32_t id);     // 100104 and 100107: the record's current bytes
+    CoreDsif* display() const;             // null without a master object
+    int32_t copyDisplayData(void* data, uint32_t capacity);
+    int32_t copyMenuContents(void* data, uint32_t capacity);
+    void chooseMenuEntry(const void* data);
     int32_t setParameterRecord(int32_t slot, const void* data);
     void getParameterRecord(int32_t slot, PARAMETERRECORD& record);
     void copyIn(void* mirror, const void* data, uint32_t size);

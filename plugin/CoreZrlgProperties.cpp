@@ -3,7 +3,11 @@
 #include "plugin/CoreZrlg.h"
 
 #include "base/CoreLog_.h"
+#include "base/CoreSgrd.h"
+#include "display/CoreDsif.h"
+#include "display/CoreDspc.h"
 #include "plugin/CoreCtrl.h"
+#include "plugin/CoreMstr.h"
 #include "processor/CorePrcs.h"
 
 #include <algorithm>
@@ -11,13 +15,16 @@
 #include <cstddef>
 #include <cstring>
 
+static_assert(sizeof(CoreDspc::MESSAGELOC) == CoreZrlg::iCdisplaymessagesize);
+static_assert(sizeof(CoreCnst::POPMENUENTRY) == CoreZrlg::iCmenuselectionsize);
+
 namespace {
 
 bool isParameterRecord(int32_t id) {
     return id >= CorePpwr::iCparameterrecord && id < CorePpwr::iCparameterrecord + CorePpwr::iCparameterrecords;
 }
 
-// The ids whose size changes with the display's contents; none while no display is connected.
+// The ids whose size changes with the display's contents.
 bool isVariable(int32_t id) {
     return id == CorePpwr::iCdisplaydata || id == CorePpwr::iCmenucontents;
 }
@@ -54,8 +61,54 @@ int32_t CoreZrlg::gtpri(int32_t id, int32_t scope, int32_t, uint32_t& size, bool
     size = 0;
     writable = false;
     if (scope != 0 || !isKnown(id)) return iCunknown;
-    size = fixedSize(id);
+    size = isVariable(id) ? variableSize(id) : fixedSize(id);
     return iCdone;
+}
+
+uint32_t CoreZrlg::variableSize(int32_t id) {
+    if (id == iCdisplaydata) {
+        CoreSgrd hold(cDisplaydatalock);
+        return static_cast<uint32_t>(std::max(oDisplaydata.total, 0)) * sizeof(double);
+    }
+    CoreSgrd hold(oMenucontents.lock);
+    return static_cast<uint32_t>(std::max(oMenucontents.count, 0)) * sizeof(CoreCnst::POPMENUENTRY);
+}
+
+CoreDsif* CoreZrlg::display() const {
+    return pMaster ? pMaster->getds() : nullptr;
+}
+
+// The display's last exported cells, as many as the caller has room for.
+int32_t CoreZrlg::copyDisplayData(void* data, uint32_t capacity) {
+    CoreDsif* cells = display();
+    CoreSgrd hold(cDisplaydatalock);
+    if (!cells || oDisplaydata.total <= 0 || !oDisplaydata.values) return iCdone;
+    cells->flldd(&oDisplaydata);
+    const size_t bytes = static_cast<size_t>(oDisplaydata.total) * sizeof(double);
+    std::memcpy(data, oDisplaydata.values, std::min<size_t>(bytes, capacity));
+    return iCdone;
+}
+
+// The popup menu's entries as the display last pushed them, as many as the caller has room for.
+int32_t CoreZrlg::copyMenuContents(void* data, uint32_t capacity) {
+    CoreSgrd hold(oMenucontents.lock);
+    if (oMenucontents.count <= 0 || !oMenucontents.items) return iCdone;
+    const size_t bytes = static_cast<size_t>(oMenucontents.count) * sizeof(CoreCnst::POPMENUENTRY);
+    std::memcpy(data, oMenucontents.items, std::min<size_t>(bytes, capacity));
+    return iCdone;
+}
+
+// The editor's choice replaces the title record (when the menu has one), then its text goes to the
+// display, outside the holder's lock: setmr takes the display lock, which is taken before it.
+void CoreZrlg::chooseMenuEntry(const void* data) {
+    CoreCnst::POPMENUENTRY chosen;
+    std::memcpy(&chosen, data, sizeof chosen);
+    chosen.text[CoreCnst::iCpopuptext - 1] = '\0'; // a record from outside may lack its terminator
+    {
+        CoreSgrd hold(oMenucontents.lock);
+        if (oMenucontents.count > 0 && oMenucontents.items) oMenucontents.items[0] = chosen;
+    }
+    if (CoreDsif* target = display()) target->setmr(CoreAnsx(chosen.text));
 }
 
 int32_t CoreZrlg::gtprp(int32_t id, int32_t scope, int32_t element, void* data) {
@@ -94,8 +147,8 @@ int32_t CoreZrlg::gtprp(int32_t id, int32_t scope, int32_t, void* data, uint32_t
     case iCstatus: return copyOut(&oStatus, sizeof oStatus);
     case iCtextfocus: return copyOut(&iTextfocus, sizeof iTextfocus);
     case iCmenuarm: return copyOut(aMenuarm, sizeof aMenuarm);
-    case iCdisplaydata:
-    case iCmenucontents: return iCdone; // no cells and no entries until a display is connected
+    case iCdisplaydata: return copyDisplayData(data, capacity);
+    case iCmenucontents: return copyMenuContents(data, capacity);
     default: return iCunknown;
     }
 }
@@ -124,7 +177,21 @@ int32_t CoreZrlg::stprp(int32_t id, int32_t scope, int32_t, const void* data, ui
         if (pControl) pControl->setmc(map.slot, map.value); // waits for the control lock
         break;
     }
-    default: break; // 100100, 100108 and 100109: answered, nothing kept
+    case iCdisplaymessage: {
+        CoreDspc::MESSAGELOC message;
+        std::memcpy(&message, data, sizeof message);
+        if (pQueue) pQueue->addms(&message);
+        break;
+    }
+    case iCmenuselection:
+        try {
+            chooseMenuEntry(data);
+        } catch (const CoreAnsx& failure) {
+            CoreLog_::loger(CoreAnsx("CoreZrlg stprp: ") + failure, 1);
+            return iCunknown;
+        }
+        break;
+    default: break; // 100109: answered, nothing kept
     }
     return iCdone;
 }

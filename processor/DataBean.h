@@ -35,7 +35,8 @@ public:
     enum LOCK : uint8_t {
         lBean,   // beanlock for the call; the function locks the engine itself where it needs to
         lEngine, // beanlock, then enginelock and blocklock around the case
-        lExempt, // no processor lock: called where nothing may wait (audio thread, automation, tick)
+        lExempt, // no processor lock: called where nothing may wait (audio thread, automation, tick,
+                 // the batch page while a step runs)
         lTry,    // beanlock when it is free at once, else no effect
     };
     struct ROW {

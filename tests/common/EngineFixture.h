@@ -3,7 +3,7 @@
 // and engines built there from MASTER settings text. BootedEngineTest adds a data folder (settings as
 // text, a generated unit-impulse WAV, programs in two categories, one with a subcategory, a program
 // whose user parameters are tied to MIX1 and MIX3, a dictionary) and engines booted through the boot
-// beans, unbooted, or failing for a missing setup. Tests only.
+// beans, unbooted (with or without fast boot), or failing for a missing setup. Tests only.
 #pragma once
 #include "base/CorePool.h"
 #include "filestore/CoreWavs.h"
@@ -73,11 +73,12 @@ protected:
     }
 
     std::filesystem::path data() const { return root / "data"; }
+    std::string fastBoot = "1"; // the FASTBOOT setting of the engines made after it is set
     std::string settings(const std::string& setup = "boot.xml", const std::string& more = "") const {
         return tag("DATAPATH", data().string() + "/") + tag("PROGRAMSUBPATH", "progs/") +
                tag("VECTORSUBPATH", "vectors/") + tag("SETUPSUBPATH", "setups/") + tag("SETUPROMNAME", setup) +
                tag("DICTIONARYSUBPATH", "dict/") + tag("DICTIONARYROMNAME", "dict.xml") + tag("DSPBUFFER", "64") +
-               tag("OTIMED", "3") + tag("OFREQD", "11") + tag("SCANBOOT", "0.0") + tag("FASTBOOT", "1") +
+               tag("OTIMED", "3") + tag("OFREQD", "11") + tag("SCANBOOT", "0.0") + tag("FASTBOOT", fastBoot) +
                tag("DL", " 0 ") + more;
     }
     void writeText(const std::filesystem::path& file, const std::string& text) {

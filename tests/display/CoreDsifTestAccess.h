@@ -1,13 +1,20 @@
-// CoreDsifTestAccess: the display object's one friend for tests: reads its fields. Tests only.
+// CoreDsifTestAccess: the display object's one friend for tests: reads its fields, puts test pages in,
+// runs a batch on the test's thread. Tests only.
 #pragma once
+#include "base/CorePmsg.h"
+#include "base/CoreSgrd.h"
+#include "base/CoreTevn.h"
 #include "display/CoreDsbf.h"
 #include "display/CoreDsge.h"
 #include "display/CoreDsgm.h"
 #include "display/CoreDsgt.h"
 #include "display/CoreDsif.h"
 #include "display/CoreStte.h"
+#include "processor/CorePrcs.h"
 
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 class CoreDsifTestAccess {
@@ -58,5 +65,101 @@ public:
             "popups=" + n(d.pPopups->getcn()),
             "event=" + b(d.pEvent != nullptr) + " lock=" + b(d.pLock != nullptr),
         };
+    }
+
+    // frame, pages, batches
+    // Puts a page of a display made as Display (CoreDsif or a test class derived from it, whose
+    // members may then serve as steps) in place of state's page.
+    template <typename Display>
+    static void setPage(Display& d, int state, void (Display::*entry)(CoreDsif::PASS&),
+                        void (Display::*render)(CoreDsif::PASS&), const char* label) {
+        d.aPages.at(static_cast<size_t>(state)) =
+            CoreDsif::PAGE{static_cast<CoreDsif::PageStep>(entry), static_cast<CoreDsif::PageStep>(render), label};
+    }
+    static void runBatch(CoreDsif& d) { d.runBatch(); } // as the display thread runs it, on this thread
+    static void setNextState(CoreDsif& d, short state) { d.iNextstate = state; }
+    static int currentMenu(CoreDsif& d) { return static_cast<int>(d.pCurrentmenu - d.aMenus.data()); }
+    static CoreMenu& menu(CoreDsif& d, int m) { return d.aMenus.at(static_cast<size_t>(m)); }
+    static bool pointerHeld(CoreDsif& d) { return d.bPointerheld; }
+    static std::pair<int, int> pointerNow(CoreDsif& d) { return {d.iPointerx, d.iPointery}; }
+    static std::pair<int, int> clickPoint(CoreDsif& d) { return {d.iClickx, d.iClicky}; }
+    static CorePmsg& messageBoard(CoreDsif& d) { return *d.pBatchrows; }
+    static CoreTevn& event(CoreDsif& d) { return *d.pEvent; }
+
+    // export, loads, thread
+    // The object as the master object builds it, but with its thread never started.
+    static std::unique_ptr<CoreDsif> unstarted(CorePrcs* engine, CoreDspc* queue, CoreBlnk* clock,
+                                               DisplayHost* host = nullptr) {
+        return std::unique_ptr<CoreDsif>(new CoreDsif(engine, queue, clock, host, CoreDsif::NOTHREAD{}));
+    }
+    // Page fields read and set under the display lock, as the other threads see them.
+    struct PAGES {
+        short current, next;
+        int32_t pending;
+        bool reentry;
+    };
+    static PAGES pages(CoreDsif& d) {
+        CoreSgrd hold(*d.pLock);
+        return {d.iState, d.iNextstate, d.iPendingload, d.bReentry};
+    }
+    static void setPages(CoreDsif& d, short current, short next, int32_t pending = -1, bool armed = false) {
+        CoreSgrd hold(*d.pLock);
+        d.iState = current;
+        d.iNextstate = next;
+        d.iPendingload = pending;
+        d.bPopuparmed = armed;
+        d.bReentry = false;
+    }
+    static void startPendingLoad(CoreDsif& d) {
+        CoreSgrd hold(*d.pLock);
+        d.startPendingLoad();
+    }
+    // Fills the main area and the add area with one character in one font, then exports the grid.
+    static void drawScreen(CoreDsif& d, char character, short font) {
+        CoreSgrd hold(*d.pLock);
+        fillScreen(d, character, font);
+        d.exportCells();
+    }
+    static void exportCells(CoreDsif& d) {
+        CoreSgrd hold(*d.pLock);
+        d.exportCells();
+    }
+    // What a renderer pass does for the thread and the export, without the renderer: the state becomes
+    // the next one; a batch page entered empties the rows and wakes the thread; the boot page is left
+    // once the engine is free; PROG arms the popup; a screen (character 0: none) is drawn and exported;
+    // a kept load starts when the next state is a page.
+    static void pass(CoreDsif& d, char character = 0, short font = 0) {
+        CoreSgrd hold(*d.pLock);
+        const bool changed = d.iState != d.iNextstate;
+        d.iState = d.iNextstate;
+        if (changed) d.bPopuparmed = false;
+        if (changed && (d.iState == 22 || d.iState == 23)) {
+            d.pBatchrows->clear();
+            d.pEvent->SetEvent();
+        }
+        if (d.iState == 20 && !d.pProcessor->getbb(46, nullptr)) d.iNextstate = 0;
+        if (d.iState == 0) d.bPopuparmed = true;
+        if (character != 0) {
+            fillScreen(d, character, font);
+            d.exportCells();
+        }
+        if (d.iNextstate >= 0 && d.iNextstate < CoreDsif::iCpages) d.startPendingLoad();
+    }
+    static std::vector<std::string> batchRows(CoreDsif& d) {
+        std::vector<std::string> rows;
+        for (int i = 0; i < d.pBatchrows->getus(); ++i) rows.emplace_back(d.pBatchrows->getrw(i).c_str());
+        return rows;
+    }
+    // The destructor's first half: the flag, the event and the wait for the thread's end.
+    static bool stopThroughEvent(CoreDsif& d) {
+        d.Terminate();
+        d.WaitFor();
+        return d.bEndedbysignal.load();
+    }
+    static void fillScreen(CoreDsif& d, char character, short font) {
+        const std::string row(static_cast<size_t>(d.iDimx), character);
+        for (short y = 0; y < d.iDimy + d.iAddy; ++y)
+            d.pGrid->write(CoreAnsx(row.substr(0, static_cast<size_t>(y < d.iDimy ? d.iDimx : d.iAddx)).c_str()), 0, y,
+                           font, false, false);
     }
 };

@@ -1,8 +1,11 @@
 // BootedEffect: an in-process effect built as a host builds it (createEffectInstance), on a private
-// copy of the demo folder the build lays out, booted through the chunk "NOCHUNK"; or, with settings
-// that make the engine fail, in its error state. Its log lines go to demo/Vorlan3lisko.log. Tests only.
+// copy of the demo folder the build lays out, booted through the chunk "NOCHUNK" and with its display
+// on a page; or, with settings that make the engine fail, in its error state. Its log lines go to
+// demo/Vorlan3lisko.log. Tests only.
 #pragma once
 #include "base/CoreLog_.h"
+#include "display/CoreDsif.h"
+#include "plugin/CoreCtrl.h"
 #include "plugin/CoreMstr.h"
 #include "plugin/CoreZrlg.h"
 #include "tests/common/TempFolder.h"
@@ -32,7 +35,7 @@ public:
         CoreMstr::setBundleForTest(CoreAnsx(""), CoreAnsx(""));
         if (boot && !effect->geter()) {
             char nochunk[] = "NOCHUNK";
-            booted = effect->setChunk(nochunk, sizeof nochunk) == 1;
+            booted = effect->setChunk(nochunk, sizeof nochunk) == 1 && displaySettled();
         }
     }
     ~BootedEffect() {
@@ -52,6 +55,21 @@ public:
         return count;
     }
     CorePpwr* properties() const { return effect.get(); }
+
+    // The display's next pass leaves the boot page, and a page change sends the editor the popup arm
+    // and keyboard records: tests of those mirrors start once the display shows its page.
+    bool displaySettled() const {
+        CoreCtrl& control = *effect->getct();
+        const CoreDsif& display = *effect->getms()->getds();
+        return eventually(
+            [&] {
+                control.setdu(true);
+                const bool settled = display.getcs() == display.getns() && display.getcs() < CoreDsif::iCpages;
+                control.setdu(false);
+                return settled;
+            },
+            std::chrono::seconds(20));
+    }
 
     static VstIntPtr host(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float) {
         return opcode == audioMasterVersion ? kVstVersion : opcode == audioMasterGetSampleRate ? 44100 : 0;

@@ -55,7 +55,9 @@ protected:
         control->setdu(true);
     }
 
-    BootedEffect booted;
+    // The demo skin's second font set from the start: the display reads the selected set once, when it
+    // is built, and the status record sends the display's.
+    BootedEffect booted{"<SKINSUBPATH>skins/</SKINSUBPATH><SKINNAME>Demo.q7s</SKINNAME><FONTCOLOUR>1</FONTCOLOUR>"};
     CoreZrlg* effect = nullptr; // its control and listener threads run in every test
     CoreCtrl* control = nullptr;
     CoreLswr* listener = nullptr;

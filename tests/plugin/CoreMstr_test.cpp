@@ -1,9 +1,12 @@
 // The master object in-process: one shared pool and registry for every live instance, created by the
 // first and deleted by the last; a build step that fails gives back everything and leaves the shared
-// objects as they were; a failed memory test leaves an instance holding nothing.
+// objects as they were; a failed memory test leaves an instance holding nothing; its display boots
+// the engine without an editor and loads programs on its own thread.
 #include "plugin/CoreMstr.h"
 
 #include "base/CoreAnsx.h"
+#include "display/CoreDsif.h"
+#include "display/CoreDspc.h"
 #include "plugin/CoreSkin.h"
 #include "processor/CorePrcs.h"
 #include "tests/common/EngineFixture.h"
@@ -14,10 +17,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -70,7 +77,7 @@ TEST_F(CoreMstrTest, InstancesShareOnePoolAndRegistryThatTheLastOneDeletes) {
 TEST_F(CoreMstrTest, AFailedBuildStepGivesBackEverything) {
     for (bool otherAlive : {false, true}) {
         std::unique_ptr<CoreMstr> other = otherAlive ? make() : nullptr;
-        for (int failing = 2; failing <= 9; ++failing) {
+        for (int failing = 2; failing <= 10; ++failing) {
             SCOPED_TRACE("step " + std::to_string(failing) + (otherAlive ? ", another instance alive" : ""));
             const int32_t count = CoreMstr::sharedCount();
             CorePlel* registry = CoreMstr::sharedRegistry();
@@ -169,6 +176,76 @@ TEST_F(CoreMstrSkinTest, KeepsTheSelectedFontSetAmongTheSkinsSets) {
         CorePrcs::BEANSTRUCT none{};
         EXPECT_EQ(master->getpr()->getbh(32, &none), row.kept);
     }
+}
+
+// The display of a master object built alone (no effect: its property calls go nowhere) on the engine
+// fixture's folder, whose boot setup marks the jazz program to load. The test drives the renderer as
+// the control thread would; batches run on the display's own thread.
+class CoreMstrDisplayTest : public BootedEngineTest {
+protected:
+    void SetUp() override {
+        BootedEngineTest::SetUp();
+        writeEngineFolder(44100);
+        std::string entries;
+        const char* files[] = {"INIT.XML", "POP1.XML", "POP2.XML", "JAZZ.XML", "PARAMS.XML"};
+        for (int slot = 0; slot < 5; ++slot)
+            entries += tag("PROGRAM", tag("SEQUENCE", std::to_string(slot)) + tag("FILENAME", files[slot]) +
+                                          (slot == kJazz ? tag("LOAD", "1") : ""));
+        writeText(data() / "setups/load.xml", tag("SETUP", entries));
+    }
+    void TearDown() override {
+        CoreLog_::setdb(0, false); // the engine pointed the log at its data folder
+        CoreLog_::setpt(CoreAnsx(""));
+        BootedEngineTest::TearDown();
+    }
+    std::unique_ptr<CoreMstr> make(const std::string& more = "") {
+        writeText(root / "Vorlan3.xml", tag("MASTER", settings("load.xml", more)));
+        return std::make_unique<CoreMstr>(CoreAnsx((root.string() + "/").c_str()), 44100, CoreAnsx("Vorlan3.so"),
+                                          nullptr, nullptr);
+    }
+    // Renderer passes without an editor until the display shows state (20 s at most); the states
+    // passed through, each once.
+    static std::vector<short> passUntil(CoreDsif& display, short state) {
+        std::vector<short> states;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (states.empty() || states.back() != display.getcs()) states.push_back(display.getcs());
+            if (display.getcs() == state) break;
+            display.updte(false);
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        return states;
+    }
+};
+
+TEST_F(CoreMstrDisplayTest, BuildsTheDisplayAndDeletesItBeforeTheEngine) {
+    auto master = make(tag("THREADS", "1"));
+    ASSERT_NE(master->getds(), nullptr);
+    EXPECT_EQ(master->getds()->getcs(), 20); // the boot page, until a pass boots the engine
+    LogCapture log(7);
+    master.reset();
+    const std::string text = log.text();
+    const size_t display = text.find("CoreDsif thread died"), worker = text.find("CorePrcs thread died");
+    ASSERT_NE(display, std::string::npos);
+    ASSERT_NE(worker, std::string::npos);
+    EXPECT_LT(display, worker);
+}
+
+TEST_F(CoreMstrDisplayTest, BootsWithoutAnEditorAndLoadsAProgramButtonsSlotOnItsThread) {
+    auto master = make();
+    CoreDsif& display = *master->getds();
+    CorePrcs& engine = *master->getpr();
+    std::vector<short> states = passUntil(display, 0);
+    ASSERT_EQ(states, (std::vector<short>{20, 0}));
+    EXPECT_FALSE(engine.getbb(46, nullptr));
+    EXPECT_EQ(engine.getbi(67, nullptr), kJazz);
+
+    const CoreDspc::MESSAGELOC button{4, 0, kInit, 0, 0, 0};
+    master->getdp()->addms(&button);
+    states = passUntil(display, 1);
+    ASSERT_EQ(states.back(), 1);
+    EXPECT_NE(std::find(states.begin(), states.end(), 22), states.end()); // through the batch page
+    EXPECT_EQ(engine.getbi(67, nullptr), kInit);
 }
 
 } // namespace

@@ -1,10 +1,15 @@
 // The effect's property interface, on an in-process effect booted on the demo folder and on one in its
 // error state: the result and size rules of every id, the parameter records over the beans, the
-// mirrors, refused calls, and the mirrors under the three threads that use them.
+// mirrors, refused calls, the mirrors under the three threads that use them, and the display's ids.
 #include "plugin/CorePpwr.h"
 
+#include "base/CoreSgrd.h"
+#include "display/CoreDsif.h"
+#include "display/CoreDsmn.h"
+#include "display/CoreDspc.h"
 #include "plugin/CoreCtrl.h"
 #include "processor/CorePrcs.h"
+#include "tests/display/CoreDsifTestAccess.h"
 #include "tests/plugin/BootedEffect.h"
 
 #include <gtest/gtest.h>
@@ -22,6 +27,7 @@ using Status = CorePpwr::STATUSRECORD;
 using Map = CorePpwr::CONTROLMAPRECORD;
 
 constexpr int32_t kUnknown = -1;
+constexpr int32_t kCells = -2; // the display's cells x 8; none in the error state, which has no display
 
 CorePrcs* engine(BootedEffect& booted) {
     return booted.effect->getct()->getms()->getpr();
@@ -36,7 +42,7 @@ double beanDouble(BootedEffect& booted, int32_t id, int32_t index) {
 // size answer in the normal state.
 struct IdRow {
     int32_t id;
-    int32_t size; // kUnknown: not a property
+    int32_t size; // kUnknown: not a property; kCells: the display's
     int32_t get, getWithCapacity, set;
 };
 
@@ -46,12 +52,20 @@ std::vector<IdRow> idRows() {
                                {INT32_MIN, kUnknown, 11, 11, 11}, {INT32_MAX, kUnknown, 11, 11, 11},
                                {100100, 20, 11, 11, 0},         {100101, 12, 0, 0, 0},
                                {100102, sizeof(Status), 0, 0, 0}, {100103, 1, 11, 11, 0},
-                               {100104, 0, 11, 0, 11},          {100105, 1, 0, 0, 0},
+                               {100104, kCells, 11, 0, 11},     {100105, 1, 0, 0, 0},
                                {100106, 20, 0, 0, 0},           {100107, 0, 11, 0, 11},
                                {100108, 52, 11, 11, 0},         {100109, 1, 11, 11, 0},
                                {100110, sizeof(Map), 11, 11, 0}};
     for (int32_t slot = 0; slot < 10; ++slot) rows.push_back({100000 + slot, sizeof(Record), 0, 0, 0});
     return rows;
+}
+
+// The cells of the effect's display in all four fonts, main and add area.
+int32_t cells(BootedEffect& booted) {
+    const CoreDsif& display = *booted.effect->getms()->getds();
+    int32_t total = 0;
+    for (short font = 0; font < 4; ++font) total += display.getdx(font) * (display.getdy(font) + display.getay(font));
+    return total;
 }
 
 TEST(CorePpwr, EveryIdAnswersByScopeStateAndOperation) {
@@ -66,7 +80,8 @@ TEST(CorePpwr, EveryIdAnswersByScopeStateAndOperation) {
             for (int32_t scope : {0, 1}) {
                 SCOPED_TRACE(testing::Message() << row.id << " scope " << scope << (error ? " error" : ""));
                 const bool known = row.size != kUnknown && scope == 0;
-                const uint32_t size = known ? uint32_t(row.size) : 0;
+                const int32_t rowSize = row.size == kCells ? (error ? 0 : cells(*state) * 8) : row.size;
+                const uint32_t size = known ? uint32_t(rowSize) : 0;
                 const int32_t sizeResult = known ? 0 : 11;
                 uint32_t reported = 99;
                 bool writable = true;
@@ -332,6 +347,102 @@ TEST(CorePpwr, ThreeThreadsAndTheListenerNeverSeeATornRecord) {
     CoreLswr::lsdsp(listener);
     EXPECT_EQ(torn.load(), 0);
     EXPECT_EQ(read.load(), rounds);
+}
+
+// The display's ids on a running effect: a click (100100) reaches the renderer; 100104 copies the
+// exported cells, at most the caller's capacity; 100107 the popup holder's records; 100108 replaces
+// record 0, and loads the slot its text names only while the popup is armed.
+TEST(CorePpwr, TheDisplaysIdsReachTheDisplay) {
+    BootedEffect booted("<GUIRATE>5000</GUIRATE>");
+    ASSERT_TRUE(booted.booted);
+    CoreZrlg& effect = *booted.effect;
+    CoreCtrl& control = *effect.getct();
+    CoreDsif& display = *effect.getms()->getds();
+    const auto within = std::chrono::seconds(20);
+    // Read with the control thread held, as the chunk restore holds it.
+    const auto displayState = [&](bool next) {
+        control.setdu(true);
+        const short state = next ? display.getns() : display.getcs();
+        control.setdu(false);
+        return state;
+    };
+    ASSERT_TRUE(eventually([&] { return displayState(false) == 0; }, within));
+
+    // The soft key under column 12 of the menu row: KERN.
+    const int32_t released[3] = {0, 0, 0};
+    ASSERT_EQ(effect.wsprp(100101, 0, 0, released, sizeof released), 0);
+    const CoreDspc::MESSAGELOC click{0, 0, 12, 13, 0, 0};
+    ASSERT_EQ(effect.wsprp(100100, 0, 0, &click, sizeof click), 0);
+    EXPECT_TRUE(eventually([&] { return displayState(false) == 5; }, within));
+
+    control.setdu(true); // no pass changes the cells from here on
+    CoreCnst::DISPLAYDATA own;
+    display.newdd(&own);
+    uint32_t size = 0;
+    ASSERT_EQ(effect.wgprp(100104, 0, 0, nullptr, size), 0);
+    EXPECT_EQ(size, uint32_t(own.total) * sizeof(double));
+    // Two reads through the property and one of the display's between them: when the two agree, the
+    // blink phase did not turn meanwhile.
+    std::vector<double> first(size_t(own.total)), second(first.size());
+    for (int attempt = 0; attempt < 3 && (attempt == 0 || first != second); ++attempt) {
+        size = uint32_t(first.size() * sizeof(double));
+        ASSERT_EQ(effect.wgprp(100104, 0, 0, first.data(), size), 0);
+        display.flldd(&own);
+        ASSERT_EQ(effect.wgprp(100104, 0, 0, second.data(), size), 0);
+    }
+    ASSERT_EQ(first, second);
+    EXPECT_EQ(std::vector<double>(own.values, own.values + own.total), first);
+    std::vector<double> part(12, -7.0);
+    size = 10 * sizeof(double);
+    ASSERT_EQ(effect.wgprp(100104, 0, 0, part.data(), size), 0);
+    EXPECT_EQ(size, uint32_t(own.total) * sizeof(double));
+    EXPECT_EQ(std::vector<double>(part.begin(), part.begin() + 10), std::vector<double>(first.begin(), first.begin() + 10));
+    EXPECT_EQ(part[10], -7.0);
+    CoreDsif::deldd(&own);
+
+    // Popup records as the display's menus leave them in the effect's holder.
+    CoreCnst::POPMENUCONTENTDATA& holder = *CoreDsifTestAccess::popupData(display);
+    CoreDsmn::new__(3, &holder);
+    const char* texts[] = {"Programs", "0 - Init", "1 - Demo"};
+    {
+        CoreSgrd hold(holder.lock);
+        for (int i = 0; i < 3; ++i) {
+            holder.items[i].parent = i == 0 ? -1 : 0;
+            std::memcpy(holder.items[i].text, texts[i], std::strlen(texts[i]) + 1);
+        }
+    }
+    std::vector<CoreCnst::POPMENUENTRY> records(4);
+    size = 0;
+    ASSERT_EQ(effect.wgprp(100107, 0, 0, nullptr, size), 0);
+    EXPECT_EQ(size, 3 * sizeof(CoreCnst::POPMENUENTRY));
+    std::memset(records.data(), 0xCC, records.size() * sizeof records[0]);
+    size = 60; // the first record and a part of the second
+    ASSERT_EQ(effect.wgprp(100107, 0, 0, records.data(), size), 0);
+    EXPECT_EQ(std::memcmp(records.data(), holder.items, 60), 0);
+    EXPECT_EQ(reinterpret_cast<const uint8_t*>(records.data())[60], 0xCC);
+    size = uint32_t(records.size() * sizeof records[0]);
+    ASSERT_EQ(effect.wgprp(100107, 0, 0, records.data(), size), 0);
+    EXPECT_EQ(std::memcmp(records.data(), holder.items, 3 * sizeof records[0]), 0);
+
+    control.setdu(false);
+
+    // A choice while the popup is not armed replaces record 0 and loads nothing.
+    const CoreCnst::POPMENUENTRY choice{0, "0 - Init"};
+    ASSERT_EQ(effect.wsprp(100108, 0, 0, &choice, sizeof choice), 0);
+    EXPECT_EQ(displayState(true), 5);
+    {
+        CoreSgrd hold(holder.lock);
+        EXPECT_EQ(holder.items[0].parent, 0);
+        EXPECT_STREQ(holder.items[0].text, "0 - Init");
+    }
+    CorePrcs::BEANSTRUCT none{};
+    EXPECT_EQ(engine(booted)->getbi(67, &none), 1);
+
+    // Armed: the choice loads its slot through the batch page, which leads home.
+    CoreDsifTestAccess::setPages(display, 5, 5, -1, true); // under the display lock
+    ASSERT_EQ(effect.wsprp(100108, 0, 0, &choice, sizeof choice), 0);
+    EXPECT_TRUE(eventually([&] { return engine(booted)->getbi(67, &none) == 0; }, within));
+    EXPECT_TRUE(eventually([&] { return displayState(false) == 0; }, within));
 }
 
 } // namespace

@@ -9,9 +9,9 @@
 #include <thread>
 #include <vector>
 
-// Waits, checking every millisecond, until done() holds or five seconds have passed; done()'s last answer.
-inline bool eventually(const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+// Waits, checking every millisecond, until done() holds or the deadline has passed; done()'s last answer.
+inline bool eventually(const std::function<bool()>& done, std::chrono::seconds within = std::chrono::seconds(5)) {
+    const auto deadline = std::chrono::steady_clock::now() + within;
     while (!done()) {
         if (std::chrono::steady_clock::now() > deadline) return done();
         std::this_thread::sleep_for(std::chrono::milliseconds(1));

@@ -1121,6 +1121,45 @@ TEST_F(CorePrcsBeansTest, ExemptBeansNeverWaitForTheBeanAndEngineLocks) {
     EXPECT_FALSE(e->getbb(46, nullptr));
 }
 
+// The batch page reads the status rows on every pass while a batch step holds the bean lock for as
+// long as a program load takes: the rows answer through their own lock alone.
+TEST_F(CorePrcsBeansTest, StatusRowBeansAnswerWhileAnotherThreadHoldsTheBeanLock) {
+    auto e = fixture();
+    ASSERT_FALSE(e->isfailed());
+    BEAN row{0, 0};
+    const CoreAnsx before = e->getbs(221, &row);
+    std::atomic<bool> held{false}, answered{false};
+    std::thread holder([&] {
+        CoreSgrd bean(Access::beanLock(*e));
+        held = true;
+        while (!answered) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
+    while (!held) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(e->getbh(221, nullptr), 1);
+    EXPECT_EQ(e->getbs(221, &row), before);
+    answered = true;
+    holder.join();
+
+    // A program load adds its rows on the batch's thread while this one reads them.
+    for (const auto& [key, value] : {std::pair{"NEXTSTEP", "READPROGRAM"}, std::pair{"NEWPROGRAM", "1"}}) {
+        e->setbs(223, key, nullptr);
+        e->setbs(224, value, nullptr);
+    }
+    std::atomic<bool> ended{false};
+    std::thread batch([&] {
+        while (!e->getbb(226, nullptr)) {
+        }
+        ended = true;
+    });
+    for (int reads = 0; !ended || reads == 0; ++reads) {
+        e->getbs(221, &row);
+        e->getbh(221, nullptr);
+    }
+    batch.join();
+    EXPECT_FALSE(e->getbb(46, nullptr));
+    EXPECT_EQ(Access::beanLock(*e).counter(), 1);
+}
+
 TEST_F(CorePrcsBeansTest, DisplayHostTickAndLoadsShareTheEngine) {
     auto e = fixture();
     ASSERT_FALSE(e->isfailed());

@@ -299,6 +299,24 @@ TEST(Vorlan3, ItsChunkRestoresAnotherInstance) {
     EXPECT_TRUE(renderBlocks(*first, input, {512}) == renderBlocks(*second, input, {512}));
 }
 
+// A host restoring a saved chunk again and again while the control thread renders every few
+// milliseconds: each restore takes the control and display locks between passes and answers 1.
+TEST(Vorlan3, RestoresChunksWhileTheControlThreadRenders) {
+    PluginFolder folder;
+    folder.settings(PluginFolder::demoSettings("<DSPBUFFER>512</DSPBUFFER><GUIRATE>5000</GUIRATE>"));
+    auto host = folder.start();
+    host->setParameter(0, 0.25f);
+    ASSERT_TRUE(eventually([&] { return PluginFolder::chunkText(*host) != PluginFolder::sNochunk; }));
+    const std::vector<uint8_t> chunk = host->getChunk();
+    StereoSignal<float> silence(512), out(512);
+    for (int restore = 0; restore < 50; ++restore) {
+        SCOPED_TRACE(restore);
+        ASSERT_EQ(host->setChunk(chunk.data(), VstIntPtr(chunk.size())), 1);
+        host->processReplacing(silence.channels(), out.channels(), 512);
+    }
+    EXPECT_EQ(host->getParameter(0), 0.25f);
+}
+
 TEST(Vorlan3, RefusesBadChunksWithoutHarm) {
     PluginFolder folder;
     folder.setup({"unit-long.xml", "init.xml"}, 1);
