@@ -20,7 +20,6 @@
 #include <functional>
 #include <limits>
 #include <memory>
-#include <optional>
 #include <thread>
 #include <vector>
 
@@ -43,7 +42,7 @@ bool waitFor(const std::function<bool()>& done) {
     return true;
 }
 
-// A status record with every LED dark and every meter level at 0 dB.
+// A status record that lights no control, bypass or program LED, with every meter level at 0 dB.
 Status quiet() {
     Status status{};
     status.slot = -1;
@@ -88,10 +87,10 @@ public:
     bool opened = false;
 };
 
-// A meter of 12 LEDs, dark LEDs first (value 1), then the partly dark one, then lit ones (0).
-std::vector<float> darkFromTop(int dark, float fraction = 0.0f, int count = 12) {
-    std::vector<float> values(size_t(count), 0.0f);
-    for (int n = 0; n < count; ++n) values[size_t(n)] = n < dark ? 1.0f : n == dark ? fraction : 0.0f;
+// The values of a 12-LED meter: dark LEDs first (1), then the partly dark one, then lit ones (0).
+std::vector<float> darkFromTop(int dark, float fraction = 0.0f) {
+    std::vector<float> values(12, 0.0f);
+    for (int n = 0; n < 12; ++n) values[size_t(n)] = n < dark ? 1.0f : n == dark ? fraction : 0.0f;
     return values;
 }
 
