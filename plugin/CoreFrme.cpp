@@ -21,14 +21,6 @@ private:
     CoreSmph& rLock;
 };
 
-// The mouse record of property 100101.
-struct MOUSERECORD {
-    int32_t x;
-    int32_t y;
-    int32_t down;
-};
-static_assert(sizeof(MOUSERECORD) == 12);
-
 } // namespace
 
 CoreFrme::CoreFrme(const CRect& size, void* window, AEffGUIEditor* editor, CorePpwr* effect)
@@ -137,7 +129,7 @@ void CoreFrme::sendMouse() {
     if (!bButtondown) bTracking = false;
     cLast = location;
     if (!pEffect) return;
-    MOUSERECORD record{location.x, location.y, bButtondown ? 1 : 0};
+    CorePpwr::MOUSERECORD record{location.x, location.y, bButtondown ? 1 : 0};
     pEffect->wsprp(CorePpwr::iCmouse, 0, 0, &record, sizeof record);
 }
 

@@ -7,6 +7,7 @@
 static_assert(sizeof(CorePpwr::PARAMETERRECORD) == 32);
 static_assert(sizeof(CorePpwr::STATUSRECORD) == 104);
 static_assert(sizeof(CorePpwr::CONTROLMAPRECORD) == 8);
+static_assert(sizeof(CorePpwr::MOUSERECORD) == 12);
 
 namespace {
 

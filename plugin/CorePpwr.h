@@ -80,6 +80,13 @@ public:
         int32_t slot;
     };
 
+    // Property 100101: the editor's pointer in editor pixels; any non-zero down is the button held.
+    struct MOUSERECORD {
+        int32_t x;
+        int32_t y;
+        int32_t down;
+    };
+
     // Property 100110: the wheel step of one control, 1/value of its range.
     struct CONTROLMAPRECORD {
         int16_t slot;

@@ -5,17 +5,7 @@
 
 #include <cstring>
 
-namespace {
-
-// The mouse record as the editor sets it: the button is a 32-bit value, any non-zero one is down.
-struct MOUSERECORD {
-    int32_t x;
-    int32_t y;
-    int32_t down;
-};
-static_assert(sizeof(MOUSERECORD) == sizeof(DisplayHost::POINTER));
-
-} // namespace
+static_assert(sizeof(CorePpwr::MOUSERECORD) == sizeof(DisplayHost::POINTER));
 
 PluginDisplayHost::PluginDisplayHost(CorePpwr* properties, const CoreSkin* skin)
     : pProperties(properties), pSkin(skin) {}
@@ -25,7 +15,7 @@ int32_t PluginDisplayHost::gtprp(int32_t id, int32_t scope, int32_t element, voi
     if (id != iCpointer) return pProperties->gtprp(id, scope, element, data);
     // The mirror holds whatever bytes a caller set: the button goes through a comparison, never
     // straight into a bool.
-    MOUSERECORD mouse{};
+    CorePpwr::MOUSERECORD mouse{};
     const int32_t result = pProperties->gtprp(id, scope, element, &mouse);
     if (result != CorePpwr::iCdone) return result;
     const POINTER pointer{mouse.x, mouse.y, mouse.down != 0};
