@@ -186,6 +186,7 @@ void CoreEdit::buildLayout(const CoreSkin* skin) {
             METER& meter = oMeters[m];
             meter.present = true;
             meter.count = kMeterLeds;
+            meter.listed = kMeterLeds;
             for (int n = 0; n < kMeterLeds; ++n) {
                 meter.positions.emplace_back(cCpointledmeter.x + kMeterOffsets[m],
                                              cCpointledmeter.y + iCprogleddistance * n);
@@ -203,6 +204,7 @@ void CoreEdit::buildLayout(const CoreSkin* skin) {
             if (!meter.present) continue;
             meter.dbmode = skinMeter.decibels;
             meter.count = std::max<int16_t>(skinMeter.ledcount, 0);
+            meter.listed = int16_t(std::min<size_t>(skinMeter.leds.size(), size_t(meter.count)));
             for (int n = 0; n < meter.count; ++n) {
                 const bool listed = size_t(n) < skinMeter.leds.size();
                 const CoreSkin::LEDLOC* led = listed ? &skinMeter.leds[size_t(n)] : nullptr;
@@ -636,6 +638,9 @@ void CoreEdit::evlst(void* source, const AudioUnitEvent* event, float value) {
     (void)source, (void)value;
     if (!event || event->type != 3) return;
     switch (int32_t(event->id)) {
+    case CorePpwr::iCstatus:
+        updte(); // tries the editor lock itself
+        return;
     case CorePpwr::iCtextfocus: {
         Hold hold(cEditorlock);
         if (!bOpen || !pEffect || !pKeyhook) return;
@@ -656,7 +661,7 @@ void CoreEdit::evlst(void* source, const AudioUnitEvent* event, float value) {
         close();
         return;
     default:
-        // Status updates (100102) and menu arming (100106) come with the text display.
+        // Menu arming (100106) comes with the popup menus.
         return;
     }
 }

@@ -3,10 +3,11 @@
 // pool; each open creates the frame and the controls from it, each close deletes them. Everything it
 // shows or sends goes through the effect's property interface and a listener thread. The host's GUI
 // thread calls open, close, idle and the destructor; the listener thread calls evlst. All of them
-// work under the editor lock, which idle only tries (a busy lock skips that idle).
+// work under the editor lock, which idle and the status update only try (a busy lock skips them).
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "base/CoreAnsx.h"
@@ -51,6 +52,7 @@ public:
         bool present = false;
         bool dbmode = false;
         int16_t count = 0;
+        int16_t listed = 0; // LEDs the skin lists; only these have a dB value
         std::vector<CPoint> positions;
         std::vector<CMovieBitmap*> controls;
         std::vector<char> ledpresent;
@@ -136,6 +138,19 @@ public:
     void evlst(void* source, const AudioUnitEvent* event, float value);
     static void eldsp(void* editor, void* source, const AudioUnitEvent* event, uint64_t time, float value);
 
+    // Status updates (plugin/CoreEditStatus.cpp). updte reads the status record (100102) and moves
+    // every live element one step; it only tries the editor lock and skips the update when it is
+    // busy. LED values run from 0 (lit) to 1 (dark); setld and setlp move an LED one step toward lit
+    // or dark, setlg sets a meter to a level in dB.
+    void updte();
+    static void setld(CMovieBitmap* led, bool lit, double step);
+    static void setld(CoreMbit* bank, bool lit, double step);
+    static void setlp(LEDPROGINFO& pair, int16_t state, double step);
+    void setlg(METER& meter, double level, double factor, int16_t count);
+    int16_t getfc() const { return iFontset; } // the font set last handed to the text display, -1 none
+    // Runs inside updte with the editor lock held, before the record is read.
+    void setUpdateHookForTest(std::function<void()> hook);
+
     // The description, read by tests and the status updates (under the editor lock while open).
     const SLIDERINFO& getsi(int slot) const { return oSliders[slot]; }
     const PADINFO& getpi(int pad) const { return oPads[pad]; }
@@ -197,6 +212,11 @@ private:
     CoreLswr* pListener = nullptr;
     CoreKehk* pKeyhook = nullptr;
     bool bHooked = false;
+
+    // Status updates.
+    void showFontSet(int16_t set);
+    int16_t iFontset = -1;
+    std::function<void()> oUpdatehook;
 
 public:
     // The bitmap pool every editor of the process shares, its reference count and their lock.

@@ -28,16 +28,8 @@
 
 namespace {
 
-std::string tag(const std::string& name, const std::string& content) {
-    return "<" + name + ">" + content + "</" + name + ">";
-}
-
-std::string png(int width, int height) {
-    pngtest::Image image;
-    image.width = width, image.height = height;
-    image.rows.assign(size_t(width * height * 4), 0xC0);
-    return pngtest::write(image);
-}
+using skintest::png;
+using skintest::tag;
 
 AudioUnitEvent notice(RecordingProperties& props, int32_t id) { return {3, &props, uint32_t(id), 0, 0}; }
 

@@ -90,6 +90,12 @@ public:
         sets.clear();
         parameters.clear();
     }
+    // The status record (100102) as the control thread sends it: stored, then announced to the
+    // registered listeners.
+    void sendStatus(const STATUSRECORD& status) {
+        put(iCstatus, status);
+        prchg(iCstatus, 0, 0);
+    }
 
 private:
     std::mutex lock;

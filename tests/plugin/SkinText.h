@@ -6,6 +6,7 @@
 #include "base/CorePool.h"
 #include "filestore/CoreFsys.h"
 #include "plugin/CoreSkin.h"
+#include "tests/common/PngWriter.h"
 
 #include <filesystem>
 #include <fstream>
@@ -15,6 +16,19 @@
 #include <vector>
 
 namespace skintest {
+
+// <name>content</name>
+inline std::string tag(const std::string& name, const std::string& content) {
+    return "<" + name + ">" + content + "</" + name + ">";
+}
+
+// A plain grey RGBA image of that size, as PNG bytes.
+inline std::string png(int width, int height) {
+    pngtest::Image image;
+    image.width = width, image.height = height;
+    image.rows.assign(size_t(width * height * 4), 0xC0);
+    return pngtest::write(image);
+}
 
 // One bitmap an editor asks the pool for: the filtered image name and the built-in fallback number.
 struct Load {
