@@ -11,6 +11,7 @@
 #include "platform/gui/CMovieBitmap.h"
 #include "platform/gui/CVerticalSlider.h"
 #include "plugin/CoreBitm.h"
+#include "plugin/CoreEdmn.h"
 #include "plugin/CoreFrlk.h"
 #include "plugin/CoreFrme.h"
 #include "plugin/CoreKehk.h"
@@ -83,6 +84,7 @@ CoreEdit::CoreEdit(CoreSkin* skin, CoreDsif* display, AudioEffect* effect, CoreP
     {
         PoolHold pool(pShared);
         buildLayout(skin);
+        pMenus = new CoreEdmn(pEffect);
         loadBitmaps(skin);
     }
     CoreLog_::debug("CoreEdit constructor ends", 0, 7);
@@ -286,6 +288,8 @@ CoreEdit::~CoreEdit() {
     close();
     {
         PoolHold pool(pShared);
+        delete pMenus;
+        pMenus = nullptr;
         delete pFramelink;
         pFramelink = nullptr;
         CoreLog_::debug("CoreEdit destructor display", 0, 7);
@@ -337,6 +341,7 @@ bool CoreEdit::open(void* window) {
         made->setm2(cBypassarea.left, cBypassarea.top, cBypassarea.right, cBypassarea.bottom);
         made->setBackground(pBackground);
         createControls();
+        pMenus->open(made, this, iCmenutag, iCmenuitemspercolumn);
         if (pEffect) {
             if (!pListener && CoreLswr::lscrt(&CoreEdit::eldsp, this, nullptr, nullptr, 0.02, 0.0, &pListener) == 0) {
                 for (int id : kEditorProperties) {
@@ -525,12 +530,15 @@ void CoreEdit::deleteControls() {
 
 void CoreEdit::close() {
     CoreLog_::debug("CoreEdit close starts", 0, 7);
+    // Before the lock: while close waits for it, a click dispatched meanwhile finds no menu to pop up.
+    pMenus->deact();
     {
         Hold hold(cEditorlock);
         if (bOpen) {
             PoolHold pool(pShared);
             bOpen = false;
             CoreLog_::debug("CoreEdit close display", 0, 7);
+            pMenus->close();
             deleteControls();
             delete pKeyhook; // removes the hook
             pKeyhook = nullptr;
@@ -612,7 +620,8 @@ void CoreEdit::valueChanged(CDrawContext* context, CControl* control) {
         control->setDirty();
         return;
     }
-    // Tags from 2000 belong to the popup menus, which are not built yet.
+    // A choice in a submenu comes with that submenu's tag and the index within it.
+    if (tag >= iCmenutag) pMenus->setrs(tag, int(control->getValue()));
 }
 
 void CoreEdit::sendParameter(int32_t tag, float value) {
@@ -642,12 +651,17 @@ void CoreEdit::evlst(void* source, const AudioUnitEvent* event, float value) {
         }
         return;
     }
+    case CorePpwr::iCmenuarm: {
+        Hold hold(cEditorlock);
+        pMenus->updte();
+        return;
+    }
     case CorePpwr::iCviewclose:
         bClosedbyeffect = true;
         close();
         return;
     default:
-        // Status updates (100102) and menu arming (100106) come with the text display.
+        // Status updates (100102) come with the text display.
         return;
     }
 }

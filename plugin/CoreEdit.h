@@ -22,6 +22,7 @@ class CKickButton;
 class CMovieBitmap;
 class CoreBitm;
 class CoreDsif;
+class CoreEdmn;
 class CoreFrlk;
 class CoreFrme;
 class CoreKehk;
@@ -39,6 +40,7 @@ public:
     static constexpr int iCmeters = 4;
     static constexpr int32_t iCfirstslottag = 0;
     static constexpr int32_t iCmenutag = 2000; // the popup menus' first tag
+    static constexpr int iCmenuitemspercolumn = 16; // until an arm record gives its own
 
     struct LEDPROGINFO {
         bool present = false;
@@ -150,6 +152,7 @@ public:
     CoreMbit* getbb() const { return pBypassbank; }
     CoreKehk* getkh() const { return pKeyhook; }
     CoreSmph* getlk() { return &cEditorlock; }
+    CoreEdmn* getmu() const { return pMenus; }
 
 private:
     void buildLayout(const CoreSkin* skin);
@@ -194,6 +197,7 @@ private:
     CoreLswr* pListener = nullptr;
     CoreKehk* pKeyhook = nullptr;
     bool bHooked = false;
+    CoreEdmn* pMenus = nullptr; // the popup menus
 
 public:
     // The bitmap pool every editor of the process shares, its reference count and their lock.
