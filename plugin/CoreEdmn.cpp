@@ -37,10 +37,6 @@ CoreEdmn::~CoreEdmn() {
     CoreDsmn::delte(&oHolder);
 }
 
-COptionMenu* CoreEdmn::getsm(int index) const {
-    return index >= 0 && index < getsc() ? vSubmenus[size_t(index)] : nullptr;
-}
-
 void CoreEdmn::open(CoreFrme* frame, CControlListener* listener, int firsttag, int itemspercolumn) {
     {
         CoreSgrd hold(cLock);

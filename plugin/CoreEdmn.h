@@ -44,13 +44,9 @@ public:
     void pop_d(const CoreCnst::POPMENUCONTENTDATA* contents);
     void popdr(const CoreNode* node, COptionMenu* menu);
 
-    // For tests (under this object's lock while the editor is open).
-    bool isopn() const { return bOpen; }
+    // The main and the recent menu, for tests (under the editor lock while the editor is open).
     COptionMenu* getmm() const { return pMain; }
     COptionMenu* getrm() const { return pRecent; }
-    int getsc() const { return int(vSubmenus.size()); }
-    COptionMenu* getsm(int index) const; // null outside the list
-    int getic() const { return iItemspercolumn; }
 
 private:
     void disarm();       // the frame disarmed and its popup closed
