@@ -330,6 +330,11 @@ TEST(CoreEdmn, TheEditorShowsTheMenuInItsOwnImage) {
                 EXPECT_STREQ(sent[0].text, ("Entry " + std::to_string(i)).c_str());
             }
         }
+        // Fewer than one entry a column asks for one column, never pages.
+        armed(hundred, 0);
+        click(kInsideCells);
+        ASSERT_EQ(frame->getPopupLevelCount(), 1);
+        EXPECT_EQ(frame->getPopupLevelRect(0).height(), 101 * CFrame::iCmenurow + 2);
         edit.close();
     }
     EXPECT_EQ(CView::getLiveCount(), viewsBefore);
