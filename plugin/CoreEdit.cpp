@@ -12,6 +12,7 @@
 #include "platform/gui/CVerticalSlider.h"
 #include "plugin/CoreBitm.h"
 #include "plugin/CoreEdfo.h"
+#include "plugin/CoreEdmn.h"
 #include "plugin/CoreFrlk.h"
 #include "plugin/CoreFrme.h"
 #include "plugin/CoreKehk.h"
@@ -87,6 +88,7 @@ CoreEdit::CoreEdit(CoreSkin* skin, CoreDsif* display, AudioEffect* effect, CoreP
         if (display)
             pTextdisplay = new CoreEdfo(display, pShared, pBitmaps, skin ? skin->getfs() : nullptr, skin, iCslots,
                                         properties);
+        pMenus = new CoreEdmn(pEffect);
         loadBitmaps(skin);
     }
     CoreLog_::debug("CoreEdit constructor ends", 0, 7);
@@ -292,6 +294,8 @@ CoreEdit::~CoreEdit() {
     close();
     {
         PoolHold pool(pShared);
+        delete pMenus;
+        pMenus = nullptr;
         delete pFramelink;
         pFramelink = nullptr;
         delete pTextdisplay;
@@ -346,6 +350,7 @@ bool CoreEdit::open(void* window) {
         made->setBackground(pBackground);
         int32_t tag = createControls();
         if (pTextdisplay) pTextdisplay->open(this, tag, made);
+        pMenus->open(made, this, iCmenutag, iCmenuitemspercolumn);
         if (pEffect) {
             if (!pListener && CoreLswr::lscrt(&CoreEdit::eldsp, this, nullptr, nullptr, 0.02, 0.0, &pListener) == 0) {
                 for (int id : kEditorProperties) {
@@ -535,6 +540,8 @@ void CoreEdit::deleteControls() {
 
 void CoreEdit::close() {
     CoreLog_::debug("CoreEdit close starts", 0, 7);
+    // Before the lock: while close waits for it, a click dispatched meanwhile finds no menu to pop up.
+    pMenus->deact();
     {
         Hold hold(cEditorlock);
         if (bOpen) {
@@ -542,6 +549,7 @@ void CoreEdit::close() {
             bOpen = false;
             CoreLog_::debug("CoreEdit close display", 0, 7);
             if (pTextdisplay) pTextdisplay->close();
+            pMenus->close();
             deleteControls();
             delete pKeyhook; // removes the hook
             pKeyhook = nullptr;
@@ -623,7 +631,8 @@ void CoreEdit::valueChanged(CDrawContext* context, CControl* control) {
         control->setDirty();
         return;
     }
-    // Tags from 2000 belong to the popup menus, which are not built yet.
+    // A choice in a submenu comes with that submenu's tag and the index within it.
+    if (tag >= iCmenutag) pMenus->setrs(tag, int(control->getValue()));
 }
 
 void CoreEdit::sendParameter(int32_t tag, float value) {
@@ -656,12 +665,16 @@ void CoreEdit::evlst(void* source, const AudioUnitEvent* event, float value) {
         }
         return;
     }
+    case CorePpwr::iCmenuarm: {
+        Hold hold(cEditorlock);
+        pMenus->updte();
+        return;
+    }
     case CorePpwr::iCviewclose:
         bClosedbyeffect = true;
         close();
         return;
     default:
-        // Menu arming (100106) comes with the popup menus.
         return;
     }
 }

@@ -24,6 +24,7 @@ class CMovieBitmap;
 class CoreBitm;
 class CoreDsif;
 class CoreEdfo;
+class CoreEdmn;
 class CoreFrlk;
 class CoreFrme;
 class CoreKehk;
@@ -41,6 +42,7 @@ public:
     static constexpr int iCmeters = 4;
     static constexpr int32_t iCfirstslottag = 0;
     static constexpr int32_t iCmenutag = 2000; // the popup menus' first tag
+    static constexpr int iCmenuitemspercolumn = 16; // until an arm record gives its own
 
     struct LEDPROGINFO {
         bool present = false;
@@ -167,6 +169,7 @@ public:
     CoreKehk* getkh() const { return pKeyhook; }
     CoreSmph* getlk() { return &cEditorlock; }
     CoreEdfo* getdf() const { return pTextdisplay; } // null without a display
+    CoreEdmn* getmu() const { return pMenus; }
 
 private:
     void buildLayout(const CoreSkin* skin);
@@ -212,6 +215,7 @@ private:
     CoreLswr* pListener = nullptr;
     CoreKehk* pKeyhook = nullptr;
     bool bHooked = false;
+    CoreEdmn* pMenus = nullptr; // the popup menus
 
     // Status updates.
     void showFontSet(int16_t set);

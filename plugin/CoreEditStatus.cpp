@@ -8,6 +8,7 @@
 
 #include "platform/gui/CMovieBitmap.h"
 #include "plugin/CoreBitm.h"
+#include "plugin/CoreEdfo.h"
 #include "plugin/CoreMbit.h"
 
 namespace {
@@ -161,5 +162,5 @@ void CoreEdit::updte() {
 
 void CoreEdit::showFontSet(int16_t set) {
     iFontset = set;
-    // TEXT DISPLAY WIRING: hand the set to the text display here (pTextdisplay->updte(set)).
+    if (pTextdisplay) pTextdisplay->updte(set);
 }

@@ -439,15 +439,10 @@ bool waitFor(const std::function<bool()>& done) {
     return true;
 }
 
-// The text display's part of a status update, as the editor runs it on the listener thread: under the
-// editor lock, with the font set of the status record the control thread sent last.
-void showStatus(CoreEdit& edit, CorePpwr& effect) {
-    CorePpwr::STATUSRECORD status{};
-    uint32_t size = sizeof status;
-    ASSERT_EQ(effect.wgprp(CorePpwr::iCstatus, 0, 0, &status, size), CorePpwr::iCdone);
-    edit.getlk()->locks();
-    edit.getdf()->updte(status.fontset);
-    edit.getlk()->relse();
+// One status update, as the editor runs it on the listener thread when the control thread's notice
+// arrives: the record the control thread sent last, read under the editor lock.
+void showStatus(CoreEdit& edit) {
+    edit.updte();
 }
 
 // Cells of fonts 0 .. 2 whose view does not show the exported value: attached exactly where the value
@@ -492,7 +487,7 @@ TEST(CoreEdfoPlugin, ShowsTheDisplaysGridAndFollowsItsPages) {
     const auto shown = [&] {
         control->setdu(true); // no pass meanwhile
         display->flldd(&exported);
-        showStatus(*edit, effect);
+        showStatus(*edit);
         const bool same = wrongCells(*edit->getdf(), *edit->getfm(), exported) == 0;
         control->setdu(false);
         return same;

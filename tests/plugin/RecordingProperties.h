@@ -7,6 +7,7 @@
 #include "plugin/CorePpwr.h"
 
 #include <cstring>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -31,13 +32,21 @@ public:
         return iCdone;
     }
     int32_t wgprp(int32_t id, int32_t, int32_t, void* data, uint32_t& size) override {
-        std::lock_guard<std::mutex> hold(lock);
-        const std::string& bytes = values[id];
-        if (data) {
-            std::memset(data, 0, size);
-            std::memcpy(data, bytes.data(), std::min<size_t>(size, bytes.size()));
+        {
+            std::lock_guard<std::mutex> hold(lock);
+            const std::string& bytes = values[id];
+            const uint32_t capacity = size;
+            if (data) {
+                std::memset(data, 0, capacity);
+                std::memcpy(data, bytes.data(), std::min<size_t>(capacity, bytes.size()));
+            }
+            ++gets;
+            // The popup records answer with their size, as the effect does; a menu contents size
+            // query may be followed by new contents (afterMenuSizeQuery) before the read.
+            if (id == iCmenuarm || id == iCmenucontents) size = uint32_t(bytes.size());
+            if (id != iCmenucontents || data || !afterMenuSizeQuery) return iCdone;
         }
-        ++gets;
+        afterMenuSizeQuery();
         return iCdone;
     }
     void stpar(int32_t id, float value) override {
@@ -77,6 +86,14 @@ public:
             std::string(reinterpret_cast<const char*>(data.values), size_t(data.total) * sizeof(double));
     }
     std::vector<CoreDspc::MESSAGELOC> messages() { return setsOf<CoreDspc::MESSAGELOC>(iCdisplaymessage); }
+    // The menu contents as the display pushes them: count records of 52 bytes.
+    template <typename Entry>
+    void putEntries(const std::vector<Entry>& entries) {
+        std::lock_guard<std::mutex> hold(lock);
+        values[iCmenucontents] =
+            std::string(reinterpret_cast<const char*>(entries.data()), entries.size() * sizeof(Entry));
+    }
+    std::function<void()> afterMenuSizeQuery; // runs on the reading thread, outside the lock
     std::vector<Parameter> stpars() {
         std::lock_guard<std::mutex> hold(lock);
         return parameters;
