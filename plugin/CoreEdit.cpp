@@ -632,7 +632,12 @@ void CoreEdit::valueChanged(CDrawContext* context, CControl* control) {
         return;
     }
     // A choice in a submenu comes with that submenu's tag and the index within it.
-    if (tag >= iCmenutag) pMenus->setrs(tag, int(control->getValue()));
+    // A value that is no index (not finite, or beyond int) is passed as -1, which chooses nothing.
+    if (tag >= iCmenutag) {
+        const double index = control->getValue();
+        const bool usable = std::isfinite(index) && index >= 0.0 && index <= 1e6;
+        pMenus->setrs(tag, usable ? static_cast<int>(index) : -1);
+    }
 }
 
 void CoreEdit::sendParameter(int32_t tag, float value) {
