@@ -483,20 +483,29 @@ TEST(CoreEdfoPlugin, ShowsTheDisplaysGridAndFollowsItsPages) {
     display->newdd(&exported);
     CoreCnst::DISPLAYDATA first;
     display->newdd(&first);
-    // Until the status updates show a grid: the control thread sends one every render tick.
+    // Until the status updates show a grid: the control thread sends one every render tick, and the
+    // listener thread runs the updates its notices ask for, so the views are read under the editor lock.
+    int16_t set = -1;
     const auto shown = [&] {
         control->setdu(true); // no pass meanwhile
         display->flldd(&exported);
         showStatus(*edit);
+        edit->getlk()->locks();
         const bool same = wrongCells(*edit->getdf(), *edit->getfm(), exported) == 0;
+        set = edit->getdf()->getcr();
+        edit->getlk()->relse();
         control->setdu(false);
         return same;
     };
     // The mirror holds zeros until the first record: the selected set shows once one came.
-    ASSERT_TRUE(waitFor([&] { return shown() && edit->getdf()->getcr() == 1; }));
-    const std::vector<char>& pieces = edit->getdf()->getpa(1);
+    ASSERT_TRUE(waitFor([&] { return shown() && set == 1; }));
+    edit->getlk()->locks();
+    const std::vector<char> pieces = edit->getdf()->getpa(1);
+    bool setZeroShown = false;
+    for (CMovieBitmap* piece : edit->getdf()->getpv(0)) setZeroShown |= edit->getfm()->isChild(piece);
+    edit->getlk()->relse();
     EXPECT_EQ(std::count(pieces.begin(), pieces.end(), 1), 148); // the add area is the readouts
-    for (CMovieBitmap* piece : edit->getdf()->getpv(0)) ASSERT_FALSE(edit->getfm()->isChild(piece));
+    EXPECT_FALSE(setZeroShown);
     EXPECT_GT(
         std::count_if(exported.values, exported.values + exported.total, [](double v) { return v >= 0; }), 0);
     std::copy(exported.values, exported.values + exported.total, first.values);
