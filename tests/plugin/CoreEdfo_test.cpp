@@ -1,5 +1,7 @@
 #include "plugin/CoreEdfo.h"
 
+#include "NoticeLog.h"
+
 #include "base/CoreBlnk.h"
 #include "base/CorePool.h"
 #include "base/CoreTlst.h"
@@ -430,14 +432,7 @@ TEST_F(CoreEdfoTest, DrawsTheDisplayRegion) {
 namespace {
 
 // Polls until done() holds or 20 s have passed.
-bool waitFor(const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
+bool waitFor(const std::function<bool()>& done) { return eventually(done, std::chrono::seconds(20)); }
 
 // One status update, as the editor runs it on the listener thread when the control thread's notice
 // arrives: the record the control thread sent last, read under the editor lock.

@@ -1,5 +1,7 @@
 #include "plugin/CoreEdit.h"
 
+#include "NoticeLog.h"
+
 #include "base/CorePool.h"
 #include "platform/gui/CBitmap.h"
 #include "platform/gui/CMovieBitmap.h"
@@ -33,14 +35,7 @@ constexpr double kNan = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
 // Polls until done() holds or 20 s have passed.
-bool waitFor(const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
+bool waitFor(const std::function<bool()>& done) { return eventually(done, std::chrono::seconds(20)); }
 
 // A status record that lights no control, bypass or program LED, with every meter level at 0 dB.
 Status quiet() {

@@ -1,5 +1,7 @@
 #include "plugin/CoreEdit.h"
 
+#include "NoticeLog.h"
+
 #include "base/CorePool.h"
 #include "platform/gui/CAnimKnob.h"
 #include "platform/gui/CBitmap.h"
@@ -36,14 +38,7 @@ AudioUnitEvent notice(RecordingProperties& props, int32_t id) { return {3, &prop
 using Control = CorePpwr::CONTROLMAPRECORD;
 
 // Polls until done() holds or 20 s have passed.
-bool waitFor(const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
+bool waitFor(const std::function<bool()>& done) { return eventually(done, std::chrono::seconds(20)); }
 
 } // namespace
 
