@@ -149,6 +149,25 @@ protected:
 
 private:
     friend class CoreDsifTestAccess;
+
+    // The pages' entry and render steps and their own helpers.
+    // ---- program and compact program pages (display/CoreDsifProgram.cpp, CoreDsifCompact.cpp)
+
+    // ---- program list pages (display/CoreDsifLists.cpp)
+
+    // ---- kernel page (display/CoreDsifKernel.cpp)
+
+    // ---- master settings pages (display/CoreDsifMaster.cpp)
+
+    // ---- memory page (display/CoreDsifMemory.cpp)
+
+    // ---- MIDI, disk, about and test pages (display/CoreDsifMidi.cpp, CoreDsifDisk.cpp, CoreDsifAbout.cpp)
+
+    // ---- selector pattern; global, LFO, function and follower pages (display/CoreDsifSelector.cpp, CoreDsifGlobal.cpp, ...)
+
+    // ---- envelope, dynamics and user parameter pages (display/CoreDsifEnvelope.cpp, ...)
+
+
     static constexpr int iCnavigationlevels = 5; // the program memory's navigation path, levels 0 .. 4
 
     bool pointerHit(short x, short y, int length, short px, short py) const;

@@ -258,6 +258,22 @@ const std::array<CoreDsif::PAGE, CoreDsif::iCpages>& CoreDsif::pageTable() {
         for (int i = 0; i < iCpages; ++i)
             table[static_cast<size_t>(i)] =
                 PAGE{&CoreDsif::placeholderEntry, &CoreDsif::placeholderRender, labels[i]};
+        // The built pages, each group in place of its placeholders.
+        // pages 0, 18: program and compact program
+
+        // pages 1, 17: program lists
+
+        // pages 5: kernel
+
+        // pages 2, 19: master settings
+
+        // pages 6: memory
+
+        // pages 3, 4, 15, 16: MIDI, disk, about and test
+
+        // pages 7 .. 10: global, LFO, function, follower
+
+        // pages 11 .. 14: envelope, dynamics, user parameters
         return table;
     }();
     return pages;
