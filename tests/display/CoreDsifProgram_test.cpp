@@ -307,8 +307,20 @@ TEST_F(CoreDsifProgram, Flows) {
              bean(p, 24);
          },
          "258=0 258=1 23=0 23=1 24=0 24=0"},
+        {"SAVE starts the save batch", false,
+         [&](Page& p) {
+             BeanLog log(p.e());
+             p.click(41, 1);
+             p.pass();
+             state(p);
+             for (const std::string& line : log.lines)
+                 if (line.rfind("setbs 22", 0) == 0 || line == "setbv 225") p.note(line);
+         },
+         "s22 setbv 225 setbs 223 \"SAVING\" setbs 224 \"SAVING...\" setbs 223 \"ACTION\" setbs 224 \"PROG\" "
+         "setbs 223 \"NEXTSTEP\" setbs 224 \"SAVEPROGRAM\""},
         {"the view survives leaving; the compact page has no view button", false,
          [&](Page& p) {
+             p.note(Access::programView(p.d()) ? "V" : "L");
              p.click(56, 0);
              p.pass(2);
              p.note(Access::programView(p.d()) ? "V" : "L");
@@ -324,7 +336,7 @@ TEST_F(CoreDsifProgram, Flows) {
              p.note(Access::programView(p.d()) ? "V" : "L");
              state(p);
          },
-         "L  V L s18"},
+         "V L  V L s18"},
         {"view L: a list click loads its row, not column 37 nor an empty row", false,
          [&](Page& p) {
              p.e().getmm()->clear();
