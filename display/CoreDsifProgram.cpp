@@ -109,7 +109,8 @@ void CoreDsif::drawProgramName(PASS& pass) {
         pFields->focus(pass.column, pass.row, bPointerheld);
         pFields->draw_();
     }
-    pGrid->write(CoreButl::rpad_(CoreAnsx(""), 33 - after, ' '), static_cast<short>(after + 4), 2, 0, false, false);
+    pGrid->write(CoreButl::rpad_(CoreAnsx(""), 33 - after, ' '), static_cast<short>(after + 4), 2, 0, false,
+                 false);
     pGrid->write(CoreButl::rpad_(CoreAnsx(""), 35 - after, ' '), after, 3, 0, false, false);
     CoreAnsx marks("");
     if (pProcessor->getbb(2, &none)) marks += "k";
@@ -137,8 +138,8 @@ void CoreDsif::drawProgramText(const CoreAnsx& descriptionHead, const CoreAnsx& 
     CorePrcs::BEANSTRUCT none{};
     pGrid->clear(0, 0, 5, 36, 1);
     pGrid->write(descriptionHead + pProcessor->getbs(64, &none).SubString(1, 32), 0, 5, 0, false, false);
-    const CoreAnsx rates = (CoreAnsx(static_cast<long>(pProcessor->getbl(28, &none))) + DataLclz::sCunithz + " -> " +
-                            CoreButl::dotas(pProcessor->getbl(29, &none)) + DataLclz::sCunithz)
+    const CoreAnsx rates = (CoreAnsx(static_cast<long>(pProcessor->getbl(28, &none))) + DataLclz::sCunithz +
+                            " -> " + CoreButl::dotas(pProcessor->getbl(29, &none)) + DataLclz::sCunithz)
                                .SubString(1, 30);
     pGrid->clear(0, 0, 6, 36, 1);
     pGrid->write(rateHead + rates, 0, 6, 0, false, false);
@@ -165,13 +166,14 @@ void CoreDsif::drawProgramGains(bool labelEach) {
 void CoreDsif::drawProgramFigures(int titleWidth, short prfColumn) {
     CorePrcs::BEANSTRUCT none{};
     pGrid->write(fitted(CoreAnsx("  ProgMode"), titleWidth), 0, 0, 1, false, false);
-    pGrid->write(CoreAnsx("SMP: ") + CoreAnsx(static_cast<long>(pProcessor->getbl(6, &none))).SubString(1, 5), 16, 0,
-                 1, false, false);
+    pGrid->write(CoreAnsx("SMP: ") + CoreAnsx(static_cast<long>(pProcessor->getbl(6, &none))).SubString(1, 5),
+                 16, 0, 1, false, false);
     const int orders = pProcessor->getbh(75, &none);
     const int kernels = pProcessor->getbh(74, &none) >= 0 ? orders + 1 : orders;
     pGrid->write(CoreAnsx("KRN: ") + CoreButl::intas(kernels).SubString(1, 2), 31, 0, 1, false, false);
     CorePrcs::BEANSTRUCT timing{0, 0};
-    const CoreAnsx load = CoreButl::lpad_(CoreButl::intas(pProcessor->getbi(166, &timing)).SubString(1, 3), 3, ' ');
+    const CoreAnsx load =
+        CoreButl::lpad_(CoreButl::intas(pProcessor->getbi(166, &timing)).SubString(1, 3), 3, ' ');
     pGrid->write(CoreAnsx("PRF:") + load + DataLclz::sCunitpc, prfColumn, 0, 1, false, false);
 }
 
@@ -230,7 +232,8 @@ void CoreDsif::programViewV(PASS& pass) {
         pass.action = "BTCH";
     }
     const bool bypass = pProcessor->getbb(258, &none);
-    if (drtbt(50, 2, CoreAnsx("BYPASS"), CoreAnsx("PROCSS"), bypass, px, py)) pProcessor->setbb(258, !bypass, &none);
+    if (drtbt(50, 2, CoreAnsx("BYPASS"), CoreAnsx("PROCSS"), bypass, px, py))
+        pProcessor->setbb(258, !bypass, &none);
     drawProgramParameters(pass, false);
     drawProgramGains(true);
     if (drbtn(50, 3, CoreAnsx(" EDIT   "), px, py)) pass.action = "EDIT";
@@ -266,9 +269,10 @@ void CoreDsif::programViewL(PASS& pass) {
     pGrid->write(CoreAnsx("RTE: ") + period + DataLclz::sCunitms, 12, 0, 1, false, false);
     double megabytes = pProcessor->getbd(5, &none) / 1048576.0;
     if (megabytes < 0.01) megabytes = 0.0;
-    pGrid->write(CoreAnsx("MEM: ") + CoreButl::dotas(megabytes).SubString(1, 5) + DataLclz::sCunitmb, 28, 0, 1, false,
-                 false);
-    const CoreAnsx rate = CoreButl::lpad_(CoreButl::intas(pProcessor->getbi(44, &none)).SubString(1, 5), 5, ' ');
+    pGrid->write(CoreAnsx("MEM: ") + CoreButl::dotas(megabytes).SubString(1, 5) + DataLclz::sCunitmb, 28, 0,
+                 1, false, false);
+    const CoreAnsx rate =
+        CoreButl::lpad_(CoreButl::intas(pProcessor->getbi(44, &none)).SubString(1, 5), 5, ' ');
     pGrid->write(rate + DataLclz::sCunithz, 44, 0, 1, false, false);
     drawProgramName(pass);
     drawProgramParameters(pass, true);
@@ -276,7 +280,8 @@ void CoreDsif::programViewL(PASS& pass) {
     pGrid->write(CoreAnsx(static_cast<char>(8)), kScrollColumn, 1, 0, false, false);
     for (short row = 2; row <= iDimy - 3; ++row)
         pGrid->write(CoreAnsx(static_cast<char>(7)), kScrollColumn, row, 0, false, false);
-    pGrid->write(CoreAnsx(static_cast<char>(9)), kScrollColumn, static_cast<short>(iDimy - 2), 0, false, false);
+    pGrid->write(CoreAnsx(static_cast<char>(9)), kScrollColumn, static_cast<short>(iDimy - 2), 0, false,
+                 false);
     if (pass.click && pass.column == kScrollColumn && (pass.row == 1 || pass.row == iDimy - 2))
         scrollProgramList(pass.row == 1);
     if (pass.click && pass.column > kListColumn && pass.row >= 1 && pass.row <= iDimy - 3) {
@@ -321,9 +326,10 @@ void CoreDsif::drawProgramList(PASS& pass) {
         }
         vListslots[entry] = slot;
         const CoreAnsx number = CoreButl::intas(slot);
-        const CoreAnsx text = number.Length() >= 4
-                                  ? fitted(number + " " + name, kListWidth)
-                                  : CoreAnsx(" ") + fitted(CoreButl::rpad_(number, 3, ' ') + " " + name, kListWidth - 1);
+        const CoreAnsx text =
+            number.Length() >= 4
+                ? fitted(number + " " + name, kListWidth)
+                : CoreAnsx(" ") + fitted(CoreButl::rpad_(number, 3, ' ') + " " + name, kListWidth - 1);
         pGrid->write(text, kListColumn, static_cast<short>(row), slot == pass.slot ? 1 : 0, false, false);
         CorePrcs::BEANSTRUCT next{slot + 1, 1};
         slot = pProcessor->getbi(168, &next);

@@ -88,9 +88,9 @@ protected:
     static std::string userParameters(int n) {
         std::string all;
         for (int i = 1; i <= n; ++i)
-            all += tag("PRM" + std::to_string(i), tag("LABEL", "P" + std::to_string(i)) + tag("MINVALUE", " 0 ") +
-                                                     tag("MAXVALUE", "1") + tag("A", i == 1 ? "MIX1" : "OFF") +
-                                                     tag("B", "OFF") + tag("FUN", "a"));
+            all += tag("PRM" + std::to_string(i),
+                       tag("LABEL", "P" + std::to_string(i)) + tag("MINVALUE", " 0 ") + tag("MAXVALUE", "1") +
+                           tag("A", i == 1 ? "MIX1" : "OFF") + tag("B", "OFF") + tag("FUN", "a"));
         return n > 0 ? tag("DISPLAY", all) : "";
     }
     // The slot reads the program from a file of the data folder, as the memory's setup does.
@@ -560,7 +560,8 @@ TEST_F(CoreDsifProgram, ViewingWritesNothing) {
             std::string all = std::string(p->e().getbs(68, &none).c_str()) + "|" + std::to_string(p->slot());
             for (int32_t s : {0, 1, 2, 3, 4, 10, 1234}) {
                 CorePrcs::BEANSTRUCT at{s, 0};
-                all += "|" + std::string(p->e().getbs(167, &at).c_str()) + "/" + p->e().getmm()->getct(s, 0).c_str();
+                all += "|" + std::string(p->e().getbs(167, &at).c_str()) + "/" +
+                       p->e().getmm()->getct(s, 0).c_str();
             }
             return all;
         };

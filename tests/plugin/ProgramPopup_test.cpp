@@ -23,11 +23,14 @@ namespace {
 
 // Slot 1 the demo program (loaded at the boot), slot 2 a second program of the demo folder; the
 // setup fills slots in its order from slot 0.
-const char* const kSetup = "<SETUP><PROGRAM><SEQUENCE>0</SEQUENCE><FILENAME>init.xml</FILENAME></PROGRAM>"
-                           "<PROGRAM><SEQUENCE>1</SEQUENCE><FILENAME>demo.xml</FILENAME><LOAD>1</LOAD></PROGRAM>"
-                           "<PROGRAM><SEQUENCE>2</SEQUENCE><FILENAME>unit-long.xml</FILENAME></PROGRAM></SETUP>";
+const char* const kSetup =
+    "<SETUP><PROGRAM><SEQUENCE>0</SEQUENCE><FILENAME>init.xml</FILENAME></PROGRAM>"
+    "<PROGRAM><SEQUENCE>1</SEQUENCE><FILENAME>demo.xml</FILENAME><LOAD>1</LOAD></PROGRAM>"
+    "<PROGRAM><SEQUENCE>2</SEQUENCE><FILENAME>unit-long.xml</FILENAME></PROGRAM></SETUP>";
 
-bool within20s(const std::function<bool()>& done) { return eventually(done, std::chrono::seconds(20)); }
+bool within20s(const std::function<bool()>& done) {
+    return eventually(done, std::chrono::seconds(20));
+}
 
 // The point of entry `index` of popup level `level`, one column.
 CPoint entryPoint(CFrame& frame, int32_t level, int32_t index) {
@@ -41,7 +44,7 @@ std::vector<std::string> menuTexts(CoreEdit& edit) {
     std::vector<std::string> texts;
     edit.getlk()->locks();
     const std::function<void(const COptionMenu*, const std::string&)> walk = [&](const COptionMenu* menu,
-                                                                                const std::string& indent) {
+                                                                                 const std::string& indent) {
         for (int32_t i = indent.empty() ? 1 : 0; menu && i < menu->getNbEntries(); ++i) {
             texts.push_back(indent + menu->getEntry(i));
             walk(menu->getSubMenu(i), indent + "  ");
@@ -129,7 +132,8 @@ TEST(ProgramPopup, AChoiceByPointerLoadsItsSlotAndArmsThePopupAgain) {
     EXPECT_TRUE(within20s([&] {
         idle();
         return slot() == 2 && state() == 0 && shownName() == "Unit 1 s" && frame->ismna();
-    })) << "slot " << slot() << ", page " << state() << ", name '" << shownName() << "'";
+    })) << "slot "
+        << slot() << ", page " << state() << ", name '" << shownName() << "'";
     EXPECT_EQ(menuTexts(*edit), entries);
 
     // A soft key leaves the page: a choice that arrives afterwards loads nothing.
