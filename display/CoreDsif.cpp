@@ -336,6 +336,7 @@ void CoreDsif::setdp() {
         iNextstate = static_cast<short>(pTable->getst(iState, sHomeaction));
     }
     bReentry = true;
+    bMenustale = true; // the restored memory may hold other programs than the popup offers
     exportCells();
 }
 

@@ -152,6 +152,21 @@ private:
 
     // The pages' entry and render steps and their own helpers.
     // ---- program and compact program pages (display/CoreDsifProgram.cpp, CoreDsifCompact.cpp)
+    void programEntry(PASS& pass); // both pages' entry
+    void programRender(PASS& pass);
+    void compactRender(PASS& pass);
+    void programViewV(PASS& pass);
+    void programViewL(PASS& pass);
+    CoreAnsx programName();
+    void drawProgramName(PASS& pass);
+    void commitSlotField(PASS& pass);
+    void loadProgramSlot(int32_t slot, PASS& pass);
+    void drawProgramText(const CoreAnsx& descriptionHead, const CoreAnsx& rateHead, int markOffset);
+    void drawProgramGains(bool labelEach);
+    void drawProgramFigures(int titleWidth, short prfColumn);
+    void drawProgramParameters(PASS& pass, bool listView);
+    void scrollProgramList(bool up);
+    void drawProgramList(PASS& pass);
 
     // ---- program list pages (display/CoreDsifLists.cpp)
 

@@ -259,7 +259,8 @@ const std::array<CoreDsif::PAGE, CoreDsif::iCpages>& CoreDsif::pageTable() {
             table[static_cast<size_t>(i)] =
                 PAGE{&CoreDsif::placeholderEntry, &CoreDsif::placeholderRender, labels[i]};
         // The built pages, each group in place of its placeholders.
-        // pages 0, 18: program and compact program
+        table[0] = PAGE{&CoreDsif::programEntry, &CoreDsif::programRender, "PROG"};
+        table[18] = PAGE{&CoreDsif::programEntry, &CoreDsif::compactRender, "PROG"};
 
         // pages 1, 17: program lists
 

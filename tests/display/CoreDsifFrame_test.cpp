@@ -151,6 +151,7 @@ protected:
             CoreDspc queue;
             RecordingHost host;
             auto display = Access::unstarted(engine.get(), &queue, &clock, &host);
+            Access::placeholderPages(*display);
             Flow flow{*engine, *display, queue, host, {}};
             r.script(flow);
             std::string joined;
@@ -424,6 +425,7 @@ TEST_F(CoreDsifFrame, ProgramButtonSetsTheBatchVariables) {
     CoreDspc queue;
     auto owned = Access::unstarted(engine.get(), &queue, &clock);
     CoreDsif& display = *owned;
+    Access::placeholderPages(display);
     display.updte(true);
     display.updte(true);
     BeanLog log(*engine);
@@ -604,6 +606,7 @@ TEST_F(CoreDsifFrame, AddAreaShowsTheLinkedParameters) {
         host.addWidth = c.addChars;
         auto owned = Access::unstarted(engine.get(), &queue, &clock, &host);
         CoreDsif& display = *owned;
+        Access::placeholderPages(display);
         display.updte(true);
         display.updte(true);
         if (c.knobs) {

@@ -162,4 +162,18 @@ public:
             d.pGrid->write(CoreAnsx(row.substr(0, static_cast<size_t>(y < d.iDimy ? d.iDimx : d.iAddx)).c_str()), 0, y,
                            font, false, false);
     }
+    // program pages
+    // Puts the placeholder page back in every state, for tests of the frame alone.
+    static void placeholderPages(CoreDsif& d) {
+        for (size_t i = 0; i < d.aPages.size(); ++i)
+            d.aPages[i] = CoreDsif::PAGE{&CoreDsif::placeholderEntry, &CoreDsif::placeholderRender,
+                                         CoreDsif::pageTable()[i].label};
+    }
+    static bool programView(CoreDsif& d) { return d.bProgramview; }
+    static int32_t listTop(CoreDsif& d) { return d.iListtop; }
+    static int32_t gridStart(CoreDsif& d) { return d.iGridstart; }
+    static short selectedParameter(CoreDsif& d) { return d.iSelectedparameter; }
+    static bool popupArmed(CoreDsif& d) { return d.bPopuparmed; }
+    static bool menuStale(CoreDsif& d) { return d.bMenustale; }
+    static const std::vector<int>& listSlots(CoreDsif& d) { return d.vListslots; }
 };

@@ -21,11 +21,14 @@
 class BootedEffect {
 public:
     // more: further MASTER elements; boot false leaves the engine booting; callback: the host's
-    // callback (the default answers the version and the sample rate only).
-    explicit BootedEffect(const std::string& more = "", bool boot = true, audioMasterCallback callback = &host)
+    // callback (the default answers the version and the sample rate only); setup: a setup text in
+    // place of the demo's.
+    explicit BootedEffect(const std::string& more = "", bool boot = true, audioMasterCallback callback = &host,
+                          const std::string& setup = "")
         : folder("effect") {
         std::filesystem::copy(std::string(VORLAN_DEMO_FOLDER) + "/demo", folder.path / "demo",
                               std::filesystem::copy_options::recursive);
+        if (!setup.empty()) std::ofstream(folder.path / "demo" / "setup.xml", std::ios::trunc) << setup;
         std::ofstream(folder / "Vorlan3.xml")
             << "<MASTER><DATAPATH>demo/</DATAPATH><SETUPROMNAME>setup.xml</SETUPROMNAME><FASTBOOT>1</FASTBOOT>"
                "<SCANBOOT>0.0</SCANBOOT><OTIMED>3</OTIMED><DSPBUFFER>512</DSPBUFFER><DL>7</DL>"

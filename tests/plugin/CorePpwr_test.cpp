@@ -28,6 +28,7 @@ using Map = CorePpwr::CONTROLMAPRECORD;
 
 constexpr int32_t kUnknown = -1;
 constexpr int32_t kCells = -2; // the display's cells x 8; none in the error state, which has no display
+constexpr int32_t kMenu = -3;  // the program page's popup records; none in the error state
 
 CorePrcs* engine(BootedEffect& booted) {
     return booted.effect->getct()->getms()->getpr();
@@ -53,11 +54,18 @@ std::vector<IdRow> idRows() {
                                {100100, 20, 11, 11, 0},         {100101, 12, 0, 0, 0},
                                {100102, sizeof(Status), 0, 0, 0}, {100103, 1, 11, 11, 0},
                                {100104, kCells, 11, 0, 11},     {100105, 1, 0, 0, 0},
-                               {100106, 20, 0, 0, 0},           {100107, 0, 11, 0, 11},
+                               {100106, 20, 0, 0, 0},           {100107, kMenu, 11, 0, 11},
                                {100108, 52, 11, 11, 0},         {100109, 1, 11, 11, 0},
                                {100110, sizeof(Map), 11, 11, 0}};
     for (int32_t slot = 0; slot < 10; ++slot) rows.push_back({100000 + slot, sizeof(Record), 0, 0, 0});
     return rows;
+}
+
+// The bytes of the popup records the program page armed.
+int32_t menuBytes(BootedEffect& booted) {
+    CoreDsif& display = *booted.effect->getms()->getds();
+    CoreSgrd hold(display.getlk());
+    return CoreDsifTestAccess::popups(display).getrc().count * int32_t(sizeof(CoreCnst::POPMENUENTRY));
 }
 
 // The cells of the effect's display in all four fonts, main and add area.
@@ -80,7 +88,9 @@ TEST(CorePpwr, EveryIdAnswersByScopeStateAndOperation) {
             for (int32_t scope : {0, 1}) {
                 SCOPED_TRACE(testing::Message() << row.id << " scope " << scope << (error ? " error" : ""));
                 const bool known = row.size != kUnknown && scope == 0;
-                const int32_t rowSize = row.size == kCells ? (error ? 0 : cells(*state) * 8) : row.size;
+                const int32_t rowSize = row.size == kCells ? (error ? 0 : cells(*state) * 8)
+                                        : row.size == kMenu ? (error ? 0 : menuBytes(*state))
+                                                            : row.size;
                 const uint32_t size = known ? uint32_t(rowSize) : 0;
                 const int32_t sizeResult = known ? 0 : 11;
                 uint32_t reported = 99;
@@ -178,11 +188,18 @@ TEST(CorePpwr, MirrorsKeepWhatWasSetAndTheControlMapReachesTheWheelStep) {
         uint32_t size;
     };
     const Row mirrors[] = {{100101, 12}, {100102, sizeof(Status)}, {100105, 1}, {100106, 20}};
-    for (const Row& row : mirrors) { // zero after copen
-        uint8_t got[sizeof(Status)];
+    CoreCnst::POPMENUARM armed{};
+    {
+        CoreDsif& display = *effect.getms()->getds();
+        CoreSgrd hold(display.getlk());
+        armed = CoreDsifTestAccess::popups(display).getrc();
+    }
+    for (const Row& row : mirrors) { // zero after copen, but for the arm record the program page sent
+        uint8_t got[sizeof(Status)], expected[sizeof(Status)] = {};
         std::memset(got, 0xEE, sizeof got);
+        if (row.id == 100106) std::memcpy(expected, &armed, sizeof armed);
         ASSERT_EQ(effect.gtprp(row.id, 0, 0, got), 0);
-        for (uint32_t i = 0; i < row.size; ++i) EXPECT_EQ(got[i], 0) << row.id << " byte " << i;
+        for (uint32_t i = 0; i < row.size; ++i) EXPECT_EQ(got[i], expected[i]) << row.id << " byte " << i;
     }
     for (const Row& row : mirrors) {
         SCOPED_TRACE(row.id);
