@@ -154,6 +154,15 @@ private:
     // ---- program and compact program pages (display/CoreDsifProgram.cpp, CoreDsifCompact.cpp)
 
     // ---- program list pages (display/CoreDsifLists.cpp)
+    void listEntry(PASS& pass);
+    void listRender(PASS& pass);
+    void compactListEntry(PASS& pass);
+    void compactListRender(PASS& pass);
+    void renderList(PASS& pass, bool compact);
+    CoreAnsx drawCategoryColumn(bool compact, short px, short py);
+    void moveGridStart(int step, bool aligned, int cells);
+    bool gridStartShown(bool categoryMode);
+    void fillGrid(int columns, bool categoryMode, int32_t current);
 
     // ---- kernel page (display/CoreDsifKernel.cpp)
 

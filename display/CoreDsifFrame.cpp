@@ -261,7 +261,8 @@ const std::array<CoreDsif::PAGE, CoreDsif::iCpages>& CoreDsif::pageTable() {
         // The built pages, each group in place of its placeholders.
         // pages 0, 18: program and compact program
 
-        // pages 1, 17: program lists
+        table[1] = PAGE{&CoreDsif::listEntry, &CoreDsif::listRender, "LIST"};
+        table[17] = PAGE{&CoreDsif::compactListEntry, &CoreDsif::compactListRender, "LIST"};
 
         // pages 5: kernel
 

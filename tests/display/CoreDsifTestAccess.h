@@ -162,4 +162,10 @@ public:
             d.pGrid->write(CoreAnsx(row.substr(0, static_cast<size_t>(y < d.iDimy ? d.iDimx : d.iAddx)).c_str()), 0, y,
                            font, false, false);
     }
+
+    // program list pages
+    static const std::array<std::vector<int>, 3>& gridSlots(CoreDsif& d) { return d.aGridslots; }
+    static int gridStart(CoreDsif& d) { return d.iGridstart; }
+    static int categoryLevel(CoreDsif& d) { return d.iCategorylevel; }
+    static int categorySelection(CoreDsif& d) { return d.iCategoryselection; }
 };
