@@ -54,17 +54,16 @@ void CoreDsif::renderList(PASS& pass, bool compact) {
     const short py = pass.click ? pass.row : short{-1};
     CorePrcs::BEANSTRUCT none{};
 
-    // 1. Title and the program period.
+    // Title and the program period.
     pGrid->write(CoreButl::rpad_(CoreAnsx("  ListMode"), 36, ' '), 0, 0, 1, false, false);
     const CoreAnsx period(static_cast<double>(pProcessor->getbl(10, &none)) * 0.001);
     pGrid->write(CoreAnsx("RTE: ") + period.SubString(1, 5) + DataLclz::sCunitms, 16, 0, 1, false, false);
-    // 2.
     upprm();
-    // 3. Paging buttons.
+    // Paging buttons.
     const bool back = drbtn(38, 0, CoreAnsx(" << "), px, py);
     const bool forward = drbtn(44, 0, CoreAnsx(" >> "), px, py);
     const int step = back ? -1 : forward ? 1 : 0;
-    // 4. The switch at level 0, "  UP   " below it.
+    // The all-programs switch at level 0, "  UP   " at the deeper levels.
     if (compact) {
         pGrid->write(CoreAnsx("       "), 50, 0, 1, false, false);
     } else if (iCategorylevel == 0) {
@@ -76,12 +75,12 @@ void CoreDsif::renderList(PASS& pass, bool compact) {
         CorePrcs::BEANSTRUCT up{-1, 0};
         pProcessor->getbi(174, &up);
     }
-    // 5, 6.
+    // The grid area and the information line.
     pGrid->clear(0, 0, 1, iDimx, static_cast<short>(iDimy - 2));
     CorePrcs::BEANSTRUCT topLevel{0, 0};
     drawInfoLine(CoreAnsx("  ") + CoreButl::intas(pass.slot) + " " + pProcessor->getbs(176, &topLevel).UpperCase() +
                  "/" + pProcessor->getbs(56, &none).UpperCase() + "  ");
-    // 7, 8. The filter: the selected category, or "0" (none) for all programs.
+    // The filter: the selected category, or "0" (none) for all programs.
     const bool categoryMode = compact || !bAllprograms;
     const int columns = categoryMode ? 2 : 3;
     CoreAnsx filter("0");
@@ -91,7 +90,7 @@ void CoreDsif::renderList(PASS& pass, bool compact) {
     }
     CorePrcs::BEANSTRUCT level{iCategorylevel, 0};
     pProcessor->setbs(171, filter, &level);
-    // 9. A pick loads the slot the cell showed in the last pass.
+    // A pick loads the slot the cell showed in the last pass.
     if (pass.click && pass.row >= 1 && pass.row <= rows) {
         const int column = pass.column <= 19 ? 0 : pass.column <= 39 ? 1 : 2;
         const int32_t slot = aGridslots[static_cast<size_t>(column)][static_cast<size_t>(pass.row - 1)];
@@ -102,7 +101,6 @@ void CoreDsif::renderList(PASS& pass, bool compact) {
             startLoad(slot, CoreAnsx("LIST"), pass);
         }
     }
-    // 10, 11.
     moveGridStart(step, categoryMode, columns * rows);
     fillGrid(columns, categoryMode, pass.slot);
 }

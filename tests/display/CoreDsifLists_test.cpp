@@ -217,6 +217,25 @@ TEST_F(CoreDsifLists, ClicksPickCategoriesPageAndLoad) {
              note(std::to_string(Access::categoryLevel(*t.display)) + ":" + t.shown());
          },
          "0:3,1234 2:10"},
+        {"the descent's own pass filters with a name of the level it enters", kList,
+         [&](CoreDsifLists& t) {
+             BeanLog log(*t.engine);
+             t.click(50, 1);
+             for (const std::string& line : log.lines)
+                 if (line.rfind("setbs 171", 0) == 0) note(line);
+         },
+         "setbs 171 [1] \"DANCE\""},
+        {"the compact page filters on the top level alone after LIST walked down", kList,
+         [&](CoreDsifLists& t) {
+             t.click(50, 1); // POP, DANCE
+             Access::setNextState(*t.display, kCompactList);
+             t.pass();
+             t.click(50, 2); // JAZZ, then POP again from its first match
+             t.click(50, 1);
+             t.pass();
+             note(std::to_string(Access::categoryLevel(*t.display)) + ":" + t.shown());
+         },
+         "0:1,2"},
         // The grid start stays where the level left it.
         {"UP restores the selection the descent left", kList,
          [&](CoreDsifLists& t) {
