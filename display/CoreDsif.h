@@ -169,6 +169,15 @@ private:
     void drawProgramList(PASS& pass);
 
     // ---- program list pages (display/CoreDsifLists.cpp)
+    void listEntry(PASS& pass);
+    void listRender(PASS& pass);
+    void compactListEntry(PASS& pass);
+    void compactListRender(PASS& pass);
+    void renderList(PASS& pass, bool compact);
+    CoreAnsx drawCategoryColumn(bool compact, short px, short py);
+    void moveGridStart(int step, bool aligned, int cells);
+    bool gridStartShown(bool categoryMode);
+    void fillGrid(int columns, bool categoryMode, int32_t current);
 
     // ---- kernel page (display/CoreDsifKernel.cpp)
 

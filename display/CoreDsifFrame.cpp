@@ -262,7 +262,8 @@ const std::array<CoreDsif::PAGE, CoreDsif::iCpages>& CoreDsif::pageTable() {
         table[0] = PAGE{&CoreDsif::programEntry, &CoreDsif::programRender, "PROG"};
         table[18] = PAGE{&CoreDsif::programEntry, &CoreDsif::compactRender, "PROG"};
 
-        // pages 1, 17: program lists
+        table[1] = PAGE{&CoreDsif::listEntry, &CoreDsif::listRender, "LIST"};
+        table[17] = PAGE{&CoreDsif::compactListEntry, &CoreDsif::compactListRender, "LIST"};
 
         // pages 5: kernel
 

@@ -176,4 +176,9 @@ public:
     static bool popupArmed(CoreDsif& d) { return d.bPopuparmed; }
     static bool menuStale(CoreDsif& d) { return d.bMenustale; }
     static const std::vector<int>& listSlots(CoreDsif& d) { return d.vListslots; }
+
+    // program list pages
+    static const std::array<std::vector<int>, 3>& gridSlots(CoreDsif& d) { return d.aGridslots; }
+    static int categoryLevel(CoreDsif& d) { return d.iCategorylevel; }
+    static int categorySelection(CoreDsif& d) { return d.iCategoryselection; }
 };
