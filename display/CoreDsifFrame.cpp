@@ -263,7 +263,7 @@ const std::array<CoreDsif::PAGE, CoreDsif::iCpages>& CoreDsif::pageTable() {
 
         // pages 1, 17: program lists
 
-        // pages 5: kernel
+        table[5] = PAGE{&CoreDsif::kernelEntry, &CoreDsif::kernelRender, "KERN"};
 
         // pages 2, 19: master settings
 
