@@ -176,6 +176,7 @@ TEST_F(CoreDsifKernel, ShowsTheKernelSetUp) {
             EXPECT_EQ(Access::selectors(page.display).gettx(0)->getne(), r.entries);
             if (r.golden) screen(page, r.golden, false);
             EXPECT_TRUE(page.writes().empty());
+            EXPECT_EQ(Access::startValues(page.display)[14], "envelope=0 follower=0 parameter=-1");
         });
     }
 }
@@ -219,6 +220,12 @@ TEST_F(CoreDsifKernel, WritesWhatTheUserChanges) {
          "kernel_flow_unused_row.txt"},
         {"> on the even row asks every even path for FREQD", five, [](Page& p) { p.click(23, 6); },
          "kernel_flow_even_direction.txt"},
+        {"< brings the even paths back to TIMED", five,
+         [](Page& p) {
+             p.click(23, 6);
+             p.click(23, 6);
+         },
+         "kernel_flow_even_back.txt"},
         {"the clean row's button", one, [](Page& p) { p.click(23, 5); }, "kernel_flow_clean_direction.txt"},
         {"ECONO", one, [](Page& p) { p.click(51, 1); }, "kernel_flow_econo.txt"},
         {"SAVE", one,
@@ -267,28 +274,37 @@ TEST_F(CoreDsifKernel, HybridAndMonoBatchesSwitchTheOptionOnAndOff) {
 
 // Edits convert milliseconds to microseconds; paths not in use never see a value, finite or not.
 TEST_F(CoreDsifKernel, EditsReachOnlyThePathsInUseAsFiniteMicroseconds) {
-    onPage({kFiveSettings, kernelProgram("Four", 4)}, [&](Page& page) {
-        page.pass();
-        for (short i = 1; i < 10; ++i) { // item 0 would change the count of paths in use
-            page.select(i);
-            page.turn(0.25 - 0.05 * i);
-        }
-        page.select(0);
-        EXPECT_TRUE(page.log->sane);
-        for (const CorePrcs::BEANCALL& call : page.log->calls) {
-            if (call.id != 161 && call.id != 150) continue;
-            if (std::string(call.function) != "setbd") continue;
-            EXPECT_LT(call.index, 4) << BeanLog::line(call);
-        }
-        // Paths 1 and 3 got item 2's (even TIMED) value in microseconds, whatever the engine made of it.
-        std::vector<double> evenTimed;
-        for (const CorePrcs::BEANCALL& call : page.log->calls)
-            if (std::string(call.function) == "setbd" && call.id == 161 && call.subindex == 0 && call.index % 2 == 1)
-                evenTimed.push_back(call.value);
-        ASSERT_EQ(evenTimed.size(), 2u);
-        EXPECT_NEAR(evenTimed[0], page.item(2) * 1000.0, 1e-9);
-        EXPECT_NEAR(evenTimed[1], page.item(2) * 1000.0, 1e-9);
-    });
+    struct Row {
+        const char* name;
+        Setup setup;
+        int paths;         // in use
+        size_t evenWrites; // of item 2 (even TIMED)
+    };
+    const Row rows[] = {
+        {"four paths", {kFiveSettings, kernelProgram("Four", 4)}, 4, 2},
+        {"one path: the even and odd items have nothing to edit", {kFiveSettings, ""}, 1, 0},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        onPage(r.setup, [&](Page& page) {
+            page.pass();
+            for (short i = 1; i < 10; ++i) { // item 0 would change the count of paths in use
+                page.select(i);
+                page.turn(0.25 - 0.05 * i);
+            }
+            page.select(0);
+            EXPECT_TRUE(page.log->sane);
+            std::vector<double> evenTimed;
+            for (const CorePrcs::BEANCALL& call : page.log->calls) {
+                if (std::string(call.function) != "setbd" || (call.id != 161 && call.id != 150)) continue;
+                EXPECT_LT(call.index, r.paths) << BeanLog::line(call);
+                if (call.id == 161 && call.subindex == 0 && call.index % 2 == 1) evenTimed.push_back(call.value);
+            }
+            // Paths 1 and 3 got item 2's value in microseconds, whatever the engine made of it.
+            ASSERT_EQ(evenTimed.size(), r.evenWrites);
+            for (double value : evenTimed) EXPECT_NEAR(value, page.item(2) * 1000.0, 1e-9);
+        });
+    }
 }
 
 // Viewing writes nothing: 20 passes without input, then control 0 over every item and back; the
@@ -303,6 +319,7 @@ TEST_F(CoreDsifKernel, ViewingWritesNothing) {
         {"<AHEADLENGTH>3000</AHEADLENGTH>", "", 44100},
         {"<DSPBUFFER>16384</DSPBUFFER>", ""},
         {"<DSPBUFFER>16</DSPBUFFER>", kernelProgram("Tiny", 3), 192000},
+        {"<DSPBUFFER> 0 </DSPBUFFER><FORCEOFFSET>-1</FORCEOFFSET>", ""},
     };
     for (const Setup& s : rows) {
         SCOPED_TRACE(s.settings + (s.programText.empty() ? "" : " with a program"));
