@@ -11,6 +11,7 @@
 #include "base/CoreAnsx.h"
 #include "base/CoreTthr.h"
 #include "display/CoreCnst.h"
+#include "display/CoreDswb.h"
 #include "display/CoreMenu.h"
 #include "display/DisplayHost.h"
 
@@ -180,6 +181,12 @@ private:
     void fillGrid(int columns, bool categoryMode, int32_t current);
 
     // ---- kernel page (display/CoreDsifKernel.cpp)
+    void kernelEntry(PASS& pass);
+    void kernelRender(PASS& pass);
+    void kernelDirection(short r, short n, PASS& pass); // marker and direction button of row r
+    void kernelBatch(const char* key, const char* print, const char* flag, bool on, const char* step,
+                     PASS& pass);
+    CoreDswb aKernelkept; // the kernel page's items as loaded or last written
 
     // ---- master settings pages (display/CoreDsifMaster.cpp)
 

@@ -265,7 +265,7 @@ const std::array<CoreDsif::PAGE, CoreDsif::iCpages>& CoreDsif::pageTable() {
         table[1] = PAGE{&CoreDsif::listEntry, &CoreDsif::listRender, "LIST"};
         table[17] = PAGE{&CoreDsif::compactListEntry, &CoreDsif::compactListRender, "LIST"};
 
-        // pages 5: kernel
+        table[5] = PAGE{&CoreDsif::kernelEntry, &CoreDsif::kernelRender, "KERN"};
 
         // pages 2, 19: master settings
 
