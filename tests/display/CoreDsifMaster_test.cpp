@@ -182,6 +182,13 @@ TEST_F(CoreDsifMaster, WritesWhatTheUserChanges) {
          nullptr},
         {"MODE 1 Guru leaves the compact page", {{"MODE", "0.0"}}, kCompact, [](Driver& d) { d.choose(0, 1); },
          {"setbb 41 1"}, kFull, nullptr},
+        {"MODE from full to compact and back", {}, kFull,
+         [](Driver& d) {
+             d.choose(0, 0);
+             d.pass(); // the compact page's entry
+             d.choose(0, 1);
+         },
+         {"setbb 41 0", "setbb 41 1"}, kFull, nullptr},
         {"METERS through the processor call", {}, kFull, [](Driver& d) { d.choose(1, 3); }, {}, kFull,
          beanShort(48, 3)},
         {"METERS on the compact page", {{"MODE", "0.0"}}, kCompact, [](Driver& d) { d.choose(1, 8); }, {}, kCompact,
