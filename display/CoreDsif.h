@@ -189,6 +189,15 @@ private:
     CoreDswb aKernelkept; // the kernel page's items as loaded or last written
 
     // ---- master settings pages (display/CoreDsifMaster.cpp)
+    void masterEntry(PASS& pass);
+    void masterRender(PASS& pass);
+    void compactMasterEntry(PASS& pass);
+    void compactMasterRender(PASS& pass);
+    void masterHeader(int items, bool full);
+    void loadMasterItems(int items, bool full);
+    void masterTitle(bool full);
+    void masterItems(int items, bool full, PASS& pass);
+    std::shared_ptr<class CoreDswb> pMasterkept; // what the last entry loaded; made by the page
 
     // ---- memory page (display/CoreDsifMemory.cpp)
 

@@ -267,7 +267,8 @@ const std::array<CoreDsif::PAGE, CoreDsif::iCpages>& CoreDsif::pageTable() {
 
         table[5] = PAGE{&CoreDsif::kernelEntry, &CoreDsif::kernelRender, "KERN"};
 
-        // pages 2, 19: master settings
+        table[2] = PAGE{&CoreDsif::masterEntry, &CoreDsif::masterRender, "MAST"};
+        table[19] = PAGE{&CoreDsif::compactMasterEntry, &CoreDsif::compactMasterRender, "MAST"};
 
         // pages 6: memory
 
