@@ -160,6 +160,14 @@ private:
     // ---- master settings pages (display/CoreDsifMaster.cpp)
 
     // ---- memory page (display/CoreDsifMemory.cpp)
+    void memoryEntry(PASS& pass);
+    void memoryRender(PASS& pass);
+    void memoryCommits(int32_t current);
+    void memoryOverwrite(int32_t picked, int32_t& current, PASS& pass);
+    void memoryDelete(int32_t picked, int32_t current, PASS& pass);
+    void memorySaveAs(PASS& pass);
+    // What the memory page loaded into its fields; shared so that this header needs no CoreDswb.h.
+    std::shared_ptr<class CoreDswb> pMemorykept;
 
     // ---- MIDI, disk, about and test pages (display/CoreDsifMidi.cpp, CoreDsifDisk.cpp, CoreDsifAbout.cpp)
 

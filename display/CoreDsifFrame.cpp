@@ -267,7 +267,7 @@ const std::array<CoreDsif::PAGE, CoreDsif::iCpages>& CoreDsif::pageTable() {
 
         // pages 2, 19: master settings
 
-        // pages 6: memory
+        table[6] = PAGE{&CoreDsif::memoryEntry, &CoreDsif::memoryRender, "MEMO"};
 
         // pages 3, 4, 15, 16: MIDI, disk, about and test
 

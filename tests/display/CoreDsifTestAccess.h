@@ -162,4 +162,8 @@ public:
             d.pGrid->write(CoreAnsx(row.substr(0, static_cast<size_t>(y < d.iDimy ? d.iDimx : d.iAddx)).c_str()), 0, y,
                            font, false, false);
     }
+
+    // memory page
+    static bool& menuStale(CoreDsif& d) { return d.bMenustale; }
+    static const CoreAnsx& versioningName(CoreDsif& d) { return d.sVersioningname; }
 };
