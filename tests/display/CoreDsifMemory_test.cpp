@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <string>
@@ -23,6 +24,7 @@ namespace {
 using Access = CoreDsifTestAccess;
 
 constexpr short kMemoryState = 6;
+constexpr char kDeleteKey = 46; // deletes the character under the cursor
 
 // The control value that puts a list item of n entries on entry k.
 double entryControl(int k, int n) {
@@ -338,5 +340,40 @@ TEST_F(CoreDsifMemory, DeletingTheCurrentSlotNeverDeletesSlot0) {
         EXPECT_EQ(variables, expected);
         EXPECT_EQ(p.display->getcs(), kMemoryState);
         EXPECT_EQ(p.number(67), std::stoi(r.newProgram));
+    }
+}
+
+// SAVEAS hands the next numbered name of the program's own folder unless the user edits field 5,
+// which holds the file name only: an edit keeps the folder, an emptied field the name as read.
+TEST_F(CoreDsifMemory, SaveAsKeepsTheProgramsFolder) {
+    struct Row {
+        const char* name;
+        std::string keys; // typed into field 5; empty: not edited
+        const char* versioningName;
+        const char* shown; // field 5 afterwards
+    };
+    const Row rows[] = {
+        {"not edited", "", "live/DEEP_01", "DEEP_01"},
+        {"edited, with blanks around", " Deeper ", "live/Deeper", "Deeper"},
+        {"emptied", std::string(8, kDeleteKey), "live/DEEP_01", "DEEP_01"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        auto engine = booted();
+        writeText(data() / "progs/live/DEEP.XML", program("Deep"));
+        ASSERT_TRUE(engine->getmm()->loadl(7, "live/DEEP.XML"));
+        Page p(*engine);
+        p.load(7);
+        p.enter();
+        p.edit(8, 5, "Deep Two");
+        p.pass();
+        if (!r.keys.empty()) p.edit(8, 9, r.keys);
+        p.record();
+        p.click(50, 9);
+        const std::vector<std::string>& lines = p.log->lines;
+        const auto at = std::find(lines.begin(), lines.end(), "setbs 223 \"VERSIONINGNAME\"");
+        ASSERT_TRUE(at != lines.end() && at + 1 != lines.end());
+        EXPECT_EQ(*(at + 1), "setbs 224 \"" + std::string(r.versioningName) + "\"");
+        EXPECT_EQ(std::string(Access::fields(*p.display).gettx(5)->getvs().c_str()), r.shown);
     }
 }
