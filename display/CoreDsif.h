@@ -200,6 +200,14 @@ private:
     std::shared_ptr<class CoreDswb> pMasterkept; // what the last entry loaded; made by the page
 
     // ---- memory page (display/CoreDsifMemory.cpp)
+    void memoryEntry(PASS& pass);
+    void memoryRender(PASS& pass);
+    void memoryCommits(int32_t current);
+    void memoryOverwrite(int32_t picked, int32_t& current, PASS& pass);
+    void memoryDelete(int32_t picked, int32_t current, PASS& pass);
+    void memorySaveAs(PASS& pass);
+    // What the memory page loaded into its fields; shared so that this header needs no CoreDswb.h.
+    std::shared_ptr<class CoreDswb> pMemorykept;
 
     // ---- MIDI, disk, about and test pages (display/CoreDsifMidi.cpp, CoreDsifDisk.cpp, CoreDsifAbout.cpp)
 

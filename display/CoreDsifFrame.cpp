@@ -270,7 +270,7 @@ const std::array<CoreDsif::PAGE, CoreDsif::iCpages>& CoreDsif::pageTable() {
         table[2] = PAGE{&CoreDsif::masterEntry, &CoreDsif::masterRender, "MAST"};
         table[19] = PAGE{&CoreDsif::compactMasterEntry, &CoreDsif::compactMasterRender, "MAST"};
 
-        // pages 6: memory
+        table[6] = PAGE{&CoreDsif::memoryEntry, &CoreDsif::memoryRender, "MEMO"};
 
         // pages 3, 4, 15, 16: MIDI, disk, about and test
 

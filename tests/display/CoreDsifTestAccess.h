@@ -181,4 +181,7 @@ public:
     static const std::array<std::vector<int>, 3>& gridSlots(CoreDsif& d) { return d.aGridslots; }
     static int categoryLevel(CoreDsif& d) { return d.iCategorylevel; }
     static int categorySelection(CoreDsif& d) { return d.iCategoryselection; }
+
+    // memory page
+    static const CoreAnsx& versioningName(CoreDsif& d) { return d.sVersioningname; }
 };
