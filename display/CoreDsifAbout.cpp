@@ -9,6 +9,7 @@
 #include "display/CoreDsgt.h"
 #include "display/CoreDstx.h"
 #include "display/DataLclz.h"
+#include "processor/CoreMmry.h"
 #include "processor/CorePrcs.h"
 
 #include <cmath>
@@ -30,7 +31,9 @@ int wholeCount(double value, int old) {
 
 } // namespace
 
-void CoreDsif::aboutEntry(PASS&) { pSelectors->reset(0, false, false, -1); }
+void CoreDsif::aboutEntry(PASS&) {
+    pSelectors->reset(0, false, false, -1);
+}
 
 void CoreDsif::aboutRender(PASS& pass) {
     const CoreAnsx title = CoreAnsx("  AboutPage      ") + CoreLog_::sCproductn + " " + CoreLog_::sCversion_;
@@ -83,7 +86,8 @@ void CoreDsif::testRender(PASS& pass) {
             int32_t start = pass.slot + 1;
             if (iTestcycle < start) start = 1;
             CorePrcs::BEANSTRUCT search{start, 1};
-            startLoad(pProcessor->getbi(168, &search), CoreAnsx("TEST"), pass);
+            const int32_t next = pProcessor->getbi(168, &search);
+            if (next >= 0 && next < CoreMmry::iCmemorydim) startLoad(next, CoreAnsx("TEST"), pass);
         }
     }
     if (drbtn(kExitColumn, 0, kExitButton, pass.column, pass.row)) pass.action = "MAST";

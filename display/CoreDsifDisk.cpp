@@ -48,6 +48,6 @@ void CoreDsif::diskRender(PASS&) {
     pGrid->write(CoreButl::rpad_(CoreAnsx("  DiskMode"), iDimx, ' '), 0, 0, 1, false, false);
     double megabytes = pProcessor->getbd(5, &none) / 1048576.0;
     if (!(megabytes >= 0.01) || !std::isfinite(megabytes)) megabytes = 0.0;
-    pGrid->write(CoreAnsx("MEM: ") + CoreAnsx(megabytes).SubString(1, 5) + DataLclz::sCunitmb, 32, 0, 1, false,
-                 false);
+    pGrid->write(CoreAnsx("MEM: ") + CoreAnsx(megabytes).SubString(1, 5) + DataLclz::sCunitmb, 32, 0, 1,
+                 false, false);
 }

@@ -24,7 +24,9 @@ constexpr short kLearnButtonColumn = 32;
 constexpr short kNameColumn = 38;
 constexpr int kNameWidth = 10;
 
-short slotRow(int slot) { return static_cast<short>(slot + 2); }
+short slotRow(int slot) {
+    return static_cast<short>(slot + 2);
+}
 
 } // namespace
 

@@ -10,6 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,6 +20,18 @@ namespace {
 
 class CoreDsifDisk : public BootedEngineTest {
 protected:
+    // The master settings file as action 79 writes it now (into the file there is: one is made first).
+    std::string savedSettings(CorePrcs& engine) {
+        const std::filesystem::path file = root / CorePrcs::sCmstrfilenme;
+        if (!std::filesystem::exists(file)) writeText(file, "<MASTER><HDIM>1</HDIM></MASTER>");
+        CorePrcs::BEANSTRUCT none{};
+        engine.setbv(79, &none);
+        std::ifstream in(file, std::ios::binary);
+        std::ostringstream bytes;
+        bytes << in.rdbuf();
+        return bytes.str();
+    }
+
     CoreBlnk clock;
 };
 
@@ -43,7 +58,8 @@ TEST_F(CoreDsifDisk, ViewingTheInformationPagesWritesNothing) {
         int32_t rate;
         int32_t slot; // loaded before the page is entered; -1 keeps the boot's program
     };
-    const SetUp setUps[] = {{"booted at 48000 Hz", 48000, -1}, {"parameters program at 44100 Hz", 44100, kParameters}};
+    const SetUp setUps[] = {{"booted at 48000 Hz", 48000, -1},
+                            {"parameters program at 44100 Hz", 44100, kParameters}};
     const double walk[] = {-1.0, -0.5, 0.0, 0.5, 1.0, 0.5, 0.0, -0.5, -1.0};
     for (const SetUp& s : setUps) {
         for (short page : {3, 4, 15}) {
@@ -51,9 +67,15 @@ TEST_F(CoreDsifDisk, ViewingTheInformationPagesWritesNothing) {
             auto engine = booted(s.rate);
             PageDriver driver(*engine, clock);
             if (s.slot >= 0) driver.load(s.slot);
+            CorePrcs::BEANSTRUCT none{};
+            const std::string settingsBefore = savedSettings(*engine);
+            const std::string programBefore = engine->getbs(68, &none).c_str();
             driver.writes();
             driver.enter(page);
             driver.pass(20);
+            EXPECT_EQ(std::string(engine->getbs(68, &none).c_str()), programBefore);
+            // Where the page has no items, control 0 is the program's own: turning it is the test's change.
+            const bool items = CoreDsifTestAccess::selectors(*driver.display).getcn() > 0;
             for (double control : walk) {
                 driver.turn(0, control);
                 driver.pass();
@@ -61,6 +83,11 @@ TEST_F(CoreDsifDisk, ViewingTheInformationPagesWritesNothing) {
             EXPECT_EQ(driver.writes({180, 195, 187, 190}), std::vector<std::string>{});
             EXPECT_TRUE(driver.log.sane);
             EXPECT_EQ(driver.display->getns(), page);
+            EXPECT_EQ(savedSettings(*engine), settingsBefore);
+            if (items) {
+                EXPECT_EQ(std::string(engine->getbs(68, &none).c_str()), programBefore);
+            }
+            EXPECT_FALSE(settingsBefore.empty());
         }
     }
 }

@@ -29,11 +29,12 @@ public:
                                   const std::string& more) {
             return tag("PRM" + std::to_string(n), tag("LABEL", label) + tag("PRELABEL", control) +
                                                       tag("MINVALUE", " 0 ") + tag("MAXVALUE", "1") +
-                                                      tag("A", "MIX1") + tag("B", "OFF") + tag("FUN", "a") + more);
+                                                      tag("A", "MIX1") + tag("B", "OFF") + tag("FUN", "a") +
+                                                      more);
         };
         const std::string display = parameter(1, "Hidden", "2", tag("VISIBLE", " 0 ")) +
-                                    parameter(2, "Resonance long", "2", "") + parameter(3, "Second", "2", "") +
-                                    parameter(4, "Drive", "5", "");
+                                    parameter(2, "Resonance long", "2", "") +
+                                    parameter(3, "Second", "2", "") + parameter(4, "Drive", "5", "");
         writeText(data() / "progs/NAMED.XML", program("Named", tag("DISPLAY", display)));
         engine.getmm()->loadl(kNamedSlot, CoreAnsx("NAMED.XML"));
     }

@@ -14,7 +14,8 @@
 class PageDriver {
 public:
     PageDriver(CorePrcs& engine, CoreBlnk& clock)
-        : engine(engine), display(CoreDsifTestAccess::unstarted(&engine, &queue, &clock, &host)), log(engine) {}
+        : engine(engine), display(CoreDsifTestAccess::unstarted(&engine, &queue, &clock, &host)),
+          log(engine) {}
 
     void pass(int n = 1) {
         for (int i = 0; i < n; ++i) display->updte(true);
@@ -57,7 +58,8 @@ public:
     }
     std::string row(int y, int from = 0, int count = CoreDsif::iCdimx) const {
         std::string text;
-        for (int x = from; x < from + count; ++x) text += CoreDsifTestAccess::grid(*display).cell(x, y)->getch();
+        for (int x = from; x < from + count; ++x)
+            text += CoreDsifTestAccess::grid(*display).cell(x, y)->getch();
         return text;
     }
     // The setter and action calls traced since the last call, but those of the given ids.
