@@ -210,6 +210,15 @@ private:
     std::shared_ptr<class CoreDswb> pMemorykept;
 
     // ---- MIDI, disk, about and test pages (display/CoreDsifMidi.cpp, CoreDsifDisk.cpp, CoreDsifAbout.cpp)
+    void midiEntry(PASS& pass);
+    void midiRender(PASS& pass);
+    void diskEntry(PASS& pass);
+    void diskRender(PASS& pass);
+    void aboutEntry(PASS& pass);
+    void aboutRender(PASS& pass);
+    void testEntry(PASS& pass);
+    void testRender(PASS& pass);
+    CoreDswb wSmallpages; // what the MIDI page's fields and the test page's items were loaded with
 
     // ---- selector pattern; global, LFO, function and follower pages (display/CoreDsifSelector.cpp, CoreDsifGlobal.cpp, ...)
 

@@ -272,7 +272,10 @@ const std::array<CoreDsif::PAGE, CoreDsif::iCpages>& CoreDsif::pageTable() {
 
         table[6] = PAGE{&CoreDsif::memoryEntry, &CoreDsif::memoryRender, "MEMO"};
 
-        // pages 3, 4, 15, 16: MIDI, disk, about and test
+        table[3] = PAGE{&CoreDsif::midiEntry, &CoreDsif::midiRender, "MIDI"};
+        table[4] = PAGE{&CoreDsif::diskEntry, &CoreDsif::diskRender, "DISK"};
+        table[15] = PAGE{&CoreDsif::aboutEntry, &CoreDsif::aboutRender, "ABOUT"};
+        table[16] = PAGE{&CoreDsif::testEntry, &CoreDsif::testRender, "TEST"};
 
         // pages 7 .. 10: global, LFO, function, follower
 
