@@ -169,12 +169,17 @@ public:
             d.aPages[i] = CoreDsif::PAGE{&CoreDsif::placeholderEntry, &CoreDsif::placeholderRender,
                                          CoreDsif::pageTable()[i].label};
     }
+    // The same, but keeping the built page of one state, for a page's tests whose flows leave it.
+    static void placeholderPagesBut(CoreDsif& d, int state) {
+        placeholderPages(d);
+        d.aPages.at(static_cast<size_t>(state)) = CoreDsif::pageTable().at(static_cast<size_t>(state));
+    }
     static bool programView(CoreDsif& d) { return d.bProgramview; }
     static int32_t listTop(CoreDsif& d) { return d.iListtop; }
     static int32_t gridStart(CoreDsif& d) { return d.iGridstart; }
     static short selectedParameter(CoreDsif& d) { return d.iSelectedparameter; }
     static bool popupArmed(CoreDsif& d) { return d.bPopuparmed; }
-    static bool menuStale(CoreDsif& d) { return d.bMenustale; }
+    static bool& menuStale(CoreDsif& d) { return d.bMenustale; }
     static const std::vector<int>& listSlots(CoreDsif& d) { return d.vListslots; }
 
     // program list pages
