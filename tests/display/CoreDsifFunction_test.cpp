@@ -3,6 +3,7 @@
 #include "display/CoreDsif.h"
 
 #include "SelectorPages.h"
+#include "tests/common/DecimalCommaLocale.h"
 
 #include <gtest/gtest.h>
 
@@ -36,4 +37,15 @@ TEST_F(CoreDsifFunction, SourceForAConstantInput) {
     EXPECT_EQ(writes(), (std::vector<std::string>{"setbs 104 [0] \"LFO2\"", "setbs 105 [0] \"LFO1\"",
                                                   "setbs 103 [0] \"a*b\""}));
     EXPECT_EQ(row(2).substr(13, 8), std::string(8, ' ')) << "the level column is blank for a source";
+}
+
+TEST_F(CoreDsifFunction, LoadedConstantIsWrittenBackWholeInAnyLocale) {
+    DecimalCommaLocale comma;
+    if (!comma.active()) GTEST_SKIP() << "no decimal-comma locale";
+    start("FUN1{A=0.12345678901234567 B=-0.1 FUN=a}");
+    trace();
+    enter(kFunctionPage, 2);
+    turn(2, choice(3, 45));
+    EXPECT_EQ(writes(), (std::vector<std::string>{"setbs 104 [0] \"0.12345678901234566\"", "setbs 105 [0] \"-0.1\"",
+                                                  "setbs 103 [0] \"a+b\""}));
 }
