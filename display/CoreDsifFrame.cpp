@@ -277,7 +277,10 @@ const std::array<CoreDsif::PAGE, CoreDsif::iCpages>& CoreDsif::pageTable() {
         table[15] = PAGE{&CoreDsif::aboutEntry, &CoreDsif::aboutRender, "ABOUT"};
         table[16] = PAGE{&CoreDsif::testEntry, &CoreDsif::testRender, "TEST"};
 
-        // pages 7 .. 10: global, LFO, function, follower
+        table[7] = PAGE{&CoreDsif::lfoEntry, &CoreDsif::lfoRender, "LFOS"};
+        table[8] = PAGE{&CoreDsif::globalEntry, &CoreDsif::globalRender, "GLOB"};
+        table[9] = PAGE{&CoreDsif::functionEntry, &CoreDsif::functionRender, "FUNS"};
+        table[10] = PAGE{&CoreDsif::followerEntry, &CoreDsif::followerRender, "EVFS"};
 
         // pages 11 .. 14: envelope, dynamics, user parameters
         return table;
