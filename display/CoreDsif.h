@@ -166,6 +166,9 @@ private:
     // ---- selector pattern; global, LFO, function and follower pages (display/CoreDsifSelector.cpp, CoreDsifGlobal.cpp, ...)
 
     // ---- envelope, dynamics and user parameter pages (display/CoreDsifEnvelope.cpp, ...)
+    void parameterListEntry(PASS& pass);
+    void parameterListRender(PASS& pass);
+    void selectForDrag(short p);
 
 
     static constexpr int iCnavigationlevels = 5; // the program memory's navigation path, levels 0 .. 4

@@ -273,7 +273,7 @@ const std::array<CoreDsif::PAGE, CoreDsif::iCpages>& CoreDsif::pageTable() {
 
         // pages 7 .. 10: global, LFO, function, follower
 
-        // pages 11 .. 14: envelope, dynamics, user parameters
+        table[13] = PAGE{&CoreDsif::parameterListEntry, &CoreDsif::parameterListRender, "PRMS"};
         return table;
     }();
     return pages;

@@ -162,4 +162,11 @@ public:
             d.pGrid->write(CoreAnsx(row.substr(0, static_cast<size_t>(y < d.iDimy ? d.iDimx : d.iAddx)).c_str()), 0, y,
                            font, false, false);
     }
+
+    // envelope, dynamics and user parameter pages
+    static short selectedParameter(CoreDsif& d) { return d.iSelectedparameter; }
+    static void setSelectedParameter(CoreDsif& d, short p) { d.iSelectedparameter = p; }
+    static short lastSelection(CoreDsif& d) { return d.iLastselection; }
+    static short envelope(CoreDsif& d) { return d.iEnvelope; }
+    static bool dragging(CoreDsif& d) { return d.bDrag; }
 };
