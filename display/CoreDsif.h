@@ -11,7 +11,9 @@
 #include "base/CoreAnsx.h"
 #include "base/CoreTthr.h"
 #include "display/CoreCnst.h"
+#include "display/CoreDswb.h"
 #include "display/CoreMenu.h"
+#include "display/DataSitm.h"
 #include "display/DisplayHost.h"
 
 #include <array>
@@ -164,6 +166,36 @@ private:
     // ---- MIDI, disk, about and test pages (display/CoreDsifMidi.cpp, CoreDsifDisk.cpp, CoreDsifAbout.cpp)
 
     // ---- selector pattern; global, LFO, function and follower pages (display/CoreDsifSelector.cpp, CoreDsifGlobal.cpp, ...)
+    // The selector pattern: a page is a constant table of item rows (DataSitm) plus its own steps.
+    // element is the number the rows' byElement indexes add (follower, envelope ...).
+    using OwnGroup = void (CoreDsif::*)(short group, PASS& pass); // writes a group of the page's own
+    // reset(items, true, true, 1), then every row defined, loaded and kept (seen): viewing writes nothing.
+    void selectorEntry(const DataSitm* rows, int count, short items, short element);
+    void selectorLoad(const DataSitm& row, short element); // defines, loads and keeps one item
+    // Sets a ranged item to the bean's value again (bounds kept, widened if needed) and keeps it.
+    void selectorReload(const DataSitm& row, short element);
+    void selectorFrame(const char* title, PASS& pass); // title padded to 48, focus, draw_
+    // Asks the group's items in table order (its first row's rule) whether the user changed them.
+    bool selectorChanged(const DataSitm* rows, int count, short group);
+    // Writes the group: changed items converted, the others what they were loaded with; then its
+    // apply action; then keeps what was written.
+    void selectorWrite(const DataSitm* rows, int count, short group, short element);
+    // Every group in table order: asked, and written when changed; a group whose rows the page
+    // writes itself (writeBean -1) goes to own instead.
+    void selectorWrites(const DataSitm* rows, int count, short element, PASS& pass, OwnGroup own);
+    bool selectorExit(PASS& pass); // the exit button; a click on it sets the action "PROG"
+    CoreDstx* selectorItem(short slot) const;
+    void selectorKeep(const DataSitm& row, double raw); // a page's own write: the new loaded value
+    // The conversions, once for every selector page.
+    double selectorShown(const DataSitm& row, double raw); // bean value -> item value (ranged)
+    double selectorStored(const DataSitm& row, double shown); // item value -> bean value; finite
+    int selectorPosition(const DataSitm& row, double raw, const CoreAnsx& text) const; // list position
+    CoreAnsx selectorKey(const DataSitm& row, int position) const; // key or list text at a position
+    CoreAnsx selectorText(const DataSitm& row, int position) const; // the shown text at a position
+    int selectorCount(const DataSitm& row) const;
+    static CoreAnsx shortestText(double v); // shortest "%G"-style text that reads back to v
+    CoreDswb mSelectorback;
+    std::vector<char> vSelectorconstant; // per slot: a dual source item was loaded as a constant
 
     // ---- envelope, dynamics and user parameter pages (display/CoreDsifEnvelope.cpp, ...)
     void parameterListEntry(PASS& pass);
