@@ -273,7 +273,10 @@ const std::array<CoreDsif::PAGE, CoreDsif::iCpages>& CoreDsif::pageTable() {
 
         // pages 7 .. 10: global, LFO, function, follower
 
+        table[11] = PAGE{&CoreDsif::envelopeEntry, &CoreDsif::envelopeRender, "ENVS"};
+        table[12] = PAGE{&CoreDsif::dynamicsEntry, &CoreDsif::dynamicsRender, "DYNS"};
         table[13] = PAGE{&CoreDsif::parameterListEntry, &CoreDsif::parameterListRender, "PRMS"};
+        table[14] = PAGE{&CoreDsif::parameterEditEntry, &CoreDsif::parameterEditRender, "PARM"};
         return table;
     }();
     return pages;

@@ -36,6 +36,11 @@ public:
         queue.addms(&m);
         pass();
     }
+    // A click and its release: two passes.
+    void tap(int column, int row) {
+        click(column, row);
+        release();
+    }
     // The held pointer moved by (dx, dy) pixels, then one pass.
     void drag(int dx, int dy) {
         host.pointer.x += dx;
@@ -51,6 +56,22 @@ public:
         CorePrcs::BEANSTRUCT b{control, 0};
         engine.setbd(190, value, &b);
         pass();
+    }
+    // Control 0 walked over every item of the page's selector group and back to item 0.
+    void walkItems() {
+        const short n = CoreDsifTestAccess::selectors(*display).getcn();
+        for (short i = 0; i < n; ++i) control(0, CoreDsifTestAccess::selectors(*display).tx2ct(i));
+        for (short i = n; i-- > 0;) control(0, CoreDsifTestAccess::selectors(*display).tx2ct(i));
+    }
+    // Item `item` made current with control 0, then control `control` set to `value`.
+    void turn(short item, int control, double value) {
+        this->control(0, CoreDsifTestAccess::selectors(*display).tx2ct(item));
+        this->control(control, value);
+    }
+    // The committed program text (text bean 68).
+    std::string programText() const {
+        CorePrcs::BEANSTRUCT none{};
+        return engine.getbs(68, &none).c_str();
     }
     // Starts recording the bean calls; the setters recorded so far are dropped.
     void record() { log = std::make_unique<BeanLog>(engine); }
