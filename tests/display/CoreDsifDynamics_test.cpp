@@ -88,7 +88,7 @@ TEST_F(CoreDsifDynamics, AChangeWritesItsWholeModulator) {
     const Row rows[] = {
         {"the ratio curve of dynamics 1", [](PageDriver& p) { p.turn(11, 1, 0.0); }, curveOnly},
         {"a source of dynamics 1", [](PageDriver& p) { p.turn(9, 1, -1.0); }, threshold},
-        {"one item of each in the same pass",
+        {"one item of each: dynamics 0 first",
          [](PageDriver& p) {
              // Dynamics 0's range to 0 dB, then dynamics 1's curve, both before the pass that writes.
              CorePrcs::BEANSTRUCT control0{0, 0}, control1{1, 0};

@@ -41,6 +41,14 @@ public:
         click(column, row);
         release();
     }
+    // Typed keys (key messages, one per character) and one pass.
+    void type(const std::string& keys) {
+        for (char key : keys) {
+            const CoreDspc::MESSAGELOC m{1, 0, static_cast<unsigned char>(key), 0, 0, 0};
+            queue.addms(&m);
+        }
+        pass();
+    }
     // The held pointer moved by (dx, dy) pixels, then one pass.
     void drag(int dx, int dy) {
         host.pointer.x += dx;
