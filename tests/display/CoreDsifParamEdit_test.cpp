@@ -94,6 +94,7 @@ TEST_F(CoreDsifParamEdit, WritesWhatTheUserChanged) {
         Script script;
         std::vector<std::string> writes;
         const char* preLabelShown; // row 7 from column 10, 3 characters
+        const char* inputA = "0.25";
     };
     const Row rows[] = {
         {"input A to the source LFO1",
@@ -110,6 +111,10 @@ TEST_F(CoreDsifParamEdit, WritesWhatTheUserChanged) {
         {"only the operation: the inputs as loaded",
          [](PageDriver& p, CoreDsif&) { p.turn(1, 1, 0.0); },
          {"setbs 210 [0] \"0.25\"", "setbs 211 [0] \"OFF\"", "setbs 204 [0] \"warp(a,b)\""}, "No"},
+        {"only the operation: a constant of 17 digits sent as read",
+         [](PageDriver& p, CoreDsif&) { p.turn(1, 1, 0.0); },
+         {"setbs 210 [0] \"0.12345678901234566\"", "setbs 211 [0] \"OFF\"", "setbs 204 [0] \"warp(a,b)\""},
+         "No", "0.12345678901234567"},
         {"MIX3 assigned", [](PageDriver& p, CoreDsif&) { p.turn(0, 1, (3.5 / 9.0) * 2.0 - 1.0); },
          {"setbs 197 [0] \"3\""}, "No"},
         {"MIX3 then none", [](PageDriver& p, CoreDsif&) {
@@ -137,6 +142,8 @@ TEST_F(CoreDsifParamEdit, WritesWhatTheUserChanged) {
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
         auto e = engineWithParameter();
+        CorePrcs::BEANSTRUCT first{0, 0};
+        e->setbs(210, r.inputA, &first);
         PageDriver page(*e, clock);
         Access::setSelectedParameter(*page.display, 0);
         page.enter(kEditPage);
