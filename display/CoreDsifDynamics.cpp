@@ -8,6 +8,8 @@
 #include "display/DataLclz.h"
 #include "display/DataSitm.h"
 
+#include <array>
+
 namespace {
 
 constexpr int16_t kApply = 133;
@@ -38,19 +40,24 @@ constexpr DataSitm decibels(int16_t d, int16_t item, int16_t row, int16_t bean) 
     return r;
 }
 
-// One modulator in the order it is written: type, threshold, input and ratio sources, curve, range,
-// makeup.
-#define DYNAMICS_ROWS(d)                                                                                        \
-    list(d, 1, 3, 129, DataLclz::sCdyn_type, DataLclz::iCdyn_type),                                             \
-        dynamicsRow(d, 2, 4, DataSitm::SOURCES, DataSitm::TEXT, 127),                                           \
-        dynamicsRow(d, 0, 2, DataSitm::SOURCES, DataSitm::TEXT, 126),                                           \
-        dynamicsRow(d, 3, 5, DataSitm::SOURCES, DataSitm::TEXT, 128),                                           \
-        list(d, 4, 6, 130, DataLclz::sCdyn_curve, DataLclz::iCdyn_curve), decibels(d, 5, 7, 131),               \
-        decibels(d, 6, 8, 132)
-
-constexpr DataSitm kRows[] = {DYNAMICS_ROWS(0), DYNAMICS_ROWS(1)};
-#undef DYNAMICS_ROWS
-constexpr int kRowCount = static_cast<int>(sizeof kRows / sizeof kRows[0]);
+// Both modulators, 0 first, each in the order it is written: type, threshold, input and ratio
+// sources, curve, range, makeup.
+constexpr std::array<DataSitm, kItems> makeRows() {
+    std::array<DataSitm, kItems> rows{};
+    for (int16_t d = 0; d < 2; ++d) {
+        const auto at = static_cast<size_t>(7 * d);
+        rows[at] = list(d, 1, 3, 129, DataLclz::sCdyn_type, DataLclz::iCdyn_type);
+        rows[at + 1] = dynamicsRow(d, 2, 4, DataSitm::SOURCES, DataSitm::TEXT, 127);
+        rows[at + 2] = dynamicsRow(d, 0, 2, DataSitm::SOURCES, DataSitm::TEXT, 126);
+        rows[at + 3] = dynamicsRow(d, 3, 5, DataSitm::SOURCES, DataSitm::TEXT, 128);
+        rows[at + 4] = list(d, 4, 6, 130, DataLclz::sCdyn_curve, DataLclz::iCdyn_curve);
+        rows[at + 5] = decibels(d, 5, 7, 131);
+        rows[at + 6] = decibels(d, 6, 8, 132);
+    }
+    return rows;
+}
+constexpr std::array<DataSitm, kItems> kRows = makeRows();
+constexpr int kRowCount = static_cast<int>(kRows.size());
 
 struct Label {
     const char* text;
@@ -69,11 +76,11 @@ void CoreDsif::dynamicsEntry(PASS&) {
     for (const Label& l : kLabels) pGrid->write(CoreAnsx(l.text), 0, l.row, 0, false, false);
     for (int16_t d = 0; d < 2; ++d)
         pGrid->write(CoreButl::intas(d + 1) + ":", columnOf(d), 1, 0, false, false);
-    selectorEntry(kRows, kRowCount, kItems, 0);
+    selectorEntry(kRows.data(), kRowCount, kItems, 0);
 }
 
 void CoreDsif::dynamicsRender(PASS& pass) {
     selectorFrame("  EditMode: DYNs", pass);
-    selectorWrites(kRows, kRowCount, 0, pass, nullptr);
+    selectorWrites(kRows.data(), kRowCount, 0, pass, nullptr);
     selectorExit(pass);
 }

@@ -164,4 +164,16 @@ TEST_F(CoreDsifParamEdit, TitleAndWayBack) {
     EXPECT_EQ(page.row(0, 0, 48), "  EditMode: PARM 1");
     page.tap(52, 0);
     EXPECT_EQ(page.display->getns(), 13);
+
+    // A selection outside 0 .. 15 (left by another page) reaches no parameter's values.
+    for (short outside : {short(-1), short(16)}) {
+        Access::setSelectedParameter(*page.display, outside);
+        page.enter(kEditPage);
+        page.record();
+        page.turn(1, 1, 0.5);
+        page.passes(2);
+        EXPECT_TRUE(page.sane());
+        CorePrcs::BEANSTRUCT first{0, 0};
+        EXPECT_EQ(std::string(e->getbs(204, &first).c_str()), "a") << outside;
+    }
 }
