@@ -196,6 +196,22 @@ private:
     static CoreAnsx shortestText(double v); // shortest "%G"-style text that reads back to v
     CoreDswb mSelectorback;
     std::vector<char> vSelectorconstant; // per slot: a dual source item was loaded as a constant
+    // The global page (display/CoreDsifGlobal.cpp).
+    void globalEntry(PASS& pass);
+    void globalRender(PASS& pass);
+    void globalOwnGroup(short group, PASS& pass);
+    void globalPeriod();    // loads the period item from beans 57 and 10
+    void globalLookAhead(); // loads the look-ahead item over 0 .. the look-ahead length
+    // The LFO page (display/CoreDsifLfo.cpp).
+    void lfoEntry(PASS& pass);
+    void lfoRender(PASS& pass);
+    // The function page (display/CoreDsifFunction.cpp).
+    void functionEntry(PASS& pass);
+    void functionRender(PASS& pass);
+    static CoreAnsx functionLevel(double constant);
+    // The envelope follower page (display/CoreDsifFollower.cpp).
+    void followerEntry(PASS& pass);
+    void followerRender(PASS& pass);
 
     // ---- envelope, dynamics and user parameter pages (display/CoreDsifEnvelope.cpp, ...)
     void parameterListEntry(PASS& pass);

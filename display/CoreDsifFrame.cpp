@@ -271,7 +271,10 @@ const std::array<CoreDsif::PAGE, CoreDsif::iCpages>& CoreDsif::pageTable() {
 
         // pages 3, 4, 15, 16: MIDI, disk, about and test
 
-        // pages 7 .. 10: global, LFO, function, follower
+        table[7] = PAGE{&CoreDsif::lfoEntry, &CoreDsif::lfoRender, "LFOS"};
+        table[8] = PAGE{&CoreDsif::globalEntry, &CoreDsif::globalRender, "GLOB"};
+        table[9] = PAGE{&CoreDsif::functionEntry, &CoreDsif::functionRender, "FUNS"};
+        table[10] = PAGE{&CoreDsif::followerEntry, &CoreDsif::followerRender, "EVFS"};
 
         table[11] = PAGE{&CoreDsif::envelopeEntry, &CoreDsif::envelopeRender, "ENVS"};
         table[12] = PAGE{&CoreDsif::dynamicsEntry, &CoreDsif::dynamicsRender, "DYNS"};

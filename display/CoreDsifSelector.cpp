@@ -138,6 +138,8 @@ double CoreDsif::selectorShown(const DataSitm& row, double raw) {
         return CoreButl::lvldb(raw);
     case DataSitm::SCALED:
         return raw * row.factor;
+    case DataSitm::BIPOLAR:
+        return 2.0 * raw - 1.0;
     case DataSitm::SAMPLES: {
         const int32_t rate = pProcessor->getbi(44, nullptr);
         return CoreButl::upftp(rate, static_cast<int64_t>(raw)) * 0.001;
@@ -156,6 +158,9 @@ double CoreDsif::selectorStored(const DataSitm& row, double shown) {
         break;
     case DataSitm::SCALED:
         stored = row.factor != 0.0 ? shown * (1.0 / row.factor) : shown;
+        break;
+    case DataSitm::BIPOLAR:
+        stored = (shown + 1.0) / 2.0;
         break;
     case DataSitm::SAMPLES: {
         const int32_t rate = pProcessor->getbi(44, nullptr);

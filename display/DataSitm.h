@@ -28,6 +28,7 @@ struct DataSitm {
         NEAREST,  // a list of numbers: the nearest entry in, the entry's number out
         KEYTEXT,  // a list position: the key (or the list text) at it out, the text's position in
         FLAG,     // a bool bean; the position 0 is false
+        BIPOLAR,  // 0 .. 1 in, -1 .. 1 shown; written back as (v + 1) / 2
     };
     // Which items of a write group are asked whether they changed.
     enum Rule : uint8_t {
