@@ -48,6 +48,14 @@ protected:
     CoreBlnk clock;
 };
 
+// A program text with the section of envelope e (0 or 1) left out.
+std::string withoutEnvelope(const std::string& text, int e) {
+    const std::string open = "<ENV" + std::to_string(e + 1) + ">", close = "</ENV" + std::to_string(e + 1) + ">";
+    const size_t from = text.find(open), to = text.find(close);
+    if (from == std::string::npos || to == std::string::npos) return text;
+    return text.substr(0, from) + text.substr(to + close.size());
+}
+
 } // namespace
 
 TEST_F(CoreDsifEnvelope, Screens) {
@@ -98,6 +106,7 @@ TEST_F(CoreDsifEnvelope, AChangeWritesTheWholeEnvelopeOnce) {
         short envelope;
         Script script;
         std::vector<std::string> writes;
+        bool textChanges = true; // false: the writes end where they began
     };
     // Envelope 1's unchanged items send what they were loaded with: the negative levels, curve 12,
     // the times in samples, the sources as read.
@@ -133,7 +142,8 @@ TEST_F(CoreDsifEnvelope, AChangeWritesTheWholeEnvelopeOnce) {
           "setbh 138 [0,1] 1", "setbd 134 [0,2] 0.5", "setbl 137 [0,2] 4410", "setbh 138 [0,2] 2",
           "setbd 134 [0,3] 0.25", "setbl 137 [0,3] 44100", "setbh 138 [0,3] 9", "setbs 139 [0] \"LFO1\"",
           "setbs 140 [0] \"MIX2\"", "setbd 135 [0] 0.5", "setbs 141 [0] \"OFF\"", "setbd 136 [0] 0.75",
-          "setbs 142 [0] \"MIX3\"", "setbv 143 [0]"}},
+          "setbs 142 [0] \"MIX3\"", "setbv 143 [0]"},
+         false},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
@@ -142,10 +152,14 @@ TEST_F(CoreDsifEnvelope, AChangeWritesTheWholeEnvelopeOnce) {
         page.enter(kEnvelopePage);
         if (r.envelope == 1) page.tap(56, 1);
         page.pass();
+        const std::string before = page.programText();
         page.record();
         r.script(page);
         page.passes(2);
         EXPECT_EQ(page.writes({187, 190}), r.writes);
+        EXPECT_EQ(page.programText() != before, r.textChanges);
+        EXPECT_TRUE(withoutEnvelope(page.programText(), r.envelope) == withoutEnvelope(before, r.envelope))
+            << "the program text changed outside the envelope";
         EXPECT_TRUE(page.sane());
     }
 }

@@ -168,5 +168,4 @@ public:
     static void setSelectedParameter(CoreDsif& d, short p) { d.iSelectedparameter = p; }
     static short lastSelection(CoreDsif& d) { return d.iLastselection; }
     static short envelope(CoreDsif& d) { return d.iEnvelope; }
-    static bool dragging(CoreDsif& d) { return d.bDrag; }
 };
