@@ -270,6 +270,16 @@ private:
     void followerRender(PASS& pass);
 
     // ---- envelope, dynamics and user parameter pages (display/CoreDsifEnvelope.cpp, ...)
+    void parameterListEntry(PASS& pass);
+    void parameterListRender(PASS& pass);
+    void envelopeEntry(PASS& pass);
+    void envelopeRender(PASS& pass);
+    void dynamicsEntry(PASS& pass);
+    void dynamicsRender(PASS& pass);
+    void selectForDrag(short p);
+    void parameterEditEntry(PASS& pass);
+    void parameterEditRender(PASS& pass);
+    CoreDswb mParameterfields; // the edit page's fields as loaded and as last written
 
 
     static constexpr int iCnavigationlevels = 5; // the program memory's navigation path, levels 0 .. 4

@@ -282,7 +282,10 @@ const std::array<CoreDsif::PAGE, CoreDsif::iCpages>& CoreDsif::pageTable() {
         table[9] = PAGE{&CoreDsif::functionEntry, &CoreDsif::functionRender, "FUNS"};
         table[10] = PAGE{&CoreDsif::followerEntry, &CoreDsif::followerRender, "EVFS"};
 
-        // pages 11 .. 14: envelope, dynamics, user parameters
+        table[11] = PAGE{&CoreDsif::envelopeEntry, &CoreDsif::envelopeRender, "ENVS"};
+        table[12] = PAGE{&CoreDsif::dynamicsEntry, &CoreDsif::dynamicsRender, "DYNS"};
+        table[13] = PAGE{&CoreDsif::parameterListEntry, &CoreDsif::parameterListRender, "PRMS"};
+        table[14] = PAGE{&CoreDsif::parameterEditEntry, &CoreDsif::parameterEditRender, "PARM"};
         return table;
     }();
     return pages;

@@ -189,4 +189,9 @@ public:
 
     // memory page
     static const CoreAnsx& versioningName(CoreDsif& d) { return d.sVersioningname; }
+
+    // envelope, dynamics and user parameter pages
+    static void setSelectedParameter(CoreDsif& d, short p) { d.iSelectedparameter = p; }
+    static short lastSelection(CoreDsif& d) { return d.iLastselection; }
+    static short envelope(CoreDsif& d) { return d.iEnvelope; }
 };
