@@ -258,7 +258,7 @@ const std::array<CoreDsif::PAGE, CoreDsif::iCpages>& CoreDsif::pageTable() {
         for (int i = 0; i < iCpages; ++i)
             table[static_cast<size_t>(i)] =
                 PAGE{&CoreDsif::placeholderEntry, &CoreDsif::placeholderRender, labels[i]};
-        // The built pages, each group in place of its placeholders.
+        // Every state's page; the placeholders above stand only where a test puts them back.
         table[0] = PAGE{&CoreDsif::programEntry, &CoreDsif::programRender, "PROG"};
         table[18] = PAGE{&CoreDsif::programEntry, &CoreDsif::compactRender, "PROG"};
 
