@@ -347,11 +347,13 @@ TEST_F(CoreDsifFrame, MessageFlows) {
              f.pass();
              for (int32_t a : {2147483647, 5}) f.post(3, a);
              f.pass();
+             for (int32_t a : {-2147483647 - 1, -5}) f.post(3, a);
+             f.pass();
              for (const CorePrcs::BEANCALL& call : log.calls)
                  if (std::string(call.function) == "setbi" && call.id == 82)
                      f.note("wheel " + std::to_string(static_cast<int64_t>(call.value)));
          },
-         "0 0 0 0 0 wheel 1 wheel 2147483647"},
+         "0 0 0 0 0 0 wheel 1 wheel 2147483647 wheel -2147483648"},
         {"three second-area clicks: one toggle", Engine::booted,
          [](Flow& f) {
              onProgramPage(f);
@@ -386,6 +388,16 @@ TEST_F(CoreDsifFrame, MessageFlows) {
              f.pass();
          },
          "0 0 22 18 23"},
+        {"program buttons 0 and 9999 are in the memory", Engine::booted,
+         [](Flow& f) {
+             onProgramPage(f);
+             f.post(4, 0);
+             f.pass();
+             f.goTo(0);
+             f.post(4, 9999);
+             f.pass();
+         },
+         "0 0 22 0 22"},
         {"pointer messages outside the cells are no clicks", Engine::booted,
          [](Flow& f) {
              onProgramPage(f);

@@ -3,6 +3,9 @@
 // or while the control lock is held; and the view-close request with and without a listener.
 #include "plugin/CoreCtrl.h"
 
+#include "base/CoreSmph.h"
+#include "display/CoreDsif.h"
+#include "plugin/CoreMstr.h"
 #include "processor/CorePrcs.h"
 #include "tests/plugin/BootedEffect.h"
 
@@ -99,7 +102,7 @@ TEST_F(CoreCtrlTest, FillsTheStatusRecordFromItsBeans) {
     CorePrcs* prcs = control->getms()->getpr();
     control->setdu(true);
     CorePrcs::BEANSTRUCT bean{};
-    prcs->setbh(32, 1, &bean);
+    prcs->setbh(32, 0, &bean); // the bean alone: the record sends the display's set, chosen when it was built
     prcs->setbb(258, true, &bean);
     for (bean.index = 0; bean.index < 10; ++bean.index) prcs->setbd(155, 0.1 * bean.index, &bean);
     client(1);
@@ -116,7 +119,7 @@ TEST_F(CoreCtrlTest, FillsTheStatusRecordFromItsBeans) {
         const char* field;
         double got, bean;
     };
-    std::vector<Row> rows = {{"font set", double(got.fontset), double(prcs->getbh(32, &bean))},
+    std::vector<Row> rows = {{"font set", double(got.fontset), double(control->getms()->getds()->getfc())},
                              {"indicator", double(got.indicator), double(prcs->getbb(218, &bean))},
                              {"bypass", double(got.bypass), double(prcs->getbb(258, &bean))},
                              {"meter refresh", double(got.meterrefresh), double(prcs->getbb(81, &bean))},
@@ -133,6 +136,23 @@ TEST_F(CoreCtrlTest, FillsTheStatusRecordFromItsBeans) {
     EXPECT_EQ(got.controls[9], 0.9f);
     control->setdu(false);
     client(0);
+}
+
+// The editor's setdu holds the display lock with the control lock, so no cell export or popup
+// record changes under it; releasing gives both back.
+TEST_F(CoreCtrlTest, SetduHoldsTheDisplayLockToo) {
+    CoreSmph& displayLock = control->getms()->getds()->getlk();
+    control->setdu(true);
+    EXPECT_EQ(displayLock.counter(), 0);
+    control->setdu(false);
+    ASSERT_TRUE(eventually([&] {
+        if (!displayLock.locka()) return false; // a pass may hold it for a moment
+        displayLock.relse();
+        return true;
+    }));
+    control->setdu(true);
+    run(1); // the control thread renders again once released
+    control->setdu(false);
 }
 
 TEST_F(CoreCtrlTest, ViewCloseWaitsForAListenerToDropTheClient) {

@@ -288,18 +288,25 @@ TEST_F(CoreEdfoTest, AttachesOneSetAndOnlyTheCellsThatShow) {
     // Grid cell (4, 2) moves from font 0 to the font-2 cell (2, 1) and back.
     const auto layer0 = [&] { return rig.frame.isChild(rig.text->getly(0, 0).views[2 * 58 + 4]); };
     const auto layer2 = [&] { return rig.frame.isChild(rig.text->getly(0, 2).views[1 * 29 + 2]); };
+    const auto viewsOfTheCell = [&] {
+        return int(layer0()) + int(rig.frame.isChild(rig.text->getly(0, 1).views[2 * 58 + 4])) + int(layer2());
+    };
     cells.set(0, 4, 2, -1.0);
     cells.glyph(2, 2, 1, 7);
     props.putCells(cells.data);
     rig.text->updte(0);
     EXPECT_FALSE(layer0());
     EXPECT_TRUE(layer2());
+    EXPECT_EQ(viewsOfTheCell(), 1);
+    EXPECT_EQ(rig.attached(0), shown);
     cells.glyph(0, 4, 2, 3);
     cells.set(2, 2, 1, -1.0);
     props.putCells(cells.data);
     rig.text->updte(0);
     EXPECT_TRUE(layer0());
     EXPECT_FALSE(layer2());
+    EXPECT_EQ(viewsOfTheCell(), 1);
+    EXPECT_EQ(rig.attached(0), shown);
 
     // An update that changes nothing leaves the frame clean.
     rig.frame.doIdleStuff();
