@@ -132,8 +132,29 @@ TEST_F(CoreDsifProgram, DrawsItsScreens) {
         std::string program;
         std::function<void(Page&)> setUp;
         bool compact = false;
+        std::string settings = "";
     };
     const auto none = [](Page&) {};
+    // Slot 12 with an impulse response stored at 44100 Hz, loaded.
+    const auto load44100 = [&](Page& p) {
+        std::vector<double> impulse(64, 0.0);
+        impulse[0] = 1.0;
+        CoreWavs image(&pool, 2, 44100, static_cast<int32_t>(impulse.size()), true);
+        image.setdt(static_cast<int32_t>(impulse.size()), impulse.data(), impulse.data());
+        image.write(CoreAnsx((data() / "vectors" / "IMP44.WAV").string().c_str()));
+        std::string text = program("Converted");
+        text.replace(text.find("IMP.WAV"), 7, "IMP44.WAV");
+        fill(p.e(), 12, text);
+        p.d().loadp(12);
+        p.batch();
+    };
+    // A packed slot; its container is missing, so the engine keeps its program.
+    const auto loadPacked = [](Page& p) {
+        p.e().getmm()->setvl(11, true, "progs/S11.q7p", CoreAnsx(program("Packed").c_str()));
+        p.d().loadp(11);
+        p.batch();
+    };
+    const std::string converting = tag("RATECONVERSION", "10000"); // up to 10 ms of response
     const auto viewL = [](Page& p) {
         p.click(55, 0);
         p.pass(2);
@@ -184,32 +205,28 @@ TEST_F(CoreDsifProgram, DrawsItsScreens) {
              p.e().setbi(44, 192000, &none);
              viewL(p);
          }},
-        {"program_v_mark_k.txt", "",
+        {"program_v_mark_k.txt", "", loadPacked},
+        // The impulse response stored at 44100 Hz and played unconverted at 48000 Hz: the "<-" mark.
+        {"program_v_stored_44100.txt", "", load44100},
+        // Converted to the host's rate: the "c" mark and no "<-"; its slot marked packed too: "kc".
+        {"program_v_mark_c.txt", "", load44100, false, converting},
+        {"program_v_mark_kc.txt", "",
          [&](Page& p) {
-             // A packed slot; its container is missing, so the engine keeps its program.
-             p.e().getmm()->setvl(11, true, "progs/S11.q7p", CoreAnsx(program("Packed").c_str()));
-             p.d().loadp(11);
-             p.batch();
-         }},
-        {"program_v_stored_44100.txt", "",
-         [&](Page& p) {
-             // The impulse response stored at 44100 Hz and played unconverted at 48000 Hz: the mark.
-             std::vector<double> impulse(64, 0.0);
-             impulse[0] = 1.0;
-             CoreWavs image(&pool, 2, 44100, static_cast<int32_t>(impulse.size()), true);
-             image.setdt(static_cast<int32_t>(impulse.size()), impulse.data(), impulse.data());
-             image.write(CoreAnsx((data() / "vectors" / "IMP44.WAV").string().c_str()));
-             std::string text = program("Converted");
-             text.replace(text.find("IMP.WAV"), 7, "IMP44.WAV");
-             fill(p.e(), 12, text);
-             p.d().loadp(12);
-             p.batch();
-         }},
+             load44100(p);
+             p.e().getmm()->setvl(12, true, "progs/S12.q7p", CoreAnsx(program("Converted").c_str()));
+             p.pass();
+         },
+         false, converting},
+        // A program with the side-chain follower runs on four channels: the blinking "Q".
+        {"program_v_quad.txt",
+         program("Quad", tag("EVF5", tag("EXP", "2") + tag("MINATTACK", "100") + tag("MAXATTACK", "100") +
+                                         tag("MINRELEASE", "1000") + tag("MAXRELEASE", "1000"))),
+         none},
         {"program_compact.txt", program("Plate", userParameters(4)), none, true},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.golden);
-        auto p = open(r.program, 10, "", r.compact);
+        auto p = open(r.program, 10, r.settings, r.compact);
         r.setUp(*p);
         EXPECT_EQ(p->d().getcs(), r.compact ? 18 : 0);
         EXPECT_TRUE(GoldenScreen(r.golden).fact("blink phase on").matches(Access::grid(p->d()), r.golden));
