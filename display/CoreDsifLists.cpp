@@ -31,12 +31,17 @@ bool sameCategory(const CoreAnsx& a, const CoreAnsx& b) { return a.UpperCase().T
 
 } // namespace
 
-void CoreDsif::listEntry(PASS&) { pSelectors->reset(0, false, false, -1); }
+// The cells were cleared with the page: a click that reaches this pass was made on another page
+// and picks none of the slots the grid showed at the last visit.
+void CoreDsif::listEntry(PASS&) {
+    pSelectors->reset(0, false, false, -1);
+    for (std::vector<int>& column : aGridslots) std::fill(column.begin(), column.end(), -1);
+}
 
 // The compact page lists only the top-level categories: the memory's browse level goes back to 0
 // with the display's, so that its searches filter on level 0 alone.
-void CoreDsif::compactListEntry(PASS&) {
-    pSelectors->reset(0, false, false, -1);
+void CoreDsif::compactListEntry(PASS& pass) {
+    listEntry(pass);
     for (; iCategorylevel > 0; --iCategorylevel) {
         CorePrcs::BEANSTRUCT up{-1, 0};
         pProcessor->getbi(174, &up);

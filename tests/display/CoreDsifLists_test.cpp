@@ -265,6 +265,20 @@ TEST_F(CoreDsifLists, ClicksPickCategoriesPageAndLoad) {
              note(std::to_string(Access::gridStart(*t.display)));
          },
          "220 1 220 220 1"},
+        // The click reaches the page in the pass that enters it, before any cell was drawn again.
+        {"a click made on another page loads nothing the grid showed before", kList,
+         [&](CoreDsifLists& t) {
+             t.pass();
+             note(t.shown());
+             Access::setNextState(*t.display, 0);
+             t.pass();
+             const CoreDspc::MESSAGELOC m{0, 0, 3, 1, 3 * 8 + 3, 1 * 12 + 5};
+             t.queue->addms(&m);
+             Access::setNextState(*t.display, kList);
+             t.pass();
+             note(std::to_string(t.display->getns()) + " slot " + std::to_string(t.current()));
+         },
+         "1,2 1 slot 0"},
         {"a selection the changed list no longer holds: no highlight, the old filter, no phantom slot 0", kList,
          [&](CoreDsifLists& t) {
              t.memory().clear();

@@ -132,8 +132,29 @@ TEST_F(CoreDsifProgram, DrawsItsScreens) {
         std::string program;
         std::function<void(Page&)> setUp;
         bool compact = false;
+        std::string settings = "";
     };
     const auto none = [](Page&) {};
+    // Slot 12 with an impulse response stored at 44100 Hz, loaded.
+    const auto load44100 = [&](Page& p) {
+        std::vector<double> impulse(64, 0.0);
+        impulse[0] = 1.0;
+        CoreWavs image(&pool, 2, 44100, static_cast<int32_t>(impulse.size()), true);
+        image.setdt(static_cast<int32_t>(impulse.size()), impulse.data(), impulse.data());
+        image.write(CoreAnsx((data() / "vectors" / "IMP44.WAV").string().c_str()));
+        std::string text = program("Converted");
+        text.replace(text.find("IMP.WAV"), 7, "IMP44.WAV");
+        fill(p.e(), 12, text);
+        p.d().loadp(12);
+        p.batch();
+    };
+    // A packed slot; its container is missing, so the engine keeps its program.
+    const auto loadPacked = [](Page& p) {
+        p.e().getmm()->setvl(11, true, "progs/S11.q7p", CoreAnsx(program("Packed").c_str()));
+        p.d().loadp(11);
+        p.batch();
+    };
+    const std::string converting = tag("RATECONVERSION", "10000"); // up to 10 ms of response
     const auto viewL = [](Page& p) {
         p.click(55, 0);
         p.pass(2);
@@ -184,32 +205,28 @@ TEST_F(CoreDsifProgram, DrawsItsScreens) {
              p.e().setbi(44, 192000, &none);
              viewL(p);
          }},
-        {"program_v_mark_k.txt", "",
+        {"program_v_mark_k.txt", "", loadPacked},
+        // The impulse response stored at 44100 Hz and played unconverted at 48000 Hz: the "<-" mark.
+        {"program_v_stored_44100.txt", "", load44100},
+        // Converted to the host's rate: the "c" mark and no "<-"; its slot marked packed too: "kc".
+        {"program_v_mark_c.txt", "", load44100, false, converting},
+        {"program_v_mark_kc.txt", "",
          [&](Page& p) {
-             // A packed slot; its container is missing, so the engine keeps its program.
-             p.e().getmm()->setvl(11, true, "progs/S11.q7p", CoreAnsx(program("Packed").c_str()));
-             p.d().loadp(11);
-             p.batch();
-         }},
-        {"program_v_stored_44100.txt", "",
-         [&](Page& p) {
-             // The impulse response stored at 44100 Hz and played unconverted at 48000 Hz: the mark.
-             std::vector<double> impulse(64, 0.0);
-             impulse[0] = 1.0;
-             CoreWavs image(&pool, 2, 44100, static_cast<int32_t>(impulse.size()), true);
-             image.setdt(static_cast<int32_t>(impulse.size()), impulse.data(), impulse.data());
-             image.write(CoreAnsx((data() / "vectors" / "IMP44.WAV").string().c_str()));
-             std::string text = program("Converted");
-             text.replace(text.find("IMP.WAV"), 7, "IMP44.WAV");
-             fill(p.e(), 12, text);
-             p.d().loadp(12);
-             p.batch();
-         }},
+             load44100(p);
+             p.e().getmm()->setvl(12, true, "progs/S12.q7p", CoreAnsx(program("Converted").c_str()));
+             p.pass();
+         },
+         false, converting},
+        // A program with the side-chain follower runs on four channels: the blinking "Q".
+        {"program_v_quad.txt",
+         program("Quad", tag("EVF5", tag("EXP", "2") + tag("MINATTACK", "100") + tag("MAXATTACK", "100") +
+                                         tag("MINRELEASE", "1000") + tag("MAXRELEASE", "1000"))),
+         none},
         {"program_compact.txt", program("Plate", userParameters(4)), none, true},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.golden);
-        auto p = open(r.program, 10, "", r.compact);
+        auto p = open(r.program, 10, r.settings, r.compact);
         r.setUp(*p);
         EXPECT_EQ(p->d().getcs(), r.compact ? 18 : 0);
         EXPECT_TRUE(GoldenScreen(r.golden).fact("blink phase on").matches(Access::grid(p->d()), r.golden));
@@ -235,8 +252,20 @@ TEST_F(CoreDsifProgram, Flows) {
         bool compact;
         std::function<void(Page&)> script;
         const char* trace;
+        std::string settings = "";
     };
     const auto state = [](Page& p) { p.note("s" + std::to_string(p.d().getns())); };
+    // The batch variables a pass wrote, and the grid start after it.
+    const auto batchCalls = [](Page& p, const BeanLog& log) {
+        for (const std::string& line : log.lines)
+            if (line.rfind("setbs 22", 0) == 0 || line == "setbv 225") p.note(line);
+        p.note("grid" + std::to_string(Access::gridStart(p.d())));
+    };
+    const auto writes = [](Page& p, const BeanLog& log, const std::vector<std::string>& heads) {
+        for (const std::string& line : log.lines)
+            for (const std::string& head : heads)
+                if (line.rfind(head, 0) == 0) p.note(line);
+    };
     const auto current = [](Page& p) { p.note("slot" + std::to_string(p.slot())); };
     const auto bean = [](Page& p, int id) {
         CorePrcs::BEANSTRUCT none{};
@@ -278,6 +307,53 @@ TEST_F(CoreDsifProgram, Flows) {
              state(p);
          },
          "s0"},
+        {"the slot field's batch loads the typed slot and moves the grid start to it", false,
+         [&](Page& p) {
+             BeanLog log(p.e());
+             p.click(10, 2);
+             p.pass();
+             p.keys("1234");
+             p.pass();
+             batchCalls(p, log);
+         },
+         "setbv 225 setbs 223 \"LOADED\" setbs 224 \"LOADED:\" setbs 223 \"LOADING\" setbs 224 \"LOADING:\" "
+         "setbs 223 \"NEWPROGRAM\" setbs 224 \"1234\" setbs 223 \"ACTION\" setbs 224 \"PROG\" "
+         "setbs 223 \"NEXTSTEP\" setbs 224 \"READPROGRAM\" grid1234"},
+        {"RELOAD reads the current slot again from its second step", false,
+         [&](Page& p) {
+             BeanLog log(p.e());
+             p.click(52, 1);
+             p.pass();
+             batchCalls(p, log);
+         },
+         "setbv 225 setbs 223 \"LOADED\" setbs 224 \"LOADED:\" setbs 223 \"LOADING\" setbs 224 \"LOADING:\" "
+         "setbs 223 \"NEWPROGRAM\" setbs 224 \"10\" setbs 223 \"ACTION\" setbs 224 \"PROG\" "
+         "setbs 223 \"NEXTSTEP\" setbs 224 \"READPROGRAM_2\" grid0"},
+        {"ECONO plans the convolvers again", false,
+         [&](Page& p) {
+             BeanLog log(p.e());
+             p.click(41, 2);
+             p.pass();
+             writes(p, log, {"setbb 23", "setbh 50"});
+         },
+         "setbb 23 1 setbh 50 -1"},
+        {"NODROP, offered with a worker thread, flips bean 24 both ways", false,
+         [&](Page& p) {
+             p.e().blksz(1); // the worker takes the processing once the host's block is known
+             p.pass();
+             bean(p, 25);
+             p.note(p.row(3, 41, 6));
+             bean(p, 24);
+             p.click(41, 3);
+             p.pass();
+             p.release();
+             bean(p, 24);
+             p.click(41, 3);
+             p.pass();
+             bean(p, 24);
+         },
+         "25=1 NODROP 24=0 24=1 24=0",
+         "<THREADS>1</THREADS><AUTOTHREAD> 0 </AUTOTHREAD><THREADSMINDIM> 0 </THREADSMINDIM>"},
         {"RELOAD keeps the grid start; EDIT opens the memory page", false,
          [&](Page& p) {
              p.click(52, 1);
@@ -375,7 +451,7 @@ TEST_F(CoreDsifProgram, Flows) {
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
-        auto p = open(program("Plate"), 10, "", r.compact);
+        auto p = open(program("Plate"), 10, r.settings, r.compact);
         r.script(*p);
         EXPECT_EQ(p->joined(), r.trace);
     }
@@ -473,6 +549,7 @@ TEST_F(CoreDsifProgram, ArmsThePopupAndLoadsItsChoice) {
     BeanLog log(p->e());
     p->pass();
     EXPECT_EQ(treeReads(log), 0);
+    EXPECT_EQ(std::count(log.lines.begin(), log.lines.end(), "setbv 244"), 1); // every entry rebuilds the tree
     p->e().getmm()->setnm(1234, "Renamed");
     p->d().setdp();
     p->pass();
@@ -480,6 +557,42 @@ TEST_F(CoreDsifProgram, ArmsThePopupAndLoadsItsChoice) {
     entries.clear();
     for (int i = 0; i < p->holder.count; ++i) entries.emplace_back(p->holder.items[i].text);
     EXPECT_NE(std::find(entries.begin(), entries.end(), "1234 - Renamed"), entries.end());
+}
+
+// The popup's area is the name's cells, never a negative width; without a content holder the entry
+// arms nothing, so no choice can load.
+TEST_F(CoreDsifProgram, ArmsThePopupOnlyOverANameAndWithAHolder) {
+    struct Row {
+        const char* name;
+        std::string program;
+        bool holder;
+        bool armed;
+        int width;
+    };
+    const Row rows[] = {
+        {"empty name", program(""), true, true, 0},
+        {"sixteen characters", program("Sixteen Chars Ok"), true, true, 31},
+        {"name cut to sixteen", program("Twenty Characters Nm"), true, true, 31},
+        {"no content holder", program("Plate"), false, false, 0},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        auto p = std::make_unique<Page>();
+        p->engine = booted();
+        p->display = Access::unstarted(p->engine.get(), &p->queue, &clock, &p->host);
+        if (r.holder) p->display->setpd(&p->holder);
+        p->pass(2);
+        fill(*p->engine, 10, r.program);
+        p->display->loadp(10);
+        p->batch();
+        ASSERT_EQ(p->d().getcs(), 0);
+        const CoreCnst::POPMENUARM& arm = Access::popups(p->d()).getrc();
+        EXPECT_EQ(Access::popupArmed(p->d()), r.armed);
+        EXPECT_EQ(arm.armed, r.armed ? 1 : 0);
+        EXPECT_EQ(arm.width, r.width);
+        p->d().setmr("1234 - Name");
+        EXPECT_EQ(p->d().getns(), r.armed ? 22 : 0); // the batch page, or nothing
+    }
 }
 
 // The list's searches on sparse and empty memories: every pass returns, no slot shows twice, no row
