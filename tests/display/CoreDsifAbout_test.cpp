@@ -6,6 +6,7 @@
 #include "GoldenScreen.h"
 #include "PageDriver.h"
 #include "base/CoreBlnk.h"
+#include "processor/CoreMmry.h"
 #include "tests/common/EngineFixture.h"
 
 #include <gtest/gtest.h>
@@ -111,6 +112,23 @@ TEST_F(CoreDsifAbout, TestPageLoadsAtItsPace) {
              f.untilLoad();
          },
          "9:\"0\""},
+        {"slot 0 free: the wrapped search ends on the first used slot", false,
+         [](Flow& f) {
+             f.slot(4);
+             f.d.engine.getmm()->clrpr(0);
+             f.d.enter(kTestPage);
+             f.untilLoad();
+         },
+         "9:\"1\""},
+        {"one used slot: the search ends on it", true,
+         [](Flow& f) {
+             f.slot(1234);
+             for (int32_t cleared = 0; cleared <= 4; ++cleared) f.d.engine.getmm()->clrpr(cleared);
+             f.d.enter(kTestPage);
+             f.untilLoad();
+             f.untilLoad();
+         },
+         "9:\"1234\" 9:\"1234\""},
         {"the countdown survives leaving and entering again", true,
          [](Flow& f) {
              f.d.enter(kTestPage);

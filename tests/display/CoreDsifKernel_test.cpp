@@ -161,6 +161,7 @@ TEST_F(CoreDsifKernel, ShowsTheKernelSetUp) {
          "kernel_hybrid.txt"},
         {"HDIM 3", {"<HDIM>3</HDIM>", ""}, 4, nullptr},
         {"HDIM 40: never more than 21 entries", {"<HDIM>40</HDIM><HDIMMAX>40</HDIMMAX>", ""}, 21, nullptr},
+        {"HDIM -3, read as 0: the one entry \"0 Max\"", {"<HDIM>-3</HDIM>", ""}, 1, nullptr},
         {"worker thread: the T mark",
          {"<THREADS>1</THREADS><AUTOTHREAD> 0 </AUTOTHREAD><THREADSMINDIM> 0 </THREADSMINDIM>", ""},
          2,
@@ -283,6 +284,11 @@ TEST_F(CoreDsifKernel, EditsReachOnlyThePathsInUseAsFiniteMicroseconds) {
     const Row rows[] = {
         {"four paths", {kFiveSettings, kernelProgram("Four", 4)}, 4, 2},
         {"one path: the even and odd items have nothing to edit", {kFiveSettings, ""}, 1, 0},
+        {"DSP buffer 0", {kFiveSettings + "<DSPBUFFER> 0 </DSPBUFFER>", kernelProgram("Four", 4)}, 4, 2},
+        {"DSP buffer 16 at 192000 Hz",
+         {kFiveSettings + "<DSPBUFFER>16</DSPBUFFER>", kernelProgram("Tiny", 3), 192000},
+         3,
+         1},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);

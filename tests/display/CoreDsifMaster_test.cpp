@@ -298,6 +298,34 @@ TEST_F(CoreDsifMaster, MarksAnFftModeThatCannotRun) {
     EXPECT_EQ(d.row(6, 11, 1), "");
 }
 
+// A convolver that fell back from the modes it was given leaves a blinking "!" beside *L TIMED on every
+// render; a set-up every convolver took leaves a blank there.
+TEST_F(CoreDsifMaster, MarksAConvolverThatRefusedItsSetUp) {
+    struct Row {
+        const char* name;
+        int16_t timedMode; // given to the convolvers before the page is entered; 0: the booted set-up
+        bool refused;
+    };
+    const Row rows[] = {
+        {"the booted set-up", 0, false},
+        {"a timed mode the convolvers take", 2, false},
+        {"row 16, which no convolver can run", 16, true},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        auto e = engine();
+        if (r.timedMode > 0) e->setbh(50, r.timedMode, nullptr);
+        ASSERT_EQ(e->getbb(42, nullptr), r.refused);
+        auto display = Access::unstarted(e.get(), &queue, &clock, &host);
+        Driver d{*e, *display, queue};
+        d.enter(kFull);
+        d.passes(2);
+        EXPECT_EQ(Access::grid(*display).cell(11, 5)->getch(), r.refused ? '!' : ' ');
+        EXPECT_EQ(Access::grid(*display).cell(11, 5)->getbl(), r.refused);
+        EXPECT_TRUE(d.writes().empty()) << d.writes().front();
+    }
+}
+
 // Set-ups the items cannot show exactly: viewing both pages, control 0 walked over every item and
 // back, writes no setting, and the saved settings file stays byte-identical.
 TEST_F(CoreDsifMaster, ViewingWritesNothing) {
