@@ -87,6 +87,7 @@ TEST_F(CoreDsifGlobal, PeriodBoundAndExit) {
     EXPECT_EQ(display->getns(), kProgramPage);
     // A period above 200 ms shows as 200 and is not written back.
     start("PROGRAMRATE=300000");
+    ASSERT_TRUE(engine->getbb(11, nullptr)) << "the rate status is on";
     trace();
     enter(kGlobalPage, 3, true);
     EXPECT_EQ(row(3).substr(10, 5), "200.0");

@@ -49,7 +49,7 @@ protected:
 TEST_F(CoreDsifSelector, ViewingWritesNothing) {
     for (const Page& page : kPages) {
         SCOPED_TRACE(page.name);
-        start(kAwkward, 44100);
+        start(kAwkward, 44100, tag("AHEADLENGTH", " 0 "));
         // Gain pads and dry gain that the file cannot hold: 0 and negative.
         CorePrcs::BEANSTRUCT none{};
         engine->setbd(0, 0.0, &none);
@@ -147,6 +147,11 @@ TEST_F(CoreDsifSelector, NoNonFiniteValueReachesABean) {
             turn(i, 0.2);
         }
         EXPECT_TRUE(log->sane);
-        for (const CorePrcs::BEANCALL& call : log->calls) EXPECT_TRUE(std::isfinite(call.value)) << call.id;
+        for (const CorePrcs::BEANCALL& call : log->calls) {
+            EXPECT_TRUE(std::isfinite(call.value)) << call.id;
+            if (call.id == 7) {
+                EXPECT_EQ(call.value, 0.0) << "the look-ahead stays in its range 0 .. 0";
+            }
+        }
     }
 }
