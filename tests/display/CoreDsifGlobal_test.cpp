@@ -42,6 +42,7 @@ TEST_F(CoreDsifGlobal, SmoothingFlows) {
         {"LINEAR applies 0", "SMOOTH=3", 1, kGlobalPage, 1},
         {"OFF applies -1", "SMOOTH=3", 0, kGlobalPage, 0},
         {"a hybrid program reloads", "SMOOTH=-1 FORCEHYBRID=1", 2, kBatchPage, 0},
+        {"a program that is not ready reloads", "SMOOTH=3", 1, kBatchPage, 0, true},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
