@@ -83,6 +83,7 @@ TEST_F(CoreDsifGlobal, PeriodBoundAndExit) {
     enter(kGlobalPage, 2);
     EXPECT_DOUBLE_EQ(item(kPeriod).getlw(), 0.25);
     turn(kPeriod, 0.0);
+    passes(2); // the reloaded period counts as loaded: no second write
     EXPECT_EQ(writes(), (std::vector<std::string>{"setbb 11 1", "setbl 10 250"}));
     click(52, 0);
     EXPECT_EQ(display->getns(), kProgramPage);
