@@ -49,7 +49,7 @@ protected:
 TEST_F(CoreDsifSelector, ViewingWritesNothing) {
     for (const Page& page : kPages) {
         SCOPED_TRACE(page.name);
-        start(kAwkward, 44100);
+        start(kAwkward, 44100, tag("AHEADLENGTH", " 0 "));
         // Gain pads and dry gain that the file cannot hold: 0 and negative.
         CorePrcs::BEANSTRUCT none{};
         engine->setbd(0, 0.0, &none);
@@ -57,7 +57,7 @@ TEST_F(CoreDsifSelector, ViewingWritesNothing) {
         engine->setbd(12, 200.0, &none);
         const CoreAnsx before = committed();
         trace();
-        enter(page.state, 20);
+        enter(page.state, 20, true);
         click(50, 1); // "<<" on the follower page
         click(55, 1); // ">>"
         passes(3);
@@ -84,6 +84,7 @@ TEST_F(CoreDsifSelector, OneUserChangeWritesItsGroupAsLoaded) {
         short page;
         std::function<void(CoreDsifSelector&)> act;
         std::vector<std::string> writes;
+        const char* section = nullptr; // the program text changes inside this section alone
     };
     const auto source = [](CoreDsifSelector& t, const char* key) {
         const auto& keys = Access::sourceKeys(*t.display);
@@ -99,28 +100,37 @@ TEST_F(CoreDsifSelector, OneUserChangeWritesItsGroupAsLoaded) {
         {"MIX5 value with its status off", kGlobalPage, [](CoreDsifSelector& t) { t.turn(22, 0.25); }, {"setbd 189 [4] -0.5"}},
         {"MIX2 status on: its value as loaded", kGlobalPage, [](CoreDsifSelector& t) { t.turn(11, choice(1, 2)); }, {"setbd 191 [1] -1"}},
         {"feedback source", kGlobalPage, [&](CoreDsifSelector& t) { t.turn(6, source(t, "LFO1")); }, {"setbs 9 \"LFO1\""}},
-        {"quantisation 16", kLfoPage, [](CoreDsifSelector& t) { t.turn(2, choice(5, 8)); }, {"setbd 92 [0] 16"}},
-        {"third LFO's waveform", kLfoPage, [](CoreDsifSelector& t) { t.turn(18, choice(2, 33)); }, {"setbs 90 [2] \"Square\""}},
-        {"third LFO's rate source", kLfoPage, [&](CoreDsifSelector& t) { t.turn(17, source(t, "MIX1")); }, {"setbs 100 [2] \"MIX1\""}},
+        {"quantisation 16", kLfoPage, [](CoreDsifSelector& t) { t.turn(2, choice(5, 8)); }, {"setbd 92 [0] 16"}, "LFO1"},
+        {"third LFO's waveform", kLfoPage, [](CoreDsifSelector& t) { t.turn(18, choice(2, 33)); }, {"setbs 90 [2] \"Square\""}, "LFO3"},
+        {"third LFO's rate source", kLfoPage, [&](CoreDsifSelector& t) { t.turn(17, source(t, "MIX1")); }, {"setbs 100 [2] \"MIX1\""}, "LFO3"},
         {"second function's B as constant 0.5", kFunctionPage, [](CoreDsifSelector& t) { t.turn(4, 0.75, 2); },
-         {"setbs 104 [1] \"0.12345678901234566\"", "setbs 105 [1] \"0.5\"", "setbs 103 [1] \"a\""}},
+         {"setbs 104 [1] \"0.12345678901234566\"", "setbs 105 [1] \"0.5\"", "setbs 103 [1] \"a\""}, "FUN2"},
         {"second function's operation", kFunctionPage, [](CoreDsifSelector& t) { t.turn(5, choice(3, 45)); },
-         {"setbs 104 [1] \"0.12345678901234566\"", "setbs 105 [1] \"LFO1\"", "setbs 103 [1] \"a+b\""}},
+         {"setbs 104 [1] \"0.12345678901234566\"", "setbs 105 [1] \"LFO1\"", "setbs 103 [1] \"a+b\""}, "FUN2"},
         {"follower type OFF", kFollowerPage, [](CoreDsifSelector& t) { t.turn(0, choice(9, 10)); },
-         {"setbl 114 [0] 44", "setbl 115 [0] 882", "setbs 116 [0] \"0.5000000000\"", "setbl 117 [0] 441", "setbl 118 [0] 220", "setbs 119 [0] \"0.0000000000\"", "setbd 120 [0] 0.25", "setbh 112 [0] 9", "setbs 252 [0] \"OFF\"", "setbs 253 [0] \"OFF\"", "setbd 259 [0] 0", "setbi 260 [0] 1", "setbs 261 [0] \"OFF\"", "setbv 121 [0]"}},
+         {"setbl 114 [0] 44", "setbl 115 [0] 882", "setbs 116 [0] \"0.5000000000\"", "setbl 117 [0] 441", "setbl 118 [0] 220", "setbs 119 [0] \"0.0000000000\"", "setbd 120 [0] 0.25", "setbh 112 [0] 9", "setbs 252 [0] \"OFF\"", "setbs 253 [0] \"OFF\"", "setbd 259 [0] 0", "setbi 260 [0] 1", "setbs 261 [0] \"OFF\"", "setbv 121 [0]"}, "EVF1"},
+        {"follower balance 50 %", kFollowerPage, [](CoreDsifSelector& t) { t.turn(7, 0.5); },
+         {"setbl 114 [0] 44", "setbl 115 [0] 882", "setbs 116 [0] \"0.5000000000\"", "setbl 117 [0] 441", "setbl 118 [0] 220", "setbs 119 [0] \"0.0000000000\"", "setbd 120 [0] 0.5", "setbh 112 [0] 1", "setbs 252 [0] \"OFF\"", "setbs 253 [0] \"OFF\"", "setbd 259 [0] 0", "setbi 260 [0] 1", "setbs 261 [0] \"OFF\"", "setbv 121 [0]"}, "EVF1"},
         {"follower order 6", kFollowerPage, [](CoreDsifSelector& t) { t.turn(11, choice(2, 4)); },
-         {"setbl 114 [0] 44", "setbl 115 [0] 882", "setbs 116 [0] \"0.5000000000\"", "setbl 117 [0] 441", "setbl 118 [0] 220", "setbs 119 [0] \"0.0000000000\"", "setbd 120 [0] 0.25", "setbh 112 [0] 1", "setbs 252 [0] \"OFF\"", "setbs 253 [0] \"OFF\"", "setbd 259 [0] 0", "setbi 260 [0] 6", "setbs 261 [0] \"OFF\"", "setbv 121 [0]"}},
+         {"setbl 114 [0] 44", "setbl 115 [0] 882", "setbs 116 [0] \"0.5000000000\"", "setbl 117 [0] 441", "setbl 118 [0] 220", "setbs 119 [0] \"0.0000000000\"", "setbd 120 [0] 0.25", "setbh 112 [0] 1", "setbs 252 [0] \"OFF\"", "setbs 253 [0] \"OFF\"", "setbd 259 [0] 0", "setbi 260 [0] 6", "setbs 261 [0] \"OFF\"", "setbv 121 [0]"}, "EVF1"},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
         start(program, 44100);
         trace();
         enter(r.page, 3);
+        const std::string before = committed().c_str();
         r.act(*this);
         passes(3);
         const std::vector<std::string> got = writes();
         EXPECT_EQ(got, r.writes);
         EXPECT_TRUE(log->sane);
+        if (r.section != nullptr) {
+            const std::string after = committed().c_str();
+            EXPECT_NE(after, before);
+            EXPECT_EQ(withoutSection(after, r.section), withoutSection(before, r.section))
+                << "the program text changed outside " << r.section;
+        }
     }
 }
 
@@ -137,6 +147,11 @@ TEST_F(CoreDsifSelector, NoNonFiniteValueReachesABean) {
             turn(i, 0.2);
         }
         EXPECT_TRUE(log->sane);
-        for (const CorePrcs::BEANCALL& call : log->calls) EXPECT_TRUE(std::isfinite(call.value)) << call.id;
+        for (const CorePrcs::BEANCALL& call : log->calls) {
+            EXPECT_TRUE(std::isfinite(call.value)) << call.id;
+            if (call.id == 7) {
+                EXPECT_EQ(call.value, 0.0) << "the look-ahead stays in its range 0 .. 0";
+            }
+        }
     }
 }

@@ -19,6 +19,14 @@
 #include <string>
 #include <vector>
 
+// A program text with the section named tag ("LFO3", "EVF1") left out.
+inline std::string withoutSection(const std::string& text, const std::string& tag) {
+    const std::string open = "<" + tag + ">", close = "</" + tag + ">";
+    const size_t from = text.find(open), to = text.find(close);
+    if (from == std::string::npos || to == std::string::npos) return text;
+    return text.substr(0, from) + text.substr(to + close.size());
+}
+
 class SelectorPageTest : public BootedEngineTest {
 public: // the rows of table-driven tests act on the fixture
     using Access = CoreDsifTestAccess;
@@ -37,11 +45,12 @@ public: // the rows of table-driven tests act on the fixture
         display = Access::unstarted(engine.get(), &queue, &clock, &host);
         Access::setPages(*display, 0, 0);
     }
-    // Enters page state and runs passes more passes; the trace starts empty after the entry pass.
-    void enter(short state, int passes = 0) {
+    // Enters page state and runs passes more passes; the trace starts empty after the entry pass
+    // unless traceEntry keeps what the entry pass did.
+    void enter(short state, int passes = 0, bool traceEntry = false) {
         Access::setNextState(*display, state);
         pass();
-        if (log) {
+        if (log && !traceEntry) {
             log->lines.clear();
             log->calls.clear();
         }
