@@ -198,7 +198,7 @@ private:
     void loadMasterItems(int items, bool full);
     void masterTitle(bool full);
     void masterItems(int items, bool full, PASS& pass);
-    std::shared_ptr<class CoreDswb> pMasterkept; // what the last entry loaded; made by the page
+    CoreDswb oMasterkept; // what the last entry loaded
 
     // ---- memory page (display/CoreDsifMemory.cpp)
     void memoryEntry(PASS& pass);
@@ -207,8 +207,7 @@ private:
     void memoryOverwrite(int32_t picked, int32_t& current, PASS& pass);
     void memoryDelete(int32_t picked, int32_t current, PASS& pass);
     void memorySaveAs(PASS& pass);
-    // What the memory page loaded into its fields; shared so that this header needs no CoreDswb.h.
-    std::shared_ptr<class CoreDswb> pMemorykept;
+    CoreDswb oMemorykept; // what the memory page loaded into its fields
 
     // ---- MIDI, disk, about and test pages (display/CoreDsifMidi.cpp, CoreDsifDisk.cpp, CoreDsifAbout.cpp)
     void midiEntry(PASS& pass);
@@ -299,6 +298,7 @@ private:
     void batchEntry(PASS& pass);
     void batchPage(PASS& pass);
     void drawAddArea();
+    // A page showing only its name on row 0: what the frame's own tests put in place of the pages.
     void placeholderEntry(PASS& pass);
     void placeholderRender(PASS& pass);
     bool runStep(PageStep step, PASS& pass, bool entry); // false when the step threw

@@ -251,14 +251,7 @@ void CoreDsif::placeholderRender(PASS&) {}
 
 const std::array<CoreDsif::PAGE, CoreDsif::iCpages>& CoreDsif::pageTable() {
     static const std::array<PAGE, iCpages> pages = [] {
-        const char* labels[iCpages] = {"PROG", "LIST",  "MAST", "MIDI", "DISK", "KERN", "MEMO",
-                                       "LFOS", "GLOB",  "FUNS", "EVFS", "ENVS", "DYNS", "PRMS",
-                                       "PARM", "ABOUT", "TEST", "LIST", "PROG", "MAST"};
         std::array<PAGE, iCpages> table{};
-        for (int i = 0; i < iCpages; ++i)
-            table[static_cast<size_t>(i)] =
-                PAGE{&CoreDsif::placeholderEntry, &CoreDsif::placeholderRender, labels[i]};
-        // Every state's page; the placeholders above stand only where a test puts them back.
         table[0] = PAGE{&CoreDsif::programEntry, &CoreDsif::programRender, "PROG"};
         table[18] = PAGE{&CoreDsif::programEntry, &CoreDsif::compactRender, "PROG"};
 

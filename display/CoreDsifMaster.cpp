@@ -133,8 +133,7 @@ void CoreDsif::masterHeader(int items, bool full) {
 
 // Defines slots 0 .. items - 1 and loads them from the engine, recording each load as seen.
 void CoreDsif::loadMasterItems(int items, bool full) {
-    if (!pMasterkept) pMasterkept = std::make_shared<CoreDswb>();
-    CoreDswb& kept = *pMasterkept;
+    CoreDswb& kept = oMasterkept;
     kept.reset();
     CorePrcs::BEANSTRUCT none{};
     const Place* places = full ? kFullPage : kCompactPage;
@@ -280,8 +279,7 @@ void CoreDsif::masterTitle(bool full) {
 void CoreDsif::masterItems(int items, bool full, PASS& pass) {
     if (pass.click) pSelectors->focus(pass.column, pass.row, bPointerheld);
     pSelectors->draw_();
-    if (!pMasterkept) pMasterkept = std::make_shared<CoreDswb>();
-    CoreDswb& kept = *pMasterkept;
+    CoreDswb& kept = oMasterkept;
     CorePrcs::BEANSTRUCT none{};
     for (short slot = 0; slot < items; ++slot) {
         if (full && slot == kTimedLength) {

@@ -40,8 +40,7 @@ constexpr FieldPlace kFieldPlaces[kFieldCount] = {
 } // namespace
 
 void CoreDsif::memoryEntry(PASS&) {
-    if (!pMemorykept) pMemorykept = std::make_shared<CoreDswb>();
-    pMemorykept->reset();
+    oMemorykept.reset();
     label("", DataLclz::sCmemobanklabel, 0, 2);
     label("", DataLclz::sCmemomemorylabel, 0, 3);
     label("", DataLclz::sCmemonamelabel, 0, 5);
@@ -63,7 +62,7 @@ void CoreDsif::memoryEntry(PASS&) {
         const FieldPlace& place = kFieldPlaces[i];
         pFields->gettx(i)->defne(0, 1, place.column, place.row, place.width, place.clearOnArm, CoreDsed::iCtext);
     }
-    CoreDswb& kept = *pMemorykept;
+    CoreDswb& kept = oMemorykept;
     const auto load = [&](short i, const CoreAnsx& raw, const CoreAnsx& shown) {
         CoreDsed* field = pFields->gettx(i);
         field->setvs(shown);
@@ -89,7 +88,7 @@ void CoreDsif::memoryEntry(PASS&) {
 // The confirmed edits of fields 0 .. 4, written trimmed to the program and to the current slot. A
 // confirmation that changed nothing but blanks writes nothing.
 void CoreDsif::memoryCommits(int32_t current) {
-    CoreDswb& kept = *pMemorykept;
+    CoreDswb& kept = oMemorykept;
     bool committed = false;
     for (short i = 0; i < kVersioningField; ++i) {
         CoreDsed* field = pFields->gettx(i);
@@ -124,7 +123,7 @@ void CoreDsif::memoryCommits(int32_t current) {
 void CoreDsif::memoryRender(PASS& pass) {
     pGrid->write(CoreButl::rpad_("  EditMode: Memory", 48, ' '), 0, 0, 1, false, false);
     // An entry that failed part-way leaves nothing to edit.
-    if (!pMemorykept || pFields->getcn() != kFieldCount || pSelectors->getcn() != 2) return;
+    if (pFields->getcn() != kFieldCount || pSelectors->getcn() != 2) return;
     int32_t current = pass.slot;
     pFields->focus(pass.column, pass.row, bPointerheld);
     pFields->draw_();
@@ -153,13 +152,13 @@ void CoreDsif::memoryRender(PASS& pass) {
         label("", DataLclz::sCmemonewnamelabel, 0, 9);
         CoreDsed* field = pFields->gettx(kVersioningField);
         field->movea(false);
-        if (field->ischg() && pMemorykept->chngd(kVersioningField, *field)) {
-            const CoreAnsx path = pMemorykept->rawtx(kVersioningField);
+        if (field->ischg() && oMemorykept.chngd(kVersioningField, *field)) {
+            const CoreAnsx path = oMemorykept.rawtx(kVersioningField);
             const CoreAnsx text = field->getvs().Trim();
             // An emptied name keeps the file the program came from.
             sVersioningname = text.Length() > 0 ? CoreButl::getpt(path) + text : path;
             field->setvs(text.Length() > 0 ? text : CoreButl::getfn(path, false));
-            pMemorykept->keep(kVersioningField, path, *field);
+            oMemorykept.keep(kVersioningField, path, *field);
         }
         if (drbtn(kButtonColumn, 9, " SAVEAS ", pass.column, pass.row)) memorySaveAs(pass);
     }
