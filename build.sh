@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
 # Builds the project on a Debian machine, installing the packages it needs when they are missing.
 #   ./build.sh test              build and run every test
-#   ./build.sh bench             build and run the benchmarks
+#   ./build.sh build             build every test and benchmark without running them
+#                                (VORLAN_ZITA=OFF ./build.sh build: as a machine without the optional packages)
+#   ./build.sh bench             build and run the benchmarks (installs libzita-convolver-dev for the
+#                                report-only comparisons of three of them)
 #   ./build.sh test-sanitized    build and run every test under AddressSanitizer + UBSan
 #   ./build.sh test-thread       build and run every test under ThreadSanitizer
 #   ./build.sh coverage          build with GCC --coverage, run every test, print line coverage per folder
+#                                (installs lcov)
 #   ./build.sh stats             print test lines against production lines, per folder and in all
 #   ./build.sh test-host         build and load the plug-ins into a real host (installs Debian's ardour)
 #   ./build.sh run [OPTIONS]     build the plug-in and render the demo input through it with vorlan3-render
@@ -14,7 +18,7 @@ cd "$(dirname "$0")"
 
 packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libfftw3-dev libpng-dev libcairo2-dev libxcb1-dev
           libxcb-xtest0-dev xvfb sox python3)
-[ "${1:-test}" = bench ] && packages+=(libzita-convolver-dev)
+[ "${1:-test}" = bench ] && [ "${VORLAN_ZITA:-ON}" != OFF ] && packages+=(libzita-convolver-dev)
 [ "${1:-test}" = coverage ] && packages+=(lcov)
 missing=()
 for p in "${packages[@]}"; do
@@ -30,7 +34,9 @@ fi
 jobs=${JOBS:-$(nproc)}
 configure() { # build-folder, extra cmake arguments
   local dir=$1; shift
-  cmake -S . -B "$dir" -DVORLAN_WERROR=ON "$@" >/dev/null
+  # Optional packages are used when installed unless switched off (VORLAN_ZITA=OFF ./build.sh …); the
+  # switch is passed each time so that a folder configured without them does not keep that silently.
+  cmake -S . -B "$dir" -DVORLAN_WERROR=ON -DVORLAN_ZITA="${VORLAN_ZITA:-ON}" "$@" >/dev/null
   cmake --build "$dir" -j "$jobs"
 }
 runtests() {
@@ -41,6 +47,8 @@ case "${1:-test}" in
   test)
     configure build -DCMAKE_BUILD_TYPE=RelWithDebInfo
     runtests build ;;
+  build)
+    configure build -DCMAKE_BUILD_TYPE=RelWithDebInfo ;;
   test-sanitized)
     configure build-asan -DCMAKE_BUILD_TYPE=Debug -DVORLAN_SANITIZE=address -DVORLAN_BENCH=OFF
     UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 ASAN_OPTIONS=detect_leaks=1 runtests build-asan ;;
@@ -78,7 +86,7 @@ case "${1:-test}" in
     ARDOUR_SMOKE_REQUIRED=1 ctest --test-dir build -R '^ArdourSmoke[.]' --no-tests=error --output-on-failure --timeout 600 ;;
   run)
     shift
-    cmake -S . -B build -DVORLAN_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake -S . -B build -DVORLAN_WERROR=ON -DVORLAN_ZITA="${VORLAN_ZITA:-ON}" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
     cmake --build build -j "$jobs" --target vorlan3 vorlan3-render demo_folder
     build/tools/vorlan3-render "$@" build/vst/demo/input.wav build/demo-output.wav ;;
   stats)
@@ -95,5 +103,5 @@ case "${1:-test}" in
     tests=$(git ls-files tests | grep -E '\.(h|hpp|cpp|cc|c)$' | count)
     printf '%-12s code %6d  tests %6d  ratio %.2f (tests/ in all, shared helpers included)\n' all "$code" "$tests" "$(awk -v t="$tests" -v c="$code" 'BEGIN{print t / c}')" ;;
   *)
-    echo "usage: $0 [test|test-sanitized|test-thread|bench|coverage|stats|test-host|run [OPTIONS]]" >&2; exit 2 ;;
+    echo "usage: $0 [test|build|test-sanitized|test-thread|bench|coverage|stats|test-host|run [OPTIONS]]" >&2; exit 2 ;;
 esac

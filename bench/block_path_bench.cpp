@@ -57,12 +57,6 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-double processCpuSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
-}
-
 std::vector<float> noise(unsigned seed, float amplitude) {
     std::mt19937 generator(seed);
     std::uniform_real_distribution<float> uniform(-amplitude, amplitude);
@@ -266,6 +260,13 @@ void BM_BlockPathDenormal(benchmark::State& state) {
 BENCHMARK(BM_BlockPathDenormal)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 #ifdef VORLAN_HAVE_ZITA
+// Process CPU time: Convproc's later partitions run on threads of its own.
+double processCpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+}
+
 // zita-convolver's Convproc on the same stereo kernel (L to L, R to R, float) at quantum 512.
 struct Zita {
     Convproc proc;
