@@ -89,7 +89,9 @@ void CoreFrme::mouse(CDrawContext* context, CPoint& where, int32_t buttons) {
         }
     }
     if (!handled && cBypass.pointInside(where)) sendMessage(2, 0, 0, 0, 0);
-    CFrame::mouse(context, where, buttons);
+    // The popup takes the press that opened it: a view under the cells marked as pressed would never
+    // see the release, which goes to the popup, and would swallow the next press after it closes.
+    if (!handled) CFrame::mouse(context, where, buttons);
     bInside = false;
 }
 

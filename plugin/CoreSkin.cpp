@@ -118,13 +118,21 @@ void CoreSkin::loadContainer(const CoreAnsx& path, CoreFsys* reader) {
 void CoreSkin::readFonts(const CoreNode* fonts) {
     if (!fonts) return;
     std::vector<const CoreNode*> elements;
+    int ignored = 0;
     const CoreTlst* children = fonts->getcn();
     const CoreAnsx elementTag = DataXml_::sCtagelemnt;
     for (int i = 0; children && i < children->Count; ++i) {
         const auto* node = static_cast<const CoreNode*>(children->Items[i]);
-        if (isElement(node) && node->gettx().Trim().UpperCase() == elementTag) elements.push_back(node);
-        if (elements.size() == static_cast<size_t>(INT16_MAX)) break; // fontsets is a short
+        if (!isElement(node) || node->gettx().Trim().UpperCase() != elementTag) continue;
+        if (elements.size() < static_cast<size_t>(iCfontsetsmax))
+            elements.push_back(node);
+        else
+            ++ignored;
     }
+    if (ignored > 0)
+        CoreLog_::logfl(skinfolder + sCskinromname + ": " + CoreAnsx(ignored) +
+                            " font sets after the first " + CoreAnsx(iCfontsetsmax) + " are ignored",
+                        1);
     skin.fontsets = static_cast<int16_t>(elements.size());
     skin.fonts.assign(elements.size(), ELEMENTLOC());
     skin.fontnames.assign(elements.size(), CoreAnsx(sCdefaultfontname));

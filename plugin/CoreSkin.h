@@ -25,6 +25,9 @@ public:
     static constexpr int iCbuttons = 10; // PROGRAM1 .. PROGRAM10
     static constexpr int iCmeters = 4;   // METER1 .. METER4
     static constexpr int iClayers = 4;   // FONT1, FONTNEG, FONT2 and an unused fourth layer
+    // Font sets kept from FONTS: every set kept costs the editor its font images and a view per
+    // display cell, so further ELEMENTs are logged and ignored. Skins offer a handful of sets.
+    static constexpr int iCfontsetsmax = 16;
 
     // One font set: its layers' image names (layer 3 is never read and stays empty).
     struct ELEMENTLOC {
@@ -80,7 +83,7 @@ public:
     };
     // Fields in the order the readers know them; "NULL" names no image.
     struct SKIN {
-        int16_t fontsets = 0;
+        int16_t fontsets = 0; // 1 .. iCfontsetsmax once read
         std::vector<CoreAnsx> fontnames;
         std::vector<ELEMENTLOC> fonts;
         bool global = false;

@@ -72,6 +72,8 @@ CView* CFrame::viewAt(const CPoint& where) const {
 }
 
 void CFrame::mouse(CDrawContext* context, CPoint& where, int32_t buttons) {
+    // A popup opened by this press owns its release: no view may wait for it.
+    if (pOpenRoot) return;
     CView* view = viewAt(where);
     if (!view) return;
     pPressed = view; // a menu opening its popup clears it again

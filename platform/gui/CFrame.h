@@ -46,7 +46,8 @@ public:
     const CRect& getViewSize() const { return cSize; }
 
     // A press outside a popup; the base sends it to the topmost mouse-enabled view under the point,
-    // which then gets the moves and the release.
+    // which then gets the moves and the release. Once a popup is open (a subclass may have opened it
+    // for this very press) the base leaves the press to the popup.
     virtual void mouse(CDrawContext* context, CPoint& where, int32_t buttons);
     // The base gives the turn to the topmost mouse-enabled view under the point.
     virtual bool onWheel(CDrawContext* context, const CPoint& where, CMouseWheelAxis axis, float distance);

@@ -26,6 +26,8 @@
 
 #include <gtest/gtest.h>
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <chrono>
 #include <functional>
@@ -525,4 +527,83 @@ TEST(CoreEdfoPlugin, ShowsTheDisplaysGridAndFollowsItsPages) {
     EXPECT_EQ(CView::getLiveCount(), viewsClosed);
     CoreDsif::deldd(&exported);
     CoreDsif::deldd(&first);
+}
+
+namespace {
+
+// Heap bytes in use in the process (every arena, mapped blocks included); 0 where the allocator
+// does not report them (sanitizer builds), which leaves the bounds below unchecked.
+int64_t heapBytes() {
+    const struct mallinfo2 info = mallinfo2();
+    return int64_t(info.uordblks) + int64_t(info.hblkhd);
+}
+
+} // namespace
+
+// A skin naming 32,767 font sets (the first two with their own strips, the rest none, so each would
+// fall back to built-in strips of its own): the plug-in keeps a bounded number of them, so creating
+// it and opening its editor cost what those sets cost, the selected set is clamped to them, and
+// switching between the first two still shows each one's glyphs.
+TEST(CoreEdfoPlugin, ASkinOfThousandsOfFontSetsCostsOnlyTheSetsItKeeps) {
+    constexpr int kSets = 32767;
+    constexpr int kViewsPerSet = 2350; // cells of the three layers and the margin pieces
+    TempFolder skins("fontsets");
+    std::map<std::string, std::string> items;
+    std::string fonts;
+    for (int set = 0; set < kSets; ++set) {
+        std::string element = tag("FONTNAME", "Set" + std::to_string(set));
+        const char* layers[3] = {"FONT1", "FONTNEG", "FONT2"};
+        for (int layer = 0; set < 2 && layer < 3; ++layer) {
+            const std::string name = "font" + std::to_string(set) + std::to_string(layer) + ".png";
+            items[name] = patternStrip(set, layer);
+            element += tag(layers[layer], name);
+        }
+        fonts += tag("ELEMENT", element);
+    }
+    items["ROM.XML"] = tag("SKIN", tag("FONTS", fonts));
+    skintest::writeFolder(skins.path / "Many", items);
+
+    const int64_t heapBefore = heapBytes();
+    const int32_t viewsBefore = CView::getLiveCount();
+    // The skin folder lies beside the effect's own temporary folder.
+    BootedEffect fx("<SKINSUBPATH>../../" + skins.path.filename().string() +
+                    "/</SKINSUBPATH><SKINNAME>Many</SKINNAME><FONTCOLOUR>20000</FONTCOLOUR>");
+    ASSERT_TRUE(fx.booted);
+    const int64_t heapCreated = heapBytes();
+    // Checked before the editor opens: views for every set named would not fit in memory.
+    ASSERT_LT(heapCreated - heapBefore, int64_t(64) << 20) << "bytes held once the plug-in exists";
+    const CoreSkin::SKIN& skin = *fx.effect->getms()->getsk()->getsk();
+    ASSERT_EQ(skin.fontsets, CoreSkin::iCfontsetsmax);
+    EXPECT_EQ(skin.fontnames.back(), CoreAnsx(("Set" + std::to_string(CoreSkin::iCfontsetsmax - 1)).c_str()));
+    CorePrcs::BEANSTRUCT none{};
+    EXPECT_EQ(fx.effect->getms()->getpr()->getbh(32, &none), CoreSkin::iCfontsetsmax - 1);
+    EXPECT_EQ(fx.logCount(std::to_string(kSets - CoreSkin::iCfontsetsmax) + " font sets after the first"),
+              1u);
+
+    CoreEdit* edit = fx.effect->getct()->geted();
+    ASSERT_TRUE(edit && edit->open(nullptr));
+    EXPECT_LE(CView::getLiveCount() - viewsBefore, CoreSkin::iCfontsetsmax * kViewsPerSet + 200);
+    EXPECT_LT(heapBytes() - heapCreated, int64_t(16) << 20) << "bytes the open editor added";
+
+    // Under the editor lock, so that no status update switches the set meanwhile.
+    edit->getlk()->locks();
+    CoreEdfo& text = *edit->getdf();
+    EXPECT_EQ(text.getfs(), CoreSkin::iCfontsetsmax);
+    for (int16_t set : {int16_t(0), int16_t(1), int16_t(0)}) {
+        SCOPED_TRACE(set);
+        text.updte(set);
+        edit->getfm()->doIdleStuff();
+        int shown = 0, wrong = 0;
+        for (const CMovieBitmap* view : text.getly(set, 0).views) {
+            if (!edit->getfm()->isChild(view)) continue;
+            ++shown;
+            const CRect& r = view->getViewSize();
+            wrong += edit->getfm()->getImage().getPixel(r.left, r.top).red != 40 + 70 * set;
+        }
+        EXPECT_GT(shown, 0);
+        EXPECT_EQ(wrong, 0);
+    }
+    edit->getlk()->relse();
+    edit->close();
+    EXPECT_EQ(CView::getLiveCount(), viewsBefore);
 }

@@ -165,3 +165,53 @@ TEST(CoreFrme, PopsTheArmedMenuOverItsCells) {
     EXPECT_FALSE(f.frame.ismna());
     for (COptionMenu* m : {&menu, &other}) f.frame.removeView(m);
 }
+
+// A display cell's view lies under the armed cells, as in the editor. However the popup closes, the
+// next press over those cells acts: it pops the menu up again while armed, else it is a display click.
+TEST(CoreFrme, ThePressThatPopsTheMenuLeavesTheNextPressFree) {
+    struct Row {
+        const char* name;
+        std::vector<CoreGevt> closing; // after the popup shows
+        bool armedAfter;
+    };
+    const CPoint inside(210, 70), outside(650, 280);
+    const CPoint second(206 + 5, 65 + 1 + CFrame::iCmenurow + 7); // the popup opens at (206, 65)
+    const Row rows[] = {
+        {"escape", {CoreGevt::keyPress(CoreGevt::kKeyEscape)}, true},
+        {"press outside", {CoreGevt::down(outside, kLButton), CoreGevt::up(outside)}, true},
+        {"choice by pointer",
+         {CoreGevt::move(second, 0), CoreGevt::down(second, kLButton), CoreGevt::up(second)},
+         false},
+        {"choice by the layer", {CoreGevt::choice(nullptr, 1)}, false}, // the menu filled in below
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        Frame f;
+        COptionMenu menu(CRect(), nullptr, 2000);
+        menu.addEntry("one");
+        menu.addEntry("two");
+        f.frame.addView(&menu);
+        CView cell(CRect(200, 60, 230, 80));
+        f.frame.addView(&cell);
+        f.frame.setmn(&menu, 2, 1, 3, 2);
+        f.click(inside);
+        ASSERT_EQ(f.frame.getOpenMenu(), &menu);
+        for (CoreGevt event : r.closing) {
+            if (event.kind == CoreGevt::kChoice) event.menu = &menu;
+            f.send(event);
+        }
+        f.frame.idle();
+        ASSERT_EQ(f.frame.getOpenMenu(), nullptr);
+        EXPECT_EQ(f.frame.ismna(), r.armedAfter);
+        f.props.clear();
+        f.click(inside);
+        if (r.armedAfter) {
+            EXPECT_EQ(f.frame.getOpenMenu(), &menu);
+            f.frame.closePopup();
+        } else {
+            EXPECT_EQ(typesOf(f.props.messages()), std::vector<int>{0});
+        }
+        f.frame.removeView(&cell);
+        f.frame.removeView(&menu);
+    }
+}

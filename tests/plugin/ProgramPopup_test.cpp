@@ -1,14 +1,18 @@
-// The program popup end to end: an in-process effect with its editor open offscreen and its control
-// thread running; the user opens the popup over the program name and chooses a program by pointer.
+// The program popup end to end: an in-process effect with its editor open (offscreen, or in a window
+// of an X server of the test's own) and its control thread running; the user opens the popup over the
+// program name and chooses a program, or closes it without one, and clicks on.
 #include "plugin/CoreZrlg.h"
 
 #include "base/CoreSgrd.h"
+#include "display/CoreDsmn.h"
 #include "platform/gui/COptionMenu.h"
 #include "platform/gui/CoreGevt.h"
+#include "plugin/CoreEdfo.h"
 #include "plugin/CoreEdit.h"
 #include "plugin/CoreEdmn.h"
 #include "plugin/CoreFrme.h"
 #include "processor/CorePrcs.h"
+#include "tests/common/XvfbHarness.h"
 #include "tests/display/CoreDsifTestAccess.h"
 #include "tests/plugin/BootedEffect.h"
 
@@ -150,5 +154,108 @@ TEST(ProgramPopup, AChoiceByPointerLoadsItsSlotAndArmsThePopupAgain) {
         EXPECT_NE(display.getns(), 22);
     }
     EXPECT_EQ(slot(), 2);
+    record->dispatcher(record, effEditClose, 0, 0, nullptr, 0);
+}
+
+// Under an X server, with input from the device: however the popup closes (Escape, a press outside
+// it, a choice the display does not act on), the next click works as on a freshly opened editor.
+TEST(ProgramPopup, UnderAnXServerTheClickAfterThePopupActs) {
+    XvfbHarness x;
+    if (!x.ready()) GTEST_SKIP() << x.reason();
+    BootedEffect booted;
+    ASSERT_TRUE(booted.booted);
+    AEffect* record = booted.effect->getAeffect();
+    auto* edit = dynamic_cast<CoreEdit*>(booted.effect->getEditor());
+    ASSERT_NE(edit, nullptr);
+    ASSERT_EQ(record->dispatcher(record, effEditOpen, 0, 0, XvfbHarness::handle(x.parent()), 0), 1);
+    CoreFrme* frame = edit->getfm();
+    ASSERT_TRUE(frame->isEmbedded());
+    CoreDsif& display = *booted.effect->getms()->getds();
+    const auto state = [&] {
+        CoreSgrd hold(display.getlk());
+        return display.getcs();
+    };
+    const auto idleUntil = [&](const std::function<bool()>& condition) {
+        return XvfbHarness::waitFor(
+            [&] {
+                record->dispatcher(record, effEditIdle, 0, 0, nullptr, 0);
+                return condition();
+            },
+            std::chrono::milliseconds(20000));
+    };
+    int left = 0, top = 0, right = 0, bottom = 0, cellWidth = 0, cellHeight = 0;
+    frame->getmb(left, top, right, bottom, cellWidth, cellHeight);
+    const CPoint name(left + cellWidth + cellWidth / 2, top + 2 * cellHeight + cellHeight / 2);
+    const CPoint softKey(left + 33 * cellWidth + cellWidth / 2,
+                         top + (CoreDsif::iCdimy - 1) * cellHeight + cellHeight / 2);
+    const auto shown = [&] { return x.popups().size() == 1; };
+    const auto closedAndArmed = [&] { return x.popups().empty() && frame->ismna(); };
+    // The program page, its popup armed and its cells shown in the editor.
+    const auto cellsShown = [&] {
+        edit->getlk()->locks();
+        const bool any = edit->getdf()->getcr() >= 0;
+        edit->getlk()->relse();
+        return any;
+    };
+    ASSERT_TRUE(idleUntil([&] { return state() == 0 && frame->ismna() && cellsShown(); }));
+
+    // An entry without a slot number, which the display answers by loading nothing: offered in place
+    // of the demo's programs, as the display offers its contents.
+    const auto offerAnEntryThatKeepsThePage = [&] {
+        CoreCnst::POPMENUCONTENTDATA* contents = CoreDsifTestAccess::popupData(display);
+        CoreDsmn::new__(2, contents);
+        {
+            CoreSgrd hold(contents->lock);
+            contents->items[0].parent = contents->items[1].parent = -1;
+            std::strncpy(contents->items[0].text, "Programs", sizeof contents->items[0].text - 1);
+            std::strncpy(contents->items[1].text, "Keep this page", sizeof contents->items[1].text - 1);
+        }
+        booted.effect->prchg(CorePpwr::iCmenuarm, 0, 0);
+        const std::vector<std::string> offered{"Keep this page"};
+        ASSERT_TRUE(idleUntil([&] { return menuTexts(*edit) == offered; }));
+    };
+    enum Close { kEscape, kOutside, kChoice };
+    struct Row {
+        const char* name;
+        Close close;
+        bool nextOnTheName; // the next click: on the name (the popup shows again), else on a soft key
+    };
+    const Row rows[] = {
+        {"Escape, then the name", kEscape, true},
+        {"a press outside, then the name", kOutside, true},
+        {"a choice that keeps the page, then a soft key", kChoice, false},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        if (r.close == kChoice) offerAnEntryThatKeepsThePage();
+        x.click(name.x, name.y);
+        ASSERT_TRUE(idleUntil(shown));
+        switch (r.close) {
+        case kEscape:
+            x.key(0xff1b);
+            ASSERT_TRUE(idleUntil(closedAndArmed));
+            break;
+        case kOutside:
+            x.clickOnScreen(1200, 1000);
+            ASSERT_TRUE(idleUntil(closedAndArmed));
+            break;
+        case kChoice: {
+            const CPoint entry = entryPoint(*frame, 0, 1);
+            x.click(entry.x, entry.y);
+            ASSERT_TRUE(idleUntil([&] { return x.popups().empty(); }));
+            EXPECT_EQ(state(), 0);
+            break;
+        }
+        }
+        if (r.nextOnTheName) {
+            x.click(name.x, name.y);
+            EXPECT_TRUE(idleUntil(shown));
+            x.key(0xff1b);
+            ASSERT_TRUE(idleUntil(closedAndArmed));
+        } else {
+            x.click(softKey.x, softKey.y);
+            EXPECT_TRUE(idleUntil([&] { return state() != 0; }));
+        }
+    }
     record->dispatcher(record, effEditClose, 0, 0, nullptr, 0);
 }
