@@ -264,7 +264,7 @@ bool CorePrcs::engineStage() {
         point(hdimmax, p.getli(hdimmax), p.getri(hdimmax), p.getui(hdimmax));
     } else if (iSmooth >= 0) {
         point(hdimmax, p.getls(), p.getrs(), p.getus());
-        mkesf(currentPeriod());
+        mkesf(iPeriod);
         bSecondkernels = true;
     }
     hdimused = std::min(iProgramharmonics, iHdim);

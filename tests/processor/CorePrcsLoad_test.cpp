@@ -97,6 +97,35 @@ TEST_F(CorePrcsLoad, EverySlotLoadsOrFallsBackToSlotZero) {
     }
 }
 
+// The crossfade tables a load builds hold one update period in samples, plus the closing point; the
+// pool's bytes tell what the two tables take.
+TEST_F(CorePrcsLoad, FadeTablesHoldThePeriodInSamples) {
+    struct Row {
+        int32_t rate;
+        int32_t period; // samples
+    };
+    const Row rows[] = {
+        {44100, 132}, // the master PROGRAMRATE, 3000 µs, truncated
+        {48000, 144},
+    };
+    writeFolder();
+    writeText(data() / "progs/SMOOTH.XML",
+              program("Smooth", tag("SMOOTH", "2") + tag("H1", leaf("IMP.WAV"))));
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.rate);
+        auto e = loaded("", "fixture.xml", r.rate);
+        ASSERT_TRUE(e->getmm()->loadl(kEmpty, CoreAnsx("SMOOTH.XML")));
+        ASSERT_TRUE(e->ldpdm(kEmpty, false));
+        ASSERT_FALSE(Access::loadFallback(*e));
+        EXPECT_EQ(Access::periods(*e).normal, r.period);
+        const int64_t held = pool.getma();
+        Access::dropFades(*e);
+        const int64_t tableBytes =
+            static_cast<int64_t>(sizeof(double)) * (r.period + 1) + CorePool::iCoverhead;
+        EXPECT_EQ(held - pool.getma(), 2 * tableBytes);
+    }
+}
+
 TEST_F(CorePrcsLoad, HarmonicsInUseFollowHdimAndAnEmptySlotZeroFails) {
     auto e = loaded("<HDIM> 0 </HDIM>");
     ASSERT_TRUE(e->ldpdm(kThree, false));
