@@ -216,7 +216,9 @@ public:
     void adjhc();
 
     // ---- update rates and kernel figures (processor/CorePrcsRates.cpp) ---------------------------------
-    void adjrt(int32_t us); // the caller holds the engine locks
+    // The caller holds the engine locks. A pool failure growing the fade tables throws and leaves every
+    // period as it was.
+    void adjrt(int32_t us);
     void updrt(int32_t us);
     void irate(int32_t rate);
     void updgu(int32_t rate);
@@ -695,7 +697,7 @@ private:
     std::atomic<uint64_t> lockmisses{0};
     std::atomic<int32_t> loadphases{0}; // LoadPhase objects alive
     std::function<void()> stallhook; // null in production
-    int32_t iRequestedperiod = 0;    // µs, as last passed to adjrt
+    int32_t iRequestedperiod = 0;    // µs, as last applied by adjrt
     int16_t iProgramharmonics = 0;   // the program's harmonic count
     int16_t iHarmonicsloaded = 0;
 
@@ -708,6 +710,7 @@ private:
     void stallPoint() {
         if (stallhook) stallhook();
     }
+    void growFades(int32_t points); // tables of at least points values (pool; may throw, leaving them)
     void fillFades(int32_t period); // refills the tables in place; never allocates
     void resetFades();              // step 0: main fade A, alternate fade B
     void convolve(int32_t position, int32_t count);

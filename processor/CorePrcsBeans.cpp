@@ -568,12 +568,23 @@ void CorePrcs::setblCase(int32_t id, int32_t value, int32_t index, int32_t subin
         if (value >= 0) rateconv = value;
         program->setrc(rateconv);
         break;
-    case 52:
+    case 52: {
         if (value == iProgramrate) break;
+        // A rate the engine could not apply is not kept: the bean reads what plays, and the same value
+        // can be tried again.
+        const int32_t previousRate = iProgramrate;
+        const bool previousOwn = ownrate;
         ownrate = true;
         iProgramrate = value;
-        adjrt(value);
+        try {
+            adjrt(value);
+        } catch (...) {
+            iProgramrate = previousRate;
+            ownrate = previousOwn;
+            throw;
+        }
         break;
+    }
     case 65: iGuirate = value; break;
     case 70: iForceoffset = value; break;
     case 83:

@@ -1,10 +1,11 @@
 // CorePrcs: the block processor (feedback, program update steps, the convolution table, gains, dry mix,
 // overflow, protection, followers) and the crossfade state it plays: fade tables, SMOOTH and the step.
-// Audio path: nothing here allocates, builds a text or waits, except mkesf and setst (loaders and
+// Audio path: nothing here allocates, builds a text or waits, except mkesf, setst and adjhc (loaders and
 // setters, locks held, off the audio path).
 #include "processor/CorePrcs.h"
 
 #include "base/CoreButl.h"
+#include "base/CoreLog_.h"
 #include "base/CorePool.h"
 #include "base/CoreTime.h"
 #include "base/CoreXutl.h"
@@ -203,31 +204,33 @@ void CorePrcs::convolve(int32_t position, int32_t count) {
 }
 
 void CorePrcs::mkesf(int32_t period) {
-    const int32_t needed = std::max(period, 0) + 1;
-    if (needed > iFadecapacity || !fadeready) {
-        const int32_t capacity = std::max(needed, iFadecapacity);
-        // The new pair first: a pool failure leaves the old tables in place.
-        double* a = static_cast<double*>(pool->mallc(0, capacity, "PRCS"));
-        double* b = nullptr;
-        try {
-            b = static_cast<double*>(pool->mallc(0, capacity, "PRCS"));
-        } catch (...) {
-            pool->free_(a);
-            throw;
-        }
-        CoreSgrd hold(fadelock);
-        if (fadeready) {
-            pool->free_(pFadeA);
-            pool->free_(pFadeB);
-        }
-        pFadeA = a;
-        pFadeB = b;
-        iFadecapacity = capacity;
-        fadeready = true;
-    }
+    growFades(std::max(period, 0) + 1);
     CoreSgrd hold(fadelock);
     fillFades(period);
     resetFades();
+}
+
+void CorePrcs::growFades(int32_t points) {
+    if (points <= iFadecapacity && fadeready) return;
+    const int32_t capacity = std::max(points, iFadecapacity);
+    // The new pair first: a pool failure leaves the old tables in place.
+    double* a = static_cast<double*>(pool->mallc(0, capacity, "PRCS"));
+    double* b = nullptr;
+    try {
+        b = static_cast<double*>(pool->mallc(0, capacity, "PRCS"));
+    } catch (...) {
+        pool->free_(a);
+        throw;
+    }
+    CoreSgrd hold(fadelock);
+    if (fadeready) {
+        pool->free_(pFadeA);
+        pool->free_(pFadeB);
+    }
+    pFadeA = a;
+    pFadeB = b;
+    iFadecapacity = capacity;
+    fadeready = true;
 }
 
 void CorePrcs::fillFades(int32_t period) {
@@ -276,6 +279,8 @@ bool CorePrcs::setst(int16_t smooth) {
         const int16_t previous = iSmooth;
         iSmooth = smooth;
         try {
+            // The host entry switches to the normal period without allocating: the tables hold it too.
+            growFades(iNormalperiod + 1);
             mkesf(iPeriod);
         } catch (...) {
             iSmooth = previous;
@@ -308,6 +313,20 @@ void CorePrcs::adjhc() {
     } else if (program && bSecondkernels && fadeready) {
         // Only a program loaded with its second kernels and fade tables can crossfade; a smoothing
         // value stored since then waits for the next load.
-        iSmooth = program->getst();
+        const int16_t smooth = program->getst();
+        if (smooth < 0 || iSmooth >= 0) {
+            iSmooth = smooth;
+            return;
+        }
+        // Smoothing resumes: the period may have changed while it was off, so the tables are built
+        // afresh for it. Without them it stays off; the harmonic change itself goes ahead.
+        try {
+            iSmooth = smooth;
+            growFades(iNormalperiod + 1);
+            mkesf(iPeriod);
+        } catch (const CoreAnsx& message) {
+            iSmooth = -1;
+            CoreLog_::loger(CoreAnsx("smoothing stays off: ") + message, 1);
+        }
     }
 }

@@ -233,7 +233,6 @@ bool CorePrcs::engineStage() {
     const int32_t fileRate = p.getfr(), convertedRate = p.getcr();
     // Nothing read (either rate 0) leaves the output gain as it is.
     dRateratio = fileRate > 0 && convertedRate > 0 ? static_cast<double>(fileRate) / convertedRate : 1.0;
-    bRatechanged = bRatechanged || fileRate != convertedRate;
     if (blockdim == 0) blockdim = 2;
     for (int16_t h = 0; h < iHarmonicsloaded; ++h) convtab[h].shortkernel = p.ismkr(h);
     if (bHybrid) convtab[hdimmax].shortkernel = p.ismkr(hdimmax);
@@ -264,7 +263,7 @@ bool CorePrcs::engineStage() {
         point(hdimmax, p.getli(hdimmax), p.getri(hdimmax), p.getui(hdimmax));
     } else if (iSmooth >= 0) {
         point(hdimmax, p.getls(), p.getrs(), p.getus());
-        mkesf(currentPeriod());
+        mkesf(iPeriod);
         bSecondkernels = true;
     }
     hdimused = std::min(iProgramharmonics, iHdim);

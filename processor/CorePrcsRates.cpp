@@ -28,7 +28,6 @@ int16_t hybridRecord(bool hybrid, int16_t h, int16_t last) {
 
 void CorePrcs::adjrt(int32_t us) {
     if (isfailed()) return;
-    iRequestedperiod = us;
     const int32_t step = blockdim;
     const auto raised = [step](int64_t n) {
         const int32_t r = CoreButl::setmn(toInt(n), step);
@@ -38,11 +37,14 @@ void CorePrcs::adjrt(int32_t us) {
     // Below 1 (a settings file or bean 45) it would divide by zero or lengthen the period.
     const int32_t quality = std::max(iExportaudioquality, 1);
     const int32_t offline = raised(normal / quality);
+    // The crossfade reads its tables up to the period: they grow first, and a pool that refuses them
+    // leaves the previous periods and tables in force (the error goes on to the caller).
+    if (iSmooth >= 0) mkesf(normal);
+    iRequestedperiod = us;
     iNormalperiod = normal;
     iOfflineperiod = offline;
     iPeriod = normal;
     iCountdown = 0;
-    if (iSmooth >= 0) mkesf(normal);
     iLastlevel = 0;
     CoreLog_::debug(CoreAnsx("slow PROG RATE ") + CoreAnsx(normal), 0, 2);
     CoreLog_::debug(CoreAnsx("fast PROG RATE ") + CoreAnsx(offline), 0, 2);

@@ -97,6 +97,68 @@ TEST_F(CorePrcsLoad, EverySlotLoadsOrFallsBackToSlotZero) {
     }
 }
 
+// The crossfade tables a load builds hold one update period in samples, plus the closing point; the
+// pool's bytes tell what the two tables take.
+TEST_F(CorePrcsLoad, FadeTablesHoldThePeriodInSamples) {
+    struct Row {
+        int32_t rate;
+        int32_t period; // samples
+    };
+    const Row rows[] = {
+        {44100, 132}, // the master PROGRAMRATE, 3000 µs, truncated
+        {48000, 144},
+    };
+    writeFolder();
+    writeText(data() / "progs/SMOOTH.XML",
+              program("Smooth", tag("SMOOTH", "2") + tag("H1", leaf("IMP.WAV"))));
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.rate);
+        auto e = loaded("", "fixture.xml", r.rate);
+        ASSERT_TRUE(e->getmm()->loadl(kEmpty, CoreAnsx("SMOOTH.XML")));
+        ASSERT_TRUE(e->ldpdm(kEmpty, false));
+        ASSERT_FALSE(Access::loadFallback(*e));
+        EXPECT_EQ(Access::periods(*e).normal, r.period);
+        const int64_t held = pool.getma();
+        Access::dropFades(*e);
+        const int64_t tableBytes =
+            static_cast<int64_t>(sizeof(double)) * (r.period + 1) + CorePool::iCoverhead;
+        EXPECT_EQ(held - pool.getma(), 2 * tableBytes);
+    }
+}
+
+// A load leaves the host entry to choose the period of the process level: the first offline block
+// after it runs at the offline period, whether or not the kernels were converted to the engine's rate.
+TEST_F(CorePrcsLoad, TheFirstOfflineBlockAfterALoadRunsAtTheOfflinePeriod) {
+    struct Row {
+        const char* file;
+        bool converted;
+    };
+    const Row rows[] = {
+        {"CONV.WAV", true}, // 44.1 kHz kernels, converted to the engine's 48 kHz
+        {"H1.WAV", false},
+    };
+    writeFolder();
+    Road::writeKernel(pool, data() / "vectors/CONV.WAV", kernel(0), kernel(0), 44100);
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.file);
+        writeText(data() / "progs/RATED.XML",
+                  program("Rated", tag("PROGRAMRATE", "100000") + tag("H1", leaf(r.file))));
+        auto e = loaded(tag("RATECONVERSION", "1000000") + tag("EXPORTAUDIOQUALITY", "4"));
+        ASSERT_TRUE(e->getmm()->loadl(kEmpty, CoreAnsx("RATED.XML")));
+        ASSERT_TRUE(e->ldpdm(kEmpty, false));
+        ASSERT_FALSE(Access::loadFallback(*e));
+        EXPECT_EQ(e->getbb(31, nullptr), r.converted);
+        const Access::Periods periods = Access::periods(*e);
+        ASSERT_LT(periods.offline, periods.normal);
+        hostblocks::run(*e, hostblocks::Stereo(512, 0.25), hostblocks::fixedBlocks(512),
+                        hostblocks::Output::doubleReplace, 4);
+        EXPECT_EQ(Access::periods(*e).current, periods.offline);
+        // The block itself counted down from an offline period.
+        EXPECT_GT(Access::countdown(*e), 0);
+        EXPECT_LE(Access::countdown(*e), periods.offline);
+    }
+}
+
 TEST_F(CorePrcsLoad, HarmonicsInUseFollowHdimAndAnEmptySlotZeroFails) {
     auto e = loaded("<HDIM> 0 </HDIM>");
     ASSERT_TRUE(e->ldpdm(kThree, false));

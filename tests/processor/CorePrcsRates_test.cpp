@@ -12,11 +12,35 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <limits>
 
 namespace {
 
-class UpdateRatesTest : public AudioRoadTest {};
+class UpdateRatesTest : public AudioRoadTest {
+protected:
+    // Program U with SMOOTH 2 after some 50 update steps, so that its modulated kernels have settled on
+    // the unit impulse: crossfaded or not, the input comes back. Offline periods are a quarter of the
+    // normal ones.
+    std::unique_ptr<CorePrcs> smoothUnit() {
+        auto e = engine("<DSPBUFFER>512</DSPBUFFER><EXPORTAUDIOQUALITY>4</EXPORTAUDIOQUALITY>");
+        EXPECT_TRUE(Road::install(*e, Road::program('U', 2), 3));
+        hostblocks::run(*e, noise(8192, 2), hostblocks::fixedBlocks(512));
+        return e;
+    }
+
+    // Realtime, then offline, several update steps each.
+    static void expectInputBack(CorePrcs& e, int32_t period) {
+        const int32_t latency = Access::reportedLatency(e);
+        for (int16_t level : {int16_t(0), int16_t(4)}) {
+            const Stereo input = noise(3 * static_cast<size_t>(period), 7);
+            const Stereo out = hostblocks::run(e, input, hostblocks::fixedBlocks(512),
+                                               hostblocks::Output::doubleReplace, level);
+            for (size_t t = 0; t + latency < out.size(); ++t)
+                ASSERT_NEAR(out.left[t + latency], input.left[t], 1e-12) << level << " " << t;
+        }
+    }
+};
 
 TEST_F(UpdateRatesTest, PeriodsFollowTheRequestTheStepAndTheQuality) {
     struct Row {
@@ -56,6 +80,90 @@ TEST_F(UpdateRatesTest, PeriodsFollowTheRequestTheStepAndTheQuality) {
     e->irate(0); // ignored
     e->updgu(-5);
     EXPECT_EQ(CorePrcsTestAccess::sampleRate(*e), 48000);
+}
+
+// A pool that refuses the longer fade tables leaves the engine on its previous period and tables: the
+// setter's failure is logged, and the crossfade, offline too, reads only inside the tables it has.
+TEST_F(UpdateRatesTest, RefusedFadeTablesKeepThePreviousPeriod) {
+    struct Row {
+        const char* setter;
+        std::function<void(CorePrcs&)> lengthen; // asks for a period far beyond the tables
+        bool retried;                            // the same request is applied once the pool gives
+    };
+    const Row rows[] = {
+        {"bean 52", [](CorePrcs& e) { e.setbl(52, 1000000, nullptr); }, true},
+        {"bean 10", [](CorePrcs& e) { e.setbl(10, 1000000, nullptr); }, true},
+        {"bean 44", [](CorePrcs& e) { e.setbi(44, 960000, nullptr); }, false},
+        {"bean 78", [](CorePrcs& e) { e.setbi(78, 960000, nullptr); }, false},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.setter);
+        auto e = smoothUnit();
+        const Access::Periods before = Access::periods(*e);
+        const int32_t capacity = Access::fadeCapacity(*e);
+        const double* table = Access::fadeA(*e);
+        const std::vector<double> fade(table, table + capacity);
+        const int64_t held = pool.getma();
+        pool.setal(held + 16); // the first table of the new pair is given, the second refused
+        {
+            LogCapture log(1);
+            r.lengthen(*e);
+            EXPECT_NE(log.text().find("Memory request failed"), std::string::npos);
+        }
+        pool.setal(std::numeric_limits<int64_t>::max());
+        EXPECT_EQ(Access::periods(*e), before);
+        EXPECT_EQ(e->getbl(52, nullptr), 3000);
+        EXPECT_FALSE(Access::ownRate(*e));
+        EXPECT_EQ(pool.getma(), held);
+        ASSERT_EQ(Access::fadeA(*e), table);
+        EXPECT_EQ(std::vector<double>(table, table + Access::fadeCapacity(*e)), fade);
+        expectInputBack(*e, 8 * before.normal);
+        if (r.retried) {
+            r.lengthen(*e);
+            EXPECT_GT(Access::periods(*e).normal, before.normal);
+        }
+    }
+}
+
+// A period lengthened while smoothing is off: when smoothing resumes, the tables cover the new period and
+// the other one the host entry may switch to, or smoothing stays off when the pool refuses them.
+TEST_F(UpdateRatesTest, ResumedSmoothingCoversBothPeriods) {
+    struct Row {
+        const char* route;
+        int16_t suspended, resumed; // HDIM (bean 54), or SMOOTH (setst) when hdimRoute is false
+        bool hdimRoute;
+        int16_t levelAtResume;
+        bool refused;
+    };
+    const Row rows[] = {
+        {"HDIM 0 and back", 0, 1, true, 0, false},
+        {"HDIM 0 and back offline", 0, 1, true, 4, false},
+        {"HDIM 0 and back, refused", 0, 1, true, 0, true},
+        {"SMOOTH off and on offline", -1, 2, false, 4, false},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.route);
+        auto e = smoothUnit();
+        const auto set = [&](int16_t value) {
+            if (r.hdimRoute)
+                e->setbh(54, value, nullptr);
+            else
+                e->setst(value);
+        };
+        set(r.suspended);
+        ASSERT_LT(Access::smooth(*e), 0);
+        e->setbl(52, 200000, nullptr);
+        const Access::Periods periods = Access::periods(*e);
+        ASSERT_EQ(periods.normal, 9600);
+        hostblocks::run(*e, noise(512, 3), hostblocks::fixedBlocks(512), hostblocks::Output::doubleReplace,
+                        r.levelAtResume);
+        if (r.refused) pool.setal(pool.getma() - 1);
+        set(r.resumed);
+        pool.setal(std::numeric_limits<int64_t>::max());
+        EXPECT_EQ(Access::smooth(*e) >= 0, !r.refused);
+        EXPECT_GE(Access::fadeCapacity(*e), r.refused ? 0 : periods.normal + 1);
+        expectInputBack(*e, periods.normal);
+    }
 }
 
 TEST_F(UpdateRatesTest, KernelFiguresMapTheHybridRecordAndCheckTheirArguments) {

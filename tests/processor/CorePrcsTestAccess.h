@@ -103,6 +103,7 @@ public:
     static bool mainFadeIsA(const CorePrcs& e) { return e.pMainfade == e.pFadeA && e.pAlternatefade == e.pFadeB; }
     static const double* fadeA(const CorePrcs& e) { return e.pFadeA; }
     static int32_t fadeCapacity(const CorePrcs& e) { return e.iFadecapacity; }
+    static void dropFades(CorePrcs& e) { e.delsf(); } // gives both fade tables back to the pool
     // Periods in samples: current, normal, offline; the effective and requested periods in µs.
     struct Periods {
         int32_t current, normal, offline, effective, requested;

@@ -126,11 +126,12 @@ protected:
         writeText(data() / "setups/fixture.xml", tag("SETUP", entries));
     }
 
-    // A booted engine over the folder, its setup (by default the folder's own) read into bank 0, slot 6
-    // left free.
-    std::unique_ptr<CorePrcs> loaded(const std::string& more = "", const std::string& setup = "fixture.xml") {
+    // A booted engine over the folder at rate, its setup (by default the folder's own) read into bank 0,
+    // slot 6 left free.
+    std::unique_ptr<CorePrcs> loaded(const std::string& more = "", const std::string& setup = "fixture.xml",
+                                     int32_t rate = kRate) {
         if (!std::filesystem::exists(data() / "setups/fixture.xml")) writeFolder();
-        auto e = make(settings(more), kRate);
+        auto e = make(settings(more), rate);
         if (e->isfailed()) return e;
         e->getmm()->loads(CoreAnsx(setup.c_str()), 0, true);
         e->getmm()->clrpr(kEmpty);
