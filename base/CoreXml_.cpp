@@ -249,19 +249,28 @@ CoreNode* CoreXml_::parse(const char* text, const CoreAnsx& source) {
 
 CoreAnsx CoreXml_::settc(bool pretty, bool topnewline) const {
     if (!pRoot) return CoreAnsx("");
-    // An explicit stack in place of recursion; frame.wasleaf tells whether a value was met among
-    // the children, in which case the closing tag follows on the same line.
+    // An explicit stack in place of recursion; frame.wasleaf tells whether a value was written among
+    // the children, in which case the closing tag follows on the same line. The reader keeps only the
+    // text that a closing tag ends right after its opening tag, so values beside child elements are
+    // not written: a document would otherwise read back different from what was written.
     struct Frame {
         const CoreNode* node;
         int next;
         int level;
         bool wasleaf;
+        bool elements; // the node has a child element: its values are dropped
+        bool opened;   // a child element was written
+    };
+    const auto holdsElements = [](const CoreNode* node) {
+        for (int i = 0; i < node->count(); ++i)
+            if (node->child(i)->count() > 0) return true;
+        return false;
     };
     std::string out;
     auto indent = [&out, pretty](int level) {
         if (pretty) out.append(static_cast<size_t>(iCindent * level), ' ');
     };
-    std::vector<Frame> frames{{pRoot, 0, 0, false}};
+    std::vector<Frame> frames{{pRoot, 0, 0, false, holdsElements(pRoot), false}};
     while (!frames.empty()) {
         Frame& frame = frames.back();
         if (frame.next >= frame.node->count()) {
@@ -277,18 +286,20 @@ CoreAnsx CoreXml_::settc(bool pretty, bool topnewline) const {
         }
         const CoreNode* child = frame.node->child(frame.next++);
         if (child->count() == 0) {
+            if (frame.elements) continue;
             appendValue(out, child->text(), child->bAsread, frame.node->text());
             frame.wasleaf = true;
             continue;
         }
-        if (pretty && frame.next == 1) out += '\n';
+        if (pretty && !frame.opened) out += '\n';
+        frame.opened = true;
         indent(frame.level);
         out += sCopenytag;
         appendName(out, child->text(), true);
         out += sCclsextag;
         if (frame.level == 0 && pretty && topnewline) out += '\n';
         int level = frame.level + 1;
-        frames.push_back({child, 0, level, false});
+        frames.push_back({child, 0, level, false, holdsElements(child), false});
     }
     return CoreAnsx(out.c_str());
 }

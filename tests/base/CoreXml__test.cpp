@@ -73,9 +73,50 @@ TEST(CoreXml_, WriterFramesValuesIndentsLevelsAndTreatsEveryChildlessNodeAsAValu
                  "\n<P>\n\n  <NAME> Big Hall </NAME>\n  <LFO>\n    <SHAPE> sine </SHAPE>\n  </LFO>\n</P>\n");
     EXPECT_STREQ(doc.settc(false, true).c_str(),
                  "<P><NAME> Big Hall </NAME><LFO><SHAPE> sine </SHAPE></LFO></P>");
-    doc.setrt(element("ROOT", {element("TOC", {}), new CoreNode("   "),
-                               element("M", {new CoreNode(" v "), valued("I", "1")})}));
-    EXPECT_EQ(text(doc, true), " TOC <M> v   <I> 1 </I>\n</M>\n");
+    doc.setrt(element("ROOT", {element("M", {element("TOC", {}), new CoreNode("   "), new CoreNode(" v ")})}));
+    EXPECT_EQ(text(doc, true), "\n<M> TOC  v </M>\n");
+}
+
+// The reader keeps only text that a closing tag ends right after its opening tag, so text beside child
+// elements (a childless node is such a text) is not written at any level: the first write reads back
+// as written, compact or pretty. Trees without such text keep their bytes (first and last rows).
+TEST(CoreXml_, ValuesBesideChildElementsAreNotWrittenSoTheFirstWriteReadsBackAlike) {
+    const struct {
+        const char* name;
+        std::function<CoreNode*()> tree;
+        const char* compact;
+        const char* pretty;
+    } rows[] = {
+        {"no values beside elements", [] { return element("ROOT", {element("P", {valued("S", "0")})}); },
+         "<P><S> 0 </S></P>", "\n<P>\n  <S> 0 </S>\n</P>\n"},
+        {"top level", [] { return element("ROOT", {new CoreNode("x"), element("P", {valued("S", "0")})}); },
+         "<P><S> 0 </S></P>", "\n<P>\n  <S> 0 </S>\n</P>\n"},
+        {"first level, before", [] { return element("ROOT", {element("P", {new CoreNode("A"), valued("S", "0")})}); },
+         "<P><S> 0 </S></P>", "\n<P>\n  <S> 0 </S>\n</P>\n"},
+        {"first level, after", [] { return element("ROOT", {element("P", {valued("S", "0"), new CoreNode("A")})}); },
+         "<P><S> 0 </S></P>", "\n<P>\n  <S> 0 </S>\n</P>\n"},
+        {"deeper, several",
+         [] {
+             return element("ROOT", {element("P", {element("H", {new CoreNode("t"), valued("E", "1"), new CoreNode("0"),
+                                                                 element("F", {})}),
+                                                   valued("N", "n")})});
+         },
+         "<P><H><E> 1 </E></H><N> n </N></P>", "\n<P>\n  <H>\n    <E> 1 </E>\n  </H>\n  <N> n </N>\n</P>\n"},
+        {"only values stay", [] { return element("ROOT", {element("P", {new CoreNode("a"), new CoreNode("b")})}); },
+         "<P> a  b </P>", "\n<P> a  b </P>\n"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        CoreXml_ doc;
+        doc.setrt(r.tree());
+        EXPECT_EQ(text(doc), r.compact);
+        EXPECT_EQ(text(doc, true), r.pretty);
+        for (bool pretty : {false, true}) {
+            CoreXml_ back;
+            back.getfc(text(doc, pretty).c_str());
+            EXPECT_EQ(text(back, pretty), text(doc, pretty));
+        }
+    }
 }
 
 TEST(CoreXml_, AValueReadAsTheBareZeroIsWrittenBareSoThatItStillReadsAbsent) {
