@@ -249,17 +249,14 @@ CoreNode* CoreXml_::parse(const char* text, const CoreAnsx& source) {
 
 CoreAnsx CoreXml_::settc(bool pretty, bool topnewline) const {
     if (!pRoot) return CoreAnsx("");
-    // An explicit stack in place of recursion; frame.wasleaf tells whether a value was written among
-    // the children, in which case the closing tag follows on the same line. The reader keeps only the
-    // text that a closing tag ends right after its opening tag, so values beside child elements are
-    // not written: a document would otherwise read back different from what was written.
+    // An explicit stack in place of recursion; frame.wasleaf tells whether a value was met among
+    // the children, in which case the closing tag follows on the same line.
     struct Frame {
         const CoreNode* node;
         int next;
         int level;
         bool wasleaf;
-        bool elements; // the node has a child element: its values are dropped
-        bool opened;   // a child element was written
+        bool elements; // the node has a child element
     };
     const auto holdsElements = [](const CoreNode* node) {
         for (int i = 0; i < node->count(); ++i)
@@ -270,7 +267,7 @@ CoreAnsx CoreXml_::settc(bool pretty, bool topnewline) const {
     auto indent = [&out, pretty](int level) {
         if (pretty) out.append(static_cast<size_t>(iCindent * level), ' ');
     };
-    std::vector<Frame> frames{{pRoot, 0, 0, false, holdsElements(pRoot), false}};
+    std::vector<Frame> frames{{pRoot, 0, 0, false, holdsElements(pRoot)}};
     while (!frames.empty()) {
         Frame& frame = frames.back();
         if (frame.next >= frame.node->count()) {
@@ -286,20 +283,21 @@ CoreAnsx CoreXml_::settc(bool pretty, bool topnewline) const {
         }
         const CoreNode* child = frame.node->child(frame.next++);
         if (child->count() == 0) {
-            if (frame.elements) continue;
-            appendValue(out, child->text(), child->bAsread, frame.node->text());
+            // The reader keeps only text that a closing tag ends right after its opening tag, so a
+            // value beside child elements is written as a blank one would be (the setup writers put
+            // one there): written, it would read back as a different document.
+            if (!frame.elements) appendValue(out, child->text(), child->bAsread, frame.node->text());
             frame.wasleaf = true;
             continue;
         }
-        if (pretty && !frame.opened) out += '\n';
-        frame.opened = true;
+        if (pretty && frame.next == 1) out += '\n';
         indent(frame.level);
         out += sCopenytag;
         appendName(out, child->text(), true);
         out += sCclsextag;
         if (frame.level == 0 && pretty && topnewline) out += '\n';
         int level = frame.level + 1;
-        frames.push_back({child, 0, level, false, holdsElements(child), false});
+        frames.push_back({child, 0, level, false, holdsElements(child)});
     }
     return CoreAnsx(out.c_str());
 }
