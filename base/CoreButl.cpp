@@ -540,6 +540,14 @@ void CoreButl::whtns(double* buf, int n, double amp, RandomGenerator& generator)
     }
 }
 
+void CoreButl::whtns(double* buf, int n, double amp) {
+    // Each thread's generator starts from its own seed, itself a draw from a generator over the thread
+    // count: seeds a fixed step apart would give sequences that are shifted copies of each other.
+    static std::atomic<uint64_t> threads{0};
+    thread_local RandomGenerator own(RandomGenerator(threads.fetch_add(1, std::memory_order_relaxed)).next());
+    whtns(buf, n, amp, own);
+}
+
 double CoreButl::envsv(double x, int n, const double* table, double step, double& next, bool skip) {
     const int first = skip ? 1 : 0;
     if (n <= first) {

@@ -2,7 +2,7 @@
 // two, window functions, a radix-2 FFT, fades, sample decoding, table lookups, the balanced tree
 // over vector elements, texts, file names, files and sample/time conversions. Every function may be
 // called from any thread: the one state, the folder listings behind pcase and wcase, has its own
-// lock (whtns draws from the caller's generator).
+// lock (whtns draws from the caller's generator, or from one its calling thread owns).
 #pragma once
 #include "base/CoreAnsx.h"
 #include "platform/IppTypes.h"
@@ -135,6 +135,9 @@ public:
     static void wrfwv(const char* src, char* dst);
     // Uniform noise of about +-amp, drawn from the caller's generator.
     static void whtns(double* buf, int n, double amp, RandomGenerator& generator);
+    // The same from a generator that the calling thread owns: no lock, and no two threads draw
+    // the same sequence.
+    static void whtns(double* buf, int n, double amp);
     // Linear interpolation at x in a table of n values spaced step apart (skip: entry 0 is not
     // part of the curve); next receives the following table value.
     static double envsv(double x, int n, const double* table, double step, double& next, bool skip);

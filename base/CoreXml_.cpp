@@ -256,12 +256,18 @@ CoreAnsx CoreXml_::settc(bool pretty, bool topnewline) const {
         int next;
         int level;
         bool wasleaf;
+        bool elements; // the node has a child element
+    };
+    const auto holdsElements = [](const CoreNode* node) {
+        for (int i = 0; i < node->count(); ++i)
+            if (node->child(i)->count() > 0) return true;
+        return false;
     };
     std::string out;
     auto indent = [&out, pretty](int level) {
         if (pretty) out.append(static_cast<size_t>(iCindent * level), ' ');
     };
-    std::vector<Frame> frames{{pRoot, 0, 0, false}};
+    std::vector<Frame> frames{{pRoot, 0, 0, false, holdsElements(pRoot)}};
     while (!frames.empty()) {
         Frame& frame = frames.back();
         if (frame.next >= frame.node->count()) {
@@ -277,7 +283,10 @@ CoreAnsx CoreXml_::settc(bool pretty, bool topnewline) const {
         }
         const CoreNode* child = frame.node->child(frame.next++);
         if (child->count() == 0) {
-            appendValue(out, child->text(), child->bAsread, frame.node->text());
+            // The reader keeps only text that a closing tag ends right after its opening tag, so a
+            // value beside child elements is written as a blank one would be (the setup writers put
+            // one there): written, it would read back as a different document.
+            if (!frame.elements) appendValue(out, child->text(), child->bAsread, frame.node->text());
             frame.wasleaf = true;
             continue;
         }
@@ -288,7 +297,7 @@ CoreAnsx CoreXml_::settc(bool pretty, bool topnewline) const {
         out += sCclsextag;
         if (frame.level == 0 && pretty && topnewline) out += '\n';
         int level = frame.level + 1;
-        frames.push_back({child, 0, level, false});
+        frames.push_back({child, 0, level, false, holdsElements(child)});
     }
     return CoreAnsx(out.c_str());
 }

@@ -46,7 +46,8 @@ public:
 
     // The top-level elements as text (without the file header): values trimmed and framed by one space
     // each, except a value read as the bare "0", which stays bare so that it still reads as absent;
-    // pretty adds line breaks and two spaces of indentation per level.
+    // values beside child elements are left out, as the reader drops them; pretty adds line breaks and
+    // two spaces of indentation per level.
     CoreAnsx settc(bool pretty, bool topnewline) const;
     // Appends to out the text settc (pretty off) gives for element once its text has been read back
     // into a document, without building that copy: values beside child elements are dropped and the

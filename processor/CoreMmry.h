@@ -125,7 +125,8 @@ public:
     // out-of-range slot and for one whose program cannot be read.
     CoreAnsx dumpo(int32_t slot);
     // Puts the chunk's PROGRAM elements into their slots and returns the slot to select (that of the
-    // first PROGRAM in document order, else SELECTEDPROGRAM); -1 when nothing is to be selected. The
+    // first PROGRAM in document order, else SELECTEDPROGRAM when there is no PROGRAM); -1 when nothing
+    // is to be selected, also when every PROGRAM was skipped (no slot, or no elements in it). The
     // text is parsed before any slot changes: a reader's throw reaches the caller, slots untouched.
     int32_t dumpi(const CoreAnsx& text);
 

@@ -103,6 +103,17 @@ CoreAnsx trimmedValue(const CoreNode* program, const CoreAnsx& tag) {
     return program->exslc(tag) ? program->getlc(tag).Trim() : CoreAnsx("");
 }
 
+// A PROGRAM holding text alone, or nothing, is no program: every program the system writes holds
+// elements, and the writers leave the text out once the slot fields are added beside it.
+bool holdsElements(const CoreNode* program) {
+    const CoreTlst* children = program->getcn();
+    for (int i = 0; children && i < children->Count; ++i) {
+        const CoreTlst* grandchildren = static_cast<const CoreNode*>(children->Items[i])->getcn();
+        if (grandchildren && grandchildren->Count > 0) return true;
+    }
+    return false;
+}
+
 } // namespace
 
 CoreAnsx CoreMmry::dumpo(int32_t n) {
@@ -146,10 +157,18 @@ int32_t CoreMmry::dumpi(const CoreAnsx& text) {
     }
     int32_t result = slotNumber(setup->getld(DataXml_::sCtagselprg));
     CoreTlst* children = setup->getcn();
+    // SELECTEDPROGRAM decides only for a chunk without programs: one whose programs were all skipped
+    // restored nothing and names no slot.
+    bool offered = false, restored = false;
     // From the last to the first, so that the first PROGRAM in document order decides the result.
     for (int i = children ? children->Count - 1 : -1; i >= 0; --i) {
         CoreNode* program = static_cast<CoreNode*>(children->Items[i]);
         if (!(program->gettx().Trim().UpperCase() == DataXml_::sCtagprogrm)) continue;
+        offered = true;
+        if (!holdsElements(program)) {
+            refused("PROGRAM skipped, it holds no elements");
+            continue;
+        }
         const CoreAnsx name = trimmedValue(program, DataXml_::sCtagprognm);
         // An unnamed program never takes over an unnamed slot: it goes where it was saved from.
         int32_t target = name.Length() > 0 ? srcnm(name) : -1;
@@ -181,6 +200,7 @@ int32_t CoreMmry::dumpi(const CoreAnsx& text) {
         document->pappd(nullptr, 0, program);
         loc.document = document.release();
         result = target;
+        restored = true;
     }
-    return result;
+    return offered && !restored ? -1 : result;
 }

@@ -249,6 +249,10 @@ public:
     // given kernel mode fail as a refused plan would.
     void setClockForTest(std::function<double()> clock) { clockhook = std::move(clock); }
     void setPlanFaultForTest(std::function<bool(int16_t mode)> fault) { planfault = std::move(fault); }
+    // Test seam: told after each timed mode the test kernel's taps and the samples convolved with it.
+    void setTimingProbeForTest(std::function<void(int16_t mode, int32_t taps, int64_t samples)> probe) {
+        timingprobe = std::move(probe);
+    }
 
     // ---- program loading (processor/CorePrcsLoad.cpp) -------------------------------------------------
     // Loads slot 0 .. 9999 (any other number reads as an empty slot), falling back to slot 0. An error
@@ -785,6 +789,7 @@ private:
     int32_t iLargestoffset = 0;   // largest IR offset O of the loaded program
     std::function<double()> clockhook;          // null: CoreXutl::tmono
     std::function<bool(int16_t)> planfault;     // null in production
+    std::function<void(int16_t, int32_t, int64_t)> timingprobe; // null in production
 
     // ---- beans and the settings writer ----------------------------------------------------------------
     // Holds enginelock and blocklock without ever holding enginelock while it waits for the worker:

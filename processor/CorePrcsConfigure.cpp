@@ -24,6 +24,12 @@ constexpr int16_t cmdPlan = 1, cmdDeletePlan = 2, cmdDeleteCommon = 3, cmdPlanCo
 constexpr int16_t firstTimedMode = 1, lastTimedMode = 5;
 constexpr int16_t shortKernelMode = 17;
 constexpr int32_t timedBlocks = 20; // DSP buffers that pass through each timed mode
+// The timing runs on the thread that boots the engine, a host's project load among them, so its cost
+// is bounded: a test kernel of at most maxTimedTaps, and no mode convolving more taps x samples than
+// the default run does (a 10 ms kernel of 512 taps at 44.1 or 48 kHz through 20 DSP buffers of the
+// largest first-boot size). Longer settings only shorten the input; the modes still run the same code.
+constexpr int32_t maxTimedTaps = 4096;
+constexpr int64_t timedWork = int64_t{timedBlocks} * CorePrcs::iCmaxdelaydim * 512;
 
 } // namespace
 
@@ -315,8 +321,8 @@ void CorePrcs::cnfop() {
     if (isfailed() || !convtab) return;
     EngineGuard locks(*this);
     CoreLog_::debug(CoreAnsx("diagnostic starts"), 0, 3);
-    const int32_t taps = CoreButl::getp2(static_cast<int>(
-        std::min<int64_t>(CoreButl::tpfup(samplerate, ltimed), std::numeric_limits<int32_t>::max() / 2)));
+    const int32_t taps =
+        CoreButl::getp2(static_cast<int>(std::min<int64_t>(CoreButl::tpfup(samplerate, ltimed), maxTimedTaps)));
     // Every buffer goes back to the pool on every exit, a failed allocation included.
     struct Buffers {
         CorePrcs& engine;
@@ -353,10 +359,12 @@ void CorePrcs::cnfop() {
         }
         for (int i = 0; i < 4; ++i) std::memset(buffers.block[i], 0, sizeof(double) * static_cast<size_t>(workdim));
         const double start = clockhook ? clockhook() : CoreXutl::tmono();
-        const int32_t calls = timedBlocks * (dspdim / step);
-        for (int32_t k = 0; k < calls; ++k)
+        const int64_t affordable = std::max<int64_t>(1, timedWork / (int64_t{taps} * step));
+        const int64_t calls = std::min(int64_t{timedBlocks} * (dspdim / step), affordable);
+        for (int64_t k = 0; k < calls; ++k)
             c->cnvlc(inL, inR, outL, outR, kernel, kernel, pOutsidemeter, pInsidemeter);
         const double elapsed = (clockhook ? clockhook() : CoreXutl::tmono()) - start;
+        if (timingprobe) timingprobe(m, c->length(), calls * step);
         CoreLog_::debug(CoreAnsx("result ") + CoreAnsx(elapsed), 0, 3);
         // Only a faster mode replaces the best: a tie keeps the lower number.
         if (best < 0.0 || elapsed < best) {

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <complex>
@@ -338,6 +339,43 @@ TEST(CoreButlSignal, WhiteNoiseAgreesPerSeedWhateverAnotherThreadDrawsAndIsUnifo
     EXPECT_NEAR(mean, (low + high) / 2.0, 0.01 * amplitude);
     const double variance = (high - low) * (high - low) / 12.0;
     EXPECT_NEAR(squares / n - mean * mean, variance, 0.01 * variance);
+}
+
+// The form without a generator draws from one its calling thread owns: every value within the noise
+// formula's range, a second call continues the sequence, and two threads drawing at once (run it under
+// ThreadSanitizer) each get a sequence of their own that spans the range.
+TEST(CoreButlSignal, WhiteNoiseOfTheCallingThreadIsItsOwnAndStaysInRange) {
+    const double amplitude = 0.25, low = -32766.0 / 32767.0 * amplitude, high = 32772.0 / 32767.0 * amplitude;
+    const int blockLength = 1000, blocks = 200;
+    using Blocks = std::vector<std::vector<double>>;
+    std::atomic<int> waiting(2);
+    const auto draw = [&](Blocks& kept) {
+        kept.assign(2, std::vector<double>(blockLength + 1, 7.0)); // one value past the end stays untouched
+        std::vector<double> scratch(blockLength);
+        waiting.fetch_sub(1);
+        while (waiting.load() > 0) std::this_thread::yield();
+        for (int block = 0; block < blocks; ++block)
+            CoreButl::whtns(block < 2 ? kept[block].data() : scratch.data(), blockLength, amplitude);
+    };
+    Blocks mine, other;
+    std::thread thread([&] { draw(other); });
+    draw(mine);
+    thread.join();
+    for (const Blocks* kept : {&mine, &other})
+        for (const std::vector<double>& block : *kept) {
+            EXPECT_EQ(block[blockLength], 7.0);
+            const auto [least, most] = std::minmax_element(block.begin(), block.end() - 1);
+            EXPECT_GE(*least, low);
+            EXPECT_LT(*most, high);
+            EXPECT_LT(*least, -0.9 * amplitude); // spread over the range, not a constant
+            EXPECT_GT(*most, 0.9 * amplitude);
+        }
+    EXPECT_NE(mine[0], mine[1]);
+    EXPECT_NE(other[0], other[1]);
+    EXPECT_NE(mine[0], other[0]);
+    std::vector<double> untouched(3, 7.0);
+    CoreButl::whtns(untouched.data(), 0, amplitude);
+    EXPECT_EQ(untouched, std::vector<double>(3, 7.0));
 }
 
 TEST(CoreButlSignal, SamplesEncodeAndShortCodesArePadded) {

@@ -200,6 +200,14 @@ TEST_F(CoreMmryChunk, RestoresProgramsIntoSlotsAndRefusesWhatNamesNone) {
          false, -1, {{0, ""}}},
         {"SEQUENCE 9999.5", setup("<SELECTEDPROGRAM>9999.5</SELECTEDPROGRAM>" + prog("<SEQUENCE>9999.5</SEQUENCE>")),
          false, -1, {{9999, ""}}},
+        // A PROGRAM without elements is no program; a chunk whose programs were all skipped names no slot.
+        {"a PROGRAM of text alone", setup(prog("A")), false, -1, {{0, ""}}},
+        {"an empty PROGRAM beside SELECTEDPROGRAM", setup("<SELECTEDPROGRAM>5</SELECTEDPROGRAM>" + prog("")), false,
+         -1, {{5, ""}, {0, ""}}},
+        {"a skipped PROGRAM beside SELECTEDPROGRAM",
+         setup("<SELECTEDPROGRAM>5</SELECTEDPROGRAM>" + prog("<SEQUENCE>-1</SEQUENCE>")), false, -1, {{5, ""}}},
+        {"text alone beside a program", setup(prog("A") + prog("<NAME>P4</NAME><SEQUENCE>4</SEQUENCE>")), false, 4,
+         {{4, "P4|"}, {0, ""}}},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
@@ -242,12 +250,17 @@ TEST_F(CoreMmryChunk, RestoresProgramsIntoSlotsAndRefusesWhatNamesNone) {
 }
 
 TEST_F(CoreMmryChunk, RestoringTheDumpGivesTheSameDump) {
-    auto m = make();
-    m->setvl(5, true, "progs/Kick.q7p", kKick);
-    const CoreAnsx first = m->dumpo(5);
-    auto other = make();
-    ASSERT_EQ(other->dumpi(first), 5);
-    EXPECT_EQ(text(other->dumpo(5)), text(first));
+    // A program file of text alone gets the slot fields beside its text: the first dump is already the
+    // form that reads back.
+    for (const char* program : {kKick, "<PROGRAM>only text</PROGRAM>", "<PROGRAM></PROGRAM>"}) {
+        SCOPED_TRACE(program);
+        auto m = make();
+        m->setvl(5, true, "progs/Kick.q7p", program);
+        const CoreAnsx first = m->dumpo(5);
+        auto other = make();
+        ASSERT_EQ(other->dumpi(first), 5);
+        EXPECT_EQ(text(other->dumpo(5)), text(first));
+    }
 }
 
 TEST_F(CoreMmryChunk, MutatedChunksLeaveEverySlotWholeAndThePoolBalanced) {

@@ -165,6 +165,47 @@ TEST_F(CorePrcsChunk, RestoresChunkTextsAndRefusesWhatNamesNoSlot) {
     EXPECT_FALSE(e->setck(nullptr, 100));
 }
 
+// Text beside child elements, at every level of a chunk: the first save after the restore is already
+// the stable form (save, restore, save gives the same bytes). A PROGRAM of text alone, or empty, is no
+// program: the restore is refused and the memory, the playing program and the next save stay as they were.
+TEST_F(CorePrcsChunk, TextBesideElementsSavesStablyFromTheFirstSave) {
+    const std::string golden = save(*booted()).text;
+    // The golden with the text from its first "from" up to the next "to" (inclusive) replaced.
+    const auto edited = [&](const std::string& from, const std::string& to, const std::string& with) {
+        const size_t begin = golden.find(from), end = golden.find(to, begin);
+        return golden.substr(0, begin) + with + golden.substr(end + to.size());
+    };
+    const struct {
+        const char* name;
+        std::string bytes;
+        bool restored;
+    } rows[] = {
+        {"beside SETUP's elements", edited("<SETUP>", "<SETUP>", "<SETUP>x"), true},
+        {"beside PROGRAM's elements", edited("<PROGRAM>", "<PROGRAM>", "<PROGRAM>A"), true},
+        {"beside H1's elements", edited("<H1>", "<H1>", "<H1>t"), true},
+        {"beside VECTOR's elements", edited("<VECTOR>", "<VECTOR>", "<VECTOR>v"), true},
+        {"an LFO of text alone", edited("<LFO1>", "</LFO1>", "<LFO1>t</LFO1>"), true},
+        {"a PROGRAM of text and a SEQUENCE", chunk("<PROGRAM>A<SEQUENCE>7</SEQUENCE></PROGRAM>"), true},
+        {"a PROGRAM of text alone", chunk("<PROGRAM>A</PROGRAM>"), false},
+        {"an empty PROGRAM", chunk("<SELECTEDPROGRAM>2</SELECTEDPROGRAM><PROGRAM></PROGRAM>"), false},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        auto e = booted();
+        const std::string slotZero = e->getmm()->getvl(0, false).c_str();
+        EXPECT_EQ(restore(*e, r.bytes), r.restored);
+        const std::string first = save(*e).text;
+        EXPECT_EQ(std::string(e->getmm()->getvl(0, false).c_str()), slotZero);
+        if (!r.restored) {
+            EXPECT_EQ(Access::currentSlot(*e), kRoom);
+            EXPECT_EQ(first, golden);
+            continue;
+        }
+        ASSERT_TRUE(restore(*e, first));
+        EXPECT_EQ(save(*e).text, first);
+    }
+}
+
 TEST_F(CorePrcsChunk, ASlotTextLoadPlaysItsLongerKernelAsTheLoaderDoes) {
     auto e = booted();
     ASSERT_FALSE(Access::busy(*e).getvl());

@@ -320,6 +320,51 @@ TEST_F(CorePrcsConfigure, TimingPicksTheFastestModeAndKeepsTheLowerOnATie) {
     EXPECT_TRUE(locksFree(*e));
 }
 
+// The timing's work per mode (taps of the test kernel times the samples convolved with it) never
+// exceeds what the default test kernel of 10 ms costs under the largest first-boot DSP buffer, however
+// long LTIMED or DSPBUFFER are; settings within that keep their kernel and their 20 DSP buffers, and
+// every row still ranks all five modes and keeps the one the clock makes fastest.
+TEST_F(CorePrcsConfigure, TimingWorkStaysBoundedWhateverTheTestKernelAndBufferAsk) {
+    constexpr int64_t bound = int64_t{20} * 8192 * 512;
+    struct Row {
+        const char* settings;
+        int32_t taps;    // expected test kernel; 0: at most 4096
+        int64_t samples; // expected per mode; 0: whatever keeps the work within the bound
+    };
+    const Row rows[] = {
+        {"<DSPBUFFER>8192</DSPBUFFER>", 512, 20 * 8192}, // LTIMED 10000 at 48 kHz: 480 taps, as always
+        {"<DSPBUFFER>512</DSPBUFFER><LTIMED>40000</LTIMED>", 2048, 20 * 512},
+        {"<DSPBUFFER>8192</DSPBUFFER><LTIMED>40000</LTIMED>", 2048, 8192 * 5}, // a quarter of the input
+        {"<DSPBUFFER>8192</DSPBUFFER><LTIMED>1000000</LTIMED>", 0, 0},
+        {"<DSPBUFFER>65536</DSPBUFFER><LTIMED>1000000</LTIMED>", 0, 0},
+        {"<DSPBUFFER>65536</DSPBUFFER>", 512, 20 * 8192},
+        {"<DSPBUFFER>8192</DSPBUFFER><LTIMED>2000000000</LTIMED>", 0, 0},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.settings);
+        auto e = loaded(r.settings);
+        double now = 0.0, tick = 1.0;
+        e->setClockForTest([&] { return now += (tick *= 0.5); }); // every later mode looks faster
+        std::vector<int16_t> modes;
+        e->setTimingProbeForTest([&](int16_t mode, int32_t taps, int64_t samples) {
+            modes.push_back(mode);
+            if (r.taps > 0) {
+                EXPECT_EQ(taps, r.taps);
+            }
+            EXPECT_LE(taps, 4096);
+            if (r.samples > 0) {
+                EXPECT_EQ(samples, r.samples);
+            }
+            EXPECT_GT(samples, 0);
+            EXPECT_LE(int64_t{taps} * samples, bound);
+        });
+        e->cnfop();
+        EXPECT_EQ(modes, (std::vector<int16_t>{1, 2, 3, 4, 5}));
+        EXPECT_EQ(Access::directMode(*e), 5);
+        EXPECT_TRUE(locksFree(*e));
+    }
+}
+
 } // namespace
 
 namespace {
