@@ -248,8 +248,7 @@ std::string CoreRndr::run(const OPTIONS& options, std::ostream& progress) {
                              progress, output.string())
             : stream<float>(host, reader, writer, options.block, inputFrames, delay, tailFrames, rate, report,
                             progress, output.string());
-    writer.updhd();
-    if (writer.getfl()) fail(output.string(), "cannot be written");
+    if (!writer.finsh()) fail(output.string(), "cannot be written");
     const std::string name = host.effectName(), vendor = host.vendorString();
     host.suspend();
     host.close();
