@@ -2,7 +2,9 @@
 
 #include "base/CoreAnsx.h"
 #include "base/CoreHutl.h"
+#include "base/CoreNode.h"
 #include "base/CorePool.h"
+#include "base/CoreXml_.h"
 #include "filestore/CoreFsys.h"
 #include "filestore/CoreWvfr.h"
 #include "filestore/CoreWvfw.h"
@@ -65,11 +67,24 @@ public:
     fs::path path;
 };
 
+// The slot the plug-in plays, as its chunk names it; -1 when the chunk names none.
+int32_t playingSlot(const std::string& chunk) {
+    CoreXml_ document;
+    try {
+        const CoreNode* root = document.getfc(CoreAnsx(chunk.c_str()));
+        const CoreNode* setup = root ? root->getcd(CoreAnsx("SETUP")) : nullptr;
+        return setup ? CoreNode::gtnli(setup, CoreAnsx("SELECTEDPROGRAM"), -1) : -1;
+    } catch (const CoreAnsx&) {
+        return -1;
+    }
+}
+
 // The engine's log in a plug-in folder, for an error that needs it.
-std::string logLines(const fs::path& folder) {
+std::string logLines(const fs::path& folder, const std::string& only = "") {
     std::ifstream log(folder / "Vorlan3lisko.log");
     std::string lines, line;
-    while (std::getline(log, line)) lines += "\n  " + line;
+    while (std::getline(log, line))
+        if (line.find(only) != std::string::npos) lines += "\n  " + line;
     return lines;
 }
 
@@ -235,6 +250,13 @@ std::string CoreRndr::run(const OPTIONS& options, std::ostream& progress) {
         const std::string text(chunk.begin(), std::find(chunk.begin(), chunk.end(), uint8_t{0}));
         if (text == noChunk)
             fail(options.program, "did not load" + logLines(fs::path(loaded).parent_path()));
+        // A file the engine cannot read as a program leaves it playing the unit program of slot 0.
+        if (playingSlot(text) != CoreDemo::iCrenderslot) {
+            const std::string name = fs::path(options.program).filename().string();
+            const std::string reason =
+                "did not load: the plug-in cannot read it as a program and would play its unit program instead";
+            fail(options.program, reason + logLines(fs::path(loaded).parent_path(), name));
+        }
     }
     const int64_t delay = std::max<int32_t>(host.effect()->initialDelay, 0);
     const auto tailFrames = static_cast<int64_t>(std::llround(options.tail * rate));

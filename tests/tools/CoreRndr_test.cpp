@@ -1,6 +1,7 @@
 // vorlan3-render as a user runs it, a child process per row: the demo, a program file played through a
 // private folder, block sizes and precision giving the same bytes, and every refusal ending with one
-// line that names the file and the reason, never a signal. The option reader's rows in-process.
+// line that names the file and the reason, never a signal, and a program file that does not load refused.
+// The option reader's rows in-process.
 #include "tools/CoreRndr.h"
 
 #include "base/CoreAnsx.h"
@@ -153,6 +154,44 @@ TEST_F(CoreRndrTest, RefusesWithOneLineNamingTheFileAndTheReason) {
         const std::string first = outcome.errors.substr(0, outcome.errors.find('\n'));
         EXPECT_NE(first.find(row.named), std::string::npos) << outcome.errors;
     }
+}
+
+TEST_F(CoreRndrTest, AProgramFileThatDoesNotLoadIsRefusedAndNoOutputIsWritten) {
+    const std::string input = folder.folder / "in.wav";
+    writeWav(input, 2, noise(4410));
+    std::ofstream(folder.folder / "text.xml") << "a plain text, no program";
+    std::ofstream(folder.folder / "empty.xml");
+    writeWav(folder.folder / "take.wav", 1, noise(100));
+    std::ofstream(folder.folder / "master.xml") << "<MASTER><DATAPATH>demo/</DATAPATH></MASTER>";
+    const fs::path temporary = folder.folder / "tmp";
+    fs::create_directories(temporary);
+    struct Row {
+        std::string program;
+        int status;
+    };
+    const Row rows[] = {
+        {folder.folder / "text.xml", 1},   // plain text
+        {folder.folder / "empty.xml", 1},  // an empty file
+        {folder.folder / "take.wav", 1},   // a WAV
+        {folder.folder / "master.xml", 1}, // XML whose root is not PROGRAM
+        {folder.data("demo.xml"), 0},      // a program still renders
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.program);
+        const std::string output = folder.folder / "out.wav";
+        const Outcome outcome =
+            runRender("--plugin " + quoted(folder.plugin()) + " --program " + quoted(row.program) + " " +
+                          quoted(input) + " " + quoted(output),
+                      temporary.string());
+        EXPECT_EQ(outcome.status, row.status) << outcome.errors;
+        EXPECT_EQ(fs::exists(output), row.status == 0);
+        if (row.status != 0) {
+            const std::string first = outcome.errors.substr(0, outcome.errors.find('\n'));
+            EXPECT_NE(first.find(row.program + ": did not load"), std::string::npos) << outcome.errors;
+        }
+        fs::remove(output);
+    }
+    EXPECT_EQ(privateFolders(temporary), 0u);
 }
 
 TEST(CoreRndr, ReadsItsOptions) {
