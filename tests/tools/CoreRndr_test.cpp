@@ -1,7 +1,8 @@
 // vorlan3-render as a user runs it, a child process per row: the demo, a program file played through a
-// private folder, block sizes and precision giving the same bytes, and every refusal ending with one
-// line that names the file and the reason, never a signal, and a program file that does not load refused.
-// The option reader's rows in-process.
+// private folder, block sizes and precision giving the same bytes, every refusal ending with one line
+// that names the file and the reason, never a signal, a program file that does not load refused, and
+// renders stopped part-way by signals (held by the render's test seam, not timed) that leave OUTPUT
+// and the temporary folder as they were. The option reader's rows in-process.
 #include "tools/CoreRndr.h"
 
 #include "base/CoreAnsx.h"
@@ -12,9 +13,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
 
 namespace {
 
@@ -64,12 +70,90 @@ std::vector<double> noise(size_t frames) {
     return values;
 }
 
-size_t privateFolders(const fs::path& temporary) {
-    size_t count = 0;
+std::vector<fs::path> privateFolderList(const fs::path& temporary) {
+    std::vector<fs::path> found;
     for (const auto& entry : fs::directory_iterator(temporary))
-        count += entry.path().filename().string().rfind("vorlan3-render.", 0) == 0;
-    return count;
+        if (entry.path().filename().string().rfind("vorlan3-render.", 0) == 0) found.push_back(entry.path());
+    return found;
 }
+
+size_t privateFolders(const fs::path& temporary) {
+    return privateFolderList(temporary).size();
+}
+
+// A render started as a child process with its errors on a pipe, so that a test can wait for a line
+// it writes and then signal it. The environment is the test's with the given settings added.
+class RenderChild {
+public:
+    RenderChild(const std::vector<std::string>& arguments, const std::vector<std::string>& settings) {
+        std::vector<std::string> words{RENDER_PROGRAM};
+        words.insert(words.end(), arguments.begin(), arguments.end());
+        std::vector<std::string> environment(settings);
+        for (char** entry = environ; *entry; ++entry) environment.emplace_back(*entry);
+        std::vector<char*> argv, envp;
+        for (std::string& word : words) argv.push_back(word.data());
+        for (std::string& setting : environment) envp.push_back(setting.data());
+        argv.push_back(nullptr);
+        envp.push_back(nullptr);
+        int ends[2];
+        if (pipe2(ends, O_CLOEXEC) != 0) return;
+        pid = fork();
+        if (pid == 0) {
+            // The render's signals as a user's shell leaves them, whatever the test runner set.
+            for (const int signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal, SIG_DFL);
+            sigset_t none;
+            sigemptyset(&none);
+            sigprocmask(SIG_SETMASK, &none, nullptr);
+            dup2(ends[1], 2);
+            execve(argv[0], argv.data(), envp.data());
+            _exit(127);
+        }
+        close(ends[1]);
+        errorPipe = ends[0];
+    }
+    ~RenderChild() { // a test that gave up on the child leaves none running
+        if (pid > 0) kill(pid, SIGKILL);
+        if (pid > 0) finish();
+    }
+    RenderChild(const RenderChild&) = delete;
+    RenderChild& operator=(const RenderChild&) = delete;
+
+    // Reads the errors until text has appeared; false when they ended first.
+    bool waitFor(const std::string& text) {
+        while (errors.find(text) == std::string::npos)
+            if (!readSome()) return false;
+        return true;
+    }
+    // Reads the rest of the errors and waits for the end; the status as waitpid gives it.
+    int finish() {
+        while (readSome()) {
+        }
+        int status = -1;
+        if (pid > 0) waitpid(pid, &status, 0);
+        pid = -1;
+        return status;
+    }
+
+    pid_t pid = -1;
+    std::string errors;
+
+private:
+    bool readSome() {
+        if (errorPipe < 0) return false;
+        char buffer[4096];
+        ssize_t got = 0;
+        while ((got = read(errorPipe, buffer, sizeof buffer)) < 0 && errno == EINTR) {
+        }
+        if (got > 0) {
+            errors.append(buffer, size_t(got));
+            return true;
+        }
+        close(errorPipe);
+        errorPipe = -1;
+        return false;
+    }
+    int errorPipe = -1;
+};
 
 class CoreRndrTest : public ::testing::Test {
 protected:
@@ -192,6 +276,89 @@ TEST_F(CoreRndrTest, AProgramFileThatDoesNotLoadIsRefusedAndNoOutputIsWritten) {
         fs::remove(output);
     }
     EXPECT_EQ(privateFolders(temporary), 0u);
+}
+
+TEST_F(CoreRndrTest, ARenderStoppedPartWayLeavesTheOldOutputAndItsFolderIsRemoved) {
+    CoreDemo::writeUnit(folder.folder / "mine", "unit.xml", "ir/one.wav", "Mine", 64);
+    const std::string input = folder.folder / "in.wav", output = folder.folder / "out.wav";
+    writeWav(input, 2, noise(44100));
+    const std::string old = readBytes(folder.data("input.wav"));
+    const fs::path temporary = folder.folder / "tmp";
+    fs::create_directories(temporary);
+    const std::vector<std::string> arguments{"--plugin",  folder.plugin(),
+                                             "--program", folder.folder / std::string("mine/unit.xml"),
+                                             input,       output};
+    const auto outputTemporaries = [&] {
+        size_t count = 0;
+        for (const auto& entry : fs::directory_iterator(folder.folder.path))
+            count += entry.path().filename().string().rfind("out.wav.", 0) == 0;
+        return count;
+    };
+    struct Row {
+        int signal;
+        bool cleaned; // a kill leaves its folder to the next render
+    };
+    const Row rows[] = {{SIGTERM, true}, {SIGHUP, true}, {SIGINT, true}, {SIGKILL, false}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(strsignal(row.signal));
+        writeBytes(output, old);
+        RenderChild child(arguments, {"TMPDIR=" + temporary.string(), "VORLAN3_RENDER_TEST_PAUSE=2"});
+        ASSERT_TRUE(child.waitFor("paused after 2 blocks")) << child.errors;
+        const std::vector<fs::path> made = privateFolderList(temporary);
+        ASSERT_EQ(made.size(), 1u);
+        EXPECT_TRUE(fs::equivalent(made[0] / "Vorlan3.so", folder.plugin()))
+            << "the plug-in is linked, not copied";
+        EXPECT_TRUE(readBytes(output) == old);
+        kill(child.pid, row.signal);
+        const int status = child.finish();
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == row.signal) << status << child.errors;
+        EXPECT_TRUE(readBytes(output) == old) << "the render wrote over its output";
+        if (row.cleaned) {
+            EXPECT_NE(child.errors.find(output + ": not written"), std::string::npos) << child.errors;
+            EXPECT_EQ(privateFolders(temporary), 0u);
+            EXPECT_EQ(outputTemporaries(), 0u);
+        } else {
+            EXPECT_EQ(privateFolders(temporary), 1u);
+        }
+    }
+    // The next render removes the killed one's folder and replaces the output once it is complete.
+    const Outcome outcome = runRender("--plugin " + quoted(folder.plugin()) + " --program " +
+                                          quoted(arguments[3]) + " " + quoted(input) + " " + quoted(output),
+                                      temporary.string());
+    ASSERT_EQ(outcome.status, 0) << outcome.errors;
+    EXPECT_EQ(samples(output).size(), samples(input).size());
+    EXPECT_EQ(privateFolders(temporary), 0u);
+}
+
+TEST_F(CoreRndrTest, ARenderRemovesThePrivateFoldersOfEndedProcessesOnly) {
+    CoreDemo::writeUnit(folder.folder / "mine", "unit.xml", "ir/one.wav", "Mine", 64);
+    const std::string input = folder.folder / "in.wav";
+    writeWav(input, 2, noise(4410));
+    const fs::path temporary = folder.folder / "tmp";
+    const std::string living = std::to_string(getpid()), ended = "2147483646"; // above any id in use
+    struct Row {
+        std::string name;
+        bool folder;
+        bool removed;
+    };
+    const Row rows[] = {
+        {"vorlan3-render." + ended + ".a1B2c3", true, true},
+        {"vorlan3-render." + living + ".a1B2c3", true, false},
+        {"vorlan3-render.a1B2c3", true, false}, // no process id: whose it is cannot be told
+        {"vorlan3-render." + ended + ".d4E5f6", false, false},
+        {"vorlan3-render." + ended + "x.a1B2c3", true, false},
+        {"other-tool." + ended + ".a1B2c3", true, false},
+    };
+    for (const Row& row : rows) {
+        fs::create_directories(temporary / (row.folder ? row.name + "/render" : ""));
+        std::ofstream(temporary / (row.folder ? row.name + "/render/setup.xml" : row.name)) << "<SETUP/>";
+    }
+    const Outcome outcome = runRender("--plugin " + quoted(folder.plugin()) + " --program " +
+                                          quoted(folder.folder / std::string("mine/unit.xml")) + " " +
+                                          quoted(input) + " " + quoted(folder.folder / "out.wav"),
+                                      temporary.string());
+    ASSERT_EQ(outcome.status, 0) << outcome.errors;
+    for (const Row& row : rows) EXPECT_NE(fs::exists(temporary / row.name), row.removed) << row.name;
 }
 
 TEST(CoreRndr, ReadsItsOptions) {
