@@ -125,8 +125,9 @@ void placePlugin(const std::string& plugin, const fs::path& at) {
 }
 
 // Where a job may stop when asked: between its steps and its blocks. The test seam
-// VORLAN3_RENDER_TEST_PAUSE=N holds the job after its Nth block (announced on the progress stream)
-// until it is asked to stop, so that tests interrupt a render part-way without timing it.
+// VORLAN3_RENDER_TEST_PAUSE=N holds the job after its Nth block (announced on the progress stream
+// with the process id) until it is asked to stop, so that tests interrupt a render part-way without
+// timing it.
 class StopPoint {
 public:
     explicit StopPoint(std::string output) : outputName(std::move(output)) {
@@ -140,7 +141,9 @@ public:
     void block(std::ostream& progress) {
         check();
         if (++blocks != pauseAfter) return;
-        progress << "vorlan3-render: paused after " << blocks << " blocks\n" << std::flush;
+        progress << "vorlan3-render: paused after " << blocks << " blocks, process " << CoreXutl::getpi()
+                 << "\n"
+                 << std::flush;
         while (!CoreRndr::stopped()) CoreXutl::sleep(5);
         check();
     }
