@@ -1,6 +1,6 @@
-// Tests of the POSIX helpers: wall clocks against the system, process ids in use, whole-file copies
-// that keep data and permissions or leave the target whole, one-line files replaced whole or the
-// failure logged, and concurrent replacements that leave one whole line.
+// Tests of the POSIX helpers: wall clocks against the system, whole-file copies that keep data and
+// permissions or leave the target whole, one-line files replaced whole or the failure logged, and
+// concurrent replacements that leave one whole line.
 #include "base/CoreXutl.h"
 #include "tests/common/LogCapture.h"
 
@@ -78,19 +78,4 @@ TEST_F(CoreXutl_Files, ConcurrentReplacementsLeaveOneWholeLine) {
     for (std::thread& w : writers) w.join();
     EXPECT_EQ(lines.count(readBytes(shared)), 1u);
     EXPECT_EQ(entries(), 1);
-}
-
-TEST(CoreXutl, AProcessIdIsDeadOnlyWhenNoProcessHasIt) {
-    struct Row {
-        int pid;
-        bool living;
-    };
-    const Row rows[] = {
-        {CoreXutl::getpi(), true},
-        {1, true}, // the first process of the namespace; another user's still counts
-        {0, true}, // names a process group, not a process
-        {-1, true},
-        {2147483646, false}, // above any id the kernel hands out
-    };
-    for (const Row& row : rows) EXPECT_EQ(CoreXutl::pidlv(row.pid), row.living) << row.pid;
 }
