@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <pthread.h>
+#include <signal.h>
 #include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -61,6 +62,11 @@ int CoreXutl::getpi() {
 
 unsigned long CoreXutl::getti() {
     return static_cast<unsigned long>(pthread_self());
+}
+
+bool CoreXutl::pidlv(int pid) {
+    if (pid < 1) return true;
+    return kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH;
 }
 
 int CoreXutl::delfl(const char* path) {
@@ -129,6 +135,20 @@ void copyExtendedAttributes(int fromFd, int toFd) {
     }
 }
 
+// A replaced file keeps its permissions, as it would when rewritten in place.
+bool keepPermissions(int fd, const char* path) {
+    struct stat existing {};
+    return stat(path, &existing) != 0 || !S_ISREG(existing.st_mode) ||
+           fchmod(fd, existing.st_mode & 07777) == 0;
+}
+
+// The last step of every replacement: a complete temporary goes over path, any other is removed.
+bool renameOrRemove(const std::string& tempPath, const char* path, bool complete) {
+    if (complete) complete = rename(tempPath.c_str(), path) == 0;
+    if (!complete) unlink(tempPath.c_str());
+    return complete;
+}
+
 } // namespace
 
 bool CoreXutl::cpyfl(const char* from, const char* to, bool) {
@@ -167,9 +187,7 @@ bool CoreXutl::cpyfl(const char* from, const char* to, bool) {
     }
     ok = close(target) == 0 && ok;
     close(source);
-    if (ok) ok = rename(tempPath.c_str(), to) == 0;
-    if (!ok) unlink(tempPath.c_str());
-    return ok;
+    return renameOrRemove(tempPath, to, ok);
 }
 
 bool CoreXutl::rplfl(const char* path, const char* data, size_t size, bool lock) {
@@ -177,18 +195,43 @@ bool CoreXutl::rplfl(const char* path, const char* data, size_t size, bool lock)
     std::string tempPath;
     const int fd = openSiblingTemp(path, 0666, tempPath);
     if (fd < 0) return false;
-    // A replaced file keeps its permissions, as it would when rewritten in place.
-    struct stat existing {};
-    bool ok =
-        stat(path, &existing) != 0 || !S_ISREG(existing.st_mode) || fchmod(fd, existing.st_mode & 07777) == 0;
+    bool ok = keepPermissions(fd, path);
     if (ok && lock) ok = flock(fd, LOCK_EX) == 0;
     // fsync before the rename: after a crash the target is the old file or the whole new one.
     if (ok) ok = writeAll(fd, data, size) && fsync(fd) == 0;
     if (lock) flock(fd, LOCK_UN);
     ok = close(fd) == 0 && ok;
-    if (ok) ok = rename(tempPath.c_str(), path) == 0;
-    if (!ok) unlink(tempPath.c_str());
-    return ok;
+    return renameOrRemove(tempPath, path, ok);
+}
+
+std::FILE* CoreXutl::tmpop(const char* path, std::string& temporary) {
+    temporary.clear();
+    if (!path || !*path) return nullptr;
+    const int fd = openSiblingTemp(path, 0666, temporary);
+    if (fd < 0) {
+        temporary.clear();
+        return nullptr;
+    }
+    std::FILE* file = keepPermissions(fd, path) ? fdopen(fd, "wb") : nullptr;
+    if (!file) {
+        close(fd);
+        unlink(temporary.c_str());
+        temporary.clear();
+    }
+    return file;
+}
+
+bool CoreXutl::tmpcm(std::FILE* file, const std::string& temporary, const char* path) {
+    if (!file) return false;
+    // fsync before the rename: after a crash the target is the old file or the whole new one.
+    bool ok = path && *path && std::fflush(file) == 0 && fsync(fileno(file)) == 0;
+    ok = std::fclose(file) == 0 && ok;
+    return renameOrRemove(temporary, path, ok);
+}
+
+void CoreXutl::tmpab(std::FILE* file, const std::string& temporary) {
+    if (file) std::fclose(file);
+    if (!temporary.empty()) unlink(temporary.c_str());
 }
 
 bool CoreXutl::lgexc(const char* path, const char* text, bool) {

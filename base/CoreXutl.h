@@ -4,6 +4,8 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <string>
 
 class CoreXutl {
 public:
@@ -16,7 +18,10 @@ public:
     // clocks set the time instead of sleeping; null restores the wall clock.
     static void setDayClock(double (*clock)());
     static void sleep(int ms);
-    static int getpi();                  // process id
+    static int getpi(); // process id
+    // False only when no process has that id; a process of another user counts as living, and so
+    // does an id below 1, which names no single process.
+    static bool pidlv(int pid);
     static unsigned long getti();        // calling thread's id
     static int delfl(const char* path);  // 0 on success, -1 on failure
     static int crdir(const char* path);  // creates with permissions 0775; 0 on success, -1 on failure
@@ -33,4 +38,12 @@ public:
     // its permissions. With lock the temporary is written under an exclusive advisory lock. On
     // failure the temporary is removed and false returned; nothing is logged (callers report).
     static bool rplfl(const char* path, const char* data, size_t size, bool lock);
+    // The same replacement for a file written piece by piece. tmpop creates the new file beside path
+    // (with path's permissions when it replaces one) and opens it for binary writing, giving its
+    // name in temporary; null when it cannot be made. tmpcm flushes it to disk, closes it and renames
+    // it over path; when any step fails it removes the file and returns false. tmpab closes and
+    // removes it, leaving path as it was.
+    static std::FILE* tmpop(const char* path, std::string& temporary);
+    static bool tmpcm(std::FILE* file, const std::string& temporary, const char* path);
+    static void tmpab(std::FILE* file, const std::string& temporary);
 };

@@ -2,6 +2,7 @@
 
 #include "base/CoreButl.h"
 #include "base/CorePool.h"
+#include "base/CoreXutl.h"
 #include "filestore/CoreWavs.h"
 
 #include <algorithm>
@@ -22,7 +23,8 @@ CoreWvfw::CoreWvfw(CorePool* pool, CoreAnsx name, int16_t channels, int32_t rate
         return;
     }
     const CoreAnsx path = CoreButl::wcase(CoreButl::ffpen(name));
-    pFile = CoreButl::ffpen(path, "wb");
+    sTarget = path.c_str() ? path.c_str() : "";
+    pFile = CoreXutl::tmpop(sTarget.c_str(), sTemporary);
     CoreButl::pcdrp(path);
     if (!pFile) {
         bFailed = true;
@@ -36,20 +38,29 @@ CoreWvfw::CoreWvfw(CorePool* pool, CoreAnsx name, int16_t channels, int32_t rate
 }
 
 CoreWvfw::~CoreWvfw() {
-    finsh();
+    if (pFile) {
+        CoreXutl::tmpab(pFile, sTemporary);
+        CoreButl::pcdrp(CoreAnsx(sTarget.c_str()));
+    }
     pPool->free_(pHeader);
     pPool->free_(pStage);
 }
 
-void CoreWvfw::finsh() {
-    if (!pFile) return;
-    if (std::fclose(pFile) != 0) bFailed = true;
+bool CoreWvfw::finsh() {
+    if (!pFile) return !bFailed;
+    updhd();
+    if (bFailed)
+        CoreXutl::tmpab(pFile, sTemporary);
+    else if (!CoreXutl::tmpcm(pFile, sTemporary, sTarget.c_str()))
+        bFailed = true;
     pFile = nullptr;
+    CoreButl::pcdrp(CoreAnsx(sTarget.c_str()));
+    return !bFailed;
 }
 
 template <typename Sample>
 void CoreWvfw::stage(int32_t frames, const Sample* left, const Sample* right) {
-    if (bFailed || !bCreated || frames <= 0) return;
+    if (bFailed || !pFile || frames <= 0) return;
     const int frameBytes = iChannels * iBytes;
     const int32_t framesPerPiece = CoreWavs::iCframelimit / frameBytes;
     for (int32_t done = 0; done < frames && !bFailed;) {
@@ -78,7 +89,7 @@ void CoreWvfw::setdt(int32_t frames, const float* left, const float* right) {
 }
 
 void CoreWvfw::write(int32_t bytes) {
-    if (bFailed || !bCreated || bytes <= 0) return;
+    if (bFailed || !pFile || bytes <= 0) return;
     bytes = std::min(bytes, static_cast<int32_t>(CoreWavs::iCframelimit));
     if (iData + bytes > CoreWavs::iCdatalimit) {
         bFailed = true;
@@ -95,7 +106,7 @@ void CoreWvfw::write(int32_t bytes) {
 }
 
 void CoreWvfw::updhd() {
-    if (bFailed || !bCreated) return;
+    if (bFailed || !pFile) return;
     CoreWavs::sethd(pHeader, iChannels, iRate, bDouble, static_cast<uint32_t>(iData));
     if (std::fseek(pFile, 0, SEEK_SET) != 0 ||
         std::fwrite(pHeader, 1, CoreWavs::iCheadersize, pFile) !=
@@ -112,6 +123,5 @@ bool CoreWvfw::exprt(CorePool* pool, CoreAnsx name, int16_t channels, int32_t ra
                      const double* left, const double* right, bool double64) {
     CoreWvfw writer(pool, name, channels, rate, double64);
     writer.setdt(frames, left, right);
-    writer.finsh();
-    return !writer.bFailed;
+    return writer.finsh();
 }

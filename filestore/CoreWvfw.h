@@ -1,22 +1,24 @@
-// CoreWvfw: streams an IEEE-float WAV file to disk piece by piece; after every
-// piece the file on disk is a complete WAV file describing the samples written
-// so far (a render cut short by a crash stays readable). Owned by its creator;
-// not thread-safe. Never throws: a failed create, seek or write sets the failed
-// flag, after which nothing more is written.
+// CoreWvfw: streams an IEEE-float WAV file piece by piece into a temporary file beside the target,
+// complete after every piece; finsh renames it over the target, so the target is the old file or the
+// whole new one, never a part. Owned by its creator; not thread-safe. Never throws: a failed create,
+// seek or write sets the failed flag, after which nothing more is written.
 #pragma once
 #include "base/CoreAnsx.h"
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 class CorePool;
 
 class CoreWvfw {
 public:
-    // Creates name (resolved so that an existing file of any case is the one
-    // replaced) and writes the header with data size 0. Channels from 1 to the
-    // count whose frame fits 1,024 bytes; any other count creates nothing and
-    // sets the failed flag.
+    // Creates the temporary file for name (resolved so that an existing file of
+    // any case is the one replaced) and writes the header with data size 0.
+    // Channels from 1 to the count whose frame fits 1,024 bytes; any other count
+    // creates nothing and sets the failed flag.
     CoreWvfw(CorePool* pool, CoreAnsx name, int16_t channels, int32_t rate, bool double64);
+    // A writer destroyed before finsh was abandoned: its temporary file is
+    // removed and the target keeps what it held.
     ~CoreWvfw();
     CoreWvfw(const CoreWvfw&) = delete;
     CoreWvfw& operator=(const CoreWvfw&) = delete;
@@ -31,6 +33,11 @@ public:
     void write(int32_t bytes);
     void updhd();                          // rewrites the header with the current sizes
     bool getfl() const { return bFailed; } // true once any create, seek or write failed
+    // Completes the file: rewrites the header, flushes the file to disk and
+    // renames it over the target. False when this or an earlier step failed;
+    // the temporary is then removed and the target left as it was. Later
+    // calls, and writes after it, do nothing.
+    bool finsh();
 
     // Whole files in one call; false when any step failed.
     static bool wfile(CorePool* pool, CoreAnsx name, const double* samples, int32_t frames, bool double64);
@@ -39,6 +46,8 @@ public:
 
 private:
     CoreAnsx sName;
+    std::string sTarget;    // name, resolved
+    std::string sTemporary; // the file written until finsh
     CorePool* pPool;
     char* pHeader; // 44 bytes, "WVFW"
     char* pStage;  // one piece, "WVFW"
@@ -53,5 +62,4 @@ private:
 
     template <typename Sample>
     void stage(int32_t frames, const Sample* left, const Sample* right);
-    void finsh(); // closes the file; a failed close counts as a failed write
 };

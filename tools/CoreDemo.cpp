@@ -382,6 +382,7 @@ void CoreDemo::writeRender(const std::string& folder, const std::string& setting
 
     writeDocument(into / settingsName, document);
     writeUnit(folder, "render/unit.xml", "render/unit.wav", "Init", 64);
+    static_assert(iCrenderslot == 1, "the setup lists the unit program, then the program file");
     writeSetup(into / "render/setup.xml", {"render/unit.xml", name});
     // Links name the file itself, not a link to it, so replacing a link here never loops back.
     for (const fs::path& source : linked) {

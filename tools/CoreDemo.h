@@ -11,7 +11,8 @@ class CoreDemo {
 public:
     static constexpr char sCsettingsname[] = "Vorlan3.xml";
     static constexpr char sCdatafolder[] = "demo/";
-    static constexpr int32_t iCrate = 44100; // rate of every WAV written
+    static constexpr int32_t iCrate = 44100;   // rate of every WAV written
+    static constexpr int32_t iCrenderslot = 1; // the slot writeRender gives the program file
 
     // folder/Vorlan3.xml and folder/demo/: setup.xml, init.xml, unit-long.xml, demo.xml,
     // sidechain.xml, ir/*.wav, input.wav and the demo skin (skins/, named by the settings). Folders are made as needed, files replaced whole. Throws

@@ -2,7 +2,10 @@
 
 #include "base/CoreAnsx.h"
 #include "base/CoreHutl.h"
+#include "base/CoreNode.h"
 #include "base/CorePool.h"
+#include "base/CoreXml_.h"
+#include "base/CoreXutl.h"
 #include "filestore/CoreFsys.h"
 #include "filestore/CoreWvfr.h"
 #include "filestore/CoreWvfw.h"
@@ -10,15 +13,20 @@
 #include "tools/CoreVhst.h"
 
 #include <algorithm>
+#include <atomic>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
 #include <memory>
 #include <ostream>
 #include <sstream>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -48,11 +56,51 @@ double secondsValue(const std::string& text) {
     return value;
 }
 
-// A private plug-in folder, removed with its contents when the job ends, whatever the way.
+std::atomic<int> stopSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "stop is called from signal handlers");
+
+// A private folder is named "vorlan3-render.<process id>.XXXXXX", so that a later job can tell
+// whether the job that made it still runs.
+constexpr char folderPrefix[] = "vorlan3-render.";
+
+// The process id a private folder's name holds; 0 for any other name.
+int folderOwner(const std::string& name) {
+    constexpr size_t prefixLength = sizeof folderPrefix - 1;
+    if (name.compare(0, prefixLength, folderPrefix) != 0) return 0;
+    const char* first = name.data() + prefixLength;
+    const char* last = name.data() + name.size();
+    int owner = 0;
+    const auto [end, error] = std::from_chars(first, last, owner);
+    const bool suffixFollows = last - end == 7 && *end == '.'; // mkdtemp's six characters
+    return error == std::errc() && end != first && owner > 0 && suffixFollows ? owner : 0;
+}
+
+// The private folders of jobs killed outright (a kill -9, a crash), which could not remove their own.
+void removeLeftovers(const fs::path& temporary) {
+    std::error_code error;
+    std::vector<fs::path> ended;
+    for (fs::directory_iterator entry(temporary, error), end; !error && entry != end;
+         entry.increment(error)) {
+        const int owner = folderOwner(entry->path().filename().string());
+        std::error_code ignored;
+        if (owner > 0 && fs::is_directory(entry->symlink_status(ignored)) && !CoreXutl::pidlv(owner))
+            ended.push_back(entry->path());
+    }
+    for (const fs::path& folder : ended) {
+        std::error_code ignored;
+        fs::remove_all(folder, ignored);
+    }
+}
+
+// A private plug-in folder, removed with its contents when the job ends, whatever the way but a kill
+// that leaves no chance to (a later job removes it then).
 class PrivateFolder {
 public:
     PrivateFolder() {
-        std::string pattern = (fs::temp_directory_path() / "vorlan3-render.XXXXXX").string();
+        const fs::path temporary = fs::temp_directory_path();
+        removeLeftovers(temporary);
+        std::string pattern =
+            (temporary / (folderPrefix + std::to_string(CoreXutl::getpi()) + ".XXXXXX")).string();
         if (!mkdtemp(pattern.data())) fail(pattern, "the private plug-in folder cannot be made");
         path = pattern;
     }
@@ -65,11 +113,65 @@ public:
     fs::path path;
 };
 
+// The plug-in in the private folder: a hard link where the file system allows one, else a symbolic
+// link, else a copy. The plug-in reads the settings beside the path it was loaded from, whichever it is.
+void placePlugin(const std::string& plugin, const fs::path& at) {
+    std::error_code error;
+    const fs::path file = fs::canonical(plugin, error);
+    if (error) fail(plugin, "cannot be resolved (" + error.message() + ")");
+    fs::create_hard_link(file, at, error);
+    if (error) fs::create_symlink(file, at, error);
+    if (error && !fs::copy_file(file, at, error)) fail(plugin, "cannot be copied (" + error.message() + ")");
+}
+
+// Where a job may stop when asked: between its steps and its blocks. The test seam
+// VORLAN3_RENDER_TEST_PAUSE=N holds the job after its Nth block (announced on the progress stream
+// with the process id) until it is asked to stop, so that tests interrupt a render part-way without
+// timing it.
+class StopPoint {
+public:
+    explicit StopPoint(std::string output) : outputName(std::move(output)) {
+        if (const char* text = std::getenv("VORLAN3_RENDER_TEST_PAUSE"))
+            std::from_chars(text, text + std::strlen(text), pauseAfter);
+    }
+    void check() const {
+        if (const int signal = CoreRndr::stopped())
+            fail(outputName, "not written, the render was stopped by signal " + std::to_string(signal));
+    }
+    void block(std::ostream& progress) {
+        check();
+        if (++blocks != pauseAfter) return;
+        progress << "vorlan3-render: paused after " << blocks << " blocks, process " << CoreXutl::getpi()
+                 << "\n"
+                 << std::flush;
+        while (!CoreRndr::stopped()) CoreXutl::sleep(5);
+        check();
+    }
+
+private:
+    std::string outputName;
+    int64_t blocks = 0;
+    int64_t pauseAfter = -1;
+};
+
+// The slot the plug-in plays, as its chunk names it; -1 when the chunk names none.
+int32_t playingSlot(const std::string& chunk) {
+    CoreXml_ document;
+    try {
+        const CoreNode* root = document.getfc(CoreAnsx(chunk.c_str()));
+        const CoreNode* setup = root ? root->getcd(CoreAnsx("SETUP")) : nullptr;
+        return setup ? CoreNode::gtnli(setup, CoreAnsx("SELECTEDPROGRAM"), -1) : -1;
+    } catch (const CoreAnsx&) {
+        return -1;
+    }
+}
+
 // The engine's log in a plug-in folder, for an error that needs it.
-std::string logLines(const fs::path& folder) {
+std::string logLines(const fs::path& folder, const std::string& only = "") {
     std::ifstream log(folder / "Vorlan3lisko.log");
     std::string lines, line;
-    while (std::getline(log, line)) lines += "\n  " + line;
+    while (std::getline(log, line))
+        if (line.find(only) != std::string::npos) lines += "\n  " + line;
     return lines;
 }
 
@@ -95,7 +197,7 @@ std::string formatted(double value, int decimals) {
 template <class Sample>
 int64_t stream(CoreVhst& host, CoreWvfr& reader, CoreWvfw& writer, int32_t block, int64_t inputFrames,
                int64_t delay, int64_t tailFrames, int32_t rate, bool report, std::ostream& progress,
-               const std::string& outputName) {
+               const std::string& outputName, StopPoint& stopPoint) {
     Channels<Sample> in(block), out(block);
     std::vector<double> left(static_cast<size_t>(block)), right(static_cast<size_t>(block));
     const int64_t total = inputFrames + delay + tailFrames;
@@ -123,6 +225,7 @@ int64_t stream(CoreVhst& host, CoreWvfr& reader, CoreWvfw& writer, int32_t block
         if (writer.getfl()) fail(outputName, "cannot be written");
         written += frames - skip;
         fed += frames;
+        stopPoint.block(progress);
         if (report && fed >= nextReport) {
             progress << "vorlan3-render: " << formatted(double(fed) / rate, 0) << " s of "
                      << formatted(double(total) / rate, 0) << " s\n";
@@ -172,6 +275,14 @@ std::string CoreRndr::defaultPlugin() {
     return (fs::path(folder.c_str()) / ".." / "vst" / "Vorlan3.so").lexically_normal().string();
 }
 
+void CoreRndr::stop(int signal) {
+    if (signal > 0) stopSignal.store(signal, std::memory_order_relaxed);
+}
+
+int CoreRndr::stopped() {
+    return stopSignal.load(std::memory_order_relaxed);
+}
+
 std::string CoreRndr::run(const OPTIONS& options, std::ostream& progress) {
     const auto started = std::chrono::steady_clock::now();
     std::error_code error;
@@ -185,6 +296,8 @@ std::string CoreRndr::run(const OPTIONS& options, std::ostream& progress) {
     if (input == output || fs::equivalent(input, output, error))
         fail(output.string(), "is the input file; choose another output");
     if (fs::is_directory(output, error)) fail(output.string(), "is a folder");
+    StopPoint stopPoint(output.string());
+    stopPoint.check();
 
     // The input first: a bad file is refused before the plug-in starts.
     CorePool pool;
@@ -202,7 +315,7 @@ std::string CoreRndr::run(const OPTIONS& options, std::ostream& progress) {
         progress << "vorlan3-render: warning: " << input.string() << " has " << reader.getca()
                  << " channels; the first two are rendered\n";
 
-    // A program file plays in a private plug-in folder holding a copy of the plug-in.
+    // A program file plays in a private plug-in folder holding a link to the plug-in.
     std::unique_ptr<PrivateFolder> folder;
     std::string loaded = plugin;
     if (!options.program.empty()) {
@@ -211,7 +324,7 @@ std::string CoreRndr::run(const OPTIONS& options, std::ostream& progress) {
         const fs::path own(plugin);
         const std::string stem = own.stem().string();
         loaded = (folder->path / own.filename()).string();
-        if (!fs::copy_file(own, loaded, error)) fail(plugin, "cannot be copied (" + error.message() + ")");
+        placePlugin(plugin, loaded);
         const fs::path ownSettings = own.parent_path() / (stem + ".xml");
         CoreDemo::writeRender(folder->path.string(), stem + ".xml",
                               fs::exists(ownSettings, error) ? ownSettings.string() : std::string(),
@@ -221,6 +334,7 @@ std::string CoreRndr::run(const OPTIONS& options, std::ostream& progress) {
     CoreVhst::Setup setup;
     setup.sampleRate = rate;
     setup.blockSize = options.block;
+    stopPoint.check();
     CoreVhst host(loaded, setup);
     host.open();
     host.setSampleRate(rate);
@@ -235,7 +349,15 @@ std::string CoreRndr::run(const OPTIONS& options, std::ostream& progress) {
         const std::string text(chunk.begin(), std::find(chunk.begin(), chunk.end(), uint8_t{0}));
         if (text == noChunk)
             fail(options.program, "did not load" + logLines(fs::path(loaded).parent_path()));
+        // A file the engine cannot read as a program leaves it playing the unit program of slot 0.
+        if (playingSlot(text) != CoreDemo::iCrenderslot) {
+            const std::string name = fs::path(options.program).filename().string();
+            const std::string reason =
+                "did not load: the plug-in cannot read it as a program and would play its unit program instead";
+            fail(options.program, reason + logLines(fs::path(loaded).parent_path(), name));
+        }
     }
+    stopPoint.check();
     const int64_t delay = std::max<int32_t>(host.effect()->initialDelay, 0);
     const auto tailFrames = static_cast<int64_t>(std::llround(options.tail * rate));
 
@@ -245,11 +367,11 @@ std::string CoreRndr::run(const OPTIONS& options, std::ostream& progress) {
     const int64_t frames =
         options.doublePrecision
             ? stream<double>(host, reader, writer, options.block, inputFrames, delay, tailFrames, rate, report,
-                             progress, output.string())
+                             progress, output.string(), stopPoint)
             : stream<float>(host, reader, writer, options.block, inputFrames, delay, tailFrames, rate, report,
-                            progress, output.string());
-    writer.updhd();
-    if (writer.getfl()) fail(output.string(), "cannot be written");
+                            progress, output.string(), stopPoint);
+    stopPoint.check();
+    if (!writer.finsh()) fail(output.string(), "cannot be written");
     const std::string name = host.effectName(), vendor = host.vendorString();
     host.suspend();
     host.close();

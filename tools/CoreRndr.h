@@ -1,8 +1,8 @@
 // CoreRndr: the render job of vorlan3-render. Loads the plug-in as a Linux host does (CoreVhst),
 // boots it, streams a WAV file through it in host-sized blocks with the output lined up to the input
 // (the reported latency dropped) into a stereo 32-bit float WAV file, and reports one summary line.
-// With a program file it renders in a private plug-in folder made for that program (CoreDemo) and
-// removed on every exit. One job per call; jobs on different files may run on different threads.
+// A program file plays in a private plug-in folder (CoreDemo) removed however the job ends, or by a
+// later job after a kill. One job per call; jobs on different files may run on different threads.
 #pragma once
 #include <cstdint>
 #include <iosfwd>
@@ -31,7 +31,13 @@ public:
     // The plug-in found from the program's own location: <its folder>/../vst/Vorlan3.so.
     static std::string defaultPlugin();
 
-    // Runs the job; returns the summary line. Progress goes to progress (unless quiet). Throws a
-    // CoreAnsx naming the file and the reason when anything fails; the output may then be partial.
+    // Runs the job; returns the summary line. Progress goes to progress (unless quiet). The output is
+    // written beside OUTPUT and renamed over it once the render is complete. Throws a CoreAnsx naming
+    // the file and the reason when anything fails, OUTPUT then keeping what it held before.
     static std::string run(const OPTIONS& options, std::ostream& progress);
+
+    // Asks every running job to stop; safe to call from a signal handler. A job stops at its next
+    // step or block and fails as above. stopped() gives the signal asked with, 0 while none was.
+    static void stop(int signal);
+    static int stopped();
 };

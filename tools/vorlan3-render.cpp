@@ -2,11 +2,43 @@
 //                INPUT.wav OUTPUT.wav
 // Renders INPUT.wav through the plug-in into a stereo 32-bit float OUTPUT.wav lined up with the input,
 // and prints one summary line. Exit 0 on success, 1 when the job failed, 2 for a bad command line.
+// Stopped by SIGINT, SIGTERM or SIGHUP, it cleans up as after a failure and ends by that signal.
 #include "base/CoreAnsx.h"
 #include "tools/CoreRndr.h"
 
+#include <csignal>
 #include <exception>
 #include <iostream>
+
+namespace {
+
+// The first signal asks the job to stop at its next block, so that it removes its private folder and
+// leaves OUTPUT as it was; a second one ends the program at once.
+extern "C" void onStopSignal(int signal) {
+    if (CoreRndr::stopped() != 0) {
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
+        return;
+    }
+    CoreRndr::stop(signal);
+}
+
+// A signal ignored when the program started (nohup, a background job) stays ignored.
+void catchStopSignals() {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        if (std::signal(signal, onStopSignal) == SIG_IGN) std::signal(signal, SIG_IGN);
+}
+
+// After a stopped job has cleaned up, the program ends by the signal, as the caller's shell expects.
+int failed() {
+    if (const int signal = CoreRndr::stopped()) {
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
+    }
+    return 1;
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     CoreRndr::OPTIONS options;
@@ -18,15 +50,16 @@ int main(int argc, char** argv) {
                      "[--tail SECONDS] [--quiet] INPUT.wav OUTPUT.wav\n";
         return 2;
     }
+    catchStopSignals();
     try {
         const std::string summary = CoreRndr::run(options, std::cerr);
         std::cout << summary << std::endl;
     } catch (const CoreAnsx& error) {
         std::cerr << "vorlan3-render: " << error.c_str() << "\n";
-        return 1;
+        return failed();
     } catch (const std::exception& error) {
         std::cerr << "vorlan3-render: " << options.input << ": " << error.what() << "\n";
-        return 1;
+        return failed();
     }
     return 0;
 }

@@ -1,6 +1,8 @@
 // vorlan3-render as a user runs it, a child process per row: the demo, a program file played through a
-// private folder, block sizes and precision giving the same bytes, and every refusal ending with one
-// line that names the file and the reason, never a signal. The option reader's rows in-process.
+// private folder, block sizes and precision giving the same bytes, every refusal ending with one line
+// that names the file and the reason, never a signal, a program file that does not load refused, and
+// renders stopped part-way by signals (held by the render's test seam, not timed) that leave OUTPUT
+// and the temporary folder as they were. The option reader's rows in-process.
 #include "tools/CoreRndr.h"
 
 #include "base/CoreAnsx.h"
@@ -11,9 +13,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <sys/wait.h>
+#include <utility>
 
 namespace {
 
@@ -63,12 +67,57 @@ std::vector<double> noise(size_t frames) {
     return values;
 }
 
-size_t privateFolders(const fs::path& temporary) {
-    size_t count = 0;
+std::vector<fs::path> privateFolderList(const fs::path& temporary) {
+    std::vector<fs::path> found;
     for (const auto& entry : fs::directory_iterator(temporary))
-        count += entry.path().filename().string().rfind("vorlan3-render.", 0) == 0;
-    return count;
+        if (entry.path().filename().string().rfind("vorlan3-render.", 0) == 0) found.push_back(entry.path());
+    return found;
 }
+
+size_t privateFolders(const fs::path& temporary) {
+    return privateFolderList(temporary).size();
+}
+
+// A render held after its second block by its test seam, for tests that signal it part-way. The shell
+// execs the render, so pclose gives the render's own status; the stop signals reach it at their
+// defaults even when the test runner ignores them.
+class HeldRender {
+public:
+    HeldRender(const std::string& arguments, const fs::path& temporary) {
+        const std::string command = "exec env TMPDIR='" + temporary.string() +
+                                    "' VORLAN3_RENDER_TEST_PAUSE=2 " RENDER_PROGRAM " " + arguments +
+                                    " 2>&1 >/dev/null";
+        std::vector<std::pair<int, void (*)(int)>> kept;
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+            kept.emplace_back(signal, std::signal(signal, SIG_DFL));
+        pipe = popen(command.c_str(), "r");
+        for (const auto& [signal, handler] : kept) std::signal(signal, handler);
+        char line[4096];
+        while (pipe && pid < 0 && fgets(line, sizeof line, pipe)) {
+            errors += line;
+            const size_t at = errors.find("paused after 2 blocks, process ");
+            if (at != std::string::npos) pid = std::stoi(errors.substr(at + 31));
+        }
+    }
+    ~HeldRender() { // a test that gave up on the render leaves none running
+        if (pipe) end(SIGKILL);
+    }
+    // Sends the signal, reads the rest of the errors and gives the status as waitpid does.
+    int end(int signal) {
+        if (pid > 0) kill(pid, signal);
+        char line[4096];
+        while (fgets(line, sizeof line, pipe)) errors += line;
+        const int status = pclose(pipe);
+        pipe = nullptr;
+        return status;
+    }
+
+    pid_t pid = -1; // known once held
+    std::string errors;
+
+private:
+    FILE* pipe = nullptr;
+};
 
 class CoreRndrTest : public ::testing::Test {
 protected:
@@ -87,6 +136,12 @@ TEST_F(CoreRndrTest, RendersTheDemo) {
     float peak = 0.0f;
     for (float v : out) peak = std::max(peak, std::fabs(v));
     EXPECT_GT(peak, 1e-3f);
+    // Its program given as a program file plays too.
+    const Outcome program =
+        runRender("--plugin " + quoted(folder.plugin()) + " --program " + quoted(folder.data("demo.xml")) +
+                  " " + quoted(folder.data("input.wav")) + " " + quoted(folder.folder / "program.wav"));
+    ASSERT_EQ(program.status, 0) << program.errors;
+    EXPECT_EQ(samples(folder.folder / "program.wav").size(), in.size());
 }
 
 TEST_F(CoreRndrTest, PlaysAProgramFileAndGivesTheSameBytesForEveryBlockAndPrecision) {
@@ -120,6 +175,9 @@ TEST_F(CoreRndrTest, RefusesWithOneLineNamingTheFileAndTheReason) {
     std::ofstream(folder.folder / "malformed.wav") << "RIFF....WAVEfmt nonsense";
     std::ofstream(folder.folder / "three.wav") << "RIF";
     std::ofstream(folder.folder / "bad.xml") << "<PROGRAM><H1>";
+    std::ofstream(folder.folder / "text.xml") << "a plain text, no program";
+    std::ofstream(folder.folder / "empty.xml");
+    std::ofstream(folder.folder / "master.xml") << "<MASTER><DATAPATH>demo/</DATAPATH></MASTER>";
     fs::create_directories(folder.folder / "bare");
     fs::copy_file(folder.plugin(), folder.folder / "bare/Vorlan3.so");
     struct Row {
@@ -145,6 +203,15 @@ TEST_F(CoreRndrTest, RefusesWithOneLineNamingTheFileAndTheReason) {
          "none.xml"},
         {plugin + "--program " + quoted(folder.folder / "bad.xml") + " " + quoted(input) + " " + quoted(output),
          "bad.xml"},
+        // Files the engine cannot read as a program, which left it playing its unit program.
+        {plugin + "--program " + quoted(folder.folder / "text.xml") + " " + quoted(input) + " " + quoted(output),
+         "text.xml: did not load"},
+        {plugin + "--program " + quoted(folder.folder / "empty.xml") + " " + quoted(input) + " " + quoted(output),
+         "empty.xml: did not load"},
+        {plugin + "--program " + quoted(input) + " " + quoted(input) + " " + quoted(output),
+         "in.wav: did not load"},
+        {plugin + "--program " + quoted(folder.folder / "master.xml") + " " + quoted(input) + " " + quoted(output),
+         "master.xml: did not load"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.arguments);
@@ -152,7 +219,85 @@ TEST_F(CoreRndrTest, RefusesWithOneLineNamingTheFileAndTheReason) {
         EXPECT_GT(outcome.status, 0) << outcome.errors;
         const std::string first = outcome.errors.substr(0, outcome.errors.find('\n'));
         EXPECT_NE(first.find(row.named), std::string::npos) << outcome.errors;
+        EXPECT_FALSE(fs::exists(output));
     }
+}
+
+TEST_F(CoreRndrTest, ARenderStoppedPartWayLeavesTheOldOutputAndItsFolderIsRemoved) {
+    CoreDemo::writeUnit(folder.folder / "mine", "unit.xml", "ir/one.wav", "Mine", 64);
+    const std::string input = folder.folder / "in.wav", output = folder.folder / "out.wav";
+    writeWav(input, 2, noise(44100));
+    const std::string old = readBytes(folder.data("input.wav"));
+    const fs::path temporary = folder.folder / "tmp";
+    fs::create_directories(temporary);
+    const std::string arguments = "--plugin " + quoted(folder.plugin()) + " --program " +
+                                  quoted(folder.folder / std::string("mine/unit.xml")) + " " + quoted(input) +
+                                  " " + quoted(output);
+    const auto leftovers = [&] { // private folders, and files the output was written into
+        size_t count = privateFolders(temporary);
+        for (const auto& entry : fs::directory_iterator(folder.folder.path))
+            count += entry.path().filename().string().rfind("out.wav.", 0) == 0;
+        return count;
+    };
+    struct Row {
+        int signal;
+        size_t leftovers; // a kill leaves its folder to the next render, and the file it wrote
+    };
+    const Row rows[] = {{SIGTERM, 0}, {SIGHUP, 0}, {SIGINT, 0}, {SIGKILL, 2}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(strsignal(row.signal));
+        writeBytes(output, old);
+        HeldRender render(arguments, temporary);
+        ASSERT_GT(render.pid, 0) << render.errors;
+        const std::vector<fs::path> made = privateFolderList(temporary);
+        ASSERT_EQ(made.size(), 1u);
+        EXPECT_TRUE(fs::equivalent(made[0] / "Vorlan3.so", folder.plugin())) << "linked, not copied";
+        const int status = render.end(row.signal);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == row.signal) << status << render.errors;
+        EXPECT_TRUE(readBytes(output) == old) << "the render wrote over its output";
+        EXPECT_EQ(leftovers(), row.leftovers);
+        if (row.leftovers == 0) {
+            EXPECT_NE(render.errors.find(output + ": not written"), std::string::npos) << render.errors;
+        }
+        for (const auto& entry : fs::directory_iterator(folder.folder.path))
+            if (entry.path().filename().string().rfind("out.wav.", 0) == 0) fs::remove(entry.path());
+    }
+    // The next render removes the killed one's folder and replaces the output once it is complete.
+    const Outcome outcome = runRender(arguments, temporary.string());
+    ASSERT_EQ(outcome.status, 0) << outcome.errors;
+    EXPECT_EQ(samples(output).size(), samples(input).size());
+    EXPECT_EQ(privateFolders(temporary), 0u);
+}
+
+TEST_F(CoreRndrTest, ARenderRemovesThePrivateFoldersOfEndedProcessesOnly) {
+    CoreDemo::writeUnit(folder.folder / "mine", "unit.xml", "ir/one.wav", "Mine", 64);
+    const std::string input = folder.folder / "in.wav";
+    writeWav(input, 2, noise(4410));
+    const fs::path temporary = folder.folder / "tmp";
+    const std::string living = std::to_string(getpid()), ended = "2147483646"; // above any id in use
+    struct Row {
+        std::string name;
+        bool folder;
+        bool removed;
+    };
+    const Row rows[] = {
+        {"vorlan3-render." + ended + ".a1B2c3", true, true},
+        {"vorlan3-render." + living + ".a1B2c3", true, false},
+        {"vorlan3-render.a1B2c3", true, false}, // no process id: whose it is cannot be told
+        {"vorlan3-render." + ended + ".d4E5f6", false, false},
+        {"vorlan3-render." + ended + "x.a1B2c3", true, false},
+        {"other-tool." + ended + ".a1B2c3", true, false},
+    };
+    for (const Row& row : rows) {
+        fs::create_directories(temporary / (row.folder ? row.name + "/render" : ""));
+        std::ofstream(temporary / (row.folder ? row.name + "/render/setup.xml" : row.name)) << "<SETUP/>";
+    }
+    const Outcome outcome = runRender("--plugin " + quoted(folder.plugin()) + " --program " +
+                                          quoted(folder.folder / std::string("mine/unit.xml")) + " " +
+                                          quoted(input) + " " + quoted(folder.folder / "out.wav"),
+                                      temporary.string());
+    ASSERT_EQ(outcome.status, 0) << outcome.errors;
+    for (const Row& row : rows) EXPECT_NE(fs::exists(temporary / row.name), row.removed) << row.name;
 }
 
 TEST(CoreRndr, ReadsItsOptions) {
