@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstring>
 #include <functional>
@@ -151,8 +152,13 @@ TEST(CoreDsmn, CopiesUnderTheHolderLockWhileFlattening) {
     std::thread editor([&] { // as the plug-in object answers 100107
         std::vector<CoreCnst::POPMENUENTRY> copy;
         while (!done.load()) {
-            CoreSgrd guard(holder.lock);
-            copy.assign(holder.items, holder.items + holder.count);
+            {
+                CoreSgrd guard(holder.lock);
+                copy.assign(holder.items, holder.items + holder.count);
+            }
+            // A taker that finds the lock held sleeps a millisecond before it tries again: a reader
+            // that took it back at once would starve the display (minutes under the sanitizers).
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
         }
     });
     CoreDsmn menu(nullptr, nullptr);
