@@ -980,7 +980,8 @@ bool CoreButl::setfc(const CoreAnsx& path, const CoreAnsx& text) {
     const bool written = CoreXutl::rplfl(target.c_str(), content.data(), content.size(), false);
     pcdrp(CoreAnsx(target.c_str()));
     if (written) return true;
-    CoreLog_::loger(CoreAnsx("Could not write file ") + CoreAnsx(target.c_str()), 1);
+    CoreLog_::loger(CoreAnsx("Could not write file ") + CoreAnsx(target.c_str()) + ": " +
+                        CoreXutl::lastWriteFailure().c_str(), 1);
     return false;
 }
 

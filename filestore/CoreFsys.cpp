@@ -799,7 +799,8 @@ bool CoreFsys::wrfle(const CoreAnsx& path, const char* bytes, int64_t n) {
     const CoreAnsx target = CoreButl::wcase(CoreButl::ffpen(path));
     const bool written = CoreXutl::rplfl(target.c_str(), bytes, static_cast<size_t>(n), false);
     CoreButl::pcdrp(target);
-    if (!written) CoreLog_::loger(CoreAnsx("Could not write file ") + target, 1);
+    if (!written)
+        CoreLog_::loger(CoreAnsx("Could not write file ") + target + ": " + CoreXutl::lastWriteFailure().c_str(), 1);
     return written;
 }
 

@@ -6,20 +6,23 @@
 #include "filestore/CoreWavs.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
 
 CoreWvfw::CoreWvfw(CorePool* pool, CoreAnsx name, int16_t channels, int32_t rate, bool double64)
     : sName(name), pPool(pool), pHeader(nullptr), pStage(nullptr), pFile(nullptr), bCreated(false),
-      bFailed(false), iChannels(channels), iBytes(double64 ? 8 : 4), iData(0), iRate(rate),
+      bFailed(false), bStream(false), iChannels(channels), iBytes(double64 ? 8 : 4), iData(0), iRate(rate),
       bDouble(double64) {
     if (channels < 1 || channels * iBytes > CoreWavs::iCframelimit) {
-        bFailed = true;
+        fail(std::to_string(channels) + " channels cannot be written");
         return;
     }
     try {
         pHeader = static_cast<char*>(pPool->mallc(4, CoreWavs::iCheadersize, "WVFW"));
         pStage = static_cast<char*>(pPool->mallc(4, CoreWavs::iCframelimit, "WVFW"));
     } catch (...) {
-        bFailed = true;
+        fail("no memory for the write buffers");
         return;
     }
     const CoreAnsx path = CoreButl::wcase(CoreButl::ffpen(name));
@@ -27,14 +30,23 @@ CoreWvfw::CoreWvfw(CorePool* pool, CoreAnsx name, int16_t channels, int32_t rate
     pFile = CoreXutl::tmpop(sTarget.c_str(), sTemporary);
     CoreButl::pcdrp(path);
     if (!pFile) {
-        bFailed = true;
+        fail(CoreXutl::lastWriteFailure());
         return;
     }
-    CoreWavs::sethd(pHeader, iChannels, iRate, bDouble, 0);
+    // A pipe or a socket written in place cannot seek back: its reader gets one header whose sizes
+    // run to the largest whole frame count a WAV file can state, and the samples as they come.
+    bStream = sTemporary.empty() && std::fseek(pFile, 0, SEEK_CUR) != 0;
+    const uint32_t frameBytes = static_cast<uint32_t>(iChannels * iBytes);
+    CoreWavs::sethd(pHeader, iChannels, iRate, bDouble, bStream ? (UINT32_MAX - 36) / frameBytes * frameBytes : 0);
     bCreated = std::fwrite(pHeader, 1, CoreWavs::iCheadersize, pFile) ==
                    static_cast<size_t>(CoreWavs::iCheadersize) &&
                std::fflush(pFile) == 0;
-    if (!bCreated) bFailed = true;
+    if (!bCreated) fail(std::string("the header cannot be written (") + std::strerror(errno) + ")");
+}
+
+void CoreWvfw::fail(const std::string& reason) {
+    if (!bFailed) sFailure = reason;
+    bFailed = true;
 }
 
 CoreWvfw::~CoreWvfw() {
@@ -52,7 +64,7 @@ bool CoreWvfw::finsh() {
     if (bFailed)
         CoreXutl::tmpab(pFile, sTemporary);
     else if (!CoreXutl::tmpcm(pFile, sTemporary, sTarget.c_str()))
-        bFailed = true;
+        fail(CoreXutl::lastWriteFailure());
     pFile = nullptr;
     CoreButl::pcdrp(CoreAnsx(sTarget.c_str()));
     return !bFailed;
@@ -92,13 +104,13 @@ void CoreWvfw::write(int32_t bytes) {
     if (bFailed || !pFile || bytes <= 0) return;
     bytes = std::min(bytes, static_cast<int32_t>(CoreWavs::iCframelimit));
     if (iData + bytes > CoreWavs::iCdatalimit) {
-        bFailed = true;
+        fail("the samples pass the largest size a WAV file can state");
         return;
     }
     // The samples go first: a header never claims bytes the file does not hold.
-    if (std::fseek(pFile, 0, SEEK_END) != 0 ||
+    if ((!bStream && std::fseek(pFile, 0, SEEK_END) != 0) ||
         std::fwrite(pStage, 1, static_cast<size_t>(bytes), pFile) != static_cast<size_t>(bytes)) {
-        bFailed = true;
+        fail(std::string("a write failed (") + std::strerror(errno) + ")");
         return;
     }
     iData += bytes;
@@ -106,13 +118,13 @@ void CoreWvfw::write(int32_t bytes) {
 }
 
 void CoreWvfw::updhd() {
-    if (bFailed || !pFile) return;
+    if (bFailed || !pFile || bStream) return;
     CoreWavs::sethd(pHeader, iChannels, iRate, bDouble, static_cast<uint32_t>(iData));
     if (std::fseek(pFile, 0, SEEK_SET) != 0 ||
         std::fwrite(pHeader, 1, CoreWavs::iCheadersize, pFile) !=
             static_cast<size_t>(CoreWavs::iCheadersize) ||
         std::fflush(pFile) != 0)
-        bFailed = true;
+        fail(std::string("the header cannot be rewritten (") + std::strerror(errno) + ")");
 }
 
 bool CoreWvfw::wfile(CorePool* pool, CoreAnsx name, const double* samples, int32_t frames, bool double64) {

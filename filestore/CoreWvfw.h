@@ -33,6 +33,7 @@ public:
     void write(int32_t bytes);
     void updhd();                          // rewrites the header with the current sizes
     bool getfl() const { return bFailed; } // true once any create, seek or write failed
+    const std::string& failure() const { return sFailure; } // why, once failed (may be empty)
     // Completes the file: rewrites the header, flushes the file to disk and
     // renames it over the target. False when this or an earlier step failed;
     // the temporary is then removed and the target left as it was. Later
@@ -54,12 +55,15 @@ private:
     std::FILE* pFile;
     bool bCreated;
     bool bFailed;
+    bool bStream; // a pipe or socket written in place: the header is written once
+    std::string sFailure;
     int16_t iChannels;
     int16_t iBytes;
     int64_t iData; // sample bytes written so far
     int32_t iRate;
     bool bDouble;
 
+    void fail(const std::string& reason);
     template <typename Sample>
     void stage(int32_t frames, const Sample* left, const Sample* right);
 };
