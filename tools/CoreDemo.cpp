@@ -282,10 +282,9 @@ void link(const fs::path& target, const fs::path& at) {
 void checkDestination(const fs::path& destination, bool isLink, const std::vector<fs::path>& sources) {
     std::error_code error;
     const fs::file_status entry = fs::symlink_status(destination, error);
-    if (!fs::exists(entry)) return;
+    if (!fs::exists(entry) || (isLink && fs::is_symlink(entry))) return;
     if (fs::is_directory(fs::status(destination, error)))
         fail(destination.string(), "is a folder; the render folder was not written");
-    if (isLink && fs::is_symlink(entry)) return;
     for (const fs::path& source : sources)
         if (fs::equivalent(destination, source, error))
             fail(destination.string(),
@@ -338,19 +337,23 @@ void CoreDemo::writeRender(const std::string& folder, const std::string& setting
         master = new CoreNode("MASTER");
         document.getrt()->addcd(master);
     }
-    // The data path is this folder, every sub-path empty; no cache, no folder scan; the log at level 2.
+    // The data path is this folder; no cache, no folder scan; the log at level 2. The engine looks a
+    // program up in the data folder before the alternative one, and keeps its settings, log and
+    // plug-in here: a program file named like any of them would lose to it. So programs and their
+    // files are looked up below program/, which holds nothing here but a packed program's links, while
+    // in the alternative folder render/ it is a link to the program file's folder.
     const std::pair<const char*, std::string> settings[] = {
         {"DATAPATH", ""},
         {"SETUPROMNAME", "render/setup.xml"},
         {"SCANBOOT", "0.0"},
         {"FASTBOOT", "1"},
         {"DL", "2"},
-        {"PROGRAMSUBPATH", ""},
-        {"VECTORSUBPATH", ""},
+        {"PROGRAMSUBPATH", "program/"},
+        {"VECTORSUBPATH", "program/"},
         {"SETUPSUBPATH", ""},
         {"SKINSUBPATH", ""},
         {"DICTIONARYSUBPATH", ""},
-        {"ALTERNATIVEDATAPATH", programPath.parent_path().string() + "/"},
+        {"ALTERNATIVEDATAPATH", "render/"},
     };
     master->delcn("CACHESUBPATH");
     master->delcn("SKINNAME"); // with the skin sub-path emptied, the render reads no skin
@@ -361,7 +364,8 @@ void CoreDemo::writeRender(const std::string& folder, const std::string& setting
     // Everything that is read, and everything that will be written, is known before the first write.
     const fs::path into(folder);
     const std::string name = programPath.filename().string();
-    // The memory reads packed programs from its own folder only.
+    const fs::path programs = into / "program", programFolder = into / "render/program";
+    // The memory reads packed programs from the data folder only.
     const bool packed = upper(programPath.extension().string()) == ".Q7P";
     std::vector<fs::path> sources{programPath}, linked;
     if (!ownSettings.empty() && fs::exists(ownSettings, error)) sources.emplace_back(ownSettings);
@@ -372,22 +376,37 @@ void CoreDemo::writeRender(const std::string& folder, const std::string& setting
         if (error) fail(programPath.parent_path().string(), "cannot be listed (" + error.message() + ")");
         sources.insert(sources.end(), linked.begin() + 1, linked.end());
     }
-    for (const fs::path& needed : {into, into / "render"})
+    for (const fs::path& needed : {into, into / "render", programs})
         if (fs::exists(needed, error) && !fs::is_directory(needed, error))
             fail(needed.string(), "is not a folder; the render folder was not written");
     for (const fs::path& written :
          {into / settingsName, into / "render/unit.xml", into / "render/unit.wav", into / "render/setup.xml"})
         checkDestination(written, false, sources);
-    for (const fs::path& source : linked) checkDestination(into / source.filename(), true, sources);
+    for (const fs::path& source : linked) checkDestination(programs / source.filename(), true, sources);
+    checkDestination(programFolder, true, sources);
+    // What an earlier render left in program/ would be found before the program file.
+    for (const fs::directory_entry& entry : fs::directory_iterator(programs, error)) {
+        const auto replaced = [&](const fs::path& source) {
+            return source.filename() == entry.path().filename();
+        };
+        if (std::none_of(linked.begin(), linked.end(), replaced))
+            fail(entry.path().string(), "is left from an earlier render; the render folder was not written");
+    }
 
     writeDocument(into / settingsName, document);
-    writeUnit(folder, "render/unit.xml", "render/unit.wav", "Init", 64);
+    // Reached from program/, as every program and response is.
+    writeXml(into / "render/unit.xml", unitProgram("Init", "../render/unit.wav", 64));
+    writeWav(into / "render/unit.wav", unitImpulse(64));
     static_assert(iCrenderslot == 1, "the setup lists the unit program, then the program file");
-    writeSetup(into / "render/setup.xml", {"render/unit.xml", name});
-    // Links name the file itself, not a link to it, so replacing a link here never loops back.
+    writeSetup(into / "render/setup.xml", {"../render/unit.xml", name});
+    makeFolder(programs);
+    // Links name the file or folder itself, not a link to it, so replacing a link here never loops back.
     for (const fs::path& source : linked) {
         const fs::path target = fs::canonical(source, error);
         if (error) fail(source.string(), "cannot be resolved (" + error.message() + ")");
-        link(target, into / source.filename());
+        link(target, programs / source.filename());
     }
+    const fs::path target = fs::canonical(programPath.parent_path(), error);
+    if (error) fail(programPath.parent_path().string(), "cannot be resolved (" + error.message() + ")");
+    link(target, programFolder);
 }

@@ -28,13 +28,15 @@ public:
     // The private plug-in folder of a render of one program file: settingsName holds the settings of
     // ownSettings (a settings file; empty or missing: none) made fit for the render, render/setup.xml
     // puts the unit program (render/unit.xml) into slot 0 and the program file into slot 1 marked
-    // LOAD, and the program file's folder is the alternative data path, so a loose program reads its
-    // files from there. A packed program (.q7p) and the vector containers (.q7v) beside it are linked
-    // into the folder (a link or a copy, renamed over what was there). Throws a CoreAnsx naming the
-    // file and the reason when the program file is missing, the own settings do not read, or a file
-    // cannot be written; and, having written nothing, when a file to write is a folder or the same
-    // file as one the render reads (the program, the own settings, the containers beside a packed
-    // program). An earlier render's links are replaced, not followed.
+    // LOAD. Programs and their files are looked up below program/: empty in the folder itself, and in
+    // the alternative data path render/ a link to the program file's folder, so a loose program is
+    // found there whatever its name and reads its files from there. A packed program (.q7p) and the
+    // vector containers (.q7v) beside it are linked into program/ (a link or a copy, renamed over what
+    // was there). Throws a CoreAnsx naming the file and the reason when the program file is missing,
+    // the own settings do not read, or a file cannot be written; and, having written nothing, when a
+    // file to write is a folder or the same file as one the render reads (the program, the own
+    // settings, the containers beside a packed program), or when program/ holds what an earlier render
+    // of another program left. An earlier render's links are replaced, not followed.
     static void writeRender(const std::string& folder, const std::string& settingsName,
                             const std::string& ownSettings, const std::string& program);
 };

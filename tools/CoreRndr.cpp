@@ -92,16 +92,34 @@ void removeLeftovers(const fs::path& temporary) {
     }
 }
 
+// The temporary folder, as the standard library finds it (TMPDIR, else TMP, TEMP, TEMPDIR, else
+// /tmp). Its own error names no folder; this one names the folder and the variable that gave it.
+fs::path temporaryFolder() {
+    std::error_code error;
+    const fs::path folder = fs::temp_directory_path(error);
+    if (!error) return folder;
+    for (const char* variable : {"TMPDIR", "TMP", "TEMP", "TEMPDIR"})
+        if (const char* value = std::getenv(variable)) {
+            const std::string reason = error.message();
+            fail(*value ? value : "(empty)",
+                 "the temporary folder (" + std::string(variable) + ") cannot be used (" + reason + ")");
+        }
+    fail("/tmp", "the temporary folder cannot be used (" + error.message() + ")");
+}
+
 // A private plug-in folder, removed with its contents when the job ends, whatever the way but a kill
 // that leaves no chance to (a later job removes it then).
 class PrivateFolder {
 public:
     PrivateFolder() {
-        const fs::path temporary = fs::temp_directory_path();
+        const fs::path temporary = temporaryFolder();
         removeLeftovers(temporary);
         std::string pattern =
             (temporary / (folderPrefix + std::to_string(CoreXutl::getpi()) + ".XXXXXX")).string();
-        if (!mkdtemp(pattern.data())) fail(pattern, "the private plug-in folder cannot be made");
+        if (!mkdtemp(pattern.data()))
+            fail(temporary.string(),
+                 "the private plug-in folder cannot be made in the temporary folder (TMPDIR) (" +
+                     std::generic_category().message(errno) + ")");
         path = pattern;
     }
     ~PrivateFolder() {
@@ -153,6 +171,35 @@ private:
     int64_t blocks = 0;
     int64_t pauseAfter = -1;
 };
+
+// The elements a loose program file's XML leaves open at its end, outermost first, "/" between them;
+// empty for a file that reads as no program, which the load check refuses. The engine's reader
+// closes them without a word, so a file cut short would play as much of the program as it holds. A
+// packed program's XML lies in its container, among bytes that are no XML; the load check covers it.
+std::string openElements(const std::string& program) {
+    if (CoreAnsx(fs::path(program).extension().string().c_str()).UpperCase() == CoreAnsx(".Q7P")) return "";
+    const CoreAnsx text = CoreXml_::getas(CoreAnsx(program.c_str()));
+    CoreXml_ document;
+    try {
+        const CoreNode* root = document.getfc(text);
+        if (!root || !root->getcd(CoreAnsx("PROGRAM"))) return "";
+    } catch (const CoreAnsx&) {
+        return "";
+    }
+    // The reader's own tag scanner, so that the count matches what it read.
+    std::vector<std::string> open;
+    CoreAnsx tag;
+    bool opening = false;
+    for (int position = 0; CoreXml_::fndte(text, position, tag, opening);) {
+        if (opening)
+            open.emplace_back(tag.c_str());
+        else if (!open.empty())
+            open.pop_back();
+    }
+    std::string names;
+    for (const std::string& name : open) names += (names.empty() ? "" : "/") + name;
+    return names;
+}
 
 // The slot the plug-in plays, as its chunk names it; -1 when the chunk names none.
 int32_t playingSlot(const std::string& chunk) {
@@ -222,7 +269,7 @@ int64_t stream(CoreVhst& host, CoreWvfr& reader, CoreWvfw& writer, int32_t block
             host.processReplacing(in.pointers(), out.pointers(), frames);
         const int64_t skip = std::clamp<int64_t>(delay - fed, 0, frames);
         writer.setdt(static_cast<int32_t>(frames - skip), out.left.data() + skip, out.right.data() + skip);
-        if (writer.getfl()) fail(outputName, "cannot be written");
+        if (writer.getfl()) fail(outputName, "cannot be written: " + writer.failure());
         written += frames - skip;
         fed += frames;
         stopPoint.block(progress);
@@ -320,6 +367,9 @@ std::string CoreRndr::run(const OPTIONS& options, std::ostream& progress) {
     std::string loaded = plugin;
     if (!options.program.empty()) {
         if (!fs::is_regular_file(options.program, error)) fail(options.program, "no such program file");
+        if (const std::string open = openElements(options.program); !open.empty())
+            fail(options.program,
+                 "its XML ends with elements left open (" + open + "): the file is cut short or unfinished");
         folder = std::make_unique<PrivateFolder>();
         const fs::path own(plugin);
         const std::string stem = own.stem().string();
@@ -362,7 +412,7 @@ std::string CoreRndr::run(const OPTIONS& options, std::ostream& progress) {
     const auto tailFrames = static_cast<int64_t>(std::llround(options.tail * rate));
 
     CoreWvfw writer(&pool, CoreAnsx(output.string().c_str()), 2, rate, false);
-    if (writer.getfl()) fail(output.string(), "cannot be written");
+    if (writer.getfl()) fail(output.string(), "cannot be written: " + writer.failure());
     const bool report = !options.quiet && double(inputFrames) / rate > dCprogressseconds;
     const int64_t frames =
         options.doublePrecision
@@ -371,7 +421,7 @@ std::string CoreRndr::run(const OPTIONS& options, std::ostream& progress) {
             : stream<float>(host, reader, writer, options.block, inputFrames, delay, tailFrames, rate, report,
                             progress, output.string(), stopPoint);
     stopPoint.check();
-    if (!writer.finsh()) fail(output.string(), "cannot be written");
+    if (!writer.finsh()) fail(output.string(), "cannot be written: " + writer.failure());
     const std::string name = host.effectName(), vendor = host.vendorString();
     host.suspend();
     host.close();

@@ -56,7 +56,7 @@ TEST_F(CoreDemoTest, SettingsAndSetupsReadAsTheEngineAndTheMemoryReadThem) {
         {"plugin", "datapath", folder("plugin") + "demo/"},
         {"plugin", "DSPBUFFER", "512"},
         {"render", "datapath", folder("render")},
-        {"render", "alternatives", folder("loose") + "|"},
+        {"render", "alternatives", folder("render") + "render/|"},
         {"render", "DSPBUFFER", "256"}, // kept from the own settings
         {"render", "DL", "2"},
         {"packed", "datapath", folder("packed")},
@@ -67,11 +67,14 @@ TEST_F(CoreDemoTest, SettingsAndSetupsReadAsTheEngineAndTheMemoryReadThem) {
                         "0", false, nullptr);
         EXPECT_EQ(CorePrcsTestAccess::probe(engine, probe), expected);
     }
-    const std::string setups[][4] = {{folder("plugin") + "demo/", "setup.xml", "Init", "Demo Rooms"},
-                                     {folder("render"), "render/setup.xml", "Init", "Loose"}};
-    CoreAnsx alternative(folder("loose").c_str());
-    for (const auto& [data, setup, first, second] : setups) {
-        CoreMmry memory(&pool, data.c_str(), 1, &alternative, "", "", "", "", false, nullptr);
+    // Data folder, setup, program and vector sub-path, alternative folder, the names in slots 0 and 1.
+    const std::string setups[][6] = {
+        {folder("plugin") + "demo/", "setup.xml", "", folder("loose"), "Init", "Demo Rooms"},
+        {folder("render"), "render/setup.xml", "program/", folder("render") + "render/", "Init", "Loose"}};
+    for (const auto& [data, setup, programs, alternativeFolder, first, second] : setups) {
+        CoreAnsx alternative(alternativeFolder.c_str());
+        CoreMmry memory(&pool, data.c_str(), 1, &alternative, "", programs.c_str(), programs.c_str(), "",
+                        false, nullptr);
         ASSERT_TRUE(memory.loads(setup.c_str(), 0, true));
         EXPECT_EQ(std::string(memory.getnm(0).c_str()) + "|" + memory.getnm(1).c_str(), first + "|" + second);
         EXPECT_EQ(memory.getpr(), 1); // marked LOAD
@@ -79,7 +82,8 @@ TEST_F(CoreDemoTest, SettingsAndSetupsReadAsTheEngineAndTheMemoryReadThem) {
 
     // A packed program and the vector containers beside it are linked in; a missing program is refused.
     EXPECT_EQ(contents(root / "packed").size(), 6u); // settings, setup, unit program and response, two links
-    EXPECT_EQ(readBytes(root / "packed/P.q7p") + readBytes(root / "packed/a.Q7V"), "P.q7pa.Q7V");
+    EXPECT_EQ(readBytes(root / "packed/program/P.q7p") + readBytes(root / "packed/program/a.Q7V"),
+              "P.q7pa.Q7V");
     EXPECT_THROW(CoreDemo::writeRender(folder("x"), "V.xml", "", folder("loose") + "none.xml"), CoreAnsx);
 }
 
@@ -98,21 +102,27 @@ std::map<std::string, std::string> tree(const fs::path& folder) {
 TEST_F(CoreDemoTest, RefusesToWriteOverWhatTheRenderReadsAndWritesNothing) {
     CoreDemo::write(folder("plugin"));
     CoreDemo::writeUnit(folder("loose"), "loose.xml", "loose.wav", "Loose", 300);
-    for (const char* name : {"P.q7p", "a.Q7V"}) writeBytes(root / "loose" / name, name);
+    fs::create_directories(root / "loose/program");
+    for (const char* name : {"P.q7p", "a.Q7V", "program/P.q7p"}) writeBytes(root / "loose" / name, name);
     fs::create_directories(root / "taken/Vorlan3.xml");
-    fs::create_directories(root / "occupied/a.Q7V");
+    fs::create_directories(root / "occupied/program/a.Q7V");
+    fs::create_directories(root / "viewed/render/program");
+    fs::create_directories(root / "stale/program");
+    writeBytes(root / "stale/program/old.xml", "old");
     fs::create_directory_symlink(root / "loose", root / "alias");
     struct Row {
         const char *into, *settingsName, *ownSettings, *program, *named;
     };
     const Row rows[] = {
-        {"loose", "Vorlan3.xml", "", "loose/P.q7p", "loose/P.q7p"}, // the private folder is the program's
-        {"alias", "Vorlan3.xml", "", "loose/P.q7p", "alias/P.q7p"}, // ... reached through a link
+        {"loose", "Vorlan3.xml", "", "loose/program/P.q7p", "loose/program/P.q7p"}, // where its link goes
+        {"alias", "Vorlan3.xml", "", "loose/program/P.q7p", "alias/program/P.q7p"}, // ... through a link
         {"plugin", "Vorlan3.xml", "plugin/Vorlan3.xml", "loose/loose.xml", "plugin/Vorlan3.xml"},
         {"plugin", "Vorlan3.xml", "plugin/demo/../Vorlan3.xml", "loose/loose.xml", "plugin/Vorlan3.xml"},
         {"loose", "loose.xml", "", "loose/loose.xml", "loose/loose.xml"}, // settings over the program
         {"taken", "Vorlan3.xml", "", "loose/loose.xml", "taken/Vorlan3.xml"},
-        {"occupied", "Vorlan3.xml", "", "loose/P.q7p", "occupied/a.Q7V"},
+        {"occupied", "Vorlan3.xml", "", "loose/P.q7p", "occupied/program/a.Q7V"},
+        {"viewed", "Vorlan3.xml", "", "loose/loose.xml", "viewed/render/program"}, // a folder, not a link
+        {"stale", "Vorlan3.xml", "", "loose/loose.xml", "stale/program/old.xml"},  // would be found first
     };
     const auto before = tree(root);
     for (const Row& row : rows) {
@@ -132,9 +142,11 @@ TEST_F(CoreDemoTest, RefusesToWriteOverWhatTheRenderReadsAndWritesNothing) {
     for (int pass = 0; pass < 2; ++pass)
         CoreDemo::writeRender(folder("packed"), "Vorlan3.xml", "", folder("alias") + "P.q7p");
     const auto packed = tree(root / "packed");
-    EXPECT_EQ(packed.size(), 7u); // settings, render/ and its three files, two links
-    EXPECT_EQ(packed.at("P.q7p"), "-> " + (fs::canonical(root) / "loose/P.q7p").string());
-    EXPECT_EQ(readBytes(root / "packed/P.q7p") + readBytes(root / "packed/a.Q7V"), "P.q7pa.Q7V");
+    EXPECT_EQ(packed.size(), 9u); // settings, render/ and its three files and link, program/ and two links
+    EXPECT_EQ(packed.at("program/P.q7p"), "-> " + (fs::canonical(root) / "loose/P.q7p").string());
+    EXPECT_EQ(packed.at("render/program"), "-> " + (fs::canonical(root) / "loose").string());
+    EXPECT_EQ(readBytes(root / "packed/program/P.q7p") + readBytes(root / "packed/program/a.Q7V"),
+              "P.q7pa.Q7V");
 }
 
 TEST_F(CoreDemoTest, EveryProgramReadsAndPreparesItsKernels) {
@@ -144,7 +156,7 @@ TEST_F(CoreDemoTest, EveryProgramReadsAndPreparesItsKernels) {
     const std::string rows[][3] = {
         {"plugin/demo/", "init.xml", "1/1"},   {"plugin/demo/", "unit-long.xml", "1/1+3"},
         {"plugin/demo/", "demo.xml", "2/3+3"}, {"plugin/demo/", "sidechain.xml", "1/1+S"},
-        {"render/", "render/unit.xml", "1/1"},
+        {"render/program/", "../render/unit.xml", "1/1"},
     };
     for (const auto& [data, file, expected] : rows) {
         SCOPED_TRACE(file);

@@ -1,21 +1,27 @@
 // vorlan3-render as a user runs it, a child process per row: the demo, a program file played through a
-// private folder, block sizes and precision giving the same bytes, every refusal ending with one line
-// that names the file and the reason, never a signal, a program file that does not load refused, and
-// renders stopped part-way by signals (held by the render's test seam, not timed) that leave OUTPUT
-// and the temporary folder as they were. The option reader's rows in-process.
+// private folder whatever its name, block sizes and precision giving the same bytes, every refusal ending
+// with one line that names the file and the reason, never a signal, a program file that does not load or
+// is cut short refused, and renders stopped part-way by signals (held by the render's test seam, not
+// timed) that leave OUTPUT and the temporary folder as they were. The option reader's rows in-process.
 #include "tools/CoreRndr.h"
 
 #include "base/CoreAnsx.h"
 #include "base/CorePool.h"
 #include "filestore/CoreWavs.h"
+#include "tests/common/Unprivileged.h"
 #include "tests/tools/PluginFolder.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <functional>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <utility>
 
@@ -168,6 +174,41 @@ TEST_F(CoreRndrTest, PlaysAProgramFileAndGivesTheSameBytesForEveryBlockAndPrecis
     EXPECT_EQ(privateFolders(temporary), 0u); // every private folder removed
 }
 
+TEST_F(CoreRndrTest, PlaysAProgramFileWhateverItsName) {
+    // The demo program, beside its responses, under the names of the files the render keeps in its
+    // private folder, in any case: each plays as demo.xml does.
+    const fs::path named = folder.folder / "named";
+    fs::create_directories(named);
+    fs::copy(folder.data("ir"), named / "ir", fs::copy_options::recursive);
+    const std::string demo = readBytes(folder.data("demo.xml"));
+    const std::string input = folder.folder / "in.wav", output = folder.folder / "out.wav";
+    writeWav(input, 2, noise(8820));
+    const auto render = [&](const std::string& name) {
+        writeBytes(named / name, demo);
+        fs::remove(output);
+        const Outcome outcome = runRender("--plugin " + quoted(folder.plugin()) + " --program " +
+                                          quoted(named / name) + " " + quoted(input) + " " + quoted(output));
+        EXPECT_EQ(outcome.status, 0) << outcome.errors;
+        fs::remove(named / name);
+        return samples(output);
+    };
+    const std::vector<float> reference = render("demo.xml");
+    ASSERT_EQ(reference.size(), 2 * 8820u);
+    const float peak = *std::max_element(reference.begin(), reference.end());
+    ASSERT_GT(peak, 1e-3f);
+    for (const char* name :
+         {"Vorlan3.xml", "VORLAN3.XML", "vorlan3.XML", "Vorlan3lisko.log", "VORLAN3LISKO.log", "Vorlan3.so",
+          "setup.xml", "unit.xml", "unit.wav", "render.xml"}) {
+        SCOPED_TRACE(name);
+        const std::vector<float> out = render(name);
+        EXPECT_EQ(out.size(), reference.size());
+        float worst = 0.0f; // the convolution's rounding may differ between runs
+        for (size_t i = 0; i < std::min(out.size(), reference.size()); ++i)
+            worst = std::max(worst, std::fabs(out[i] - reference[i]));
+        EXPECT_LE(worst, 1e-6f * peak);
+    }
+}
+
 TEST_F(CoreRndrTest, RefusesWithOneLineNamingTheFileAndTheReason) {
     const std::string input = folder.folder / "in.wav", output = folder.folder / "out.wav";
     writeWav(input, 1, noise(4410));
@@ -180,12 +221,23 @@ TEST_F(CoreRndrTest, RefusesWithOneLineNamingTheFileAndTheReason) {
     std::ofstream(folder.folder / "master.xml") << "<MASTER><DATAPATH>demo/</DATAPATH></MASTER>";
     fs::create_directories(folder.folder / "bare");
     fs::copy_file(folder.plugin(), folder.folder / "bare/Vorlan3.so");
+    // The demo program cut short: after an opening tag, inside a tag, inside a value, inside the closing
+    // tags; and a short program cut inside its first element.
+    const std::string demo = readBytes(folder.data("demo.xml"));
+    const size_t cuts[] = {demo.find("<PROGRAM>") + 9, demo.find("<FILENAME>") + 4, demo.find("room-b") + 3,
+                           demo.find("</H1>") + 3, demo.size() - 3};
+    for (size_t i = 0; i < std::size(cuts); ++i)
+        writeBytes(folder.folder / ("cut" + std::to_string(i) + ".xml"), demo.substr(0, cuts[i]));
+    writeBytes(folder.folder / "short.xml",
+               "<PROGRAM><NAME>T</NAME><H1><ELEMENT><VECTOR><COMMON><MINVALUE>0");
     struct Row {
         std::string arguments;
-        std::string named; // the line names this
+        std::string named;          // the line names this
+        std::string temporary = ""; // TMPDIR, when given
     };
     const std::string plugin = "--plugin " + quoted(folder.plugin()) + " ";
-    const Row rows[] = {
+    const std::string demoProgram = plugin + "--program " + quoted(folder.data("demo.xml")) + " ";
+    std::vector<Row> rows = {
         {"--plugin " + quoted(folder.folder / "none.so") + " " + quoted(input) + " " + quoted(output), "none.so"},
         {"--plugin " + quoted(NO_ENTRY_LIBRARY) + " " + quoted(input) + " " + quoted(output), "NoEntry.so"},
         {"--plugin " + quoted(folder.folder / "text.so") + " " + quoted(input) + " " + quoted(output), "text.so"},
@@ -212,10 +264,18 @@ TEST_F(CoreRndrTest, RefusesWithOneLineNamingTheFileAndTheReason) {
          "in.wav: did not load"},
         {plugin + "--program " + quoted(folder.folder / "master.xml") + " " + quoted(input) + " " + quoted(output),
          "master.xml: did not load"},
+        {demoProgram + quoted(input) + " " + quoted(output),
+         folder.folder / "no-tmp" + ": the temporary folder (TMPDIR)", folder.folder / "no-tmp"},
+        {demoProgram + quoted(input) + " " + quoted(output), "text.so: the temporary folder (TMPDIR)",
+         folder.folder / "text.so"},
     };
+    for (const char* name : {"cut0.xml", "cut1.xml", "cut2.xml", "cut3.xml", "cut4.xml", "short.xml"})
+        rows.push_back({plugin + "--program " + quoted(folder.folder / name) + " " + quoted(input) + " " +
+                            quoted(output),
+                        std::string(name) + ": its XML ends with elements left open"});
     for (const Row& row : rows) {
         SCOPED_TRACE(row.arguments);
-        const Outcome outcome = runRender(row.arguments);
+        const Outcome outcome = runRender(row.arguments, row.temporary);
         EXPECT_GT(outcome.status, 0) << outcome.errors;
         const std::string first = outcome.errors.substr(0, outcome.errors.find('\n'));
         EXPECT_NE(first.find(row.named), std::string::npos) << outcome.errors;
@@ -259,14 +319,13 @@ TEST_F(CoreRndrTest, ARenderStoppedPartWayLeavesTheOldOutputAndItsFolderIsRemove
         if (row.leftovers == 0) {
             EXPECT_NE(render.errors.find(output + ": not written"), std::string::npos) << render.errors;
         }
-        for (const auto& entry : fs::directory_iterator(folder.folder.path))
-            if (entry.path().filename().string().rfind("out.wav.", 0) == 0) fs::remove(entry.path());
     }
-    // The next render removes the killed one's folder and replaces the output once it is complete.
+    // The next render removes the killed one's folder and its output's temporary, and replaces the
+    // output once it is complete.
     const Outcome outcome = runRender(arguments, temporary.string());
     ASSERT_EQ(outcome.status, 0) << outcome.errors;
     EXPECT_EQ(samples(output).size(), samples(input).size());
-    EXPECT_EQ(privateFolders(temporary), 0u);
+    EXPECT_EQ(leftovers(), 0u);
 }
 
 TEST_F(CoreRndrTest, ARenderRemovesThePrivateFoldersOfEndedProcessesOnly) {
@@ -298,6 +357,103 @@ TEST_F(CoreRndrTest, ARenderRemovesThePrivateFoldersOfEndedProcessesOnly) {
                                       temporary.string());
     ASSERT_EQ(outcome.status, 0) << outcome.errors;
     for (const Row& row : rows) EXPECT_NE(fs::exists(temporary / row.name), row.removed) << row.name;
+}
+
+TEST_F(CoreRndrTest, WritesEveryKindOfOutputAUserHasAndRefusesWhatItMayNotReplace) {
+    const std::string input = folder.folder / "in.wav";
+    writeWav(input, 2, noise(4410));
+    const size_t renderBytes = 44 + 4410 * 2 * 4;
+    const fs::path out = folder.folder.path / "out";
+    fs::create_directories(out / "elsewhere");
+    const std::string old = "the previous output";
+    const auto kind = [](const fs::path& path) {
+        const fs::file_status status = fs::symlink_status(path);
+        return fs::is_symlink(status) ? "link" : fs::is_fifo(status) ? "pipe" : fs::is_character_file(status) ? "device" : fs::is_regular_file(status) ? "file" : "other";
+    };
+    struct Row {
+        const char* what;
+        std::string output;
+        std::function<bool()> prepare; // false: the row cannot run here
+        std::string holds;             // the file that holds the render afterwards; "" for a refusal
+        const char* outputKind;        // OUTPUT's own entry afterwards
+        bool unprivileged;
+        std::string says;              // what a refusal's line names
+    };
+    int reader = -1;
+    const std::string longName = std::string(251, 'n') + ".wav";
+    const Row rows[] = {
+        {"a symbolic link", (out / "link.wav").string(),
+         [&] { writeBytes(out / "elsewhere/real.wav", old);
+               fs::create_symlink("elsewhere/real.wav", out / "link.wav"); return true; },
+         (out / "elsewhere/real.wav").string(), "link", false, ""},
+        {"a dangling link", (out / "dangling.wav").string(),
+         [&] { fs::create_symlink("elsewhere/new.wav", out / "dangling.wav"); return true; },
+         (out / "elsewhere/new.wav").string(), "link", false, ""},
+        {"a name of 255 bytes", (out / longName).string(), [] { return true; }, (out / longName).string(), "file",
+         false, ""},
+        {"a null device", (out / "null").string(),
+         [&] { return mknod((out / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0; }, "", "device", false,
+         ""},
+        {"a named pipe", (out / "pipe.wav").string(),
+         [&] { // the whole render fits the pipe's buffer, so it never waits for the reader
+               return mkfifo((out / "pipe.wav").c_str(), 0644) == 0 &&
+                      (reader = open((out / "pipe.wav").c_str(), O_RDONLY | O_NONBLOCK)) >= 0; },
+         "", "pipe", false, ""},
+        {"a write-protected file", (out / "protected.wav").string(),
+         [&] { writeBytes(out / "protected.wav", old);
+               fs::permissions(out / "protected.wav", fs::perms::owner_read | fs::perms::others_read); return true; },
+         "", "file", true, "protected.wav: cannot be written: " + (out / "protected.wav").string() + " is write-protected (Permission denied)"},
+        {"a folder the user may not write", (out / "closed/out.wav").string(),
+         [&] { fs::create_directories(out / "closed"); writeBytes(out / "closed/out.wav", old); return true; },
+         "", "file", true, "no temporary file can be made in the folder " + (out / "closed").string() + " (Permission denied)"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        if (!row.prepare()) {
+            std::cout << row.what << " row skipped: it cannot be made here\n";
+            continue;
+        }
+        const std::string arguments = "--plugin " + quoted(folder.plugin()) + " " + quoted(input) + " " + quoted(row.output);
+        Outcome outcome;
+        if (row.unprivileged) {
+            handToUnprivileged(folder.folder.path);
+            if (row.output.find("closed") != std::string::npos)
+                fs::permissions(out / "closed", fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_exec);
+            const UnprivilegedOutcome child = runUnprivileged(folder.folder.path, [&] {
+                if (access(RENDER_PROGRAM, X_OK) != 0) return std::string("skip");
+                const Outcome render = runRender(arguments);
+                return std::to_string(render.status) + "\n" + render.errors;
+            });
+            std::error_code ignored;
+            fs::permissions(out / "closed", fs::perms::owner_all, ignored);
+            if (!child.skipped.empty() || child.text == "skip") {
+                std::cout << row.what << " row skipped: the render cannot run as an unprivileged user here\n";
+                continue;
+            }
+            outcome.status = std::stoi(child.text);
+            outcome.errors = child.text.substr(child.text.find('\n') + 1);
+        } else {
+            outcome = runRender(arguments);
+        }
+        EXPECT_EQ(outcome.status, row.says.empty() ? 0 : 1) << outcome.errors;
+        EXPECT_NE(outcome.errors.find(row.says), std::string::npos) << outcome.errors;
+        EXPECT_EQ(kind(row.output), std::string(row.outputKind));
+        if (!row.holds.empty()) {
+            EXPECT_EQ(readBytes(row.holds).size(), renderBytes);
+        }
+        if (row.unprivileged) {
+            EXPECT_EQ(readBytes(row.output), old);
+        }
+        if (reader >= 0) {
+            std::string got(2 * renderBytes, '\0');
+            got.resize(size_t(std::max<ssize_t>(read(reader, got.data(), got.size()), 0)));
+            EXPECT_EQ(got.size(), renderBytes);
+            close(reader);
+            reader = -1;
+        }
+        for (const auto& entry : fs::recursive_directory_iterator(out))
+            EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
+    }
 }
 
 TEST(CoreRndr, ReadsItsOptions) {
