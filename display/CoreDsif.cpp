@@ -19,6 +19,7 @@
 #include "processor/CorePrcs.h"
 
 #include <algorithm>
+#include <cxxabi.h>
 #include <exception>
 #include <string>
 
@@ -204,7 +205,8 @@ void CoreDsif::Terminate() {
 
 // Waits for the event at most one display period at a time; each signal runs the batch the batch
 // page set up. A batch is always run to its end: the thread leaves only from its wait.
-void CoreDsif::Execute() {
+// Without the sanitizer's null check: a thread exit's handler gets no object (see CoreTthr::ptsta).
+[[gnu::no_sanitize("null")]] void CoreDsif::Execute() {
     for (;;) {
         bool signalled = pEvent->WaitFor(CoreButl::iCdispprecision) == CoreTevn::iCwrsignaled;
         if (Terminated()) {
@@ -218,6 +220,8 @@ void CoreDsif::Execute() {
         pEvent->ResetEvent();
         try {
             runBatch();
+        } catch (abi::__forced_unwind&) {
+            throw; // the thread is exiting: its unwinding must go on
         } catch (const CoreAnsx& failure) {
             CoreLog_::loger(CoreAnsx("CoreDsif batch failed: ") + failure, 1);
         } catch (const std::exception& failure) {

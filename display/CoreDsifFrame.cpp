@@ -18,6 +18,7 @@
 #include "processor/CorePrcs.h"
 
 #include <cmath>
+#include <cxxabi.h>
 #include <exception>
 #include <limits>
 
@@ -145,11 +146,14 @@ void CoreDsif::updte(bool editor) {
 
 // A page step; a throw ends the pass's page work (the pass still turns its action into the next
 // state) and is logged once per page entry.
-bool CoreDsif::runStep(PageStep step, PASS& pass, bool entry) {
+// Without the sanitizer's null check: a thread exit's handler gets no object (see CoreTthr::ptsta).
+[[gnu::no_sanitize("null")]] bool CoreDsif::runStep(PageStep step, PASS& pass, bool entry) {
     if (step == nullptr) return true;
     try {
         (this->*step)(pass);
         return true;
+    } catch (abi::__forced_unwind&) {
+        throw; // the control thread is exiting: its unwinding must go on
     } catch (...) {
         const CoreAnsx text = failureText(std::current_exception());
         if (!bStepfailed)

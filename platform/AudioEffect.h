@@ -145,9 +145,10 @@ private:
     template <class Sample>
     void replacingEntry(const char* entry, void (AudioEffect::*call)(Sample**, Sample**, int32_t),
                         Sample** inputs, Sample** outputs, int32_t frames);
-    // Runs call; on an exception reports it through entryFailed and returns false.
+    // Runs call; on an exception reports it through entryFailed and returns false. Not noexcept: a
+    // thread exit from inside a host callback passes through.
     template <class Call>
-    bool guarded(const char* entry, Call&& call) noexcept;
+    bool guarded(const char* entry, Call&& call);
     void report(const char* entry, const char* reason) noexcept;
 };
 

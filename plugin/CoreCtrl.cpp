@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cxxabi.h>
 
 CoreCtrl::CoreCtrl(CoreZrlg* effect, CoreMstr* master) : CoreTthr(true), pEffect(effect), pMaster(master) {
     CoreLog_::debug("CoreCtrl constructor starts", 0, 7);
@@ -117,17 +118,21 @@ void CoreCtrl::viewa(int32_t deadlineMs) {
     }
 }
 
-void CoreCtrl::Execute() {
+// Without the sanitizer's null check: a thread exit's handler gets no object (see CoreTthr::ptsta).
+[[gnu::no_sanitize("null")]] void CoreCtrl::Execute() {
     while (!Terminated()) {
-        if (cControllock.locka()) {
+        // A host may end this thread inside a callback of the tick: the guard then gives the lock back
+        // on the way out, or the effect's close would wait for it forever.
+        if (CoreSgrd hold(cControllock, CoreSgrd::cConce); hold.taken()) {
             try {
                 tick();
+            } catch (abi::__forced_unwind&) {
+                throw; // the thread is exiting: its unwinding must go on
             } catch (const CoreAnsx& failure) {
                 CoreLog_::loger(CoreAnsx("CoreCtrl tick failed: ") + failure, 1);
             } catch (...) {
                 CoreLog_::loger("CoreCtrl tick failed", 1);
             }
-            cControllock.relse();
         }
         std::unique_lock<std::mutex> lock(oWaitlock);
         oWake.wait_for(lock, std::chrono::milliseconds(iTick), [this] { return Terminated(); });

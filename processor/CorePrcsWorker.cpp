@@ -12,6 +12,7 @@
 #include "convolution/CoreCnvl.h"
 #include "program/CoreProg.h"
 
+#include <cxxabi.h>
 #include <exception>
 #include <thread>
 
@@ -84,7 +85,8 @@ void CorePrcs::Execute() {
     CoreLog_::debug(CoreAnsx("CorePrcs thread died"), 0, 7);
 }
 
-void CorePrcs::performCommand() {
+// Without the sanitizer's null check: a thread exit's handler gets no object (see CoreTthr::ptsta).
+[[gnu::no_sanitize("null")]] void CorePrcs::performCommand() {
     const int16_t code = iCommand;
     const int16_t index = iCommandindex;
     const char* failure = nullptr;
@@ -97,6 +99,11 @@ void CorePrcs::performCommand() {
             prcss();
         else
             doCommand(code, index);
+    } catch (abi::__forced_unwind&) {
+        // The thread is exiting: its unwinding must go on, and the poster still gets blocklock back.
+        blocklock.relse();
+        oWorkerdone.SetEvent();
+        throw;
     } catch (const CoreAnsx& message) {
         failure = "failed: ";
         reason = message;

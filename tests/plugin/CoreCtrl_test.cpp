@@ -1,6 +1,7 @@
 // The control thread of an in-process effect booted on the demo folder, as the editor sees it: status
 // records on render ticks while a client is connected, filled from their beans; none without a client
-// or while the control lock is held; and the view-close request with and without a listener.
+// or while the control lock is held; the view-close request with and without a listener; and a host
+// that ends the thread calling it back.
 #include "plugin/CoreCtrl.h"
 
 #include "base/CoreSmph.h"
@@ -14,7 +15,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <pthread.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -172,6 +175,83 @@ TEST_F(CoreCtrlTest, ViewCloseWaitsForAListenerToDropTheClient) {
     EXPECT_TRUE(control->cnncl());
     EXPECT_EQ(booted.logCount("did not close"), 1u);
     client(0);
+}
+
+// A host written in an interpreter ends foreign threads that call it back while it shuts down. The
+// host below answers as BootedEffect's does, but ends the chosen thread in its callback for the armed
+// opcode, once letThrough such calls have passed. Storing the opcode arms it; every other field is set
+// before the effect's threads start.
+struct ThreadEnd {
+    std::atomic<int32_t> opcode{-1};
+    int32_t letThrough = 0;
+    bool hostThread = false; // the test's host thread, else any thread but the test's (the control thread)
+    std::thread::id testThread;
+    std::atomic<bool> ended{false};
+} threadEnd;
+thread_local bool onHostThread = false;
+
+VstIntPtr endingHost(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
+                     float opt) {
+    if (opcode == threadEnd.opcode.load() &&
+        (threadEnd.hostThread ? onHostThread : std::this_thread::get_id() != threadEnd.testThread) &&
+        threadEnd.letThrough-- == 0) {
+        threadEnd.ended = true;
+        pthread_exit(nullptr);
+    }
+    return BootedEffect::host(effect, opcode, index, value, ptr, opt);
+}
+
+enum class Caller { control, dispatcher, creation };
+
+// Runs in a fresh child process: 0 when the thread ended, the effect then closed, and nothing of an
+// effect whose creation was cut short stayed behind.
+int endTheCallingThread(Caller caller, int32_t opcode, int32_t letThrough) {
+    alarm(60); // a lock left held would hang the close: the child is killed instead
+    threadEnd.testThread = std::this_thread::get_id();
+    threadEnd.hostThread = caller != Caller::control;
+    threadEnd.letThrough = letThrough;
+    {
+        BootedEffect booted("", true, &endingHost);
+        if (!booted.booted) return 2;
+        CorePrcs::BEANSTRUCT first{};
+        booted.effect->getms()->getpr()->setbd(155, 0.25, &first); // an engine-side change the tick automates
+        CoreMstr::setBundleForTest(CoreAnsx(booted.folder.withSeparator().c_str()), CoreAnsx("Vorlan3.so"));
+        threadEnd.opcode = opcode;
+        if (caller == Caller::control) {
+            if (!eventually([&] { return booted.effect->getct()->Finished(); })) return 3;
+        } else {
+            std::thread([&] {
+                onHostThread = true;
+                AEffect* plugin = booted.effect->getAeffect();
+                if (caller == Caller::dispatcher)
+                    plugin->dispatcher(plugin, effMainsChanged, 0, 1, nullptr, 0.0f);
+                if (caller == Caller::creation) delete createEffectInstance(&endingHost);
+            }).join();
+        }
+        if (!threadEnd.ended) return 4;
+    }
+    return CoreMstr::sharedCount() == 0 ? 0 : 5;
+}
+
+TEST(CoreCtrl, AThreadEndedInAHostCallbackLeavesTheProcessAndTheCloseIntact) {
+    struct Row {
+        const char* where;
+        Caller caller;
+        int32_t opcode, letThrough;
+    };
+    const Row rows[] = {
+        {"control thread, sample-rate poll", Caller::control, audioMasterGetSampleRate, 0},
+        {"control thread, parameter automation", Caller::control, audioMasterAutomate, 0},
+        {"host thread, dispatcher", Caller::dispatcher, audioMasterWantMidi, 0},
+        // the second rate request comes after the control thread started
+        {"host thread, effect creation", Caller::creation, audioMasterGetSampleRate, 1},
+    };
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.where);
+        EXPECT_EXIT(std::_Exit(endTheCallingThread(r.caller, r.opcode, r.letThrough)),
+                    ::testing::ExitedWithCode(0), "");
+    }
 }
 
 } // namespace
