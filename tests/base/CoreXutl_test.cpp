@@ -98,13 +98,10 @@ bool replaceInPieces(const std::string& path, const std::string& bytes) {
     std::string temporary;
     std::FILE* file = CoreXutl::tmpop(path.c_str(), temporary);
     if (!file) return false;
-    const size_t half = bytes.size() / 2;
-    if (std::fwrite(bytes.data(), 1, half, file) != half ||
-        std::fwrite(bytes.data() + half, 1, bytes.size() - half, file) != bytes.size() - half) {
-        CoreXutl::tmpab(file, temporary);
-        return false;
-    }
-    return CoreXutl::tmpcm(file, temporary, path.c_str());
+    if (std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size())
+        return CoreXutl::tmpcm(file, temporary, path.c_str());
+    CoreXutl::tmpab(file, temporary);
+    return false;
 }
 
 std::string entryKind(const fs::path& path) {
@@ -129,13 +126,13 @@ pid_t endedProcess() {
     return child;
 }
 
-} // namespace
-
 // A writer's temporary of name, as a writer with that process id and counter names it.
 std::string temporaryOf(const std::string& name, const std::string& pid, const std::string& counter) {
     const std::string suffix = ".tmp" + pid + "-" + counter;
     return (name.size() + suffix.size() <= NAME_MAX ? name : name.substr(0, NAME_MAX - suffix.size())) + suffix;
 }
+
+} // namespace
 
 TEST_F(CoreXutl_Files, EveryKindOfTargetIsReplacedWholeWrittenInPlaceOrRefusedUntouched) {
     enum class Kind { File, Protected, Link, LinkChain, Dangling, Pipe, Device, LongName, ClosedFolder, Leftovers };

@@ -6,11 +6,7 @@
 #include "WavBytes.h"
 #include "tests/common/FileSizeLimit.h"
 
-#include <algorithm>
-#include <fcntl.h>
 #include <functional>
-#include <sys/stat.h>
-#include <unistd.h>
 
 using namespace fsystest;
 using wavtest::get32;
@@ -138,24 +134,4 @@ TEST_F(FsysFiles, AFailedOrAbandonedWriteLeavesTheOldFileWholeAndNoTemporary) {
             EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
     }
     EXPECT_EQ(pool.getma(), 0);
-}
-
-TEST_F(FsysFiles, APipeGetsTheStreamAndAFailureSaysWhy) {
-    // A pipe cannot seek back: its reader gets one header running to the end and every sample.
-    ASSERT_EQ(mkfifo((root / "pipe.wav").c_str(), 0644), 0);
-    const int reader = open((root / "pipe.wav").c_str(), O_RDONLY | O_NONBLOCK);
-    ASSERT_GE(reader, 0);
-    const double fresh[] = {0.125, -1.0, 0.75};
-    EXPECT_TRUE(CoreWvfw::exprt(&pool, at("pipe.wav"), 1, 48000, 3, fresh, nullptr, false));
-    std::string got(256, '\0');
-    got.resize(size_t(std::max<ssize_t>(read(reader, got.data(), got.size()), 0)));
-    close(reader);
-    ASSERT_EQ(got.size(), 44u + 3 * 4);
-    EXPECT_EQ(get32(got, 40), 0xFFFFFFFFu - 36 - 3); // the largest whole frame count
-    EXPECT_EQ(got.substr(44), wavtest::bytesOf(std::vector<float>{0.125f, -1.0f, 0.75f}));
-    EXPECT_TRUE(fs::is_fifo(root / "pipe.wav"));
-    // A failed create says what failed, naming the folder.
-    CoreWvfw missing(&pool, at("no/such/folder.wav"), 1, 44100, true);
-    EXPECT_NE(missing.failure().find((root / "no/such").string()), std::string::npos) << missing.failure();
-    EXPECT_NE(missing.failure().find("No such file or directory"), std::string::npos) << missing.failure();
 }
