@@ -987,7 +987,7 @@ bool CoreFsys::loada(const CoreAnsx& file, const CoreAnsx& filter, bool ifNotLoa
     }
     const int32_t source = reader->crtit(file);
     if (source < 0 || !reader->wopen(source, CoreAnsx("rb"))) {
-        CoreLog_::logfl(file + ": cannot open the container", 1);
+        CoreLog_::logfl(reader->getfn(file) + ": cannot open the container", 1);
         return false;
     }
     struct Closer {

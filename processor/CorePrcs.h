@@ -751,6 +751,7 @@ private:
     bool readInit(const CoreAnsx& path);
     bool readProgram(int32_t slot, const CoreAnsx& text, bool keepRate);
     bool readContainers(CoreFsys* store, const CoreAnsx& folder, const CoreAnsx& path, int32_t slot);
+    bool loadContainer(CoreFsys* store, const CoreAnsx& folder, const CoreAnsx& name);
     int32_t currentPeriod() const;
     void dropKernels();
     void applyMidi(CoreMidi::MIDISLIDERCALLBACKINFO* info, bool bootedChecked);

@@ -117,12 +117,21 @@ bool CorePrcs::readProgram(int32_t slot, const CoreAnsx& text, bool keepRate) {
     return true;
 }
 
+bool CorePrcs::loadContainer(CoreFsys* store, const CoreAnsx& folder, const CoreAnsx& name) {
+    // A container on disk is read by its full path; one found in no folder can only be an item of the
+    // data container, which the master store holds under its name below the data folder.
+    const bool onDisk = folder.Length() > 0 && CoreFsys::exstf(folder, name);
+    CoreFsys* reader = !onDisk && sDatacontainer.Length() > 0 ? pMasterstore : nullptr;
+    const CoreAnsx file = reader ? name : folder + name;
+    CoreLog_::debug(CoreAnsx("container ") + (reader ? reader->getfn(file) : file), 1, 5);
+    return store->loada(file, kNone, true, reader);
+}
+
 bool CorePrcs::readContainers(CoreFsys* store, const CoreAnsx& folder, const CoreAnsx& path, int32_t slot) {
-    if (!store->loada(folder + path, kNone, true, pMasterstore)) return false;
+    if (!loadContainer(store, folder, path)) return false;
     const CoreAnsx vectors = memory->getfv(slot, false);
-    if (!store->loada(folder + vectors, kNone, true, pMasterstore) &&
-        !store->loada(folder + besideProgram(vectors, sVectorsubpath, sProgramsubpath), kNone, true,
-                      pMasterstore))
+    if (!loadContainer(store, folder, vectors) &&
+        !loadContainer(store, folder, besideProgram(vectors, sVectorsubpath, sProgramsubpath)))
         return false;
     CoreLog_::debug(CoreAnsx("files checked"), 1, 5);
     return true;
@@ -132,15 +141,13 @@ bool CorePrcs::readSlot(int32_t slot, const CoreAnsx& path) {
     if (path == kNone) return false;
     CoreLog_::debug(CoreAnsx("file-system manager starts"), 0, 5);
     CoreAnsx found;
-    // A file found in no folder fails at once: an empty folder would resolve against the host's
-    // working folder.
-    if (!CoreFsys::exstf(sDatapath, static_cast<int16_t>(oAlternatives.size()), oAlternatives.data(), path,
-                         found)) {
-        sFoundfolder = "";
-        return false;
-    }
-    sFoundfolder = found;
     const bool packed = CoreButl::getfx(path) == CoreAnsx(".Q7P");
+    const bool onDisk = CoreFsys::exstf(sDatapath, static_cast<int16_t>(oAlternatives.size()),
+                                        oAlternatives.data(), path, found);
+    sFoundfolder = found;
+    // A loose program found in no folder fails at once: its element files would resolve against the
+    // host's working folder. A packed one may still be an item of the data container.
+    if (!onDisk && !(packed && sDatacontainer.Length() > 0 && pMasterstore)) return false;
     if (!packed) files->setdt(found);
     const CoreAnsx text = memory->getvl(slot, true);
     if (text == kNone) return false;

@@ -6,6 +6,7 @@
 // beans, unbooted (with or without fast boot), or failing for a missing setup. Tests only.
 #pragma once
 #include "base/CorePool.h"
+#include "filestore/CoreFsys.h"
 #include "filestore/CoreWavs.h"
 #include "processor/CoreMmry.h"
 #include "processor/CorePrcs.h"
@@ -34,15 +35,20 @@ protected:
     }
 
     std::string folder() const { return root.string() + "/"; }
-    // settings: the elements inside MASTER; "0" reads the file beside the plug-in instead.
+    // settings: the elements inside MASTER; "0" reads the file beside the plug-in instead. With
+    // asPlugin set, an engine made without a store gets a master store of its own, as the plug-in's
+    // master object builds it (the engine then bases it on the data folder).
     std::unique_ptr<CorePrcs> make(const std::string& settings, int32_t rate = 48000,
                                    CoreFsys* store = nullptr, CoreBlnk* blink = nullptr) {
         const std::string text = settings == "0" ? "0" : "<MASTER>" + settings + "</MASTER>";
+        if (!store && asPlugin) store = masterStores.emplace_back(std::make_unique<CoreFsys>(&pool)).get();
         return std::make_unique<CorePrcs>(&pool, CoreAnsx(folder().c_str()), rate, blink, CoreAnsx("0"),
                                           false, false, store, CoreAnsx(text.c_str()), false, nullptr);
     }
 
     CorePool pool;
+    bool asPlugin = false;
+    std::vector<std::unique_ptr<CoreFsys>> masterStores; // outlive every engine made from them
 };
 
 class BootedEngineTest : public EngineFolderTest {

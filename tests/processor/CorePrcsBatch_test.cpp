@@ -21,8 +21,13 @@
 
 namespace {
 
-class CorePrcsBatch : public ProgramFolderTest {
+// Every table runs twice: on an engine without a master store, and as the plug-in builds it.
+class CorePrcsBatch : public ProgramFolderTest, public ::testing::WithParamInterface<bool> {
 protected:
+    void SetUp() override {
+        ProgramFolderTest::SetUp();
+        asPlugin = GetParam();
+    }
     struct Call {
         int ordinal;
         const char* message; // null: not checked
@@ -74,7 +79,7 @@ protected:
     std::filesystem::path repository() const { return data() / "VorlanTempRepository"; }
 };
 
-TEST_F(CorePrcsBatch, RunsEveryChainOneStepPerCall) {
+TEST_P(CorePrcsBatch, RunsEveryChainOneStepPerCall) {
     struct Row {
         const char* start;
         int32_t current; // selected before the chain
@@ -210,7 +215,7 @@ TEST_F(CorePrcsBatch, RunsEveryChainOneStepPerCall) {
     }
 }
 
-TEST_F(CorePrcsBatch, NullStoreFinishesAndBootingRunsNothing) {
+TEST_P(CorePrcsBatch, NullStoreFinishesAndBootingRunsNothing) {
     auto e = loaded();
     ASSERT_FALSE(e->isfailed());
     int ordinal = -1;
@@ -229,7 +234,7 @@ TEST_F(CorePrcsBatch, NullStoreFinishesAndBootingRunsNothing) {
     EXPECT_STREQ(vars.getit("NEXTSTEP").c_str(), "READPROGRAM");
 }
 
-TEST_F(CorePrcsBatch, SearchWithNoUsedSlotEnds) {
+TEST_P(CorePrcsBatch, SearchWithNoUsedSlotEnds) {
     auto e = loaded();
     ASSERT_FALSE(e->isfailed());
     e->getmm()->clear();
@@ -239,7 +244,7 @@ TEST_F(CorePrcsBatch, SearchWithNoUsedSlotEnds) {
     EXPECT_EQ(Access::currentSlot(*e).load(), 0);
 }
 
-TEST_F(CorePrcsBatch, SavingAfterAFallBackWritesNothing) {
+TEST_P(CorePrcsBatch, SavingAfterAFallBackWritesNothing) {
     auto e = loaded();
     ASSERT_FALSE(e->isfailed());
     select(*e, kMissing);
@@ -264,7 +269,7 @@ TEST_F(CorePrcsBatch, SavingAfterAFallBackWritesNothing) {
     EXPECT_FALSE(std::filesystem::exists(repository()));
 }
 
-TEST_F(CorePrcsBatch, FailuresReportTheStep) {
+TEST_P(CorePrcsBatch, FailuresReportTheStep) {
     auto e = loaded();
     ASSERT_FALSE(e->isfailed());
     CoreVars vars;
@@ -299,7 +304,7 @@ TEST_F(CorePrcsBatch, FailuresReportTheStep) {
     EXPECT_TRUE(e->batch(&vars, ordinal, message));
 }
 
-TEST_F(CorePrcsBatch, VersioningGuards) {
+TEST_P(CorePrcsBatch, VersioningGuards) {
     struct Row {
         const char* name;
         bool freeCurrent;
@@ -332,7 +337,7 @@ TEST_F(CorePrcsBatch, VersioningGuards) {
     }
 }
 
-TEST_F(CorePrcsBatch, ExportWritesTheSlotsOwnForm) {
+TEST_P(CorePrcsBatch, ExportWritesTheSlotsOwnForm) {
     auto e = loaded();
     ASSERT_FALSE(e->isfailed());
     // kind 0, loose: the slot's own file rewritten; a failed write keeps it whole.
@@ -368,7 +373,7 @@ TEST_F(CorePrcsBatch, ExportWritesTheSlotsOwnForm) {
         store.loada(CoreAnsx((data() / "export/PROGS/PACKED.Q7P").string().c_str()), "0", true, nullptr));
 }
 
-TEST_F(CorePrcsBatch, RenderFormRunsItsToolAndLeavesNoRenderedDataBehind) {
+TEST_P(CorePrcsBatch, RenderFormRunsItsToolAndLeavesNoRenderedDataBehind) {
     struct Row {
         const char* tool;
         int32_t renderParam;
@@ -408,7 +413,7 @@ TEST_F(CorePrcsBatch, RenderFormRunsItsToolAndLeavesNoRenderedDataBehind) {
     }
 }
 
-TEST_F(CorePrcsBatch, RefusesPathsThatLeaveTheDataFolder) {
+TEST_P(CorePrcsBatch, RefusesPathsThatLeaveTheDataFolder) {
     const std::string outside = (root / "outside.xml").string(); // absolute, beside the data folder
     for (const std::string& path : {outside, std::string("../OUTSIDE.XML")}) {
         SCOPED_TRACE(path);
@@ -426,7 +431,7 @@ TEST_F(CorePrcsBatch, RefusesPathsThatLeaveTheDataFolder) {
     }
 }
 
-TEST_F(CorePrcsBatch, BatchBeanRunsTheSteps) {
+TEST_P(CorePrcsBatch, BatchBeanRunsTheSteps) {
     auto e = loaded();
     ASSERT_FALSE(e->isfailed());
     const auto put = [&](const char* key, const char* value) {
@@ -442,5 +447,8 @@ TEST_F(CorePrcsBatch, BatchBeanRunsTheSteps) {
     EXPECT_STREQ(e->getbs(226, nullptr).c_str(), "");
     EXPECT_EQ(slotName(*e, kBeside), "0");
 }
+
+INSTANTIATE_TEST_SUITE_P(StoreForms, CorePrcsBatch, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "AsPlugin" : "StoreLess"; });
 
 } // namespace

@@ -53,12 +53,17 @@ Stereo noise(size_t n, unsigned seed) {
     return s;
 }
 
-class CorePrcsChunk : public ChunkFolderTest {
+// Every table runs twice: on an engine without a master store, and as the plug-in builds it.
+class CorePrcsChunk : public ChunkFolderTest, public ::testing::WithParamInterface<bool> {
 protected:
+    void SetUp() override {
+        ChunkFolderTest::SetUp();
+        asPlugin = GetParam();
+    }
     static std::string chunk(const std::string& programs) { return "<SETUP>" + programs + "</SETUP>"; }
 };
 
-TEST_F(CorePrcsChunk, TheSaveAnswersForEveryEngineState) {
+TEST_P(CorePrcsChunk, TheSaveAnswersForEveryEngineState) {
     writeBootFolder();
     writeText(data() / "setups/missing.xml", "");
     std::string big = "<PROGRAM><NAME>Big</NAME><PAD>";
@@ -121,7 +126,7 @@ TEST_F(CorePrcsChunk, TheSaveAnswersForEveryEngineState) {
     }
 }
 
-TEST_F(CorePrcsChunk, RestoresChunkTextsAndRefusesWhatNamesNoSlot) {
+TEST_P(CorePrcsChunk, RestoresChunkTextsAndRefusesWhatNamesNoSlot) {
     writeBootFolder();
     const std::string kept = "<H1><ELEMENT><FILENAME>IMP.WAV</FILENAME></ELEMENT></H1>";
     const std::string named = chunk("<PROGRAM><NAME>Long</NAME><SEQUENCE>9</SEQUENCE>" + kept + "</PROGRAM>");
@@ -168,7 +173,7 @@ TEST_F(CorePrcsChunk, RestoresChunkTextsAndRefusesWhatNamesNoSlot) {
 // Text beside child elements, at every level of a chunk: the first save after the restore is already
 // the stable form (save, restore, save gives the same bytes). A PROGRAM of text alone, or empty, is no
 // program: the restore is refused and the memory, the playing program and the next save stay as they were.
-TEST_F(CorePrcsChunk, TextBesideElementsSavesStablyFromTheFirstSave) {
+TEST_P(CorePrcsChunk, TextBesideElementsSavesStablyFromTheFirstSave) {
     const std::string golden = save(*booted()).text;
     // The golden with the text from its first "from" up to the next "to" (inclusive) replaced.
     const auto edited = [&](const std::string& from, const std::string& to, const std::string& with) {
@@ -206,7 +211,7 @@ TEST_F(CorePrcsChunk, TextBesideElementsSavesStablyFromTheFirstSave) {
     }
 }
 
-TEST_F(CorePrcsChunk, ASlotTextLoadPlaysItsLongerKernelAsTheLoaderDoes) {
+TEST_P(CorePrcsChunk, ASlotTextLoadPlaysItsLongerKernelAsTheLoaderDoes) {
     auto e = booted();
     ASSERT_FALSE(Access::busy(*e).getvl());
     ASSERT_TRUE(e->ldpfs(kLong));
@@ -223,7 +228,7 @@ TEST_F(CorePrcsChunk, ASlotTextLoadPlaysItsLongerKernelAsTheLoaderDoes) {
     EXPECT_GT(largestMagnitude(out.left), 0.0);
 }
 
-TEST_F(CorePrcsChunk, AnotherEngineRestoresTheSameProgramAndPlaysItAlike) {
+TEST_P(CorePrcsChunk, AnotherEngineRestoresTheSameProgramAndPlaysItAlike) {
     auto a = booted();
     CoreProg& p = Access::program(*a);
     p.getif(0)->setiv(0.3, true, true);  // MIX1
@@ -251,7 +256,7 @@ TEST_F(CorePrcsChunk, AnotherEngineRestoresTheSameProgramAndPlaysItAlike) {
     EXPECT_NE(outA.left, outPlain.left);
 }
 
-TEST_F(CorePrcsChunk, MutatedChunksNeverStopASave) {
+TEST_P(CorePrcsChunk, MutatedChunksNeverStopASave) {
     auto e = booted();
     const std::string golden = save(*e).text;
     ASSERT_NE(golden, "NOCHUNK");
@@ -268,7 +273,7 @@ TEST_F(CorePrcsChunk, MutatedChunksNeverStopASave) {
     }
 }
 
-TEST_F(CorePrcsChunk, TheAudioThreadNeverWaitsForASaveOrARestore) {
+TEST_P(CorePrcsChunk, TheAudioThreadNeverWaitsForASaveOrARestore) {
     auto e = booted();
     const std::string golden = save(*e).text;
     std::atomic<int> calls{0};
@@ -298,7 +303,7 @@ TEST_F(CorePrcsChunk, TheAudioThreadNeverWaitsForASaveOrARestore) {
     EXPECT_GE(stalls.load(), 2); // the restore's load and the save's commit
 }
 
-TEST_F(CorePrcsChunk, SavesRestoresAndAStepwiseBootRunTogether) {
+TEST_P(CorePrcsChunk, SavesRestoresAndAStepwiseBootRunTogether) {
     writeBootFolder();
     auto e = make(bootSettings(), kRate);
     std::atomic<bool> stop{false};
@@ -343,5 +348,8 @@ TEST_F(CorePrcsChunk, SavesRestoresAndAStepwiseBootRunTogether) {
     EXPECT_FALSE(Access::busy(*e).getvl());
     EXPECT_NE(save(*e).text.find("<NAME> Room </NAME>"), std::string::npos);
 }
+
+INSTANTIATE_TEST_SUITE_P(StoreForms, CorePrcsChunk, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "AsPlugin" : "StoreLess"; });
 
 } // namespace

@@ -21,8 +21,13 @@
 
 namespace {
 
-class CorePrcsLoad : public ProgramFolderTest {
+// Every table runs twice: on an engine without a master store, and as the plug-in builds it.
+class CorePrcsLoad : public ProgramFolderTest, public ::testing::WithParamInterface<bool> {
 protected:
+    void SetUp() override {
+        ProgramFolderTest::SetUp();
+        asPlugin = GetParam();
+    }
     // Records of the program store whose data is still in memory and names a WAV file (the INIT store
     // keeps what slot 0 read, by design).
     static int wavsInMemory(CorePrcs& e) {
@@ -46,7 +51,7 @@ protected:
     }
 };
 
-TEST_F(CorePrcsLoad, EverySlotLoadsOrFallsBackToSlotZero) {
+TEST_P(CorePrcsLoad, EverySlotLoadsOrFallsBackToSlotZero) {
     struct Row {
         int32_t slot;
         bool result, fallback;
@@ -99,7 +104,7 @@ TEST_F(CorePrcsLoad, EverySlotLoadsOrFallsBackToSlotZero) {
 
 // The crossfade tables a load builds hold one update period in samples, plus the closing point; the
 // pool's bytes tell what the two tables take.
-TEST_F(CorePrcsLoad, FadeTablesHoldThePeriodInSamples) {
+TEST_P(CorePrcsLoad, FadeTablesHoldThePeriodInSamples) {
     struct Row {
         int32_t rate;
         int32_t period; // samples
@@ -128,7 +133,7 @@ TEST_F(CorePrcsLoad, FadeTablesHoldThePeriodInSamples) {
 
 // A load leaves the host entry to choose the period of the process level: the first offline block
 // after it runs at the offline period, whether or not the kernels were converted to the engine's rate.
-TEST_F(CorePrcsLoad, TheFirstOfflineBlockAfterALoadRunsAtTheOfflinePeriod) {
+TEST_P(CorePrcsLoad, TheFirstOfflineBlockAfterALoadRunsAtTheOfflinePeriod) {
     struct Row {
         const char* file;
         bool converted;
@@ -159,7 +164,7 @@ TEST_F(CorePrcsLoad, TheFirstOfflineBlockAfterALoadRunsAtTheOfflinePeriod) {
     }
 }
 
-TEST_F(CorePrcsLoad, HarmonicsInUseFollowHdimAndAnEmptySlotZeroFails) {
+TEST_P(CorePrcsLoad, HarmonicsInUseFollowHdimAndAnEmptySlotZeroFails) {
     auto e = loaded("<HDIM> 0 </HDIM>");
     ASSERT_TRUE(e->ldpdm(kThree, false));
     EXPECT_EQ(Access::harmonicsInUse(*e), 0);
@@ -170,7 +175,7 @@ TEST_F(CorePrcsLoad, HarmonicsInUseFollowHdimAndAnEmptySlotZeroFails) {
     EXPECT_TRUE(locksFree(*e));
 }
 
-TEST_F(CorePrcsLoad, ControlsBindToTheFirstDisplayedParameterOfTheirNumber) {
+TEST_P(CorePrcsLoad, ControlsBindToTheFirstDisplayedParameterOfTheirNumber) {
     auto e = loaded();
     const std::string prm = [] {
         std::string all;
@@ -189,7 +194,7 @@ TEST_F(CorePrcsLoad, ControlsBindToTheFirstDisplayedParameterOfTheirNumber) {
     for (int i = 0; i < 10; ++i) EXPECT_EQ(Access::program(*e).getif(i)->getcp(), expected[i]) << i;
 }
 
-TEST_F(CorePrcsLoad, FailuresLeaveLocksFreeAndNeverPlayFreedKernels) {
+TEST_P(CorePrcsLoad, FailuresLeaveLocksFreeAndNeverPlayFreedKernels) {
     auto e = loaded();
     ASSERT_TRUE(e->ldpdm(kThree, false));
     // A slot-0 container cut short: the error leaves ldpdm, the locks and the pass-through state stay as
@@ -226,7 +231,7 @@ TEST_F(CorePrcsLoad, FailuresLeaveLocksFreeAndNeverPlayFreedKernels) {
     EXPECT_NEAR(out.back(), 0.5f, 1e-6);
 }
 
-TEST_F(CorePrcsLoad, TheAudioThreadPlaysThroughWhileALoadHoldsTheEngineLock) {
+TEST_P(CorePrcsLoad, TheAudioThreadPlaysThroughWhileALoadHoldsTheEngineLock) {
     auto e = loaded();
     ASSERT_TRUE(e->ldpdm(kInit, false));
     std::atomic<int> calls{0};
@@ -247,5 +252,8 @@ TEST_F(CorePrcsLoad, TheAudioThreadPlaysThroughWhileALoadHoldsTheEngineLock) {
     EXPECT_EQ(calls.load(), 50);
     EXPECT_TRUE(locksFree(*e));
 }
+
+INSTANTIATE_TEST_SUITE_P(StoreForms, CorePrcsLoad, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "AsPlugin" : "StoreLess"; });
 
 } // namespace
