@@ -111,8 +111,9 @@ public:
     // first one, from the cache where it is valid. False, logged, when there is no SETUP to read.
     bool loads(const CoreAnsx& name, int32_t bank, bool clearBank);
     bool saves(const CoreAnsx& name, int32_t bank); // the bank's used slots; false when not written
-    // Lists the program files no slot holds into the scan text and the scan file. Only with an own store.
-    void scanp(bool enabled);
+    // Lists the program files no slot holds into the scan text and the scan file. Only with an own store;
+    // true when the scan ran.
+    bool scanp(bool enabled);
     // Moves or copies a slot (a copy holds its own document; from a slot without document it is lazy).
     // A slot onto itself does nothing. The cache is not touched.
     void mvepr(int32_t from, int32_t to, bool move);

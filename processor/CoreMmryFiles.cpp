@@ -245,9 +245,9 @@ bool CoreMmry::saves(const CoreAnsx& name, int32_t bank) {
 
 // ---- folder scan -----------------------------------------------------------------------------------------
 
-void CoreMmry::scanp(bool enabled) {
+bool CoreMmry::scanp(bool enabled) {
     // A given store may stand for a container, which is no folder to list.
-    if (!enabled || bExternalstore) return;
+    if (!enabled || bExternalstore) return false;
     CoreSgrd guard(oLock);
     std::unordered_set<std::string> known;
     for (int32_t n = 0; n < iCmemorydim; ++n)
@@ -289,6 +289,7 @@ void CoreMmry::scanp(bool enabled) {
     // The text is the scan whether or not its file can be written (the writer logs a failure).
     sScantext = document.settc(false, false);
     document.settf(CoreButl::wcase(sDatafolder + sSetupsubpath + sCscanboot), true, true, false);
+    return true;
 }
 
 // ---- whole slots -----------------------------------------------------------------------------------------

@@ -846,6 +846,7 @@ private:
     void commitProgram(); // the caller holds the engine locks
     // A path that came from a chunk or a program and would leave its folder: absolute or with "..".
     static bool unsafePath(const CoreAnsx& path);
+    void readKernels(CoreFsys* store); // every WAV item of store into memory
     void reloadProgram(int32_t slot);
     int32_t usedSlotFrom(const CoreAnsx& from, bool locked);
     std::function<void(int32_t)> batchsleep; // null in production

@@ -191,10 +191,17 @@ void CorePrcs::runBatchStep(const BATCHSTEP& step, CoreVars& vars, CoreAnsx& mes
         memory->clrpr(v("OLDPROGRAM").ToInt());
         message = joined(v("DELETED"), v("OLDPROGRAM"));
         break;
-    case Action::move:
-        memory->mvepr(v("OLDPROGRAM").ToInt(), v("NEWPROGRAM").ToInt(), true);
+    case Action::move: {
+        const int32_t from = v("OLDPROGRAM").ToInt(), to = v("NEWPROGRAM").ToInt();
+        memory->mvepr(from, to, true);
+        // The playing program goes with its slot, so the host chunk keeps committing its edits; a
+        // slot moved over it no longer holds what plays.
+        EngineGuard hold(*this);
+        if (from != to && loadedslot == from && memory->getfp(to, true) != CoreAnsx("0")) loadedslot = to;
+        else if (from != to && loadedslot == to) loadedslot = -1;
         message = joined(v("MOVED"), v("OLDPROGRAM"));
         break;
+    }
     case Action::saveBank:
         if (memory->saves(v("LIBRARY"), v("BANK").ToInt()))
             message = joined(v("BANKSAVED"), v("BANKSTRING"));
@@ -307,6 +314,11 @@ CorePrcs::SAVEOUTCOME CorePrcs::versionProgram(const CoreAnsx& name) {
         EngineGuard hold(*this);
         fixcd();
         memory->setvl(target, programdoc->settc(false, false), true);
+        // The new version is what plays now: the host chunk commits its edits from here on.
+        if (loadedslot == current) loadedslot = target;
     }
-    return exportProgram(0, -1, CoreAnsx("0"), false, -1, false, 1.0, -1);
+    // A packed version goes beside the original, where its slot finds it; its vector file name still
+    // names the original's vector container. A loose one goes where the plain save puts it.
+    const CoreAnsx beside = sFoundfolder.Length() > 0 ? sFoundfolder : sDatapath;
+    return exportProgram(0, -1, memory->getwp(target) ? beside : CoreAnsx("0"), false, -1, false, 1.0, -1);
 }

@@ -143,8 +143,8 @@ CoreAnsx CorePrcs::runStep(int16_t step) {
         }
         if (bScanboot) {
             try {
-                memory->scanp(true);
-                memory->loads(CoreAnsx("0"), 2, false);
+                // Without a scan (the plug-in's memory reads through its store) there is none to place.
+                if (memory->scanp(true)) memory->loads(CoreAnsx("0"), 2, false);
             } catch (const CoreAnsx& message) {
                 CoreLog_::loger(message, 1);
             }

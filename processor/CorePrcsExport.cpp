@@ -6,6 +6,7 @@
 
 #include "base/CoreButl.h"
 #include "base/CoreLog_.h"
+#include "base/CoreLutl.h"
 #include "base/CoreXml_.h"
 #include "base/CoreXutl.h"
 #include "filestore/CoreFsys.h"
@@ -49,6 +50,25 @@ bool CorePrcs::unsafePath(const CoreAnsx& path) {
     return false;
 }
 
+void CorePrcs::readKernels(CoreFsys* store) {
+    // Kernels that came from a container come back from it, through the store that first read it;
+    // loose ones are read from their files.
+    for (int i = 0; i < store->getkn(); ++i) {
+        int32_t id = -1;
+        if (CoreButl::getfx(store->llvel(i, id)) != CoreAnsx(CoreButl::sCextwav)) continue;
+        int index = -1;
+        const CoreFsys::FSYSTEMLOC* item = store->gtiit(id, index);
+        if (!item || item->inmemory) continue;
+        const CoreAnsx container = item->container.Trim();
+        if (container.Length() < 1 || container == kNone || container.UpperCase() == CoreAnsx(CoreButl::sCnull)) {
+            store->loadc(id, true);
+            continue;
+        }
+        CoreFsys* reader = absolutePath(container.c_str()) || !pMasterstore ? nullptr : pMasterstore;
+        store->loada(container, kNone, true, reader);
+    }
+}
+
 bool CorePrcs::svprf(int16_t kind, int64_t length, CoreAnsx folder, bool asIs, int32_t renderParam,
                      bool equalise, double target, int32_t trimParam) {
     if (isfailed() || !booted()) return false;
@@ -86,7 +106,6 @@ CorePrcs::SAVEOUTCOME CorePrcs::exportProgram(int16_t kind, int64_t length, Core
         folder = folder + CoreAnsx("/");
 
     CoreFsys* store = slot != 0 ? files : pSecondstore;
-    if (slot != 0) store->rload(CoreAnsx(".WAV"));
     // Whatever leaves, the working store holds no vector data afterwards, as a load leaves it: a later
     // plain save must not write rendered images over the program's own files.
     struct Unload {
@@ -103,6 +122,7 @@ CorePrcs::SAVEOUTCOME CorePrcs::exportProgram(int16_t kind, int64_t length, Core
     const int32_t textBytes = text.Length();
 
     if (render) {
+        readKernels(store);
         if (renderParam > 0) {
             const int64_t samples = std::min<int64_t>(CoreButl::tpfup(samplerate, length), INT32_MAX);
             if (equalise)
@@ -116,16 +136,17 @@ CorePrcs::SAVEOUTCOME CorePrcs::exportProgram(int16_t kind, int64_t length, Core
         createFolders(vectorName.c_str());
         if (!store->savea(vectorName)) return SAVEOUTCOME::failed;
     } else if (plain) {
+        // The program alone, into the folder its slot is found in: a packed slot's kernels and its own
+        // item stay in their containers, and no loose file beside them is touched.
         const CoreAnsx item = kind == 1 ? CoreButl::setfx(filePath, CoreAnsx(".XML")) : filePath;
-        // The lookup rule would also return an item of a container whose key merely ends with this
-        // name (a packed program's own ".XML" item), which would put the file in another folder.
-        const CoreFsys::FSYSTEMLOC* found = store->gtsit(item);
-        const int32_t id =
-            found && found->name == item.Trim().UpperCase() ? found->id : store->crtit(item, true);
-        if (id < 0 || !store->setit(id, text.c_str(), textBytes, kNone, true, false))
-            return SAVEOUTCOME::failed;
-        createFolders((store->getdt() + item).c_str());
-        return store->savea() ? SAVEOUTCOME::saved : SAVEOUTCOME::failed;
+        const CoreAnsx base = slot != 0 && sFoundfolder.Length() > 0 ? sFoundfolder : sDatapath;
+        // Named as the store names its items, so an existing file is found whatever its case.
+        const CoreAnsx path = CoreButl::wcase(CoreButl::ffpen(base + item.Trim().UpperCase()));
+        CoreXml_ document;
+        if (!document.getfc(text)) return SAVEOUTCOME::failed;
+        CoreLutl::crtpt(path);
+        return CoreButl::svatx(path, document.settc(true, false), false) ? SAVEOUTCOME::saved
+                                                                          : SAVEOUTCOME::failed;
     }
 
     CoreFsys container(pool, folder, false, bStoreflag);

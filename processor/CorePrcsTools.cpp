@@ -211,7 +211,7 @@ double CorePrcs::wavrt(CoreFsys* store, CoreAnsx name, double db) {
 
 double CorePrcs::wavrt(double db) {
     if (isfailed()) return 0.0;
-    files->rload(CoreAnsx(CoreButl::sCextwav));
+    readKernels(files);
     double longest = 0.0;
     for (const CoreAnsx& name : wavItems(files)) longest = std::max(longest, wavrt(files, name, db) / 1000.0);
     return longest;
