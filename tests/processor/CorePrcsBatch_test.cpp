@@ -14,6 +14,9 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
+#include <set>
+#include <sys/stat.h>
 #include <optional>
 #include <string>
 #include <utility>
@@ -371,6 +374,99 @@ TEST_P(CorePrcsBatch, ExportWritesTheSlotsOwnForm) {
         store.loada(CoreAnsx((data() / "export/VECTORS/PACKED.Q7V").string().c_str()), "0", true, nullptr));
     EXPECT_TRUE(
         store.loada(CoreAnsx((data() / "export/PROGS/PACKED.Q7P").string().c_str()), "0", true, nullptr));
+}
+
+// What a save leaves on disk: the files it names are created or replaced; every other file under the
+// test folder (the user's own loose files named like a packed program's items among them) keeps its
+// bytes and its inode, which a replacement would change.
+TEST_P(CorePrcsBatch, EverySaveWritesOnlyTheFilesItNames) {
+    using Snapshot = std::map<std::string, std::pair<ino_t, std::string>>;
+    const auto snapshot = [this] {
+        Snapshot files;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+            struct stat status {};
+            if (entry.is_regular_file() && ::stat(entry.path().c_str(), &status) == 0)
+                files[std::filesystem::relative(entry.path(), root).string()] = {status.st_ino, bytesOf(entry.path())};
+        }
+        return files;
+    };
+    const auto version = [this](const char* name) {
+        return [this, name](CorePrcs& e) {
+            CoreVars vars;
+            fill(vars, {{"NEXTSTEP", "VERSIONING"}, {"VERSIONINGNAME", name}});
+            runChain(e, vars, {{1, "Saving", "VERSIONING_2"}, {2, "Saving", "END"}});
+        };
+    };
+    const auto save = [](int16_t kind, const char* folder = "0") {
+        return [kind, folder](CorePrcs& e) { EXPECT_TRUE(e.svprf(kind, -1, folder, false, -1, false, 1.0, -1)); };
+    };
+    struct Row {
+        const char* name;
+        int32_t slot;
+        std::function<void(CorePrcs&)> save;
+        std::set<std::string> written; // below the test folder
+        std::function<void(CorePrcs&)> check = nullptr;
+    };
+    const Row rows[] = {
+        {"own form, loose", kThree, save(0), {"data/progs/THREE.XML"}},
+        {"plain form of a packed slot", kPacked, save(1), {"data/progs/PACKED.XML"}},
+        {"own form, packed", kPacked, save(0), {"data/VorlanTempRepository/progs/PACKED.Q7P"}},
+        {"SAVEPROGRAM of slot 0", kInit,
+         [this](CorePrcs& e) {
+             CoreVars vars;
+             fill(vars, {{"NEXTSTEP", "SAVEPROGRAM"}});
+             runChain(e, vars, {{1, "Saving", "SAVEPROGRAM_1"}, {2, "Saving", "END"}});
+         },
+         {"data/progs/INIT.XML"}},
+        {"render form of a loose slot", kThree, save(2, "export"),
+         {"data/export/vectors/THREE.Q7V", "data/export/progs/THREE.Q7P"},
+         [this](CorePrcs&) {
+             CoreFsys store(&pool);
+             ASSERT_TRUE(store.loada(CoreAnsx((data() / "export/VECTORS/THREE.Q7V").string().c_str()), "0", true,
+                                     nullptr));
+             for (const char* kernel : {"H1.WAV", "H2.WAV", "H3.WAV"}) {
+                 const int32_t id = store.getit((std::string("VECTORS/") + kernel).c_str());
+                 void* bytes = nullptr;
+                 const int32_t size = store.getco(id, &bytes);
+                 EXPECT_TRUE(std::string(static_cast<const char*>(bytes), size > 0 ? size : 0) ==
+                             bytesOf(data() / "vectors" / kernel))
+                     << kernel << " is not the kernel file (" << size << " bytes)";
+             }
+         }},
+        {"a version of a loose slot", kThree, version("THREE2.XML"), {"data/progs/THREE2.XML"}},
+        {"a version of a packed slot", kPacked, version("PACKED2.Q7P"), {"data/progs/PACKED2.Q7P"},
+         [](CorePrcs& e) {
+             // Beside the original, naming the original's vector container: it plays now and later.
+             EXPECT_STREQ(e.getmm()->getfv(kEmpty, true).UpperCase().c_str(), "PACKED.Q7V");
+             for (int pass = 0; pass < 2; ++pass) {
+                 ASSERT_TRUE(e.ldpdm(kEmpty, false));
+                 EXPECT_FALSE(Access::loadFallback(e));
+                 EXPECT_EQ(std::string(Access::program(e).getnm().c_str()), "Packed");
+                 ASSERT_TRUE(e.getmm()->loadl(kEmpty, CoreAnsx("PACKED2.Q7P"))); // as a later session reads it
+             }
+         }},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        std::filesystem::remove_all(root / "data");
+        auto e = loaded("<HDIM>3</HDIM>");
+        ASSERT_FALSE(e->isfailed());
+        for (const char* mine : {"PACKED.XML", "H1.WAV", "IMP.WAV", "vectors/PACKED.XML", "progs/H1.WAV"})
+            writeText(data() / mine, std::string("a user's own ") + mine);
+        select(*e, kAlternative); // the last loose load came from another folder
+        select(*e, r.slot);
+        ASSERT_FALSE(Access::loadFallback(*e));
+        const Snapshot before = snapshot();
+        r.save(*e);
+        const Snapshot after = snapshot();
+        std::set<std::string> written;
+        for (const auto& [name, file] : after)
+            if (!before.count(name) || before.at(name) != file) written.insert(name);
+        for (const auto& [name, file] : before)
+            if (!after.count(name)) written.insert(name + " (removed)");
+        EXPECT_EQ(written, r.written);
+        if (r.check) r.check(*e);
+    }
 }
 
 TEST_P(CorePrcsBatch, RenderFormRunsItsToolAndLeavesNoRenderedDataBehind) {

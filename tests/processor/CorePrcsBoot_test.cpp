@@ -92,6 +92,27 @@ TEST_F(CorePrcsBoot, StepsReportTheirTextsAndAFailedStepEndsTheBoot) {
     }
 }
 
+// With SCANBOOT on, a memory with its own store lists the programs no slot holds into bank 2; the
+// plug-in's memory reads through the master store, lists nothing and has no scan to place, so its
+// boot logs no error.
+TEST_F(CorePrcsBoot, OnlyAScanThatRanIsPlacedAtBoot) {
+    writeBootFolder();
+    for (const bool plugin : {false, true}) {
+        SCOPED_TRACE(plugin ? "as the plug-in builds it" : "without a master store");
+        asPlugin = plugin;
+        for (const char* file : {CoreLog_::sCdefaultfilename, "setups/~scanboot.xml"}) std::filesystem::remove(data() / file);
+        auto e = make(without(without(bootSettings(), "SCANBOOT"), "DL") + tag("SCANBOOT", "1") + tag("DL", "1"), kRate);
+        int32_t step = -1;
+        CoreAnsx text;
+        bool first = false, last = false;
+        ASSERT_TRUE(e->boots(true, step, text, first, last)) << text.c_str();
+        const std::string log = bytesOf(data() / CoreLog_::sCdefaultfilename);
+        EXPECT_EQ(log.find(CoreLog_::sCerrortag), std::string::npos) << log;
+        EXPECT_EQ(std::filesystem::exists(data() / "setups" / CoreMmry::sCscanboot), !plugin);
+        EXPECT_EQ(e->getmm()->getfp(200, true) != CoreAnsx("0"), !plugin); // THREE.XML, first of the scan
+    }
+}
+
 TEST_F(CorePrcsBoot, TheEngineFailedFlagChangesNothing) {
     auto e = (writeBootFolder(), make(bootSettings(), kRate));
     Access::engineFailed(*e) = true;

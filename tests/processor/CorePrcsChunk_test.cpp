@@ -5,6 +5,7 @@
 
 #include "ChunkFolder.h"
 #include "base/CoreSmph.h"
+#include "base/CoreVars.h"
 #include "modulation/CoreIfce.h"
 #include "modulation/CoreLfo_.h"
 #include "processor/CoreMmry.h"
@@ -173,6 +174,50 @@ TEST_P(CorePrcsChunk, RestoresChunkTextsAndRefusesWhatNamesNoSlot) {
 // Text beside child elements, at every level of a chunk: the first save after the restore is already
 // the stable form (save, restore, save gives the same bytes). A PROGRAM of text alone, or empty, is no
 // program: the restore is refused and the memory, the playing program and the next save stay as they were.
+// When the playing program's slot moves (a new version saved from it, or the memory page moving it),
+// the chunk goes on holding what plays: the edits made before the move and those made after it.
+TEST_P(CorePrcsChunk, TheChunkHoldsThePlayingProgramAfterItsSlotMoves) {
+    static constexpr int32_t kFree = 3; // the first free slot after the playing one
+    struct Row {
+        const char* name;
+        std::function<void(CorePrcs&)> move;
+    };
+    const Row rows[] = {
+        {"a new version", [](CorePrcs& e) { EXPECT_EQ(e.versg("ROOM2.XML"), kFree); }},
+        {"moved over a free slot",
+         [](CorePrcs& e) {
+             // As the memory page does it: the picked slot is selected, then the move runs.
+             CorePrcs::BEANSTRUCT none{};
+             e.setbi(67, kFree, &none);
+             CoreVars vars;
+             vars.open_();
+             vars.addit("NEXTSTEP", "OVERWRITEMEMORYLOC");
+             vars.addit("OLDPROGRAM", std::to_string(kRoom).c_str());
+             vars.addit("NEWPROGRAM", std::to_string(kFree).c_str());
+             int ordinal = 0;
+             CoreAnsx message;
+             for (int call = 0; call < 3 && !e.batch(&vars, ordinal, message); ++call) {}
+         }},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        std::filesystem::remove_all(root / "data");
+        auto e = booted();
+        ASSERT_EQ(e->getls(), kRoom);
+        Access::program(*e).setnm("Before");
+        r.move(*e);
+        ASSERT_EQ(Access::currentSlot(*e).load(), kFree);
+        EXPECT_NE(save(*e).text.find("<NAME> Before </NAME>"), std::string::npos);
+        Access::program(*e).setnm("After");
+        const std::string text = save(*e).text;
+        EXPECT_NE(text.find("<NAME> After </NAME>"), std::string::npos) << text.substr(0, 300);
+        // Restored into a fresh engine, it plays the edited program.
+        auto other = booted();
+        ASSERT_TRUE(restore(*other, text));
+        EXPECT_STREQ(Access::program(*other).getnm().c_str(), "After");
+    }
+}
+
 TEST_P(CorePrcsChunk, TextBesideElementsSavesStablyFromTheFirstSave) {
     const std::string golden = save(*booted()).text;
     // The golden with the text from its first "from" up to the next "to" (inclusive) replaced.

@@ -102,6 +102,32 @@ TEST_P(CorePrcsLoad, EverySlotLoadsOrFallsBackToSlotZero) {
     }
 }
 
+// A packed program that is an item of the data container DATAPATH names (so on no disk folder) plays
+// from the container, its vector container beside it there.
+TEST_P(CorePrcsLoad, APackedProgramInTheDataContainerPlaysFromIt) {
+    if (!asPlugin) GTEST_SKIP() << "only the master store reads the data container";
+    writeFolder();
+    const auto packed = [&](const std::vector<std::pair<std::string, std::string>>& items) {
+        pack(root / "ITEM.Q7P", items); // the writer upper-cases the name
+        const std::string bytes = bytesOf(root / "ITEM.Q7P");
+        std::filesystem::remove(root / "ITEM.Q7P");
+        return bytes;
+    };
+    const auto wav = [&](const std::string& name) { return bytesOf(data() / "vectors" / name); };
+    pack(data() / "LIB.Q7X",
+         {{"progs/INSIDE.Q7P", packed({{"INSIDE.XML", threeHarmonics("Inside")}})},
+          {"vectors/INSIDE.Q7V", packed({{"H1.WAV", wav("H1.WAV")}, {"H2.WAV", wav("H2.WAV")}, {"H3.WAV", wav("H3.WAV")}})}});
+    dataPath = (data() / "LIB.Q7X").string();
+    auto e = loaded("<HDIM>3</HDIM>");
+    ASSERT_FALSE(e->isfailed());
+    ASSERT_TRUE(e->getmm()->loadl(kEmpty, CoreAnsx("INSIDE.Q7P")));
+    EXPECT_TRUE(e->ldpdm(kEmpty, false));
+    EXPECT_FALSE(Access::loadFallback(*e));
+    EXPECT_EQ(e->getls(), kEmpty);
+    EXPECT_EQ(std::string(Access::program(*e).getnm().c_str()), "Inside");
+    EXPECT_EQ(Access::harmonicsInUse(*e), 3);
+}
+
 // The crossfade tables a load builds hold one update period in samples, plus the closing point; the
 // pool's bytes tell what the two tables take.
 TEST_P(CorePrcsLoad, FadeTablesHoldThePeriodInSamples) {

@@ -58,8 +58,9 @@ protected:
     }
 
     std::filesystem::path data() const { return root / "data"; }
+    std::string dataPath; // DATAPATH when set (a container, say), else the data folder
     std::string settings(const std::string& more = "") const {
-        return tag("DATAPATH", data().string() + "/") + tag("PROGRAMSUBPATH", "progs/") +
+        return tag("DATAPATH", dataPath.empty() ? data().string() + "/" : dataPath) + tag("PROGRAMSUBPATH", "progs/") +
                tag("VECTORSUBPATH", "vectors/") + tag("SETUPSUBPATH", "setups/") +
                tag("ALTERNATIVEDATAPATH", (root / "alt").string() + "/") + tag("DSPBUFFER", "512") +
                tag("OTIMED", "3") + tag("OFREQD", "11") + tag("DL", " 0 ") + more;
