@@ -24,7 +24,8 @@
 
 namespace {
 
-class CorePrcsTools : public ProgramFolderTest {
+// Every table runs twice: on an engine without a master store, and as the plug-in builds it.
+class CorePrcsTools : public ProgramFolderTest, public ::testing::WithParamInterface<bool> {
 protected:
     struct Wav {
         int32_t channels = 2;
@@ -35,6 +36,7 @@ protected:
 
     void SetUp() override {
         ProgramFolderTest::SetUp();
+        asPlugin = GetParam();
         engine = loaded();
         ASSERT_FALSE(engine->isfailed());
         engine->getfs()->init_();
@@ -79,7 +81,7 @@ protected:
     std::unique_ptr<CorePrcs> engine;
 };
 
-TEST_F(CorePrcsTools, GainAtOneFrequencyMatchesADirectConvolution) {
+TEST_P(CorePrcsTools, GainAtOneFrequencyMatchesADirectConvolution) {
     for (int32_t n : {1, 2, 100, 4096}) {
         const std::vector<std::pair<const char*, Signal>> signals = {
             {"noise", randomSignal(static_cast<size_t>(n), 7)},
@@ -119,7 +121,7 @@ TEST_F(CorePrcsTools, GainAtOneFrequencyMatchesADirectConvolution) {
     }
 }
 
-TEST_F(CorePrcsTools, DecayTimeRunsFromThePeakToTheLastSampleAboveTheLevel) {
+TEST_P(CorePrcsTools, DecayTimeRunsFromThePeakToTheLastSampleAboveTheLevel) {
     struct Row {
         const char* name;
         Signal left;
@@ -147,7 +149,7 @@ TEST_F(CorePrcsTools, DecayTimeRunsFromThePeakToTheLastSampleAboveTheLevel) {
     EXPECT_EQ(engine->wavrt(60.0), 0.0);
 }
 
-TEST_F(CorePrcsTools, ImpulseOfEqualGainKeepsTheFormat) {
+TEST_P(CorePrcsTools, ImpulseOfEqualGainKeepsTheFormat) {
     struct Row {
         int32_t channels;
         int32_t rate;
@@ -184,7 +186,7 @@ TEST_F(CorePrcsTools, ImpulseOfEqualGainKeepsTheFormat) {
     EXPECT_EQ(get("IR.WAV").left.size(), 50u);
 }
 
-TEST_F(CorePrcsTools, CutToLengthAroundThePeak) {
+TEST_P(CorePrcsTools, CutToLengthAroundThePeak) {
     struct Row {
         const char* what;
         size_t n, peak;
@@ -222,7 +224,7 @@ TEST_F(CorePrcsTools, CutToLengthAroundThePeak) {
     EXPECT_NEAR(static_cast<double>(converted.left.size()), 480.0, 2.0);
 }
 
-TEST_F(CorePrcsTools, EqualisingAUnitImpulseProgramScalesEveryFileByOneConstant) {
+TEST_P(CorePrcsTools, EqualisingAUnitImpulseProgramScalesEveryFileByOneConstant) {
     // The INIT program is a unit impulse: its correction is flat.
     struct Row {
         const char* name;
@@ -273,7 +275,7 @@ TEST_F(CorePrcsTools, EqualisingAUnitImpulseProgramScalesEveryFileByOneConstant)
     EXPECT_FALSE(engine->getby());
 }
 
-TEST_F(CorePrcsTools, HostCallsDuringTheRenderChangeNothingAndGetSilence) {
+TEST_P(CorePrcsTools, HostCallsDuringTheRenderChangeNothingAndGetSilence) {
     const Wav source{2, kRate, true, Road::decayingNoise(400, 41), Road::decayingNoise(400, 42)};
     const auto render = [&](bool withHost, const std::string& more) {
         // A fresh engine each time, playing a program of noise kernels, whose correction shapes the file.
@@ -326,7 +328,7 @@ TEST_F(CorePrcsTools, HostCallsDuringTheRenderChangeNothingAndGetSilence) {
     }
 }
 
-TEST_F(CorePrcsTools, ASideChainProgramRendersWithSilentSideInputs) {
+TEST_P(CorePrcsTools, ASideChainProgramRendersWithSilentSideInputs) {
     CoreEnvf& side = *Access::program(*engine).getef(4); // the side-chain follower
     const CoreAnsx none("");
     side.setvl(10, 0, none, 10, 0, none, -1.0, 0, false, none, false, none, none, false, 48000.0, false, none,
@@ -341,7 +343,7 @@ TEST_F(CorePrcsTools, ASideChainProgramRendersWithSilentSideInputs) {
     EXPECT_TRUE(std::isfinite(largestMagnitude(after.left)));
 }
 
-TEST_F(CorePrcsTools, CutToTheCopyRangeOfTheElementNamedAfterTheItem) {
+TEST_P(CorePrcsTools, CutToTheCopyRangeOfTheElementNamedAfterTheItem) {
     // The program's element that reads vectors/H1.WAV keeps the copy range its load stored.
     engine->ldpdm(kThree, false);
     engine->getfs()->init_();
@@ -372,7 +374,7 @@ TEST_F(CorePrcsTools, CutToTheCopyRangeOfTheElementNamedAfterTheItem) {
     }
 }
 
-TEST_F(CorePrcsTools, StoreWideToolsTakeOnlyWavItems) {
+TEST_P(CorePrcsTools, StoreWideToolsTakeOnlyWavItems) {
     CoreFsys listing(&pool);
     for (const char* name : {"ir.wav", "ir.txt"}) listing.crtit(name, true, false);
     put("IR.WAV", {2, kRate, true, Road::decayingNoise(1000, 14), Road::decayingNoise(1000, 15)});
@@ -386,5 +388,8 @@ TEST_F(CorePrcsTools, StoreWideToolsTakeOnlyWavItems) {
     EXPECT_EQ(get("IR.WAV").left.size(), 10u);
     EXPECT_STREQ(store.ct2as(store.getit("IR.TXT")).c_str(), "not a wave");
 }
+
+INSTANTIATE_TEST_SUITE_P(StoreForms, CorePrcsTools, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "AsPlugin" : "StoreLess"; });
 
 } // namespace
