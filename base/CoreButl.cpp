@@ -985,13 +985,14 @@ bool CoreButl::setfc(const CoreAnsx& path, const CoreAnsx& text) {
     return false;
 }
 
-bool CoreButl::svatx(const CoreAnsx& path, const CoreAnsx& text, bool flag) {
+bool CoreButl::svatx(const CoreAnsx& path, const CoreAnsx& text, bool) {
     const CoreAnsx target = ffpen(path);
-    const CoreAnsx content = CoreAnsx(sCxmlheader) + CoreAnsx(sCxmlgenerator) + text;
-    const bool written = CoreXutl::lgexc(target.c_str(), content.c_str(), flag);
+    const std::string content = toStd(CoreAnsx(sCxmlheader) + CoreAnsx(sCxmlgenerator) + text) + "\n";
+    // rplfl rather than lgexc, whose own log line would say the same again.
+    const bool written = CoreXutl::rplfl(target.c_str(), content.data(), content.size(), true);
     pcdrp(target);
     if (written) return true;
-    CoreLog_::loger(CoreAnsx("Could not write file ") + target, 1);
+    CoreLog_::loger(CoreAnsx("Could not write file ") + target + ": " + CoreXutl::lastWriteFailure().c_str(), 1);
     return false;
 }
 

@@ -3,13 +3,16 @@
 #include "base/CoreAnsx.h"
 #include "base/CoreLog_.h"
 
+#include <algorithm>
 #include <atomic>
-#include <charconv>
 #include <climits>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <map>
+#include <mutex>
 #include <pthread.h>
 #include <signal.h>
 #include <string>
@@ -93,6 +96,8 @@ namespace {
 // Why the calling thread's last replacement failed, for callers that report it.
 thread_local std::string lastFailure;
 
+std::atomic<void (*)(const char*)> openSeam{nullptr};
+
 bool failWith(const std::string& reason) {
     lastFailure = reason;
     return false;
@@ -114,127 +119,260 @@ std::string nameOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// What a replacement writes to: the file a path finally names, its symbolic links followed (the
-// linked file is replaced, the links stay links; a dangling link creates the file it names).
-struct Target {
-    std::string path;
-    bool exists = false;
-    bool inPlace = false; // a pipe, a device or a socket: written as it stands, never replaced
+// How a target is written, decided before any of its bytes are.
+enum class Route {
+    Rename,  // a complete temporary beside it goes over it
+    InPlace, // the existing file (or the file a dangling link names) gets the complete content
+    Stream,  // a pipe, a device or a socket, written as the bytes come
 };
 
-constexpr int maxLinkHops = 40; // as the kernel's own limit for a path
+// The path stays as the caller gave it: the kernel resolves its links, with its own protections.
+struct Target {
+    std::string path, folder, name;
+    Route route = Route::Rename;
+    bool exists = false; // what stat saw is there
+    struct stat seen {};
+};
 
-bool resolveTarget(const char* path, Target& target) {
-    std::string current = path;
-    for (int hop = 0;; ++hop) {
-        struct stat info {};
-        if (lstat(current.c_str(), &info) != 0) {
-            if (errno != ENOENT) return failWith(current + ": " + systemReason());
-            target.path = current;
-            return true;
-        }
-        if (!S_ISLNK(info.st_mode)) {
-            if (S_ISDIR(info.st_mode)) return failWith(current + " is a folder");
-            target.path = current;
-            target.exists = true;
-            target.inPlace = !S_ISREG(info.st_mode);
-            return true;
-        }
-        if (hop == maxLinkHops) return failWith(std::string(path) + ": too many levels of symbolic links");
-        std::vector<char> link(static_cast<size_t>(info.st_size > 0 ? info.st_size : 255) + 2);
-        const ssize_t length = readlink(current.c_str(), link.data(), link.size());
-        if (length < 0) return failWith(current + ": " + systemReason());
-        if (static_cast<size_t>(length) >= link.size()) return failWith(current + ": the link changed while read");
-        std::string next(link.data(), static_cast<size_t>(length));
-        if (next.empty()) return failWith(current + ": an empty symbolic link");
-        if (next[0] != '/') next = folderOf(current) + "/" + next;
-        current = next;
-    }
+// The kernel's rule for links in shared folders, applied whatever the machine's setting: in a sticky
+// folder anyone may write, only a link of the caller's or of the folder's owner is followed.
+bool mayFollow(const std::string& folder, const struct stat& link) {
+    struct stat shared {};
+    if (stat(folder.c_str(), &shared) != 0) return true; // the open then fails with the folder's reason
+    const bool stickyAndOpen = (shared.st_mode & S_ISVTX) && (shared.st_mode & S_IWOTH);
+    return !stickyAndOpen || link.st_uid == geteuid() || link.st_uid == shared.st_uid;
 }
 
-// The owner's write permission, by the effective ids, as an open for writing in place would judge it.
-bool writableByCaller(const Target& target) {
-    if (!target.exists || faccessat(AT_FDCWD, target.path.c_str(), W_OK, AT_EACCESS) == 0) return true;
-    return failWith(target.path + " is write-protected (" + systemReason() + "); it was left as it was");
+// The mount a file or folder lies on; a file bind-mounted over another cannot be renamed over.
+bool sameMount(const std::string& file, const std::string& folder, const struct stat& fileInfo) {
+    struct stat folderInfo {};
+    if (stat(folder.c_str(), &folderInfo) != 0 || folderInfo.st_dev != fileInfo.st_dev) return false;
+    struct statx fileMount {}, folderMount {};
+    if (statx(AT_FDCWD, file.c_str(), 0, STATX_MNT_ID, &fileMount) != 0 ||
+        statx(AT_FDCWD, folder.c_str(), 0, STATX_MNT_ID, &folderMount) != 0 ||
+        !(fileMount.stx_mask & folderMount.stx_mask & STATX_MNT_ID))
+        return true; // an older kernel: the device is all that can be compared
+    return fileMount.stx_mnt_id == folderMount.stx_mnt_id;
 }
 
-// Temporaries are named <target name>.tmp<process id>-<counter>. A name at the file system's limit
-// leaves no room for that suffix, so the stem is the longest start of the name that fits, cut on a
-// character boundary.
-constexpr size_t nameLimit = NAME_MAX;
-
-std::string temporaryName(const std::string& name, const std::string& suffix) {
-    if (name.size() + suffix.size() <= nameLimit) return name + suffix;
-    size_t stem = nameLimit - suffix.size();
-    while (stem > 0 && (static_cast<unsigned char>(name[stem]) & 0xC0) == 0x80) --stem; // UTF-8 continuation
-    return name.substr(0, stem) + suffix;
-}
-
-// The process id in a temporary's name when it is one of name's temporaries; 0 otherwise.
-int temporaryOwner(const std::string& entry, const std::string& name) {
-    const size_t mark = entry.rfind(".tmp");
-    if (mark == std::string::npos) return 0;
-    const std::string stem = entry.substr(0, mark);
-    const bool shortened = stem.size() < name.size() && entry.size() + 4 > nameLimit;
-    if (stem != name && !(shortened && name.compare(0, stem.size(), stem) == 0)) return 0;
-    const char* first = entry.data() + mark + 4;
-    const char* last = entry.data() + entry.size();
-    int owner = 0;
-    const auto [dash, error] = std::from_chars(first, last, owner);
-    if (error != std::errc() || dash == first || dash == last || *dash != '-' || owner < 1) return 0;
-    unsigned counter = 0;
-    const auto [end, counterError] = std::from_chars(dash + 1, last, counter);
-    return counterError == std::errc() && end == last && end != dash + 1 ? owner : 0;
-}
-
-// Temporaries a killed or crashed writer left beside target; a living process's are its own business.
-void removeLeftovers(const std::string& folder, const std::string& name) {
-    DIR* listing = opendir(folder.c_str());
-    if (!listing) return;
-    std::vector<std::string> ended;
-    while (const dirent* entry = readdir(listing)) {
-        const int owner = temporaryOwner(entry->d_name, name);
-        if (owner > 0 && !CoreXutl::pidlv(owner)) ended.emplace_back(folder + "/" + entry->d_name);
-    }
-    closedir(listing);
-    for (const std::string& leftover : ended) {
-        struct stat info {};
-        if (lstat(leftover.c_str(), &info) == 0 && S_ISREG(info.st_mode)) unlink(leftover.c_str());
-    }
-}
-
-// Creates a new file next to target, with a name no other writer (thread or process) can pick, so
-// that target itself is only ever replaced by a rename of a complete file.
-int openSiblingTemp(const std::string& target, mode_t mode, std::string& tempPath) {
-    static std::atomic<unsigned> counter{0};
-    const std::string folder = folderOf(target), name = nameOf(target);
-    const std::string prefix = target.substr(0, target.size() - name.size()); // the folder with its '/'
-    removeLeftovers(folder, name);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string suffix =
-            ".tmp" + std::to_string(getpid()) + "-" + std::to_string(counter.fetch_add(1));
-        tempPath = prefix + temporaryName(name, suffix);
-        const int fd = open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-        if (fd >= 0) return fd;
-        if (errno != EEXIST) break;
-    }
-    failWith("no temporary file can be made in the folder " + folder + " (" + systemReason() +
-             "); the target was left as it was");
-    tempPath.clear();
-    return -1;
-}
-
-// Everything before the temporary is made: links followed, a protected file refused.
+// Everything before any work: what the path names, whether it may be written, and how.
 bool prepareTarget(const char* path, Target& target) {
     lastFailure.clear();
     if (!path || !*path) return failWith("no file name");
-    return resolveTarget(path, target) && writableByCaller(target);
+    target.path = path;
+    target.folder = folderOf(target.path);
+    target.name = nameOf(target.path);
+    struct stat entry {};
+    if (lstat(path, &entry) != 0) {
+        if (errno != ENOENT) return failWith(target.path + ": " + systemReason());
+        return true; // a new file
+    }
+    const bool link = S_ISLNK(entry.st_mode);
+    if (link && !mayFollow(target.folder, entry))
+        return failWith(target.path + " is a link another user made in a shared folder; it was not followed");
+    if (stat(path, &target.seen) != 0) {
+        if (!link || errno != ENOENT) return failWith(target.path + ": " + systemReason());
+        target.route = Route::InPlace; // a dangling link: the file it names is created, the link stays
+        return true;
+    }
+    target.exists = true;
+    if (S_ISDIR(target.seen.st_mode)) return failWith(target.path + " is a folder");
+    // access judges by the real ids, as an open would for a program that is not set-uid; unlike
+    // faccessat with AT_EACCESS it needs no faccessat2, which some sandboxes refuse.
+    if (access(path, W_OK) != 0)
+        return failWith(target.path + " is write-protected (" + systemReason() + "); it was left as it was");
+    if (!S_ISREG(target.seen.st_mode))
+        target.route = Route::Stream;
+    // No link at all: another writer's rename took the file away while it was looked at.
+    else if (link || target.seen.st_nlink > 1 || !sameMount(target.path, target.folder, target.seen))
+        target.route = Route::InPlace; // a rename would leave the link, the other names or the mount behind
+    return true;
 }
 
-int openInPlace(const Target& target) {
-    const int fd = open(target.path.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0) failWith(target.path + " cannot be opened for writing (" + systemReason() + ")");
-    return fd;
+// Temporaries are named .vorlan3-partial.<target name>.<process id>-<counter>, a name no user picks,
+// and each is locked for its whole life, so that a writer that is gone is told from one that runs in
+// any process namespace.
+constexpr char temporaryMark[] = ".vorlan3-partial.";
+constexpr size_t markLength = sizeof temporaryMark - 1;
+
+size_t nameLimit(const std::string& folder) {
+    const long limit = pathconf(folder.c_str(), _PC_NAME_MAX);
+    return limit > 0 ? static_cast<size_t>(limit) : NAME_MAX;
+}
+
+// A name at the file system's limit leaves no room for the mark and the suffix, so the stem is the
+// longest start of the name that fits, cut on a character boundary.
+std::string temporaryName(const std::string& name, const std::string& suffix, size_t limit) {
+    const size_t room = limit > markLength + suffix.size() ? limit - markLength - suffix.size() : 0;
+    size_t stem = std::min(room, name.size());
+    while (stem > 0 && stem < name.size() && (static_cast<unsigned char>(name[stem]) & 0xC0) == 0x80) --stem;
+    return temporaryMark + name.substr(0, stem) + suffix;
+}
+
+bool isDigits(const std::string& text, size_t from, size_t to) {
+    if (from >= to) return false;
+    for (size_t at = from; at < to; ++at)
+        if (text[at] < '0' || text[at] > '9') return false;
+    return true;
+}
+
+// Whether entry is named as a temporary of name (shortened or not) is named.
+bool temporaryOf(const std::string& entry, const std::string& name, size_t limit) {
+    if (entry.compare(0, markLength, temporaryMark) != 0) return false;
+    const size_t dash = entry.rfind('-'), dot = dash == std::string::npos ? dash : entry.rfind('.', dash);
+    if (dot == std::string::npos || dot < markLength || !isDigits(entry, dot + 1, dash) ||
+        !isDigits(entry, dash + 1, entry.size()))
+        return false;
+    const std::string stem = entry.substr(markLength, dot - markLength);
+    const bool shortened = stem.size() < name.size() && entry.size() + 4 > limit; // up to 3 bytes of a character
+    return stem == name || (shortened && name.compare(0, stem.size(), stem) == 0);
+}
+
+// The caller's own temporaries of name whose writers are gone (killed, crashed): a temporary whose
+// lock is held belongs to a living writer, and another user's file is never touched.
+void removeLeftovers(const std::string& folder, const std::string& name, size_t limit) {
+    DIR* listing = opendir(folder.c_str());
+    if (!listing) return;
+    std::vector<std::string> candidates;
+    while (const dirent* entry = readdir(listing))
+        if (temporaryOf(entry->d_name, name, limit)) candidates.emplace_back(folder + "/" + entry->d_name);
+    closedir(listing);
+    for (const std::string& candidate : candidates) {
+        const int fd = open(candidate.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct stat held {}, named {};
+        // Still the file that was locked: a writer may have renamed it away meanwhile.
+        if (fstat(fd, &held) == 0 && S_ISREG(held.st_mode) && held.st_uid == geteuid() &&
+            flock(fd, LOCK_EX | LOCK_NB) == 0 && lstat(candidate.c_str(), &named) == 0 &&
+            named.st_dev == held.st_dev && named.st_ino == held.st_ino)
+            unlink(candidate.c_str());
+        close(fd);
+    }
+}
+
+// A locked temporary of the caller's, made in folder for name.
+struct Temporary {
+    int fd = -1;
+    std::string path;
+};
+
+bool makeTemporary(const std::string& folder, const std::string& name, mode_t mode, Temporary& made) {
+    static std::atomic<unsigned> counter{0};
+    const size_t limit = nameLimit(folder);
+    const std::string prefix = folder == "/" ? "/" : folder + "/";
+    removeLeftovers(folder, name, limit);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string suffix = "." + std::to_string(getpid()) + "-" + std::to_string(counter.fetch_add(1));
+        made.path = prefix + temporaryName(name, suffix, limit);
+        made.fd = open(made.path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (made.fd < 0) {
+            if (errno == EEXIST) continue;
+            break;
+        }
+        struct stat info {};
+        // A sweep may have taken the lock between the create and ours and removed the file.
+        if (flock(made.fd, LOCK_EX) == 0 && fstat(made.fd, &info) == 0 && info.st_nlink > 0) return true;
+        close(made.fd);
+        made.fd = -1;
+    }
+    failWith("no temporary file can be made in the folder " + folder + " (" + systemReason() +
+             "); the target was left as it was");
+    made.path.clear();
+    return false;
+}
+
+void discard(Temporary& temporary) {
+    if (temporary.fd >= 0) {
+        unlink(temporary.path.c_str());
+        close(temporary.fd);
+    }
+    temporary = Temporary();
+}
+
+// Extended attributes a rename must carry: the user's own and the access lists.
+bool carried(const char* attribute) {
+    return std::strncmp(attribute, "user.", 5) == 0 || std::strncmp(attribute, "system.posix_acl_", 17) == 0;
+}
+
+// Copies those attributes of a file (by fromFd, or by fromPath when fromFd is -1); false when one of
+// them cannot be copied.
+bool copyExtendedAttributes(const std::string& fromPath, int fromFd, int toFd) {
+    const auto list = [&](char* names, size_t size) {
+        return fromFd >= 0 ? flistxattr(fromFd, names, size) : listxattr(fromPath.c_str(), names, size);
+    };
+    const auto get = [&](const char* attribute, void* value, size_t size) {
+        return fromFd >= 0 ? fgetxattr(fromFd, attribute, value, size) : getxattr(fromPath.c_str(), attribute, value, size);
+    };
+    const ssize_t listSize = list(nullptr, 0);
+    if (listSize < 0) return errno == ENOTSUP;
+    std::vector<char> names(static_cast<size_t>(listSize) + 1);
+    const ssize_t got = list(names.data(), static_cast<size_t>(listSize));
+    if (got < 0) return false;
+    std::vector<char> value;
+    for (size_t at = 0; at < static_cast<size_t>(got);) {
+        const char* attribute = names.data() + at;
+        at += std::strlen(attribute) + 1;
+        if (!carried(attribute)) continue;
+        const ssize_t valueSize = get(attribute, nullptr, 0);
+        if (valueSize < 0) return false;
+        value.resize(static_cast<size_t>(valueSize) + 1);
+        const ssize_t read = get(attribute, value.data(), static_cast<size_t>(valueSize));
+        if (read < 0 || fsetxattr(toFd, attribute, value.data(), static_cast<size_t>(read), 0) != 0) return false;
+    }
+    return true;
+}
+
+// Gives the temporary what the file it replaces had: owner, group, extended attributes and mode
+// (the attributes before the mode, as an access list written sets the group bits). False when any
+// of it cannot be carried; the file is then written in place.
+bool carriesEverything(const Temporary& temporary, const Target& target, mode_t mode) {
+    struct stat made {};
+    if (fstat(temporary.fd, &made) != 0) return false;
+    if ((made.st_uid != target.seen.st_uid || made.st_gid != target.seen.st_gid) &&
+        fchown(temporary.fd, target.seen.st_uid, target.seen.st_gid) != 0)
+        return false;
+    if (!copyExtendedAttributes(target.path, -1, temporary.fd) || fchmod(temporary.fd, mode & 07777) != 0 ||
+        fstat(temporary.fd, &made) != 0)
+        return false;
+    // The kernel drops a set-group-id bit it does not allow, without an error.
+    return made.st_uid == target.seen.st_uid && made.st_gid == target.seen.st_gid &&
+           (made.st_mode & 07777) == (mode & 07777);
+}
+
+// The temporary a rename needs, carrying everything, or none when the target goes in place.
+bool temporaryForRename(Target& target, mode_t mode, Temporary& temporary) {
+    if (target.route != Route::Rename) return true;
+    if (!makeTemporary(target.folder, target.name, 0666, temporary)) {
+        if (!target.exists) return false;
+        lastFailure.clear();
+        target.route = Route::InPlace;
+        return true;
+    }
+    if (target.exists && !carriesEverything(temporary, target, mode)) {
+        discard(temporary);
+        target.route = Route::InPlace;
+    }
+    return true;
+}
+
+// Opens the target by the path given and goes on only with the object the decision was made for:
+// a pipe swapped for a file (or a file for another) meanwhile is left alone.
+int openTarget(const Target& target) {
+    if (void (*seam)(const char*) = openSeam.load()) seam(target.path.c_str());
+    const int flags = O_WRONLY | O_CLOEXEC | (target.exists ? 0 : O_CREAT);
+    const int fd = open(target.path.c_str(), flags, 0666);
+    if (fd < 0) {
+        failWith(target.path + " cannot be opened for writing (" + systemReason() + ")");
+        return -1;
+    }
+    struct stat opened {};
+    const bool regular = target.route != Route::Stream;
+    if (fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) == regular &&
+        (!target.exists || (opened.st_dev == target.seen.st_dev && opened.st_ino == target.seen.st_ino)))
+        return fd;
+    close(fd);
+    failWith(target.path + " changed while it was opened; it was left as it was");
+    return -1;
 }
 
 bool writeAll(int fd, const char* data, size_t size) {
@@ -250,52 +388,78 @@ bool writeAll(int fd, const char* data, size_t size) {
     return true;
 }
 
-// Extended attributes carry the access lists on Linux; a copy keeps what the
-// target file system accepts, and attributes it refuses (another security
-// module, no support) do not fail the copy.
-void copyExtendedAttributes(int fromFd, int toFd) {
-    const ssize_t listSize = flistxattr(fromFd, nullptr, 0);
-    if (listSize <= 0) return;
-    std::vector<char> names(static_cast<size_t>(listSize));
-    const ssize_t got = flistxattr(fromFd, names.data(), names.size());
-    if (got <= 0) return;
-    std::vector<char> value;
-    for (size_t at = 0; at < static_cast<size_t>(got);) {
-        const char* attribute = names.data() + at;
-        at += std::strlen(attribute) + 1;
-        const ssize_t valueSize = fgetxattr(fromFd, attribute, nullptr, 0);
-        if (valueSize < 0) continue;
-        value.resize(static_cast<size_t>(valueSize) + 1);
-        const ssize_t read = fgetxattr(fromFd, attribute, value.data(), static_cast<size_t>(valueSize));
-        if (read < 0) continue;
-        fsetxattr(toFd, attribute, value.data(), static_cast<size_t>(read), 0);
-    }
-}
-
-// A replaced file keeps its permissions, as it would when rewritten in place.
-bool keepPermissions(int fd, const Target& target) {
-    struct stat existing {};
-    if (!target.exists || stat(target.path.c_str(), &existing) != 0 || !S_ISREG(existing.st_mode) ||
-        fchmod(fd, existing.st_mode & 07777) == 0)
-        return true;
-    return failWith(target.path + ": its permissions cannot be kept (" + systemReason() + ")");
-}
-
-// The last step of every replacement: a complete temporary goes over the target, any other is removed.
-bool renameOrRemove(const std::string& tempPath, const std::string& path, bool complete) {
-    if (complete && rename(tempPath.c_str(), path.c_str()) != 0)
-        complete = failWith(tempPath + " cannot be renamed to " + path + " (" + systemReason() + ")");
-    if (!complete) unlink(tempPath.c_str());
-    return complete;
-}
-
 // A step that failed with errno set, unless an earlier one already said why.
 bool stepFailed(const std::string& path, const char* step) {
     if (lastFailure.empty()) failWith(path + ": " + step + " failed (" + systemReason() + ")");
     return false;
 }
 
+// Copies the rest of from into to; false (with the reason) when a read or a write fails.
+bool copyRest(int from, const std::string& fromName, int to, const std::string& toName, int64_t& copied) {
+    char chunk[65536];
+    copied = 0;
+    for (;;) {
+        const ssize_t got = read(from, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return stepFailed(fromName, "a read");
+        if (got == 0) return true;
+        if (!writeAll(to, chunk, static_cast<size_t>(got))) return stepFailed(toName, "a write");
+        copied += got;
+    }
+}
+
+// The end of an in-place write: a file is cut to the new length and flushed to disk.
+bool finishInPlace(int fd, const Target& target, int64_t length, bool ok) {
+    if (ok && target.route == Route::InPlace && (ftruncate(fd, length) != 0 || fsync(fd) != 0))
+        ok = stepFailed(target.path, "saving");
+    if (close(fd) != 0 && ok) ok = stepFailed(target.path, "closing");
+    return ok;
+}
+
+// The last step of every rename: a complete temporary goes over the target, any other is removed; its
+// lock is held until then.
+bool renameOrRemove(Temporary& temporary, const std::string& path, bool complete) {
+    if (complete && fsync(temporary.fd) != 0) complete = stepFailed(temporary.path, "writing");
+    if (complete && rename(temporary.path.c_str(), path.c_str()) != 0)
+        complete = failWith(temporary.path + " cannot be renamed to " + path + " (" + systemReason() + ")");
+    if (!complete) unlink(temporary.path.c_str());
+    if (close(temporary.fd) != 0 && complete) complete = stepFailed(path, "closing");
+    temporary = Temporary();
+    return complete;
+}
+
+// Piece-by-piece writes to a file that goes in place are staged in an unnamed file of the caller's
+// until complete; tmpcm finds the target it was decided for here.
+std::mutex stagedLock;
+std::map<std::FILE*, Target> staged;
+
+bool takeStaged(std::FILE* file, Target& target) {
+    std::lock_guard<std::mutex> hold(stagedLock);
+    const auto found = staged.find(file);
+    if (found == staged.end()) return false;
+    target = found->second;
+    staged.erase(found);
+    return true;
+}
+
+// An unnamed staging file beside the target, or in the temporary folder when its folder is closed.
+int stagingFile(const Target& target) {
+    Temporary beside;
+    if (!makeTemporary(target.folder, target.name, 0600, beside)) {
+        const char* temporaryFolder = std::getenv("TMPDIR");
+        if (!makeTemporary(temporaryFolder && *temporaryFolder ? temporaryFolder : "/tmp", target.name, 0600, beside))
+            return -1;
+    }
+    lastFailure.clear();
+    unlink(beside.path.c_str());
+    return beside.fd;
+}
+
 } // namespace
+
+void CoreXutl::setOpenSeam(void (*seam)(const char* path)) {
+    openSeam.store(seam);
+}
 
 std::string CoreXutl::lastWriteFailure() {
     return lastFailure;
@@ -311,80 +475,81 @@ bool CoreXutl::cpyfl(const char* from, const char* to, bool) {
         close(source);
         return failWith(std::string(from) + " is not a file");
     }
-    std::string tempPath;
-    const int copy = target.inPlace ? openInPlace(target) : openSiblingTemp(target.path, 0600, tempPath);
-    if (copy < 0) {
+    if (target.exists && info.st_dev == target.seen.st_dev && info.st_ino == target.seen.st_ino) {
+        close(source); // the file is its own copy; writing it in place would read what was just written
+        return true;
+    }
+    Temporary temporary;
+    if (!temporaryForRename(target, info.st_mode, temporary)) {
         close(source);
         return false;
     }
-
-    bool ok = true;
-    char chunk[65536];
-    for (;;) {
-        const ssize_t got = read(source, chunk, sizeof chunk);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) ok = stepFailed(from, "a read");
-        if (got <= 0) break;
-        if (!writeAll(copy, chunk, static_cast<size_t>(got))) {
-            ok = stepFailed(target.path, "a write");
-            break;
-        }
+    int64_t copied = 0;
+    bool ok = false;
+    if (target.route == Route::Rename) {
+        ok = copyRest(source, from, temporary.fd, temporary.path, copied);
+        copyExtendedAttributes(from, source, temporary.fd);
+        // After the attributes: an access list written above may have changed the group bits.
+        if (ok && fchmod(temporary.fd, info.st_mode & 07777) != 0) ok = stepFailed(target.path, "saving");
+        ok = renameOrRemove(temporary, target.path, ok);
+    } else if (const int fd = openTarget(target); fd >= 0) {
+        // The source is complete: only this copy can be cut short.
+        ok = copyRest(source, from, fd, target.path, copied);
+        // The permissions too where the caller may set them; a file of another user keeps its own.
+        if (ok && target.route == Route::InPlace) fchmod(fd, info.st_mode & 07777);
+        ok = finishInPlace(fd, target, copied, ok);
     }
-    if (ok && !target.inPlace) {
-        copyExtendedAttributes(source, copy);
-        // After the attributes: an access list written above may have changed the
-        // group bits.
-        if (fchmod(copy, info.st_mode & 07777) != 0 || fsync(copy) != 0) ok = stepFailed(target.path, "saving");
-    }
-    if (close(copy) != 0 && ok) ok = stepFailed(target.path, "closing");
     close(source);
-    return target.inPlace ? ok : renameOrRemove(tempPath, target.path, ok);
+    return ok;
 }
 
 bool CoreXutl::rplfl(const char* path, const char* data, size_t size, bool lock) {
     Target target;
     if (!data && size > 0) return failWith("no data");
-    if (!prepareTarget(path, target)) return false;
-    if (target.inPlace) {
-        const int fd = openInPlace(target);
-        if (fd < 0) return false;
-        bool ok = writeAll(fd, data, size) || stepFailed(target.path, "a write");
-        if (close(fd) != 0 && ok) ok = stepFailed(target.path, "closing");
-        return ok;
+    Temporary temporary;
+    if (!prepareTarget(path, target) || !temporaryForRename(target, target.seen.st_mode, temporary)) return false;
+    if (target.route == Route::Rename) {
+        const bool ok = writeAll(temporary.fd, data, size) || stepFailed(temporary.path, "writing");
+        return renameOrRemove(temporary, target.path, ok);
     }
-    std::string tempPath;
-    const int fd = openSiblingTemp(target.path, 0666, tempPath);
+    const int fd = openTarget(target);
     if (fd < 0) return false;
-    bool ok = keepPermissions(fd, target);
-    if (ok && lock && flock(fd, LOCK_EX) != 0) ok = stepFailed(tempPath, "locking");
-    // fsync before the rename: after a crash the target is the old file or the whole new one.
-    if (ok && !(writeAll(fd, data, size) && fsync(fd) == 0)) ok = stepFailed(tempPath, "writing");
-    if (lock) flock(fd, LOCK_UN);
-    if (close(fd) != 0 && ok) ok = stepFailed(tempPath, "closing");
-    return renameOrRemove(tempPath, target.path, ok);
+    // Writers in place wait for each other, as writers of temporaries never need to.
+    if (lock && flock(fd, LOCK_EX) != 0) return finishInPlace(fd, target, 0, stepFailed(target.path, "locking"));
+    const bool ok = writeAll(fd, data, size) || stepFailed(target.path, "a write");
+    return finishInPlace(fd, target, static_cast<int64_t>(size), ok);
 }
 
 std::FILE* CoreXutl::tmpop(const char* path, std::string& temporary) {
     temporary.clear();
     Target target;
-    if (!prepareTarget(path, target)) return nullptr;
-    if (target.inPlace) { // no temporary: tmpcm and tmpab then only close the file
-        const int fd = openInPlace(target);
-        std::FILE* file = fd >= 0 ? fdopen(fd, "wb") : nullptr;
-        if (fd >= 0 && !file) {
-            stepFailed(target.path, "opening");
-            close(fd);
-        }
-        return file;
+    Temporary beside;
+    if (!prepareTarget(path, target) || !temporaryForRename(target, target.seen.st_mode, beside)) return nullptr;
+    int fd = -1;
+    switch (target.route) {
+    case Route::Rename:
+        fd = beside.fd;
+        temporary = beside.path;
+        break;
+    case Route::InPlace:
+        fd = stagingFile(target);
+        break;
+    case Route::Stream: // no temporary: tmpcm and tmpab then only close the file
+        fd = openTarget(target);
+        break;
     }
-    const int fd = openSiblingTemp(target.path, 0666, temporary);
     if (fd < 0) return nullptr;
-    std::FILE* file = keepPermissions(fd, target) ? fdopen(fd, "wb") : nullptr;
+    std::FILE* file = fdopen(fd, "wb");
     if (!file) {
-        stepFailed(temporary, "opening");
+        stepFailed(target.path, "opening");
         close(fd);
-        unlink(temporary.c_str());
+        if (!temporary.empty()) unlink(temporary.c_str());
         temporary.clear();
+        return nullptr;
+    }
+    if (target.route == Route::InPlace) {
+        std::lock_guard<std::mutex> hold(stagedLock);
+        staged[file] = target;
     }
     return file;
 }
@@ -392,21 +557,42 @@ std::FILE* CoreXutl::tmpop(const char* path, std::string& temporary) {
 bool CoreXutl::tmpcm(std::FILE* file, const std::string& temporary, const char* path) {
     lastFailure.clear();
     if (!file) return failWith("no file");
+    const std::string name = path ? path : "";
+    Target target;
+    if (takeStaged(file, target)) { // the complete content goes into the file as it stands
+        bool ok = std::fflush(file) == 0 || stepFailed(name, "a write");
+        const int fd = ok ? openTarget(target) : -1;
+        int64_t copied = 0;
+        if (fd >= 0) {
+            ok = lseek(fileno(file), 0, SEEK_SET) == 0 && copyRest(fileno(file), name, fd, target.path, copied);
+            ok = finishInPlace(fd, target, copied, ok);
+        }
+        std::fclose(file);
+        return fd >= 0 && ok;
+    }
     if (temporary.empty()) { // written in place
-        bool ok = std::fflush(file) == 0 || stepFailed(path ? path : "", "a write");
-        if (std::fclose(file) != 0 && ok) ok = stepFailed(path ? path : "", "closing");
+        bool ok = std::fflush(file) == 0 || stepFailed(name, "a write");
+        if (std::fclose(file) != 0 && ok) ok = stepFailed(name, "closing");
         return ok;
     }
-    Target target;
-    bool ok = path && *path ? resolveTarget(path, target) : failWith("no file name");
-    // fsync before the rename: after a crash the target is the old file or the whole new one.
-    if (ok && (std::fflush(file) != 0 || fsync(fileno(file)) != 0)) ok = stepFailed(temporary, "writing");
+    bool ok = !name.empty() || failWith("no file name");
+    if (ok && std::fflush(file) != 0) ok = stepFailed(temporary, "writing");
+    // The descriptor keeps the temporary's lock until the rename is done.
+    Temporary written{dup(fileno(file)), temporary};
     if (std::fclose(file) != 0 && ok) ok = stepFailed(temporary, "closing");
-    return renameOrRemove(temporary, target.path, ok);
+    if (written.fd < 0) {
+        unlink(temporary.c_str());
+        return ok && stepFailed(temporary, "closing");
+    }
+    return renameOrRemove(written, name, ok);
 }
 
 void CoreXutl::tmpab(std::FILE* file, const std::string& temporary) {
-    if (file) std::fclose(file);
+    Target forgotten;
+    if (file) {
+        takeStaged(file, forgotten);
+        std::fclose(file);
+    }
     if (!temporary.empty()) unlink(temporary.c_str());
 }
 

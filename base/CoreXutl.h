@@ -26,15 +26,20 @@ public:
     static int delfl(const char* path);  // 0 on success, -1 on failure
     static int crdir(const char* path);  // creates with permissions 0775; 0 on success, -1 on failure
     static bool ispvl(const char* path); // true when path names an existing folder
-    // Every replacement below writes the new file beside the file path finally names (symbolic links
-    // followed, so a link stays a link and a dangling one gets the file it names) and renames it over
-    // that file only when complete, so it is the old file or the whole new one, never a part. A file
-    // the caller may not write (by the effective ids) is refused untouched; a pipe, a device or a
-    // socket is written in place, never replaced; the new file's name fits the file system's limit
-    // whatever the target's length; temporaries of that target left by processes that no longer run
-    // are removed first. On failure lastWriteFailure gives the calling thread the reason.
+    // Every replacement below leaves the path's links to the kernel. It renames a complete new file
+    // over the target only where the rename keeps everything the old file had (a regular file with one
+    // name, not mounted over, whose owner, group, mode and user attributes and access lists the new
+    // file carries); any other file, and the file a link names, is written in place once the whole new
+    // content exists, and cut to its length. A pipe, a device or a socket is written as the bytes come.
+    // Refused untouched: a file the caller may not write, a link another user made in a shared sticky
+    // folder, and a target that changed between the decision and the open. The new file's name fits
+    // the folder's name limit; the caller's temporaries of that target whose writers are gone are
+    // removed first. On failure lastWriteFailure gives the calling thread the reason.
     static std::string lastWriteFailure();
-    // Copies data and permissions; the destination is replaced only once the copy is complete.
+    // Test seam: called with the target's path just before a target is opened for writing in place,
+    // so that a test changes what the path names there; null removes it.
+    static void setOpenSeam(void (*seam)(const char* path));
+    // Copies data and permissions; a replaced destination is renamed over only once the copy is complete.
     // Returns true when the copy succeeded. flag has no effect.
     static bool cpyfl(const char* from, const char* to, bool flag);
     // Replaces path with a one-line file holding text and a line feed, written under an exclusive
@@ -42,14 +47,15 @@ public:
     // when anything fails. Returns whether it worked; failures are logged. flag has no effect.
     static bool lgexc(const char* path, const char* text, bool flag);
     // Replaces path with size bytes, flushed to disk before the rename. A replaced file keeps its
-    // permissions. With lock the temporary is written under an exclusive advisory lock. On failure
-    // the temporary is removed and false returned; nothing is logged (callers report).
+    // permissions. With lock a file written in place is written under an exclusive advisory lock. On
+    // failure the temporary is removed and false returned; nothing is logged (callers report).
     static bool rplfl(const char* path, const char* data, size_t size, bool lock);
     // The same replacement for a file written piece by piece. tmpop creates the new file beside path
     // (with path's permissions when it replaces one) and opens it for binary writing, giving its
-    // name in temporary (empty for a target written in place); null when it cannot be made. tmpcm
-    // flushes it to disk, closes it and renames it over path; when any step fails it removes the file
-    // and returns false. tmpab closes and removes it, leaving path as it was.
+    // name in temporary (empty for a target written in place, whose pieces go to an unnamed file until
+    // tmpcm copies them in); null when it cannot be made. tmpcm flushes it to disk, closes it and
+    // renames it over path; when any step fails it removes the file and returns false. tmpab closes
+    // and removes it, leaving path as it was.
     static std::FILE* tmpop(const char* path, std::string& temporary);
     static bool tmpcm(std::FILE* file, const std::string& temporary, const char* path);
     static void tmpab(std::FILE* file, const std::string& temporary);

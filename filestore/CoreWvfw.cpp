@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <cstring>
 
-CoreWvfw::CoreWvfw(CorePool* pool, CoreAnsx name, int16_t channels, int32_t rate, bool double64)
+CoreWvfw::CoreWvfw(CorePool* pool, CoreAnsx name, int16_t channels, int32_t rate, bool double64, bool exact)
     : sName(name), pPool(pool), pHeader(nullptr), pStage(nullptr), pFile(nullptr), bCreated(false),
       bFailed(false), bStream(false), iChannels(channels), iBytes(double64 ? 8 : 4), iData(0), iRate(rate),
       bDouble(double64) {
@@ -25,7 +25,7 @@ CoreWvfw::CoreWvfw(CorePool* pool, CoreAnsx name, int16_t channels, int32_t rate
         fail("no memory for the write buffers");
         return;
     }
-    const CoreAnsx path = CoreButl::wcase(CoreButl::ffpen(name));
+    const CoreAnsx path = exact ? name : CoreButl::wcase(CoreButl::ffpen(name));
     sTarget = path.c_str() ? path.c_str() : "";
     pFile = CoreXutl::tmpop(sTarget.c_str(), sTemporary);
     CoreButl::pcdrp(path);

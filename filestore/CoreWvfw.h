@@ -13,10 +13,11 @@ class CorePool;
 class CoreWvfw {
 public:
     // Creates the temporary file for name (resolved so that an existing file of
-    // any case is the one replaced) and writes the header with data size 0.
+    // any case is the one replaced; with exact, a path a user typed, taken as it
+    // is) and writes the header with data size 0.
     // Channels from 1 to the count whose frame fits 1,024 bytes; any other count
     // creates nothing and sets the failed flag.
-    CoreWvfw(CorePool* pool, CoreAnsx name, int16_t channels, int32_t rate, bool double64);
+    CoreWvfw(CorePool* pool, CoreAnsx name, int16_t channels, int32_t rate, bool double64, bool exact = false);
     // A writer destroyed before finsh was abandoned: its temporary file is
     // removed and the target keeps what it held.
     ~CoreWvfw();

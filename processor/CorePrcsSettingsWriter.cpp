@@ -82,7 +82,6 @@ bool CorePrcs::savem() {
         return false;
     }
     refreshSettings();
-    if (pSettingsdoc->settf(sMasterfilepath, true, false, false)) return true;
-    CoreLog_::loger(CoreAnsx("master settings not saved: writing failed: ") + sMasterfilepath, 1);
-    return false;
+    // A failed write is logged once, with its reason, where it failed.
+    return pSettingsdoc->settf(sMasterfilepath, true, false, false);
 }

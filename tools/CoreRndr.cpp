@@ -411,7 +411,8 @@ std::string CoreRndr::run(const OPTIONS& options, std::ostream& progress) {
     const int64_t delay = std::max<int32_t>(host.effect()->initialDelay, 0);
     const auto tailFrames = static_cast<int64_t>(std::llround(options.tail * rate));
 
-    CoreWvfw writer(&pool, CoreAnsx(output.string().c_str()), 2, rate, false);
+    // OUTPUT is the name the user typed; the engine's case-blind lookup is for the names its files hold.
+    CoreWvfw writer(&pool, CoreAnsx(output.string().c_str()), 2, rate, false, true);
     if (writer.getfl()) fail(output.string(), "cannot be written: " + writer.failure());
     const bool report = !options.quiet && double(inputFrames) / rate > dCprogressseconds;
     const int64_t frames =

@@ -1,14 +1,17 @@
 // vorlan3-render [--plugin FILE.so] [--program FILE] [--block N] [--double] [--tail SECONDS] [--quiet]
 //                INPUT.wav OUTPUT.wav
 // Renders INPUT.wav through the plug-in into a stereo 32-bit float OUTPUT.wav lined up with the input,
-// and prints one summary line. Exit 0 on success, 1 when the job failed, 2 for a bad command line.
-// Stopped by SIGINT, SIGTERM or SIGHUP, it cleans up as after a failure and ends by that signal.
+// and prints one summary line (to the error stream when OUTPUT is the standard output). Exit 0 on success, 1 when the job failed, 2 for a bad command line.
+// Stopped by SIGINT, SIGTERM or SIGHUP, it cleans up as after a failure and ends by that signal; a
+// pipe closed by its reader fails the job as any other write does.
 #include "base/CoreAnsx.h"
 #include "tools/CoreRndr.h"
 
 #include <csignal>
 #include <exception>
 #include <iostream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -51,9 +54,16 @@ int main(int argc, char** argv) {
         return 2;
     }
     catchStopSignals();
+    // A reader of OUTPUT that stops early (| head) fails the write with its reason, and the job cleans up.
+    std::signal(SIGPIPE, SIG_IGN);
     try {
         const std::string summary = CoreRndr::run(options, std::cerr);
-        std::cout << summary << std::endl;
+        // A render into its own standard output (a pipe to a player) keeps that stream WAV alone.
+        struct stat standardOutput {}, output {};
+        const bool intoStandardOutput = fstat(STDOUT_FILENO, &standardOutput) == 0 &&
+                                        stat(options.output.c_str(), &output) == 0 &&
+                                        standardOutput.st_dev == output.st_dev && standardOutput.st_ino == output.st_ino;
+        (intoStandardOutput ? std::cerr : std::cout) << summary << std::endl;
     } catch (const CoreAnsx& error) {
         std::cerr << "vorlan3-render: " << error.c_str() << "\n";
         return failed();

@@ -190,6 +190,12 @@ TEST_F(CoreButlFiles, AFailedWriteLeavesTheOldFileWholeAndIsLogged) {
     EXPECT_TRUE(fs::is_directory(root / "folder"));
     EXPECT_NE(log.text().find(path("missing/x.txt")), std::string::npos) << log.text();
     EXPECT_NE(log.text().find(path("folder")), std::string::npos) << log.text();
+    // One line for the failed save, holding its reason.
+    std::vector<std::string> naming;
+    for (const std::string& line : log.texts())
+        if (line.find(path("folder")) != std::string::npos) naming.push_back(line);
+    ASSERT_EQ(naming.size(), 1u) << log.text();
+    EXPECT_NE(naming[0].find("is a folder"), std::string::npos) << naming[0];
 }
 
 TEST(CoreButlNumbers, BitsMultiplesTimesPeaksSignsPlacesAndGains) {

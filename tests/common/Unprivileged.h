@@ -29,9 +29,9 @@ inline void handToUnprivileged(const std::filesystem::path& folder) {
 }
 
 // task runs in the child with folder as its working folder; its text is what it returns, its
-// exit status 0.
+// exit status 0. A group other than 0 is the child's one supplementary group (a member's rights).
 inline UnprivilegedOutcome runUnprivileged(const std::filesystem::path& folder,
-                                           const std::function<std::string()>& task) {
+                                           const std::function<std::string()>& task, gid_t group = 0) {
     UnprivilegedOutcome outcome;
     int channel[2];
     if (pipe(channel) != 0) {
@@ -43,7 +43,7 @@ inline UnprivilegedOutcome runUnprivileged(const std::filesystem::path& folder,
         close(channel[0]);
         std::string text;
         int status = 0;
-        if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(unprivilegedId) != 0 ||
+        if (geteuid() == 0 && (setgroups(group ? 1 : 0, &group) != 0 || setgid(unprivilegedId) != 0 ||
                                setuid(unprivilegedId) != 0 || setuid(0) == 0)) {
             text = "skipped: the child cannot drop to an unprivileged user id";
             status = 3;

@@ -11,11 +11,13 @@
 using namespace fsystest;
 using wavtest::get32;
 
-// The file a writer fills beside target until it is finished (target.tmp…); empty when there is none.
+// The file a writer fills beside target until it is finished (named after it); empty when there is none.
 fs::path sibling(const fs::path& folder, const std::string& target) {
     fs::path found;
-    for (const auto& entry : fs::directory_iterator(folder))
-        if (entry.path().filename().string().rfind(target + ".tmp", 0) == 0) found = entry.path();
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (name != target && name.find(target) != std::string::npos) found = entry.path();
+    }
     return found;
 }
 

@@ -36,9 +36,7 @@ struct Outcome {
 
 // With a temporary folder given, the render makes its private folders there (TMPDIR), so a test can
 // count them while other tests render at the same time.
-Outcome runRender(const std::string& arguments, const std::string& temporary = "") {
-    const std::string environment = temporary.empty() ? "" : "TMPDIR='" + temporary + "' ";
-    const std::string command = environment + std::string(RENDER_PROGRAM) + " " + arguments + " 2>&1 >/dev/null";
+Outcome runCommand(const std::string& command) {
     FILE* pipe = popen(command.c_str(), "r");
     Outcome outcome;
     if (!pipe) return outcome;
@@ -48,6 +46,11 @@ Outcome runRender(const std::string& arguments, const std::string& temporary = "
     const int status = pclose(pipe);
     outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return outcome;
+}
+
+Outcome runRender(const std::string& arguments, const std::string& temporary = "") {
+    const std::string environment = temporary.empty() ? "" : "TMPDIR='" + temporary + "' ";
+    return runCommand(environment + std::string(RENDER_PROGRAM) + " " + arguments + " 2>&1 >/dev/null");
 }
 
 std::vector<float> samples(const std::string& wav) {
@@ -269,6 +272,17 @@ TEST_F(CoreRndrTest, RefusesWithOneLineNamingTheFileAndTheReason) {
         {demoProgram + quoted(input) + " " + quoted(output), "text.so: the temporary folder (TMPDIR)",
          folder.folder / "text.so"},
     };
+    // Names the render's setup cannot carry, beside the program a trimmed name would find.
+    fs::create_directories(folder.folder / "t");
+    fs::copy(folder.data("ir"), folder.folder / "t/ir", fs::copy_options::recursive);
+    for (const char* name : {"demo.xml", " demo.xml", "demo.xml ", "a<b.xml"}) writeBytes(folder.folder.path / "t" / name, demo);
+    for (const char* name : {" demo.xml", "demo.xml "})
+        rows.push_back({plugin + "--program " + quoted((folder.folder.path / "t" / name).string()) + " " + quoted(input) + " " +
+                            quoted(output),
+                        std::string(name) + ": its name begins or ends with a blank"});
+    rows.push_back({plugin + "--program " + quoted(folder.folder / "t/a<b.xml") + " " + quoted(input) + " " +
+                        quoted(output),
+                    "a<b.xml: its name holds <, > or &"});
     for (const char* name : {"cut0.xml", "cut1.xml", "cut2.xml", "cut3.xml", "cut4.xml", "short.xml"})
         rows.push_back({plugin + "--program " + quoted(folder.folder / name) + " " + quoted(input) + " " +
                             quoted(output),
@@ -296,7 +310,7 @@ TEST_F(CoreRndrTest, ARenderStoppedPartWayLeavesTheOldOutputAndItsFolderIsRemove
     const auto leftovers = [&] { // private folders, and files the output was written into
         size_t count = privateFolders(temporary);
         for (const auto& entry : fs::directory_iterator(folder.folder.path))
-            count += entry.path().filename().string().rfind("out.wav.", 0) == 0;
+            count += entry.path().filename().string().find("out.wav.") != std::string::npos;
         return count;
     };
     struct Row {
@@ -367,8 +381,8 @@ TEST_F(CoreRndrTest, WritesEveryKindOfOutputAUserHasAndRefusesWhatItMayNotReplac
     fs::create_directories(out / "elsewhere");
     const std::string old = "the previous output";
     const auto kind = [](const fs::path& path) {
-        const fs::file_status status = fs::symlink_status(path);
-        return fs::is_symlink(status) ? "link" : fs::is_fifo(status) ? "pipe" : fs::is_character_file(status) ? "device" : fs::is_regular_file(status) ? "file" : "other";
+        const fs::file_status status = path.string() == "/dev/stdout" ? fs::status(path) : fs::symlink_status(path);
+        return !fs::exists(status) ? "missing" : fs::is_symlink(status) ? "link" : fs::is_fifo(status) ? "pipe" : fs::is_character_file(status) ? "device" : fs::is_regular_file(status) ? "file" : "other";
     };
     struct Row {
         const char* what;
@@ -378,7 +392,14 @@ TEST_F(CoreRndrTest, WritesEveryKindOfOutputAUserHasAndRefusesWhatItMayNotReplac
         const char* outputKind;        // OUTPUT's own entry afterwards
         bool unprivileged;
         std::string says;              // what a refusal's line names
+        // A bash script around the render, RENDER standing for the render with its arguments, and
+        // stream for the file the script's reader leaves what it got in; empty: the render alone.
+        std::string script = "";
+        std::string untouched = "";    // a file that keeps the old bytes
     };
+    const fs::path temporary = folder.folder.path / "tmp", stream = folder.folder.path / "stream.wav";
+    fs::create_directories(temporary);
+    const std::string program = "--program " + quoted(folder.data("demo.xml")) + " --tail 2 ";
     int reader = -1;
     const std::string longName = std::string(251, 'n') + ".wav";
     const Row rows[] = {
@@ -405,7 +426,23 @@ TEST_F(CoreRndrTest, WritesEveryKindOfOutputAUserHasAndRefusesWhatItMayNotReplac
          "", "file", true, "protected.wav: cannot be written: " + (out / "protected.wav").string() + " is write-protected (Permission denied)"},
         {"a folder the user may not write", (out / "closed/out.wav").string(),
          [&] { fs::create_directories(out / "closed"); writeBytes(out / "closed/out.wav", old); return true; },
-         "", "file", true, "no temporary file can be made in the folder " + (out / "closed").string() + " (Permission denied)"},
+         (out / "closed/out.wav").string(), "file", true, ""},
+        {"a new file in a folder the user may not write", (out / "closed2/out.wav").string(),
+         [&] { fs::create_directories(out / "closed2"); return true; },
+         "", "missing", true, "no temporary file can be made in the folder " + (out / "closed2").string() + " (Permission denied)"},
+        {"the standard output, a pipe", "/dev/stdout", [] { return true; }, stream.string(), "", true, "",
+         "RENDER | cat > " + quoted(stream.string()) + "; exit ${PIPESTATUS[0]}"},
+        {"a process substitution", "/dev/fd/63", [] { return true; }, stream.string(), "", false, "",
+         "RENDER_WITHOUT_OUTPUT >(cat > " + quoted(stream.string()) + "); status=$?; wait $!; exit $status"},
+        {"a pipe whose reader stops early", "/dev/stdout", [] { return true; }, "", "", false,
+         "/dev/stdout: cannot be written: a write failed (Broken pipe)",
+         "TMPDIR=" + quoted(temporary.string()) + " RENDER_WITH_PROGRAM | head -c 1000 > /dev/null; exit ${PIPESTATUS[0]}"},
+        {"a file in a sandbox that refuses faccessat2", (out / "sandboxed.wav").string(),
+         [&] { writeBytes(out / "sandboxed.wav", old); return true; }, (out / "sandboxed.wav").string(), "file", false,
+         "", DENY_FACCESSAT2_PROGRAM " RENDER"},
+        {"a name beside one that differs only in case", (out / "take.wav").string(),
+         [&] { writeBytes(out / "Take.WAV", old); return true; }, (out / "take.wav").string(), "file", false, "", "",
+         (out / "Take.WAV").string()},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -414,18 +451,33 @@ TEST_F(CoreRndrTest, WritesEveryKindOfOutputAUserHasAndRefusesWhatItMayNotReplac
             continue;
         }
         const std::string arguments = "--plugin " + quoted(folder.plugin()) + " " + quoted(input) + " " + quoted(row.output);
+        std::string command = RENDER_PROGRAM " " + arguments + " 2>&1 >/dev/null";
+        if (!row.script.empty()) {
+            std::string script = row.script;
+            const auto put = [&](const std::string& name, const std::string& text) {
+                for (size_t at = script.find(name); at != std::string::npos; at = script.find(name, at + text.size()))
+                    script.replace(at, name.size(), text);
+            };
+            const std::string render = RENDER_PROGRAM " --plugin " + quoted(folder.plugin()) + " ";
+            put("RENDER_WITH_PROGRAM", render + program + quoted(input) + " " + quoted(row.output) + " 2>&3");
+            put("RENDER_WITHOUT_OUTPUT", render + quoted(input) + " 2>&3");
+            put("RENDER", render + quoted(input) + " " + quoted(row.output) + " 2>&3");
+            writeBytes(folder.folder.path / "around.sh", "exec 3>&1\n" + script + "\n");
+            command = "bash " + quoted(folder.folder / "around.sh");
+        }
         Outcome outcome;
         if (row.unprivileged) {
             handToUnprivileged(folder.folder.path);
-            if (row.output.find("closed") != std::string::npos)
-                fs::permissions(out / "closed", fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_exec);
+            const fs::path outputFolder = fs::path(row.output).parent_path();
+            const bool closed = outputFolder.filename().string().rfind("closed", 0) == 0;
+            if (closed)
+                fs::permissions(outputFolder, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_exec);
             const UnprivilegedOutcome child = runUnprivileged(folder.folder.path, [&] {
                 if (access(RENDER_PROGRAM, X_OK) != 0) return std::string("skip");
-                const Outcome render = runRender(arguments);
+                const Outcome render = runCommand(command);
                 return std::to_string(render.status) + "\n" + render.errors;
             });
-            std::error_code ignored;
-            fs::permissions(out / "closed", fs::perms::owner_all, ignored);
+            if (closed) fs::permissions(outputFolder, fs::perms::owner_all);
             if (!child.skipped.empty() || child.text == "skip") {
                 std::cout << row.what << " row skipped: the render cannot run as an unprivileged user here\n";
                 continue;
@@ -433,17 +485,24 @@ TEST_F(CoreRndrTest, WritesEveryKindOfOutputAUserHasAndRefusesWhatItMayNotReplac
             outcome.status = std::stoi(child.text);
             outcome.errors = child.text.substr(child.text.find('\n') + 1);
         } else {
-            outcome = runRender(arguments);
+            outcome = runCommand(command);
         }
         EXPECT_EQ(outcome.status, row.says.empty() ? 0 : 1) << outcome.errors;
         EXPECT_NE(outcome.errors.find(row.says), std::string::npos) << outcome.errors;
-        EXPECT_EQ(kind(row.output), std::string(row.outputKind));
+        if (*row.outputKind) {
+            EXPECT_EQ(kind(row.output), std::string(row.outputKind));
+        }
         if (!row.holds.empty()) {
             EXPECT_EQ(readBytes(row.holds).size(), renderBytes);
         }
-        if (row.unprivileged) {
+        if (row.unprivileged && !row.says.empty() && fs::exists(row.output)) {
             EXPECT_EQ(readBytes(row.output), old);
         }
+        if (!row.untouched.empty()) {
+            EXPECT_EQ(readBytes(row.untouched), old);
+        }
+        EXPECT_EQ(privateFolders(temporary), 0u);
+        fs::remove(stream);
         if (reader >= 0) {
             std::string got(2 * renderBytes, '\0');
             got.resize(size_t(std::max<ssize_t>(read(reader, got.data(), got.size()), 0)));
@@ -451,8 +510,10 @@ TEST_F(CoreRndrTest, WritesEveryKindOfOutputAUserHasAndRefusesWhatItMayNotReplac
             close(reader);
             reader = -1;
         }
-        for (const auto& entry : fs::recursive_directory_iterator(out))
+        for (const auto& entry : fs::recursive_directory_iterator(out)) {
             EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
+            EXPECT_EQ(entry.path().filename().string().find(".vorlan3-partial"), std::string::npos) << entry.path();
+        }
     }
 }
 
