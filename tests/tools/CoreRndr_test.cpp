@@ -209,6 +209,48 @@ TEST_F(CoreRndrTest, PlaysAProgramFileWhateverItsName) {
     }
 }
 
+// A packed program, its vector container in the vector folder or beside it, renders what the same
+// program loose renders, marked in the plug-in's setup or given as a program file, without a word.
+TEST_F(CoreRndrTest, RendersAPackedProgramAsTheSameProgramLoose) {
+    folder.writePacked();
+    const std::string input = folder.folder / "in.wav";
+    writeWav(input, 2, noise(22050));
+    const std::vector<float> in = samples(input);
+    const auto render = [&](const std::string& program, bool asFile) {
+        std::string options = "--plugin " + quoted(folder.plugin()) + " ";
+        if (asFile)
+            options += "--program " + quoted(folder.data("programs/" + program)) + " ";
+        else
+            folder.setup({"init.xml", program}, 1);
+        const std::string output = folder.folder / "out.wav";
+        fs::remove(output);
+        const Outcome outcome = runRender(options + quoted(input) + " " + quoted(output));
+        EXPECT_EQ(outcome.status, 0) << outcome.errors;
+        EXPECT_EQ(outcome.errors, "");
+        return samples(output);
+    };
+    struct Row {
+        const char* packed;
+        bool asFile; // given with --program rather than marked in the setup
+    };
+    // A program file's folder serves as the vector folder too: its containers lie beside it.
+    const Row rows[] = {{"ROOM.Q7P", false}, {"BESIDE.Q7P", false}, {"BESIDE.Q7P", true}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.packed) + (row.asFile ? " given as a program file" : " marked in the setup"));
+        const std::vector<float> loose = render("room.xml", row.asFile), packed = render(row.packed, row.asFile);
+        ASSERT_EQ(loose.size(), 2 * 22050u);
+        ASSERT_EQ(packed.size(), loose.size());
+        float peak = 0.0f, worst = 0.0f, fromInput = 0.0f;
+        for (size_t i = 0; i < loose.size(); ++i) {
+            peak = std::max(peak, std::fabs(loose[i]));
+            worst = std::max(worst, std::fabs(packed[i] - loose[i]));
+            fromInput = std::max(fromInput, std::fabs(loose[i] - in[i]));
+        }
+        ASSERT_GT(fromInput, 0.1f * peak); // the room played, not the unit program of a fall-back
+        EXPECT_LE(worst, 1e-6f * peak);
+    }
+}
+
 TEST_F(CoreRndrTest, RefusesWithOneLineNamingTheFileAndTheReason) {
     const std::string input = folder.folder / "in.wav", output = folder.folder / "out.wav";
     writeWav(input, 1, noise(4410));
