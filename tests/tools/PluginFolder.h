@@ -52,8 +52,8 @@ public:
     // same program packed, its ROOM.Q7V in vectors/; BESIDE.Q7P the same, its BESIDE.Q7V beside it.
     // The packed programs name packed.wav, which only their vector containers hold.
     void writePacked() const {
-        settings(demoSettings("<PROGRAMSUBPATH>programs/</PROGRAMSUBPATH><VECTORSUBPATH>vectors/</VECTORSUBPATH>"
-                              "<DSPBUFFER>512</DSPBUFFER>"));
+        settings(demoSettings("<PROGRAMSUBPATH>programs/</PROGRAMSUBPATH>"
+                              "<VECTORSUBPATH>vectors/</VECTORSUBPATH><DSPBUFFER>512</DSPBUFFER>"));
         const std::filesystem::path programs = data("programs"), vectors = data("vectors");
         CoreDemo::writeUnit(vectors.string(), "../programs/init.xml", "unit.wav", "Init", 64);
         // The unit program of 1 s, its response replaced by a room of as many frames.
@@ -69,11 +69,14 @@ public:
         pack(programs / "BESIDE.Q7V", {{"packed.wav", room}});
     }
     // A container of the given items (name, bytes), written by the store's own writer.
-    static void pack(const std::filesystem::path& file, const std::vector<std::pair<std::string, std::string>>& items) {
+    static void pack(const std::filesystem::path& file,
+                     const std::vector<std::pair<std::string, std::string>>& items) {
         CorePool pool;
         CoreFsys store(&pool);
-        for (const auto& [name, bytes] : items)
-            store.setit(store.crtit(name.c_str()), bytes.data(), static_cast<int32_t>(bytes.size()), "0", true, false);
+        for (const auto& [name, bytes] : items) {
+            const auto size = static_cast<int32_t>(bytes.size());
+            store.setit(store.crtit(name.c_str()), bytes.data(), size, "0", true, false);
+        }
         ASSERT_TRUE(store.savea(CoreAnsx(file.string().c_str())));
     }
 

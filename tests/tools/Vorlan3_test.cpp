@@ -536,9 +536,10 @@ TEST(Vorlan3, PlaysAPackedProgramAsTheSameProgramLoose) {
             change.midiData[0] = char(0xC0);
             change.midiData[1] = char(row.slot);
             host->processEvents({change});
-            EXPECT_TRUE(eventually(
-                [&] { return PluginFolder::chunkText(*host).find("<SEQUENCE> 1 </SEQUENCE>") != std::string::npos; },
-                host.get()));
+            const auto changed = [&] {
+                return PluginFolder::chunkText(*host).find("<SEQUENCE> 1 </SEQUENCE>") != std::string::npos;
+            };
+            EXPECT_TRUE(eventually(changed, host.get()));
         }
         renderBlocks(*host, StereoSignal<float>(44100), {512}); // silence, past any fade between programs
         return renderBlocks(*host, impulseAt(at + size_t(host->effect()->initialDelay) + 44100, at), {512});
