@@ -1,8 +1,10 @@
 // vorlan3-render as a user runs it, a child process per row: the demo, a program file played through a
-// private folder whatever its name, block sizes and precision giving the same bytes, every refusal ending
-// with one line that names the file and the reason, never a signal, a program file that does not load or
-// is cut short refused, and renders stopped part-way by signals (held by the render's test seam, not
-// timed) that leave OUTPUT and the temporary folder as they were. The option reader's rows in-process.
+// private folder whatever its name, block sizes and precision giving the same bytes, packed programs
+// rendering as their loose twin, every refusal ending with one line that names the file and the reason,
+// never a signal, a program file that does not load or is cut short refused, a setup's program that
+// does not load named in a warning, and renders stopped part-way by signals (held by the render's test
+// seam, not timed) that leave OUTPUT and the temporary folder as they were. The option reader's rows
+// in-process.
 #include "tools/CoreRndr.h"
 
 #include "base/CoreAnsx.h"
