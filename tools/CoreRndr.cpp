@@ -1,7 +1,9 @@
 #include "tools/CoreRndr.h"
 
 #include "base/CoreAnsx.h"
+#include "base/CoreButl.h"
 #include "base/CoreHutl.h"
+#include "base/CoreLog_.h"
 #include "base/CoreNode.h"
 #include "base/CorePool.h"
 #include "base/CoreXml_.h"
@@ -9,6 +11,8 @@
 #include "filestore/CoreFsys.h"
 #include "filestore/CoreWvfr.h"
 #include "filestore/CoreWvfw.h"
+#include "processor/CorePrcs.h"
+#include "program/DataXml_.h"
 #include "tools/CoreDemo.h"
 #include "tools/CoreVhst.h"
 
@@ -213,6 +217,77 @@ int32_t playingSlot(const std::string& chunk) {
     }
 }
 
+// The program file the plug-in plays, as its chunk names it (as the setup named it); empty when the
+// chunk names none.
+std::string playingFile(const std::string& chunk) {
+    CoreXml_ document;
+    try {
+        const CoreNode* root = document.getfc(CoreAnsx(chunk.c_str()));
+        const CoreNode* setup = root ? root->getcd(DataXml_::sCtagsetup_) : nullptr;
+        const CoreNode* program = setup ? setup->getcd(DataXml_::sCtagprogrm) : nullptr;
+        return program ? program->getls(DataXml_::sCtagorgfnm).c_str() : "";
+    } catch (const CoreAnsx&) {
+        return "";
+    }
+}
+
+// The plug-in's chunk up to its first NUL: the engine's chunk is text.
+std::string chunkText(CoreVhst& host) {
+    const std::vector<uint8_t> chunk = host.getChunk();
+    return std::string(chunk.begin(), std::find(chunk.begin(), chunk.end(), uint8_t{0}));
+}
+
+// The plug-in's settings, the file beside it named after it, read into document: their MASTER; null
+// when they do not read.
+const CoreNode* settingsOf(const fs::path& plugin, CoreXml_& document) {
+    const fs::path file = plugin.parent_path() / (plugin.stem().string() + ".xml");
+    try {
+        const CoreNode* root = document.getff(CoreAnsx(file.string().c_str()), true);
+        return root ? root->getcd("MASTER") : nullptr;
+    } catch (const CoreAnsx&) {
+        return nullptr;
+    }
+}
+
+// The data folder, where the engine writes its log and reads its setup, as it resolves DATAPATH:
+// below the plug-in's folder unless absolute, a data container's own folder, the temporary repository
+// when the settings name none or do not read.
+fs::path dataFolder(const fs::path& plugin, const CoreNode* master) {
+    const fs::path folder = plugin.parent_path() / "";
+    if (!master || !master->exslc("DATAPATH")) return folder / CorePrcs::sCtemprepository;
+    const fs::path path = folder / CoreButl::rplce(master->getls("DATAPATH"), '\\', '/').c_str();
+    bool regular = false;
+    CoreButl::pcase(CoreAnsx(path.string().c_str()), regular);
+    return (regular ? path.parent_path() / "" : path).lexically_normal();
+}
+
+// The program file the setup marks to load (of several, the last), as the setup names it; empty
+// when it marks none or the setup is no file in the data folder.
+std::string markedProgram(CorePool& pool, const fs::path& data, const CoreNode* master) {
+    if (!master) return "";
+    const auto setting = [master](const char* key) {
+        return master->exslc(key) ? master->getls(key) : CoreAnsx("");
+    };
+    CoreFsys store(&pool, CoreAnsx((data / "").string().c_str()), false);
+    CoreXml_ document;
+    std::string marked;
+    try {
+        const CoreNode* root =
+            store.getff(&document, setting("SETUPSUBPATH") + setting("SETUPROMNAME"), false);
+        const CoreNode* setup = root ? root->getcd(DataXml_::sCtagsetup_) : nullptr;
+        const CoreTlst* entries = setup ? setup->getcn() : nullptr;
+        for (int i = 0; entries && i < entries->Count; ++i) {
+            const auto* entry = static_cast<const CoreNode*>(entries->Items[i]);
+            const bool program = entry->gettx().Trim().UpperCase() == DataXml_::sCtagprogrm;
+            if (program && entry->getlb(DataXml_::sCtagload__))
+                marked = entry->getls(DataXml_::sCtagfilenm).c_str();
+        }
+    } catch (const CoreAnsx&) {
+        return "";
+    }
+    return marked;
+}
+
 // The engine's log in a plug-in folder, for an error that needs it.
 std::string logLines(const fs::path& folder, const std::string& only = "") {
     std::ifstream log(folder / "Vorlan3lisko.log");
@@ -391,12 +466,14 @@ std::string CoreRndr::run(const OPTIONS& options, std::ostream& progress) {
     host.setBlockSize(options.block);
     host.resume();
     static const char noChunk[] = "NOCHUNK";
+    CoreXml_ settings;
+    const CoreNode* master = settingsOf(loaded, settings);
+    const fs::path data = dataFolder(loaded, master);
+    const std::string log = (data / CoreLog_::sCdefaultfilename).string();
     if (host.setChunk(noChunk, sizeof noChunk) == 0)
-        fail(loaded, "the plug-in did not start: no settings, or its boot failed (its log: " +
-                         (fs::path(loaded).parent_path() / "Vorlan3lisko.log").string() + ")");
+        fail(loaded, "the plug-in did not start: no settings, or its boot failed (its log: " + log + ")");
     if (!options.program.empty()) {
-        const std::vector<uint8_t> chunk = host.getChunk();
-        const std::string text(chunk.begin(), std::find(chunk.begin(), chunk.end(), uint8_t{0}));
+        const std::string text = chunkText(host);
         if (text == noChunk)
             fail(options.program, "did not load" + logLines(fs::path(loaded).parent_path()));
         // A file the engine cannot read as a program leaves it playing the unit program of slot 0.
@@ -406,6 +483,14 @@ std::string CoreRndr::run(const OPTIONS& options, std::ostream& progress) {
                 "did not load: the plug-in cannot read it as a program and would play its unit program instead";
             fail(options.program, reason + logLines(fs::path(loaded).parent_path(), name));
         }
+    }
+    // A program the setup marks that does not load, or that the setup cannot place, leaves the plug-in
+    // playing slot 0, as it would in a host; its chunk then names another file, or none.
+    if (options.program.empty()) {
+        const std::string marked = markedProgram(pool, data, master);
+        if (!marked.empty() && playingFile(chunkText(host)) != marked)
+            progress << "vorlan3-render: warning: " << marked
+                     << ": did not load, the plug-in plays slot 0 instead (its log: " << log << ")\n";
     }
     stopPoint.check();
     const int64_t delay = std::max<int32_t>(host.effect()->initialDelay, 0);

@@ -1,8 +1,10 @@
 // vorlan3-render as a user runs it, a child process per row: the demo, a program file played through a
-// private folder whatever its name, block sizes and precision giving the same bytes, every refusal ending
-// with one line that names the file and the reason, never a signal, a program file that does not load or
-// is cut short refused, and renders stopped part-way by signals (held by the render's test seam, not
-// timed) that leave OUTPUT and the temporary folder as they were. The option reader's rows in-process.
+// private folder whatever its name, block sizes and precision giving the same bytes, packed programs
+// rendering as their loose twin, every refusal ending with one line that names the file and the reason,
+// never a signal, a program file that does not load or is cut short refused, a setup's program that
+// does not load named in a warning, and renders stopped part-way by signals (held by the render's test
+// seam, not timed) that leave OUTPUT and the temporary folder as they were. The option reader's rows
+// in-process.
 #include "tools/CoreRndr.h"
 
 #include "base/CoreAnsx.h"
@@ -212,6 +214,49 @@ TEST_F(CoreRndrTest, PlaysAProgramFileWhateverItsName) {
     }
 }
 
+// A packed program, its vector container in the vector folder or beside it, renders what the same
+// program loose renders, marked in the plug-in's setup or given as a program file, without a word.
+TEST_F(CoreRndrTest, RendersAPackedProgramAsTheSameProgramLoose) {
+    folder.writePacked();
+    const std::string input = folder.folder / "in.wav";
+    writeWav(input, 2, noise(22050));
+    const std::vector<float> in = samples(input);
+    const auto render = [&](const std::string& program, bool asFile) {
+        std::string options = "--plugin " + quoted(folder.plugin()) + " ";
+        if (asFile)
+            options += "--program " + quoted(folder.data("programs/" + program)) + " ";
+        else
+            folder.setup({"init.xml", program}, 1);
+        const std::string output = folder.folder / "out.wav";
+        fs::remove(output);
+        const Outcome outcome = runRender(options + quoted(input) + " " + quoted(output));
+        EXPECT_EQ(outcome.status, 0) << outcome.errors;
+        EXPECT_EQ(outcome.errors, "");
+        return samples(output);
+    };
+    struct Row {
+        const char* packed;
+        bool asFile; // given with --program rather than marked in the setup
+    };
+    // A program file's folder serves as the vector folder too: its containers lie beside it.
+    const Row rows[] = {{"ROOM.Q7P", false}, {"BESIDE.Q7P", false}, {"BESIDE.Q7P", true}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.packed) + (row.asFile ? " as a program file" : " marked in the setup"));
+        const std::vector<float> loose = render("room.xml", row.asFile);
+        const std::vector<float> packed = render(row.packed, row.asFile);
+        ASSERT_EQ(loose.size(), 2 * 22050u);
+        ASSERT_EQ(packed.size(), loose.size());
+        float peak = 0.0f, worst = 0.0f, fromInput = 0.0f;
+        for (size_t i = 0; i < loose.size(); ++i) {
+            peak = std::max(peak, std::fabs(loose[i]));
+            worst = std::max(worst, std::fabs(packed[i] - loose[i]));
+            fromInput = std::max(fromInput, std::fabs(loose[i] - in[i]));
+        }
+        ASSERT_GT(fromInput, 0.1f * peak); // the room played, not the unit program of a fall-back
+        EXPECT_LE(worst, 1e-6f * peak);
+    }
+}
+
 TEST_F(CoreRndrTest, RefusesWithOneLineNamingTheFileAndTheReason) {
     const std::string input = folder.folder / "in.wav", output = folder.folder / "out.wav";
     writeWav(input, 1, noise(4410));
@@ -224,6 +269,11 @@ TEST_F(CoreRndrTest, RefusesWithOneLineNamingTheFileAndTheReason) {
     std::ofstream(folder.folder / "master.xml") << "<MASTER><DATAPATH>demo/</DATAPATH></MASTER>";
     fs::create_directories(folder.folder / "bare");
     fs::copy_file(folder.plugin(), folder.folder / "bare/Vorlan3.so");
+    // A plug-in whose data folder holds no setup: its boot fails, and the engine logs why there.
+    fs::create_directories(folder.folder / "nosetup/data");
+    fs::copy_file(folder.plugin(), folder.folder / "nosetup/Vorlan3.so");
+    std::ofstream(folder.folder / "nosetup/Vorlan3.xml")
+        << "<MASTER><DATAPATH>data/</DATAPATH><SETUPROMNAME>setup.xml</SETUPROMNAME><DL>1</DL></MASTER>";
     // The demo program cut short: after an opening tag, inside a tag, inside a value, inside the closing
     // tags; and a short program cut inside its first element.
     const std::string demo = readBytes(folder.data("demo.xml"));
@@ -246,6 +296,8 @@ TEST_F(CoreRndrTest, RefusesWithOneLineNamingTheFileAndTheReason) {
         {"--plugin " + quoted(folder.folder / "text.so") + " " + quoted(input) + " " + quoted(output), "text.so"},
         {"--plugin " + quoted(folder.folder / "bare/Vorlan3.so") + " " + quoted(input) + " " + quoted(output),
          "Vorlan3.so"},
+        {"--plugin " + quoted(folder.folder / "nosetup/Vorlan3.so") + " " + quoted(input) + " " + quoted(output),
+         "(its log: " + folder.folder / "nosetup/data/Vorlan3lisko.log" + ")"},
         {plugin + quoted(folder.folder / "missing.wav") + " " + quoted(output), "missing.wav"},
         {plugin + quoted(folder.folder / "malformed.wav") + " " + quoted(output), "malformed.wav"},
         {plugin + quoted(folder.folder / "three.wav") + " " + quoted(output), "three.wav"},
@@ -294,6 +346,45 @@ TEST_F(CoreRndrTest, RefusesWithOneLineNamingTheFileAndTheReason) {
         const std::string first = outcome.errors.substr(0, outcome.errors.find('\n'));
         EXPECT_NE(first.find(row.named), std::string::npos) << outcome.errors;
         EXPECT_FALSE(fs::exists(output));
+    }
+    EXPECT_NE(readBytes(folder.folder / "nosetup/data/Vorlan3lisko.log"), ""); // the log named is written
+}
+
+// A program the setup marks that does not load leaves the plug-in playing slot 0, as in a host: the
+// render still renders, and says so in one line naming the program and the log in the data folder.
+TEST_F(CoreRndrTest, SaysWhenTheProgramTheSetupMarksDidNotLoad) {
+    const std::string input = folder.folder / "in.wav", output = folder.folder / "out.wav";
+    writeWav(input, 2, noise(4410));
+    std::ofstream(folder.data("bad.xml")) << "<PROGRAM><H1>";
+    PluginFolder::pack(folder.data("LONE.Q7P"), {{"LONE.XML", readBytes(folder.data("demo.xml"))}});
+    struct Row {
+        std::vector<std::string> setup;
+        int load;           // the slot marked; -1: none
+        std::string named;  // the program the line names; "": no line
+    };
+    const Row rows[] = {
+        {{"init.xml", "demo.xml"}, 1, ""},
+        {{"init.xml", "demo.xml"}, -1, ""},
+        {{"init.xml"}, 0, ""},
+        {{"init.xml", "bad.xml"}, 1, "bad.xml"},
+        {{"init.xml", "gone.xml"}, 1, "gone.xml"},  // the setup cannot place it
+        {{"init.xml", "LONE.Q7P"}, 1, "LONE.Q7P"}, // its vector container is missing
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.setup.back() + " marked " + std::to_string(row.load));
+        folder.setup(row.setup, row.load);
+        fs::remove(output);
+        const Outcome outcome =
+            runRender("--plugin " + quoted(folder.plugin()) + " " + quoted(input) + " " + quoted(output));
+        EXPECT_EQ(outcome.status, 0) << outcome.errors;
+        EXPECT_EQ(samples(output).size(), 2 * 4410u);
+        if (row.named.empty()) {
+            EXPECT_EQ(outcome.errors, "");
+        } else {
+            EXPECT_EQ(outcome.errors, "vorlan3-render: warning: " + row.named +
+                                          ": did not load, the plug-in plays slot 0 instead (its log: " +
+                                          folder.data("Vorlan3lisko.log") + ")\n");
+        }
     }
 }
 

@@ -1,7 +1,10 @@
 // PluginFolder: a plug-in folder of its own for one test: a copy of the built Vorlan3.so (a file of its
-// own, so the loader gives each folder its own statics), the demo folder CoreDemo writes, and helpers
-// to change the settings, load the plug-in through CoreVhst and boot it. Tests only.
+// own, so the loader gives each folder its own statics), the demo folder CoreDemo writes, packed
+// programs with their loose twin, and helpers to change the settings, load the plug-in through CoreVhst
+// and boot it. Tests only.
 #pragma once
+#include "base/CorePool.h"
+#include "filestore/CoreFsys.h"
 #include "tests/common/TempFolder.h"
 #include "tools/CoreDemo.h"
 #include "tools/CoreVhst.h"
@@ -42,6 +45,40 @@ public:
         out << "</SETUP>";
     }
     std::string log() const { return readBytes(folder.path / "demo" / "Vorlan3lisko.log"); }
+
+    // Settings with programs/ and vectors/ apart below demo/, and the programs setups then name:
+    // init.xml, the 64-frame unit; room.xml, one element on the demo's 1-s room (room.wav, in vectors/
+    // and beside the program, where the render reads a loose program file's kernels); ROOM.Q7P, the
+    // same program packed, its ROOM.Q7V in vectors/; BESIDE.Q7P the same, its BESIDE.Q7V beside it.
+    // The packed programs name packed.wav, which only their vector containers hold.
+    void writePacked() const {
+        settings(demoSettings("<PROGRAMSUBPATH>programs/</PROGRAMSUBPATH>"
+                              "<VECTORSUBPATH>vectors/</VECTORSUBPATH><DSPBUFFER>512</DSPBUFFER>"));
+        const std::filesystem::path programs = data("programs"), vectors = data("vectors");
+        CoreDemo::writeUnit(vectors.string(), "../programs/init.xml", "unit.wav", "Init", 64);
+        // The unit program of 1 s, its response replaced by a room of as many frames.
+        CoreDemo::writeUnit(vectors.string(), "../programs/room.xml", "room.wav", "Room", CoreDemo::iCrate);
+        const std::string room = readBytes(data("ir/room-b.wav"));
+        writeBytes(vectors / "room.wav", room);
+        writeBytes(programs / "room.wav", room);
+        std::string text = readBytes(programs / "room.xml");
+        text.replace(text.find("room.wav"), 8, "packed.wav");
+        pack(programs / "ROOM.Q7P", {{"ROOM.XML", text}});
+        pack(vectors / "ROOM.Q7V", {{"packed.wav", room}});
+        pack(programs / "BESIDE.Q7P", {{"BESIDE.XML", text}});
+        pack(programs / "BESIDE.Q7V", {{"packed.wav", room}});
+    }
+    // A container of the given items (name, bytes), written by the store's own writer.
+    static void pack(const std::filesystem::path& file,
+                     const std::vector<std::pair<std::string, std::string>>& items) {
+        CorePool pool;
+        CoreFsys store(&pool);
+        for (const auto& [name, bytes] : items) {
+            const auto size = static_cast<int32_t>(bytes.size());
+            store.setit(store.crtit(name.c_str()), bytes.data(), size, "0", true, false);
+        }
+        ASSERT_TRUE(store.savea(CoreAnsx(file.string().c_str())));
+    }
 
     // Loaded, opened, rate and block set, resumed; booted through the chunk "NOCHUNK" unless boot is false.
     std::unique_ptr<CoreVhst> start(double rate = 44100.0, int32_t block = 512, bool boot = true,

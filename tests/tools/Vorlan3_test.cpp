@@ -1,6 +1,6 @@
 // The built plug-in through the test host, as a Linux host drives it: its exports and dispatcher
 // answers, its lifecycle, impulses at the reported latency, block and precision independence, chunks,
-// two instances, MIDI and bad folders. Every test plays in a plug-in folder of its own.
+// two instances, MIDI, packed programs and bad folders. Every test plays in a plug-in folder of its own.
 #include "tests/common/CountingAllocator.h"
 #include "tests/common/XvfbHarness.h"
 #include "tests/tools/PluginFolder.h"
@@ -504,6 +504,60 @@ TEST(Vorlan3, FollowsMidiControllersAndProgramChanges) {
         host.get()));
     const auto out = renderBlocks(*host, impulseAt(4096, 300), {512});
     EXPECT_NEAR(out.left[300 + size_t(host->effect()->initialDelay)], 1.0f, 1e-6);
+}
+
+// A packed program, its vector container in the vector folder or beside it, plays what the same
+// program loose plays, whichever way it is chosen: marked in the setup, by a program change, or as
+// the slot 0 the boot needs.
+TEST(Vorlan3, PlaysAPackedProgramAsTheSameProgramLoose) {
+    struct Row {
+        const char* packed;
+        int32_t slot;  // 1, after the unit program, or 0
+        bool byChange; // a program change chooses it after the boot, rather than the setup
+    };
+    const Row rows[] = {
+        {"ROOM.Q7P", 1, false}, {"BESIDE.Q7P", 1, false}, {"ROOM.Q7P", 1, true},
+        {"BESIDE.Q7P", 1, true}, {"ROOM.Q7P", 0, false},  {"BESIDE.Q7P", 0, false},
+    };
+    const size_t at = 300;
+    const auto play = [&](const std::string& program, const Row& row) {
+        PluginFolder folder;
+        folder.writePacked();
+        std::vector<std::string> setup{program};
+        if (row.slot == 1) setup.insert(setup.begin(), "init.xml");
+        folder.setup(setup, row.byChange ? -1 : row.slot);
+        int32_t booted = 0;
+        auto host = folder.start(44100.0, 512, true, &booted);
+        EXPECT_EQ(booted, 1) << program;
+        if (row.byChange) {
+            VstMidiEvent change{};
+            change.type = kVstMidiType;
+            change.byteSize = sizeof change;
+            change.midiData[0] = char(0xC0);
+            change.midiData[1] = char(row.slot);
+            host->processEvents({change});
+            const std::string sequence = "<SEQUENCE> " + std::to_string(row.slot) + " </SEQUENCE>";
+            const auto changed = [&] { return PluginFolder::chunkText(*host).find(sequence) != std::string::npos; };
+            EXPECT_TRUE(eventually(changed, host.get()));
+        }
+        renderBlocks(*host, StereoSignal<float>(44100), {512}); // silence, past any fade between programs
+        return renderBlocks(*host, impulseAt(at + size_t(host->effect()->initialDelay) + 44100, at), {512});
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.packed) + " in slot " + std::to_string(row.slot) +
+                     (row.byChange ? ", by a program change" : ", by the setup"));
+        const auto loose = play("room.xml", row), packed = play(row.packed, row);
+        // The loose program plays its room, not the unit program of a fall-back; the output of a unit
+        // impulse is the kernel, so sum holds sum|k| for the tolerance.
+        double sum = 0.0;
+        for (float v : loose.left) sum += std::fabs(v);
+        ASSERT_GT(sum, 10.0);
+        float worst = 0.0f;
+        for (size_t i = 0; i < loose.left.size(); ++i)
+            worst = std::max({worst, std::fabs(packed.left[i] - loose.left[i]),
+                              std::fabs(packed.right[i] - loose.right[i])});
+        EXPECT_LE(worst, 1e-6 * sum);
+    }
 }
 
 TEST(Vorlan3, BadFoldersNeverCrash) {
