@@ -181,11 +181,12 @@ bool prepareTarget(const char* path, Target& target) {
     // faccessat with AT_EACCESS it needs no faccessat2, which some sandboxes refuse.
     if (access(path, W_OK) != 0)
         return failWith(target.path + " is write-protected (" + systemReason() + "); it was left as it was");
+    // A rename would leave a link, the file's other names or a mount behind. A count of no names at
+    // all means another writer's rename took the file away meanwhile: renaming over it loses nothing.
     if (!S_ISREG(target.seen.st_mode))
         target.route = Route::Stream;
-    // No link at all: another writer's rename took the file away while it was looked at.
     else if (link || target.seen.st_nlink > 1 || !sameMount(target.path, target.folder, target.seen))
-        target.route = Route::InPlace; // a rename would leave the link, the other names or the mount behind
+        target.route = Route::InPlace;
     return true;
 }
 

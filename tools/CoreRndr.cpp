@@ -288,7 +288,7 @@ std::string markedProgram(CorePool& pool, const fs::path& data, const CoreNode* 
     return marked;
 }
 
-// The engine's log in a plug-in folder, for an error that needs it.
+// The engine's log in its data folder, for an error that needs it.
 std::string logLines(const fs::path& folder, const std::string& only = "") {
     std::ifstream log(folder / "Vorlan3lisko.log");
     std::string lines, line;
@@ -475,13 +475,13 @@ std::string CoreRndr::run(const OPTIONS& options, std::ostream& progress) {
     if (!options.program.empty()) {
         const std::string text = chunkText(host);
         if (text == noChunk)
-            fail(options.program, "did not load" + logLines(fs::path(loaded).parent_path()));
+            fail(options.program, "did not load" + logLines(data));
         // A file the engine cannot read as a program leaves it playing the unit program of slot 0.
         if (playingSlot(text) != CoreDemo::iCrenderslot) {
             const std::string name = fs::path(options.program).filename().string();
             const std::string reason =
                 "did not load: the plug-in cannot read it as a program and would play its unit program instead";
-            fail(options.program, reason + logLines(fs::path(loaded).parent_path(), name));
+            fail(options.program, reason + logLines(data, name));
         }
     }
     // A program the setup marks that does not load, or that the setup cannot place, leaves the plug-in
