@@ -11,12 +11,15 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <fstream>
+#include <linux/fs.h>
 #include <map>
 #include <mutex>
 #include <pthread.h>
 #include <signal.h>
 #include <string>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/xattr.h>
@@ -97,6 +100,7 @@ namespace {
 thread_local std::string lastFailure;
 
 std::atomic<void (*)(const char*)> openSeam{nullptr};
+std::atomic<void (*)(const char*)> heldSeam{nullptr};
 
 bool failWith(const std::string& reason) {
     lastFailure = reason;
@@ -105,6 +109,12 @@ bool failWith(const std::string& reason) {
 
 std::string systemReason() {
     return std::strerror(errno);
+}
+
+// A step that failed with errno set, unless an earlier one already said why.
+bool stepFailed(const std::string& path, const char* step) {
+    if (lastFailure.empty()) failWith(path + ": " + step + " failed (" + systemReason() + ")");
+    return false;
 }
 
 // The folder part of a path ("." for a bare name) and the name part.
@@ -131,6 +141,7 @@ struct Target {
     std::string path, folder, name;
     Route route = Route::Rename;
     bool exists = false; // what stat saw is there
+    bool link = false;   // what lstat saw at the path was a link
     struct stat seen {};
 };
 
@@ -167,7 +178,7 @@ bool prepareTarget(const char* path, Target& target) {
         if (errno != ENOENT) return failWith(target.path + ": " + systemReason());
         return true; // a new file
     }
-    const bool link = S_ISLNK(entry.st_mode);
+    const bool link = target.link = S_ISLNK(entry.st_mode);
     if (link && !mayFollow(target.folder, entry))
         return failWith(target.path + " is a link another user made in a shared folder; it was not followed");
     if (stat(path, &target.seen) != 0) {
@@ -181,6 +192,14 @@ bool prepareTarget(const char* path, Target& target) {
     // faccessat with AT_EACCESS it needs no faccessat2, which some sandboxes refuse.
     if (access(path, W_OK) != 0)
         return failWith(target.path + " is write-protected (" + systemReason() + "); it was left as it was");
+    // Not even root may rewrite these; a caller learns it before producing anything.
+    struct statx attributes {};
+    if (S_ISREG(target.seen.st_mode) && statx(AT_FDCWD, path, 0, STATX_BASIC_STATS, &attributes) == 0) {
+        const uint64_t known = attributes.stx_attributes_mask & attributes.stx_attributes;
+        if (known & STATX_ATTR_IMMUTABLE) return failWith(target.path + " is immutable; it was left as it was");
+        if (known & STATX_ATTR_APPEND)
+            return failWith(target.path + " may only be appended to; it was left as it was");
+    }
     // A rename would leave a link, the file's other names or a mount behind. A count of no names at
     // all means another writer's rename took the file away meanwhile: renaming over it loses nothing.
     if (!S_ISREG(target.seen.st_mode))
@@ -257,26 +276,46 @@ struct Temporary {
     std::string path;
 };
 
-bool makeTemporary(const std::string& folder, const std::string& name, mode_t mode, Temporary& made) {
+// What a file system without advisory locks (NFS without its lock service, some FUSE mounts) answers.
+bool locksUnsupported(int error) {
+    return error == ENOLCK || error == ENOSYS || error == EOPNOTSUPP || error == EINVAL;
+}
+
+// Temporaries are private (0600) until they are given the mode of the file they become.
+bool makeTemporary(const std::string& folder, const std::string& name, Temporary& made) {
     static std::atomic<unsigned> counter{0};
     const size_t limit = nameLimit(folder);
     const std::string prefix = folder == "/" ? "/" : folder + "/";
     removeLeftovers(folder, name, limit);
+    std::string reason = "no free name";
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string suffix = "." + std::to_string(getpid()) + "-" + std::to_string(counter.fetch_add(1));
         made.path = prefix + temporaryName(name, suffix, limit);
-        made.fd = open(made.path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        made.fd = open(made.path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (made.fd < 0) {
+            reason = systemReason();
             if (errno == EEXIST) continue;
             break;
         }
+        // Where locks are unsupported the temporary goes on unlocked; the sweep, which needs its lock,
+        // then never takes it.
+        const bool held = flock(made.fd, LOCK_EX) == 0 || locksUnsupported(errno);
+        reason = systemReason();
         struct stat info {};
-        // A sweep may have taken the lock between the create and ours and removed the file.
-        if (flock(made.fd, LOCK_EX) == 0 && fstat(made.fd, &info) == 0 && info.st_nlink > 0) return true;
+        if (held && fstat(made.fd, &info) == 0) {
+            if (info.st_nlink > 0) return true;
+            // Another of this user's writers swept it between the create and the lock: nothing of it is
+            // left, and another name is tried.
+            close(made.fd);
+            made.fd = -1;
+            continue;
+        }
+        unlink(made.path.c_str());
         close(made.fd);
         made.fd = -1;
+        break;
     }
-    failWith("no temporary file can be made in the folder " + folder + " (" + systemReason() +
+    failWith("no temporary file can be made in the folder " + folder + " (" + reason +
              "); the target was left as it was");
     made.path.clear();
     return false;
@@ -296,8 +335,9 @@ bool carried(const char* attribute) {
 }
 
 // Copies those attributes of a file (by fromFd, or by fromPath when fromFd is -1); false when one of
-// them cannot be copied.
-bool copyExtendedAttributes(const std::string& fromPath, int fromFd, int toFd) {
+// them cannot be copied, or, with every, when the file holds another attribute that the new file did
+// not get with the same value from its folder (a trusted or security one).
+bool copyExtendedAttributes(const std::string& fromPath, int fromFd, int toFd, bool every) {
     const auto list = [&](char* names, size_t size) {
         return fromFd >= 0 ? flistxattr(fromFd, names, size) : listxattr(fromPath.c_str(), names, size);
     };
@@ -313,26 +353,72 @@ bool copyExtendedAttributes(const std::string& fromPath, int fromFd, int toFd) {
     for (size_t at = 0; at < static_cast<size_t>(got);) {
         const char* attribute = names.data() + at;
         at += std::strlen(attribute) + 1;
-        if (!carried(attribute)) continue;
+        if (!carried(attribute) && !every) continue;
         const ssize_t valueSize = get(attribute, nullptr, 0);
         if (valueSize < 0) return false;
         value.resize(static_cast<size_t>(valueSize) + 1);
         const ssize_t read = get(attribute, value.data(), static_cast<size_t>(valueSize));
-        if (read < 0 || fsetxattr(toFd, attribute, value.data(), static_cast<size_t>(read), 0) != 0) return false;
+        if (read < 0) return false;
+        if (!carried(attribute)) {
+            std::vector<char> own(value.size());
+            if (fgetxattr(toFd, attribute, own.data(), own.size()) != read ||
+                std::memcmp(own.data(), value.data(), static_cast<size_t>(read)) != 0)
+                return false;
+            continue;
+        }
+        if (fsetxattr(toFd, attribute, value.data(), static_cast<size_t>(read), 0) != 0) return false;
     }
     return true;
 }
 
+// The inode flags a user sets with chattr, which a rename would not carry.
+constexpr int userInodeFlags = FS_FL_USER_MODIFIABLE | FS_JOURNAL_DATA_FL | FS_NOCOW_FL | FS_PROJINHERIT_FL;
+
+// Whether the temporary got from its folder the inode flags of the file it goes over; false when
+// those cannot be read. Another writer's rename may have put a new file there meanwhile: its flags are
+// the ones a rename drops.
+bool sameInodeFlags(const Target& target, int temporaryFd) {
+    const int fd = open(target.path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat opened {};
+    bool same = fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode);
+    int targetFlags = 0, madeFlags = 0;
+    if (same) { // a file system without inode flags answers both alike
+        const bool targetRead = ioctl(fd, FS_IOC_GETFLAGS, &targetFlags) == 0;
+        const bool madeRead = ioctl(temporaryFd, FS_IOC_GETFLAGS, &madeFlags) == 0;
+        same = targetRead == madeRead && ((targetFlags ^ madeFlags) & userInodeFlags) == 0;
+    }
+    close(fd);
+    return same;
+}
+
+// The mode a new file gets: 0666 less the process's file mode mask, which is read rather than set
+// and restored, as another thread may be creating files meanwhile. Without the process table the
+// file stays private.
+mode_t newFileMode() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.compare(0, 6, "Umask:") == 0) {
+            mode_t mask = 0;
+            for (const char digit : line.substr(6))
+                if (digit >= '0' && digit <= '7') mask = static_cast<mode_t>(mask * 8 + static_cast<mode_t>(digit - '0'));
+            return 0666 & ~mask;
+        }
+    return 0600;
+}
+
 // Gives the temporary what the file it replaces had: owner, group, extended attributes and mode
 // (the attributes before the mode, as an access list written sets the group bits). False when any
-// of it cannot be carried; the file is then written in place.
+// of it cannot be carried, or the file has attributes or inode flags a rename would drop; the file
+// is then written in place.
 bool carriesEverything(const Temporary& temporary, const Target& target, mode_t mode) {
     struct stat made {};
-    if (fstat(temporary.fd, &made) != 0) return false;
+    if (fstat(temporary.fd, &made) != 0 || !sameInodeFlags(target, temporary.fd)) return false;
     if ((made.st_uid != target.seen.st_uid || made.st_gid != target.seen.st_gid) &&
         fchown(temporary.fd, target.seen.st_uid, target.seen.st_gid) != 0)
         return false;
-    if (!copyExtendedAttributes(target.path, -1, temporary.fd) || fchmod(temporary.fd, mode & 07777) != 0 ||
+    if (!copyExtendedAttributes(target.path, -1, temporary.fd, true) || fchmod(temporary.fd, mode & 07777) != 0 ||
         fstat(temporary.fd, &made) != 0)
         return false;
     // The kernel drops a set-group-id bit it does not allow, without an error.
@@ -340,14 +426,19 @@ bool carriesEverything(const Temporary& temporary, const Target& target, mode_t 
            (made.st_mode & 07777) == (mode & 07777);
 }
 
-// The temporary a rename needs, carrying everything, or none when the target goes in place.
+// The temporary a rename needs, carrying everything and given mode before its first byte, or none
+// when the target goes in place.
 bool temporaryForRename(Target& target, mode_t mode, Temporary& temporary) {
     if (target.route != Route::Rename) return true;
-    if (!makeTemporary(target.folder, target.name, 0666, temporary)) {
+    if (!makeTemporary(target.folder, target.name, temporary)) {
         if (!target.exists) return false;
         lastFailure.clear();
         target.route = Route::InPlace;
         return true;
+    }
+    if (!target.exists && fchmod(temporary.fd, mode & 07777) != 0) {
+        discard(temporary);
+        return stepFailed(target.path, "setting the permissions");
     }
     if (target.exists && !carriesEverything(temporary, target, mode)) {
         discard(temporary);
@@ -356,24 +447,51 @@ bool temporaryForRename(Target& target, mode_t mode, Temporary& temporary) {
     return true;
 }
 
+// The mode a file written whole gets: the one it replaces has, or a new file's.
+mode_t modeFor(const Target& target) {
+    return target.exists ? target.seen.st_mode : newFileMode();
+}
+
 // Opens the target by the path given and goes on only with the object the decision was made for:
-// a pipe swapped for a file (or a file for another) meanwhile is left alone.
+// a pipe swapped for a file (or a file for another) meanwhile is left alone. A file is opened without
+// waiting, so that a pipe nobody reads put in its place is refused at once, and without following a
+// link where none was seen; a pipe the route chose waits for its reader.
 int openTarget(const Target& target) {
     if (void (*seam)(const char*) = openSeam.load()) seam(target.path.c_str());
-    const int flags = O_WRONLY | O_CLOEXEC | (target.exists ? 0 : O_CREAT);
+    const bool regular = target.route != Route::Stream;
+    const int flags = O_WRONLY | O_CLOEXEC | (target.exists ? 0 : O_CREAT) |
+                      (regular ? O_NONBLOCK | O_NOCTTY | (target.link ? 0 : O_NOFOLLOW) : 0);
     const int fd = open(target.path.c_str(), flags, 0666);
-    if (fd < 0) {
+    if (fd < 0 && !(regular && !target.link && errno == ELOOP)) {
         failWith(target.path + " cannot be opened for writing (" + systemReason() + ")");
         return -1;
     }
     struct stat opened {};
-    const bool regular = target.route != Route::Stream;
-    if (fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) == regular &&
-        (!target.exists || (opened.st_dev == target.seen.st_dev && opened.st_ino == target.seen.st_ino)))
+    if (fd >= 0 && fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) == regular &&
+        (!target.exists || (opened.st_dev == target.seen.st_dev && opened.st_ino == target.seen.st_ino)) &&
+        (!regular || fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0))
         return fd;
-    close(fd);
+    if (fd >= 0) close(fd);
     failWith(target.path + " changed while it was opened; it was left as it was");
     return -1;
+}
+
+// Before the first byte of a file written in place: the file is locked against other writers for the
+// whole copy and the cut, and the bytes past its old end are reserved, so that a full disk refuses the
+// write while the old content is still whole. Where the file system has neither, the write goes on
+// without them.
+bool holdForWriting(int fd, const Target& target, int64_t length) {
+    if (target.route != Route::InPlace) return true;
+    if (flock(fd, LOCK_EX) != 0 && !locksUnsupported(errno)) return stepFailed(target.path, "locking");
+    if (void (*seam)(const char*) = heldSeam.load()) seam(target.path.c_str());
+    struct stat now {};
+    if (fstat(fd, &now) != 0) return stepFailed(target.path, "locking");
+    if (length <= now.st_size) return true;
+    const int error = posix_fallocate(fd, now.st_size, length - now.st_size);
+    if (error == 0 || error == EOPNOTSUPP || error == ENOSYS) return true;
+    [[maybe_unused]] const int restored = ftruncate(fd, now.st_size); // a partial reservation is given back
+    return failWith(target.path + " has no room for its " + std::to_string(length) + " new bytes (" +
+                    std::strerror(error) + "); it was left as it was");
 }
 
 bool writeAll(int fd, const char* data, size_t size) {
@@ -387,12 +505,6 @@ bool writeAll(int fd, const char* data, size_t size) {
         size -= static_cast<size_t>(written);
     }
     return true;
-}
-
-// A step that failed with errno set, unless an earlier one already said why.
-bool stepFailed(const std::string& path, const char* step) {
-    if (lastFailure.empty()) failWith(path + ": " + step + " failed (" + systemReason() + ")");
-    return false;
 }
 
 // Copies the rest of from into to; false (with the reason) when a read or a write fails.
@@ -443,23 +555,27 @@ bool takeStaged(std::FILE* file, Target& target) {
     return true;
 }
 
-// An unnamed staging file beside the target, or in the temporary folder when its folder is closed.
+// An unnamed staging file in the temporary folder (TMPDIR, else the system's). It loses its name at
+// once, so it need not lie beside the target, whose folder may be small (/dev for /dev/stdout).
 int stagingFile(const Target& target) {
-    Temporary beside;
-    if (!makeTemporary(target.folder, target.name, 0600, beside)) {
-        const char* temporaryFolder = std::getenv("TMPDIR");
-        if (!makeTemporary(temporaryFolder && *temporaryFolder ? temporaryFolder : "/tmp", target.name, 0600, beside))
-            return -1;
-    }
+    Temporary staging;
+    const char* chosen = std::getenv("TMPDIR");
+    if (!(chosen && *chosen && makeTemporary(chosen, target.name, staging)) &&
+        !makeTemporary("/tmp", target.name, staging))
+        return -1;
     lastFailure.clear();
-    unlink(beside.path.c_str());
-    return beside.fd;
+    unlink(staging.path.c_str());
+    return staging.fd;
 }
 
 } // namespace
 
 void CoreXutl::setOpenSeam(void (*seam)(const char* path)) {
     openSeam.store(seam);
+}
+
+void CoreXutl::setHeldSeam(void (*seam)(const char* path)) {
+    heldSeam.store(seam);
 }
 
 std::string CoreXutl::lastWriteFailure() {
@@ -489,13 +605,13 @@ bool CoreXutl::cpyfl(const char* from, const char* to, bool) {
     bool ok = false;
     if (target.route == Route::Rename) {
         ok = copyRest(source, from, temporary.fd, temporary.path, copied);
-        copyExtendedAttributes(from, source, temporary.fd);
+        copyExtendedAttributes(from, source, temporary.fd, false);
         // After the attributes: an access list written above may have changed the group bits.
         if (ok && fchmod(temporary.fd, info.st_mode & 07777) != 0) ok = stepFailed(target.path, "saving");
         ok = renameOrRemove(temporary, target.path, ok);
     } else if (const int fd = openTarget(target); fd >= 0) {
         // The source is complete: only this copy can be cut short.
-        ok = copyRest(source, from, fd, target.path, copied);
+        ok = holdForWriting(fd, target, info.st_size) && copyRest(source, from, fd, target.path, copied);
         // The permissions too where the caller may set them; a file of another user keeps its own.
         if (ok && target.route == Route::InPlace) fchmod(fd, info.st_mode & 07777);
         ok = finishInPlace(fd, target, copied, ok);
@@ -504,19 +620,18 @@ bool CoreXutl::cpyfl(const char* from, const char* to, bool) {
     return ok;
 }
 
-bool CoreXutl::rplfl(const char* path, const char* data, size_t size, bool lock) {
+bool CoreXutl::rplfl(const char* path, const char* data, size_t size, bool) {
     Target target;
     if (!data && size > 0) return failWith("no data");
     Temporary temporary;
-    if (!prepareTarget(path, target) || !temporaryForRename(target, target.seen.st_mode, temporary)) return false;
+    if (!prepareTarget(path, target) || !temporaryForRename(target, modeFor(target), temporary)) return false;
     if (target.route == Route::Rename) {
         const bool ok = writeAll(temporary.fd, data, size) || stepFailed(temporary.path, "writing");
         return renameOrRemove(temporary, target.path, ok);
     }
     const int fd = openTarget(target);
     if (fd < 0) return false;
-    // Writers in place wait for each other, as writers of temporaries never need to.
-    if (lock && flock(fd, LOCK_EX) != 0) return finishInPlace(fd, target, 0, stepFailed(target.path, "locking"));
+    if (!holdForWriting(fd, target, static_cast<int64_t>(size))) return finishInPlace(fd, target, 0, false);
     const bool ok = writeAll(fd, data, size) || stepFailed(target.path, "a write");
     return finishInPlace(fd, target, static_cast<int64_t>(size), ok);
 }
@@ -525,7 +640,7 @@ std::FILE* CoreXutl::tmpop(const char* path, std::string& temporary) {
     temporary.clear();
     Target target;
     Temporary beside;
-    if (!prepareTarget(path, target) || !temporaryForRename(target, target.seen.st_mode, beside)) return nullptr;
+    if (!prepareTarget(path, target) || !temporaryForRename(target, modeFor(target), beside)) return nullptr;
     int fd = -1;
     switch (target.route) {
     case Route::Rename:
@@ -564,8 +679,11 @@ bool CoreXutl::tmpcm(std::FILE* file, const std::string& temporary, const char* 
         bool ok = std::fflush(file) == 0 || stepFailed(name, "a write");
         const int fd = ok ? openTarget(target) : -1;
         int64_t copied = 0;
+        struct stat content {};
         if (fd >= 0) {
-            ok = lseek(fileno(file), 0, SEEK_SET) == 0 && copyRest(fileno(file), name, fd, target.path, copied);
+            ok = (fstat(fileno(file), &content) == 0 || stepFailed(name, "a write")) &&
+                 holdForWriting(fd, target, content.st_size) && lseek(fileno(file), 0, SEEK_SET) == 0 &&
+                 copyRest(fileno(file), name, fd, target.path, copied);
             ok = finishInPlace(fd, target, copied, ok);
         }
         std::fclose(file);

@@ -29,16 +29,22 @@ public:
     // Every replacement below leaves the path's links to the kernel. It renames a complete new file
     // over the target only where the rename keeps everything the old file had (a regular file with one
     // name, not mounted over, whose owner, group, mode and user attributes and access lists the new
-    // file carries); any other file, and the file a link names, is written in place once the whole new
-    // content exists, and cut to its length. A pipe, a device or a socket is written as the bytes come.
-    // Refused untouched: a file the caller may not write, a link another user made in a shared sticky
-    // folder, and a target that changed between the decision and the open. The new file's name fits
-    // the folder's name limit; the caller's temporaries of that target whose writers are gone are
-    // removed first. On failure lastWriteFailure gives the calling thread the reason.
+    // file carries, with no other attribute or inode flag); any other file, and the file a link names,
+    // is written in place once the whole new content exists: locked against other writers in place,
+    // the room past its old end reserved before its first byte, and cut to its length. A pipe, a device
+    // or a socket is written as the bytes come. Refused untouched: a file the caller may not write, an
+    // append-only or immutable file, a link another user made in a shared sticky folder, a file with
+    // no room for its new length, and a target that changed between the decision and the open.
+    // Temporaries are private (0600) until given the target's mode; their names fit the folder's name
+    // limit, and the caller's temporaries of that target whose writers are gone are removed first. On
+    // failure lastWriteFailure gives the calling thread the reason.
     static std::string lastWriteFailure();
     // Test seam: called with the target's path just before a target is opened for writing in place,
     // so that a test changes what the path names there; null removes it.
     static void setOpenSeam(void (*seam)(const char* path));
+    // Test seam: called with the target's path once a file written in place is open and locked, before
+    // its room is reserved, so that a test holds a writer there; null removes it.
+    static void setHeldSeam(void (*seam)(const char* path));
     // Copies data and permissions; a replaced destination is renamed over only once the copy is complete.
     // Returns true when the copy succeeded. flag has no effect.
     static bool cpyfl(const char* from, const char* to, bool flag);
@@ -47,13 +53,13 @@ public:
     // when anything fails. Returns whether it worked; failures are logged. flag has no effect.
     static bool lgexc(const char* path, const char* text, bool flag);
     // Replaces path with size bytes, flushed to disk before the rename. A replaced file keeps its
-    // permissions. With lock a file written in place is written under an exclusive advisory lock. On
-    // failure the temporary is removed and false returned; nothing is logged (callers report).
+    // permissions. lock has no effect: a file written in place always is under an exclusive advisory
+    // lock. On failure the temporary is removed and false returned; nothing is logged (callers report).
     static bool rplfl(const char* path, const char* data, size_t size, bool lock);
     // The same replacement for a file written piece by piece. tmpop creates the new file beside path
     // (with path's permissions when it replaces one) and opens it for binary writing, giving its
-    // name in temporary (empty for a target written in place, whose pieces go to an unnamed file until
-    // tmpcm copies them in); null when it cannot be made. tmpcm flushes it to disk, closes it and
+    // name in temporary (empty for a target written in place, whose pieces go to an unnamed file in
+    // the temporary folder until tmpcm copies them in); null when it cannot be made. tmpcm flushes it to disk, closes it and
     // renames it over path; when any step fails it removes the file and returns false. tmpab closes
     // and removes it, leaving path as it was.
     static std::FILE* tmpop(const char* path, std::string& temporary);

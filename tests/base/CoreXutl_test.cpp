@@ -9,21 +9,51 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <climits>
 #include <functional>
+#include <map>
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <set>
 #include <cstring>
 #include <memory>
 #include <optional>
 #include <sched.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <sys/xattr.h>
 #include <thread>
+#include <utility>
+
+// Shims over two system calls, for what this machine cannot be made to do: a file system without
+// advisory locks (flock answers lockFailure while it is set), and the mode a file had when it was
+// first given another (what anyone could open it with until then).
+namespace {
+std::atomic<int> lockFailure{0};
+std::atomic<int> modeBeforeFirstChange{-1};
+} // namespace
+
+extern "C" int flock(int fd, int operation) noexcept {
+    if (const int failure = lockFailure.load()) {
+        errno = failure;
+        return -1;
+    }
+    return static_cast<int>(syscall(SYS_flock, fd, operation));
+}
+
+extern "C" int fchmod(int fd, mode_t mode) noexcept {
+    struct stat before {};
+    int unseen = -1;
+    if (fstat(fd, &before) == 0) modeBeforeFirstChange.compare_exchange_strong(unseen, int(before.st_mode & 07777));
+    return static_cast<int>(syscall(SYS_fchmod, fd, mode));
+}
 
 namespace fs = std::filesystem;
 
@@ -229,6 +259,52 @@ void swapPipeForFile(const char* path) {
     writeBytes(path, swappedIn);
 }
 
+// What the open seam swaps in for a file: a link to this pipe, which nobody reads.
+std::string unreadPipe;
+void swapFileForLinkToPipe(const char* path) {
+    unlink(path);
+    mkfifo(unreadPipe.c_str(), 0644);
+    symlink(unreadPipe.c_str(), path);
+}
+
+// What the first writer that holds a file in place does there.
+std::function<void()> whileHeld;
+void runWhileHeld(const char*) {
+    if (std::function<void()> action = std::exchange(whileHeld, nullptr)) action();
+}
+
+// A file's inode flags (chattr), -1 when they cannot be read.
+int inodeFlags(const fs::path& path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    int flags = -1;
+    if (fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0) flags = -1;
+    if (fd >= 0) close(fd);
+    return flags;
+}
+
+bool setInodeFlag(const fs::path& path, int flag, bool on) {
+    int flags = inodeFlags(path);
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    flags = on ? flags | flag : flags & ~flag;
+    const bool set = fd >= 0 && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    if (fd >= 0) close(fd);
+    return set;
+}
+
+std::string trustedOrigin(const fs::path& path) {
+    char value[64] = {};
+    const ssize_t got = getxattr(path.c_str(), "trusted.origin", value, sizeof value - 1);
+    return got > 0 ? std::string(value, size_t(got)) : "";
+}
+
+// Unmounts what a row mounted when the row ends, however it ends.
+struct MountedFor {
+    fs::path at;
+    ~MountedFor() {
+        if (!at.empty()) umount2(at.c_str(), MNT_DETACH);
+    }
+};
+
 struct Ownership {
     uid_t owner;
     gid_t group;
@@ -253,7 +329,8 @@ TEST_F(CoreXutl_Files, EveryKindOfTargetIsReplacedWholeWrittenInPlaceOrRefusedUn
     enum class Kind {
         File, Protected, Link, LinkChain, Dangling, LinkLoop, Pipe, PipeByNumber, SwappedPipe, Device, LongName,
         ClosedFolder, NewInClosedFolder, Leftovers, WriterElsewhere, PlantedLink, HardLinked, GroupShared,
-        GroupMember, StickyForeign, BindMounted
+        GroupMember, StickyForeign, BindMounted, DiskFull, DiskWithRoomForGrowth, SecondWriter, NoLocks,
+        SwappedForLinkToPipe, Private, TrustedAttribute, InodeFlag, AppendOnly
     };
     struct Row {
         const char* name;
@@ -287,22 +364,45 @@ TEST_F(CoreXutl_Files, EveryKindOfTargetIsReplacedWholeWrittenInPlaceOrRefusedUn
         {"a group member's write to another member's file", Kind::GroupMember, true, "", "file", true},
         {"another user's writable file in a sticky folder", Kind::StickyForeign, true, "", "file", true},
         {"a file mounted over the target", Kind::BindMounted, true, "", "file"},
+        {"a two-name file on a disk without room for its new length", Kind::DiskFull, false,
+         "(No space left on device); it was left as it was", "file"},
+        {"a two-name file on a disk with room for its growth but not for a copy", Kind::DiskWithRoomForGrowth,
+         true, "", "file"},
+        {"a second writer in place while the first holds the file", Kind::SecondWriter, true, "", "link"},
+        {"a file system without locks", Kind::NoLocks, true, "", "file"},
+        {"a two-name file swapped for a link to a pipe nobody reads", Kind::SwappedForLinkToPipe, false,
+         "changed while it was opened", "link"},
+        {"a file only its owner may read", Kind::Private, true, "", "file"},
+        {"a file with a trusted attribute", Kind::TrustedAttribute, true, "", "file"},
+        {"a file with an inode flag", Kind::InodeFlag, true, "", "file"},
+        {"an append-only file", Kind::AppendOnly, false, "may only be appended to; it was left as it was", "file"},
     };
-    const std::string older = "the old bytes, longer than the new ones", newer = "new bytes";
+    const std::string shortOld = "the old bytes, longer than the new ones", shortNew = "new bytes";
+    std::string older, newer, expected; // per row: what the target holds, is given and holds afterwards
     const bool root = geteuid() == 0;
-    // The unprivileged child reaches the rows' folders and the copies' source through root.
+    // The unprivileged child reaches the rows' folders and the copies' sources through root.
     fs::permissions(this->root, fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
-    writeBytes(this->root / "source", newer);
-    fs::permissions(this->root / "source", fs::perms::owner_all | fs::perms::others_read);
-    const std::string source = (this->root / "source").string();
+    std::map<std::string, std::string> sources; // a copy's source for each content
+    const auto sourceFor = [&](const std::string& bytes) {
+        std::string& source = sources[bytes];
+        if (source.empty()) {
+            source = (this->root / ("source" + std::to_string(sources.size()))).string();
+            writeBytes(source, bytes);
+            fs::permissions(source, fs::perms::owner_all | fs::perms::others_read);
+        }
+        return source;
+    };
+    sourceFor(shortNew);
     struct Writer {
         const char* name;
-        std::function<bool(const std::string&)> write;
+        std::function<bool(const std::string&, const std::string&)> write;
     };
     const Writer writers[] = {
-        {"whole", [&](const std::string& path) { return replaceWhole(path, newer); }},
-        {"in pieces", [&](const std::string& path) { return replaceInPieces(path, newer); }},
-        {"copied", [&](const std::string& path) { return CoreXutl::cpyfl(source.c_str(), path.c_str(), false); }}};
+        {"whole", [&](const std::string& path, const std::string& bytes) { return replaceWhole(path, bytes); }},
+        {"in pieces", [&](const std::string& path, const std::string& bytes) { return replaceInPieces(path, bytes); }},
+        {"copied", [&](const std::string& path, const std::string& bytes) {
+             return CoreXutl::cpyfl(sourceFor(bytes).c_str(), path.c_str(), false);
+         }}};
     int folders = 0;
     for (const Row& row : rows)
         for (const Writer& writer : writers) {
@@ -318,6 +418,11 @@ TEST_F(CoreXutl_Files, EveryKindOfTargetIsReplacedWholeWrittenInPlaceOrRefusedUn
             std::optional<Ownership> kept; // owner, group, mode and attribute the target keeps
             gid_t group = 0;
             std::string skipped;
+            older = shortOld;
+            newer = expected = shortNew;
+            MountedFor mounted;
+            std::thread secondWriter;
+            std::atomic<bool> secondWritten{false}, secondDone{false}, secondDoneWhileHeld{false};
             switch (row.kind) {
             case Kind::File:
             case Kind::Protected:
@@ -447,6 +552,73 @@ TEST_F(CoreXutl_Files, EveryKindOfTargetIsReplacedWholeWrittenInPlaceOrRefusedUn
                 if (mount((elsewhere / "volume.wav").c_str(), target.c_str(), nullptr, MS_BIND, nullptr) != 0)
                     skipped = "no bind mount can be made here (" + std::string(std::strerror(errno)) + ")";
                 break;
+            case Kind::DiskFull:
+            case Kind::DiskWithRoomForGrowth: { // a small disk of its own, its free room measured out
+                if (mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=600k") != 0) {
+                    skipped = "no file system can be mounted here (" + std::string(std::strerror(errno)) + ")";
+                    break;
+                }
+                mounted.at = folder;
+                older = std::string(200000, 'o');
+                newer = expected = std::string(300000, 'n');
+                sourceFor(newer);
+                writeBytes(named, older);
+                fs::create_hard_link(named, folder / "second name");
+                struct statvfs disk {};
+                statvfs(folder.c_str(), &disk);
+                const size_t room = row.kind == Kind::DiskFull ? 40000 : 160000; // the growth is 100000
+                writeBytes(folder / "filler", std::string(disk.f_bavail * disk.f_frsize - room, 'f'));
+                besideNamed = {"out.wav", "second name", "filler"};
+                break;
+            }
+            case Kind::SecondWriter: // through a link, so that both write in place
+                fs::create_directories(elsewhere);
+                named = elsewhere / "real.wav";
+                besideNamed = {"real.wav"};
+                writeBytes(named, older);
+                fs::create_symlink(named, target);
+                expected = "the second writer's bytes";
+                sourceFor(expected);
+                whileHeld = [&, target] {
+                    secondWriter = std::thread([&, target] {
+                        secondWritten = writer.write(target, expected);
+                        secondDone = true;
+                    });
+                    for (int wait = 0; wait < 30 && !secondDone; ++wait)
+                        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                    secondDoneWhileHeld = secondDone.load();
+                };
+                CoreXutl::setHeldSeam(runWhileHeld);
+                break;
+            case Kind::NoLocks:
+                writeBytes(named, older);
+                lockFailure = ENOLCK;
+                break;
+            case Kind::SwappedForLinkToPipe:
+                writeBytes(named, older);
+                fs::create_hard_link(named, folder / "second name");
+                named = folder / "second name";
+                besideNamed = {"out.wav", "second name", "pipe"};
+                unreadPipe = (folder / "pipe").string();
+                CoreXutl::setOpenSeam(swapFileForLinkToPipe);
+                break;
+            case Kind::Private:
+                writeBytes(named, older);
+                chmod(named.c_str(), 0600);
+                kept = ownershipOf(named);
+                modeBeforeFirstChange = -1;
+                break;
+            case Kind::TrustedAttribute:
+                writeBytes(named, older);
+                if (setxattr(named.c_str(), "trusted.origin", "take 3", 6, 0) != 0)
+                    skipped = "no trusted attribute can be set here (" + std::string(std::strerror(errno)) + ")";
+                break;
+            case Kind::InodeFlag:
+            case Kind::AppendOnly:
+                writeBytes(named, older);
+                if (!setInodeFlag(named, row.kind == Kind::InodeFlag ? FS_NOATIME_FL : FS_APPEND_FL, true))
+                    skipped = "no inode flag can be set here (" + std::string(std::strerror(errno)) + ")";
+                break;
             }
             if (!skipped.empty()) {
                 std::cout << row.name << " row skipped: " << skipped << "\n";
@@ -459,7 +631,7 @@ TEST_F(CoreXutl_Files, EveryKindOfTargetIsReplacedWholeWrittenInPlaceOrRefusedUn
                 if (row.kind == Kind::ClosedFolder || row.kind == Kind::NewInClosedFolder)
                     fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_exec);
                 const UnprivilegedOutcome outcome = runUnprivileged(folder, [&] {
-                    const bool done = writer.write(target);
+                    const bool done = writer.write(target, newer);
                     return std::string(done ? "1" : "0") + CoreXutl::lastWriteFailure();
                 }, group);
                 if (row.kind == Kind::ClosedFolder || row.kind == Kind::NewInClosedFolder)
@@ -472,10 +644,27 @@ TEST_F(CoreXutl_Files, EveryKindOfTargetIsReplacedWholeWrittenInPlaceOrRefusedUn
                 written = outcome.text[0] == '1';
                 reason = outcome.text.substr(1);
             } else {
-                written = writer.write(target);
+                written = writer.write(target, newer);
                 reason = CoreXutl::lastWriteFailure();
             }
             CoreXutl::setOpenSeam(nullptr);
+            CoreXutl::setHeldSeam(nullptr);
+            lockFailure = 0;
+            if (row.kind == Kind::AppendOnly) setInodeFlag(named, FS_APPEND_FL, false);
+            if (secondWriter.joinable()) {
+                secondWriter.join();
+                EXPECT_TRUE(secondWritten) << "the second writer failed";
+                EXPECT_FALSE(secondDoneWhileHeld) << "the second writer wrote while the first held the file";
+            }
+            if (row.kind == Kind::Private) {
+                EXPECT_EQ(modeBeforeFirstChange, 0600) << "a temporary was open to others before it took the mode";
+            }
+            if (row.kind == Kind::TrustedAttribute) {
+                EXPECT_EQ(trustedOrigin(named), "take 3");
+            }
+            if (row.kind == Kind::InodeFlag) {
+                EXPECT_TRUE(inodeFlags(named) & FS_NOATIME_FL) << "the inode flag was dropped";
+            }
             EXPECT_EQ(written, row.written) << reason;
             EXPECT_NE(reason.find(row.reason), std::string::npos) << reason;
             if (row.kind == Kind::NewInClosedFolder) {
@@ -503,8 +692,8 @@ TEST_F(CoreXutl_Files, EveryKindOfTargetIsReplacedWholeWrittenInPlaceOrRefusedUn
                 char got[256] = {};
                 const ssize_t count = read(reader, got, sizeof got);
                 if (row.written) {
-                    EXPECT_EQ(count, ssize_t(newer.size()));
-                    EXPECT_EQ(std::string(got), newer);
+                    EXPECT_EQ(count, ssize_t(expected.size()));
+                    EXPECT_EQ(std::string(got), expected);
                 } else {
                     EXPECT_LE(count, 0);
                 }
@@ -518,10 +707,11 @@ TEST_F(CoreXutl_Files, EveryKindOfTargetIsReplacedWholeWrittenInPlaceOrRefusedUn
                 continue;
             }
             EXPECT_EQ(entryKind(named), "file");
-            EXPECT_EQ(readBytes(named), row.written ? newer : older);
+            EXPECT_TRUE(readBytes(named) == (row.written ? expected : older)) << "the file holds other bytes";
             EXPECT_EQ(names(named.parent_path()), besideNamed);
-            if (row.kind == Kind::HardLinked) {
-                EXPECT_EQ(readBytes(folder / "second name"), newer);
+            if (row.kind == Kind::HardLinked || row.kind == Kind::DiskFull || row.kind == Kind::DiskWithRoomForGrowth) {
+                EXPECT_TRUE(readBytes(folder / "second name") == (row.written ? expected : older))
+                    << "the second name holds other bytes";
             }
         }
 }
