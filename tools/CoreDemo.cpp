@@ -321,13 +321,14 @@ void CoreDemo::writeRender(const std::string& folder, const std::string& setting
     const fs::path programPath = fs::absolute(program, error).lexically_normal();
     if (error || !fs::is_regular_file(programPath, error)) fail(program, "no such program file");
     // The setup names the program in an element value, which the engine reads trimmed of white space
-    // and without character references: such a name would play another file, or none.
+    // and up to the next '<' (its writer turns a '<' into '('): such a name would play another file, or
+    // none. '&' and '>' are read as they stand, the reader knowing no character references.
     const std::string fileName = programPath.filename().string();
     if (std::isspace(static_cast<unsigned char>(fileName.front())) ||
         std::isspace(static_cast<unsigned char>(fileName.back())))
         fail(program, "its name begins or ends with a blank, which the render's setup cannot carry; rename the file");
-    if (fileName.find_first_of("<>&") != std::string::npos)
-        fail(program, "its name holds <, > or &, which the render's setup cannot carry; rename the file");
+    if (fileName.find('<') != std::string::npos)
+        fail(program, "its name holds <, which the render's setup cannot carry; rename the file");
 
     CoreXml_ document;
     CoreNode* master = nullptr;

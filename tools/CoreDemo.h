@@ -33,7 +33,7 @@ public:
     // found there whatever its name and reads its files from there. A packed program (.q7p) and the
     // vector containers (.q7v) beside it are linked into program/ (a link or a copy, renamed over what
     // was there). Throws a CoreAnsx naming the file and the reason when the program file is missing or
-    // its name begins or ends with a blank or holds <, > or & (which the setup cannot carry), the own
+    // its name begins or ends with a blank or holds < (which the setup cannot carry), the own
     // settings do not read, or a file cannot be written; and, having written nothing, when a
     // file to write is a folder or the same file as one the render reads (the program, the own
     // settings, the containers beside a packed program), or when program/ holds what an earlier render

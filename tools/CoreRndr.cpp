@@ -160,6 +160,12 @@ public:
         if (const int signal = CoreRndr::stopped())
             fail(outputName, "not written, the render was stopped by signal " + std::to_string(signal));
     }
+    // A stop signal cuts short a wait for a pipe's reader (the stop handlers do not restart calls), so
+    // a write that fails once the job is asked to stop reports the stop.
+    [[noreturn]] void writeFailed(const std::string& reason) const {
+        check();
+        fail(outputName, "cannot be written: " + reason);
+    }
     void block(std::ostream& progress) {
         check();
         if (++blocks != pauseAfter) return;
@@ -261,8 +267,9 @@ fs::path dataFolder(const fs::path& plugin, const CoreNode* master) {
     return (regular ? path.parent_path() / "" : path).lexically_normal();
 }
 
-// The program file the setup marks to load (of several, the last), as the setup names it; empty
-// when it marks none or the setup is no file in the data folder.
+// The program file the setup marks to load, as the setup names it: of several, the last in the order
+// the engine places the entries, which selects the last marked one it could place. Empty when the setup
+// marks none or is no file in the data folder.
 std::string markedProgram(CorePool& pool, const fs::path& data, const CoreNode* master) {
     if (!master) return "";
     const auto setting = [master](const char* key) {
@@ -270,7 +277,12 @@ std::string markedProgram(CorePool& pool, const fs::path& data, const CoreNode* 
     };
     CoreFsys store(&pool, CoreAnsx((data / "").string().c_str()), false);
     CoreXml_ document;
-    std::string marked;
+    struct Entry {
+        int32_t sequence;
+        bool marked;
+        std::string file;
+    };
+    std::vector<Entry> placed;
     try {
         const CoreNode* root =
             store.getff(&document, setting("SETUPSUBPATH") + setting("SETUPROMNAME"), false);
@@ -278,13 +290,21 @@ std::string markedProgram(CorePool& pool, const fs::path& data, const CoreNode* 
         const CoreTlst* entries = setup ? setup->getcn() : nullptr;
         for (int i = 0; entries && i < entries->Count; ++i) {
             const auto* entry = static_cast<const CoreNode*>(entries->Items[i]);
-            const bool program = entry->gettx().Trim().UpperCase() == DataXml_::sCtagprogrm;
-            if (program && entry->getlb(DataXml_::sCtagload__))
-                marked = entry->getls(DataXml_::sCtagfilenm).c_str();
+            if (entry->gettx().Trim().UpperCase() == DataXml_::sCtagprogrm)
+                placed.push_back({entry->getli(DataXml_::sCtagsequen), entry->getlb(DataXml_::sCtagload__),
+                                  entry->getls(DataXml_::sCtagfilenm).c_str()});
         }
     } catch (const CoreAnsx&) {
         return "";
     }
+    // The engine's exchange sort by sequence, which may swap entries of equal sequence; with distinct
+    // ones it is the ascending order its faster sort gives.
+    for (size_t i = 0; i < placed.size(); ++i)
+        for (size_t j = i + 1; j < placed.size(); ++j)
+            if (placed[j].sequence < placed[i].sequence) std::swap(placed[i], placed[j]);
+    std::string marked;
+    for (const Entry& entry : placed)
+        if (entry.marked) marked = entry.file;
     return marked;
 }
 
@@ -319,7 +339,7 @@ std::string formatted(double value, int decimals) {
 template <class Sample>
 int64_t stream(CoreVhst& host, CoreWvfr& reader, CoreWvfw& writer, int32_t block, int64_t inputFrames,
                int64_t delay, int64_t tailFrames, int32_t rate, bool report, std::ostream& progress,
-               const std::string& outputName, StopPoint& stopPoint) {
+               StopPoint& stopPoint) {
     Channels<Sample> in(block), out(block);
     std::vector<double> left(static_cast<size_t>(block)), right(static_cast<size_t>(block));
     const int64_t total = inputFrames + delay + tailFrames;
@@ -344,7 +364,7 @@ int64_t stream(CoreVhst& host, CoreWvfr& reader, CoreWvfw& writer, int32_t block
             host.processReplacing(in.pointers(), out.pointers(), frames);
         const int64_t skip = std::clamp<int64_t>(delay - fed, 0, frames);
         writer.setdt(static_cast<int32_t>(frames - skip), out.left.data() + skip, out.right.data() + skip);
-        if (writer.getfl()) fail(outputName, "cannot be written: " + writer.failure());
+        if (writer.getfl()) stopPoint.writeFailed(writer.failure());
         written += frames - skip;
         fed += frames;
         stopPoint.block(progress);
@@ -484,13 +504,17 @@ std::string CoreRndr::run(const OPTIONS& options, std::ostream& progress) {
             fail(options.program, reason + logLines(data, name));
         }
     }
-    // A program the setup marks that does not load, or that the setup cannot place, leaves the plug-in
-    // playing slot 0, as it would in a host; its chunk then names another file, or none.
+    // A program the setup marks that the setup cannot place leaves the plug-in playing the marked one
+    // placed before it, or slot 0, as it would in a host; its chunk names the program it plays then.
+    // One placed that does not load leaves it playing slot 0 with a chunk that names none.
     if (options.program.empty()) {
         const std::string marked = markedProgram(pool, data, master);
-        if (!marked.empty() && playingFile(chunkText(host)) != marked)
-            progress << "vorlan3-render: warning: " << marked
-                     << ": did not load, the plug-in plays slot 0 instead (its log: " << log << ")\n";
+        const std::string text = chunkText(host), playing = playingFile(text);
+        const std::string plays =
+            playing.empty() ? "slot 0" : playing + " (slot " + std::to_string(playingSlot(text)) + ")";
+        if (!marked.empty() && playing != marked)
+            progress << "vorlan3-render: warning: " << marked << ": did not load, the plug-in plays " << plays
+                     << " instead (its log: " << log << ")\n";
     }
     stopPoint.check();
     const int64_t delay = std::max<int32_t>(host.effect()->initialDelay, 0);
@@ -498,16 +522,16 @@ std::string CoreRndr::run(const OPTIONS& options, std::ostream& progress) {
 
     // OUTPUT is the name the user typed; the engine's case-blind lookup is for the names its files hold.
     CoreWvfw writer(&pool, CoreAnsx(output.string().c_str()), 2, rate, false, true);
-    if (writer.getfl()) fail(output.string(), "cannot be written: " + writer.failure());
+    if (writer.getfl()) stopPoint.writeFailed(writer.failure());
     const bool report = !options.quiet && double(inputFrames) / rate > dCprogressseconds;
     const int64_t frames =
         options.doublePrecision
             ? stream<double>(host, reader, writer, options.block, inputFrames, delay, tailFrames, rate, report,
-                             progress, output.string(), stopPoint)
+                             progress, stopPoint)
             : stream<float>(host, reader, writer, options.block, inputFrames, delay, tailFrames, rate, report,
-                            progress, output.string(), stopPoint);
+                            progress, stopPoint);
     stopPoint.check();
-    if (!writer.finsh()) fail(output.string(), "cannot be written: " + writer.failure());
+    if (!writer.finsh()) stopPoint.writeFailed(writer.failure());
     const std::string name = host.effectName(), vendor = host.vendorString();
     host.suspend();
     host.close();

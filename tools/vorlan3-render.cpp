@@ -26,10 +26,18 @@ extern "C" void onStopSignal(int signal) {
     CoreRndr::stop(signal);
 }
 
-// A signal ignored when the program started (nohup, a background job) stays ignored.
+// A signal ignored when the program started (nohup, a background job) stays ignored. No SA_RESTART
+// (which std::signal implies): an open waiting for a pipe's reader must fail, or the job never gets to
+// its next stop point.
 void catchStopSignals() {
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
-        if (std::signal(signal, onStopSignal) == SIG_IGN) std::signal(signal, SIG_IGN);
+    struct sigaction stop {};
+    stop.sa_handler = onStopSignal;
+    sigemptyset(&stop.sa_mask);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction current {};
+        if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler != SIG_IGN)
+            sigaction(signal, &stop, nullptr);
+    }
 }
 
 // After a stopped job has cleaned up, the program ends by the signal, as the caller's shell expects.
