@@ -23,6 +23,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/sysmacros.h>
@@ -566,6 +568,16 @@ TEST_F(CoreRndrTest, WritesEveryKindOfOutputAUserHasAndRefusesWhatItMayNotReplac
     const std::string program = "--program " + quoted(folder.data("demo.xml")) + " --tail 2 ";
     int reader = -1;
     const std::string longName = std::string(251, 'n') + ".wav";
+    const fs::path appendOnly = out / "appendonly.wav";
+    const auto setAppendOnly = [&](bool on) { // false where the file system or the user cannot
+        const int fd = open(appendOnly.c_str(), O_RDONLY | O_CLOEXEC);
+        int flags = 0;
+        bool set = fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+        flags = on ? flags | FS_APPEND_FL : flags & ~FS_APPEND_FL;
+        set = set && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+        if (fd >= 0) close(fd);
+        return set;
+    };
     const Row rows[] = {
         {"a symbolic link", (out / "link.wav").string(),
          [&] { writeBytes(out / "elsewhere/real.wav", old);
@@ -607,6 +619,10 @@ TEST_F(CoreRndrTest, WritesEveryKindOfOutputAUserHasAndRefusesWhatItMayNotReplac
         {"a name beside one that differs only in case", (out / "take.wav").string(),
          [&] { writeBytes(out / "Take.WAV", old); return true; }, (out / "take.wav").string(), "file", false, "", "",
          (out / "Take.WAV").string()},
+        {"an append-only file, refused before the render", appendOnly.string(),
+         [&] { writeBytes(appendOnly, old); return setAppendOnly(true); }, "", "file", false,
+         "appendonly.wav: cannot be written: " + appendOnly.string() + " may only be appended to", "",
+         appendOnly.string()},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -667,6 +683,7 @@ TEST_F(CoreRndrTest, WritesEveryKindOfOutputAUserHasAndRefusesWhatItMayNotReplac
         }
         EXPECT_EQ(privateFolders(temporary), 0u);
         fs::remove(stream);
+        if (row.output == appendOnly.string()) setAppendOnly(false);
         if (reader >= 0) {
             std::string got(2 * renderBytes, '\0');
             got.resize(size_t(std::max<ssize_t>(read(reader, got.data(), got.size()), 0)));
