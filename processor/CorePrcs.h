@@ -752,6 +752,7 @@ private:
     bool readProgram(int32_t slot, const CoreAnsx& text, bool keepRate);
     bool readContainers(CoreFsys* store, const CoreAnsx& folder, const CoreAnsx& path, int32_t slot);
     bool loadContainer(CoreFsys* store, const CoreAnsx& folder, const CoreAnsx& name);
+    bool holdsContainer(const CoreAnsx& folder, const CoreAnsx& name); // on disk or in the data container
     int32_t currentPeriod() const;
     void dropKernels();
     void applyMidi(CoreMidi::MIDISLIDERCALLBACKINFO* info, bool bootedChecked);

@@ -20,6 +20,7 @@ namespace {
 constexpr char kNextStep[] = "NEXTSTEP";
 constexpr char kEnd[] = "END";
 constexpr char kNotSaved[] = "NOT SAVED";
+constexpr char kNotMoved[] = "NOT MOVED";
 constexpr int32_t kTestPauseMs = 5000;
 
 enum class Action {
@@ -193,12 +194,20 @@ void CorePrcs::runBatchStep(const BATCHSTEP& step, CoreVars& vars, CoreAnsx& mes
         break;
     case Action::move: {
         const int32_t from = v("OLDPROGRAM").ToInt(), to = v("NEWPROGRAM").ToInt();
-        memory->mvepr(from, to, true);
-        // The playing program goes with its slot, so the host chunk keeps committing its edits; a
-        // slot moved over it no longer holds what plays.
         EngineGuard hold(*this);
+        // Refused as the memory page refuses it: over the playing slot, the host chunk would hand
+        // back the moved program while the old one plays on.
+        if (from != to && loadedslot == to) {
+            message = kNotMoved;
+            next = kEnd;
+            CoreLog_::loger(CoreAnsx("batch step ") + CoreAnsx(step.name) +
+                                CoreAnsx(" moves nothing: the target slot plays"),
+                            1);
+            break;
+        }
+        memory->mvepr(from, to, true);
+        // The playing program goes with its slot, so the host chunk keeps committing its edits.
         if (from != to && loadedslot == from && memory->getfp(to, true) != CoreAnsx("0")) loadedslot = to;
-        else if (from != to && loadedslot == to) loadedslot = -1;
         message = joined(v("MOVED"), v("OLDPROGRAM"));
         break;
     }

@@ -140,8 +140,14 @@ CorePrcs::SAVEOUTCOME CorePrcs::exportProgram(int16_t kind, int64_t length, Core
         // item stay in their containers, and no loose file beside them is touched.
         const CoreAnsx item = kind == 1 ? CoreButl::setfx(filePath, CoreAnsx(".XML")) : filePath;
         const CoreAnsx base = slot != 0 && sFoundfolder.Length() > 0 ? sFoundfolder : sDatapath;
-        // Named as the store names its items, so an existing file is found whatever its case.
-        const CoreAnsx path = CoreButl::wcase(CoreButl::ffpen(base + item.Trim().UpperCase()));
+        // The file spelled as the slot names it is the one its load read, so a twin differing only in
+        // case is not written in its place; otherwise named as the store names its items, so an
+        // existing file is found whatever its case.
+        const CoreAnsx own = CoreButl::ffpen(base + item.Trim());
+        bool regular = false;
+        const bool ownExists = CoreButl::pcase(own, regular) == own && regular;
+        const CoreAnsx path =
+            ownExists ? own : CoreButl::wcase(CoreButl::ffpen(base + item.Trim().UpperCase()));
         CoreXml_ document;
         if (!document.getfc(text)) return SAVEOUTCOME::failed;
         CoreLutl::crtpt(path);

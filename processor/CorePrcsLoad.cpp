@@ -127,11 +127,19 @@ bool CorePrcs::loadContainer(CoreFsys* store, const CoreAnsx& folder, const Core
     return store->loada(file, kNone, true, reader);
 }
 
+bool CorePrcs::holdsContainer(const CoreAnsx& folder, const CoreAnsx& name) {
+    if (folder.Length() > 0 && CoreFsys::exstf(folder, name)) return true;
+    return sDatacontainer.Length() > 0 && pMasterstore && pMasterstore->exstf(name);
+}
+
 bool CorePrcs::readContainers(CoreFsys* store, const CoreAnsx& folder, const CoreAnsx& path, int32_t slot) {
     if (!loadContainer(store, folder, path)) return false;
     const CoreAnsx vectors = memory->getfv(slot, false);
-    if (!loadContainer(store, folder, vectors) &&
-        !loadContainer(store, folder, besideProgram(vectors, sVectorsubpath, sProgramsubpath)))
+    const CoreAnsx beside = besideProgram(vectors, sVectorsubpath, sProgramsubpath);
+    // The vector folder comes first, but is passed over when only the program's folder holds the
+    // container: its failed open would be logged as an error at every load of a program that plays.
+    const bool vectorFolder = holdsContainer(folder, vectors) || !holdsContainer(folder, beside);
+    if (!(vectorFolder && loadContainer(store, folder, vectors)) && !loadContainer(store, folder, beside))
         return false;
     CoreLog_::debug(CoreAnsx("files checked"), 1, 5);
     return true;

@@ -144,6 +144,13 @@ TEST_P(CorePrcsBatch, RunsEveryChainOneStepPerCall) {
              EXPECT_EQ(slotName(e, kEmpty), "Three");
              EXPECT_NE(std::string(e.getmm()->getvl(kEmpty, false).c_str()).find("Three"), std::string::npos);
          }},
+        // Refused, as the memory page refuses it: the slot that plays keeps its program.
+        {"OVERWRITEMEMORYLOC", kThree, {{"OLDPROGRAM", "2"}, {"NEWPROGRAM", "1"}}, {{1, "NOT MOVED", "END"}},
+         kThree,
+         [](const std::filesystem::path&, CorePrcs& e) {
+             EXPECT_EQ(slotName(e, kThree) + " " + slotName(e, kPacked), "Three Packed");
+             EXPECT_EQ(e.getls(), kThree);
+         }},
         {"SAVEBANK",
          0,
          {{"BANK", "0"}, {"LIBRARY", "saved.xml"}, {"BANKSTRING", "bank 0"}},
@@ -406,6 +413,7 @@ TEST_P(CorePrcsBatch, EverySaveWritesOnlyTheFilesItNames) {
         std::function<void(CorePrcs&)> save;
         std::set<std::string> written; // below the test folder
         std::function<void(CorePrcs&)> check = nullptr;
+        std::function<void(CorePrcs&)> prepare = nullptr;
     };
     const Row rows[] = {
         {"own form, loose", kThree, save(0), {"data/progs/THREE.XML"}},
@@ -433,6 +441,12 @@ TEST_P(CorePrcsBatch, EverySaveWritesOnlyTheFilesItNames) {
                      << kernel << " is not the kernel file (" << size << " bytes)";
              }
          }},
+        {"own form, loose, beside a twin differing in case", kEmpty, save(0), {"data/progs/three.xml"},
+         nullptr,
+         [this](CorePrcs& e) {
+             writeText(data() / "progs/three.xml", threeHarmonics("three"));
+             ASSERT_TRUE(e.getmm()->loadl(kEmpty, CoreAnsx("three.xml")));
+         }},
         {"a version of a loose slot", kThree, version("THREE2.XML"), {"data/progs/THREE2.XML"}},
         {"a version of a packed slot", kPacked, version("PACKED2.Q7P"), {"data/progs/PACKED2.Q7P"},
          [](CorePrcs& e) {
@@ -453,6 +467,7 @@ TEST_P(CorePrcsBatch, EverySaveWritesOnlyTheFilesItNames) {
         ASSERT_FALSE(e->isfailed());
         for (const char* mine : {"PACKED.XML", "H1.WAV", "IMP.WAV", "vectors/PACKED.XML", "progs/H1.WAV"})
             writeText(data() / mine, std::string("a user's own ") + mine);
+        if (r.prepare) r.prepare(*e);
         select(*e, kAlternative); // the last loose load came from another folder
         select(*e, r.slot);
         ASSERT_FALSE(Access::loadFallback(*e));

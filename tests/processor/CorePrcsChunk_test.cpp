@@ -175,29 +175,35 @@ TEST_P(CorePrcsChunk, RestoresChunkTextsAndRefusesWhatNamesNoSlot) {
 // the stable form (save, restore, save gives the same bytes). A PROGRAM of text alone, or empty, is no
 // program: the restore is refused and the memory, the playing program and the next save stay as they were.
 // When the playing program's slot moves (a new version saved from it, or the memory page moving it),
-// the chunk goes on holding what plays: the edits made before the move and those made after it.
+// or another slot is moved over it, the chunk goes on holding what plays: the edits made before the
+// move and those made after it.
 TEST_P(CorePrcsChunk, TheChunkHoldsThePlayingProgramAfterItsSlotMoves) {
     static constexpr int32_t kFree = 3; // the first free slot after the playing one
+    const auto overwrite = [](CorePrcs& e, int32_t from, int32_t to) {
+        CoreVars vars;
+        vars.open_();
+        vars.addit("NEXTSTEP", "OVERWRITEMEMORYLOC");
+        vars.addit("OLDPROGRAM", std::to_string(from).c_str());
+        vars.addit("NEWPROGRAM", std::to_string(to).c_str());
+        int ordinal = 0;
+        CoreAnsx message;
+        for (int call = 0; call < 3 && !e.batch(&vars, ordinal, message); ++call) {}
+    };
     struct Row {
         const char* name;
+        int32_t current; // after the move
         std::function<void(CorePrcs&)> move;
     };
     const Row rows[] = {
-        {"a new version", [](CorePrcs& e) { EXPECT_EQ(e.versg("ROOM2.XML"), kFree); }},
-        {"moved over a free slot",
-         [](CorePrcs& e) {
+        {"a new version", kFree, [](CorePrcs& e) { EXPECT_EQ(e.versg("ROOM2.XML"), kFree); }},
+        {"moved over a free slot", kFree,
+         [&](CorePrcs& e) {
              // As the memory page does it: the picked slot is selected, then the move runs.
              CorePrcs::BEANSTRUCT none{};
              e.setbi(67, kFree, &none);
-             CoreVars vars;
-             vars.open_();
-             vars.addit("NEXTSTEP", "OVERWRITEMEMORYLOC");
-             vars.addit("OLDPROGRAM", std::to_string(kRoom).c_str());
-             vars.addit("NEWPROGRAM", std::to_string(kFree).c_str());
-             int ordinal = 0;
-             CoreAnsx message;
-             for (int call = 0; call < 3 && !e.batch(&vars, ordinal, message); ++call) {}
+             overwrite(e, kRoom, kFree);
          }},
+        {"another slot moved over it", kRoom, [&](CorePrcs& e) { overwrite(e, kLong, kRoom); }},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
@@ -206,7 +212,7 @@ TEST_P(CorePrcsChunk, TheChunkHoldsThePlayingProgramAfterItsSlotMoves) {
         ASSERT_EQ(e->getls(), kRoom);
         Access::program(*e).setnm("Before");
         r.move(*e);
-        ASSERT_EQ(Access::currentSlot(*e).load(), kFree);
+        ASSERT_EQ(Access::currentSlot(*e).load(), r.current);
         EXPECT_NE(save(*e).text.find("<NAME> Before </NAME>"), std::string::npos);
         Access::program(*e).setnm("After");
         const std::string text = save(*e).text;

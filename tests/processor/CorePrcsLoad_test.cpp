@@ -10,6 +10,7 @@
 #include "filestore/CoreFsys.h"
 #include "modulation/CoreIfce.h"
 #include "program/CoreProg.h"
+#include "tests/common/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -58,7 +59,9 @@ TEST_P(CorePrcsLoad, EverySlotLoadsOrFallsBackToSlotZero) {
         int32_t current, loaded;
         int16_t harmonics;
         const char* name;
+        bool unopened = false; // logs a vector container it cannot open
     };
+    constexpr int32_t kNoVectors = kOffsets + 4; // packed, its .Q7V in no folder
     const Row rows[] = {
         {kInit, true, false, kInit, kInit, 1, "Init"},
         {kThree, true, false, kThree, kThree, 3, "Three"},
@@ -67,15 +70,21 @@ TEST_P(CorePrcsLoad, EverySlotLoadsOrFallsBackToSlotZero) {
         {kAlternative, true, false, kAlternative, kAlternative, 1, "Alt"},
         {kMissing, true, true, kMissing, kInit, 1, "Init"},
         {kEmpty, true, true, kEmpty, kInit, 1, "Init"},
+        {kNoVectors, true, true, kNoVectors, kInit, 1, "Init", true},
         {-1, true, true, 0, kInit, 1, "Init"},
         {10000, true, true, 0, kInit, 1, "Init"},
     };
     auto e = loaded("<HDIM>3</HDIM>");
     ASSERT_FALSE(e->isfailed());
+    pack(data() / "progs/LOST.Q7P", {{"LOST.XML", program("Lost", tag("H1", leaf("IMP.WAV")))}});
+    ASSERT_TRUE(e->getmm()->loadl(kNoVectors, CoreAnsx("LOST.Q7P")));
+    LogCapture log(1);
     for (const Row& r : rows) {
         SCOPED_TRACE(r.slot);
         Access::stateChanged(*e).store(false);
+        const size_t logged = log.text().size();
         EXPECT_EQ(e->setpg(r.slot, false), r.slot);
+        EXPECT_EQ(log.text().find("cannot open the container", logged) != std::string::npos, r.unopened);
         EXPECT_EQ(e->getls(), r.loaded);
         EXPECT_EQ(Access::currentSlot(*e).load(), r.current);
         EXPECT_TRUE(Access::stateChanged(*e).load());
