@@ -392,18 +392,38 @@ bool sameInodeFlags(const Target& target, int temporaryFd) {
     return same;
 }
 
-// The mode a new file gets: 0666 less the process's file mode mask, which is read rather than set
-// and restored, as another thread may be creating files meanwhile. Without the process table the
-// file stays private.
-mode_t newFileMode() {
+// The mode a new file in folder gets, as an open asking 0666 would give it: from the folder's default
+// access list where it has one (the kernel then ignores the file mode mask), else 0666 less that mask,
+// which is read rather than set and restored, as another thread may be creating files meanwhile.
+// Without the process table the file stays private.
+mode_t newFileMode(const std::string& folder) {
+    const ssize_t listed = getxattr(folder.c_str(), "system.posix_acl_default", nullptr, 0);
+    std::vector<unsigned char> list(listed > 0 ? static_cast<size_t>(listed) : 0);
+    const ssize_t size = list.empty() ? -1 : getxattr(folder.c_str(), "system.posix_acl_default", list.data(), list.size());
+    if (size >= 4 && (size - 4) % 8 == 0) { // a version word, then entries of tag, permissions and id
+        mode_t owner = 0, group = 0, mask = 0, other = 0;
+        bool masked = false;
+        for (ssize_t at = 4; at < size; at += 8) {
+            const unsigned tag = list[size_t(at)] | list[size_t(at) + 1] << 8;
+            const mode_t permissions = list[size_t(at) + 2] & 7;
+            if (tag == 0x01) owner = permissions;
+            if (tag == 0x04) group = permissions;
+            if (tag == 0x10) {
+                mask = permissions;
+                masked = true;
+            }
+            if (tag == 0x20) other = permissions;
+        }
+        return 0666 & (owner << 6 | (masked ? mask : group) << 3 | other);
+    }
     std::ifstream status("/proc/self/status");
     std::string line;
     while (std::getline(status, line))
         if (line.compare(0, 6, "Umask:") == 0) {
-            mode_t mask = 0;
+            mode_t fileMask = 0;
             for (const char digit : line.substr(6))
-                if (digit >= '0' && digit <= '7') mask = static_cast<mode_t>(mask * 8 + static_cast<mode_t>(digit - '0'));
-            return 0666 & ~mask;
+                if (digit >= '0' && digit <= '7') fileMask = static_cast<mode_t>(fileMask * 8 + static_cast<mode_t>(digit - '0'));
+            return 0666 & ~fileMask;
         }
     return 0600;
 }
@@ -449,7 +469,7 @@ bool temporaryForRename(Target& target, mode_t mode, Temporary& temporary) {
 
 // The mode a file written whole gets: the one it replaces has, or a new file's.
 mode_t modeFor(const Target& target) {
-    return target.exists ? target.seen.st_mode : newFileMode();
+    return target.exists ? target.seen.st_mode : newFileMode(target.folder);
 }
 
 // Opens the target by the path given and goes on only with the object the decision was made for:

@@ -325,7 +325,7 @@ TEST_F(CoreXutl_Files, EveryKindOfTargetIsReplacedWholeWrittenInPlaceOrRefusedUn
         File, Protected, Link, LinkChain, Dangling, LinkLoop, Pipe, PipeByNumber, SwappedPipe, Device, LongName,
         ClosedFolder, NewInClosedFolder, Leftovers, WriterElsewhere, PlantedLink, HardLinked, GroupShared,
         GroupMember, StickyForeign, BindMounted, DiskFull, DiskWithRoomForGrowth, SecondWriter, NoLocks,
-        SwappedForLinkToPipe, Private, TrustedAttribute, InodeFlag, AppendOnly
+        SwappedForLinkToPipe, Private, NewInSharedFolder, TrustedAttribute, InodeFlag, AppendOnly
     };
     struct Row {
         const char* name;
@@ -368,6 +368,7 @@ TEST_F(CoreXutl_Files, EveryKindOfTargetIsReplacedWholeWrittenInPlaceOrRefusedUn
         {"a two-name file swapped for a link to a pipe nobody reads", Kind::SwappedForLinkToPipe, false,
          "changed while it was opened", "link"},
         {"a file only its owner may read", Kind::Private, true, "", "file"},
+        {"a new file in a folder with a default access list", Kind::NewInSharedFolder, true, "", "file"},
         {"a file with a trusted attribute", Kind::TrustedAttribute, true, "", "file"},
         {"a file with an inode flag", Kind::InodeFlag, true, "", "file"},
         {"an append-only file", Kind::AppendOnly, false, "may only be appended to; it was left as it was", "file"},
@@ -603,6 +604,13 @@ TEST_F(CoreXutl_Files, EveryKindOfTargetIsReplacedWholeWrittenInPlaceOrRefusedUn
                 kept = ownershipOf(named);
                 modeBeforeFirstChange = -1;
                 break;
+            case Kind::NewInSharedFolder: { // owner rw, user 1234 rw, group r, mask rw, others nothing
+                const uint32_t none = 0xFFFFFFFF, list[] = {2, 0x00060001, none, 0x00060002, 1234, 0x00040004, none,
+                                                            0x00060010, none, 0x00000020, none};
+                if (setxattr(folder.c_str(), "system.posix_acl_default", list, sizeof list, 0) != 0)
+                    skipped = "no access list can be set here (" + std::string(std::strerror(errno)) + ")";
+                break;
+            }
             case Kind::TrustedAttribute:
                 writeBytes(named, older);
                 if (setxattr(named.c_str(), "trusted.origin", "take 3", 6, 0) != 0)
@@ -653,6 +661,9 @@ TEST_F(CoreXutl_Files, EveryKindOfTargetIsReplacedWholeWrittenInPlaceOrRefusedUn
             }
             if (row.kind == Kind::Private) {
                 EXPECT_EQ(modeBeforeFirstChange, 0600) << "a temporary was open to others before it took the mode";
+            }
+            if (row.kind == Kind::NewInSharedFolder && std::string(writer.name) != "copied") {
+                EXPECT_EQ(ownershipOf(named).mode, 0660u) << "the folder's access list was not followed";
             }
             if (row.kind == Kind::TrustedAttribute) {
                 EXPECT_EQ(trustedOrigin(named), "take 3");
