@@ -342,7 +342,8 @@ bool copyExtendedAttributes(const std::string& fromPath, int fromFd, int toFd, b
         return fromFd >= 0 ? flistxattr(fromFd, names, size) : listxattr(fromPath.c_str(), names, size);
     };
     const auto get = [&](const char* attribute, void* value, size_t size) {
-        return fromFd >= 0 ? fgetxattr(fromFd, attribute, value, size) : getxattr(fromPath.c_str(), attribute, value, size);
+        return fromFd >= 0 ? fgetxattr(fromFd, attribute, value, size)
+                           : getxattr(fromPath.c_str(), attribute, value, size);
     };
     const ssize_t listSize = list(nullptr, 0);
     if (listSize < 0) return errno == ENOTSUP;
@@ -399,7 +400,8 @@ bool sameInodeFlags(const Target& target, int temporaryFd) {
 mode_t newFileMode(const std::string& folder) {
     const ssize_t listed = getxattr(folder.c_str(), "system.posix_acl_default", nullptr, 0);
     std::vector<unsigned char> list(listed > 0 ? static_cast<size_t>(listed) : 0);
-    const ssize_t size = list.empty() ? -1 : getxattr(folder.c_str(), "system.posix_acl_default", list.data(), list.size());
+    const ssize_t size =
+        list.empty() ? -1 : getxattr(folder.c_str(), "system.posix_acl_default", list.data(), list.size());
     if (size >= 4 && (size - 4) % 8 == 0) { // a version word, then entries of tag, permissions and id
         mode_t owner = 0, group = 0, mask = 0, other = 0;
         bool masked = false;
@@ -422,7 +424,7 @@ mode_t newFileMode(const std::string& folder) {
         if (line.compare(0, 6, "Umask:") == 0) {
             mode_t fileMask = 0;
             for (const char digit : line.substr(6))
-                if (digit >= '0' && digit <= '7') fileMask = static_cast<mode_t>(fileMask * 8 + static_cast<mode_t>(digit - '0'));
+                if (digit >= '0' && digit <= '7') fileMask = static_cast<mode_t>(fileMask * 8 + mode_t(digit - '0'));
             return 0666 & ~fileMask;
         }
     return 0600;

@@ -59,9 +59,9 @@ public:
     // The same replacement for a file written piece by piece. tmpop creates the new file beside path
     // (with path's permissions when it replaces one) and opens it for binary writing, giving its
     // name in temporary (empty for a target written in place, whose pieces go to an unnamed file in
-    // the temporary folder until tmpcm copies them in); null when it cannot be made. tmpcm flushes it to disk, closes it and
-    // renames it over path; when any step fails it removes the file and returns false. tmpab closes
-    // and removes it, leaving path as it was.
+    // the temporary folder until tmpcm copies them in); null when it cannot be made. tmpcm flushes
+    // it to disk, closes it and renames it over path; when any step fails it removes the file and
+    // returns false. tmpab closes and removes it, leaving path as it was.
     static std::FILE* tmpop(const char* path, std::string& temporary);
     static bool tmpcm(std::FILE* file, const std::string& temporary, const char* path);
     static void tmpab(std::FILE* file, const std::string& temporary);

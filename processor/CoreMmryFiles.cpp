@@ -54,11 +54,9 @@ struct PoolInts {
     PoolInts& operator=(const PoolInts&) = delete;
 };
 
-// The order in which a setup's entries are placed: for each place i, every later entry with a smaller
-// sequence is exchanged into it in turn, so that equal sequences may change their order. Stored setups
-// and scans rely on this order; with all sequences distinct it is the ascending one, which a faster
-// sort gives alike.
-std::vector<int32_t> placementOrder(int32_t* sequences, int32_t count) {
+} // namespace
+
+std::vector<int32_t> CoreMmry::placementOrder(int32_t* sequences, int32_t count) {
     std::vector<int32_t> order(count);
     std::iota(order.begin(), order.end(), 0);
     std::vector<int32_t> sorted(sequences, sequences + count);
@@ -79,7 +77,6 @@ std::vector<int32_t> placementOrder(int32_t* sequences, int32_t count) {
     return order;
 }
 
-} // namespace
 
 // ---- program file load -----------------------------------------------------------------------------------
 

@@ -11,6 +11,7 @@
 #include "filestore/CoreFsys.h"
 #include "filestore/CoreWvfr.h"
 #include "filestore/CoreWvfw.h"
+#include "processor/CoreMmry.h"
 #include "processor/CorePrcs.h"
 #include "program/DataXml_.h"
 #include "tools/CoreDemo.h"
@@ -278,11 +279,11 @@ std::string markedProgram(CorePool& pool, const fs::path& data, const CoreNode* 
     CoreFsys store(&pool, CoreAnsx((data / "").string().c_str()), false);
     CoreXml_ document;
     struct Entry {
-        int32_t sequence;
         bool marked;
         std::string file;
     };
     std::vector<Entry> placed;
+    std::vector<int32_t> sequences;
     try {
         const CoreNode* root =
             store.getff(&document, setting("SETUPSUBPATH") + setting("SETUPROMNAME"), false);
@@ -290,21 +291,16 @@ std::string markedProgram(CorePool& pool, const fs::path& data, const CoreNode* 
         const CoreTlst* entries = setup ? setup->getcn() : nullptr;
         for (int i = 0; entries && i < entries->Count; ++i) {
             const auto* entry = static_cast<const CoreNode*>(entries->Items[i]);
-            if (entry->gettx().Trim().UpperCase() == DataXml_::sCtagprogrm)
-                placed.push_back({entry->getli(DataXml_::sCtagsequen), entry->getlb(DataXml_::sCtagload__),
-                                  entry->getls(DataXml_::sCtagfilenm).c_str()});
+            if (entry->gettx().Trim().UpperCase() != DataXml_::sCtagprogrm) continue;
+            placed.push_back({entry->getlb(DataXml_::sCtagload__), entry->getls(DataXml_::sCtagfilenm).c_str()});
+            sequences.push_back(entry->getli(DataXml_::sCtagsequen));
         }
     } catch (const CoreAnsx&) {
         return "";
     }
-    // The engine's exchange sort by sequence, which may swap entries of equal sequence; with distinct
-    // ones it is the ascending order its faster sort gives.
-    for (size_t i = 0; i < placed.size(); ++i)
-        for (size_t j = i + 1; j < placed.size(); ++j)
-            if (placed[j].sequence < placed[i].sequence) std::swap(placed[i], placed[j]);
     std::string marked;
-    for (const Entry& entry : placed)
-        if (entry.marked) marked = entry.file;
+    for (const int32_t k : CoreMmry::placementOrder(sequences.data(), static_cast<int32_t>(sequences.size())))
+        if (placed[size_t(k)].marked) marked = placed[size_t(k)].file;
     return marked;
 }
 

@@ -1,7 +1,8 @@
 // vorlan3-render [--plugin FILE.so] [--program FILE] [--block N] [--double] [--tail SECONDS] [--quiet]
 //                INPUT.wav OUTPUT.wav
 // Renders INPUT.wav through the plug-in into a stereo 32-bit float OUTPUT.wav lined up with the input,
-// and prints one summary line (to the error stream when OUTPUT is the standard output). Exit 0 on success, 1 when the job failed, 2 for a bad command line.
+// and prints one summary line (to the error stream when OUTPUT is the standard output). Exit 0 on
+// success, 1 when the job failed, 2 for a bad command line.
 // Stopped by SIGINT, SIGTERM or SIGHUP, it cleans up as after a failure and ends by that signal; a
 // pipe closed by its reader fails the job as any other write does.
 #include "base/CoreAnsx.h"
