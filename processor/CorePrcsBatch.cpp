@@ -206,8 +206,12 @@ void CorePrcs::runBatchStep(const BATCHSTEP& step, CoreVars& vars, CoreAnsx& mes
             break;
         }
         memory->mvepr(from, to, true);
-        // The playing program goes with its slot, so the host chunk keeps committing its edits.
-        if (from != to && loadedslot == from && memory->getfp(to, true) != CoreAnsx("0")) loadedslot = to;
+        // The playing program goes with its slot, and so does the current slot where it stood there (a
+        // move sent without selecting the target first), so the host chunk keeps committing its edits.
+        if (from != to && loadedslot == from && memory->getfp(to, true) != CoreAnsx("0")) {
+            loadedslot = to;
+            if (currentslot == from) currentslot = to;
+        }
         message = joined(v("MOVED"), v("OLDPROGRAM"));
         break;
     }

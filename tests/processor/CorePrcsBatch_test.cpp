@@ -144,6 +144,12 @@ TEST_P(CorePrcsBatch, RunsEveryChainOneStepPerCall) {
              EXPECT_EQ(slotName(e, kEmpty), "Three");
              EXPECT_NE(std::string(e.getmm()->getvl(kEmpty, false).c_str()).find("Three"), std::string::npos);
          }},
+        // The slot that plays, moved without the target selected first: the current slot goes with it.
+        {"OVERWRITEMEMORYLOC", kThree, {{"OLDPROGRAM", "1"}, {"NEWPROGRAM", "6"}}, {{1, "Moved 1", "END"}}, kEmpty,
+         [](const std::filesystem::path&, CorePrcs& e) {
+             EXPECT_EQ(slotName(e, kThree) + " " + slotName(e, kEmpty), "0 Three");
+             EXPECT_EQ(e.getls(), kEmpty);
+         }},
         // Refused, as the memory page refuses it: the slot that plays keeps its program.
         {"OVERWRITEMEMORYLOC", kThree, {{"OLDPROGRAM", "2"}, {"NEWPROGRAM", "1"}}, {{1, "NOT MOVED", "END"}},
          kThree,

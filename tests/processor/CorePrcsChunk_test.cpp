@@ -203,6 +203,7 @@ TEST_P(CorePrcsChunk, TheChunkHoldsThePlayingProgramAfterItsSlotMoves) {
              e.setbi(67, kFree, &none);
              overwrite(e, kRoom, kFree);
          }},
+        {"moved over a free slot not selected first", kFree, [&](CorePrcs& e) { overwrite(e, kRoom, kFree); }},
         {"another slot moved over it", kRoom, [&](CorePrcs& e) { overwrite(e, kLong, kRoom); }},
     };
     for (const Row& r : rows) {
