@@ -1,6 +1,7 @@
 // Cost of reading a WAV item through the file store (open_, getdt of every frame, close) against
 // reading the same file's bytes with fread, in the same loop: both times and their ratio are
 // reported, with the file bytes per second and frames per second of the reader.
+#include "BenchSupport.h"
 #include "base/CorePool.h"
 #include "filestore/CoreFsys.h"
 #include "filestore/CoreWvfr.h"
@@ -67,13 +68,10 @@ std::string wavFile(const Format& f) {
     return "RIFF" + le(body.size(), 4) + body;
 }
 
+// Removed with its files when the program ends.
 std::filesystem::path benchFolder() {
-    static std::filesystem::path folder = [] {
-        std::string pattern = (std::filesystem::temp_directory_path() / "wav_bench.XXXXXX").string();
-        if (!mkdtemp(pattern.data())) std::abort();
-        return std::filesystem::path(pattern);
-    }();
-    return folder;
+    static const bench::TempFolder folder{"wav_bench"};
+    return folder.root;
 }
 
 void BM_WavRead(benchmark::State& state) {

@@ -292,10 +292,16 @@ int engineWithoutRoomForItsWorker(const std::string& inlineSettings, const std::
     return 0;
 }
 
+// The child runs the test again from its start, in a folder of its own that no TearDown removes.
+int removingFolder(const std::filesystem::path& folder, int status) {
+    removeTempFolder(folder);
+    return status;
+}
+
 TEST_F(CorePrcsWorker, AWorkerThatCannotStartLeavesAnEngineThatPlaysInline) {
     writeFolder();
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(std::_Exit(engineWithoutRoomForItsWorker(settings(), settings(threads(1)), folder())),
+    EXPECT_EXIT(std::_Exit(removingFolder(root, engineWithoutRoomForItsWorker(settings(), settings(threads(1)), folder()))),
                 ::testing::ExitedWithCode(0), "");
 }
 #endif
