@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <climits>
 #include <cerrno>
 #include <cstdlib>
@@ -25,6 +26,7 @@
 #include <sys/xattr.h>
 #include <time.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 const double CoreXutl::dVtdatetimeconst = 1.0 / 86400.0;
@@ -101,6 +103,10 @@ thread_local std::string lastFailure;
 
 std::atomic<void (*)(const char*)> openSeam{nullptr};
 std::atomic<void (*)(const char*)> heldSeam{nullptr};
+
+// How long a write waits for another program's lock on its file, in milliseconds.
+constexpr int defaultLockWait = 30000;
+std::atomic<int> lockWait{defaultLockWait};
 
 bool failWith(const std::string& reason) {
     lastFailure = reason;
@@ -281,6 +287,73 @@ bool locksUnsupported(int error) {
     return error == ENOLCK || error == ENOSYS || error == EOPNOTSUPP || error == EINVAL;
 }
 
+// The descriptors through which this process's own writers in place hold (or are taking) their
+// targets' locks, which another of its writers waits for as for another program's; each with whether
+// it holds room reserved past the file's end.
+std::mutex writersLock;
+std::map<int, bool> writersDescriptors;
+
+void markWriter(int fd, bool reserved) {
+    std::lock_guard<std::mutex> hold(writersLock);
+    writersDescriptors[fd] = reserved;
+}
+
+// Forgets a writer's descriptor; whether it held room reserved.
+bool forgetWriter(int fd) {
+    std::lock_guard<std::mutex> hold(writersLock);
+    const auto found = writersDescriptors.find(fd);
+    if (found == writersDescriptors.end()) return false;
+    const bool reserved = found->second;
+    writersDescriptors.erase(found);
+    return reserved;
+}
+
+// Whether this process holds the lock of fd's file through another descriptor of its own that is no
+// writer's: a caller that runs under flock(1) or a shell's locked descriptor it inherited, or a host
+// that locked the file. The kernel lists the locks each descriptor holds in /proc/self/fdinfo.
+bool lockedByThisProcess(int fd) {
+    struct stat file {};
+    DIR* listing = fstat(fd, &file) == 0 ? opendir("/proc/self/fd") : nullptr;
+    if (!listing) return false;
+    bool held = false;
+    while (const dirent* entry = held ? nullptr : readdir(listing)) {
+        const char* name = entry->d_name;
+        const char* end = name + std::strlen(name);
+        int other = -1;
+        const std::from_chars_result number = std::from_chars(name, end, other);
+        if (number.ec != std::errc() || number.ptr != end || other == fd || other == dirfd(listing)) continue;
+        {
+            std::lock_guard<std::mutex> hold(writersLock);
+            if (writersDescriptors.count(other)) continue;
+        }
+        struct stat same {};
+        if (fstat(other, &same) != 0 || same.st_dev != file.st_dev || same.st_ino != file.st_ino) continue;
+        std::ifstream info("/proc/self/fdinfo/" + std::to_string(other));
+        std::string line;
+        while (!held && std::getline(info, line))
+            held = line.compare(0, 5, "lock:") == 0 && line.find(" FLOCK ") != std::string::npos;
+    }
+    closedir(listing);
+    return held;
+}
+
+// Takes fd's exclusive lock, retrying every 20 to 50 ms while another holds it, for at most the lock
+// wait: 0 once held, or where locks are unsupported (the write goes on without); else the errno,
+// EWOULDBLOCK when the wait ended. With callersCount, a lock this process holds itself through another
+// descriptor counts as held: the caller took it for this write, and waiting would wait for itself.
+int lockWithin(int fd, bool callersCount) {
+    const double deadline = CoreXutl::tmono() + lockWait.load();
+    bool looked = false;
+    for (int pause = 20;; pause = std::min(pause + 10, 50)) {
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0 || locksUnsupported(errno)) return 0;
+        if (errno == EINTR) continue;
+        if (errno != EWOULDBLOCK) return errno;
+        if (callersCount && !std::exchange(looked, true) && lockedByThisProcess(fd)) return 0;
+        if (CoreXutl::tmono() >= deadline) return EWOULDBLOCK;
+        CoreXutl::sleep(pause);
+    }
+}
+
 // Temporaries are private (0600) until they are given the mode of the file they become.
 bool makeTemporary(const std::string& folder, const std::string& name, Temporary& made) {
     static std::atomic<unsigned> counter{0};
@@ -298,9 +371,10 @@ bool makeTemporary(const std::string& folder, const std::string& name, Temporary
             break;
         }
         // Where locks are unsupported the temporary goes on unlocked; the sweep, which needs its lock,
-        // then never takes it.
-        const bool held = flock(made.fd, LOCK_EX) == 0 || locksUnsupported(errno);
-        reason = systemReason();
+        // then never takes it. Only a sweep holds a fresh temporary's lock, and only for a moment.
+        const int locked = lockWithin(made.fd, false);
+        const bool held = locked == 0;
+        reason = std::strerror(locked);
         struct stat info {};
         if (held && fstat(made.fd, &info) == 0) {
             if (info.st_nlink > 0) return true;
@@ -430,8 +504,8 @@ mode_t newFileMode(const std::string& folder) {
     return 0600;
 }
 
-// Gives the temporary what the file it replaces had: owner, group, extended attributes and mode
-// (the attributes before the mode, as an access list written sets the group bits). False when any
+// Gives the temporary what the file it replaces had: owner, group, extended attributes, access list or
+// none, and mode (the attributes before the mode, as an access list written sets the group bits). False when any
 // of it cannot be carried, or the file has attributes or inode flags a rename would drop; the file
 // is then written in place.
 bool carriesEverything(const Temporary& temporary, const Target& target, mode_t mode) {
@@ -440,9 +514,14 @@ bool carriesEverything(const Temporary& temporary, const Target& target, mode_t 
     if ((made.st_uid != target.seen.st_uid || made.st_gid != target.seen.st_gid) &&
         fchown(temporary.fd, target.seen.st_uid, target.seen.st_gid) != 0)
         return false;
-    if (!copyExtendedAttributes(target.path, -1, temporary.fd, true) || fchmod(temporary.fd, mode & 07777) != 0 ||
-        fstat(temporary.fd, &made) != 0)
+    if (!copyExtendedAttributes(target.path, -1, temporary.fd, true)) return false;
+    // A folder's default access list gave the temporary one: a file that had none must not gain the
+    // readers it names.
+    static constexpr char accessList[] = "system.posix_acl_access";
+    if (getxattr(target.path.c_str(), accessList, nullptr, 0) < 0 && fremovexattr(temporary.fd, accessList) != 0 &&
+        errno != ENODATA && errno != ENOTSUP)
         return false;
+    if (fchmod(temporary.fd, mode & 07777) != 0 || fstat(temporary.fd, &made) != 0) return false;
     // The kernel drops a set-group-id bit it does not allow, without an error.
     return made.st_uid == target.seen.st_uid && made.st_gid == target.seen.st_gid &&
            (made.st_mode & 07777) == (mode & 07777);
@@ -474,16 +553,45 @@ mode_t modeFor(const Target& target) {
     return target.exists ? target.seen.st_mode : newFileMode(target.folder);
 }
 
+// How long an open waits for another program to give up its lease on a file (a file server's lock, an
+// NFS server's delegation): the kernel's lease-break time, after which it breaks the lease itself, and
+// a second more.
+double leaseWait() {
+    long seconds = 45;
+    std::ifstream setting("/proc/sys/fs/lease-break-time");
+    std::string text;
+    if (std::getline(setting, text)) {
+        long read = -1;
+        const std::from_chars_result number = std::from_chars(text.data(), text.data() + text.size(), read);
+        if (number.ec == std::errc() && read >= 0) seconds = read;
+    }
+    return (static_cast<double>(seconds) + 1.0) * 1000.0;
+}
+
+// An open that does not wait answers EWOULDBLOCK for a file another program holds a lease on, as it
+// asks the holder to let go; that same open is tried again every 100 ms until the lease is gone.
+int openLeased(const std::string& path, int flags) {
+    double deadline = -1.0;
+    for (;;) {
+        const int fd = open(path.c_str(), flags, 0666);
+        if (fd >= 0 || errno != EWOULDBLOCK) return fd;
+        if (deadline < 0.0) deadline = CoreXutl::tmono() + leaseWait();
+        if (CoreXutl::tmono() >= deadline) return fd;
+        CoreXutl::sleep(100);
+    }
+}
+
 // Opens the target by the path given and goes on only with the object the decision was made for:
 // a pipe swapped for a file (or a file for another) meanwhile is left alone. A file is opened without
-// waiting, so that a pipe nobody reads put in its place is refused at once, and without following a
-// link where none was seen; a pipe the route chose waits for its reader.
+// waiting, so that a pipe nobody reads put in its place is refused at once (a pipe never answers
+// EWOULDBLOCK, only a leased file), and without following a link where none was seen; a pipe the
+// route chose waits for its reader.
 int openTarget(const Target& target) {
     if (void (*seam)(const char*) = openSeam.load()) seam(target.path.c_str());
     const bool regular = target.route != Route::Stream;
     const int flags = O_WRONLY | O_CLOEXEC | (target.exists ? 0 : O_CREAT) |
                       (regular ? O_NONBLOCK | O_NOCTTY | (target.link ? 0 : O_NOFOLLOW) : 0);
-    const int fd = open(target.path.c_str(), flags, 0666);
+    const int fd = regular ? openLeased(target.path, flags) : open(target.path.c_str(), flags, 0666);
     if (fd < 0 && !(regular && !target.link && errno == ELOOP)) {
         failWith(target.path + " cannot be opened for writing (" + systemReason() + ")");
         return -1;
@@ -498,22 +606,43 @@ int openTarget(const Target& target) {
     return -1;
 }
 
+// Reserves the bytes from..from+length without changing the file's size, so that a write cut short
+// shows as the old length rather than a tail of zeros; where the file system cannot, by extending it.
+int reserve(int fd, off_t from, off_t length) {
+    while (fallocate(fd, FALLOC_FL_KEEP_SIZE, from, length) != 0) {
+        if (errno == EINTR) continue;
+        if (errno != EOPNOTSUPP && errno != ENOSYS) return errno;
+        return posix_fallocate(fd, from, length);
+    }
+    return 0;
+}
+
 // Before the first byte of a file written in place: the file is locked against other writers for the
-// whole copy and the cut, and the bytes past its old end are reserved, so that a full disk refuses the
-// write while the old content is still whole. Where the file system has neither, the write goes on
-// without them.
+// whole copy and the cut, waiting a bounded time for another program's lock, and the bytes past its old
+// end are reserved, so that a full disk refuses the write while the old content is still whole. Where
+// the file system has neither, the write goes on without them.
 bool holdForWriting(int fd, const Target& target, int64_t length) {
     if (target.route != Route::InPlace) return true;
-    if (flock(fd, LOCK_EX) != 0 && !locksUnsupported(errno)) return stepFailed(target.path, "locking");
-    if (void (*seam)(const char*) = heldSeam.load()) seam(target.path.c_str());
+    markWriter(fd, false);
+    if (const int locked = lockWithin(fd, true); locked == EWOULDBLOCK)
+        return failWith(target.path + " is locked by another program; it was left as it was");
+    else if (locked != 0)
+        return failWith(target.path + ": locking failed (" + std::strerror(locked) + ")");
     struct stat now {};
     if (fstat(fd, &now) != 0) return stepFailed(target.path, "locking");
-    if (length <= now.st_size) return true;
-    const int error = posix_fallocate(fd, now.st_size, length - now.st_size);
-    if (error == 0 || error == EOPNOTSUPP || error == ENOSYS) return true;
-    [[maybe_unused]] const int restored = ftruncate(fd, now.st_size); // a partial reservation is given back
-    return failWith(target.path + " has no room for its " + std::to_string(length) + " new bytes (" +
-                    std::strerror(error) + "); it was left as it was");
+    if (length > now.st_size) {
+        const int error = reserve(fd, now.st_size, length - now.st_size);
+        if (error != 0 && error != EOPNOTSUPP && error != ENOSYS) {
+            // A partial reservation is given back: the size an extending one set, the blocks past the
+            // end a kept size hides.
+            [[maybe_unused]] const int restored = ftruncate(fd, now.st_size);
+            return failWith(target.path + " has no room for its " + std::to_string(length) + " new bytes (" +
+                            std::strerror(error) + "); it was left as it was");
+        }
+        markWriter(fd, error == 0);
+    }
+    if (void (*seam)(const char*) = heldSeam.load()) seam(target.path.c_str());
+    return true;
 }
 
 bool writeAll(int fd, const char* data, size_t size) {
@@ -543,10 +672,15 @@ bool copyRest(int from, const std::string& fromName, int to, const std::string& 
     }
 }
 
-// The end of an in-place write: a file is cut to the new length and flushed to disk.
+// The end of an in-place write: a file is cut to the new length and flushed to disk. A write given up
+// gives back the room reserved past the file's end, its size as it stands.
 bool finishInPlace(int fd, const Target& target, int64_t length, bool ok) {
     if (ok && target.route == Route::InPlace && (ftruncate(fd, length) != 0 || fsync(fd) != 0))
         ok = stepFailed(target.path, "saving");
+    struct stat now {};
+    if (forgetWriter(fd) && !ok && fstat(fd, &now) == 0) {
+        [[maybe_unused]] const int restored = ftruncate(fd, now.st_size);
+    }
     if (close(fd) != 0 && ok) ok = stepFailed(target.path, "closing");
     return ok;
 }
@@ -564,26 +698,37 @@ bool renameOrRemove(Temporary& temporary, const std::string& path, bool complete
 }
 
 // Piece-by-piece writes to a file that goes in place are staged in an unnamed file of the caller's
-// until complete; tmpcm finds the target it was decided for here.
+// until complete; tmpcm finds the target it was decided for here, and a full staging folder is named.
+struct Staged {
+    Target target;
+    std::string folder;
+};
 std::mutex stagedLock;
-std::map<std::FILE*, Target> staged;
+std::map<std::FILE*, Staged> staged;
 
-bool takeStaged(std::FILE* file, Target& target) {
+bool takeStaged(std::FILE* file, Staged& found) {
     std::lock_guard<std::mutex> hold(stagedLock);
-    const auto found = staged.find(file);
-    if (found == staged.end()) return false;
-    target = found->second;
-    staged.erase(found);
+    const auto at = staged.find(file);
+    if (at == staged.end()) return false;
+    found = at->second;
+    staged.erase(at);
     return true;
 }
 
-// An unnamed staging file in the temporary folder (TMPDIR, else the system's). It loses its name at
-// once, so it need not lie beside the target, whose folder may be small (/dev for /dev/stdout).
-int stagingFile(const Target& target) {
+std::string noRoomForStaging(const std::string& folder) {
+    return "the temporary folder " + folder +
+           " has no room for the render's staging copy; set TMPDIR to a folder with room";
+}
+
+// An unnamed staging file in the temporary folder (TMPDIR, else the system's), whose name goes in
+// folder. It loses its name at once, so it need not lie beside the target, whose folder may be small
+// (/dev for /dev/stdout).
+int stagingFile(const Target& target, std::string& folder) {
     Temporary staging;
     const char* chosen = std::getenv("TMPDIR");
-    if (!(chosen && *chosen && makeTemporary(chosen, target.name, staging)) &&
-        !makeTemporary("/tmp", target.name, staging))
+    folder = chosen && *chosen ? chosen : "/tmp";
+    if (!makeTemporary(folder, target.name, staging) &&
+        (folder == "/tmp" || !makeTemporary(folder = "/tmp", target.name, staging)))
         return -1;
     lastFailure.clear();
     unlink(staging.path.c_str());
@@ -662,6 +807,7 @@ std::FILE* CoreXutl::tmpop(const char* path, std::string& temporary) {
     temporary.clear();
     Target target;
     Temporary beside;
+    std::string stagingFolder;
     if (!prepareTarget(path, target) || !temporaryForRename(target, modeFor(target), beside)) return nullptr;
     int fd = -1;
     switch (target.route) {
@@ -670,7 +816,7 @@ std::FILE* CoreXutl::tmpop(const char* path, std::string& temporary) {
         temporary = beside.path;
         break;
     case Route::InPlace:
-        fd = stagingFile(target);
+        fd = stagingFile(target, stagingFolder);
         break;
     case Route::Stream: // no temporary: tmpcm and tmpab then only close the file
         fd = openTarget(target);
@@ -687,7 +833,7 @@ std::FILE* CoreXutl::tmpop(const char* path, std::string& temporary) {
     }
     if (target.route == Route::InPlace) {
         std::lock_guard<std::mutex> hold(stagedLock);
-        staged[file] = target;
+        staged[file] = Staged{target, stagingFolder};
     }
     return file;
 }
@@ -696,9 +842,11 @@ bool CoreXutl::tmpcm(std::FILE* file, const std::string& temporary, const char* 
     lastFailure.clear();
     if (!file) return failWith("no file");
     const std::string name = path ? path : "";
-    Target target;
-    if (takeStaged(file, target)) { // the complete content goes into the file as it stands
-        bool ok = std::fflush(file) == 0 || stepFailed(name, "a write");
+    Staged stage;
+    if (takeStaged(file, stage)) { // the complete content goes into the file as it stands
+        const Target& target = stage.target;
+        bool ok = std::fflush(file) == 0 || (errno == ENOSPC || errno == EDQUOT ? failWith(noRoomForStaging(stage.folder))
+                                                                                : stepFailed(name, "a write"));
         const int fd = ok ? openTarget(target) : -1;
         int64_t copied = 0;
         struct stat content {};
@@ -728,8 +876,19 @@ bool CoreXutl::tmpcm(std::FILE* file, const std::string& temporary, const char* 
     return renameOrRemove(written, name, ok);
 }
 
+std::string CoreXutl::stagingFailure(std::FILE* file, int error) {
+    if (error != ENOSPC && error != EDQUOT) return "";
+    std::lock_guard<std::mutex> hold(stagedLock);
+    const auto at = staged.find(file);
+    return at == staged.end() ? "" : noRoomForStaging(at->second.folder);
+}
+
+void CoreXutl::setLockWait(int milliseconds) {
+    lockWait.store(milliseconds > 0 ? milliseconds : defaultLockWait);
+}
+
 void CoreXutl::tmpab(std::FILE* file, const std::string& temporary) {
-    Target forgotten;
+    Staged forgotten;
     if (file) {
         takeStaged(file, forgotten);
         std::fclose(file);

@@ -29,9 +29,13 @@ public:
     // Every replacement below leaves the path's links to the kernel. It renames a complete new file
     // over the target only where the rename keeps everything the old file had (a regular file with one
     // name, not mounted over, whose owner, group, mode and user attributes and access lists the new
-    // file carries, with no other attribute or inode flag); any other file, and the file a link names,
-    // is written in place once the whole new content exists: locked against other writers in place,
-    // the room past its old end reserved before its first byte, and cut to its length. A pipe, a device
+    // file carries, an access list its folder gave the new file taken off where the old had none, with
+    // no other attribute or inode flag); any other file, and the file a link names,
+    // is written in place once the whole new content exists: locked against other writers in place
+    // (waiting up to 30 s for another program's lock; one the calling process holds itself, as under
+    // flock(1), is no reason to wait), the room past its old end reserved before its first byte without
+    // changing its size, and cut to its length. Its open waits for another program's lease on it to be
+    // given up, up to the kernel's lease-break time. A pipe, a device
     // or a socket is written as the bytes come. Refused untouched: a file the caller may not write, an
     // append-only or immutable file, a link another user made in a shared sticky folder, a file with
     // no room for its new length, and a target that changed between the decision and the open.
@@ -42,9 +46,12 @@ public:
     // Test seam: called with the target's path just before a target is opened for writing in place,
     // so that a test changes what the path names there; null removes it.
     static void setOpenSeam(void (*seam)(const char* path));
-    // Test seam: called with the target's path once a file written in place is open and locked, before
-    // its room is reserved, so that a test holds a writer there; null removes it.
+    // Test seam: called with the target's path once a file written in place is open, locked and its
+    // room reserved, before its first byte, so that a test holds or kills a writer there; null removes it.
     static void setHeldSeam(void (*seam)(const char* path));
+    // Test seam: how long a file written in place waits for another program's lock on it, in
+    // milliseconds; 0 restores the 30 s.
+    static void setLockWait(int milliseconds);
     // Copies data and permissions; a replaced destination is renamed over only once the copy is complete.
     // Returns true when the copy succeeded. flag has no effect.
     static bool cpyfl(const char* from, const char* to, bool flag);
@@ -63,6 +70,10 @@ public:
     // it to disk, closes it and renames it over path; when any step fails it removes the file and
     // returns false. tmpab closes and removes it, leaving path as it was.
     static std::FILE* tmpop(const char* path, std::string& temporary);
+    // Why a write to a file tmpop staged in the temporary folder failed with error, where that means
+    // the folder is full: it names the folder and how to choose another. Empty for any other file or
+    // error.
+    static std::string stagingFailure(std::FILE* file, int error);
     static bool tmpcm(std::FILE* file, const std::string& temporary, const char* path);
     static void tmpab(std::FILE* file, const std::string& temporary);
 };

@@ -41,12 +41,18 @@ CoreWvfw::CoreWvfw(CorePool* pool, CoreAnsx name, int16_t channels, int32_t rate
     bCreated = std::fwrite(pHeader, 1, CoreWavs::iCheadersize, pFile) ==
                    static_cast<size_t>(CoreWavs::iCheadersize) &&
                std::fflush(pFile) == 0;
-    if (!bCreated) fail(std::string("the header cannot be written (") + std::strerror(errno) + ")");
+    if (!bCreated) failWrite("the header cannot be written");
 }
 
 void CoreWvfw::fail(const std::string& reason) {
     if (!bFailed) sFailure = reason;
     bFailed = true;
+}
+
+void CoreWvfw::failWrite(const char* what) {
+    const int error = errno;
+    const std::string staging = CoreXutl::stagingFailure(pFile, error);
+    fail(staging.empty() ? std::string(what) + " (" + std::strerror(error) + ")" : staging);
 }
 
 CoreWvfw::~CoreWvfw() {
@@ -110,7 +116,7 @@ void CoreWvfw::write(int32_t bytes) {
     // The samples go first: a header never claims bytes the file does not hold.
     if ((!bStream && std::fseek(pFile, 0, SEEK_END) != 0) ||
         std::fwrite(pStage, 1, static_cast<size_t>(bytes), pFile) != static_cast<size_t>(bytes)) {
-        fail(std::string("a write failed (") + std::strerror(errno) + ")");
+        failWrite("a write failed");
         return;
     }
     iData += bytes;
@@ -124,7 +130,7 @@ void CoreWvfw::updhd() {
         std::fwrite(pHeader, 1, CoreWavs::iCheadersize, pFile) !=
             static_cast<size_t>(CoreWavs::iCheadersize) ||
         std::fflush(pFile) != 0)
-        fail(std::string("the header cannot be rewritten (") + std::strerror(errno) + ")");
+        failWrite("the header cannot be rewritten");
 }
 
 bool CoreWvfw::wfile(CorePool* pool, CoreAnsx name, const double* samples, int32_t frames, bool double64) {

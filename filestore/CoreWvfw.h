@@ -65,6 +65,7 @@ private:
     bool bDouble;
 
     void fail(const std::string& reason);
+    void failWrite(const char* what); // a failed write or seek, errno saying why
     template <typename Sample>
     void stage(int32_t frames, const Sample* left, const Sample* right);
 };

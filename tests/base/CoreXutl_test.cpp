@@ -4,6 +4,7 @@
 // user has (protected files, links, pipes, devices, long names, shared folders, mounts, other writers'
 // temporaries).
 #include "base/CoreXutl.h"
+#include "tests/common/FileHolder.h"
 #include "tests/common/LogCapture.h"
 #include "tests/common/Unprivileged.h"
 
@@ -292,6 +293,11 @@ std::string trustedOrigin(const fs::path& path) {
     return got > 0 ? std::string(value, size_t(got)) : "";
 }
 
+// A folder's default access list: owner rw, user 1234 rw, group r, mask rw, others nothing.
+constexpr uint32_t noOne = 0xFFFFFFFF;
+constexpr uint32_t sharedFolderList[] = {2,     0x00060001, noOne, 0x00060002, 1234,      0x00040004,
+                                         noOne, 0x00060010, noOne, 0x00000020, noOne};
+
 // Unmounts what a row mounted when the row ends, however it ends.
 struct MountedFor {
     fs::path at;
@@ -325,7 +331,8 @@ TEST_F(CoreXutl_Files, EveryKindOfTargetIsReplacedWholeWrittenInPlaceOrRefusedUn
         File, Protected, Link, LinkChain, Dangling, LinkLoop, Pipe, PipeByNumber, SwappedPipe, Device, LongName,
         ClosedFolder, NewInClosedFolder, Leftovers, WriterElsewhere, PlantedLink, HardLinked, GroupShared,
         GroupMember, StickyForeign, BindMounted, DiskFull, DiskWithRoomForGrowth, SecondWriter, NoLocks,
-        SwappedForLinkToPipe, Private, NewInSharedFolder, TrustedAttribute, InodeFlag, AppendOnly
+        SwappedForLinkToPipe, Private, NewInSharedFolder, TrustedAttribute, InodeFlag, AppendOnly, LockedElsewhere,
+        ReadElsewhere, LockedByCaller, Leased, NoAccessList, KilledAfterReservation
     };
     struct Row {
         const char* name;
@@ -372,6 +379,15 @@ TEST_F(CoreXutl_Files, EveryKindOfTargetIsReplacedWholeWrittenInPlaceOrRefusedUn
         {"a file with a trusted attribute", Kind::TrustedAttribute, true, "", "file"},
         {"a file with an inode flag", Kind::InodeFlag, true, "", "file"},
         {"an append-only file", Kind::AppendOnly, false, "may only be appended to; it was left as it was", "file"},
+        {"a linked file another program holds locked", Kind::LockedElsewhere, false,
+         "is locked by another program; it was left as it was", "link"},
+        {"a linked file a reader holds a shared lock on", Kind::ReadElsewhere, false,
+         "is locked by another program; it was left as it was", "link"},
+        {"a linked file the calling process holds locked", Kind::LockedByCaller, true, "", "link"},
+        {"a linked file another program holds a lease on", Kind::Leased, true, "", "link"},
+        {"a file without an access list in a folder with a default one", Kind::NoAccessList, true, "", "file"},
+        {"a two-name file whose writer is killed once its room is reserved", Kind::KilledAfterReservation, false, "",
+         "file"},
     };
     const std::string shortOld = "the old bytes, longer than the new ones", shortNew = "new bytes";
     std::string older, newer, expected; // per row: what the target holds, is given and holds afterwards
@@ -419,6 +435,8 @@ TEST_F(CoreXutl_Files, EveryKindOfTargetIsReplacedWholeWrittenInPlaceOrRefusedUn
             MountedFor mounted;
             std::thread secondWriter;
             std::atomic<bool> secondWritten{false}, secondDone{false}, secondDoneWhileHeld{false};
+            std::unique_ptr<FileHolder> holder; // another program holding the file
+            int callersLock = -1;
             switch (row.kind) {
             case Kind::File:
             case Kind::Protected:
@@ -590,6 +608,43 @@ TEST_F(CoreXutl_Files, EveryKindOfTargetIsReplacedWholeWrittenInPlaceOrRefusedUn
                 writeBytes(named, older);
                 lockFailure = ENOLCK;
                 break;
+            case Kind::LockedElsewhere:
+            case Kind::ReadElsewhere:
+            case Kind::LockedByCaller:
+            case Kind::Leased: { // through a link, so that the file is written in place
+                fs::create_directories(elsewhere);
+                named = elsewhere / "real.wav";
+                besideNamed = {"real.wav"};
+                writeBytes(named, older);
+                fs::create_symlink(named, target);
+                CoreXutl::setLockWait(300);
+                if (row.kind == Kind::LockedByCaller) {
+                    callersLock = open(named.c_str(), O_RDONLY | O_CLOEXEC);
+                    if (callersLock < 0 || flock(callersLock, LOCK_EX) != 0) skipped = "the file cannot be locked here";
+                    break;
+                }
+                const FileHolder::Hold hold = row.kind == Kind::Leased       ? FileHolder::Hold::lease
+                                              : row.kind == Kind::ReadElsewhere ? FileHolder::Hold::sharedLock
+                                                                                : FileHolder::Hold::lock;
+                holder = std::make_unique<FileHolder>(named, hold);
+                skipped = holder->refused;
+                break;
+            }
+            case Kind::NoAccessList: // the file made before its folder had the list, then closed to others
+                writeBytes(named, older);
+                chmod(named.c_str(), 0640);
+                kept = ownershipOf(named);
+                if (setxattr(folder.c_str(), "system.posix_acl_default", sharedFolderList, sizeof sharedFolderList, 0) != 0)
+                    skipped = "no access list can be set here (" + std::string(std::strerror(errno)) + ")";
+                break;
+            case Kind::KilledAfterReservation:
+                older = std::string(100000, 'o');
+                newer = std::string(150000, 'n');
+                sourceFor(newer);
+                writeBytes(named, older);
+                fs::create_hard_link(named, folder / "second name");
+                besideNamed.insert("second name");
+                break;
             case Kind::SwappedForLinkToPipe:
                 writeBytes(named, older);
                 fs::create_hard_link(named, folder / "second name");
@@ -604,13 +659,10 @@ TEST_F(CoreXutl_Files, EveryKindOfTargetIsReplacedWholeWrittenInPlaceOrRefusedUn
                 kept = ownershipOf(named);
                 modeBeforeFirstChange = -1;
                 break;
-            case Kind::NewInSharedFolder: { // owner rw, user 1234 rw, group r, mask rw, others nothing
-                const uint32_t none = 0xFFFFFFFF, list[] = {2, 0x00060001, none, 0x00060002, 1234, 0x00040004, none,
-                                                            0x00060010, none, 0x00000020, none};
-                if (setxattr(folder.c_str(), "system.posix_acl_default", list, sizeof list, 0) != 0)
+            case Kind::NewInSharedFolder:
+                if (setxattr(folder.c_str(), "system.posix_acl_default", sharedFolderList, sizeof sharedFolderList, 0) != 0)
                     skipped = "no access list can be set here (" + std::string(std::strerror(errno)) + ")";
                 break;
-            }
             case Kind::TrustedAttribute:
                 writeBytes(named, older);
                 if (setxattr(named.c_str(), "trusted.origin", "take 3", 6, 0) != 0)
@@ -646,13 +698,32 @@ TEST_F(CoreXutl_Files, EveryKindOfTargetIsReplacedWholeWrittenInPlaceOrRefusedUn
                 ASSERT_FALSE(outcome.text.empty());
                 written = outcome.text[0] == '1';
                 reason = outcome.text.substr(1);
+            } else if (row.kind == Kind::KilledAfterReservation) {
+                const pid_t child = fork();
+                if (child == 0) {
+                    CoreXutl::setHeldSeam([](const char*) { raise(SIGKILL); });
+                    _exit(writer.write(target, newer) ? 0 : 1);
+                }
+                int status = 0;
+                waitpid(child, &status, 0);
+                EXPECT_TRUE(WIFSIGNALED(status)) << "the writer was not held once its room was reserved";
+                written = WIFEXITED(status) && WEXITSTATUS(status) == 0;
             } else {
                 written = writer.write(target, newer);
                 reason = CoreXutl::lastWriteFailure();
             }
             CoreXutl::setOpenSeam(nullptr);
             CoreXutl::setHeldSeam(nullptr);
+            CoreXutl::setLockWait(0);
             lockFailure = 0;
+            if (callersLock >= 0) close(callersLock);
+            if (holder) {
+                EXPECT_TRUE(holder->end()) << "the holder did not hold the file, or was never asked for its lease";
+            }
+            if (row.kind == Kind::NoAccessList) {
+                EXPECT_LT(getxattr(named.c_str(), "system.posix_acl_access", nullptr, 0), 0)
+                    << "the file took its folder's access list";
+            }
             if (row.kind == Kind::AppendOnly) inodeFlags(named, FS_APPEND_FL, false);
             if (secondWriter.joinable()) {
                 secondWriter.join();
@@ -715,7 +786,8 @@ TEST_F(CoreXutl_Files, EveryKindOfTargetIsReplacedWholeWrittenInPlaceOrRefusedUn
             EXPECT_EQ(entryKind(named), "file");
             EXPECT_TRUE(readBytes(named) == (row.written ? expected : older)) << "the file holds other bytes";
             EXPECT_EQ(names(named.parent_path()), besideNamed);
-            if (row.kind == Kind::HardLinked || row.kind == Kind::DiskFull || row.kind == Kind::DiskWithRoomForGrowth) {
+            if (row.kind == Kind::HardLinked || row.kind == Kind::DiskFull || row.kind == Kind::DiskWithRoomForGrowth ||
+                row.kind == Kind::KilledAfterReservation) {
                 EXPECT_TRUE(readBytes(folder / "second name") == (row.written ? expected : older))
                     << "the second name holds other bytes";
             }
