@@ -10,6 +10,7 @@
 #include "base/CoreAnsx.h"
 #include "base/CorePool.h"
 #include "filestore/CoreWavs.h"
+#include "tests/common/FileHolder.h"
 #include "tests/common/Unprivileged.h"
 #include "tests/tools/PluginFolder.h"
 
@@ -25,6 +26,7 @@
 #include <functional>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/sysmacros.h>
@@ -579,6 +581,15 @@ TEST_F(CoreRndrTest, WritesEveryKindOfOutputAUserHasAndRefusesWhatItMayNotReplac
         if (fd >= 0) close(fd);
         return set;
     };
+    // A file written in place through a link, the file holding the old bytes.
+    const auto linkedFile = [&](const std::string& name) {
+        writeBytes(out / "elsewhere" / name, old);
+        fs::create_symlink(fs::path("elsewhere") / name, out / ("link-" + name));
+        return true;
+    };
+    std::unique_ptr<FileHolder> leaseHolder;
+    const fs::path small = folder.folder.path / "small"; // a temporary folder in memory, too small
+    bool mounted = false;
     const Row rows[] = {
         {"a symbolic link", (out / "link.wav").string(),
          [&] { writeBytes(out / "elsewhere/real.wav", old);
@@ -624,6 +635,27 @@ TEST_F(CoreRndrTest, WritesEveryKindOfOutputAUserHasAndRefusesWhatItMayNotReplac
          [&] { writeBytes(appendOnly, old); return setAppendOnly(true); }, "", "file", false,
          "appendonly.wav: cannot be written: " + appendOnly.string() + " may only be appended to", "",
          appendOnly.string()},
+        {"a link whose file the render's caller holds locked", (out / "link-locked.wav").string(),
+         [&] { return linkedFile("locked.wav"); }, (out / "elsewhere/locked.wav").string(), "link", false, "",
+         "flock " + quoted((out / "link-locked.wav").string()) + " RENDER"},
+        {"a link whose file another program holds a lease on", (out / "link-leased.wav").string(),
+         [&] {
+             linkedFile("leased.wav");
+             leaseHolder = std::make_unique<FileHolder>(out / "elsewhere/leased.wav", FileHolder::Hold::lease);
+             return leaseHolder->refused.empty();
+         },
+         (out / "elsewhere/leased.wav").string(), "link", false, ""},
+        {"a link written while the temporary folder has no room for the staging copy",
+         (out / "link-staged.wav").string(),
+         [&] {
+             fs::create_directories(small);
+             mounted = mount("tmpfs", small.c_str(), "tmpfs", 0, "size=16k") == 0;
+             return mounted && linkedFile("staged.wav");
+         },
+         "", "link", false,
+         "link-staged.wav: cannot be written: the temporary folder " + small.string() +
+             " has no room for the render's staging copy; set TMPDIR to a folder with room",
+         "TMPDIR=" + quoted(small.string()) + " RENDER", (out / "elsewhere/staged.wav").string()},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -684,6 +716,15 @@ TEST_F(CoreRndrTest, WritesEveryKindOfOutputAUserHasAndRefusesWhatItMayNotReplac
         }
         EXPECT_EQ(privateFolders(temporary), 0u);
         fs::remove(stream);
+        if (leaseHolder) {
+            EXPECT_TRUE(leaseHolder->end()) << "the lease was never asked for";
+            leaseHolder.reset();
+        }
+        if (mounted) {
+            EXPECT_TRUE(fs::is_empty(small)) << "the staging copy was left in the temporary folder";
+            umount2(small.c_str(), MNT_DETACH);
+            mounted = false;
+        }
         if (row.output == appendOnly.string()) setAppendOnly(false);
         if (reader >= 0) {
             std::string got(2 * renderBytes, '\0');
