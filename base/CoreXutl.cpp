@@ -5,9 +5,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <charconv>
 #include <climits>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -505,9 +505,9 @@ mode_t newFileMode(const std::string& folder) {
 }
 
 // Gives the temporary what the file it replaces had: owner, group, extended attributes, access list or
-// none, and mode (the attributes before the mode, as an access list written sets the group bits). False when any
-// of it cannot be carried, or the file has attributes or inode flags a rename would drop; the file
-// is then written in place.
+// none, and mode (the attributes before the mode, as an access list written sets the group bits). False when
+// any of it cannot be carried, or the file has attributes or inode flags a rename would drop; the file is
+// then written in place.
 bool carriesEverything(const Temporary& temporary, const Target& target, mode_t mode) {
     struct stat made {};
     if (fstat(temporary.fd, &made) != 0 || !sameInodeFlags(target, temporary.fd)) return false;
@@ -518,8 +518,8 @@ bool carriesEverything(const Temporary& temporary, const Target& target, mode_t 
     // A folder's default access list gave the temporary one: a file that had none must not gain the
     // readers it names.
     static constexpr char accessList[] = "system.posix_acl_access";
-    if (getxattr(target.path.c_str(), accessList, nullptr, 0) < 0 && fremovexattr(temporary.fd, accessList) != 0 &&
-        errno != ENODATA && errno != ENOTSUP)
+    if (getxattr(target.path.c_str(), accessList, nullptr, 0) < 0 &&
+        fremovexattr(temporary.fd, accessList) != 0 && errno != ENODATA && errno != ENOTSUP)
         return false;
     if (fchmod(temporary.fd, mode & 07777) != 0 || fstat(temporary.fd, &made) != 0) return false;
     // The kernel drops a set-group-id bit it does not allow, without an error.
@@ -845,8 +845,9 @@ bool CoreXutl::tmpcm(std::FILE* file, const std::string& temporary, const char* 
     Staged stage;
     if (takeStaged(file, stage)) { // the complete content goes into the file as it stands
         const Target& target = stage.target;
-        bool ok = std::fflush(file) == 0 || (errno == ENOSPC || errno == EDQUOT ? failWith(noRoomForStaging(stage.folder))
-                                                                                : stepFailed(name, "a write"));
+        bool ok = std::fflush(file) == 0 ||
+                  (errno == ENOSPC || errno == EDQUOT ? failWith(noRoomForStaging(stage.folder))
+                                                      : stepFailed(name, "a write"));
         const int fd = ok ? openTarget(target) : -1;
         int64_t copied = 0;
         struct stat content {};

@@ -293,10 +293,14 @@ std::string trustedOrigin(const fs::path& path) {
     return got > 0 ? std::string(value, size_t(got)) : "";
 }
 
-// A folder's default access list: owner rw, user 1234 rw, group r, mask rw, others nothing.
-constexpr uint32_t noOne = 0xFFFFFFFF;
-constexpr uint32_t sharedFolderList[] = {2,     0x00060001, noOne, 0x00060002, 1234,      0x00040004,
-                                         noOne, 0x00060010, noOne, 0x00000020, noOne};
+// Gives folder a default access list: owner rw, user 1234 rw, group r, mask rw, others nothing. Why it
+// cannot, or empty.
+std::string shareFolder(const fs::path& folder) {
+    const uint32_t none = 0xFFFFFFFF, list[] = {2, 0x00060001, none, 0x00060002, 1234, 0x00040004, none,
+                                                0x00060010, none, 0x00000020, none};
+    if (setxattr(folder.c_str(), "system.posix_acl_default", list, sizeof list, 0) == 0) return "";
+    return "no access list can be set here (" + std::string(std::strerror(errno)) + ")";
+}
 
 // Unmounts what a row mounted when the row ends, however it ends.
 struct MountedFor {
@@ -331,8 +335,8 @@ TEST_F(CoreXutl_Files, EveryKindOfTargetIsReplacedWholeWrittenInPlaceOrRefusedUn
         File, Protected, Link, LinkChain, Dangling, LinkLoop, Pipe, PipeByNumber, SwappedPipe, Device, LongName,
         ClosedFolder, NewInClosedFolder, Leftovers, WriterElsewhere, PlantedLink, HardLinked, GroupShared,
         GroupMember, StickyForeign, BindMounted, DiskFull, DiskWithRoomForGrowth, SecondWriter, NoLocks,
-        SwappedForLinkToPipe, Private, NewInSharedFolder, TrustedAttribute, InodeFlag, AppendOnly, LockedElsewhere,
-        ReadElsewhere, LockedByCaller, Leased, NoAccessList, KilledAfterReservation
+        SwappedForLinkToPipe, Private, NewInSharedFolder, TrustedAttribute, InodeFlag, AppendOnly,
+        LockedElsewhere, ReadElsewhere, LockedByCaller, Leased, NoAccessList, KilledAfterReservation
     };
     struct Row {
         const char* name;
@@ -385,9 +389,10 @@ TEST_F(CoreXutl_Files, EveryKindOfTargetIsReplacedWholeWrittenInPlaceOrRefusedUn
          "is locked by another program; it was left as it was", "link"},
         {"a linked file the calling process holds locked", Kind::LockedByCaller, true, "", "link"},
         {"a linked file another program holds a lease on", Kind::Leased, true, "", "link"},
-        {"a file without an access list in a folder with a default one", Kind::NoAccessList, true, "", "file"},
-        {"a two-name file whose writer is killed once its room is reserved", Kind::KilledAfterReservation, false, "",
+        {"a file without an access list in a folder with a default one", Kind::NoAccessList, true, "",
          "file"},
+        {"a two-name file whose writer is killed once its room is reserved", Kind::KilledAfterReservation,
+         false, "", "file"},
     };
     const std::string shortOld = "the old bytes, longer than the new ones", shortNew = "new bytes";
     std::string older, newer, expected; // per row: what the target holds, is given and holds afterwards
@@ -620,7 +625,8 @@ TEST_F(CoreXutl_Files, EveryKindOfTargetIsReplacedWholeWrittenInPlaceOrRefusedUn
                 CoreXutl::setLockWait(300);
                 if (row.kind == Kind::LockedByCaller) {
                     callersLock = open(named.c_str(), O_RDONLY | O_CLOEXEC);
-                    if (callersLock < 0 || flock(callersLock, LOCK_EX) != 0) skipped = "the file cannot be locked here";
+                    if (callersLock < 0 || flock(callersLock, LOCK_EX) != 0)
+                        skipped = "the file cannot be locked here";
                     break;
                 }
                 const FileHolder::Hold hold = row.kind == Kind::Leased       ? FileHolder::Hold::lease
@@ -634,8 +640,7 @@ TEST_F(CoreXutl_Files, EveryKindOfTargetIsReplacedWholeWrittenInPlaceOrRefusedUn
                 writeBytes(named, older);
                 chmod(named.c_str(), 0640);
                 kept = ownershipOf(named);
-                if (setxattr(folder.c_str(), "system.posix_acl_default", sharedFolderList, sizeof sharedFolderList, 0) != 0)
-                    skipped = "no access list can be set here (" + std::string(std::strerror(errno)) + ")";
+                skipped = shareFolder(folder);
                 break;
             case Kind::KilledAfterReservation:
                 older = std::string(100000, 'o');
@@ -660,8 +665,7 @@ TEST_F(CoreXutl_Files, EveryKindOfTargetIsReplacedWholeWrittenInPlaceOrRefusedUn
                 modeBeforeFirstChange = -1;
                 break;
             case Kind::NewInSharedFolder:
-                if (setxattr(folder.c_str(), "system.posix_acl_default", sharedFolderList, sizeof sharedFolderList, 0) != 0)
-                    skipped = "no access list can be set here (" + std::string(std::strerror(errno)) + ")";
+                skipped = shareFolder(folder);
                 break;
             case Kind::TrustedAttribute:
                 writeBytes(named, older);
@@ -718,7 +722,7 @@ TEST_F(CoreXutl_Files, EveryKindOfTargetIsReplacedWholeWrittenInPlaceOrRefusedUn
             lockFailure = 0;
             if (callersLock >= 0) close(callersLock);
             if (holder) {
-                EXPECT_TRUE(holder->end()) << "the holder did not hold the file, or was never asked for its lease";
+                EXPECT_TRUE(holder->end()) << "the holder did not hold the file, or was not asked for its lease";
             }
             if (row.kind == Kind::NoAccessList) {
                 EXPECT_LT(getxattr(named.c_str(), "system.posix_acl_access", nullptr, 0), 0)
@@ -786,8 +790,8 @@ TEST_F(CoreXutl_Files, EveryKindOfTargetIsReplacedWholeWrittenInPlaceOrRefusedUn
             EXPECT_EQ(entryKind(named), "file");
             EXPECT_TRUE(readBytes(named) == (row.written ? expected : older)) << "the file holds other bytes";
             EXPECT_EQ(names(named.parent_path()), besideNamed);
-            if (row.kind == Kind::HardLinked || row.kind == Kind::DiskFull || row.kind == Kind::DiskWithRoomForGrowth ||
-                row.kind == Kind::KilledAfterReservation) {
+            if (row.kind == Kind::HardLinked || row.kind == Kind::DiskFull ||
+                row.kind == Kind::DiskWithRoomForGrowth || row.kind == Kind::KilledAfterReservation) {
                 EXPECT_TRUE(readBytes(folder / "second name") == (row.written ? expected : older))
                     << "the second name holds other bytes";
             }

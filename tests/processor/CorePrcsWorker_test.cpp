@@ -301,7 +301,8 @@ int removingFolder(const std::filesystem::path& folder, int status) {
 TEST_F(CorePrcsWorker, AWorkerThatCannotStartLeavesAnEngineThatPlaysInline) {
     writeFolder();
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(std::_Exit(removingFolder(root, engineWithoutRoomForItsWorker(settings(), settings(threads(1)), folder()))),
+    EXPECT_EXIT(std::_Exit(removingFolder(
+                    root, engineWithoutRoomForItsWorker(settings(), settings(threads(1)), folder()))),
                 ::testing::ExitedWithCode(0), "");
 }
 #endif

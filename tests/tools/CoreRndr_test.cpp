@@ -641,7 +641,8 @@ TEST_F(CoreRndrTest, WritesEveryKindOfOutputAUserHasAndRefusesWhatItMayNotReplac
         {"a link whose file another program holds a lease on", (out / "link-leased.wav").string(),
          [&] {
              linkedFile("leased.wav");
-             leaseHolder = std::make_unique<FileHolder>(out / "elsewhere/leased.wav", FileHolder::Hold::lease);
+             leaseHolder =
+                 std::make_unique<FileHolder>(out / "elsewhere/leased.wav", FileHolder::Hold::lease);
              return leaseHolder->refused.empty();
          },
          (out / "elsewhere/leased.wav").string(), "link", false, ""},
