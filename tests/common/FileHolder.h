@@ -8,8 +8,10 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <poll.h>
 #include <string>
 #include <sys/file.h>
+#include <sys/signalfd.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -28,25 +30,37 @@ public:
             close(ready[0]);
             close(release[1]);
             const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
-            int held = -1;
+            int held = -1, signals = -1;
             if (fd >= 0 && hold == Hold::lease) {
-                leased = fd;
-                struct sigaction giveUp {};
-                giveUp.sa_handler = [](int) {
-                    asked = 1;
-                    fcntl(leased, F_SETLEASE, F_UNLCK);
-                };
-                giveUp.sa_flags = SA_RESTART;
-                sigaction(SIGIO, &giveUp, nullptr);
-                held = fcntl(fd, F_SETLEASE, F_RDLCK);
+                // The kernel's request comes as SIGIO, taken here from a descriptor rather than by a
+                // handler, which a sanitizer's runtime may hold back.
+                sigset_t request;
+                sigemptyset(&request);
+                sigaddset(&request, SIGIO);
+                sigprocmask(SIG_BLOCK, &request, nullptr);
+                signals = signalfd(-1, &request, SFD_CLOEXEC);
+                held = signals >= 0 ? fcntl(fd, F_SETLEASE, F_RDLCK) : -1;
             } else if (fd >= 0) {
                 held = flock(fd, hold == Hold::lock ? LOCK_EX : LOCK_SH);
             }
             const char* answer = held == 0 ? "1" : std::strerror(errno);
             [[maybe_unused]] const ssize_t said = write(ready[1], answer, std::strlen(answer));
             close(ready[1]);
-            char byte = 0;
-            for (ssize_t got = 0; (got = read(release[0], &byte, 1)) > 0 || (got < 0 && errno == EINTR);) {
+            bool asked = false;
+            pollfd waits[2] = {{release[0], POLLIN, 0}, {signals, POLLIN, 0}};
+            for (;;) {
+                if (poll(waits, 2, -1) < 0) {
+                    if (errno == EINTR) continue;
+                    break;
+                }
+                if (waits[1].revents & POLLIN) { // asked to let go: the lease is given up
+                    signalfd_siginfo info{};
+                    asked = read(signals, &info, sizeof info) == ssize_t(sizeof info);
+                    fcntl(fd, F_SETLEASE, F_UNLCK);
+                    waits[1].fd = -1;
+                }
+                char byte = 0;
+                if ((waits[0].revents & (POLLIN | POLLHUP)) && read(release[0], &byte, 1) <= 0) break;
             }
             _exit(hold == Hold::lease && !asked ? 2 : 0);
         }
@@ -76,8 +90,6 @@ public:
     std::string refused; // why the file is not held; empty when it is
 
 private:
-    static inline int leased = -1;
-    static inline volatile std::sig_atomic_t asked = 0;
     pid_t child = -1;
     int release[2] = {-1, -1};
 };
